@@ -1,0 +1,98 @@
+#include "config/config_record.h"
+
+#include <cstring>
+
+#include "config/default_tone_curve.h"
+#include "config/device_tables.h"
+#include "config/tone_curve.h"
+#include "host/byte_order.h"
+#include "host/host_services.h"
+
+namespace varnu {
+
+ConfigRecord Config;
+std::int32_t JobCopies = 1;
+char LabelText[kLabelTextMax + 1];
+
+void EncodeConfigRecord(const ConfigRecord& r, std::uint8_t out[kConfigRecordSize]) {
+    StoreLe(out, 0, r.copies);
+    StoreLe(out, 4, r.paperIndex);
+    StoreLe(out, 8, r.customLengthMm);
+    StoreLe(out, 12, r.mediaIndex);
+    StoreLe(out, 14, r.finishProgramIndex);
+    StoreLe(out, 16, r.finishMarginIndex);
+    StoreLe(out, 18, r.outputBinIndex);
+    StoreLe(out, 20, r.redPen);
+    StoreLe(out, 24, r.spareWord);
+    StoreLe(out, 26, r.marginMm);
+    StoreLe(out, 28, r.optionFlags);
+    StoreLe(out, 30, r.modeFlags);
+    StoreLe(out, 32, r.modelIndex);
+    std::memcpy(out + 34, r.curvePoints, kCurvePointCount);
+    out[39] = r.unusedByte;
+}
+
+void DecodeConfigRecord(const std::uint8_t in[kConfigRecordSize], ConfigRecord* r) {
+    r->copies = LoadLe<std::int32_t>(in, 0);
+    r->paperIndex = LoadLe<std::int32_t>(in, 4);
+    r->customLengthMm = LoadLe<std::int32_t>(in, 8);
+    r->mediaIndex = LoadLe<std::int16_t>(in, 12);
+    r->finishProgramIndex = LoadLe<std::int16_t>(in, 14);
+    r->finishMarginIndex = LoadLe<std::int16_t>(in, 16);
+    r->outputBinIndex = LoadLe<std::int16_t>(in, 18);
+    r->redPen = LoadLe<std::int32_t>(in, 20);
+    r->spareWord = LoadLe<std::int16_t>(in, 24);
+    r->marginMm = LoadLe<std::int16_t>(in, 26);
+    r->optionFlags = LoadLe<std::uint16_t>(in, 28);
+    r->modeFlags = LoadLe<std::uint16_t>(in, 30);
+    r->modelIndex = LoadLe<std::int16_t>(in, 32);
+    std::memcpy(r->curvePoints, in + 34, kCurvePointCount);
+    r->unusedByte = in[39];
+}
+
+void applyConfigDefaults(std::int32_t model) {
+    Config.copies = 1;
+    Config.paperIndex = 1;
+    Config.customLengthMm = defaultCustomLength(model, 1);
+    Config.mediaIndex = 0;
+    Config.finishMarginIndex = 0;
+    Config.redPen = 1;
+    Config.spareWord = 2;
+    Config.outputBinIndex = 0;
+    Config.finishProgramIndex = 0;
+    Config.marginMm = 0;
+    Config.optionFlags = 0;
+    Config.modeFlags = 0;
+
+    // The curve through the default table's values at the five inputs, not
+    // the default table itself.
+    ToneCurve = DefaultToneCurve;
+    for (int i = 0; i < kCurvePointCount; ++i) Config.curvePoints[i] = ToneCurve[kCurveInputs[i]];
+    rebuildToneCurveFromConfig();
+
+    Config.optionFlags |= kOptionHalftoneFill;
+    const ModelRecord* row = Model(model);
+    Config.modeFlags |= (row != nullptr && row->dpi600 == 1) ? kResolution600 : kResolution400;
+}
+
+std::int32_t LoadConfigFromHost() {
+    std::uint8_t bytes[kConfigRecordSize];
+    EncodeConfigRecord(Config, bytes);
+    const std::int32_t result = HostLoadConfig(bytes);
+    if (result == 0) DecodeConfigRecord(bytes, &Config);
+    return result;
+}
+
+std::int32_t StoreConfigToHost() {
+    std::uint8_t bytes[kConfigRecordSize];
+    EncodeConfigRecord(Config, bytes);
+    return HostStoreConfig(bytes);
+}
+
+void ResetConfigOnLoad() {
+    Config = ConfigRecord{};
+    JobCopies = 1;
+    std::memset(LabelText, 0, sizeof LabelText);
+}
+
+}  // namespace varnu

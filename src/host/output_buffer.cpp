@@ -1,0 +1,167 @@
+#include "host/output_buffer.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "config/config_record.h"
+#include "host/host_services.h"
+#include "host/memory.h"
+#include "host/messages.h"
+#include "vector/vector_state.h"
+
+namespace varnu {
+
+std::uint8_t* CommandBuffer = nullptr;
+std::int32_t CommandFill = 0;
+std::uint8_t ErrorLatch = kLatchClear;
+char CommandScratch[kCommandScratchSize];
+
+namespace {
+
+// Every failure path of the buffer leaves the job in the same state: nothing
+// waiting, no page content to close, a single copy for the next job.
+std::int32_t FailQuietly() {
+    CommandFill = 0;
+    PageHasContent = 0;
+    JobCopies = 1;
+    return -1;
+}
+
+// Hands `count` bytes to the host in 128-byte pieces.
+std::int32_t WritePieces(const std::uint8_t* bytes, std::int32_t count) {
+    for (std::int32_t done = 0; done < count; done += kWritePieceSize) {
+        const std::int32_t piece = count - done < kWritePieceSize ? count - done : kWritePieceSize;
+        if (HostWriteOutput(bytes + done, piece) == 0) {
+            ReportSlot(kMsgOutputFailed);
+            ErrorLatch = kLatchOutput;
+            return FailQuietly();
+        }
+    }
+    CommandFill = 0;
+    return 0;
+}
+
+}  // namespace
+
+std::int32_t FlushOutput() {
+    if (CommandBuffer == nullptr) return 0;
+    if (ErrorLatch != kLatchClear) return FailQuietly();
+    return WritePieces(CommandBuffer, CommandFill);
+}
+
+std::int32_t AppendBytes(std::int32_t count, const void* bytes) {
+    if (CommandBuffer == nullptr) return 0;
+    if (ErrorLatch != kLatchClear) return FailQuietly();
+    if (count <= 0) return 0;
+    auto* src = static_cast<const std::uint8_t*>(bytes);
+
+    // The usual case: the bytes fit behind the waiting ones with room to spare.
+    if (count < kCommandBufferCapacity - CommandFill) {
+        std::memcpy(CommandBuffer + CommandFill, src, count);
+        CommandFill += count;
+        return 0;
+    }
+
+    // Whole 2 MB blocks go out one buffer-full at a time, after what waits.
+    if (count >= kCommandBufferCapacity) {
+        if (CommandFill > 0 && FlushOutput() != 0) return -1;
+        CommandFill = 0;
+        while (count >= kCommandBufferCapacity) {
+            std::memcpy(CommandBuffer, src, kCommandBufferCapacity);
+            CommandFill = kCommandBufferCapacity;
+            if (FlushOutput() != 0) return -1;
+            src += kCommandBufferCapacity;
+            count -= kCommandBufferCapacity;
+        }
+        if (count == 0) return 0;
+    }
+
+    // A piece that would fill the buffer to the brim or beyond first sends
+    // what waits; so the buffer never waits full.
+    if (CommandFill + count >= kCommandBufferCapacity) {
+        if (CommandFill > 0 && FlushOutput() != 0) return -1;
+        CommandFill = 0;
+    }
+    std::memcpy(CommandBuffer + CommandFill, src, count);
+    CommandFill += count;
+    return 0;
+}
+
+std::int32_t AppendText(const char* text) {
+    return AppendBytes(static_cast<std::int32_t>(std::strlen(text)), text);
+}
+
+std::int32_t AppendFormat(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(CommandScratch, sizeof CommandScratch, format, args);
+    va_end(args);
+    return AppendText(CommandScratch);
+}
+
+std::int32_t AppendPeNumber(std::int32_t value) {
+    // Sign folded into bit 0. Done in 64 bits so that every 32-bit value
+    // encodes, INT32_MIN included, instead of overflowing.
+    const std::int64_t v = value;
+    std::uint64_t z =
+        v >= 0 ? static_cast<std::uint64_t>(2 * v) : static_cast<std::uint64_t>(1 - 2 * v);
+
+    // Base 64 with final bytes 191..254, or base 32 with final bytes 95..126;
+    // groups least significant first, each non-final one offset by 63.
+    const bool eightBit = (Config.optionFlags & kOptionPe8Bit) != 0;
+    const unsigned shift = eightBit ? 6 : 5;
+    const std::uint64_t base = std::uint64_t{1} << shift;
+    const unsigned finalOffset = eightBit ? 191 : 95;
+
+    std::uint8_t digits[16];
+    std::int32_t n = 0;
+    while (z >= base) {
+        digits[n++] = static_cast<std::uint8_t>((z & (base - 1)) + 63);
+        z >>= shift;
+    }
+    digits[n++] = static_cast<std::uint8_t>(z + finalOffset);
+    return AppendBytes(n, digits);
+}
+
+std::int32_t PackBigEndian32(std::uint32_t value, std::uint8_t* scratch) {
+    scratch[0] = static_cast<std::uint8_t>(value >> 24);
+    scratch[1] = static_cast<std::uint8_t>(value >> 16);
+    scratch[2] = static_cast<std::uint8_t>(value >> 8);
+    scratch[3] = static_cast<std::uint8_t>(value);
+    scratch[4] = 0;
+    return 4;
+}
+
+std::int32_t PackBigEndian16(std::uint16_t value, std::uint8_t* scratch) {
+    scratch[0] = static_cast<std::uint8_t>(value >> 8);
+    scratch[1] = static_cast<std::uint8_t>(value);
+    scratch[2] = 0;
+    return 2;
+}
+
+std::int32_t PackBigEndian8(std::uint8_t value, std::uint8_t* scratch) {
+    scratch[0] = value;
+    scratch[1] = 0;
+    return 1;
+}
+
+bool AllocateCommandBuffer() {
+    ReleaseCommandBuffer();
+    CommandBuffer = static_cast<std::uint8_t*>(AllocateZeroed(kCommandBufferBlockSize));
+    return CommandBuffer != nullptr;
+}
+
+void ReleaseCommandBuffer() {
+    ReleaseBlock(CommandBuffer);
+    CommandBuffer = nullptr;
+    CommandFill = 0;
+}
+
+void ResetOutputOnLoad() {
+    ReleaseCommandBuffer();
+    ErrorLatch = kLatchClear;
+    std::memset(CommandScratch, 0, sizeof CommandScratch);
+}
+
+}  // namespace varnu

@@ -1,0 +1,52 @@
+// The one output path for vector and job-level data: the CommandBuffer, the
+// error latch, HP-GL/2 PE numbers and the big-endian packers of VCGL.
+#pragma once
+
+#include <cstdint>
+
+namespace varnu {
+
+// Bytes collected before a flush; the block has 8 bytes of slack behind it.
+inline constexpr std::int32_t kCommandBufferCapacity = 2097152;
+inline constexpr std::int32_t kCommandBufferBlockSize = kCommandBufferCapacity + 8;
+// The host never receives more than this per WriteOutput call.
+inline constexpr std::int32_t kWritePieceSize = 128;
+
+// Values of ErrorLatch.
+inline constexpr std::uint8_t kLatchClear = 0;
+inline constexpr std::uint8_t kLatchHostInterface = 137;  // version, config load/store
+inline constexpr std::uint8_t kLatchOutput = 255;         // write, memory, job step, abort
+
+extern std::uint8_t* CommandBuffer;  // nullptr while no job is open
+extern std::int32_t CommandFill;     // bytes waiting, 0 .. capacity - 1 between calls
+extern std::uint8_t ErrorLatch;      // sticky until request 49
+
+// Room for the longest formatted command (the label line with 64 characters).
+inline constexpr int kCommandScratchSize = 512;
+extern char CommandScratch[kCommandScratchSize];
+
+// Appends return 0 or -1. With no buffer they succeed and store nothing,
+// whatever the latch holds; with a latched error they fail quietly.
+std::int32_t AppendText(const char* text);
+std::int32_t AppendBytes(std::int32_t count, const void* bytes);
+// printf-style into CommandScratch, then AppendText.
+std::int32_t AppendFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::int32_t FlushOutput();
+
+// HP-GL/2 polyline-encoded integer, 7-bit or 8-bit form per the configuration.
+std::int32_t AppendPeNumber(std::int32_t value);
+
+// Most significant byte first, then a NUL; return the count of value bytes.
+std::int32_t PackBigEndian32(std::uint32_t value, std::uint8_t* scratch);
+std::int32_t PackBigEndian16(std::uint16_t value, std::uint8_t* scratch);
+std::int32_t PackBigEndian8(std::uint8_t value, std::uint8_t* scratch);
+
+// Job start: a fresh zero-filled buffer; false when it cannot be allocated.
+bool AllocateCommandBuffer();
+// Job end and request 49: no buffer, nothing waiting.
+void ReleaseCommandBuffer();
+
+// Module load: no buffer, latch clear.
+void ResetOutputOnLoad();
+
+}  // namespace varnu

@@ -1,0 +1,28 @@
+// Memory below 4 GiB for everything a test hands the driver by a 4-byte
+// address (vertex arrays, row replies, pixel lines).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace varnu::testing {
+
+// Bump allocation from one MAP_32BIT mapping; Reset() gives it all back.
+class LowArena {
+  public:
+    explicit LowArena(std::size_t capacity = std::size_t{64} << 20);
+    ~LowArena();
+    LowArena(const LowArena&) = delete;
+    LowArena& operator=(const LowArena&) = delete;
+
+    // Zero-filled, 16-byte aligned; aborts the test binary when exhausted.
+    void* Allocate(std::size_t size);
+    void Reset();
+
+  private:
+    std::uint8_t* base_ = nullptr;
+    std::size_t capacity_ = 0;
+    std::size_t used_ = 0;
+};
+
+}  // namespace varnu::testing
