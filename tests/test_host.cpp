@@ -140,3 +140,22 @@ void DriverTest::SetUp() {
 }
 
 }  // namespace varnu::testing
+
+namespace varnu::testing {
+
+Packet::Packet(std::int16_t code)
+    : bytes_(static_cast<std::uint8_t*>(TestHost::Get().arena().Allocate(kSize))) {
+    Set<std::int16_t>(0, code);
+}
+
+Packet& SendDriver(Packet& packet) {
+    DriverRequest(packet.data());
+    return packet;
+}
+
+Packet& SendPlot(Packet& packet) {
+    PlotRequest(packet.data());
+    return packet;
+}
+
+}  // namespace varnu::testing

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -82,5 +83,40 @@ template <std::size_t N>
 std::string Bytes(const char (&s)[N]) {
     return std::string(s, N - 1);
 }
+
+}  // namespace varnu::testing
+
+namespace varnu::testing {
+
+// A request packet in the low arena, large enough for every request.
+class Packet {
+  public:
+    static constexpr std::size_t kSize = 2100;
+    explicit Packet(std::int16_t code);
+
+    std::uint8_t* data() const { return bytes_; }
+    template <typename T>
+    T Get(std::size_t offset) const {
+        T v;
+        std::memcpy(&v, bytes_ + offset, sizeof v);
+        return v;
+    }
+    template <typename T>
+    Packet& Set(std::size_t offset, T v) {
+        std::memcpy(bytes_ + offset, &v, sizeof v);
+        return *this;
+    }
+    std::int16_t result() const { return Get<std::int16_t>(0); }
+    std::string Text(std::size_t offset) const {
+        return reinterpret_cast<const char*>(bytes_ + offset);
+    }
+
+  private:
+    std::uint8_t* bytes_;
+};
+
+// Send a packet to a handler; returns it for inspection.
+Packet& SendDriver(Packet& packet);
+Packet& SendPlot(Packet& packet);
 
 }  // namespace varnu::testing

@@ -75,11 +75,35 @@ void applyConfigDefaults(std::int32_t model) {
     Config.modeFlags |= (row != nullptr && row->dpi600 == 1) ? kResolution600 : kResolution400;
 }
 
+namespace {
+
+// The host hands back whatever it stored; a field outside the range the
+// dialogs keep (a damaged or foreign record) reads as its default, so that no
+// index ever points outside a table. Copies are left to the plot opening,
+// which has its own rule for them.
+void ReplaceOutOfRangeFields(ConfigRecord* r) {
+    const std::int32_t model = Model(r->modelIndex) != nullptr ? r->modelIndex : 0;
+    if (PaperFormat(model, r->paperIndex) == nullptr) r->paperIndex = 1;
+    if (r->customLengthMm < 1 || r->customLengthMm > kMaxCustomLengthMm)
+        r->customLengthMm = defaultCustomLength(model, 1);
+    if (Media(model, r->mediaIndex) == nullptr) r->mediaIndex = 0;
+    if (FinishProgram(model, r->finishProgramIndex) == nullptr) r->finishProgramIndex = 0;
+    if (FinishMargin(model, r->finishMarginIndex) == nullptr) r->finishMarginIndex = 0;
+    if (OutputBin(model, r->outputBinIndex) == nullptr) r->outputBinIndex = 0;
+    if (r->redPen < 1 || r->redPen > 255) r->redPen = 1;
+    if (r->marginMm < 0 || r->marginMm > kMaxMarginMm) r->marginMm = 0;
+}
+
+}  // namespace
+
 std::int32_t LoadConfigFromHost() {
     std::uint8_t bytes[kConfigRecordSize];
     EncodeConfigRecord(Config, bytes);
     const std::int32_t result = HostLoadConfig(bytes);
-    if (result == 0) DecodeConfigRecord(bytes, &Config);
+    if (result == 0) {
+        DecodeConfigRecord(bytes, &Config);
+        ReplaceOutOfRangeFields(&Config);
+    }
     return result;
 }
 

@@ -28,6 +28,9 @@ inline constexpr std::uint16_t kResolution200 = 0x0800;
 inline constexpr std::uint16_t kModeLongEdgeAlongX = 0x1000;
 
 inline constexpr int kCurvePointCount = 5;
+inline constexpr std::int32_t kMaxCopies = 99;
+inline constexpr std::int32_t kMaxCustomLengthMm = 15000;
+inline constexpr std::int16_t kMaxMarginMm = 10;
 
 // The fields by name. The stored form is the byte layout of EncodeConfigRecord,
 // never this struct's memory.
@@ -62,7 +65,8 @@ void DecodeConfigRecord(const std::uint8_t in[kConfigRecordSize], ConfigRecord* 
 void applyConfigDefaults(std::int32_t model);
 
 // Host round trips of Config. LoadConfigFromHost takes the host's bytes only
-// when the host reports success; both return the host's result (0 = done).
+// when the host reports success, and reads a field outside its range as its
+// default; both return the host's result (0 = done).
 std::int32_t LoadConfigFromHost();
 std::int32_t StoreConfigToHost();
 

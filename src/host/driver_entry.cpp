@@ -8,8 +8,12 @@
 #include "config/tone_curve.h"
 #include "host/byte_order.h"
 #include "host/host_services.h"
+#include "host/job.h"
 #include "host/messages.h"
 #include "host/output_buffer.h"
+#include "host/page_geometry.h"
+#include "host/requests.h"
+#include "raster/pending_image.h"
 #include "vector/vector_state.h"
 
 namespace varnu {
@@ -65,6 +69,10 @@ void RestoreModuleLoadStateForTesting() {
     ResetConfigOnLoad();
     ResetToneCurveOnLoad();
     ResetVectorStateOnLoad();
+    ResetPageGeometryOnLoad();
+    ResetRequestStateOnLoad();
+    ResetJobOnLoad();
+    ResetPendingImageOnLoad();
 }
 
 }  // namespace varnu

@@ -1,12 +1,86 @@
-// The two request handlers named in the DriverHeader.
-#include "host/driver_entry.h"
+// The two request handlers named in the DriverHeader: keep the packet, then
+// dispatch on its code. A code without a handler leaves the packet untouched.
+#include "host/requests.h"
 
-namespace varnu {}  // namespace varnu
+#include <array>
+
+#include "host/driver_entry.h"
+#include "host/job.h"
+#include "host/packet.h"
+#include "raster/pending_image.h"
+
+namespace varnu {
+namespace {
+
+using Handler = void (*)();
+
+struct RequestEntry {
+    std::int16_t code;
+    Handler handler;
+};
+
+// clang-format off
+constexpr RequestEntry kDriverRequests[] = {
+    { 2, [] {}},                    // no operation
+    {11, DriverVersionCheck},
+    {20, DriverModelDescription},
+    {21, DriverConfigure},
+    {22, DriverZeroTable},
+    {23, DriverOneTable},
+    {25, DriverIdentityTable},
+    {40, DriverCapabilities},
+    {44, DriverDoubleTable},
+    {47, DriverSaveConfig},
+    {49, DriverReset},
+    {50, InstallMessagesRequest},
+};
+
+constexpr RequestEntry kPlotRequests[] = {
+    { 2, JobEnd},
+    {29, PlotOpen},
+    {30, JobStart},
+    {46, PlotConfigure},
+    {47, PlotExtents},
+    {48, PlotPageData},
+    {49, PlotReset},
+    {50, InstallMessagesRequest},
+};
+// clang-format on
+
+constexpr int kHighestCode = 54;
+using DispatchTable = std::array<Handler, kHighestCode + 1>;
+
+template <std::size_t N>
+constexpr DispatchTable BuildDispatch(const RequestEntry (&entries)[N]) {
+    DispatchTable table{};
+    for (const auto& entry : entries) table[entry.code] = entry.handler;
+    return table;
+}
+
+constexpr DispatchTable kDriverDispatch = BuildDispatch(kDriverRequests);
+constexpr DispatchTable kPlotDispatch = BuildDispatch(kPlotRequests);
+
+void Dispatch(const DispatchTable& table) {
+    const std::int16_t code = PacketGet<std::int16_t>(0);
+    if (code < 0 || code > kHighestCode || table[code] == nullptr) return;
+    table[code]();
+}
+
+}  // namespace
+}  // namespace varnu
 
 extern "C" void ADI_CALLER_CLEANS DriverRequest(void* packet) {
-    varnu::CurrentPacket = static_cast<std::uint8_t*>(packet);
+    using namespace varnu;
+    if (packet == nullptr) return;
+    CurrentPacket = static_cast<std::uint8_t*>(packet);
+    Dispatch(kDriverDispatch);
 }
 
 extern "C" void ADI_CALLER_CLEANS PlotRequest(void* packet) {
-    varnu::CurrentPacket = static_cast<std::uint8_t*>(packet);
+    using namespace varnu;
+    if (packet == nullptr) return;
+    CurrentPacket = static_cast<std::uint8_t*>(packet);
+    // An image recorded by request 52 is drawn before any request is served.
+    FlushPendingImage();
+    Dispatch(kPlotDispatch);
 }

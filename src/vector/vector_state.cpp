@@ -1,11 +1,66 @@
 #include "vector/vector_state.h"
 
+#include "host/output_buffer.h"
+#include "host/page_geometry.h"
+
 namespace varnu {
 
+std::int16_t PenState = kPenClosed;
+std::int16_t PenStatePrevious = kPenClosed;
+DevicePoint DevicePosition = {0, 0};
+DevicePoint PreviousDevicePosition = {0, 0};
+DevicePoint LastHostPoint = {-1, -1};
+const char* PeOpener = "PE7";
+std::int32_t PendingPenReselect = 0;
 std::int32_t PageHasContent = 0;
+std::int16_t BlackPen = 7;
+std::int16_t LinePen = 1;
+
+namespace {
+constexpr std::uint8_t kVcglSegment16 = 0x64;  // x0 y0 dx dy as 16-bit words
+constexpr std::uint8_t kVcglSegment32 = 0x6B;  // x0 y0 dx dy as 32-bit values
+}  // namespace
+
+void ResetVectorStateForJob() {
+    PageHasContent = 0;
+    DevicePosition = {0, 0};
+    PreviousDevicePosition = {0, 0};
+    LastHostPoint = {-1, -1};
+    PenState = kPenClosed;
+    PenStatePrevious = kPenClosed;
+    LinePen = 1;
+}
 
 void ResetVectorStateOnLoad() {
-    PageHasContent = 0;
+    ResetVectorStateForJob();
+    PeOpener = "PE7";
+    PendingPenReselect = 0;
+    BlackPen = 7;
+}
+
+std::int32_t AppendVcglSegment(std::int32_t x0, std::int32_t y0, std::int32_t dx, std::int32_t dy) {
+    const std::int32_t values[4] = {x0, y0, dx, dy};
+    std::uint8_t command[18 + 1];  // the packers write a NUL behind each value
+    std::int32_t n = 2;
+    if (VcglShortCoordinates) {
+        command[0] = kVcglSegment16;
+        command[1] = 0x04;
+        for (std::int32_t v : values)
+            n += PackBigEndian16(static_cast<std::uint16_t>(v), command + n);
+    } else {
+        command[0] = kVcglSegment32;
+        command[1] = 0x08;
+        for (std::int32_t v : values)
+            n += PackBigEndian32(static_cast<std::uint32_t>(v), command + n);
+    }
+    return AppendBytes(n, command);
+}
+
+std::int32_t AppendVcglDot(std::int32_t hostX, std::int32_t hostY) {
+    if (ErrorLatch != kLatchClear) return -1;
+    const std::int32_t x = TruncateToInt32(hostX * PageGeometry.ScaleFactor);
+    const std::int32_t y = TruncateToInt32(hostY * PageGeometry.ScaleFactor);
+    return AppendVcglSegment(x, y, 0, 0);
 }
 
 }  // namespace varnu

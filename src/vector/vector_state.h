@@ -1,16 +1,46 @@
-// Drawing state shared by the vector requests, job start, job end and the
-// output buffer's failure path.
+// Drawing state shared by the vector requests, job start, job end, raster
+// output and the output buffer's failure path.
 #pragma once
 
 #include <cstdint>
 
 namespace varnu {
 
-// 1 once something was drawn on the page; job end only closes a page that has
-// content. Cleared by every output failure.
-extern std::int32_t PageHasContent;
+// PenState values. RTL/GL2: whether and how a PE sequence is open;
+// VCGL+MMR: whether points draw.
+inline constexpr std::int16_t kPenClosed = 1;  // no PE open / not drawing
+inline constexpr std::int16_t kPenLifted = 2;  // "<" sent, its coordinate not yet
+inline constexpr std::int16_t kPenDrawing = 4;
+inline constexpr std::int16_t kPenMoved = 8;  // last coordinate was a pen-up move
+
+struct DevicePoint {
+    std::int32_t x, y;
+};
+
+extern std::int16_t PenState;
+extern std::int16_t PenStatePrevious;
+extern DevicePoint DevicePosition;  // device units
+extern DevicePoint PreviousDevicePosition;
+extern DevicePoint LastHostPoint;        // (-1, -1) after job start: never a repeat
+extern const char* PeOpener;             // "PE7" or "PE"
+extern std::int32_t PendingPenReselect;  // set after a polygon; the next move resends LinePen
+extern std::int32_t PageHasContent;      // set by draws; job end closes only such a page
+extern std::int16_t BlackPen;            // highest palette pen whose grey is 0; 7 at reset
+extern std::int16_t LinePen;             // the pen last chosen by request 5
+
+// Job start: origin, closed sequence, nothing drawn, line pen 1.
+void ResetVectorStateForJob();
 
 // Module load.
 void ResetVectorStateOnLoad();
+
+// A VCGL segment from (x0, y0) by (dx, dy), in the 16-bit form when
+// VcglShortCoordinates is set (values cut to their low 16 bits), otherwise
+// the 32-bit form.
+std::int32_t AppendVcglSegment(std::int32_t x0, std::int32_t y0, std::int32_t dx, std::int32_t dy);
+
+// A zero-length segment at the converted host point; changes no drawing
+// state. Fails at once while ErrorLatch is set.
+std::int32_t AppendVcglDot(std::int32_t hostX, std::int32_t hostY);
 
 }  // namespace varnu

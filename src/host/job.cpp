@@ -1,0 +1,322 @@
+// Plot request 30 writes the device set-up that precedes the drawing; plot
+// request 2 closes the page and hands everything to the host.
+#include "host/job.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "config/config_record.h"
+#include "config/device_tables.h"
+#include "host/host_services.h"
+#include "host/messages.h"
+#include "host/output_buffer.h"
+#include "host/packet.h"
+#include "host/page_geometry.h"
+#include "host/pen_palette.h"
+#include "host/requests.h"
+#include "host/vcgl_commands.h"
+#include "raster/pending_image.h"
+#include "vector/vector_state.h"
+
+namespace varnu {
+
+std::int32_t OutputHandle = -1;
+std::int32_t PageWidthUnits = 0;
+std::int32_t PageHeightUnits = 0;
+std::int32_t MarginUnits[4] = {0, 0, 0, 0};
+char SavedWindowCommand[kSavedWindowCommandSize];
+
+namespace {
+
+// PJL wrapper and HP-GL/2 set-up texts.
+constexpr char kPjlEnter[] = "\x1b%-12345X@PJL\r\n";  // UEL, PJL
+constexpr char kPjlLanguage[] = "@PJL ENTER LANGUAGE=HPGL2\r\n";
+constexpr char kEnterHpgl2[] = "\x1b%0B;";                 // HP-GL/2 mode
+constexpr char kBeginPlot[] = "BP2,%d;IN;";                // copies
+constexpr char kBeginPlotLabel[] = "BP1,\"%s\",2,%d;IN;";  // label, copies
+constexpr char kPageSize[] = "PS%ld,%ld";
+constexpr char kInputWindow[] = "IP%ld,%ld,%ld,%ld";
+constexpr char kScale[] = "SC0,%ld,0,%ld";
+constexpr char kWindow[] = "IW0,0,%ld,%ld;";
+constexpr char kManualOutputOn[] = "XF4,1;";
+constexpr char kManualOutputOff[] = "XF4,0;";
+constexpr char kLineAttributes[] = "LA1,4,2,4SP7RF";  // round ends and joins, pen 7
+constexpr char kPenCount[] = "NP256";
+constexpr char kColourRange[] = "CR0,255,0,255,0,255";
+constexpr char kPenColour[] = "PC%d,%d,%d,%d";
+constexpr char kRedPenColour[] = "PC%d,255,0,0";
+constexpr char kHomeRelative[] = "PUPA0,0PR;";
+constexpr char kTransparency[] = "TR0;";
+constexpr char kRtlPageEnd[] = ";PUSP0;PG;";  // closes an open PE too
+constexpr char kPjlExit[] = "\x1b%-12345X\r\n";
+
+// Serial handshake, sent to the device outside the plot data.
+constexpr const char* kXonXoffHandshake[] = {"\x1b.R",
+                                             "\x1b.I81;0;17:", "\x1b.N10;19:", "\x1b.@;0:"};
+constexpr const char* kHardwareHandshake[] = {"\x1b.R", "\x1b.@;1:"};
+
+template <std::size_t N>
+std::int32_t Append(const std::array<std::uint8_t, N>& bytes) {
+    return AppendBytes(static_cast<std::int32_t>(N), bytes.data());
+}
+
+// A job-start step failed: the job is over until request 49.
+void FailJob() {
+    ErrorLatch = kLatchOutput;
+    SetResult(kResultFailed);
+}
+
+bool RedPenApplies(const ModelRecord& model, int pen) {
+    return model.redPrinting == 1 && (Config.modeFlags & kModeRedPrinting) != 0 &&
+           Config.redPen == pen;
+}
+
+std::int32_t AppendWords(std::initializer_list<std::int32_t> values) {
+    std::uint8_t packed[2 * 8 + 1];
+    std::int32_t n = 0;
+    for (std::int32_t v : values) n += PackBigEndian16(static_cast<std::uint16_t>(v), packed + n);
+    return AppendBytes(n, packed);
+}
+
+void SendSerialHandshake() {
+    if ((HostOptionBits & kHostOwnsHandshake) != 0 || (Config.optionFlags & kOptionSerial) == 0)
+        return;
+    switch (Config.optionFlags & kOptionHandshakeMask) {
+        case kHandshakeXonXoff:
+            for (const char* s : kXonXoffHandshake) HostSendDeviceString(s);
+            break;
+        case kHandshakeHardware:
+            for (const char* s : kHardwareHandshake) HostSendDeviceString(s);
+            break;
+        default:
+            break;
+    }
+}
+
+bool RtlHead(const ModelRecord& model) {
+    SendSerialHandshake();
+    if (AppendText(kPjlEnter) != 0) return false;
+    if (model.finisher == 1) {
+        const FinishingChoiceRecord* program =
+            FinishProgram(CurrentModel, Config.finishProgramIndex);
+        if (program != nullptr) {
+            if (AppendText(program->pjlLine) != 0) return false;
+            if (!IsBypassProgram(*program)) {
+                const FinishingChoiceRecord* margin =
+                    FinishMargin(CurrentModel, Config.finishMarginIndex);
+                const FinishingChoiceRecord* bin = OutputBin(CurrentModel, Config.outputBinIndex);
+                if (margin != nullptr && AppendText(margin->pjlLine) != 0) return false;
+                if (bin != nullptr && AppendText(bin->pjlLine) != 0) return false;
+            }
+        }
+    }
+    if (AppendText(kPjlLanguage) != 0 || AppendText(kEnterHpgl2) != 0) return false;
+    const std::int32_t begin = LabelText[0] == '\0'
+                                   ? AppendFormat(kBeginPlot, Config.copies)
+                                   : AppendFormat(kBeginPlotLabel, LabelText, Config.copies);
+    if (begin != 0) return false;
+    const MediaRecord* media = Media(CurrentModel, Config.mediaIndex);
+    if (model.media == 1 && media != nullptr && media->hpglCommand[0] != '\0') {
+        if (AppendText(media->hpglCommand) != 0) return false;
+    }
+    return true;
+}
+
+bool VcglHead(const ModelRecord& model) {
+    if (Append(vcgl::kJobBegin) != 0) return false;
+    const MediaRecord* media = Media(CurrentModel, Config.mediaIndex);
+    if (model.media == 1 && media != nullptr && media->vcglCommand[0] != 0) {
+        // Length from the command's own fourth byte, never past its field.
+        const std::int32_t length = media->vcglCommand[3] + 4;
+        const std::int32_t bounded = length < 60 ? length : 60;
+        if (AppendBytes(bounded, media->vcglCommand) != 0) return false;
+    }
+    // Copies: a failure here shows at the next step.
+    Append(vcgl::kCopiesHead);
+    AppendFormat("%02X", Config.copies);
+    if (model.manualOutput == 1 && (Config.modeFlags & kModeManualOutput) != 0) {
+        if (Append(vcgl::kManualOutput) != 0) return false;
+    }
+    if (VcglJobHeader() != 0) return false;
+
+    const std::int32_t n = static_cast<std::int32_t>(std::strlen(LabelText));
+    if (n > 0) {
+        std::uint8_t head[1 + 2 + 3];
+        std::int32_t k = 0;
+        head[k++] = vcgl::kLabelOpcode;
+        k +=
+            PackBigEndian8(static_cast<std::uint8_t>(n % 2 == 0 ? n / 2 + 1 : n / 2 + 2), head + k);
+        k += PackBigEndian16(static_cast<std::uint16_t>(n), head + k);
+        if (AppendBytes(k, head) != 0) return false;
+        // An odd label is padded to whole words with its terminating NUL.
+        if (AppendBytes(n % 2 == 0 ? n : n + 1, LabelText) != 0) return false;
+    }
+    return true;
+}
+
+void ComputeDeviceUnits() {
+    const double resolution = PageGeometry.HostResolution[0];
+    const double scale = PageGeometry.ScaleFactor;
+    PageWidthUnits = TruncateToInt32(
+        std::floor(PageGeometry.HostResolution[0] * PageGeometry.PlotExtentX * scale));
+    PageHeightUnits = TruncateToInt32(
+        std::floor(PageGeometry.HostResolution[1] * PageGeometry.PlotExtentY * scale));
+    for (int i = 0; i < 4; ++i)
+        MarginUnits[i] =
+            TruncateToInt32(std::floor(PageGeometry.MarginInches[i] * resolution) * scale);
+}
+
+bool VcglTail(const ModelRecord& model) {
+    // Halftone cells of the grey levels; results show at the next checked step.
+    for (int g = 0; g < 256; ++g) {
+        const int v = GreyRemapTable[GreyRemapTable[GreyRemapTable[g]]];
+        Append(vcgl::kHalftoneHead);
+        AppendWords({g, 16, 16});
+        std::uint8_t rows[2 * 16 + 1];
+        for (int r = 0; r < 16; ++r) PackBigEndian16(HalftonePatternTable[v][r], rows + 2 * r);
+        AppendBytes(32, rows);
+    }
+    for (int p = 0; p < 256; ++p) {
+        Append(vcgl::kPaletteHead);
+        if (RedPenApplies(model, p)) {
+            AppendWords({p, -1, -1, 0, -1});
+        } else {
+            const std::int32_t grey = PenGrey(p);
+            AppendWords({p, grey, -1, -1, -1});
+            if (grey == 0) BlackPen = static_cast<std::int16_t>(p);
+        }
+    }
+    if (VcglDefaultAttributes() != 0) return false;
+    if (Append(vcgl::kDrawingBegin) != 0) return false;
+    if (AppendVcglDot(0, 0) != 0) return false;
+    const bool across = PageGeometry.LongEdgeAcross == 1;
+    if (AppendVcglDot(across ? PageHeightUnits : PageWidthUnits,
+                      across ? PageWidthUnits : PageHeightUnits) != 0)
+        return false;
+    if (Append(vcgl::kDrawingModeHead) != 0) return false;
+    return AppendWords({static_cast<std::int32_t>(std::floor(1.112))}) == 0;
+}
+
+bool RtlTail(const ModelRecord& model) {
+    const long w = PageWidthUnits, h = PageHeightUnits;
+    const long m0 = MarginUnits[0], m1 = MarginUnits[1], m2 = MarginUnits[2], m3 = MarginUnits[3];
+    const bool across = PageGeometry.LongEdgeAcross == 1;
+    if (AppendFormat(kPageSize, (across ? h : w) + m1 + m0, (across ? w : h) + m3 + m2) != 0)
+        return false;
+    if (AppendFormat(kInputWindow, m2, m1, w + m3, h + m0) != 0) return false;
+    if (AppendFormat(kScale, w, h) != 0) return false;
+    std::snprintf(SavedWindowCommand, sizeof SavedWindowCommand, kWindow, w, h);
+    if (AppendText(SavedWindowCommand) != 0) return false;
+    if (model.manualOutput == 1) {
+        const bool manual = (Config.modeFlags & kModeManualOutput) != 0;
+        if (AppendText(manual ? kManualOutputOn : kManualOutputOff) != 0) {
+            SetResult(kResultFailed);  // this step leaves the latch to the write failure
+            return true;               // already answered; the caller stops
+        }
+    }
+    if (AppendText(kLineAttributes) != 0 || AppendText(kPenCount) != 0 ||
+        AppendText(kColourRange) != 0)
+        return false;
+
+    // Pens 1..255 with their greys; a failure leaves the loop and shows at the
+    // next step.
+    bool paletteFailed = false;
+    for (int p = 1; p < 256 && !paletteFailed; ++p) {
+        const std::int32_t grey = PenGrey(p);
+        std::int32_t status;
+        if (RedPenApplies(model, p)) {
+            status = AppendFormat(kRedPenColour, p);
+        } else {
+            status = AppendFormat(kPenColour, p, grey, grey, grey);
+            if (model.redPrinting == 1 && grey == 0) BlackPen = static_cast<std::int16_t>(p);
+        }
+        if (status != 0) {
+            FailJob();
+            paletteFailed = true;
+        }
+    }
+    return AppendText(kHomeRelative) == 0 && AppendText(kTransparency) == 0;
+}
+
+}  // namespace
+
+std::int32_t VcglJobHeader() {
+    if (Append(vcgl::kVcglPreamble) != 0 || Append(vcgl::kModelIdentification) != 0 ||
+        Append(vcgl::kJobHeaderTail1) != 0 || Append(vcgl::kJobHeaderTail2) != 0) {
+        return -1;
+    }
+    return 0;
+}
+
+std::int32_t VcglDefaultAttributes() {
+    if (Append(vcgl::kLinePenHead) != 0 || AppendWords({7}) != 0) return -1;
+    if (Append(vcgl::kHostPenHead) != 0 || AppendWords({7}) != 0) return -1;
+    for (const auto& pattern : vcgl::kLineTypePatterns)
+        if (AppendBytes(pattern.length, pattern.bytes) != 0) return -1;
+    for (const auto& setting : vcgl::kDefaultSettings)
+        if (Append(setting) != 0) return -1;
+    return 0;
+}
+
+void JobStart() {
+    PendingImage = 0;
+    if (!PassLatchGate()) return;
+    SetResult(kResultOk);
+    ResetVectorStateForJob();
+    CommandFill = 0;
+    const bool vcglMode = (Config.modeFlags & kModeVcgl) != 0;
+    if (!vcglMode) PeOpener = (Config.optionFlags & kOptionPe8Bit) ? "PE" : "PE7";
+
+    if (!AllocateCommandBuffer()) {
+        ReportMessage("\n%s", ActiveMessages[kMsgNoMemory]);
+        ErrorLatch = kLatchOutput;
+        SetResult(kResultFailed);
+        return;
+    }
+    OutputHandle = HostNotify(30, 1);
+
+    const ModelRecord* model = Model(CurrentModel);
+    if (model == nullptr) model = Model(0);
+    if (!(vcglMode ? VcglHead(*model) : RtlHead(*model))) {
+        FailJob();
+        return;
+    }
+    ComputeDeviceUnits();
+    if (!(vcglMode ? VcglTail(*model) : RtlTail(*model))) {
+        FailJob();
+        return;
+    }
+    if (PacketGet<std::int16_t>(0) != kResultOk) return;  // a step answered -1 itself
+    PendingImage = 0;
+}
+
+void JobEnd() {
+    PenStatePrevious = PenState;
+    PenState = kPenClosed;
+    if (ErrorLatch == kLatchClear && PageHasContent == 1) {
+        PageHasContent = 0;
+        if ((Config.modeFlags & kModeVcgl) != 0) {
+            Append(vcgl::kVcglPreamble);
+            Append(vcgl::kPageEnd);
+            Append(vcgl::kJobEnd);
+        } else {
+            AppendText(kRtlPageEnd);
+            AppendText(kPjlExit);
+        }
+        JobCopies = 1;
+        if (CommandFill > 0 && ErrorLatch == kLatchClear && FlushOutput() != 0)
+            ErrorLatch = kLatchOutput;
+    }
+    ReleaseCommandBuffer();
+    if (OutputHandle >= 0) HostNotify(OutputHandle, 1);
+}
+
+void ResetJobOnLoad() {
+    OutputHandle = -1;
+    PageWidthUnits = PageHeightUnits = 0;
+    std::memset(MarginUnits, 0, sizeof MarginUnits);
+    std::memset(SavedWindowCommand, 0, sizeof SavedWindowCommand);
+}
+
+}  // namespace varnu

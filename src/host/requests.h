@@ -1,0 +1,42 @@
+// The request handlers' shared state and the handlers of the configuration
+// and job life cycle.
+#pragma once
+
+#include <cstdint>
+
+namespace varnu {
+
+extern std::int32_t CurrentModel;     // model row in use
+extern std::uint32_t HostOptionBits;  // from plot requests 46, 47, 48
+extern std::uint8_t PaperListStale;   // set by plot request 49, used by 48
+extern std::uint32_t HostWindow;      // owner of the raster failure message box
+
+// Bit of HostOptionBits: the host drives the serial line itself.
+inline constexpr std::uint32_t kHostOwnsHandshake = 0x40;
+
+// The latch gate of the gated requests: false (and -1 written) while latched.
+bool PassLatchGate();
+
+// Driver requests.
+void DriverVersionCheck();      // 11
+void DriverModelDescription();  // 20
+void DriverConfigure();         // 21
+void DriverZeroTable();         // 22
+void DriverOneTable();          // 23
+void DriverIdentityTable();     // 25
+void DriverCapabilities();      // 40
+void DriverDoubleTable();       // 44
+void DriverSaveConfig();        // 47
+void DriverReset();             // 49
+void InstallMessagesRequest();  // 50, either handler
+
+// Plot requests of the life cycle.
+void PlotOpen();       // 29
+void PlotConfigure();  // 46
+void PlotExtents();    // 47
+void PlotPageData();   // 48
+void PlotReset();      // 49
+
+void ResetRequestStateOnLoad();
+
+}  // namespace varnu
