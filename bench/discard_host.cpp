@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "config/config_record.h"
 #include "host/adi_abi.h"
 #include "host/byte_order.h"
 #include "host/driver_entry.h"
@@ -13,6 +15,7 @@ namespace {
 
 std::uint64_t Discarded = 0;
 std::uint8_t Table[256];
+std::uint8_t Stored[40];
 
 std::int32_t Print(const char*) {
     return 0;
@@ -21,11 +24,13 @@ std::int32_t Write(std::int32_t, std::int32_t, const void*, std::int32_t count, 
     Discarded += static_cast<std::uint64_t>(count);
     return 1;
 }
-std::int32_t Config(std::int32_t, const void*) {
+std::int32_t Store(std::int32_t, const void* record) {
+    std::memcpy(Stored, record, sizeof Stored);
     return 0;
 }
-std::int32_t Load(std::int32_t, void*) {
-    return 1;
+std::int32_t Load(std::int32_t, void* record) {
+    std::memcpy(record, Stored, sizeof Stored);
+    return 0;
 }
 std::int32_t Notify(std::int32_t, std::int32_t) {
     return 0;
@@ -41,6 +46,16 @@ void Put(std::uint32_t offset, Fn* fn) {
     StoreLe(Table, offset, address);
 }
 
+struct Request {
+    std::uint8_t bytes[2100] = {};
+    explicit Request(std::int16_t code) { StoreLe(bytes, 0, code); }
+    template <typename T>
+    Request& Set(std::size_t offset, T v) {
+        StoreLe(bytes, offset, v);
+        return *this;
+    }
+};
+
 }  // namespace
 
 void InstallDiscardHost() {
@@ -49,13 +64,46 @@ void InstallDiscardHost() {
     Put(kSendDeviceStringSlot, &Print);
     Put(kWriteOutputSlot, &Write);
     Put(kLoadConfigSlot, &Load);
-    Put(kStoreConfigSlot, &Config);
+    Put(kStoreConfigSlot, &Store);
     Put(kNotifyHostSlot, &Notify);
     PLADI(Table, 0);
 }
 
 std::uint64_t DiscardedBytes() {
     return Discarded;
+}
+
+void OpenJob(bool vcgl, double extentX, double extentY) {
+    applyConfigDefaults(0);
+    Config.modelIndex = 0;
+    if (vcgl) Config.modeFlags = kModeVcgl | kResolution400;
+    EncodeConfigRecord(Config, Stored);
+    const double resolution = vcgl ? 800.0 : 1016.0;
+    Request reset(49);
+    PlotRequest(reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2).bytes);
+    Request messages(50);
+    PlotRequest(messages.bytes);
+    Request open(29);
+    PlotRequest(open.Set<std::int16_t>(4, 3).bytes);
+    Request extents(47);
+    PlotRequest(extents.Set<double>(9, extentX).Set<double>(17, extentY).bytes);
+    Request page(48);
+    PlotRequest(page.Set<double>(9, extentX)
+                    .Set<double>(17, extentY)
+                    .Set<double>(41, resolution)
+                    .Set<double>(49, resolution)
+                    .bytes);
+    Request start(30);
+    PlotRequest(start.bytes);
+    if (LoadLe<std::int16_t>(start.bytes, 0) != 0) {
+        std::fputs("benchmark job did not start\n", stderr);
+        std::abort();
+    }
+}
+
+void CloseJob() {
+    Request end(2);
+    PlotRequest(end.bytes);
 }
 
 }  // namespace varnu::bench

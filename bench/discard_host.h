@@ -1,5 +1,5 @@
-// A host for benchmarks: every slot answers success, output is counted and
-// thrown away.
+// A host for benchmarks: every slot answers success, the configuration is
+// kept in memory, output is counted and thrown away.
 #pragma once
 
 #include <cstdint>
@@ -9,5 +9,10 @@ namespace varnu::bench {
 // Installs the host through PLADI on a freshly loaded module.
 void InstallDiscardHost();
 std::uint64_t DiscardedBytes();
+
+// Opens a plot job the way the CAD host does (49, 50, 29, 47, 48, 30) with
+// the default configuration, in the VCGL+MMR mode when asked.
+void OpenJob(bool vcgl, double extentX = 40.0, double extentY = 30.0);
+void CloseJob();
 
 }  // namespace varnu::bench

@@ -14,6 +14,7 @@
 #include "host/page_geometry.h"
 #include "host/requests.h"
 #include "raster/pending_image.h"
+#include "vector/pens.h"
 #include "vector/vector_state.h"
 
 namespace varnu {
@@ -69,6 +70,7 @@ void RestoreModuleLoadStateForTesting() {
     ResetConfigOnLoad();
     ResetToneCurveOnLoad();
     ResetVectorStateOnLoad();
+    ResetPensOnLoad();
     ResetPageGeometryOnLoad();
     ResetRequestStateOnLoad();
     ResetJobOnLoad();

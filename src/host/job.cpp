@@ -188,13 +188,14 @@ bool VcglTail(const ModelRecord& model) {
         }
     }
     if (VcglDefaultAttributes() != 0) return false;
-    if (Append(vcgl::kDrawingBegin) != 0) return false;
+    // Width 0 while the page corners are marked, then the default width.
+    if (Append(vcgl::kPenWidthHead) != 0 || AppendWords({0}) != 0) return false;
     if (AppendVcglDot(0, 0) != 0) return false;
     const bool across = PageGeometry.LongEdgeAcross == 1;
     if (AppendVcglDot(across ? PageHeightUnits : PageWidthUnits,
                       across ? PageWidthUnits : PageHeightUnits) != 0)
         return false;
-    if (Append(vcgl::kDrawingModeHead) != 0) return false;
+    if (Append(vcgl::kPenWidthHead) != 0) return false;
     return AppendWords({static_cast<std::int32_t>(std::floor(1.112))}) == 0;
 }
 

@@ -100,27 +100,41 @@ std::int32_t AppendFormat(const char* format, ...) {
     return AppendText(CommandScratch);
 }
 
-std::int32_t AppendPeNumber(std::int32_t value) {
-    // Sign folded into bit 0. Done in 64 bits so that every 32-bit value
-    // encodes, INT32_MIN included, instead of overflowing.
+namespace {
+
+// Writes the PE form of `value` to `out` (at most 7 bytes) and returns its
+// length. The sign goes into bit 0; the magnitude follows in base 64 (final
+// byte 191..254) or base 32 (final byte 95..126), low group first, each
+// non-final group offset by 63. Done in 64 bits so that every 32-bit value
+// encodes, INT32_MIN included, instead of overflowing.
+inline std::int32_t EncodePe(std::int32_t value, bool eightBit, std::uint8_t* out) {
     const std::int64_t v = value;
     std::uint64_t z =
         v >= 0 ? static_cast<std::uint64_t>(2 * v) : static_cast<std::uint64_t>(1 - 2 * v);
-
-    // Base 64 with final bytes 191..254, or base 32 with final bytes 95..126;
-    // groups least significant first, each non-final one offset by 63.
-    const bool eightBit = (Config.optionFlags & kOptionPe8Bit) != 0;
     const unsigned shift = eightBit ? 6 : 5;
     const std::uint64_t base = std::uint64_t{1} << shift;
-    const unsigned finalOffset = eightBit ? 191 : 95;
-
-    std::uint8_t digits[16];
     std::int32_t n = 0;
     while (z >= base) {
-        digits[n++] = static_cast<std::uint8_t>((z & (base - 1)) + 63);
+        out[n++] = static_cast<std::uint8_t>((z & (base - 1)) + 63);
         z >>= shift;
     }
-    digits[n++] = static_cast<std::uint8_t>(z + finalOffset);
+    out[n++] = static_cast<std::uint8_t>(z + (eightBit ? 191 : 95));
+    return n;
+}
+
+}  // namespace
+
+std::int32_t AppendPeNumber(std::int32_t value) {
+    std::uint8_t digits[8];
+    const bool eightBit = (Config.optionFlags & kOptionPe8Bit) != 0;
+    return AppendBytes(EncodePe(value, eightBit, digits), digits);
+}
+
+std::int32_t AppendPePair(std::int32_t first, std::int32_t second) {
+    std::uint8_t digits[16];
+    const bool eightBit = (Config.optionFlags & kOptionPe8Bit) != 0;
+    std::int32_t n = EncodePe(first, eightBit, digits);
+    n += EncodePe(second, eightBit, digits + n);
     return AppendBytes(n, digits);
 }
 

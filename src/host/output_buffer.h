@@ -35,6 +35,8 @@ std::int32_t FlushOutput();
 
 // HP-GL/2 polyline-encoded integer, 7-bit or 8-bit form per the configuration.
 std::int32_t AppendPeNumber(std::int32_t value);
+// Two PE numbers in one append: the offsets of one point.
+std::int32_t AppendPePair(std::int32_t first, std::int32_t second);
 
 // Most significant byte first, then a NUL; return the count of value bytes.
 std::int32_t PackBigEndian32(std::uint32_t value, std::uint8_t* scratch);

@@ -8,6 +8,9 @@
 #include "host/job.h"
 #include "host/packet.h"
 #include "raster/pending_image.h"
+#include "vector/pens.h"
+#include "vector/polygons.h"
+#include "vector/vectors.h"
 
 namespace varnu {
 namespace {
@@ -37,13 +40,25 @@ constexpr RequestEntry kDriverRequests[] = {
 
 constexpr RequestEntry kPlotRequests[] = {
     { 2, JobEnd},
+    { 3, MoveTo},
+    { 4, DrawTo},
+    { 5, SelectPen},
+    { 7, SelectLineType},
+    { 8, PenUp},
+    { 9, AbortPlot},
+    {15, DescribeLineTypes},
     {29, PlotOpen},
     {30, JobStart},
+    {33, PolygonInline},
+    {36, SetLineTypeCount},
+    {41, SelectPenWidth},
+    {43, RefreshModel},
     {46, PlotConfigure},
     {47, PlotExtents},
     {48, PlotPageData},
     {49, PlotReset},
     {50, InstallMessagesRequest},
+    {54, PolygonPointer},
 };
 // clang-format on
 

@@ -42,8 +42,10 @@ inline constexpr Bytes<2> kHalftoneHead = {0x32, 0x13};  // level, 16, 16, sixte
 inline constexpr Bytes<2> kPaletteHead = {0x30, 0x05};   // pen, grey, -1, -1, -1
 
 // Attribute heads, each followed by one word.
+inline constexpr Bytes<2> kPenWidthHead = {0x40, 0x01};  // 1/400 inch, 1..511
 inline constexpr Bytes<2> kLinePenHead = {0x41, 0x01};
-inline constexpr Bytes<2> kHostPenHead = {0x47, 0x01};
+inline constexpr Bytes<2> kLineTypeHead = {0x43, 0x01};  // 0 solid, 1..8 patterns
+inline constexpr Bytes<2> kHostPenHead = {0x47, 0x01};   // also the polygon fill pen
 
 // Line-type patterns 1..8 (opcode 36, word count, type, dash lengths).
 struct LineTypePattern {
