@@ -1,4 +1,4 @@
-// The configuration dialogs the request handlers open. The platform layer
+// The dialogs and message boxes the driver shows. The platform layer
 // (headless or Win32) is chosen at link time.
 #pragma once
 
@@ -12,5 +12,11 @@ enum class DialogResult : std::int32_t { Cancel = 2, Ok = 1 };
 DialogResult ShowDriverDialog();
 // "DETAILCFG2_GER", opened by driver request 21.
 DialogResult ShowDetailDialog();
+
+inline constexpr std::uint32_t kMessageBoxWarning = 0x30;
+
+// A modal message box owned by the host's window.
+std::int32_t ShowMessageBox(std::uint32_t owner, const char* text, const char* caption,
+                            std::uint32_t style);
 
 }  // namespace varnu

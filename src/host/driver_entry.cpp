@@ -13,7 +13,7 @@
 #include "host/output_buffer.h"
 #include "host/page_geometry.h"
 #include "host/requests.h"
-#include "raster/pending_image.h"
+#include "raster/image_request.h"
 #include "vector/pens.h"
 #include "vector/vector_state.h"
 
@@ -74,7 +74,7 @@ void RestoreModuleLoadStateForTesting() {
     ResetPageGeometryOnLoad();
     ResetRequestStateOnLoad();
     ResetJobOnLoad();
-    ResetPendingImageOnLoad();
+    ResetImageRequestOnLoad();
 }
 
 }  // namespace varnu

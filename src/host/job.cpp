@@ -16,7 +16,7 @@
 #include "host/pen_palette.h"
 #include "host/requests.h"
 #include "host/vcgl_commands.h"
-#include "raster/pending_image.h"
+#include "raster/image_request.h"
 #include "vector/vector_state.h"
 
 namespace varnu {
@@ -221,18 +221,14 @@ bool RtlTail(const ModelRecord& model) {
         return false;
 
     // Pens 1..255 with their greys; a failure leaves the loop and shows at the
-    // next step.
+    // next step. With red printing possible, the darkest pen becomes BlackPen.
     bool paletteFailed = false;
     for (int p = 1; p < 256 && !paletteFailed; ++p) {
-        const std::int32_t grey = PenGrey(p);
-        std::int32_t status;
-        if (RedPenApplies(model, p)) {
-            status = AppendFormat(kRedPenColour, p);
-        } else {
-            status = AppendFormat(kPenColour, p, grey, grey, grey);
-            if (model.redPrinting == 1 && grey == 0) BlackPen = static_cast<std::int16_t>(p);
-        }
-        if (status != 0) {
+        char text[32];
+        FormatPenColour(p, text, sizeof text);
+        if (model.redPrinting == 1 && !RedPenApplies(model, p) && PenGrey(p) == 0)
+            BlackPen = static_cast<std::int16_t>(p);
+        if (AppendText(text) != 0) {
             FailJob();
             paletteFailed = true;
         }
@@ -241,6 +237,14 @@ bool RtlTail(const ModelRecord& model) {
 }
 
 }  // namespace
+
+int FormatPenColour(int pen, char* text, std::size_t size) {
+    const ModelRecord* model = Model(CurrentModel);
+    if (model != nullptr && RedPenApplies(*model, pen))
+        return std::snprintf(text, size, kRedPenColour, pen);
+    const std::int32_t grey = PenGrey(pen);
+    return std::snprintf(text, size, kPenColour, pen, grey, grey, grey);
+}
 
 std::int32_t VcglJobHeader() {
     if (Append(vcgl::kVcglPreamble) != 0 || Append(vcgl::kModelIdentification) != 0 ||
@@ -261,7 +265,7 @@ std::int32_t VcglDefaultAttributes() {
 }
 
 void JobStart() {
-    PendingImage = 0;
+    PendingImage.marker = 0;
     if (!PassLatchGate()) return;
     SetResult(kResultOk);
     ResetVectorStateForJob();
@@ -289,7 +293,7 @@ void JobStart() {
         return;
     }
     if (PacketGet<std::int16_t>(0) != kResultOk) return;  // a step answered -1 itself
-    PendingImage = 0;
+    PendingImage.marker = 0;
 }
 
 void JobEnd() {

@@ -1,6 +1,7 @@
 // Opening and closing a plot job: plot requests 30 and 2.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace varnu {
@@ -18,6 +19,10 @@ extern char SavedWindowCommand[kSavedWindowCommandSize];
 
 void JobStart();  // plot request 30
 void JobEnd();    // plot request 2
+
+// The RTL/GL2 palette entry of a pen as job start sends it ("PC…"), into
+// `text`; returns its length. Raster output sends the same after an image.
+int FormatPenColour(int pen, char* text, std::size_t size);
 
 // VCGL groups also sent after a raster image; 0 or -1.
 std::int32_t VcglJobHeader();

@@ -7,7 +7,7 @@
 #include "host/driver_entry.h"
 #include "host/job.h"
 #include "host/packet.h"
-#include "raster/pending_image.h"
+#include "raster/image_request.h"
 #include "vector/pens.h"
 #include "vector/polygons.h"
 #include "vector/vectors.h"
@@ -58,6 +58,7 @@ constexpr RequestEntry kPlotRequests[] = {
     {48, PlotPageData},
     {49, PlotReset},
     {50, InstallMessagesRequest},
+    {52, AcceptImage},
     {54, PolygonPointer},
 };
 // clang-format on

@@ -11,8 +11,13 @@ namespace varnu::vcgl {
 template <std::size_t N>
 using Bytes = std::array<std::uint8_t, N>;
 
+// Paint mode: opaque (also what opens a job), transparent, and the job end.
+inline constexpr Bytes<6> kPaintOpaque = {0x9B, 0x5E, 0x00, 0x02, 0x00, 0x02};
+inline constexpr Bytes<6> kPaintTransparent = {0x9B, 0x5E, 0x00, 0x02, 0x00, 0x01};
+inline constexpr Bytes<6> kJobEnd = {0x9B, 0x5E, 0x00, 0x02, 0x00, 0x00};
+inline constexpr const Bytes<6>& kJobBegin = kPaintOpaque;
+
 // Job and page framing.
-inline constexpr Bytes<6> kJobBegin = {0x9B, 0x5E, 0x00, 0x02, 0x00, 0x02};
 inline constexpr Bytes<4> kCopiesHead = {0x9B, 0x4E, 0x00, 0x02};  // then "%02X" copies
 inline constexpr Bytes<6> kManualOutput = {0x9B, 0x62, 0x00, 0x02, 0x00, 0x00};
 inline constexpr Bytes<10> kModelIdentification = {0xF2, 0x04, 0x08, 0x02, 'V',
@@ -21,9 +26,6 @@ inline constexpr Bytes<2> kJobHeaderTail1 = {0x20, 0x00};
 inline constexpr Bytes<2> kJobHeaderTail2 = {0x23, 0x00};
 inline constexpr std::uint8_t kLabelOpcode = 0x14;  // then word count, length, bytes
 inline constexpr Bytes<4> kPageEnd = {0xF3, 0x01, 0x00, 0x01};
-inline constexpr Bytes<6> kJobEnd = {0x9B, 0x5E, 0x00, 0x02, 0x00, 0x00};
-inline constexpr Bytes<4> kDrawingBegin = {0x40, 0x01, 0x00, 0x00};  // before the page rectangle
-inline constexpr Bytes<2> kDrawingModeHead = {0x40, 0x01};           // then floor(1.112) = 1
 
 // Sent at job start, at every page end and after a raster image.
 // clang-format off
@@ -36,6 +38,18 @@ inline constexpr Bytes<70> kVcglPreamble = {
     0x18, 0x01, 0x00, 0x00,  0x18, 0x02, 0x00, 0x00,  0x18, 0x02,
 };
 // clang-format on
+
+// Raster images.
+inline constexpr Bytes<6> kResolution400 = {0x9B, 0x52, 0x00, 0x02, 0x00, 0x01};
+inline constexpr Bytes<6> kResolution200 = {0x9B, 0x52, 0x00, 0x02, 0x00, 0x00};
+inline constexpr Bytes<4> kImageHeaderOpener = {0x9B, 0x5F, 0x00,
+                                                0x1A};  // anchor, size, scaled size
+inline constexpr Bytes<2> kImageHeaderTail = {0x00, 0x01};
+inline constexpr Bytes<6> kDataMode0207 = {0x9B, 0x5D, 0x00, 0x02, 0x02, 0x07};  // MMR data follows
+inline constexpr Bytes<6> kDataMode0200 = {0x9B, 0x5D, 0x00, 0x02, 0x02, 0x00};
+inline constexpr Bytes<2> kDataOpener = {0x9B, 0x5C};  // then BE32 length
+inline constexpr Bytes<4> kBlankLength = {0x00, 0x00, 0x00, 0x04};
+inline constexpr Bytes<4> kBlankPattern = {0x80, 0x08, 0x00, 0x80};
 
 // Palette and halftones.
 inline constexpr Bytes<2> kHalftoneHead = {0x32, 0x13};  // level, 16, 16, sixteen rows

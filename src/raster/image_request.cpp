@@ -1,0 +1,339 @@
+// Plot request 52 and the drawing of the pending image: grid, placement,
+// transparency, the host's row routines, and the vector state afterwards.
+#include "raster/image_request.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "config/config_record.h"
+#include "dialogs/dialogs.h"
+#include "host/adi_abi.h"
+#include "host/byte_order.h"
+#include "host/host_services.h"
+#include "host/job.h"
+#include "host/output_buffer.h"
+#include "host/packet.h"
+#include "host/page_geometry.h"
+#include "host/requests.h"
+#include "host/vcgl_commands.h"
+#include "raster/raster_output.h"
+#include "vector/pens.h"
+#include "vector/vector_state.h"
+
+namespace varnu {
+
+PendingImageRecord PendingImage;
+std::uint8_t RowRequest[kRowRequestSize];
+
+namespace {
+
+// Colour of the set pixels of a bilevel image, by colour index.
+struct Rgb {
+    std::uint8_t red, green, blue;
+};
+// clang-format off
+constexpr Rgb ImageColourTable[8] = {
+    {255, 255, 255},  // 0
+    {255,   0,   0},  // 1
+    {255, 255,   0},  // 2
+    {  0, 255,   0},  // 3
+    {  0, 255, 255},  // 4
+    {  0,   0, 255},  // 5
+    {255,   0, 255},  // 6
+    {  0,   0,   0},  // 7
+};
+// clang-format on
+constexpr std::int16_t kHighestColourIndex = 7;
+
+// The colour the host is told to use for transparent pixels of a colour image.
+constexpr std::uint8_t kKeyColour[3] = {0x00, 0x01, 0x02};
+
+// The host's row routines, caller-cleans.
+using RowFetchFn = void* ADI_CALLER_CLEANS(void* rowRequest);
+using RowReleaseFn = std::int32_t ADI_CALLER_CLEANS(void* rowReply);
+
+constexpr char kFailureFormat[] = "image faile=%d %d %d";
+constexpr char kFailureCaption[] = "DAD4.3";
+
+// Packet offsets of request 52.
+constexpr std::size_t kFetchOffset = 4, kReleaseOffset = 8, kHandleOffset = 12;
+constexpr std::size_t kCornerOffset = 16, kKindOffset = 32, kSourceWidthOffset = 36,
+                      kSourceHeightOffset = 40;
+constexpr std::size_t kTransparentOffset = 44, kBitsOffset = 46, kColourOffset = 48;
+constexpr std::size_t kOpaqueOffset = 50, kOpaqueSize = 72, kTakenOffset = 122;
+
+bool VcglMode() {
+    return (Config.modeFlags & kModeVcgl) != 0;
+}
+
+// Resolution code of the image. VCGL raster images exist at 400 and 200 dpi
+// only: 600 and 300 dpi codes are sent at the nearest of these.
+std::uint16_t ImageResolutionCode() {
+    std::uint16_t code = Config.modeFlags & kModeResolutionMask;
+    if (VcglMode()) {
+        if (code == kResolution600) code = kResolution400;
+        if (code == kResolution300) code = kResolution200;
+    }
+    return code;
+}
+
+void SendText(const char* format, auto... args) {
+    char text[64];
+    const int n = std::snprintf(text, sizeof text, format, args...);
+    if (n > 0)
+        HostWriteOutput(text,
+                        n < static_cast<int>(sizeof text) ? n : static_cast<int>(sizeof text) - 1);
+}
+
+template <std::size_t N>
+void SendDirect(const std::array<std::uint8_t, N>& bytes) {
+    HostWriteOutput(bytes.data(), static_cast<std::int32_t>(N));
+}
+
+void SendReplay(const ReplayCommand& command) {
+    if (command.length > 0) HostWriteOutput(command.bytes, command.length);
+}
+
+std::int32_t AppendReplay(const ReplayCommand& command) {
+    return AppendBytes(command.length, command.bytes);
+}
+
+template <std::size_t N>
+std::int32_t Append(const std::array<std::uint8_t, N>& bytes) {
+    return AppendBytes(static_cast<std::int32_t>(N), bytes.data());
+}
+
+struct Grid {
+    std::int32_t width, height;
+};
+
+// The pixel grid the host is asked for, or false when it cannot be computed.
+bool ComputeGrid(double dpi, Grid* grid) {
+    const PendingImageRecord& im = PendingImage;
+    const std::int64_t dx = std::int64_t{im.x1} - im.x0, dy = std::int64_t{im.y1} - im.y0;
+    if (dpi <= 0 || dx <= 0 || dy <= 0 || im.pixelsPerLine <= 0 || im.lineCount <= 0) return false;
+    double w, h;
+    if (!VcglMode()) {
+        // Host units are 1/1016 inch (0.0025 cm); the source is at dpi.
+        const double sw = im.pixelsPerLine, sh = im.lineCount;
+        w = std::trunc((dx * 0.0025) / ((sw / dpi) * 2.54) * sw);
+        h = std::trunc((dy * 0.0025) / ((sh / dpi) * 2.54) * sh);
+    } else {
+        const std::int64_t divisor = dpi == 400 ? 2 : dpi == 200 ? 4 : 1;
+        w = static_cast<double>(dx / divisor);
+        h = static_cast<double>(dy / divisor);
+    }
+    constexpr double kLargest = 1 << 24;
+    if (!(w >= 1 && h >= 1 && w <= kLargest && h <= kLargest)) return false;
+    grid->width = static_cast<std::int32_t>(w);
+    grid->height = static_cast<std::int32_t>(h);
+    return true;
+}
+
+void FillRowRequest(std::int32_t line, std::int32_t pixelsPerLine, double strip, bool longEdge) {
+    const PendingImageRecord& im = PendingImage;
+    std::uint8_t* r = RowRequest;
+    if (!longEdge) {
+        StoreLe<std::int32_t>(r, 0, 0);
+        StoreLe<std::int32_t>(r, 4, line);
+        StoreLe<std::int32_t>(r, 8, pixelsPerLine - 1);
+        StoreLe<std::int32_t>(r, 12, line);
+        StoreLe<std::int32_t>(r, 16, im.x0);
+        StoreLe<std::int32_t>(r, 20, TruncateToInt32(im.y0 + line * strip));
+        StoreLe<std::int32_t>(r, 24, im.x1);
+        StoreLe<std::int32_t>(r, 28, TruncateToInt32(im.y0 + (line + 1) * strip));
+    } else {
+        StoreLe<std::int32_t>(r, 0, line);
+        StoreLe<std::int32_t>(r, 4, 0);
+        StoreLe<std::int32_t>(r, 8, line);
+        StoreLe<std::int32_t>(r, 12, pixelsPerLine - 1);
+        StoreLe<std::int32_t>(r, 16, TruncateToInt32(im.x0 + line * strip));
+        StoreLe<std::int32_t>(r, 20, im.y0);
+        StoreLe<std::int32_t>(r, 24, TruncateToInt32(im.x0 + (line + 1) * strip));
+        StoreLe<std::int32_t>(r, 28, im.y1);
+    }
+    std::memcpy(r + 32, im.packet + kHandleOffset, 4);
+    StoreLe<std::int32_t>(r, 36, im.bilevel ? 1 : 8);
+    StoreLe<std::int32_t>(r, 40, longEdge ? 7 : 2);
+    StoreLe<std::int16_t>(r, 46, im.bilevel ? 1 : 24);
+    if (im.bilevel) {
+        StoreLe<std::int16_t>(r, 48, 0);
+        StoreLe<std::int16_t>(r, 56, im.colourIndex);
+    } else {
+        std::memset(r + 48, 0xFF, 3);
+        std::memcpy(r + 52, kKeyColour, 3);
+    }
+    StoreLe<std::int32_t>(r, 64, 0);
+    StoreLe<std::int16_t>(r, 68, 0);
+    StoreLe<std::int16_t>(r, 70, 1);
+    std::memcpy(r + 72, im.packet + kOpaqueOffset, kOpaqueSize);
+}
+
+// Pulls the lines from the host into the page buffer. False after a failure
+// reply: the image is then abandoned.
+bool FetchLines(std::int32_t firstLine, std::int32_t pixelsPerLine, std::int32_t lineCount,
+                double strip, bool longEdge) {
+    auto* fetch =
+        FunctionFromHostAddress<RowFetchFn>(LoadLe<HostAddress>(PendingImage.packet, kFetchOffset));
+    auto* release = FunctionFromHostAddress<RowReleaseFn>(
+        LoadLe<HostAddress>(PendingImage.packet, kReleaseOffset));
+    for (std::int32_t line = firstLine; line < lineCount; ++line) {
+        FillRowRequest(line, pixelsPerLine, strip, longEdge);
+        auto* reply = static_cast<std::uint8_t*>(fetch(RowRequest));
+        const std::int32_t count = reply != nullptr ? LoadLe<std::int32_t>(reply, 4) : 0;
+        if (reply == nullptr || LoadLe<std::int16_t>(reply, 14) != 0) {
+            char text[64];
+            std::snprintf(text, sizeof text, kFailureFormat, line, pixelsPerLine, count);
+            ShowMessageBox(HostWindow, text, kFailureCaption, kMessageBoxWarning);
+            return false;  // a failed reply is not released
+        }
+        if (LoadLe<std::int16_t>(reply, 12) != 0) {
+            if (release != nullptr) release(reply);
+            return true;
+        }
+        const auto* pixels = FromHostAddress<const std::uint8_t>(LoadLe<HostAddress>(reply, 0));
+        if (PendingImage.bilevel) {
+            AddImageLine(count, pixels, true, PendingImage.red, PendingImage.green,
+                         PendingImage.blue);
+        } else {
+            AddImageLine(count / 3, pixels, false, 0, 0, 0);
+        }
+        if (release != nullptr) release(reply);
+    }
+    return true;
+}
+
+void RestoreVectorState() {
+    if (VcglMode()) {
+        SendDirect(vcgl::kPaintOpaque);
+        if (VcglJobHeader() != 0 || VcglDefaultAttributes() != 0) return;
+        AppendReplay(GraphicsStateReplay.pen);
+        AppendReplay(GraphicsStateReplay.hostPen);
+        AppendReplay(GraphicsStateReplay.width);
+        AppendReplay(GraphicsStateReplay.lineType);
+        return;
+    }
+    SendText("TR0;");
+    SendText("PA%d,%d", PendingImage.x1, PendingImage.y0);
+    SendText("PU%d,%d", PendingImage.savedX, PendingImage.savedY);
+    SendText("PR");
+    for (int pen = 1; pen < 256; ++pen) {
+        char text[32];
+        const int n = FormatPenColour(pen, text, sizeof text);
+        if (n > 0) HostWriteOutput(text, n);
+    }
+    SendText("%s", SavedWindowCommand);
+    SendReplay(GraphicsStateReplay.pen);
+    SendReplay(GraphicsStateReplay.width);
+    SendReplay(GraphicsStateReplay.lineType);
+}
+
+void DrawImage() {
+    PendingImageRecord& im = PendingImage;
+    const bool vcgl = VcglMode();
+    const bool longEdge = (Config.modeFlags & kModeLongEdgeAlongX) != 0;
+    const std::uint16_t code = ImageResolutionCode();
+
+    // Everything that can refuse the image comes before the first byte: a
+    // refused image sends nothing and leaves the vector state as it was.
+    if (im.colourIndex < 0) return;
+    if (LoadLe<HostAddress>(im.packet, kFetchOffset) == 0) return;
+    const double dpi = SelectResolution(
+        static_cast<std::uint16_t>((Config.modeFlags & ~kModeResolutionMask) | code), vcgl);
+    if (vcgl && dpi != 400 && dpi != 200) return;
+    Grid grid;
+    if (!ComputeGrid(dpi, &grid)) return;
+    const std::int32_t pixelsPerLine = longEdge ? grid.height : grid.width;
+    const std::int32_t lineCount = longEdge ? grid.width : grid.height;
+    const double strip = longEdge ? static_cast<double>(std::int64_t{im.x1} - im.x0) / lineCount
+                                  : static_cast<double>(std::int64_t{im.y1} - im.y0) / lineCount;
+    const double s = PageGeometry.ScaleFactor;
+    const std::int32_t anchorX = longEdge ? im.x0 : im.x1, anchorY = im.y0;
+    if (!PrepareRaster(pixelsPerLine, lineCount, vcgl, im.transparent, TruncateToInt32(anchorX * s),
+                       TruncateToInt32(anchorY * s), PageGeometry.StepDivisor, longEdge)) {
+        return;
+    }
+    im.pixelsPerLine = pixelsPerLine;
+    im.lineCount = lineCount;
+
+    if (vcgl) {
+        Append(vcgl::kVcglPreamble);
+        Append(vcgl::kPageEnd);
+    }
+    im.savedX = DevicePosition.x;
+    im.savedY = DevicePosition.y;
+    if (CommandFill > 0) FlushOutput();
+
+    if (!vcgl) {
+        const char* lead = PageHasContent ? ";" : "";
+        SendText("%sTR%d;", lead, im.transparent ? 1 : 0);
+        const std::int32_t k = TruncateToInt32(s);
+        SendText("PU%d,%d", anchorX * k, anchorY * k);
+        SendText("PA%d,%d", anchorX * k, anchorY * k);
+        // In the normal orientation the window goes in the rotated order the
+        // device's raster frame uses.
+        if (longEdge) {
+            SendText("IW%d,%d,%d,%d", im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
+        } else {
+            SendText("IW%d,%d,%d,%d", im.y0 * k, im.x0 * k, im.y1 * k, im.x1 * k);
+        }
+    } else {
+        SendDirect(im.transparent ? vcgl::kPaintTransparent : vcgl::kPaintOpaque);
+    }
+    if (CommandFill > 0) FlushOutput();
+
+    BeginRaster();
+    const std::int32_t firstLine = !vcgl && code == kResolution600 ? 1 : 0;
+    if (FetchLines(firstLine, pixelsPerLine, lineCount, strip, longEdge)) EncodeAndSendBands();
+    EndRaster();
+    RestoreVectorState();
+    // The image is on the page: job end must close it.
+    PageHasContent = 1;
+    PenState = kPenClosed;
+}
+
+}  // namespace
+
+void AcceptImage() {
+    PendingImageRecord& im = PendingImage;
+    im.x0 = PacketGet<std::int32_t>(kCornerOffset);
+    im.y0 = PacketGet<std::int32_t>(kCornerOffset + 4);
+    im.x1 = PacketGet<std::int32_t>(kCornerOffset + 8);
+    im.y1 = PacketGet<std::int32_t>(kCornerOffset + 12);
+    im.width = static_cast<std::int32_t>(static_cast<std::uint32_t>(im.x1) -
+                                         static_cast<std::uint32_t>(im.x0));
+    im.pixelsPerLine = PacketGet<std::int32_t>(kSourceWidthOffset);
+    im.lineCount = PacketGet<std::int32_t>(kSourceHeightOffset);
+    const std::int32_t kind = PacketGet<std::int32_t>(kKindOffset);
+    const std::int16_t bits = PacketGet<std::int16_t>(kBitsOffset);
+    im.transparent = PacketGet<std::int16_t>(kTransparentOffset);
+    if (kind == 1 && bits == 2) im.transparent = 0;
+    PacketPut<std::int16_t>(kTakenOffset, 1);
+    im.bilevel = kind == 0 || (kind == 1 && bits <= 2);
+    std::int16_t index = PacketGet<std::int16_t>(kColourOffset);
+    if (index > kHighestColourIndex) index = kHighestColourIndex;
+    im.colourIndex = index;
+    const Rgb colour = ImageColourTable[index < 0 ? 0 : index];
+    im.red = colour.red;
+    im.green = colour.green;
+    im.blue = colour.blue;
+    im.marker = kImagePending;
+    std::memcpy(im.packet, CurrentPacket, kImagePacketCopySize);
+}
+
+std::int32_t FlushPendingImage() {
+    if (PendingImage.marker != kImagePending) return 0;
+    DrawImage();
+    ReleaseRasterBuffers();
+    PendingImage.marker = 0;
+    return 0;
+}
+
+void ResetImageRequestOnLoad() {
+    PendingImage = PendingImageRecord{};
+    std::memset(RowRequest, 0, sizeof RowRequest);
+    ResetRasterOnLoad();
+}
+
+}  // namespace varnu

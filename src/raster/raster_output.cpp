@@ -1,0 +1,405 @@
+#include "raster/raster_output.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "config/tone_curve.h"
+#include "host/host_services.h"
+#include "host/memory.h"
+#include "host/output_buffer.h"
+#include "host/vcgl_commands.h"
+#include "raster/mmr.h"
+#include "raster/threshold_matrix.h"
+
+namespace varnu {
+
+RasterStateRecord RasterState;
+std::int32_t CurrentDpi = 0;
+char ResolutionCommand[kResolutionCommandSize] = "                      ";
+std::uint16_t DitherMasks[16][256];
+
+namespace {
+
+// HP-RTL commands.
+constexpr char kEnterRtl[] = "\x1b%1A";  // HP-GL/2 to RTL, keep the pen position
+constexpr char kOpaqueBackground[] = "\x1b&a0N";
+constexpr char kRasterWidth[] = "\x1b*r%dS";
+constexpr char kRasterHeight[] = "\x1b*r%dT";
+constexpr char kStartRaster[] = "\x1b*r1A";  // at the current position
+constexpr char kCompressionMmr[] = "\x1b*b8M";
+constexpr char kTransferData[] = "\x1b*b%dW";  // then the block
+constexpr char kEndRaster[] = "\x1b*rC";
+constexpr char kEnterHpgl2[] = "\x1b%0B";
+constexpr char kMoveAlongX[] = "PR%d,0";
+constexpr char kMoveAlongY[] = "PR0,%d";
+constexpr char kResolutionFormat[] = "\x1b*t%dR";
+
+struct DpiCode {
+    std::uint16_t code;
+    std::int32_t dpi;
+};
+constexpr DpiCode kDpiCodes[] = {{0x100, 600}, {0x200, 400}, {0x400, 300}, {0x800, 200}};
+
+// Level per grey for the current image: 255 - ToneCurve[grey].
+std::uint8_t LevelOfGrey[256];
+
+void SendBytes(const void* bytes, std::size_t count) {
+    // Direct sends: their results are not looked at.
+    HostWriteOutput(bytes, static_cast<std::int32_t>(count));
+}
+
+template <std::size_t N>
+void Send(const std::array<std::uint8_t, N>& bytes) {
+    SendBytes(bytes.data(), N);
+}
+
+void SendText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void SendText(const char* format, ...) {
+    char text[64];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n > 0)
+        SendBytes(text, static_cast<std::size_t>(
+                            n < static_cast<int>(sizeof text) ? n : sizeof text - 1));
+}
+
+void SendBigEndian32(std::int32_t value) {
+    std::uint8_t packed[5];
+    PackBigEndian32(static_cast<std::uint32_t>(value), packed);
+    SendBytes(packed, 4);
+}
+
+void SendVcglResolution() {
+    if (CurrentDpi == 400) Send(vcgl::kResolution400);
+    if (CurrentDpi == 200) Send(vcgl::kResolution200);
+}
+
+std::int64_t RoundUp32(std::int64_t v) {
+    return (v + 31) / 32 * 32;
+}
+
+// Rows coded per band: 32 x ceil((rows / 32) / 32), at least one band of 32.
+std::int32_t BandRows(std::int32_t rows) {
+    const std::int32_t q = rows / 32;
+    const std::int32_t b = 32 * ((q + 31) / 32);
+    return b > 0 ? b : 32;
+}
+
+std::int64_t BytesPerCodedRow(std::int32_t stride) {
+    return (static_cast<std::int64_t>(stride) + 100) * 4;
+}
+
+// Output area for T rows: one block when it stays within the limit,
+// otherwise one band's worth.
+std::int64_t OutputAreaBytes(std::int32_t rows, std::int32_t stride) {
+    const std::int64_t perRow = BytesPerCodedRow(stride);
+    if (rows * perRow <= kSingleBandLimit) return rows * perRow;
+    return BandRows(rows) * perRow;
+}
+
+bool GrowOutputArea(std::size_t bytes) {
+    const std::size_t used = BitWriter.byteCount;
+    const std::size_t capacity = RasterState.outputCapacity * 2 + bytes;
+    auto* area = static_cast<std::uint8_t*>(AllocateZeroed(capacity));
+    if (area == nullptr) return false;
+    std::memcpy(area, RasterState.outputArea, used);
+    ReleaseBlock(RasterState.outputArea);
+    RasterState.outputArea = area;
+    RasterState.outputCapacity = capacity;
+    BitWriter.area = area;
+    BitWriter.position = reinterpret_cast<std::uint32_t*>(area + used);
+    BitWriter.capacity = capacity;
+    return true;
+}
+
+// Codes rows [start, start + rows) as one band; the coded bytes are then
+// at the start of the output area, BitWriter.byteCount of them.
+std::int32_t CodeBand(std::int32_t start, std::int32_t rows) {
+    ResetBitWriter(RasterState.outputArea, RasterState.outputCapacity);
+    const std::size_t entries = RunListEntries(RasterState.width);
+    std::int32_t* current = RasterState.runLists;
+    std::int32_t* reference = RasterState.runLists + entries;
+    reference[0] = 1;  // the white row above every band
+    reference[1] = reference[2] = RasterState.width;
+    const std::uint8_t* first =
+        RasterState.pageBuffer + static_cast<std::size_t>(start) * RasterState.stride;
+    if (EncodeMmrRows(first, rows, RasterState.stride, RasterState.width, current, reference,
+                      GrowOutputArea) != 0)
+        return -1;
+    WriteEndOfBlock();
+    SwapWordBytes(BitWriter.area, BitWriter.area, BitWriter.byteCount);
+    return 0;
+}
+
+void FrameRtl(std::int32_t rows, std::uint32_t coded) {
+    SendText(kRasterWidth, RasterState.width);
+    SendText(kRasterHeight, rows);
+    SendText("%s", kStartRaster);
+    SendText("%s", kCompressionMmr);
+    SendText(kTransferData, static_cast<std::int32_t>(coded + 4));
+    SendBigEndian32(RasterState.width);
+    SendBytes(RasterState.outputArea, coded);
+}
+
+void SendImageHeader(std::int32_t width, std::int32_t rows) {
+    Send(vcgl::kImageHeaderOpener);
+    SendBigEndian32(RasterState.anchorX);
+    SendBigEndian32(RasterState.anchorY);
+    SendBigEndian32(width);
+    SendBigEndian32(rows);
+}
+
+void FrameVcgl(std::int32_t rows, std::uint32_t coded) {
+    if (RasterState.transparent == 0) {
+        // Blank preamble: clears the band's area before the opaque image.
+        SendImageHeader(32, 1);
+        SendBigEndian32(RasterState.rowPixels);
+        SendBigEndian32(rows);
+        Send(vcgl::kImageHeaderTail);
+        Send(vcgl::kDataMode0207);
+        Send(vcgl::kDataOpener);
+        Send(vcgl::kBlankLength);
+        Send(vcgl::kBlankPattern);
+        Send(vcgl::kDataMode0200);
+        Send(vcgl::kPaintTransparent);
+        SendVcglResolution();
+    }
+    SendImageHeader(RasterState.width, rows);
+    // The size in 400-dpi device units.
+    const std::int32_t scale = CurrentDpi == 200 ? 2 : 1;
+    SendBigEndian32(RasterState.width * scale);
+    SendBigEndian32(rows * scale);
+    Send(vcgl::kImageHeaderTail);
+    Send(vcgl::kDataMode0207);
+    Send(vcgl::kDataOpener);
+    SendBigEndian32(static_cast<std::int32_t>(coded));
+    SendBytes(RasterState.outputArea, coded);
+}
+
+void MoveToNextBand(std::int32_t advance) {
+    if (!RasterState.vcgl) {
+        SendText("%s", kEndRaster);
+        SendText("%s", kEnterHpgl2);
+        // Rows at the device resolution in HP-GL/2 units, truncated.
+        const auto units =
+            static_cast<std::int32_t>(static_cast<double>(advance) / CurrentDpi * 1016.0);
+        SendText(RasterState.longEdge ? kMoveAlongX : kMoveAlongY, units);
+        SendText("%s", kEnterRtl);
+        SendText("%s", kOpaqueBackground);
+        SendText("%s", ResolutionCommand);
+        return;
+    }
+    Send(vcgl::kDataMode0200);
+    (RasterState.longEdge ? RasterState.anchorX : RasterState.anchorY) += advance;
+    SendVcglResolution();
+}
+
+void DitherRow(std::int32_t y, std::uint32_t* out) {
+    const std::uint16_t* masks = DitherMasks[y % 16];
+    const std::uint8_t* level = RasterState.levels;
+    const std::int32_t words = RasterState.width / 32;
+    for (std::int32_t w = 0; w < words; ++w, level += 32) {
+        std::uint32_t bits = 0;
+        for (int i = 0; i < 32; ++i)
+            bits |= static_cast<std::uint32_t>(masks[level[i]] & (0x8000u >> (i & 15)))
+                    << (i < 16 ? 16 : 0);
+        out[w] = bits;
+    }
+}
+
+}  // namespace
+
+double SelectResolution(std::uint16_t modeFlags, bool vcgl) {
+    const std::uint16_t code = modeFlags & 0xF00;
+    for (const DpiCode& entry : kDpiCodes) {
+        if (entry.code != code) continue;
+        CurrentDpi = entry.dpi;
+        if (!vcgl) std::snprintf(ResolutionCommand, 8, kResolutionFormat, entry.dpi);
+    }
+    return CurrentDpi;
+}
+
+bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl,
+                   std::int32_t transparent, std::int32_t anchorX, std::int32_t anchorY,
+                   std::int32_t replication, bool longEdge) {
+    ReleaseRasterBuffers();
+    // Sizes in 64 bits first: a grid too large for the 32-bit counts, or
+    // for memory, is refused before anything is allocated or sent.
+    constexpr std::int64_t kMaxRowPixels = std::int64_t{1} << 24;
+    constexpr std::int64_t kMaxRows = std::int64_t{1} << 24;
+    constexpr std::int64_t kMaxPageBytes =
+        sizeof(void*) > 4 ? std::int64_t{1} << 33 : std::int64_t{1} << 30;
+    if (pixelsPerLine <= 0 || lineCount <= 0 || replication <= 0) return false;
+    const std::int64_t rowPixels = std::int64_t{pixelsPerLine} * replication;
+    const std::int64_t rows = std::int64_t{lineCount} * replication;
+    if (rowPixels > kMaxRowPixels || rows > kMaxRows) return false;
+    const std::int64_t width = RoundUp32(rowPixels) + 32;
+    const std::int64_t stride = width / 8;
+    if (stride * rows > kMaxPageBytes) return false;
+
+    RasterState = RasterStateRecord{};
+    RasterState.vcgl = vcgl;
+    RasterState.transparent = transparent;
+    RasterState.anchorX = anchorX;
+    RasterState.anchorY = anchorY;
+    RasterState.replication = replication;
+    RasterState.longEdge = longEdge;
+    RasterState.pixelsPerLine = pixelsPerLine;
+    RasterState.rowPixels = static_cast<std::int32_t>(rowPixels);
+    RasterState.nominalRows = static_cast<std::int32_t>(rows);
+    RasterState.width = static_cast<std::int32_t>(width);
+    RasterState.stride = static_cast<std::int32_t>(stride);
+
+    // The largest output area any row count up to the nominal one needs: the
+    // single block just under the limit, or the band of the full count.
+    const std::int64_t perRow = BytesPerCodedRow(RasterState.stride);
+    const std::int64_t singleRows =
+        rows < kSingleBandLimit / perRow ? rows : kSingleBandLimit / perRow;
+    std::int64_t area = OutputAreaBytes(static_cast<std::int32_t>(singleRows), RasterState.stride);
+    const std::int64_t banded = OutputAreaBytes(RasterState.nominalRows, RasterState.stride);
+    if (banded > area) area = banded;
+    area += static_cast<std::int64_t>(WorstCaseRowBytes(RasterState.width) + kEndOfBlockBytes);
+
+    RasterState.pageBuffer =
+        static_cast<std::uint8_t*>(AllocateZeroed(static_cast<std::size_t>(stride * rows)));
+    RasterState.levels =
+        static_cast<std::uint8_t*>(AllocateZeroed(static_cast<std::size_t>(width) + 64));
+    RasterState.outputArea =
+        static_cast<std::uint8_t*>(AllocateZeroed(static_cast<std::size_t>(area)));
+    RasterState.outputCapacity = static_cast<std::size_t>(area);
+    RasterState.runLists = static_cast<std::int32_t*>(
+        AllocateZeroed(2 * RunListEntries(RasterState.width) * sizeof(std::int32_t)));
+    if (RasterState.pageBuffer == nullptr || RasterState.levels == nullptr ||
+        RasterState.outputArea == nullptr || RasterState.runLists == nullptr) {
+        ReleaseRasterBuffers();
+        return false;
+    }
+    return true;
+}
+
+void BuildDitherMasks() {
+    for (int r = 0; r < 16; ++r) {
+        for (int level = 0; level < 256; ++level) {
+            std::uint16_t mask = 0;
+            for (int c = 0; c < 16; ++c) {
+                // Level 255 is black even where the threshold is 256.
+                if (level == 255 || (level != 0 && level >= ThresholdMatrix[r][c]))
+                    mask |= static_cast<std::uint16_t>(0x8000u >> c);
+            }
+            DitherMasks[r][level] = mask;
+        }
+    }
+    for (int g = 0; g < 256; ++g) LevelOfGrey[g] = static_cast<std::uint8_t>(255 - ToneCurve[g]);
+}
+
+std::int32_t BeginRaster() {
+    BuildDitherMasks();
+    if (!RasterState.vcgl) {
+        SendText("%s", kEnterRtl);
+        SendText("%s", kOpaqueBackground);
+        SendText("%s", ResolutionCommand);
+    } else {
+        SendVcglResolution();
+    }
+    return 0;
+}
+
+std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool bilevel,
+                          std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    // A line longer than the grid is cut to it, a shorter one padded white.
+    if (count > RasterState.pixelsPerLine) count = RasterState.pixelsPerLine;
+    if (count < 0 || pixels == nullptr) count = 0;
+    const std::int32_t n = RasterState.replication;
+    std::uint8_t* level = RasterState.levels;
+    const std::uint8_t white = LevelOfGrey[255];
+
+    if (bilevel) {
+        const std::uint8_t ink = LevelOfGrey[(30 * red + 59 * green + 11 * blue) / 100];
+        for (std::int32_t i = 0; i < count; ++i) {
+            std::memset(level, pixels[i] != 0 ? ink : white, n);
+            level += n;
+        }
+    } else {
+        const bool keyed = RasterState.transparent != 0;
+        for (std::int32_t i = 0; i < count; ++i, pixels += 3) {
+            const std::uint8_t r = pixels[0], g = pixels[1], b = pixels[2];
+            // The key colour of a transparent image prints white.
+            const int grey =
+                keyed && r == 0 && g == 1 && b == 2 ? 255 : (30 * r + 59 * g + 11 * b) / 100;
+            std::memset(level, LevelOfGrey[grey], n);
+            level += n;
+        }
+    }
+    // The rest of the row, up to W, is white paper through the same curve.
+    std::memset(level, white,
+                static_cast<std::size_t>(RasterState.width - (level - RasterState.levels)));
+
+    for (std::int32_t k = 0; k < n && RasterState.rowCounter < RasterState.nominalRows; ++k) {
+        auto* row = reinterpret_cast<std::uint32_t*>(
+            RasterState.pageBuffer +
+            static_cast<std::size_t>(RasterState.rowCounter) * RasterState.stride);
+        DitherRow(RasterState.rowCounter, row);
+        ++RasterState.rowCounter;
+    }
+    return 0;
+}
+
+std::int32_t EncodeAndSendBands() {
+    const std::int32_t total = RasterState.rowCounter;
+    if (total == 0) return 0;  // nothing collected: no band at all
+    const std::int64_t perRow = BytesPerCodedRow(RasterState.stride);
+
+    if (total * perRow <= kSingleBandLimit) {
+        if (CodeBand(0, total) != 0) return -1;
+        RasterState.vcgl ? FrameVcgl(total, BitWriter.byteCount)
+                         : FrameRtl(total, BitWriter.byteCount);
+        return 0;
+    }
+
+    std::int32_t bandRows = BandRows(total);
+    std::int32_t advance = BandRows(RasterState.nominalRows);
+    for (std::int32_t start = 0; start < total; start += bandRows) {
+        if (start > 0) MoveToNextBand(advance);
+        if (total - start < bandRows) bandRows = advance = total - start;
+        if (CodeBand(start, bandRows) != 0) return -1;
+        RasterState.vcgl ? FrameVcgl(bandRows, BitWriter.byteCount)
+                         : FrameRtl(bandRows, BitWriter.byteCount);
+    }
+    return 0;
+}
+
+void EndRaster() {
+    if (!RasterState.vcgl) {
+        SendText("%s", kEndRaster);
+        SendText("%s", kEnterHpgl2);
+    } else {
+        Send(vcgl::kDataMode0200);
+        Send(vcgl::kResolution400);
+    }
+    ReleaseRasterBuffers();
+}
+
+void ReleaseRasterBuffers() {
+    ReleaseBlock(RasterState.pageBuffer);
+    RasterState.pageBuffer = nullptr;
+    ReleaseBlock(RasterState.levels);
+    RasterState.levels = nullptr;
+    ReleaseBlock(RasterState.outputArea);
+    RasterState.outputArea = nullptr;
+    RasterState.outputCapacity = 0;
+    ReleaseBlock(RasterState.runLists);
+    RasterState.runLists = nullptr;
+}
+
+void ResetRasterOnLoad() {
+    ReleaseRasterBuffers();
+    RasterState = RasterStateRecord{};
+    CurrentDpi = 0;
+    std::memset(ResolutionCommand, ' ', sizeof ResolutionCommand - 1);
+    ResolutionCommand[sizeof ResolutionCommand - 1] = '\0';
+}
+
+}  // namespace varnu

@@ -1,0 +1,81 @@
+// One raster image from its pixel grid to the last byte on the wire: device
+// resolution, raster mode, the 1-bit page buffer, dithered rows, MMR bands
+// and their HP-RTL or VCGL framing. Everything here goes straight to the
+// host's WriteOutput.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace varnu {
+
+// Bytes of the coder output area above which an image is cut into bands.
+inline constexpr std::int64_t kSingleBandLimit = 0xA00000;
+
+struct RasterStateRecord {
+    bool vcgl;  // data mode of the image
+    std::int32_t transparent;
+    std::int32_t anchorX;  // VCGL: device units, advanced band by band
+    std::int32_t anchorY;
+    std::int32_t replication;    // n: each host pixel becomes n x n device pixels
+    bool longEdge;               // long-edge bit of the configuration
+    std::int32_t pixelsPerLine;  // grid
+    std::int32_t rowPixels;      // pixels per line x n
+    std::int32_t nominalRows;    // line count x n
+    std::int32_t width;          // W: row pixels raised to a multiple of 32, plus 32
+    std::int32_t stride;         // W / 8 bytes
+    std::int32_t rowCounter;     // rows written into the page buffer
+
+    // Buffers, allocated before anything of the image is sent.
+    std::uint8_t* pageBuffer;  // nominalRows rows of stride bytes
+    std::uint8_t* levels;      // dither level per replicated pixel of a line, W entries
+    std::uint8_t* outputArea;  // coder output
+    std::size_t outputCapacity;
+    std::int32_t* runLists;  // two run lists for the coder
+};
+extern RasterStateRecord RasterState;
+
+// Kept across images and jobs.
+extern std::int32_t CurrentDpi;  // 0 until a resolution is selected
+inline constexpr int kResolutionCommandSize = 22 + 1;
+extern char ResolutionCommand[kResolutionCommandSize];  // 22 blanks until one is selected
+
+// Dither masks of the current image: bit 15 - (x % 16) of [y % 16][level] is
+// set when pixel x of row y is black at that level.
+extern std::uint16_t DitherMasks[16][256];
+
+// The dpi of a resolution code (600, 400, 300, 200); any other code keeps
+// the current dpi. In RTL/GL2 mode it also prepares the resolution command.
+double SelectResolution(std::uint16_t modeFlags, bool vcgl);
+
+// Sizes and allocates everything the image needs; false (nothing allocated,
+// nothing sent) when a size does not fit or a buffer cannot be had.
+bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl,
+                   std::int32_t transparent, std::int32_t anchorX, std::int32_t anchorY,
+                   std::int32_t replication, bool longEdge);
+
+// Builds the masks and sends the raster-mode opening.
+std::int32_t BeginRaster();
+
+void BuildDitherMasks();
+
+// One host line of `count` pixels: bilevel lines have a byte per pixel (0 =
+// background, else the image colour R, G, B), colour lines three. The line
+// is bounded to the grid and padded with white; writes n page rows.
+std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool bilevel,
+                          std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
+// Codes the collected rows in one block or in bands and sends them framed.
+// An image without rows sends no band. 0, or -1 when the coder could not
+// get room for a band.
+std::int32_t EncodeAndSendBands();
+
+// Leaves raster mode and frees the buffers.
+void EndRaster();
+
+// Frees whatever an image left allocated (also when it was refused).
+void ReleaseRasterBuffers();
+
+void ResetRasterOnLoad();
+
+}  // namespace varnu

@@ -1,0 +1,590 @@
+// Raster output: dither, page buffer, bands and their framing, and whole
+// image requests in both data modes, checked byte for byte and through
+// libtiff's Group 4 decoder.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "config/config_record.h"
+#include "config/tone_curve.h"
+#include "dialogs/headless.h"
+#include "g4_decoder.h"
+#include "host/byte_order.h"
+#include "host/job.h"
+#include "host/memory.h"
+#include "host/output_buffer.h"
+#include "host/page_geometry.h"
+#include "host/requests.h"
+#include "image_host.h"
+#include "plot_session.h"
+#include "raster/image_request.h"
+#include "raster/raster_output.h"
+#include "raster/threshold_matrix.h"
+#include "test_host.h"
+#include "vector/vector_state.h"
+
+namespace varnu::testing {
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (!out.empty()) out += ' ';
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::size_t Count(const std::string& haystack, const std::string& needle) {
+    std::size_t n = 0;
+    for (std::size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+// The expected device pixel, straight from the threshold table.
+bool ExpectedBlack(int level, int x, int y) {
+    return level == 255 || (level != 0 && level >= ThresholdMatrix[y % 16][x % 16]);
+}
+
+int LevelOf(int r, int g, int b) {
+    return 255 - ToneCurve[(30 * r + 59 * g + 11 * b) / 100];
+}
+
+// A colour test image: a gradient with some structure.
+std::string ColourLine(std::int32_t y, std::int32_t pixels) {
+    std::string s;
+    for (std::int32_t x = 0; x < pixels; ++x) {
+        s += static_cast<char>((x * 7 + y) & 255);
+        s += static_cast<char>((x / 3 + 2 * y) & 255);
+        s += static_cast<char>(x % 2 ? 0 : 255);
+    }
+    return s;
+}
+
+// The first RTL band in a stream: (W, rows, coded bytes).
+struct RtlBand {
+    std::int32_t width = 0, rows = 0;
+    std::string coded;
+};
+std::vector<RtlBand> RtlBands(const std::string& s) {
+    std::vector<RtlBand> bands;
+    std::size_t at = 0;
+    while ((at = s.find("\x1b*r", at)) != std::string::npos) {
+        RtlBand band;
+        if (std::sscanf(s.c_str() + at, "\x1b*r%dS", &band.width) != 1) {
+            ++at;
+            continue;
+        }
+        at = s.find("\x1b*r", at + 1);
+        std::sscanf(s.c_str() + at, "\x1b*r%dT", &band.rows);
+        at = s.find("\x1b*b8M", at);
+        at = s.find("\x1b*b", at + 5);
+        int n = 0;
+        std::sscanf(s.c_str() + at, "\x1b*b%dW", &n);
+        at = s.find('W', at) + 1;
+        EXPECT_EQ(LoadLe<std::uint32_t>(s.data(), at),
+                  __builtin_bswap32(static_cast<std::uint32_t>(band.width)));
+        band.coded = s.substr(at + 4, static_cast<std::size_t>(n - 4));
+        at += static_cast<std::size_t>(n);
+        bands.push_back(band);
+    }
+    return bands;
+}
+
+class RasterTest : public DriverTest {
+  protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        ImageHost::Get().Reset();
+        HeadlessMessageBoxes().clear();
+    }
+    void TearDown() override {
+        FailAllocationsAfterForTesting(-1);
+        ReleaseRasterBuffers();
+    }
+};
+
+TEST_F(RasterTest, DitherMasksFollowTheThresholds) {
+    BuildDitherMasks();
+    for (int r = 0; r < 16; ++r) {
+        EXPECT_EQ(DitherMasks[r][0], 0);
+        EXPECT_EQ(DitherMasks[r][255], 0xFFFF);
+    }
+    int white254 = 0, black85 = 0;
+    for (int r = 0; r < 16; ++r) {
+        white254 += 16 - __builtin_popcount(DitherMasks[r][254]);
+        black85 += __builtin_popcount(DitherMasks[r][85]);
+    }
+    EXPECT_EQ(white254, 2);  // the cells holding 255 and 256
+    EXPECT_EQ(black85, 85);
+
+    // (200, 100, 50): grey 124, 170 through the default curve, level 85.
+    applyConfigDefaults(0);
+    EXPECT_EQ(LevelOf(200, 100, 50), 85);
+    EXPECT_EQ(DitherMasks[0][85], 0xA8A8);  // x % 16 = 0, 2, 4, 8, 10, 12
+}
+
+// Collects an image of `rows` lines through the raster output directly.
+std::string RunRaster(std::int32_t pixels, std::int32_t rows, bool vcgl, std::uint16_t code,
+                      const std::function<std::string(std::int32_t)>& line,
+                      std::int32_t replication = 1, std::int32_t transparent = 0) {
+    SelectResolution(code, vcgl);
+    EXPECT_TRUE(PrepareRaster(pixels, rows, vcgl, transparent, 100, 200, replication, false));
+    BeginRaster();
+    for (std::int32_t y = 0; y < rows; ++y) {
+        const std::string bytes = line(y);
+        AddImageLine(static_cast<std::int32_t>(bytes.size() / 3),
+                     reinterpret_cast<const std::uint8_t*>(bytes.data()), false, 0, 0, 0);
+    }
+    EncodeAndSendBands();
+    EndRaster();
+    return TestHost::Get().Output();
+}
+
+TEST_F(RasterTest, RtlFramingOfOneBand) {
+    applyConfigDefaults(0);
+    const std::string out = RunRaster(1181, 295, false, kResolution600,
+                                      [](std::int32_t y) { return ColourLine(y, 1181); });
+    ASSERT_EQ(out.substr(0, 16), "\x1b%1A\x1b&a0N\x1b*t600R");
+    const auto bands = RtlBands(out);
+    ASSERT_EQ(bands.size(), 1u);
+    EXPECT_EQ(bands[0].width, 1216);
+    EXPECT_EQ(bands[0].rows, 295);
+    const std::string head = "\x1b*r1216S\x1b*r295T\x1b*r1A\x1b*b8M\x1b*b" +
+                             std::to_string(bands[0].coded.size() + 4) + "W";
+    EXPECT_EQ(out.substr(16, head.size()), head);
+    EXPECT_EQ(Hex(out.substr(16 + head.size(), 4)), "00 00 04 C0");
+    EXPECT_EQ(out.substr(out.size() - 8), "\x1b*rC\x1b%0B");
+
+    // Decoded, the band is the dither of the image, white to W.
+    const auto decoded = DecodeGroup4(bands[0].coded, 1216, 295);
+    ASSERT_FALSE(decoded.empty());
+    for (std::int32_t y = 0; y < 295; ++y) {
+        const std::string line = ColourLine(y, 1181);
+        for (std::int32_t x = 0; x < 1216; ++x) {
+            const int level = x < 1181 ? LevelOf(static_cast<unsigned char>(line[3 * x]),
+                                                 static_cast<unsigned char>(line[3 * x + 1]),
+                                                 static_cast<unsigned char>(line[3 * x + 2]))
+                                       : LevelOf(255, 255, 255);
+            const bool black = decoded[y * 152 + x / 8] & (0x80 >> (x % 8));
+            ASSERT_EQ(black, ExpectedBlack(level, x, y)) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(RasterTest, ReplicationMakesEachPixelABlockWithItsOwnRows) {
+    applyConfigDefaults(0);
+    // One grey pixel per line, replicated 2 x 2: rows y and y + 1 use their own matrix rows.
+    const std::string out = RunRaster(
+        3, 2, false, kResolution600,
+        [](std::int32_t) { return std::string("\x60\x60\x60\x60\x60\x60\xff\xff\xff", 9); }, 2);
+    const auto bands = RtlBands(out);
+    ASSERT_EQ(bands.size(), 1u);
+    EXPECT_EQ(bands[0].rows, 4);
+    EXPECT_EQ(bands[0].width, 64);
+    const auto decoded = DecodeGroup4(bands[0].coded, 64, 4);
+    ASSERT_FALSE(decoded.empty());
+    const int level = LevelOf(0x60, 0x60, 0x60);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const int l = x < 4 ? level : LevelOf(255, 255, 255);
+            ASSERT_EQ(static_cast<bool>(decoded[y * 8 + x / 8] & (0x80 >> (x % 8))),
+                      ExpectedBlack(l, x, y))
+                << x << "," << y;
+        }
+}
+
+TEST_F(RasterTest, BandsOfAMultipleOf32Rows) {
+    applyConfigDefaults(0);
+    // Stride 2000 (W 16000): 5000 rows go out as 31 bands of 160 and one of 40.
+    const std::string out =
+        RunRaster(15968, 5000, false, kResolution600, [](std::int32_t) { return std::string(); });
+    EXPECT_EQ(Count(out, "\x1b*r16000S"), 32u);
+    EXPECT_EQ(Count(out, "\x1b*r160T"), 31u);
+    EXPECT_EQ(Count(out, "\x1b*r40T"), 1u);
+    EXPECT_EQ(Count(out, "\x1b*rC\x1b%0BPR0,270\x1b%1A\x1b&a0N\x1b*t600R"), 31u);
+    for (const auto& band : RtlBands(out)) {
+        const auto decoded = DecodeGroup4(band.coded, band.width, band.rows);
+        ASSERT_EQ(decoded.size(), static_cast<std::size_t>(2000 * band.rows));
+    }
+}
+
+TEST_F(RasterTest, TheSingleBandLimitIsInclusive) {
+    applyConfigDefaults(0);
+    // Stride 2460: 1024 rows need exactly 10,485,760 bytes of output area.
+    std::string out =
+        RunRaster(19648, 1024, false, kResolution400, [](std::int32_t) { return std::string(); });
+    EXPECT_EQ(Count(out, "\x1b*r1024T"), 1u);
+    EXPECT_EQ(Count(out, "\x1b*rC\x1b%0BPR"), 0u);
+    TestHost::Get().ClearCalls();
+    out = RunRaster(19648, 1025, false, kResolution400, [](std::int32_t) { return std::string(); });
+    EXPECT_EQ(Count(out, "\x1b*r32T"), 32u);
+    EXPECT_EQ(Count(out, "\x1b*r1T"), 1u);
+    EXPECT_EQ(Count(out, "PR0,81"), 32u);  // 32 rows at 400 dpi: 81.28 units
+}
+
+TEST_F(RasterTest, ImageWithoutRowsSendsNoBand) {
+    applyConfigDefaults(0);
+    const std::string out =
+        RunRaster(100, 0 + 1, false, kResolution600, [](std::int32_t) { return std::string(); });
+    TestHost::Get().ClearCalls();
+    SelectResolution(kResolution600, false);
+    ASSERT_TRUE(PrepareRaster(100, 5, false, 0, 0, 0, 1, false));
+    BeginRaster();
+    EXPECT_EQ(EncodeAndSendBands(), 0);
+    EndRaster();
+    EXPECT_EQ(TestHost::Get().Output(), "\x1b%1A\x1b&a0N\x1b*t600R\x1b*rC\x1b%0B");
+    (void)out;
+}
+
+TEST_F(RasterTest, ResolutionCommandBeforeAnySelectionIsBlanks) {
+    EXPECT_EQ(SelectResolution(0x300, false), 0.0);
+    EXPECT_STREQ(ResolutionCommand, "                      ");
+    EXPECT_EQ(SelectResolution(0x400, false), 300.0);
+    EXPECT_STREQ(ResolutionCommand, "\x1b*t300R");
+    EXPECT_EQ(SelectResolution(0x000, false), 300.0);  // kept
+    EXPECT_STREQ(ResolutionCommand, "\x1b*t300R");
+}
+
+TEST_F(RasterTest, VcglFramingWithAndWithoutTheBlankPreamble) {
+    applyConfigDefaults(0);
+    const auto white = [](std::int32_t) { return std::string(); };
+    std::string out = RunRaster(40, 3, true, kResolution200, white, 1, 0);
+    // Resolution 200; blank preamble; header with the size at 400 dpi; data.
+    const std::string expected =
+        "9B 52 00 02 00 00 "
+        "9B 5F 00 1A 00 00 00 64 00 00 00 C8 00 00 00 20 00 00 00 01 00 00 00 28 00 00 00 03 00 01 "
+        "9B 5D 00 02 02 07 9B 5C 00 00 00 04 80 08 00 80 9B 5D 00 02 02 00 9B 5E 00 02 00 01 9B 52 "
+        "00 02 00 00 "
+        "9B 5F 00 1A 00 00 00 64 00 00 00 C8 00 00 00 60 00 00 00 03 00 00 00 C0 00 00 00 06 00 01 "
+        "9B 5D 00 02 02 07 9B 5C 00 00 00 04";
+    EXPECT_EQ(Hex(out.substr(0, (expected.size() + 1) / 3)), expected);
+    // The end sends resolution 400 even at 200 dpi.
+    EXPECT_EQ(Hex(out.substr(out.size() - 12)), "9B 5D 00 02 02 00 9B 52 00 02 00 01");
+
+    TestHost::Get().ClearCalls();
+    out = RunRaster(40, 3, true, kResolution400, white, 1, 1);
+    EXPECT_EQ(Hex(out.substr(0, 6 + 30)),
+              "9B 52 00 02 00 01 9B 5F 00 1A 00 00 00 64 00 00 00 C8 00 00 00 60 00 00 00 03 00 00 "
+              "00 60 00 00 00 03 00 01");
+}
+
+// Whole requests ---------------------------------------------------------------
+
+// A sheet whose width is not smaller than its length: the normal orientation.
+const SessionOptions kNormalRtl = {
+    .configure =
+        [](ConfigRecord& c) {
+            c.paperIndex = 23;  // custom length on a 36-inch roll
+            c.customLengthMm = 500;
+        },
+    .extentX = 36.0,
+    .extentY = 19.0,
+    .hostResolution = 1016.0,
+};
+
+class ImageRequestTest : public RasterTest {
+  protected:
+    void Start(const SessionOptions& options) {
+        OpenPlotSession(options);
+        ASSERT_EQ(StartJob(), 0);
+        FlushOutput();  // the job's set-up out of the way
+        host().ClearCalls();
+    }
+    // Sends request 52, then a pen-up request that draws it.
+    void DrawImage(Packet& image) {
+        EXPECT_EQ(SendPlot(image).result(), 52);
+        EXPECT_EQ(image.Get<std::int16_t>(122), 1);
+        EXPECT_EQ(PendingImage.marker, kImagePending);
+        Packet next(8);
+        SendPlot(next);
+        EXPECT_EQ(PendingImage.marker, 0u);
+    }
+};
+
+TEST_F(ImageRequestTest, GridPlacementAndLinesAt600Dpi) {
+    Start(kNormalRtl);
+    ASSERT_EQ(PageGeometry.ScaleFactor, 1.0);
+    ASSERT_EQ(Config.modeFlags & kModeLongEdgeAlongX, 0);
+    ImageHost::Get().lineBytes = [](std::int32_t y) { return ColourLine(y, 1181); };
+    Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
+    DrawImage(image);
+
+    const auto& requests = ImageHost::Get().requests;
+    ASSERT_EQ(requests.size(), 294u);  // lines 1 to 294: line 0 is not fetched at 600 dpi
+    EXPECT_EQ(ImageHost::Get().releases, 294);
+    const std::string& r = requests[0];
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 0), 0);
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 4), 1);
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 8), 1180);
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 12), 1);
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 16), 1000);
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 20), 2001);  // 2000 + 1 x 500 / 295
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 24), 3000);
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 28), 2003);
+    EXPECT_EQ(LoadLe<std::uint32_t>(r.data(), 32), 0xABCD1234u);
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 36), 8);
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 40), 2);
+    EXPECT_EQ(LoadLe<std::int16_t>(r.data(), 46), 24);
+    EXPECT_EQ(Hex(r.substr(48, 8)), "FF FF FF 00 00 01 02 00");
+    EXPECT_EQ(LoadLe<std::int16_t>(r.data(), 70), 1);
+    EXPECT_EQ(static_cast<unsigned char>(r[72]), 50);
+    EXPECT_EQ(static_cast<unsigned char>(r[143]), 121);
+    EXPECT_EQ(LoadLe<std::int32_t>(requests.back().data(), 4), 294);
+
+    const std::string out = host().Output();
+    const std::string head =
+        "TR0;PU3000,2000PA3000,2000IW2000,1000,2500,3000\x1b%1A\x1b&a0N\x1b*t600R\x1b*r1216S\x1b*"
+        "r294T";
+    EXPECT_EQ(out.substr(0, head.size()), head);
+    const auto bands = RtlBands(out);
+    ASSERT_EQ(bands.size(), 1u);
+    const auto decoded = DecodeGroup4(bands[0].coded, 1216, 294);
+    ASSERT_FALSE(decoded.empty());
+    // Page row k holds line k + 1, dithered as output row k.
+    const std::string line = ColourLine(1, 1181);
+    for (int x = 0; x < 1181; ++x) {
+        const int level = LevelOf(static_cast<unsigned char>(line[3 * x]),
+                                  static_cast<unsigned char>(line[3 * x + 1]),
+                                  static_cast<unsigned char>(line[3 * x + 2]));
+        ASSERT_EQ(static_cast<bool>(decoded[x / 8] & (0x80 >> (x % 8))), ExpectedBlack(level, x, 0))
+            << x;
+    }
+    // Restoration: transparency off, position, relative mode, palette, window.
+    const std::size_t tail =
+        out.find("\x1b*rC\x1b%0BTR0;PA3000,2000PU0,0PRPC1,76,76,76PC2,226,226,226");
+    ASSERT_NE(tail, std::string::npos);
+    EXPECT_EQ(out.substr(out.size() - 11 - 18), "PC255,0,0,0" + std::string(SavedWindowCommand));
+    EXPECT_EQ(PenState, kPenClosed);
+}
+
+TEST_F(ImageRequestTest, AnImageIsPageContent) {
+    Start(kNormalRtl);
+    ImageHost::Get().lineBytes = [](std::int32_t y) { return ColourLine(y, 1181); };
+    Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
+    EXPECT_EQ(SendPlot(image).result(), 52);
+    EndJob();  // draws the image, then ends the job
+    const std::string out = host().Output();
+    EXPECT_EQ(out.substr(0, 4), "TR0;");
+    EXPECT_EQ(out.substr(out.size() - 21), ";PUSP0;PG;\x1b%-12345X\r\n");
+}
+
+TEST_F(ImageRequestTest, TransparencyAndItsLeadingSemicolon) {
+    Start(kNormalRtl);
+    ImageHost::Get().lineBytes = [](std::int32_t) { return std::string(); };
+    Packet draw(4);
+    draw.Set<std::uint16_t>(4, 10).Set<std::uint16_t>(6, 10);
+    SendPlot(draw);
+    Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100, 1);
+    DrawImage(image);
+    std::string out = host().Output();
+    EXPECT_NE(out.find("PE7ss;TR1;PU3000,2000"), std::string::npos);
+    EXPECT_NE(out.find("\x1b%0BTR0;PA"), std::string::npos);
+
+    // Pixel kind 1 with 2 bits per pixel is drawn opaque.
+    host().ClearCalls();
+    Packet twoBit = ImagePacket(1000, 2000, 3000, 2500, 1, 400, 100, 1, 2);
+    DrawImage(twoBit);
+    EXPECT_EQ(host().Output().substr(0, 5), ";TR0;");
+}
+
+TEST_F(ImageRequestTest, BilevelColoursAndTheKeyColour) {
+    Start(kNormalRtl);
+    // Index 9 is taken as 7 (black); set pixels print at level 255 - ToneCurve[0].
+    ImageHost::Get().lineBytes = [](std::int32_t) { return std::string(1181, '\x01'); };
+    Packet image = ImagePacket(1000, 2000, 3000, 2500, 0, 400, 100, 0, 1, 9);
+    DrawImage(image);
+    const auto& r = ImageHost::Get().requests.at(0);
+    EXPECT_EQ(LoadLe<std::int32_t>(r.data(), 36), 1);
+    EXPECT_EQ(LoadLe<std::int16_t>(r.data(), 46), 1);
+    EXPECT_EQ(LoadLe<std::int16_t>(r.data(), 48), 0);
+    EXPECT_EQ(LoadLe<std::int16_t>(r.data(), 56), 7);
+    auto bands = RtlBands(host().Output());
+    auto decoded = DecodeGroup4(bands.at(0).coded, 1216, 294);
+    ASSERT_FALSE(decoded.empty());
+    for (int x = 0; x < 1181; ++x) ASSERT_TRUE(decoded[x / 8] & (0x80 >> (x % 8))) << x;
+
+    // A transparent colour image: (0, 1, 2) prints white, (0, 1, 3) dithered.
+    host().ClearCalls();
+    ImageHost::Get().Reset();
+    ImageHost::Get().lineBytes = [](std::int32_t) {
+        std::string s;
+        for (int x = 0; x < 1181; ++x)
+            s += x < 600 ? std::string("\x00\x01\x02", 3) : std::string("\x00\x01\x03", 3);
+        return s;
+    };
+    Packet keyed = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100, 1);
+    DrawImage(keyed);
+    bands = RtlBands(host().Output());
+    decoded = DecodeGroup4(bands.at(0).coded, 1216, 294);
+    ASSERT_FALSE(decoded.empty());
+    for (int x = 0; x < 600; ++x) ASSERT_FALSE(decoded[x / 8] & (0x80 >> (x % 8))) << x;
+    const int level = LevelOf(0, 1, 3);
+    for (int x = 600; x < 1181; ++x)
+        ASSERT_EQ(static_cast<bool>(decoded[x / 8] & (0x80 >> (x % 8))), ExpectedBlack(level, x, 0))
+            << x;
+}
+
+TEST_F(ImageRequestTest, LinesLongerOrShorterThanTheGridAreBounded) {
+    Start(kNormalRtl);
+    ImageHost::Get().lineBytes = [](std::int32_t y) {
+        return y % 2 ? std::string(3 * 5000, '\0')
+                     : std::string(3 * 10, '\0');  // black, long or short
+    };
+    Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
+    DrawImage(image);
+    const auto bands = RtlBands(host().Output());
+    const auto decoded = DecodeGroup4(bands.at(0).coded, 1216, 294);
+    ASSERT_FALSE(decoded.empty());
+    // Row 0 holds line 1 (long: black up to the grid), row 1 line 2 (short).
+    for (int x = 0; x < 1216; ++x) {
+        ASSERT_EQ(static_cast<bool>(decoded[x / 8] & (0x80 >> (x % 8))), x < 1181) << x;
+        ASSERT_EQ(static_cast<bool>(decoded[152 + x / 8] & (0x80 >> (x % 8))), x < 10) << x;
+    }
+}
+
+TEST_F(ImageRequestTest, FailureReplyAbandonsTheImage) {
+    Start(kNormalRtl);
+    ImageHost::Get().lineBytes = [](std::int32_t y) { return ColourLine(y, 1181); };
+    ImageHost::Get().failAtCall = 3;
+    HostWindow = 0x77;
+    Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
+    DrawImage(image);
+    ASSERT_EQ(HeadlessMessageBoxes().size(), 1u);
+    EXPECT_EQ(HeadlessMessageBoxes()[0].text, "image faile=4 1181 99");
+    EXPECT_EQ(HeadlessMessageBoxes()[0].caption, "DAD4.3");
+    EXPECT_EQ(HeadlessMessageBoxes()[0].style, 0x30u);
+    EXPECT_EQ(HeadlessMessageBoxes()[0].owner, 0x77u);
+    EXPECT_EQ(ImageHost::Get().releases, 3);
+    const std::string out = host().Output();
+    EXPECT_EQ(out.find("\x1b*r1216S"), std::string::npos);
+    EXPECT_NE(out.find("\x1b*t600R\x1b*rC\x1b%0BTR0;PA3000,2000"), std::string::npos);
+    EXPECT_EQ(ErrorLatch, 0);
+}
+
+TEST_F(ImageRequestTest, StopOnTheFirstLine) {
+    Start(kNormalRtl);
+    ImageHost::Get().stopAtCall = 0;
+    Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
+    DrawImage(image);
+    EXPECT_EQ(ImageHost::Get().releases, 1);
+    const std::string out = host().Output();
+    EXPECT_NE(out.find("\x1b*t600R\x1b*rC\x1b%0BTR0;"), std::string::npos);
+}
+
+TEST_F(ImageRequestTest, OneLineGridFetchesNothingAt600Dpi) {
+    Start(kNormalRtl);
+    // 1 x 1 source over a small area: a grid of one line.
+    Packet image = ImagePacket(1000, 2000, 1010, 2002, 2, 1, 1);
+    DrawImage(image);
+    EXPECT_TRUE(ImageHost::Get().requests.empty());
+
+    host().ClearCalls();
+    Packet again = ImagePacket(1000, 2000, 1010, 2004, 2, 1, 1);
+    Config.modeFlags =
+        static_cast<std::uint16_t>((Config.modeFlags & ~kModeResolutionMask) | kResolution400);
+    DrawImage(again);
+    EXPECT_EQ(ImageHost::Get().requests.size(), 1u);
+}
+
+TEST_F(ImageRequestTest, UnusableImagesAreRefusedWithoutAByte) {
+    Start(kNormalRtl);
+    const std::int16_t penStateBefore = PenState;
+    struct Case {
+        const char* what;
+        Packet packet;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"zero source width", ImagePacket(1000, 2000, 3000, 2500, 2, 0, 100)});
+    cases.push_back({"negative source height", ImagePacket(1000, 2000, 3000, 2500, 2, 400, -5)});
+    cases.push_back({"empty area", ImagePacket(3000, 2000, 3000, 2500, 2, 400, 100)});
+    cases.push_back({"inverted area", ImagePacket(3000, 2500, 1000, 2000, 2, 400, 100)});
+    cases.push_back(
+        {"negative colour", ImagePacket(1000, 2000, 3000, 2500, 0, 400, 100, 0, 1, -1)});
+    cases.push_back({"huge grid", ImagePacket(-2000000000, 0, 2000000000, 2000000000, 2, 1, 1)});
+    Packet noFetch = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
+    noFetch.Set<std::uint32_t>(4, 0);
+    cases.push_back({"no fetch routine", noFetch});
+    for (auto& c : cases) {
+        host().ClearCalls();
+        DrawImage(c.packet);
+        EXPECT_TRUE(host().CallsOf(CallKind::WriteOutput).empty()) << c.what;
+        EXPECT_EQ(PenState, penStateBefore) << c.what;
+    }
+    // Buffers that cannot be had.
+    host().ClearCalls();
+    Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
+    EXPECT_EQ(SendPlot(image).result(), 52);
+    FailAllocationsAfterForTesting(1);
+    Packet next(8);
+    SendPlot(next);
+    FailAllocationsAfterForTesting(-1);
+    EXPECT_TRUE(host().CallsOf(CallKind::WriteOutput).empty());
+    EXPECT_EQ(RasterState.pageBuffer, nullptr);
+    // The job goes on.
+    Packet draw(4);
+    draw.Set<std::uint16_t>(4, 10).Set<std::uint16_t>(6, 10);
+    EXPECT_EQ(SendPlot(draw).result(), 4);
+    EXPECT_EQ(ErrorLatch, 0);
+}
+
+const SessionOptions kVcgl = {
+    .configure = [](ConfigRecord& c) { c.modeFlags = kModeVcgl | kResolution400; },
+    .extentX = 30.0,
+    .extentY = 20.0,
+    .hostResolution = 800.0,
+};
+
+TEST_F(ImageRequestTest, VcglImageAndTheRestoredState) {
+    Start(kVcgl);
+    Packet width(41);
+    width.Set<double>(4, 0.01);
+    SendPlot(width);
+    ImageHost::Get().lineBytes = [](std::int32_t) { return std::string(3 * 200, '\x80'); };
+    // 400 host units (1/800 inch) at 400 dpi: a 200 x 50 grid; long edge set.
+    ASSERT_NE(Config.modeFlags & kModeLongEdgeAlongX, 0);
+    Packet image = ImagePacket(1000, 2000, 1400, 2100, 2, 20, 5);
+    EXPECT_EQ(SendPlot(image).result(), 52);
+    Packet next(8);
+    SendPlot(next);
+    const std::string out = host().Output();
+    // The width command, then the pending-image page end, through the buffer.
+    EXPECT_EQ(Hex(out.substr(0, 4)), "40 01 00 04");
+    const std::string start = Hex(out.substr(4, 74));
+    EXPECT_EQ(start.substr(start.size() - 11), "F3 01 00 01");
+    // Long edge: lines are columns, 50 pixels each, 200 of them; anchor (x0, y0) x 0.5.
+    EXPECT_EQ(Hex(out.substr(78, 12)), "9B 5E 00 02 00 02 9B 52 00 02 00 01");
+    EXPECT_EQ(ImageHost::Get().requests.size(), 200u);
+    EXPECT_EQ(LoadLe<std::int32_t>(ImageHost::Get().requests[0].data(), 40), 7);
+    EXPECT_EQ(Hex(out.substr(90, 20)),
+              "9B 5F 00 1A 00 00 01 F4 00 00 03 E8 00 00 00 20 00 00 00 01");
+    // After the image: opaque mode directly, then the job header, default
+    // attributes and the replayed width, through the buffer.
+    EXPECT_EQ(Hex(out.substr(out.size() - 18)),
+              "9B 5D 00 02 02 00 9B 52 00 02 00 01 9B 5E 00 02 00 02");
+    const std::string waiting = Waiting();
+    EXPECT_EQ(Hex(waiting.substr(0, 4)), "18 01 00 00");
+    EXPECT_EQ(Hex(waiting.substr(waiting.size() - 4)), "40 01 00 04");
+    EXPECT_EQ(PageHasContent, 1);
+}
+
+TEST_F(ImageRequestTest, VcglAt600DpiIsSentAt400) {
+    Start({.configure = [](ConfigRecord& c) { c.modeFlags = kModeVcgl | kResolution600; },
+           .extentX = 30.0,
+           .extentY = 20.0,
+           .hostResolution = 800.0});
+    ImageHost::Get().lineBytes = [](std::int32_t) { return std::string(3 * 50, '\x80'); };
+    Packet image = ImagePacket(1000, 2000, 1400, 2100, 2, 20, 5);
+    DrawImage(image);
+    EXPECT_EQ(CurrentDpi, 400);
+    EXPECT_EQ(ImageHost::Get().requests.size(), 200u);
+}
+
+}  // namespace
+}  // namespace varnu::testing
