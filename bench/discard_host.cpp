@@ -1,5 +1,7 @@
 #include "discard_host.h"
 
+#include <sys/mman.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,6 +101,16 @@ void OpenJob(bool vcgl, double extentX, double extentY) {
         std::fputs("benchmark job did not start\n", stderr);
         std::abort();
     }
+}
+
+void* AllocateLowForBench(std::size_t size) {
+    void* p =
+        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    if (p == MAP_FAILED) {
+        std::perror("mmap(MAP_32BIT)");
+        std::abort();
+    }
+    return p;
 }
 
 void CloseJob() {

@@ -2,6 +2,7 @@
 // kept in memory, output is counted and thrown away.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace varnu::bench {
@@ -14,5 +15,8 @@ std::uint64_t DiscardedBytes();
 // the default configuration, in the VCGL+MMR mode when asked.
 void OpenJob(bool vcgl, double extentX = 40.0, double extentY = 30.0);
 void CloseJob();
+
+// A block below 4 GiB, for what the host hands over by address.
+void* AllocateLowForBench(std::size_t size);
 
 }  // namespace varnu::bench

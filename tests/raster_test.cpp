@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "host/requests.h"
 #include "image_host.h"
 #include "plot_session.h"
+#include "raster/dither.h"
 #include "raster/image_request.h"
 #include "raster/raster_output.h"
 #include "raster/threshold_matrix.h"
@@ -128,6 +130,32 @@ TEST_F(RasterTest, DitherMasksFollowTheThresholds) {
     applyConfigDefaults(0);
     EXPECT_EQ(LevelOf(200, 100, 50), 85);
     EXPECT_EQ(DitherMasks[0][85], 0xA8A8);  // x % 16 = 0, 2, 4, 8, 10, 12
+}
+
+TEST_F(RasterTest, FastAndPortableDitherAgreeWithThePixelRule) {
+    applyConfigDefaults(0);
+    BuildDitherMasks();
+    std::mt19937 rng(99);
+    std::vector<std::uint8_t> levels(32 * 40);
+    for (int y = 0; y < 48; ++y) {
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            // Random levels, with runs of the extremes and their neighbours.
+            const int pick = static_cast<int>(rng() % 8);
+            levels[i] = static_cast<std::uint8_t>(pick == 0   ? 0
+                                                  : pick == 1 ? 255
+                                                  : pick == 2 ? 254
+                                                  : pick == 3 ? 1
+                                                              : rng() % 256);
+        }
+        std::vector<std::uint32_t> fast(40), portable(40);
+        DitherWords(levels.data(), 40, y, fast.data());
+        DitherWordsPortable(levels.data(), 40, y, portable.data());
+        ASSERT_EQ(fast, portable) << y;
+        for (int x = 0; x < 32 * 40; ++x)
+            ASSERT_EQ(static_cast<bool>(fast[x / 32] & (0x80000000u >> (x % 32))),
+                      ExpectedBlack(levels[x], x, y))
+                << x;
+    }
 }
 
 // Collects an image of `rows` lines through the raster output directly.

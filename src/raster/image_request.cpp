@@ -17,6 +17,7 @@
 #include "host/page_geometry.h"
 #include "host/requests.h"
 #include "host/vcgl_commands.h"
+#include "raster/dither.h"
 #include "raster/raster_output.h"
 #include "vector/pens.h"
 #include "vector/vector_state.h"

@@ -77,6 +77,18 @@ void WriteRunLength(const mmr::RunTable& table, std::int32_t run) {
     p.StoreTo(BitWriter);
 }
 
+namespace {
+
+// `count` V(0) codes, the single bit 1 each, 13 at a time.
+void WriteOnes(std::int32_t count) {
+    Packer p(BitWriter);
+    for (; count >= 13; count -= 13) p.Write(0xFFF80000u, 13);
+    if (count > 0) p.Write(0xFFFFFFFFu << (32 - count), static_cast<std::uint32_t>(count));
+    p.StoreTo(BitWriter);
+}
+
+}  // namespace
+
 void WriteEndOfBlock() {
     Packer p(BitWriter);
     p.Write(mmr::kEndOfLine);
@@ -115,18 +127,26 @@ std::int32_t FindChangingElements(const std::uint32_t* row, std::int32_t width,
     // bits of w ^ (w >> 1 with the previous word's last pixel shifted in);
     // they come out in order and alternate run start, run end.
     std::int32_t* element = list + 1;
-    std::uint32_t previousLast = 0;
+    std::uint64_t previousLast = 0;
     const std::int32_t words = width / 32;
-    for (std::int32_t i = 0; i < words; ++i) {
-        const std::uint32_t w = row[i];
-        std::uint32_t transitions = w ^ ((w >> 1) | (previousLast << 31));
-        previousLast = w & 1;
-        const std::int32_t base = 32 * i;
+    // Two words at a time, the first in the upper half.
+    for (std::int32_t i = 0; i < words; i += 2) {
+        const std::uint64_t second = i + 1 < words ? row[i + 1] : 0;
+        const std::uint64_t v = static_cast<std::uint64_t>(row[i]) << 32 | second;
+        std::uint64_t transitions = v ^ ((v >> 1) | (previousLast << 63));
+        if (i + 1 >= words) transitions &= 0xFFFFFFFF00000000u;  // no second word
+        previousLast = i + 1 < words ? v & 1 : (v >> 32) & 1;
+        if (transitions == 0) continue;
+        // Taken from the low end, which clears in one step; the low bits are
+        // the right-most pixels, so the elements are written back to front.
+        const std::int32_t last = 32 * i + 63;
+        const int n = std::popcount(transitions);
+        std::int32_t* out = element + n;
         while (transitions != 0) {
-            const int z = std::countl_zero(transitions);
-            *element++ = base + z;
-            transitions &= ~(0x80000000u >> z);
+            *--out = last - std::countr_zero(transitions);
+            transitions &= transitions - 1;
         }
+        element += n;
     }
     if (previousLast) *element++ = width;  // a run still open at the row's end
     *element++ = width;                    // terminator (W, W)
@@ -144,35 +164,41 @@ std::int32_t EncodeMmrRows(const std::uint8_t* firstRow, std::int32_t rows, std:
         if (BitWriter.capacity - BitWriter.byteCount < rowReserve) {
             if (growOutput == nullptr || !growOutput(rowReserve)) return -1;
         }
-        FindChangingElements(
-            reinterpret_cast<const std::uint32_t*>(firstRow + static_cast<std::size_t>(y) * stride),
-            width, current);
-        // Flat changing elements: a[k] with k even a run start (white to
-        // black), k odd a run end; both lists end with (W, W), which stops
-        // every search below without a bounds check.
-        const std::int32_t* a = current + 1;
+        const std::uint8_t* row = firstRow + static_cast<std::size_t>(y) * stride;
+        if (y > 0 && std::memcmp(row, row - stride, static_cast<std::size_t>(width) / 8) == 0) {
+            // The same pixels as the row above: every changing element lines
+            // up with its b1, so the row is one V(0) per element of the
+            // reference row, and one more for the row's end unless the last
+            // run reaches it. The reference stays.
+            const std::int32_t elements = 2 * (reference[0] - 1);
+            WriteOnes(elements + (elements == 0 || reference[elements] < width ? 1 : 0));
+            continue;
+        }
+        FindChangingElements(reinterpret_cast<const std::uint32_t*>(row), width, current);
+        // Flat changing elements: with a pointing at a run start the colour
+        // of a0 is white, at a run end black. Both lists end with (W, W),
+        // which stops every search below without a bounds check.
+        const std::int32_t* a = current + 1;  // a1 = a[0], a2 = a[1]
         const std::int32_t* b = reference + 1;
+        bool white = true;
+        // a0 starts left of the first pixel, so that a reference row that
+        // begins black gives b1 = 0; run lengths count from pixel 0.
+        std::int32_t a0 = -1;
 
         Packer p(BitWriter);
-        std::int32_t a0 = 0;
-        std::int32_t k = 0;           // a1 = a[k], a2 = a[k + 1]
-        bool white = true;            // colour of a0
-        std::int32_t searchPair = 0;  // where the next b1 search may begin
-        std::int32_t bound = -1;      // first search: a reference start at 0 counts
         for (;;) {
-            const std::int32_t a1 = a[k];
-            // b1: the first changing element of the opposite colour right of a0.
-            std::int32_t j = 2 * searchPair + (white ? 0 : 1);
-            while (b[j] <= bound) j += 2;
-            const std::int32_t b1 = b[j];
+            // b1: the first changing element right of a0 of the colour
+            // opposite to a0's. b moves only forward, one element at most
+            // back when the colour changes (below), since a0 never moves left.
+            while (*b <= a0) b += 2;
+            const std::int32_t b1 = b[0];
             // Past the terminator nothing is read: a b1 at W has b2 at W.
-            const std::int32_t b2 = b1 >= width ? width : b[j + 1];
-            searchPair = j / 2 > 0 ? j / 2 - 1 : 0;
+            const std::int32_t b2 = b1 >= width ? width : b[1];
+            const std::int32_t a1 = a[0];
 
             if (a1 > b2) {  // pass
                 p.Write(mmr::kPass);
                 a0 = b2;
-                bound = a0;
                 continue;
             }
             const std::int32_t d = a1 - b1;
@@ -180,17 +206,20 @@ std::int32_t EncodeMmrRows(const std::uint8_t* firstRow, std::int32_t rows, std:
                 p.Write(mmr::kVertical[d + 3]);
                 a0 = a1;
                 white = !white;
-                k += 1;
+                a += 1;
+                // The other colour's elements; the one before b1 may now be
+                // right of a0. Before the first element, the first run end.
+                b = b == reference + 1 ? b + 1 : b - 1;
             } else {  // horizontal: the runs a0..a1 and a1..a2
-                const std::int32_t a2 = a[k + 1];
+                const std::int32_t from = a0 < 0 ? 0 : a0;
+                const std::int32_t a2 = a[1];
                 p.Write(mmr::kHorizontal);
-                p.Run(white ? mmr::kWhiteRuns : mmr::kBlackRuns, a1 - a0);
+                p.Run(white ? mmr::kWhiteRuns : mmr::kBlackRuns, a1 - from);
                 p.Run(white ? mmr::kBlackRuns : mmr::kWhiteRuns, a2 - a1);
                 a0 = a2;
-                k += 2;
+                a += 2;
             }
             if (a0 >= width) break;
-            bound = a0;
         }
         p.StoreTo(BitWriter);
         std::int32_t* swap = current;

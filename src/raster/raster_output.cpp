@@ -4,20 +4,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "config/tone_curve.h"
 #include "host/host_services.h"
 #include "host/memory.h"
 #include "host/output_buffer.h"
 #include "host/vcgl_commands.h"
+#include "raster/dither.h"
 #include "raster/mmr.h"
-#include "raster/threshold_matrix.h"
 
 namespace varnu {
 
 RasterStateRecord RasterState;
 std::int32_t CurrentDpi = 0;
 char ResolutionCommand[kResolutionCommandSize] = "                      ";
-std::uint16_t DitherMasks[16][256];
 
 namespace {
 
@@ -40,9 +38,6 @@ struct DpiCode {
     std::int32_t dpi;
 };
 constexpr DpiCode kDpiCodes[] = {{0x100, 600}, {0x200, 400}, {0x400, 300}, {0x800, 200}};
-
-// Level per grey for the current image: 255 - ToneCurve[grey].
-std::uint8_t LevelOfGrey[256];
 
 void SendBytes(const void* bytes, std::size_t count) {
     // Direct sends: their results are not looked at.
@@ -197,19 +192,6 @@ void MoveToNextBand(std::int32_t advance) {
     SendVcglResolution();
 }
 
-void DitherRow(std::int32_t y, std::uint32_t* out) {
-    const std::uint16_t* masks = DitherMasks[y % 16];
-    const std::uint8_t* level = RasterState.levels;
-    const std::int32_t words = RasterState.width / 32;
-    for (std::int32_t w = 0; w < words; ++w, level += 32) {
-        std::uint32_t bits = 0;
-        for (int i = 0; i < 32; ++i)
-            bits |= static_cast<std::uint32_t>(masks[level[i]] & (0x8000u >> (i & 15)))
-                    << (i < 16 ? 16 : 0);
-        out[w] = bits;
-    }
-}
-
 }  // namespace
 
 double SelectResolution(std::uint16_t modeFlags, bool vcgl) {
@@ -280,21 +262,6 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
     return true;
 }
 
-void BuildDitherMasks() {
-    for (int r = 0; r < 16; ++r) {
-        for (int level = 0; level < 256; ++level) {
-            std::uint16_t mask = 0;
-            for (int c = 0; c < 16; ++c) {
-                // Level 255 is black even where the threshold is 256.
-                if (level == 255 || (level != 0 && level >= ThresholdMatrix[r][c]))
-                    mask |= static_cast<std::uint16_t>(0x8000u >> c);
-            }
-            DitherMasks[r][level] = mask;
-        }
-    }
-    for (int g = 0; g < 256; ++g) LevelOfGrey[g] = static_cast<std::uint8_t>(255 - ToneCurve[g]);
-}
-
 std::int32_t BeginRaster() {
     BuildDitherMasks();
     if (!RasterState.vcgl) {
@@ -303,46 +270,6 @@ std::int32_t BeginRaster() {
         SendText("%s", ResolutionCommand);
     } else {
         SendVcglResolution();
-    }
-    return 0;
-}
-
-std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool bilevel,
-                          std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-    // A line longer than the grid is cut to it, a shorter one padded white.
-    if (count > RasterState.pixelsPerLine) count = RasterState.pixelsPerLine;
-    if (count < 0 || pixels == nullptr) count = 0;
-    const std::int32_t n = RasterState.replication;
-    std::uint8_t* level = RasterState.levels;
-    const std::uint8_t white = LevelOfGrey[255];
-
-    if (bilevel) {
-        const std::uint8_t ink = LevelOfGrey[(30 * red + 59 * green + 11 * blue) / 100];
-        for (std::int32_t i = 0; i < count; ++i) {
-            std::memset(level, pixels[i] != 0 ? ink : white, n);
-            level += n;
-        }
-    } else {
-        const bool keyed = RasterState.transparent != 0;
-        for (std::int32_t i = 0; i < count; ++i, pixels += 3) {
-            const std::uint8_t r = pixels[0], g = pixels[1], b = pixels[2];
-            // The key colour of a transparent image prints white.
-            const int grey =
-                keyed && r == 0 && g == 1 && b == 2 ? 255 : (30 * r + 59 * g + 11 * b) / 100;
-            std::memset(level, LevelOfGrey[grey], n);
-            level += n;
-        }
-    }
-    // The rest of the row, up to W, is white paper through the same curve.
-    std::memset(level, white,
-                static_cast<std::size_t>(RasterState.width - (level - RasterState.levels)));
-
-    for (std::int32_t k = 0; k < n && RasterState.rowCounter < RasterState.nominalRows; ++k) {
-        auto* row = reinterpret_cast<std::uint32_t*>(
-            RasterState.pageBuffer +
-            static_cast<std::size_t>(RasterState.rowCounter) * RasterState.stride);
-        DitherRow(RasterState.rowCounter, row);
-        ++RasterState.rowCounter;
     }
     return 0;
 }

@@ -40,10 +40,6 @@ extern std::int32_t CurrentDpi;  // 0 until a resolution is selected
 inline constexpr int kResolutionCommandSize = 22 + 1;
 extern char ResolutionCommand[kResolutionCommandSize];  // 22 blanks until one is selected
 
-// Dither masks of the current image: bit 15 - (x % 16) of [y % 16][level] is
-// set when pixel x of row y is black at that level.
-extern std::uint16_t DitherMasks[16][256];
-
 // The dpi of a resolution code (600, 400, 300, 200); any other code keeps
 // the current dpi. In RTL/GL2 mode it also prepares the resolution command.
 double SelectResolution(std::uint16_t modeFlags, bool vcgl);
@@ -56,14 +52,6 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
 
 // Builds the masks and sends the raster-mode opening.
 std::int32_t BeginRaster();
-
-void BuildDitherMasks();
-
-// One host line of `count` pixels: bilevel lines have a byte per pixel (0 =
-// background, else the image colour R, G, B), colour lines three. The line
-// is bounded to the grid and padded with white; writes n page rows.
-std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool bilevel,
-                          std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
 // Codes the collected rows in one block or in bands and sends them framed.
 // An image without rows sends no band. 0, or -1 when the coder could not

@@ -1,0 +1,151 @@
+#include "raster/dither.h"
+
+#include <array>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "config/tone_curve.h"
+#include "raster/raster_output.h"
+#include "raster/threshold_matrix.h"
+
+namespace varnu {
+
+std::uint16_t DitherMasks[16][256];
+
+namespace {
+
+// Level per grey for the current image: 255 - ToneCurve[grey], and the same
+// per weighted sum 30 R + 59 G + 11 B (grey = sum / 100, truncated).
+std::uint8_t LevelOfGrey[256];
+constexpr int kWeightedSums = 100 * 255 + 1;
+std::uint8_t LevelOfWeightedSum[kWeightedSums];
+
+// Thresholds with 256 taken as 255, so that "level >= threshold" makes level
+// 255 black everywhere and level 0 white everywhere, as the masks do.
+constexpr ThresholdRows BuildCappedThresholds() {
+    ThresholdRows capped{};
+    for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 16; ++c)
+            capped[r][c] = ThresholdMatrix[r][c] > 255 ? 255 : ThresholdMatrix[r][c];
+    return capped;
+}
+constexpr ThresholdRows kCappedThresholds = BuildCappedThresholds();
+
+// Reverses the bit order of a byte: movemask gives pixel 0 in bit 0, the
+// page wants it in the top bit.
+constexpr std::array<std::uint8_t, 256> BuildBitReversal() {
+    std::array<std::uint8_t, 256> table{};
+    for (int v = 0; v < 256; ++v) {
+        int r = 0;
+        for (int b = 0; b < 8; ++b)
+            if (v & (1 << b)) r |= 0x80 >> b;
+        table[v] = static_cast<std::uint8_t>(r);
+    }
+    return table;
+}
+constexpr auto kBitReversal = BuildBitReversal();
+
+void DitherRow(std::int32_t y, std::uint32_t* out) {
+    DitherWords(RasterState.levels, RasterState.width / 32, y, out);
+}
+
+}  // namespace
+
+void BuildDitherMasks() {
+    for (int r = 0; r < 16; ++r) {
+        for (int level = 0; level < 256; ++level) {
+            std::uint16_t mask = 0;
+            for (int c = 0; c < 16; ++c) {
+                // Level 255 is black even where the threshold is 256.
+                if (level == 255 || (level != 0 && level >= ThresholdMatrix[r][c]))
+                    mask |= static_cast<std::uint16_t>(0x8000u >> c);
+            }
+            DitherMasks[r][level] = mask;
+        }
+    }
+    for (int g = 0; g < 256; ++g) LevelOfGrey[g] = static_cast<std::uint8_t>(255 - ToneCurve[g]);
+    for (int sum = 0; sum < kWeightedSums; ++sum) LevelOfWeightedSum[sum] = LevelOfGrey[sum / 100];
+}
+
+void DitherWordsPortable(const std::uint8_t* level, std::int32_t words, std::int32_t y,
+                         std::uint32_t* out) {
+    const std::uint16_t* masks = DitherMasks[y % 16];
+    for (std::int32_t w = 0; w < words; ++w, level += 32) {
+        std::uint32_t bits = 0;
+        for (int i = 0; i < 16; ++i)
+            bits |= static_cast<std::uint32_t>(masks[level[i]] & (0x8000u >> i)) << 16;
+        for (int i = 0; i < 16; ++i) bits |= masks[level[16 + i]] & (0x8000u >> i);
+        out[w] = bits;
+    }
+}
+
+void DitherWords(const std::uint8_t* level, std::int32_t words, std::int32_t y,
+                 std::uint32_t* out) {
+#if defined(__SSE2__)
+    // The masks' decision as "level >= capped threshold", 16 pixels at a time.
+    std::uint8_t row[16];
+    for (int c = 0; c < 16; ++c) row[c] = static_cast<std::uint8_t>(kCappedThresholds[y % 16][c]);
+    const __m128i thresholds = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+    for (std::int32_t w = 0; w < words; ++w, level += 32) {
+        std::uint32_t halves[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(level + 16 * h));
+            const __m128i black = _mm_cmpeq_epi8(_mm_max_epu8(v, thresholds), v);  // v >= threshold
+            const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(black));
+            halves[h] = static_cast<std::uint32_t>(kBitReversal[bits & 0xFF]) << 8 |
+                        kBitReversal[bits >> 8];
+        }
+        out[w] = halves[0] << 16 | halves[1];
+    }
+#else
+    DitherWordsPortable(level, words, y, out);
+#endif
+}
+
+std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool bilevel,
+                          std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    // A line longer than the grid is cut to it, a shorter one padded white.
+    if (count > RasterState.pixelsPerLine) count = RasterState.pixelsPerLine;
+    if (count < 0 || pixels == nullptr) count = 0;
+    const std::int32_t n = RasterState.replication;
+    std::uint8_t* level = RasterState.levels;
+    const std::uint8_t white = LevelOfGrey[255];
+
+    if (bilevel) {
+        const std::uint8_t ink = LevelOfGrey[(30 * red + 59 * green + 11 * blue) / 100];
+        for (std::int32_t i = 0; i < count; ++i, level += n)
+            std::memset(level, pixels[i] != 0 ? ink : white, n);
+    } else if (RasterState.transparent != 0) {
+        // The key colour of a transparent image prints white.
+        for (std::int32_t i = 0; i < count; ++i, pixels += 3, level += n) {
+            const std::uint8_t r = pixels[0], g = pixels[1], b = pixels[2];
+            const bool key = r == 0 && g == 1 && b == 2;
+            std::memset(level, key ? white : LevelOfWeightedSum[30 * r + 59 * g + 11 * b], n);
+        }
+    } else if (n == 1) {
+        for (std::int32_t i = 0; i < count; ++i, pixels += 3)
+            level[i] = LevelOfWeightedSum[30 * pixels[0] + 59 * pixels[1] + 11 * pixels[2]];
+        level += count;
+    } else {
+        for (std::int32_t i = 0; i < count; ++i, pixels += 3, level += n)
+            std::memset(level, LevelOfWeightedSum[30 * pixels[0] + 59 * pixels[1] + 11 * pixels[2]],
+                        n);
+    }
+    // The rest of the row, up to W, is white paper through the same curve.
+    std::memset(level, white,
+                static_cast<std::size_t>(RasterState.width - (level - RasterState.levels)));
+
+    for (std::int32_t k = 0; k < n && RasterState.rowCounter < RasterState.nominalRows; ++k) {
+        auto* row = reinterpret_cast<std::uint32_t*>(
+            RasterState.pageBuffer +
+            static_cast<std::size_t>(RasterState.rowCounter) * RasterState.stride);
+        DitherRow(RasterState.rowCounter, row);
+        ++RasterState.rowCounter;
+    }
+    return 0;
+}
+
+}  // namespace varnu

@@ -1,0 +1,30 @@
+// Image lines to dithered rows: replication, grey levels through the tone
+// curve, and the 16 x 16 ordered dither into the page buffer.
+#pragma once
+
+#include <cstdint>
+
+namespace varnu {
+
+// Masks of the current image: bit 15 - (x % 16) of [y % 16][level] is set
+// when pixel x of row y is black at that level (level 0 never, 255 always).
+extern std::uint16_t DitherMasks[16][256];
+
+// Builds the masks and the grey-to-level tables from ToneCurve; once per image.
+void BuildDitherMasks();
+
+// One host line of `count` pixels: bilevel lines have a byte per pixel (0 =
+// background, else the image colour R, G, B), colour lines three. The line
+// is bounded to the grid and padded with white; writes n page rows.
+std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool bilevel,
+                          std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
+// `words` x 32 levels of row y to page words (first pixel in bit 31).
+// DitherWords takes the fastest path the build has; DitherWordsPortable
+// reads the masks one pixel at a time, as every build can.
+void DitherWords(const std::uint8_t* levels, std::int32_t words, std::int32_t y,
+                 std::uint32_t* out);
+void DitherWordsPortable(const std::uint8_t* levels, std::int32_t words, std::int32_t y,
+                         std::uint32_t* out);
+
+}  // namespace varnu
