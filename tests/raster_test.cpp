@@ -488,7 +488,7 @@ TEST_F(ImageRequestTest, FailureReplyAbandonsTheImage) {
     EXPECT_EQ(HeadlessMessageBoxes()[0].text, "image faile=4 1181 99");
     EXPECT_EQ(HeadlessMessageBoxes()[0].caption, "DAD4.3");
     EXPECT_EQ(HeadlessMessageBoxes()[0].style, 0x30u);
-    EXPECT_EQ(HeadlessMessageBoxes()[0].owner, 0x77u);
+    EXPECT_EQ(HeadlessMessageBoxes()[0].ownerWindow, 0x77u);
     EXPECT_EQ(ImageHost::Get().releases, 3);
     const std::string out = host().Output();
     EXPECT_EQ(out.find("\x1b*r1216S"), std::string::npos);

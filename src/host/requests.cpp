@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "config/summary.h"
 #include "host/driver_entry.h"
 #include "host/job.h"
 #include "host/packet.h"
@@ -49,6 +50,7 @@ constexpr RequestEntry kPlotRequests[] = {
     {15, DescribeLineTypes},
     {29, PlotOpen},
     {30, JobStart},
+    {31, PrintConfigurationSummary},
     {33, PolygonInline},
     {36, SetLineTypeCount},
     {41, SelectPenWidth},
