@@ -4,6 +4,7 @@
 // and the configuration summary.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -416,6 +417,44 @@ Handles ExpectedHandles(const std::int32_t p[5]) {
     return h;
 }
 
+// A 16-colour BMP file, enough to read the driver's own bitmaps.
+struct Bmp4 {
+    int width = 0, height = 0;
+    std::vector<Rgb24> palette;
+    std::vector<std::uint8_t> indices;  // rows top to bottom
+    Rgb24 At(int x, int y) const {
+        return palette.at(indices.at(static_cast<std::size_t>(y) * width + x));
+    }
+};
+Bmp4 ReadBmp4(const char* path) {
+    Bmp4 bmp;
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return bmp;
+    std::vector<std::uint8_t> b(1 << 16);
+    b.resize(std::fread(b.data(), 1, b.size(), f));
+    std::fclose(f);
+    auto u32 = [&](std::size_t at) {
+        std::uint32_t v;
+        std::memcpy(&v, &b[at], 4);
+        return v;
+    };
+    const std::uint32_t offset = u32(10);
+    bmp.width = static_cast<int>(u32(18));
+    bmp.height = static_cast<int>(u32(22));
+    for (int i = 0; i < 16; ++i)
+        bmp.palette.push_back({b[54 + 4 * i + 2], b[54 + 4 * i + 1], b[54 + 4 * i]});
+    const int rowBytes = ((bmp.width + 1) / 2 + 3) / 4 * 4;
+    bmp.indices.resize(static_cast<std::size_t>(bmp.width) * bmp.height);
+    for (int y = 0; y < bmp.height; ++y)
+        for (int x = 0; x < bmp.width; ++x) {
+            const std::uint8_t byte =
+                b[offset + static_cast<std::size_t>(bmp.height - 1 - y) * rowBytes + x / 2];
+            bmp.indices[static_cast<std::size_t>(y) * bmp.width + x] =
+                x % 2 == 0 ? byte >> 4 : byte & 15;
+        }
+    return bmp;
+}
+
 bool IsColour(const HeadlessPicture& pic, int x, int y, int r, int g, int b) {
     const std::uint8_t* px = &pic.rgb[(static_cast<std::size_t>(y) * pic.width + x) * 3];
     return px[0] == r && px[1] == g && px[2] == b;
@@ -453,9 +492,20 @@ TEST_F(DialogTest, PaintedPreviewMatchesTheCurve) {
                     red += IsColour(pic, h.x[k] + dx, h.y[k] + dy, 255, 0, 0);
             EXPECT_GE(red, 10) << "handle " << k;
         }
-        // The grid shows behind: white paper and grey lines.
-        EXPECT_TRUE(IsColour(pic, 10, 10, 255, 255, 255));
-        EXPECT_TRUE(IsColour(pic, 0, 60, 128, 128, 128));
+        // Behind them, bitmap 3032 as the resource file holds it, stretched.
+        const Bmp4 grid = ReadBmp4(VARNU_RESOURCE_DIR "/curve_grid.bmp");
+        ASSERT_EQ(grid.width, 63);
+        ASSERT_EQ(grid.height, 52);
+        int same = 0, background = 0;
+        for (int y = 0; y < pic.height; ++y)
+            for (int x = 0; x < pic.width; ++x) {
+                if (IsColour(pic, x, y, 255, 0, 0) || IsColour(pic, x, y, 0, 0, 255)) continue;
+                ++background;
+                const Rgb24 c = grid.At(x * 63 / pic.width, y * 52 / pic.height);
+                same += IsColour(pic, x, y, c.red, c.green, c.blue);
+            }
+        EXPECT_EQ(same, background);
+        EXPECT_GT(background, pic.width * pic.height * 9 / 10);
     });
     Click(kCurve, IDC_CURVE_OK);
     PlotConfigure();
