@@ -1,7 +1,9 @@
 // Win32 dialog layer: the dialogs are the module's own templates, run with
 // DialogBoxParamA; the logic's handlers are called from the dialog procedure.
-#include <commctrl.h>
 #include <windows.h>
+
+// After windows.h, which it builds on.
+#include <commctrl.h>
 
 #include "dialogs/dialog_platform.h"
 #include "dialogs/dialogs.h"
