@@ -1,7 +1,5 @@
 #include "discard_host.h"
 
-#include <sys/mman.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "host/byte_order.h"
 #include "host/driver_entry.h"
 #include "host/host_services.h"
+#include "low_arena.h"
 
 namespace varnu::bench {
 namespace {
@@ -104,13 +103,8 @@ void OpenJob(bool vcgl, double extentX, double extentY) {
 }
 
 void* AllocateLowForBench(std::size_t size) {
-    void* p =
-        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-    if (p == MAP_FAILED) {
-        std::perror("mmap(MAP_32BIT)");
-        std::abort();
-    }
-    return p;
+    static hostkit::LowArena arena(std::size_t{512} << 20);
+    return arena.Allocate(size);
 }
 
 void CloseJob() {

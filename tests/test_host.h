@@ -59,14 +59,14 @@ class TestHost {
     std::uint64_t writeCalls = 0;
     std::uint64_t writtenBytes = 0;
 
-    LowArena& arena() { return arena_; }
+    hostkit::LowArena& arena() { return arena_; }
 
   private:
     TestHost();
     friend struct HostSlots;
     std::uint8_t* table_ = nullptr;
     std::vector<HostCall> calls_;
-    LowArena arena_;
+    hostkit::LowArena arena_;
 };
 
 // Fixture: every test starts from the module-loaded state with the test host

@@ -1,11 +1,11 @@
-// Memory below 4 GiB for everything a test hands the driver by a 4-byte
+// Memory below 4 GiB for everything a host hands the driver by a 4-byte
 // address (vertex arrays, row replies, pixel lines).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace varnu::testing {
+namespace varnu::hostkit {
 
 // Bump allocation from one MAP_32BIT mapping; Reset() gives it all back.
 class LowArena {
@@ -15,7 +15,9 @@ class LowArena {
     LowArena(const LowArena&) = delete;
     LowArena& operator=(const LowArena&) = delete;
 
-    // Zero-filled, 16-byte aligned; aborts the test binary when exhausted.
+    // Zero-filled, 16-byte aligned; nullptr when the arena is exhausted.
+    void* TryAllocate(std::size_t size);
+    // As TryAllocate, but aborts the program when exhausted (tests, benchmarks).
     void* Allocate(std::size_t size);
     void Reset();
 
@@ -25,4 +27,4 @@ class LowArena {
     std::size_t used_ = 0;
 };
 
-}  // namespace varnu::testing
+}  // namespace varnu::hostkit

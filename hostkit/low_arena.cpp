@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace varnu::testing {
+namespace varnu::hostkit {
 
 LowArena::LowArena(std::size_t capacity) : capacity_(capacity) {
     void* p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
@@ -22,19 +22,25 @@ LowArena::~LowArena() {
     munmap(base_, capacity_);
 }
 
-void* LowArena::Allocate(std::size_t size) {
+void* LowArena::TryAllocate(std::size_t size) {
     const std::size_t start = (used_ + 15) & ~std::size_t{15};
-    if (start + size > capacity_) {
-        std::fprintf(stderr, "LowArena: %zu bytes requested, %zu left\n", size, capacity_ - start);
-        std::abort();
-    }
+    if (start > capacity_ || size > capacity_ - start) return nullptr;
     used_ = start + size;
     std::memset(base_ + start, 0, size);
     return base_ + start;
+}
+
+void* LowArena::Allocate(std::size_t size) {
+    void* p = TryAllocate(size);
+    if (p == nullptr) {
+        std::fprintf(stderr, "LowArena: %zu bytes requested, %zu left\n", size, capacity_ - used_);
+        std::abort();
+    }
+    return p;
 }
 
 void LowArena::Reset() {
     used_ = 0;
 }
 
-}  // namespace varnu::testing
+}  // namespace varnu::hostkit

@@ -1,0 +1,308 @@
+#include "adihost/host.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "dialogs/headless.h"
+#include "host/byte_order.h"
+#include "host/driver_entry.h"
+#include "host/host_services.h"
+#include "low_arena.h"
+#include "resource.h"
+
+namespace adihost {
+
+namespace {
+
+using varnu::HostAddress;
+
+HostOptions Options;
+std::uint8_t ServiceTable[256];
+std::vector<std::string> Messages;
+bool Echo = true;
+
+std::FILE* Output = nullptr;
+std::string OutputPath, OutputTemporary;
+std::uint64_t OutputCount = 0;
+bool OutputBroken = false;
+
+varnu::hostkit::LowArena& Arena() {
+    static varnu::hostkit::LowArena arena(std::size_t{512} << 20);
+    return arena;
+}
+
+std::int32_t PrintMessage(const char* text) {
+    std::string utf8 = Utf8FromWindows1252(text);
+    if (Echo) std::fputs(utf8.c_str(), stderr);
+    Messages.push_back(std::move(utf8));
+    return 0;
+}
+
+// The serial handshake goes to a device line we do not have; nothing to do.
+std::int32_t SendDeviceString(const char*) {
+    return 0;
+}
+
+std::int32_t WriteOutput(std::int32_t, std::int32_t, const void* bytes, std::int32_t count,
+                         std::int32_t) {
+    if (Output == nullptr || count < 0) return 0;
+    if (std::fwrite(bytes, 1, static_cast<std::size_t>(count), Output) !=
+        static_cast<std::size_t>(count)) {
+        OutputBroken = true;
+        return 0;
+    }
+    OutputCount += static_cast<std::uint64_t>(count);
+    return 1;
+}
+
+// The host's stored record: exactly 40 bytes, or no record at all.
+std::int32_t LoadConfig(std::int32_t size, void* record) {
+    std::ifstream in(Options.configPath, std::ios::binary);
+    if (!in || size != 40) return 1;
+    char bytes[41];
+    in.read(bytes, sizeof bytes);
+    if (in.gcount() != 40) return 1;
+    std::memcpy(record, bytes, 40);
+    return 0;
+}
+
+// Written beside the record and renamed over it: a crash never leaves half a record.
+std::int32_t StoreConfig(std::int32_t size, const void* record) {
+    if (size != 40) return 1;
+    std::error_code ec;
+    const std::filesystem::path path(Options.configPath);
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
+    const std::string temporary = Options.configPath + ".tmp";
+    std::FILE* f = std::fopen(temporary.c_str(), "wb");
+    if (f == nullptr) return 1;
+    const bool written = std::fwrite(record, 1, 40, f) == 40;
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !closed || std::rename(temporary.c_str(), Options.configPath.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+std::int32_t NotifyHost(std::int32_t, std::int32_t) {
+    return 1;
+}
+
+template <typename Fn>
+void PutSlot(std::uint32_t offset, Fn* fn) {
+    HostAddress address = 0;
+    if (!varnu::FunctionToHostAddress(fn, &address)) {
+        std::fputs("adihost: the program is not linked below 4 GiB (build it non-PIE)\n", stderr);
+        std::exit(1);
+    }
+    varnu::StoreLe(ServiceTable, offset, address);
+}
+
+}  // namespace
+
+std::string DefaultConfigPath() {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] != '\0')
+        return std::string(xdg) + "/adihost/varnu.cfg";
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.config/adihost/varnu.cfg";
+}
+
+std::string Utf8FromWindows1252(const std::string& text) {
+    // The 0x80..0x9F block of Windows-1252, as Unicode code points.
+    static const std::uint16_t kHigh[32] = {
+        0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+    std::string out;
+    for (unsigned char c : text) {
+        std::uint32_t cp = c;
+        if (c >= 0x80 && c < 0xA0) cp = kHigh[c - 0x80];
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+void InstallHost(const HostOptions& options) {
+    Options = options;
+    PutSlot(varnu::kPrintMessageSlot, &PrintMessage);
+    PutSlot(varnu::kSendDeviceStringSlot, &SendDeviceString);
+    PutSlot(varnu::kWriteOutputSlot, &WriteOutput);
+    PutSlot(varnu::kLoadConfigSlot, &LoadConfig);
+    PutSlot(varnu::kStoreConfigSlot, &StoreConfig);
+    PutSlot(varnu::kNotifyHostSlot, &NotifyHost);
+    if (PLADI(ServiceTable, 0) == nullptr) {
+        std::fputs("adihost: the driver cannot describe itself below 4 GiB (build it non-PIE)\n",
+                   stderr);
+        std::exit(1);
+    }
+    Packet messages(50);
+    SendDriver(messages);
+}
+
+void SetConfigPath(const std::string& path) {
+    Options.configPath = path;
+}
+
+bool ConfigExists() {
+    std::error_code ec;
+    return std::filesystem::file_size(Options.configPath, ec) == 40 && !ec;
+}
+
+std::int16_t SendDriver(Packet& packet) {
+    DriverRequest(packet.data());
+    return packet.result();
+}
+
+std::int16_t SendPlot(Packet& packet) {
+    PlotRequest(packet.data());
+    return packet.result();
+}
+
+void* LowAllocate(std::size_t size) {
+    return Arena().TryAllocate(size);
+}
+void LowReset() {
+    Arena().Reset();
+}
+
+bool BeginOutput(const std::string& path, std::string* error) {
+    OutputPath = path;
+    OutputTemporary = path + ".part";
+    Output = std::fopen(OutputTemporary.c_str(), "wb");
+    OutputCount = 0;
+    OutputBroken = false;
+    if (Output == nullptr) {
+        *error = "cannot write " + OutputTemporary + ": " + std::strerror(errno);
+        return false;
+    }
+    static char buffer[1 << 20];
+    std::setvbuf(Output, buffer, _IOFBF, sizeof buffer);
+    return true;
+}
+
+bool FinishOutput(std::string* error) {
+    if (Output == nullptr) return false;
+    const bool closed = std::fclose(Output) == 0;
+    Output = nullptr;
+    if (OutputBroken || !closed) {
+        std::remove(OutputTemporary.c_str());
+        *error = "writing " + OutputPath + " failed";
+        return false;
+    }
+    if (std::rename(OutputTemporary.c_str(), OutputPath.c_str()) != 0) {
+        std::remove(OutputTemporary.c_str());
+        *error = "cannot rename to " + OutputPath + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void AbandonOutput() {
+    if (Output != nullptr) std::fclose(Output);
+    Output = nullptr;
+    if (!OutputTemporary.empty()) std::remove(OutputTemporary.c_str());
+}
+
+std::uint64_t OutputBytes() {
+    return OutputCount;
+}
+
+std::vector<std::string> TakeMessages() {
+    std::vector<std::string> out;
+    out.swap(Messages);
+    return out;
+}
+
+void EchoMessages(bool echo) {
+    Echo = echo;
+}
+
+bool OpenPlotJob(const std::string& label, PageData* page, std::string* error) {
+    // What the host learnt at configuration time: version, page data.
+    Packet version(11);
+    version.Set<std::int16_t>(4, 14);
+    if (SendDriver(version) != 0) {
+        *error = "the driver refused the host version";
+        return false;
+    }
+    Packet configure(21);
+    SendDriver(configure);
+    if (configure.result() != 0) {
+        *error = "the driver could not report its page data";
+        return false;
+    }
+    page->extentX = configure.Get<double>(8);
+    page->extentY = configure.Get<double>(16);
+    page->resolution = configure.Get<double>(24);
+
+    Packet reset(49);
+    reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2);
+    SendPlot(reset);
+    Packet messages(50);
+    SendPlot(messages);
+    Packet open(29);
+    open.Set<std::int16_t>(4, 14);
+    if (SendPlot(open) != 0) {
+        *error = "the driver could not open the plot (is the configuration stored?)";
+        return false;
+    }
+    if (!label.empty()) {
+        using varnu::UserAction;
+        using varnu::UserActionKind;
+        varnu::ResetHeadlessDialogs();
+        varnu::QueueUserAction(
+            {UserActionKind::Type, "DRIVERCFG2_GER", IDC_LABEL, 0, label, 0, 0, nullptr});
+        varnu::QueueUserAction(
+            {UserActionKind::LoseFocus, "DRIVERCFG2_GER", IDC_LABEL, 0, {}, 0, 0, nullptr});
+        varnu::QueueUserAction(
+            {UserActionKind::Click, "DRIVERCFG2_GER", IDC_CANCEL, 0, {}, 0, 0, nullptr});
+        Packet driverDialog(46);
+        SendPlot(driverDialog);
+        if (!varnu::HeadlessMessageBoxes().empty()) {
+            *error =
+                "label refused: " + Utf8FromWindows1252(varnu::HeadlessMessageBoxes().front().text);
+            return false;
+        }
+    }
+    Packet extents(47);
+    extents.Set<double>(9, page->extentX).Set<double>(17, page->extentY);
+    if (SendPlot(extents) == -1) {
+        *error = "the driver refused the plot extents";
+        return false;
+    }
+    Packet pageData(48);
+    pageData.Set<double>(9, page->extentX).Set<double>(17, page->extentY);
+    pageData.Set<double>(41, page->resolution).Set<double>(49, page->resolution);
+    if (SendPlot(pageData) != 19) {
+        *error = "the driver refused the page data";
+        return false;
+    }
+    Packet start(30);
+    if (SendPlot(start) != 0) {
+        *error = "the driver could not start the job";
+        return false;
+    }
+    return true;
+}
+
+void ClosePlotJob() {
+    Packet end(2);
+    SendPlot(end);
+}
+
+}  // namespace adihost

@@ -1,0 +1,186 @@
+// adihost: plots job scripts and images through the Varnu 4820/4810 driver,
+// edits its stored configuration, and runs the built-in demo job.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+
+#include "adihost/configure.h"
+#include "adihost/demo.h"
+#include "adihost/host.h"
+#include "adihost/images.h"
+#include "adihost/script.h"
+
+namespace {
+
+using namespace adihost;
+
+constexpr int kRefused = 1;
+
+bool EndsWith(const std::string& s, const char* suffix) {
+    const std::string t(suffix);
+    return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+}
+
+struct PlotOptions {
+    std::string input, output, label, at;
+    bool fit = true, transparent = false, quiet = false;
+    int colour = 7;
+};
+
+// A raster image as a one-step script: placed at --at (millimetres) or
+// fitted to the page keeping its proportions.
+bool ImageScript(const PlotOptions& o, const PageData& page, Script* script, std::string* error) {
+    Image image;
+    if (!LoadImage(o.input, &image, error)) {
+        *error = o.input + ": " + *error;
+        return false;
+    }
+    const double stepsPerMm = page.resolution / 25.4;
+    double x0, y0, x1, y1;
+    if (!o.at.empty()) {
+        if (std::sscanf(o.at.c_str(), "%lf,%lf,%lf,%lf", &x0, &y0, &x1, &y1) != 4 || x1 <= x0 ||
+            y1 <= y0 || x0 < 0 || y0 < 0) {
+            *error = "--at expects X0,Y0,X1,Y1 in millimetres with X0 < X1 and Y0 < Y1";
+            return false;
+        }
+        x0 *= stepsPerMm, y0 *= stepsPerMm, x1 *= stepsPerMm, y1 *= stepsPerMm;
+    } else {
+        const double w = page.extentX * page.resolution, h = page.extentY * page.resolution;
+        const double scale = std::min(w / image.width, h / image.height);
+        x0 = (w - image.width * scale) / 2, y0 = (h - image.height * scale) / 2;
+        x1 = x0 + image.width * scale, y1 = y0 + image.height * scale;
+    }
+    if (x1 > 2147483647.0 || y1 > 2147483647.0) {
+        *error = "the image area is too large";
+        return false;
+    }
+    ScriptStep step{};
+    step.kind = ScriptStep::Kind::Image;
+    step.line = 0;
+    step.placement = {static_cast<std::int32_t>(x0),
+                      static_cast<std::int32_t>(y0),
+                      static_cast<std::int32_t>(x1),
+                      static_cast<std::int32_t>(y1),
+                      o.transparent,
+                      static_cast<std::int16_t>(o.colour)};
+    script->path = o.input;
+    script->images.push_back(std::move(image));
+    script->steps.push_back(step);
+    return true;
+}
+
+int RunPlot(const PlotOptions& o) {
+    std::string error;
+    const bool isImage = EndsWith(o.input, ".png") || EndsWith(o.input, ".tif") ||
+                         EndsWith(o.input, ".tiff") || EndsWith(o.input, ".PNG") ||
+                         EndsWith(o.input, ".TIF") || EndsWith(o.input, ".TIFF");
+    Script script;
+    if (!isImage && !ParseScript(o.input, &script, &error)) {
+        std::fprintf(stderr, "adihost: %s\n", error.c_str());
+        return kRefused;
+    }
+    if (!ConfigExists()) {
+        // A first plot: the defaults, stored as the setup dialog would.
+        ConfigureOptions defaults;
+        defaults.defaults = true;
+        if (RunConfigure(defaults) != 0) return kRefused;
+        std::fputs("adihost: no stored configuration; stored the defaults\n", stderr);
+    }
+    PageData page;
+    if (!BeginOutput(o.output, &error)) {
+        std::fprintf(stderr, "adihost: %s\n", error.c_str());
+        return kRefused;
+    }
+    bool ok = OpenPlotJob(o.label, &page, &error);
+    if (ok && isImage) ok = ImageScript(o, page, &script, &error);
+    if (ok) ok = RunScript(script, !o.quiet, &error);
+    ClosePlotJob();
+    if (!ok || !FinishOutput(&error)) {
+        AbandonOutput();
+        std::fprintf(stderr, "adihost: %s\n", error.c_str());
+        return kRefused;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"adihost: plots through the Varnu 4820/4810 Wide Format driver (ADI 4.3)"};
+    app.require_subcommand(1);
+    HostOptions host;
+    host.configPath = DefaultConfigPath();
+    app.add_option("--config", host.configPath, "the stored 40-byte configuration record")
+        ->capture_default_str();
+
+    PlotOptions plot;
+    CLI::App* plotCommand =
+        app.add_subcommand("plot", "plot a job script (.adi) or an image (.png, .tif)");
+    plotCommand->add_option("INPUT", plot.input, "job script or image")
+        ->required()
+        ->check(CLI::ExistingFile);
+    plotCommand->add_option("-o,--output", plot.output, "the printer stream to write")->required();
+    plotCommand->add_option("--label", plot.label,
+                            "label text for the sheet (typed into the driver dialog)");
+    plotCommand->add_flag("--fit", plot.fit, "fit an image to the page (the default)");
+    plotCommand->add_option("--at", plot.at, "place an image at X0,Y0,X1,Y1 millimetres");
+    plotCommand->add_option("--color", plot.colour, "colour index of a one-bit image's set pixels")
+        ->check(CLI::Range(0, 7));
+    plotCommand->add_flag("--transparent", plot.transparent,
+                          "image background shows the drawing through");
+    plotCommand->add_flag("--quiet", plot.quiet, "no progress bar");
+
+    ConfigureOptions configure;
+    CLI::App* configureCommand =
+        app.add_subcommand("configure", "edit the stored configuration through the setup dialog");
+    configureCommand->add_option("--paper", configure.paper,
+                                 "paper format: row number 1..41 or its name");
+    configureCommand->add_option("--length", configure.length, "custom paper length in mm");
+    configureCommand->add_option("--margin", configure.margin, "margin in mm, 0..10");
+    configureCommand->add_option("--copies", configure.copies, "copies, 1..99");
+    configureCommand->add_option("--media", configure.media, "media row, 0..3");
+    configureCommand->add_option("--fill", configure.fill, "polygon fill")
+        ->check(CLI::IsMember({"solid", "halftone"}));
+    configureCommand->add_option("--resolution", configure.resolution, "raster resolution")
+        ->check(CLI::IsMember({600, 400, 300, 200}));
+    configureCommand->add_option("--program", configure.program, "finishing program row, 0..20");
+    configureCommand->add_option("--finish-margin", configure.finishMargin,
+                                 "finishing margin row, 0..1");
+    configureCommand->add_option("--bin", configure.bin, "output bin row, 0..14");
+    configureCommand->add_option("--manual-output", configure.manualOutput, "manual output")
+        ->check(CLI::IsMember({"yes", "no"}));
+    std::vector<int> curve;
+    configureCommand->add_option("--curve", curve, "image correction P0,P1,P2,P3,P4 (0..255 each)")
+        ->delimiter(',')
+        ->expected(5)
+        ->check(CLI::Range(0, 255));
+    configureCommand->add_flag("--defaults", configure.defaults,
+                               "start from the driver's defaults");
+    configureCommand->add_flag("--show", configure.show,
+                               "print the configuration summary and the line types");
+    configureCommand->add_option("--curve-png", configure.curvePng,
+                                 "save the image-correction preview as PNG");
+
+    std::string demoDirectory = "./demo-out";
+    bool demoQuiet = false;
+    CLI::App* demoCommand =
+        app.add_subcommand("demo", "plot the built-in sample drawing in both data modes");
+    demoCommand
+        ->add_option("-o,--output", demoDirectory, "directory for demo-rtl.prn and demo-vcgl.prn")
+        ->capture_default_str();
+    demoCommand->add_flag("--quiet", demoQuiet, "no progress bar");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+    if (!curve.empty())
+        configure.curve = std::array<int, 5>{curve[0], curve[1], curve[2], curve[3], curve[4]};
+
+    InstallHost(host);
+    if (*plotCommand) return RunPlot(plot);
+    if (*configureCommand) return RunConfigure(configure);
+    if (*demoCommand) return RunDemo(demoDirectory, demoQuiet);
+    return 2;
+}

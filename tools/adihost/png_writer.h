@@ -1,0 +1,13 @@
+// PNG files from RGB pixels, through libpng.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace adihost {
+
+bool WritePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb,
+              std::string* error);
+
+}  // namespace adihost
