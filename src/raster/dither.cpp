@@ -17,11 +17,14 @@ std::uint16_t DitherMasks[16][256];
 
 namespace {
 
-// Level per grey for the current image: 255 - ToneCurve[grey], and the same
-// per weighted sum 30 R + 59 G + 11 B (grey = sum / 100, truncated).
+// Level per grey for the current image: 255 - ToneCurve[grey].
 std::uint8_t LevelOfGrey[256];
-constexpr int kWeightedSums = 100 * 255 + 1;
-std::uint8_t LevelOfWeightedSum[kWeightedSums];
+
+// The grey of a colour pixel, (30 R + 59 G + 11 B) / 100 truncated; a grey
+// pixel (R = G = B) gives R, so no separate case is needed.
+inline int GreyOf(const std::uint8_t* rgb) {
+    return (30 * rgb[0] + 59 * rgb[1] + 11 * rgb[2]) / 100;
+}
 
 // Thresholds with 256 taken as 255, so that "level >= threshold" makes level
 // 255 black everywhere and level 0 white everywhere, as the masks do.
@@ -67,7 +70,6 @@ void BuildDitherMasks() {
         }
     }
     for (int g = 0; g < 256; ++g) LevelOfGrey[g] = static_cast<std::uint8_t>(255 - ToneCurve[g]);
-    for (int sum = 0; sum < kWeightedSums; ++sum) LevelOfWeightedSum[sum] = LevelOfGrey[sum / 100];
 }
 
 void DitherWordsPortable(const std::uint8_t* level, std::int32_t words, std::int32_t y,
@@ -123,16 +125,15 @@ std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool b
         for (std::int32_t i = 0; i < count; ++i, pixels += 3, level += n) {
             const std::uint8_t r = pixels[0], g = pixels[1], b = pixels[2];
             const bool key = r == 0 && g == 1 && b == 2;
-            std::memset(level, key ? white : LevelOfWeightedSum[30 * r + 59 * g + 11 * b], n);
+            std::memset(level, key ? white : LevelOfGrey[GreyOf(pixels)], n);
         }
     } else if (n == 1) {
         for (std::int32_t i = 0; i < count; ++i, pixels += 3)
-            level[i] = LevelOfWeightedSum[30 * pixels[0] + 59 * pixels[1] + 11 * pixels[2]];
+            level[i] = LevelOfGrey[GreyOf(pixels)];
         level += count;
     } else {
         for (std::int32_t i = 0; i < count; ++i, pixels += 3, level += n)
-            std::memset(level, LevelOfWeightedSum[30 * pixels[0] + 59 * pixels[1] + 11 * pixels[2]],
-                        n);
+            std::memset(level, LevelOfGrey[GreyOf(pixels)], n);
     }
     // The rest of the row, up to W, is white paper through the same curve.
     std::memset(level, white,
