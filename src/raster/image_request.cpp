@@ -3,6 +3,7 @@
 #include "raster/image_request.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -79,12 +80,14 @@ std::uint16_t ImageResolutionCode() {
     return code;
 }
 
-void SendText(const char* format, auto... args) {
+void SendText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void SendText(const char* format, ...) {
     char text[64];
-    const int n = std::snprintf(text, sizeof text, format, args...);
-    if (n > 0)
-        HostWriteOutput(text,
-                        n < static_cast<int>(sizeof text) ? n : static_cast<int>(sizeof text) - 1);
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n > 0) HostWriteOutput(text, n < static_cast<int>(sizeof text) ? n : static_cast<int>(sizeof text) - 1);
 }
 
 template <std::size_t N>
@@ -269,15 +272,16 @@ void DrawImage() {
     if (!vcgl) {
         const char* lead = PageHasContent ? ";" : "";
         SendText("%sTR%d;", lead, im.transparent ? 1 : 0);
-        const std::int32_t k = TruncateToInt32(s);
-        SendText("PU%d,%d", anchorX * k, anchorY * k);
-        SendText("PA%d,%d", anchorX * k, anchorY * k);
+        // In 64 bits: a corner far out times the scale may pass 2^31.
+        const long long k = TruncateToInt32(s);
+        SendText("PU%lld,%lld", anchorX * k, anchorY * k);
+        SendText("PA%lld,%lld", anchorX * k, anchorY * k);
         // In the normal orientation the window goes in the rotated order the
         // device's raster frame uses.
         if (longEdge) {
-            SendText("IW%d,%d,%d,%d", im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
+            SendText("IW%lld,%lld,%lld,%lld", im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
         } else {
-            SendText("IW%d,%d,%d,%d", im.y0 * k, im.x0 * k, im.y1 * k, im.x1 * k);
+            SendText("IW%lld,%lld,%lld,%lld", im.y0 * k, im.x0 * k, im.y1 * k, im.x1 * k);
         }
     } else {
         SendDirect(im.transparent ? vcgl::kPaintTransparent : vcgl::kPaintOpaque);

@@ -212,8 +212,8 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
     // for memory, is refused before anything is allocated or sent.
     constexpr std::int64_t kMaxRowPixels = std::int64_t{1} << 24;
     constexpr std::int64_t kMaxRows = std::int64_t{1} << 24;
-    constexpr std::int64_t kMaxPageBytes =
-        sizeof(void*) > 4 ? std::int64_t{1} << 33 : std::int64_t{1} << 30;
+    // 1 GiB of page holds a 36-inch roll 400 inches long at 600 dpi.
+    constexpr std::int64_t kMaxPageBytes = std::int64_t{1} << 30;
     if (pixelsPerLine <= 0 || lineCount <= 0 || replication <= 0) return false;
     const std::int64_t rowPixels = std::int64_t{pixelsPerLine} * replication;
     const std::int64_t rows = std::int64_t{lineCount} * replication;

@@ -166,8 +166,8 @@ bool ParseScriptText(const std::string& text, const std::string& path, Script* s
             step.image = script->images.size();
             script->images.push_back(std::move(image));
         } else if (op == "request") {
-            if (w.size() < 2 || !p.Integer(w[1], -32768, 32767, "a request code", &v1))
-                return false;
+            if (w.size() < 2) return p.Fail("expected \"request CODE OFFSET:TYPE=VALUE ...\"");
+            if (!p.Integer(w[1], -32768, 32767, "a request code", &v1)) return false;
             step.kind = Kind::Raw;
             step.a = static_cast<std::int32_t>(v1);
             for (std::size_t i = 2; i < w.size(); ++i) {

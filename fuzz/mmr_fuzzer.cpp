@@ -1,0 +1,51 @@
+// Fuzzes the MMR coder: rows from the input, coded, decoded by libtiff's
+// Group 4 decoder, and compared bit for bit.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "g4_decoder.h"
+#include "raster/mmr.h"
+
+namespace {
+
+std::vector<std::uint32_t> Area;
+
+bool Grow(std::size_t bytes) {
+    const std::size_t used = varnu::BitWriter.byteCount;
+    Area.resize((varnu::BitWriter.capacity + bytes) / 4 * 2 + 16);
+    varnu::BitWriter.area = reinterpret_cast<std::uint8_t*>(Area.data());
+    varnu::BitWriter.position = Area.data() + used / 4;
+    varnu::BitWriter.capacity = Area.size() * 4;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) return 0;
+    const std::int32_t width = 32 * (1 + data[0] % 64);
+    const std::int32_t rows = 1 + data[1] % 64;
+    const std::int32_t stride = width / 8;
+    // Rows from the input; a pattern byte decides how runs repeat.
+    std::vector<std::uint8_t> page(static_cast<std::size_t>(stride) * rows);
+    for (std::size_t i = 0; i < page.size(); ++i) {
+        const std::uint8_t b = data[2 + i % (size - 2)];
+        page[i] = data[2] & 1 ? b : (i / stride) % 2 ? page[i - stride] : b;  // some rows repeat the row above
+        if (i < static_cast<std::size_t>(stride)) page[i] = b;
+    }
+    Area.assign(16, 0);  // start small: the coder must grow the area, never overrun it
+    varnu::ResetBitWriter(reinterpret_cast<std::uint8_t*>(Area.data()), Area.size() * 4);
+    std::vector<std::int32_t> lists(2 * varnu::RunListEntries(width));
+    std::int32_t* reference = lists.data() + varnu::RunListEntries(width);
+    reference[0] = 1;
+    reference[1] = reference[2] = width;
+    if (varnu::EncodeMmrRows(page.data(), rows, stride, width, lists.data(), reference, Grow) != 0) __builtin_trap();
+    varnu::WriteEndOfBlock();
+    varnu::SwapWordBytes(varnu::BitWriter.area, varnu::BitWriter.area, varnu::BitWriter.byteCount);
+    const std::string coded(reinterpret_cast<const char*>(varnu::BitWriter.area), varnu::BitWriter.byteCount);
+    const auto decoded = varnu::testing::DecodeGroup4(coded, width, rows);
+    if (decoded != varnu::testing::PackRows(page.data(), width, rows, stride)) __builtin_trap();
+    return 0;
+}
