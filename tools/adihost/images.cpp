@@ -148,7 +148,9 @@ void ShowProgress(std::int32_t done, std::int32_t total) {
 }
 
 // Our row fetch routine: the strip the driver asks for, resampled from the
-// image (nearest pixel); rows are counted from the bottom of the area.
+// image (nearest pixel). Lines are counted from the bottom (or left) of the
+// area; along a line the printer's raster runs right to left across the
+// sheet and upwards along its long edge.
 void* FetchRow(void* request) {
     const Image& im = *Current.image;
     const Placement& at = Current.placement;
@@ -177,7 +179,8 @@ void* FetchRow(void* request) {
         const double along = (p + 0.5) / pixels;
         std::int32_t x, y;
         if (!alongX) {
-            x = static_cast<std::int32_t>(along * im.width);
+            // Across the sheet the raster runs from the area's right edge leftwards.
+            x = im.width - 1 - static_cast<std::int32_t>(along * im.width);
             y = im.height - 1 - static_cast<std::int32_t>(fraction * im.height);
         } else {
             x = static_cast<std::int32_t>(fraction * im.width);

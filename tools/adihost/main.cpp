@@ -2,12 +2,16 @@
 // edits its stored configuration, and runs the built-in demo job.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "adihost/configure.h"
 #include "adihost/demo.h"
 #include "adihost/host.h"
 #include "adihost/images.h"
+#include "adihost/png_writer.h"
+#include "adihost/render.h"
 #include "adihost/script.h"
 
 namespace {
@@ -103,6 +107,36 @@ int RunPlot(const PlotOptions& o) {
     return 0;
 }
 
+struct RenderCommand {
+    std::string input, output;
+    double dpi = 100;
+    bool partial = false, verbose = false;
+};
+
+int RunRender(const RenderCommand& o) {
+    std::ifstream in(o.input, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    if (!in) {
+        std::fprintf(stderr, "adihost: %s: cannot be read\n", o.input.c_str());
+        return kRefused;
+    }
+    RenderOptions options;
+    options.dpi = o.dpi;
+    options.verbose = o.verbose;
+    const RenderResult result = RenderStream(bytes.str(), options);
+    if (!result.ok)
+        std::fprintf(stderr, "adihost: %s: %s\n", o.input.c_str(), result.error.c_str());
+    if (!result.ok && !o.partial) return kRefused;
+    std::string error;
+    if (!WritePng(o.output, result.preview.width, result.preview.height, result.preview.rgb,
+                  &error)) {
+        std::fprintf(stderr, "adihost: %s\n", error.c_str());
+        return kRefused;
+    }
+    return result.ok ? 0 : kRefused;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -161,6 +195,19 @@ int main(int argc, char** argv) {
     configureCommand->add_option("--curve-png", configure.curvePng,
                                  "save the image-correction preview as PNG");
 
+    RenderCommand render;
+    CLI::App* renderCommand =
+        app.add_subcommand("render", "draw the sheet a driver stream prints, as a PNG");
+    renderCommand->add_option("STREAM", render.input, "a stream the driver wrote")
+        ->required()
+        ->check(CLI::ExistingFile);
+    renderCommand->add_option("-o,--output", render.output, "the PNG to write")->required();
+    renderCommand->add_option("--dpi", render.dpi, "preview pixels per inch of the sheet")
+        ->check(CLI::Range(1.0, 600.0));
+    renderCommand->add_flag("--partial", render.partial,
+                            "write what was drawn even when the stream stops making sense");
+    renderCommand->add_flag("--verbose", render.verbose, "list the PJL lines");
+
     std::string demoDirectory = "./demo-out";
     bool demoQuiet = false;
     CLI::App* demoCommand =
@@ -181,6 +228,7 @@ int main(int argc, char** argv) {
     InstallHost(host);
     if (*plotCommand) return RunPlot(plot);
     if (*configureCommand) return RunConfigure(configure);
+    if (*renderCommand) return RunRender(render);
     if (*demoCommand) return RunDemo(demoDirectory, demoQuiet);
     return 2;
 }
