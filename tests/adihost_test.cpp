@@ -6,6 +6,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "config/config_record.h"
 #include "plot_session.h"
 #include "test_host.h"
 
@@ -27,7 +29,7 @@ struct ProcessResult {
 };
 
 class AdihostTest : public DriverTest {
-  protected:
+  public:
     void SetUp() override {
         DriverTest::SetUp();
         dir_ = fs::temp_directory_path() /
@@ -39,6 +41,9 @@ class AdihostTest : public DriverTest {
     void TearDown() override { fs::remove_all(dir_); }
 
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    ProcessResult Plot(const std::string& input) {
+        return Adihost("plot \"" + input + "\" -o " + Path("drawing.prn") + " --quiet");
+    }
 
     ProcessResult Adihost(const std::string& arguments) {
         const std::string err = Path("stderr.txt");
@@ -258,6 +263,232 @@ TEST_F(AdihostTest, LabelAndDemo) {
     EXPECT_NE(rtl.find("LT-8,2.0"), std::string::npos);
     EXPECT_EQ(static_cast<unsigned char>(vcgl[0]), 0x9B);
     EXPECT_EQ(Read(Path("varnu.cfg")).size(), 40u);  // the user's record untouched by the demo
+}
+
+// Reads a PNG as RGB through libpng.
+bool ReadPng(const std::string& path, int* width, int* height, std::vector<std::uint8_t>* rgb) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
+    png.format = PNG_FORMAT_RGB;
+    rgb->resize(PNG_IMAGE_SIZE(png));
+    *width = static_cast<int>(png.width);
+    *height = static_cast<int>(png.height);
+    return png_image_finish_read(&png, nullptr, rgb->data(), 0, nullptr) != 0;
+}
+
+std::string VcglRecord() {
+    applyConfigDefaults(0);
+    Config.modelIndex = 0;
+    Config.modeFlags = kModeVcgl | kResolution400;
+    std::string record(40, '\0');
+    EncodeConfigRecord(Config, reinterpret_cast<std::uint8_t*>(record.data()));
+    return record;
+}
+
+TEST_F(AdihostTest, RenderedVectorsLandOnTheirPixels) {
+    for (const bool vcgl : {false, true}) {
+        if (vcgl) {
+            Write("varnu.cfg", VcglRecord());
+        } else {
+            ASSERT_EQ(Adihost("configure --defaults").status, 0);
+        }
+        // A 0.5 mm line from 2 to 10 inches at 2 inches, and a filled square at (12, 6) inches.
+        const double steps = vcgl ? 800 : 1016;
+        auto at = [steps](double inches) {
+            return std::to_string(static_cast<long>(inches * steps));
+        };
+        Write("line.adi", "width 0.5mm\nmove " + at(2) + " " + at(2) + "\ndraw " + at(10) + " " +
+                              at(2) + "\npolygon 7 " + at(12) + "," + at(6) + " " + at(13) + "," +
+                              at(6) + " " + at(13) + "," + at(7) + " " + at(12) + "," + at(7) +
+                              "\n");
+        ASSERT_EQ(Adihost("plot " + Path("line.adi") + " -o " + Path("line.prn")).status, 0);
+        const ProcessResult render =
+            Adihost("render " + Path("line.prn") + " -o " + Path("line.png") + " --dpi 100");
+        ASSERT_EQ(render.status, 0) << render.err;
+        int w = 0, h = 0;
+        std::vector<std::uint8_t> rgb;
+        ASSERT_TRUE(ReadPng(Path("line.png"), &w, &h, &rgb));
+        auto grey = [&](int x, int y) { return rgb[(static_cast<std::size_t>(y) * w + x) * 3]; };
+        const int row = h - 200;  // y = 2 inches at 100 dpi
+        for (int x : {210, 600, 990}) EXPECT_LT(grey(x, row), 60) << (vcgl ? "VCGL " : "RTL ") << x;
+        EXPECT_EQ(grey(600, row - 4), 255);  // 0.5 mm is two pixels wide at 100 dpi
+        EXPECT_EQ(grey(600, row + 4), 255);
+        EXPECT_EQ(grey(190, row), 255);  // before the start
+        EXPECT_EQ(grey(1010, row), 255);
+        // Inside the square: black (RTL) or its halftone (VCGL) darkens the area.
+        double sum = 0;
+        for (int y = h - 690; y < h - 610; ++y)
+            for (int x = 1210; x < 1290; ++x) sum += grey(x, y);
+        EXPECT_LT(sum / (80.0 * 80.0), vcgl ? 200 : 40) << (vcgl ? "VCGL" : "RTL");
+    }
+}
+
+TEST_F(AdihostTest, ImageComesBackBitForBit) {
+    ASSERT_EQ(Adihost("configure --defaults --resolution 400").status, 0);
+    // A 1-bit scan of 500 x 100 pixels placed so that the grid is the scan itself.
+    const int sw = 500, sh = 100;
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>((sw + 7) / 8) * sh, 0);
+    auto set = [&](int x, int y) {
+        return (x * 7 + y * 3) % 11 < 4 || (x - 250) * (x - 250) + (y - 50) * (y - 50) < 900;
+    };
+    for (int y = 0; y < sh; ++y)
+        for (int x = 0; x < sw; ++x)
+            if (set(x, y))
+                rows[static_cast<std::size_t>(y) * ((sw + 7) / 8) + x / 8] |=
+                    static_cast<std::uint8_t>(0x80 >> (x % 8));
+    TIFF* tif = TIFFOpen(Path("scan.tif").c_str(), "w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(sw));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(sh));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(sh));
+    TIFFWriteEncodedStrip(tif, 0, rows.data(), static_cast<tmsize_t>(rows.size()));
+    TIFFClose(tif);
+    // 400 dpi: 2.54 host steps (1/1016 inch) a pixel.
+    Write("scan.adi", "image scan.tif 2000 3000 " + std::to_string(2000 + sw * 254 / 100) + " " +
+                          std::to_string(3000 + sh * 254 / 100) + "\n");
+    const ProcessResult plot = Adihost("plot " + Path("scan.adi") + " -o " + Path("scan.prn"));
+    ASSERT_EQ(plot.status, 0) << plot.err;
+    fs::create_directories(Path("bands"));
+    const ProcessResult render = Adihost("render " + Path("scan.prn") + " -o " + Path("scan.png") +
+                                         " --bands " + Path("bands"));
+    ASSERT_EQ(render.status, 0) << render.err;
+    const std::string pbm = Read(Path("bands/band-000.pbm"));
+    ASSERT_FALSE(pbm.empty());
+    int width = 0, height = 0, skip = 0;
+    ASSERT_EQ(std::sscanf(pbm.c_str(), "P4\n%d %d\n%n", &width, &height, &skip), 2);
+    // Along the sheet's long edge a raster row is a column of the scan, its
+    // pixels running up the sheet; the row is padded white to a multiple of 32, plus 32.
+    ASSERT_EQ(height, sw);
+    ASSERT_EQ(width, 160);
+    const int rowBytes = (width + 7) / 8;
+    for (int r = 0; r < height; ++r)
+        for (int p = 0; p < width; ++p) {
+            const bool black =
+                static_cast<unsigned char>(pbm[skip + r * rowBytes + p / 8]) & (0x80 >> (p % 8));
+            ASSERT_EQ(black, p < sh && set(r, sh - 1 - p)) << r << "," << p;
+        }
+}
+
+TEST_F(AdihostTest, DemoPreviewsOfBothModesAgree) {
+    ASSERT_EQ(Adihost("demo --quiet -o " + Path("demo")).status, 0);
+    int w[2], h[2];
+    std::vector<std::uint8_t> rgb[2];
+    ASSERT_TRUE(ReadPng(Path("demo/demo-rtl.png"), &w[0], &h[0], &rgb[0]));
+    ASSERT_TRUE(ReadPng(Path("demo/demo-vcgl.png"), &w[1], &h[1], &rgb[1]));
+    // Ink per quarter-inch block, counted from the bottom-left corner of the sheet.
+    auto ink = [&](int k, int bx, int by) {
+        for (int y = 0; y < 25; ++y)
+            for (int x = 0; x < 25; ++x) {
+                const int px = bx * 25 + x, py = h[k] - 1 - (by * 25 + y);
+                if (px >= w[k] || py < 0) continue;
+                if (rgb[k][(static_cast<std::size_t>(py) * w[k] + px) * 3] < 160) return true;
+            }
+        return false;
+    };
+    int both = 0, either = 0;
+    for (int by = 0; by < 36 * 4; ++by)
+        for (int bx = 0; bx < 48 * 4; ++bx) {
+            const bool a = ink(0, bx, by), b = ink(1, bx, by);
+            both += a && b;
+            either += a || b;
+        }
+    ASSERT_GT(either, 200);
+    // The polygons' fills differ (grey against halftone); everything else lands alike.
+    EXPECT_GT(static_cast<double>(both) / either, 0.85) << both << " of " << either;
+}
+
+TEST_F(AdihostTest, UnreadableStreamsNameTheOffset) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    Write("job.adi", "move 100 100\ndraw 2000 2000\n");
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("job.prn")).status, 0);
+    std::string bytes = Read(Path("job.prn"));
+    Write("cut.prn", bytes.substr(0, bytes.size() - 40));
+    const ProcessResult cut = Adihost("render " + Path("cut.prn") + " -o " + Path("cut.png"));
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("byte "), std::string::npos) << cut.err;
+    EXPECT_FALSE(fs::exists(Path("cut.png")));
+    EXPECT_EQ(Adihost("render " + Path("cut.prn") + " -o " + Path("cut.png") + " --partial").status,
+              1);
+    EXPECT_TRUE(fs::exists(Path("cut.png")));
+    bytes.insert(bytes.find("PE7"), "ZZ1;");
+    Write("odd.prn", bytes);
+    const ProcessResult odd = Adihost("render " + Path("odd.prn") + " -o " + Path("odd.png"));
+    EXPECT_EQ(odd.status, 1);
+    EXPECT_NE(odd.err.find("unknown HP-GL/2 command ZZ"), std::string::npos) << odd.err;
+}
+
+// Drawings of Debian's librecad-data: every file plots or is refused cleanly.
+std::vector<std::string> LibrecadDrawings() {
+    std::vector<std::string> files;
+    const fs::path root = "/usr/share/librecad";
+    std::error_code ec;
+    if (!fs::exists(root, ec)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(root, ec)) {
+        std::string ext = entry.path().extension().string();
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == ".dxf") files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void PlotDrawings(AdihostTest& test, const std::vector<std::string>& files, std::size_t every) {
+    int plotted = 0, refused = 0;
+    for (std::size_t i = 0; i < files.size(); i += every) {
+        const ProcessResult run = test.Plot(files[i]);
+        ASSERT_TRUE(run.status == 0 || run.status == 1) << files[i] << ": " << run.err;
+        if (run.status == 1) {
+            ++refused;
+            ASSERT_FALSE(fs::exists(test.Path("drawing.prn"))) << files[i];
+        } else {
+            ++plotted;
+        }
+        fs::remove(test.Path("drawing.prn"));
+    }
+    EXPECT_GT(plotted, refused);
+}
+
+TEST_F(AdihostTest, DxfDrawingsSample) {
+    const auto files = LibrecadDrawings();
+    if (files.empty()) GTEST_SKIP() << "librecad-data is not installed";
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    PlotDrawings(*this, files, 40);
+}
+
+// The whole package: ctest -L dxf-all
+TEST_F(AdihostTest, DISABLED_DxfDrawingsAll) {
+    const auto files = LibrecadDrawings();
+    ASSERT_FALSE(files.empty());
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    PlotDrawings(*this, files, 1);
+}
+
+TEST_F(AdihostTest, DxfEntitiesAndSkippedReport) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    Write("d.dxf",
+          "0\nSECTION\n2\nENTITIES\n"
+          "0\nLINE\n8\n0\n62\n1\n10\n0\n20\n0\n11\n100\n21\n50\n"
+          "0\nCIRCLE\n8\n0\n10\n50\n20\n25\n40\n20\n"
+          "0\nSOLID\n8\n0\n10\n10\n20\n10\n11\n20\n21\n10\n12\n10\n22\n20\n13\n20\n23\n20\n"
+          "0\nTEXT\n8\n0\n10\n10\n20\n40\n40\n5\n1\nAB\n"
+          "0\nXLINE\n8\n0\n10\n0\n20\n0\n11\n1\n21\n0\n"
+          "0\nENDSEC\n0\nEOF\n");
+    const ProcessResult run = Plot(Path("d.dxf"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("skipped: 1 XLINE"), std::string::npos) << run.err;
+    const std::string bytes = Read(Path("drawing.prn"));
+    EXPECT_NE(bytes.find("SP"), std::string::npos);
+    EXPECT_NE(bytes.find(";PM0"), std::string::npos);  // the solid and the text as polygons
+
+    fs::remove(Path("drawing.prn"));
+    Write("broken.dxf", "this is not a drawing");
+    const ProcessResult broken = Plot(Path("broken.dxf"));
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_FALSE(fs::exists(Path("drawing.prn")));
 }
 
 }  // namespace

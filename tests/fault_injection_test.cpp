@@ -54,7 +54,9 @@ void ReferenceJob() {
     Packet width(41);
     width.Set<double>(4, 0.02);
     SendPlot(width);
-    for (int i = 0; i < 400; ++i) Point(i % 2 ? 4 : 3, static_cast<std::uint16_t>(100 + 13 * i), static_cast<std::uint16_t>(200 + 7 * (i % 50)));
+    for (int i = 0; i < 400; ++i)
+        Point(i % 2 ? 4 : 3, static_cast<std::uint16_t>(100 + 13 * i),
+              static_cast<std::uint16_t>(200 + 7 * (i % 50)));
     Packet polygon(33);
     polygon.Set<std::int16_t>(6, 9).Set<std::int16_t>(10, 4);
     const std::uint16_t v[] = {0, 0, 2000, 0, 2000, 1500, 0, 1500};
@@ -219,7 +221,8 @@ TEST_F(FaultTest, PacketValuesAtTheirLimits) {
         Reload();
         OpenPlotSession(mode.session);
         StartJob();
-        for (std::uint16_t v : {0, 1, 32767, 32768, 65535}) Point(4, v, static_cast<std::uint16_t>(65535 - v));
+        for (std::uint16_t v : {0, 1, 32767, 32768, 65535})
+            Point(4, v, static_cast<std::uint16_t>(65535 - v));
         for (double w : {-1e308, 0.0, 1e308, 1e-300}) {
             Packet width(41);
             width.Set<double>(4, w);
@@ -231,10 +234,12 @@ TEST_F(FaultTest, PacketValuesAtTheirLimits) {
             EXPECT_EQ(SendPlot(polygon).result(), 33);
         }
         // Corners and sizes at the ends of their range: refused or drawn, never a crash.
-        for (auto corners : std::vector<std::array<std::int32_t, 4>>{{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX},
-                                                                     {INT32_MAX - 10, 0, INT32_MAX, 10},
-                                                                     {0, 0, 1, 1}}) {
-            Packet image = ImagePacket(corners[0], corners[1], corners[2], corners[3], 2, INT32_MAX, 1);
+        for (auto corners :
+             std::vector<std::array<std::int32_t, 4>>{{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX},
+                                                      {INT32_MAX - 10, 0, INT32_MAX, 10},
+                                                      {0, 0, 1, 1}}) {
+            Packet image =
+                ImagePacket(corners[0], corners[1], corners[2], corners[3], 2, INT32_MAX, 1);
             SendPlot(image);
             Point(8, 0, 0);
         }

@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "adihost/host.h"
+#include "adihost/png_writer.h"
+#include "adihost/render.h"
 #include "config/config_record.h"
 
 namespace adihost {
@@ -185,6 +188,19 @@ int RunDemo(const std::string& directory, bool quiet) {
         std::fprintf(stderr, "adihost: wrote %s (%llu bytes)\n", out.c_str(),
                      static_cast<unsigned long long>(OutputBytes()));
         std::remove(config.c_str());
+        // And what the printer would make of it.
+        std::ifstream in(out, std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        const RenderResult preview = RenderStream(bytes.str(), RenderOptions{});
+        const std::string png = out.substr(0, out.size() - 4) + ".png";
+        if (!preview.ok || !WritePng(png, preview.preview.width, preview.preview.height,
+                                     preview.preview.rgb, &error)) {
+            std::fprintf(stderr, "adihost: the preview of %s: %s\n", out.c_str(),
+                         preview.ok ? error.c_str() : preview.error.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "adihost: wrote %s\n", png.c_str());
     }
     return 0;
 }

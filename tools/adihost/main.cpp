@@ -8,6 +8,7 @@
 
 #include "adihost/configure.h"
 #include "adihost/demo.h"
+#include "adihost/dxf.h"
 #include "adihost/host.h"
 #include "adihost/images.h"
 #include "adihost/png_writer.h"
@@ -26,7 +27,7 @@ bool EndsWith(const std::string& s, const char* suffix) {
 }
 
 struct PlotOptions {
-    std::string input, output, label, at;
+    std::string input, output, label, at, scale, origin;
     bool fit = true, transparent = false, quiet = false;
     int colour = 7;
 };
@@ -78,8 +79,9 @@ int RunPlot(const PlotOptions& o) {
     const bool isImage = EndsWith(o.input, ".png") || EndsWith(o.input, ".tif") ||
                          EndsWith(o.input, ".tiff") || EndsWith(o.input, ".PNG") ||
                          EndsWith(o.input, ".TIF") || EndsWith(o.input, ".TIFF");
+    const bool isDxf = EndsWith(o.input, ".dxf") || EndsWith(o.input, ".DXF");
     Script script;
-    if (!isImage && !ParseScript(o.input, &script, &error)) {
+    if (!isImage && !isDxf && !ParseScript(o.input, &script, &error)) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
@@ -97,6 +99,24 @@ int RunPlot(const PlotOptions& o) {
     }
     bool ok = OpenPlotJob(o.label, &page, &error);
     if (ok && isImage) ok = ImageScript(o, page, &script, &error);
+    std::string skipped;
+    if (ok && isDxf) {
+        DxfOptions dxf;
+        if (!o.scale.empty()) {
+            double one = 0, n = 0;
+            if (std::sscanf(o.scale.c_str(), "%lf:%lf", &one, &n) != 2 || one <= 0 || n <= 0) {
+                error = "--scale expects 1:N";
+                ok = false;
+            }
+            dxf.scaleDenominator = n / one;
+        }
+        if (ok && !o.origin.empty() &&
+            std::sscanf(o.origin.c_str(), "%lf,%lf", &dxf.originX, &dxf.originY) != 2) {
+            error = "--origin expects X,Y in millimetres";
+            ok = false;
+        }
+        if (ok) ok = DxfScript(o.input, page, dxf, &script, &skipped, &error);
+    }
     if (ok) ok = RunScript(script, !o.quiet, &error);
     ClosePlotJob();
     if (!ok || !FinishOutput(&error)) {
@@ -104,11 +124,12 @@ int RunPlot(const PlotOptions& o) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
+    if (!skipped.empty()) std::fprintf(stderr, "adihost: skipped: %s\n", skipped.c_str());
     return 0;
 }
 
 struct RenderCommand {
-    std::string input, output;
+    std::string input, output, bands;
     double dpi = 100;
     bool partial = false, verbose = false;
 };
@@ -133,6 +154,20 @@ int RunRender(const RenderCommand& o) {
                   &error)) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
+    }
+    // Each raster band as the printer decodes it, one PBM file a band.
+    for (std::size_t i = 0; i < result.rasters.size() && !o.bands.empty(); ++i) {
+        const RasterBand& band = result.rasters[i];
+        char name[32];
+        std::snprintf(name, sizeof name, "/band-%03zu.pbm", i);
+        std::ofstream pbm(o.bands + name, std::ios::binary);
+        pbm << "P4\n" << band.width << ' ' << band.rows << '\n';
+        pbm.write(reinterpret_cast<const char*>(band.bits.data()),
+                  static_cast<std::streamsize>(band.bits.size()));
+        if (!pbm) {
+            std::fprintf(stderr, "adihost: cannot write the bands into %s\n", o.bands.c_str());
+            return kRefused;
+        }
     }
     return result.ok ? 0 : kRefused;
 }
@@ -163,6 +198,10 @@ int main(int argc, char** argv) {
     plotCommand->add_flag("--transparent", plot.transparent,
                           "image background shows the drawing through");
     plotCommand->add_flag("--quiet", plot.quiet, "no progress bar");
+    plotCommand->add_option("--scale", plot.scale,
+                            "DXF at a fixed scale 1:N (drawing units in mm) instead of fitted");
+    plotCommand->add_option("--origin", plot.origin,
+                            "with --scale: the drawing's origin at X,Y mm on the sheet");
 
     ConfigureOptions configure;
     CLI::App* configureCommand =
@@ -207,6 +246,10 @@ int main(int argc, char** argv) {
     renderCommand->add_flag("--partial", render.partial,
                             "write what was drawn even when the stream stops making sense");
     renderCommand->add_flag("--verbose", render.verbose, "list the PJL lines");
+    renderCommand
+        ->add_option("--bands", render.bands,
+                     "also write each raster band, decoded, as DIR/band-NNN.pbm")
+        ->check(CLI::ExistingDirectory);
 
     std::string demoDirectory = "./demo-out";
     bool demoQuiet = false;

@@ -494,6 +494,7 @@ class RtlReader {
             polygon_.clear();
         } else if (op == "PG") {
             Flush();
+            pageEnded_ = true;
         } else {
             throw StreamError(start, "unknown HP-GL/2 command " + op);
         }
@@ -510,6 +511,11 @@ class RtlReader {
     bool down_ = false, relative_ = false, polygonMode_ = false, transparent_ = false,
          longEdge_ = true;
     std::vector<std::array<double, 2>> path_, polygon_;
+
+  public:
+    bool pageEnded_ = false;
+
+  private:
     long dpi_ = 0, rasterWidth_ = 0, rasterRows_ = 0;
 };
 
@@ -597,9 +603,10 @@ class VcglReader {
             const std::size_t body = at_;
             at_ += n;
             switch (op2) {
-                case 0x5E:
+                case 0x5E:  // paint mode; 0 ends the job
                     transparent_ = n == 2 && Word(body) == 1;
-                    break;  // paint mode, job begin and end
+                    if (n == 2 && Word(body) == 0) jobEnded_ = true;
+                    break;
                 case 0x4E:
                 case 0x62:
                 case 0x5D:
@@ -801,6 +808,11 @@ class VcglReader {
     int fillPen_ = 7;
     int dots_ = 0;
     bool measuring_;
+
+  public:
+    bool jobEnded_ = false;
+
+  private:
     bool pageOpen_ = false, transparent_ = false, longEdge_ = true;
     double pixel_ = 1;
     std::array<std::int32_t, 4> image_{};
@@ -816,8 +828,12 @@ RenderResult RenderStream(const std::string& stream, const RenderOptions& option
         RtlReader reader(stream, options, &result);
         try {
             reader.Read();
-            result.ok = reader.sheet.cr != nullptr;
-            if (!result.ok) result.error = "the stream has no page size (PS)";
+            if (reader.sheet.cr == nullptr)
+                throw StreamError(stream.size(), "the stream has no page size (PS)");
+            // A job that stops before its page end was cut short.
+            if (!reader.pageEnded_)
+                throw StreamError(stream.size(), "the stream ends before the page end (PG)");
+            result.ok = true;
         } catch (const StreamError& e) {
             result.error = "byte " + std::to_string(e.offset) + ": " + e.what();
         }
@@ -836,8 +852,9 @@ RenderResult RenderStream(const std::string& stream, const RenderOptions& option
         try {
             reader.OpenSheet(measure.maxX + 400, measure.maxY + 400);  // an inch of paper around
             reader.Read();
-            result.ok = reader.sheet.cr != nullptr;
-            if (!result.ok) result.error = "the stream has no page rectangle";
+            if (!reader.jobEnded_)
+                throw StreamError(stream.size(), "the stream ends before the job end");
+            result.ok = true;
         } catch (const StreamError& e) {
             result.error = "byte " + std::to_string(e.offset) + ": " + e.what();
         }

@@ -1,0 +1,635 @@
+#include "adihost/dxf.h"
+
+#include <cairo.h>
+#include <dxflib/dl_creationadapter.h>
+#include <dxflib/dl_dxf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <tuple>
+
+namespace adihost {
+
+namespace {
+
+struct Point2 {
+    double x, y;
+};
+using Ring = std::vector<Point2>;
+
+// A 2-D affine transform: x' = a x + c y + e, y' = b x + d y + f.
+struct Transform {
+    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+    Point2 Apply(Point2 p) const { return {a * p.x + c * p.y + e, b * p.x + d * p.y + f}; }
+    Transform Then(const Transform& o) const {  // this, then o
+        return {o.a * a + o.c * b, o.b * a + o.d * b,       o.a * c + o.c * d,
+                o.b * c + o.d * d, o.a * e + o.c * f + o.e, o.b * e + o.d * f + o.f};
+    }
+    double Scale() const { return std::sqrt(std::fabs(a * d - b * c)); }
+};
+
+struct Style {
+    int pen = 7;
+    int lineType = 0;
+    double widthMm = 0.25;
+};
+
+struct Entity {
+    enum class Kind { Path, Fill, Insert } kind;
+    Style style;
+    std::vector<Ring>
+        rings;  // Path: one open or closed polyline a ring; Fill: the rings of one area
+    bool closed = false;
+    std::string block;  // Insert
+    Transform place;    // Insert
+    // Curves are kept as functions of a tolerance, flattened once the scale is known.
+    std::function<Ring(double tolerance)> curve;
+};
+
+constexpr int kMaxInsertDepth = 16;
+
+int LineTypeOf(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+    if (name.empty() || name == "CONTINUOUS" || name == "BYLAYER" || name == "BYBLOCK") return 0;
+    static const std::pair<const char*, int> kKnown[] = {
+        {"DOT", 1},     {"DASHED", 2},  {"HIDDEN", 3}, {"CENTER", 4},
+        {"PHANTOM", 5}, {"DASHDOT", 6}, {"DIVIDE", 7}, {"BORDER", 8}};
+    for (const auto& [prefix, type] : kKnown)
+        if (name.rfind(prefix, 0) == 0) return type;
+    return 1 + static_cast<int>(std::hash<std::string>{}(name) % 8);
+}
+
+// Points along an arc of radius r around c from angle a0 to a1 (radians,
+// counter-clockwise), with chords within `tolerance`.
+Ring ArcPoints(Point2 c, double rx, double ry, double rotation, double a0, double a1,
+               double tolerance) {
+    while (a1 <= a0) a1 += 2 * M_PI;
+    const double r = std::max(std::max(rx, ry), 1e-12);
+    const double step = 2 * std::acos(std::max(-1.0, 1 - std::min(tolerance / r, 1.0)));
+    const int n =
+        std::clamp(static_cast<int>(std::ceil((a1 - a0) / std::max(step, 1e-3))), 2, 20000);
+    Ring ring;
+    for (int i = 0; i <= n; ++i) {
+        const double t = a0 + (a1 - a0) * i / n;
+        const double x = rx * std::cos(t), y = ry * std::sin(t);
+        ring.push_back({c.x + x * std::cos(rotation) - y * std::sin(rotation),
+                        c.y + x * std::sin(rotation) + y * std::cos(rotation)});
+    }
+    return ring;
+}
+
+// A B-spline by de Boor's algorithm; the control polygon where the knots do not fit.
+Ring SplinePoints(const std::vector<Point2>& control, const std::vector<double>& knots, int degree,
+                  int samples) {
+    const int n = static_cast<int>(control.size());
+    if (n < 2 || degree < 1 || static_cast<int>(knots.size()) != n + degree + 1) return control;
+    Ring ring;
+    const double t0 = knots[degree], t1 = knots[n];
+    if (!(t1 > t0)) return control;
+    for (int s = 0; s <= samples; ++s) {
+        const double t = std::min(t0 + (t1 - t0) * s / samples, t1 - 1e-12 * (t1 - t0));
+        int k = degree;
+        while (k < n - 1 && knots[k + 1] <= t) ++k;
+        std::vector<Point2> d(control.begin() + (k - degree), control.begin() + k + 1);
+        for (int r = 1; r <= degree; ++r)
+            for (int j = degree; j >= r; --j) {
+                const double denominator = knots[j + 1 + k - r] - knots[j + k - degree];
+                const double alpha =
+                    denominator > 0 ? (t - knots[j + k - degree]) / denominator : 0;
+                d[j] = {(1 - alpha) * d[j - 1].x + alpha * d[j].x,
+                        (1 - alpha) * d[j - 1].y + alpha * d[j].y};
+            }
+        ring.push_back(d[degree]);
+    }
+    return ring;
+}
+
+// Text as filled outlines from a system font, in text units with the baseline at 0.
+std::vector<Ring> TextOutlines(const std::string& text, double height) {
+    std::vector<Ring> rings;
+    if (text.empty() || !(height > 0)) return rings;
+    cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
+    cairo_t* cr = cairo_create(surface);
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    // Cap height near the text height: size the em at 1.4 times it.
+    const double em = 100.0;
+    cairo_set_font_size(cr, em);
+    cairo_move_to(cr, 0, 0);
+    cairo_text_path(cr, text.c_str());
+    cairo_set_tolerance(cr, 0.5);
+    cairo_path_t* path = cairo_copy_path_flat(cr);
+    const double k = height * 1.4 / em;
+    for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
+        const cairo_path_data_t& h = path->data[i];
+        if (h.header.type == CAIRO_PATH_MOVE_TO) rings.emplace_back();
+        if ((h.header.type == CAIRO_PATH_MOVE_TO || h.header.type == CAIRO_PATH_LINE_TO) &&
+            !rings.empty())
+            rings.back().push_back({path->data[i + 1].point.x * k, -path->data[i + 1].point.y * k});
+    }
+    cairo_path_destroy(path);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    std::erase_if(rings, [](const Ring& r) { return r.size() < 3; });
+    return rings;
+}
+
+// Collects the entities of every block and of model space.
+class Reader : public DL_CreationAdapter {
+  public:
+    std::map<std::string, std::vector<Entity>> blocks;  // "" is model space
+    std::map<std::string, int> skipped;
+
+    void addLayer(const DL_LayerData& data) override {
+        const DL_Attributes a = getAttributes();
+        layers_[data.name] = {std::abs(a.getColor()) % 256 == 0 ? 7 : std::abs(a.getColor()) % 256,
+                              LineTypeOf(a.getLinetype()),
+                              a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
+    }
+    void addBlock(const DL_BlockData& data) override {
+        current_ = data.name;
+        basePoints_[data.name] = {data.bpx, data.bpy};
+    }
+    void endBlock() override { current_.clear(); }
+
+    void addPoint(const DL_PointData& p) override { Add(Path({{p.x, p.y}, {p.x, p.y}}, false)); }
+    void addLine(const DL_LineData& l) override { Add(Path({{l.x1, l.y1}, {l.x2, l.y2}}, false)); }
+    void addArc(const DL_ArcData& a) override {
+        const Point2 c{a.cx, a.cy};
+        const double r = a.radius, a0 = a.angle1 * M_PI / 180, a1 = a.angle2 * M_PI / 180;
+        Entity e = Path({}, false);
+        e.curve = [=](double tolerance) { return ArcPoints(c, r, r, 0, a0, a1, tolerance); };
+        Add(std::move(e));
+    }
+    void addCircle(const DL_CircleData& cd) override {
+        const Point2 c{cd.cx, cd.cy};
+        const double r = cd.radius;
+        Entity e = Path({}, true);
+        e.curve = [=](double tolerance) { return ArcPoints(c, r, r, 0, 0, 2 * M_PI, tolerance); };
+        Add(std::move(e));
+    }
+    void addEllipse(const DL_EllipseData& el) override {
+        const Point2 c{el.cx, el.cy};
+        const double major = std::hypot(el.mx, el.my), rotation = std::atan2(el.my, el.mx);
+        const double ratio = el.ratio, a0 = el.angle1, a1 = el.angle2;
+        Entity e = Path({}, false);
+        e.curve = [=](double tolerance) {
+            return ArcPoints(c, major, major * ratio, rotation, a0, a1, tolerance);
+        };
+        Add(std::move(e));
+    }
+    void addPolyline(const DL_PolylineData& data) override {
+        FinishPolyline();
+        polyline_ = std::make_unique<Entity>(Path({}, (data.flags & 1) != 0));
+        vertices_.clear();
+    }
+    void addVertex(const DL_VertexData& v) override {
+        if (polyline_) vertices_.push_back({v.x, v.y, v.bulge});
+    }
+    void endEntity() override { FinishPolyline(); }
+    void endSequence() override { FinishPolyline(); }
+
+    void addSpline(const DL_SplineData& data) override {
+        FinishPolyline();
+        spline_ = std::make_unique<Entity>(Path({}, (data.flags & 1) != 0));
+        splineDegree_ = static_cast<int>(data.degree);
+        control_.clear();
+        knots_.clear();
+    }
+    void addControlPoint(const DL_ControlPointData& p) override {
+        control_.push_back({p.x, p.y});
+        FinishSplineIfComplete();
+    }
+    void addKnot(const DL_KnotData& k) override { knots_.push_back(k.k); }
+
+    void addInsert(const DL_InsertData& data) override {
+        Entity e;
+        e.kind = Entity::Kind::Insert;
+        e.style = StyleNow();
+        e.block = data.name;
+        const double angle = data.angle * M_PI / 180;
+        const double sx = data.sx == 0 ? 1 : data.sx, sy = data.sy == 0 ? 1 : data.sy;
+        e.place = {sx * std::cos(angle),
+                   sx * std::sin(angle),
+                   -sy * std::sin(angle),
+                   sy * std::cos(angle),
+                   data.ipx,
+                   data.ipy};
+        const int cols = std::clamp(data.cols, 1, 100), rows = std::clamp(data.rows, 1, 100);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < cols; ++c) {
+                Entity copy = e;
+                copy.place.e += c * data.colSp * std::cos(angle) - r * data.rowSp * std::sin(angle);
+                copy.place.f += c * data.colSp * std::sin(angle) + r * data.rowSp * std::cos(angle);
+                Add(std::move(copy));
+            }
+    }
+    void addSolid(const DL_SolidData& s) override { Quad(s); }
+    void addTrace(const DL_TraceData& t) override { Quad(t); }
+    void addText(const DL_TextData& t) override {
+        AddText(t.text, t.height, t.angle * M_PI / 180, {t.ipx, t.ipy});
+    }
+    void addMText(const DL_MTextData& t) override {
+        mtext_ = t;
+        mtextChunks_.clear();
+        AddMText(t.text);
+    }
+    void addMTextChunk(const std::string& text) override { mtextChunks_ += text; }
+
+    void addHatch(const DL_HatchData& data) override {
+        FinishPolyline();
+        hatch_ = std::make_unique<Entity>();
+        hatch_->kind = Entity::Kind::Fill;
+        hatch_->style = StyleNow();
+        hatchSolid_ = data.solid;
+        if (!data.solid) ++skipped["HATCH (pattern)"];
+    }
+    void addHatchLoop(const DL_HatchLoopData&) override {
+        if (hatch_) hatch_->rings.emplace_back();
+    }
+    void addHatchEdge(const DL_HatchEdgeData& e) override {
+        if (!hatch_ || hatch_->rings.empty()) return;
+        Ring& ring = hatch_->rings.back();
+        if (!e.vertices.empty()) {
+            for (const auto& v : e.vertices)
+                if (v.size() >= 2) ring.push_back({v[0], v[1]});
+        } else if (e.type == 1) {
+            ring.push_back({e.x1, e.y1});
+            ring.push_back({e.x2, e.y2});
+        } else if (e.type == 2) {
+            double a0 = e.angle1, a1 = e.angle2;
+            if (!e.ccw) std::swap(a0, a1);
+            Ring arc = ArcPoints({e.cx, e.cy}, e.radius, e.radius, 0, a0, a1, e.radius * 0.01);
+            if (!e.ccw) std::reverse(arc.begin(), arc.end());
+            ring.insert(ring.end(), arc.begin(), arc.end());
+        } else if (e.type == 3) {
+            const double major = std::hypot(e.mx, e.my);
+            Ring arc = ArcPoints({e.cx, e.cy}, major, major * e.ratio, std::atan2(e.my, e.mx),
+                                 e.angle1, e.angle2, major * 0.01);
+            if (!e.ccw) std::reverse(arc.begin(), arc.end());
+            ring.insert(ring.end(), arc.begin(), arc.end());
+        } else if (e.type == 4) {
+            std::vector<Point2> control;
+            for (const auto& p : e.controlPoints)
+                if (p.size() >= 2) control.push_back({p[0], p[1]});
+            Ring s = SplinePoints(control, e.knots, static_cast<int>(e.degree), 64);
+            ring.insert(ring.end(), s.begin(), s.end());
+        }
+    }
+    void endHatch() {}
+
+    // Entities we read but do not draw.
+    void addXLine(const DL_XLineData&) override { ++skipped["XLINE"]; }
+    void addRay(const DL_RayData&) override { ++skipped["RAY"]; }
+    void add3dFace(const DL_3dFaceData&) override { ++skipped["3DFACE"]; }
+    void addImage(const DL_ImageData&) override { ++skipped["IMAGE"]; }
+    void addLeader(const DL_LeaderData&) override { ++skipped["LEADER"]; }
+    void addDimAlign(const DL_DimensionData&, const DL_DimAlignedData&) override {
+        ++skipped["DIMENSION"];
+    }
+    void addDimLinear(const DL_DimensionData&, const DL_DimLinearData&) override {
+        ++skipped["DIMENSION"];
+    }
+    void addDimRadial(const DL_DimensionData&, const DL_DimRadialData&) override {
+        ++skipped["DIMENSION"];
+    }
+    void addDimDiametric(const DL_DimensionData&, const DL_DimDiametricData&) override {
+        ++skipped["DIMENSION"];
+    }
+    void addDimAngular(const DL_DimensionData&, const DL_DimAngular2LData&) override {
+        ++skipped["DIMENSION"];
+    }
+    void addDimAngular3P(const DL_DimensionData&, const DL_DimAngular3PData&) override {
+        ++skipped["DIMENSION"];
+    }
+    void addDimOrdinate(const DL_DimensionData&, const DL_DimOrdinateData&) override {
+        ++skipped["DIMENSION"];
+    }
+    void addArcAlignedText(const DL_ArcAlignedTextData&) override { ++skipped["ARCALIGNEDTEXT"]; }
+
+    void Finish() {
+        FinishPolyline();
+        FinishHatch();
+        if (!mtextChunks_.empty() || mtextPending_) AddMText(mtextChunks_);
+    }
+    std::map<std::string, Point2> basePoints_;
+
+  private:
+    Style StyleNow() {
+        const DL_Attributes a = getAttributes();
+        Style s;
+        const auto layer = layers_.find(a.getLayer());
+        const Style layerStyle = layer != layers_.end() ? layer->second : Style{};
+        const int colour = a.getColor();
+        s.pen = colour == 256 || colour < 0 ? layerStyle.pen : colour == 0 ? 7 : colour % 256;
+        if (s.pen == 0) s.pen = 7;
+        const std::string lt = a.getLinetype();
+        s.lineType =
+            lt.empty() || lt == "BYLAYER" || lt == "ByLayer" ? layerStyle.lineType : LineTypeOf(lt);
+        s.widthMm = a.getWidth() > 0 ? a.getWidth() / 100.0 : layerStyle.widthMm;
+        return s;
+    }
+    Entity Path(Ring points, bool closed) {
+        FinishHatch();
+        Entity e;
+        e.kind = Entity::Kind::Path;
+        e.style = StyleNow();
+        e.closed = closed;
+        if (!points.empty()) e.rings.push_back(std::move(points));
+        return e;
+    }
+    void Add(Entity e) { blocks[current_].push_back(std::move(e)); }
+
+    template <typename Q>
+    void Quad(const Q& q) {
+        Entity e;
+        e.kind = Entity::Kind::Fill;
+        e.style = StyleNow();
+        // Corners 1, 2, 4, 3 go round the quadrilateral.
+        e.rings.push_back({{q.x[0], q.y[0]}, {q.x[1], q.y[1]}, {q.x[3], q.y[3]}, {q.x[2], q.y[2]}});
+        Add(std::move(e));
+    }
+
+    void AddText(const std::string& text, double height, double angle, Point2 at) {
+        std::vector<Ring> rings = TextOutlines(text, height);
+        if (rings.empty()) return;
+        Entity e;
+        e.kind = Entity::Kind::Fill;
+        e.style = StyleNow();
+        for (Ring& r : rings) {
+            for (Point2& p : r)
+                p = {at.x + p.x * std::cos(angle) - p.y * std::sin(angle),
+                     at.y + p.x * std::sin(angle) + p.y * std::cos(angle)};
+            e.rings.push_back(std::move(r));
+        }
+        Add(std::move(e));
+    }
+    void AddMText(const std::string& chunk) {
+        std::string text = mtextChunks_ + chunk;
+        // Paragraph breaks become line breaks; formatting codes are dropped.
+        std::vector<std::string> lines(1);
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\\' && i + 1 < text.size()) {
+                const char code = text[i + 1];
+                if (code == 'P') {
+                    lines.emplace_back();
+                    ++i;
+                    continue;
+                }
+                const std::size_t end = text.find(';', i);
+                if (std::string("ACFHQTWfcpLlOoKk").find(code) != std::string::npos &&
+                    end != std::string::npos) {
+                    i = code == 'L' || code == 'l' || code == 'O' || code == 'o' || code == 'K' ||
+                                code == 'k'
+                            ? i + 1
+                            : end;
+                    continue;
+                }
+            }
+            if (text[i] == '{' || text[i] == '}') continue;
+            lines.back() += text[i];
+        }
+        const double angle = std::atan2(mtext_.diry, mtext_.dirx) +
+                             (mtext_.dirx == 0 && mtext_.diry == 0 ? mtext_.angle * M_PI / 180 : 0);
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            const double down = (k + 1) * mtext_.height * 1.6;
+            AddText(lines[k], mtext_.height, angle,
+                    {mtext_.ipx + down * std::sin(angle), mtext_.ipy - down * std::cos(angle)});
+        }
+        mtextChunks_.clear();
+        mtextPending_ = false;
+    }
+
+    void FinishPolyline() {
+        FinishHatch();
+        if (polyline_) {
+            Entity e = std::move(*polyline_);
+            polyline_.reset();
+            auto vertices = vertices_;
+            const bool closed = e.closed;
+            e.curve = [vertices, closed](double tolerance) {
+                Ring ring;
+                const std::size_t n = vertices.size();
+                for (std::size_t i = 0; i < n; ++i) {
+                    const auto& [x, y, bulge] = vertices[i];
+                    ring.push_back({x, y});
+                    if (bulge == 0 || (i + 1 == n && !closed)) continue;
+                    const auto& [x2, y2, unused] = vertices[(i + 1) % n];
+                    (void)unused;
+                    // A bulge is tan(angle / 4) of the arc to the next vertex.
+                    const double chord = std::hypot(x2 - x, y2 - y);
+                    if (chord == 0) continue;
+                    const double theta = 4 * std::atan(bulge);
+                    const double r = chord / (2 * std::sin(theta / 2));
+                    const double mx = (x + x2) / 2, my = (y + y2) / 2;
+                    const double h = r * std::cos(theta / 2);
+                    const double nx = -(y2 - y) / chord, ny = (x2 - x) / chord;
+                    const Point2 c{mx + nx * h, my + ny * h};
+                    double a0 = std::atan2(y - c.y, x - c.x), a1 = std::atan2(y2 - c.y, x2 - c.x);
+                    Ring arc = bulge > 0
+                                   ? ArcPoints(c, std::fabs(r), std::fabs(r), 0, a0, a1, tolerance)
+                                   : ArcPoints(c, std::fabs(r), std::fabs(r), 0, a1, a0, tolerance);
+                    if (bulge < 0) std::reverse(arc.begin(), arc.end());
+                    ring.insert(ring.end(), arc.begin() + 1, arc.end() - 1);
+                }
+                return ring;
+            };
+            Add(std::move(e));
+        }
+        if (spline_) FinishSpline();
+    }
+    void FinishSplineIfComplete() {}
+    void FinishSpline() {
+        Entity e = std::move(*spline_);
+        spline_.reset();
+        auto control = control_;
+        auto knots = knots_;
+        const int degree = splineDegree_;
+        e.curve = [control, knots, degree](double) {
+            return SplinePoints(control, knots, degree,
+                                std::max<int>(32, 8 * static_cast<int>(control.size())));
+        };
+        Add(std::move(e));
+    }
+    void FinishHatch() {
+        if (!hatch_) return;
+        Entity e = std::move(*hatch_);
+        hatch_.reset();
+        std::erase_if(e.rings, [](const Ring& r) { return r.size() < 3; });
+        if (hatchSolid_ && !e.rings.empty()) Add(std::move(e));
+    }
+
+    std::map<std::string, Style> layers_;
+    std::string current_;
+    std::unique_ptr<Entity> polyline_, spline_, hatch_;
+    std::vector<std::tuple<double, double, double>> vertices_;
+    std::vector<Point2> control_;
+    std::vector<double> knots_;
+    int splineDegree_ = 3;
+    bool hatchSolid_ = false;
+    DL_MTextData mtext_{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "", "", 0};
+    std::string mtextChunks_;
+    bool mtextPending_ = false;
+};
+
+// A flattened primitive in drawing coordinates.
+struct Primitive {
+    bool fill;
+    Style style;
+    std::vector<Ring> rings;
+    bool closed;
+};
+
+void Expand(const Reader& reader, const std::string& block, const Transform& t, int depth,
+            double tolerance, std::vector<Primitive>* out, std::map<std::string, int>* skipped) {
+    const auto it = reader.blocks.find(block);
+    if (it == reader.blocks.end()) return;
+    for (const Entity& e : it->second) {
+        if (e.kind == Entity::Kind::Insert) {
+            if (depth >= kMaxInsertDepth || reader.blocks.count(e.block) == 0) {
+                ++(*skipped)[depth >= kMaxInsertDepth ? "INSERT (nested too deep)"
+                                                      : "INSERT (no such block)"];
+                continue;
+            }
+            const auto base = reader.basePoints_.find(e.block);
+            Transform inner;
+            if (base != reader.basePoints_.end())
+                inner = {1, 0, 0, 1, -base->second.x, -base->second.y};
+            Expand(reader, e.block, inner.Then(e.place).Then(t), depth + 1, tolerance, out,
+                   skipped);
+            continue;
+        }
+        Primitive p{e.kind == Entity::Kind::Fill, e.style, {}, e.closed};
+        if (e.curve) {
+            const double scale = t.Scale() > 0 ? t.Scale() : 1;
+            p.rings.push_back(e.curve(tolerance / scale));
+        } else {
+            p.rings = e.rings;
+        }
+        for (Ring& r : p.rings)
+            for (Point2& q : r) q = t.Apply(q);
+        std::erase_if(p.rings, [](const Ring& r) { return r.empty(); });
+        if (!p.rings.empty()) out->push_back(std::move(p));
+    }
+}
+
+}  // namespace
+
+bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& options,
+               Script* script, std::string* skippedReport, std::string* error) {
+    Reader reader;
+    DL_Dxf dxf;
+    try {
+        if (!dxf.in(path, &reader)) {
+            *error = path + ": not a readable DXF file";
+            return false;
+        }
+    } catch (const std::exception& e) {
+        *error = path + ": " + e.what();
+        return false;
+    }
+    reader.Finish();
+    script->path = path;
+
+    // Host steps per drawing unit, and where the drawing's origin lands.
+    const double pageW = page.extentX * page.resolution, pageH = page.extentY * page.resolution;
+    std::map<std::string, int> skipped = reader.skipped;
+    std::vector<Primitive> primitives;
+    double scale = 1, offsetX = 0, offsetY = 0;
+    if (options.scaleDenominator > 0) {
+        scale = page.resolution / 25.4 / options.scaleDenominator;
+        offsetX = options.originX / 25.4 * page.resolution;
+        offsetY = options.originY / 25.4 * page.resolution;
+        Expand(reader, "", {}, 0, 0.5 / scale, &primitives, &skipped);
+    } else {
+        // Fit: measure at a coarse tolerance, then flatten for the scale found.
+        std::vector<Primitive> probe;
+        std::map<std::string, int> ignore;
+        Expand(reader, "", {}, 0, 1e9, &probe, &ignore);
+        double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
+        for (const auto& p : probe)
+            for (const auto& r : p.rings)
+                for (const auto& q : r) {
+                    if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
+                    minX = std::min(minX, q.x), minY = std::min(minY, q.y),
+                    maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y);
+                }
+        if (!(maxX >= minX)) {
+            *error = path + ": nothing to draw";
+            return false;
+        }
+        const double w = std::max(maxX - minX, 1e-9), h = std::max(maxY - minY, 1e-9);
+        const double margin = 0.02;
+        scale = std::min(pageW * (1 - 2 * margin) / w, pageH * (1 - 2 * margin) / h);
+        offsetX = (pageW - w * scale) / 2 - minX * scale;
+        offsetY = (pageH - h * scale) / 2 - minY * scale;
+        Expand(reader, "", {}, 0, 0.5 / scale, &primitives, &skipped);
+    }
+
+    // Requests, with pen, line type and width sent when they change.
+    std::ostringstream t;
+    int pen = -1, lineType = -1;
+    double width = -1;
+    const double limit = 65535;
+    auto step = [&](Point2 q) {
+        const double x = std::clamp(std::round(q.x * scale + offsetX), 0.0, limit);
+        const double y = std::clamp(std::round(q.y * scale + offsetY), 0.0, limit);
+        return std::pair<long, long>{static_cast<long>(x), static_cast<long>(y)};
+    };
+    t << "linetypes 8\n";
+    for (const Primitive& p : primitives) {
+        if (p.style.pen != pen) t << "pen " << (pen = p.style.pen) << '\n';
+        if (!p.fill && p.style.lineType != lineType)
+            t << "linetype " << (lineType = p.style.lineType) << '\n';
+        if (!p.fill && p.style.widthMm != width)
+            t << "width " << (width = p.style.widthMm) << "mm\n";
+        if (!p.fill) {
+            for (const Ring& r : p.rings) {
+                const auto first = step(r.front());
+                t << "move " << first.first << ' ' << first.second << '\n';
+                for (std::size_t i = 1; i < r.size(); ++i) {
+                    const auto q = step(r[i]);
+                    t << "draw " << q.first << ' ' << q.second << '\n';
+                }
+                if (r.size() == 1) t << "draw " << first.first << ' ' << first.second << '\n';
+                if (p.closed) t << "draw " << first.first << ' ' << first.second << '\n';
+            }
+            continue;
+        }
+        // An area and its holes as one outline: every ring joined to the first
+        // by a bridge walked there and back, so even-odd filling keeps the holes.
+        std::vector<std::pair<long, long>> outline;
+        auto flush = [&]() {
+            if (outline.size() >= 3) {
+                t << "polygon " << p.style.pen;
+                for (const auto& q : outline) t << ' ' << q.first << ',' << q.second;
+                t << '\n';
+            }
+            outline.clear();
+        };
+        for (const Ring& r : p.rings) {
+            if (!outline.empty() && outline.size() + r.size() + 2 > 16000) flush();
+            const std::pair<long, long> anchor =
+                outline.empty() ? step(r.front()) : outline.front();
+            for (const Point2& q : r) outline.push_back(step(q));
+            outline.push_back(step(r.front()));
+            if (outline.front() != anchor || outline.size() > r.size() + 1)
+                outline.push_back(anchor);
+        }
+        flush();
+    }
+    Script parsed;
+    if (!ParseScriptText(t.str(), path, &parsed, error)) return false;
+    script->steps = std::move(parsed.steps);
+
+    std::ostringstream report;
+    for (const auto& [name, count] : skipped)
+        report << (report.tellp() > 0 ? ", " : "") << count << ' ' << name;
+    *skippedReport = report.str();
+    return true;
+}
+
+}  // namespace adihost
