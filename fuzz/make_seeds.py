@@ -60,8 +60,9 @@ open('fuzz/corpus/mmr/alternating', 'wb').write(bytes([7, 31, 1]) + bytes([0x55,
 open('fuzz/corpus/mmr/dense', 'wb').write(bytes([63, 63, 0]) + bytes(range(256)))
 
 os.makedirs('fuzz/corpus/script', exist_ok=True)
-open('fuzz/corpus/script/job.adi', 'w').write(
+# The script target's first byte: 0 a job script, 1 a DXF drawing.
+open('fuzz/corpus/script/job.adi', 'w').write('\0' +
     '# a job\nmove 100 200\ndraw 150 200\npenup\ndraw 150 300\npen 3\nlinetypes 8\nlinetype 3\n'
     'width 0.35mm\nwidth 0.01\npolygon 3 0,0 100,0 100,100\nsummary\ncatalogue\n'
     'request 41 4:f64=0.5\nrequest 52 16:i32=1000 36:i32=4 40:i32=4 73:str=abc\n')
-open('fuzz/corpus/script/errors.adi', 'w').write('move 1\ndraw 70000 0\npolygon x\nimage a.png 1 2 3\n')
+open('fuzz/corpus/script/errors.adi', 'w').write('\0move 1\ndraw 70000 0\npolygon x\nimage a.png 1 2 3\n')

@@ -32,7 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> page(static_cast<std::size_t>(stride) * rows);
     for (std::size_t i = 0; i < page.size(); ++i) {
         const std::uint8_t b = data[2 + i % (size - 2)];
-        page[i] = data[2] & 1 ? b : (i / stride) % 2 ? page[i - stride] : b;  // some rows repeat the row above
+        page[i] = data[2] & 1        ? b
+                  : (i / stride) % 2 ? page[i - stride]
+                                     : b;  // some rows repeat the row above
         if (i < static_cast<std::size_t>(stride)) page[i] = b;
     }
     Area.assign(16, 0);  // start small: the coder must grow the area, never overrun it
@@ -41,10 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int32_t* reference = lists.data() + varnu::RunListEntries(width);
     reference[0] = 1;
     reference[1] = reference[2] = width;
-    if (varnu::EncodeMmrRows(page.data(), rows, stride, width, lists.data(), reference, Grow) != 0) __builtin_trap();
+    if (varnu::EncodeMmrRows(page.data(), rows, stride, width, lists.data(), reference, Grow) != 0)
+        __builtin_trap();
     varnu::WriteEndOfBlock();
     varnu::SwapWordBytes(varnu::BitWriter.area, varnu::BitWriter.area, varnu::BitWriter.byteCount);
-    const std::string coded(reinterpret_cast<const char*>(varnu::BitWriter.area), varnu::BitWriter.byteCount);
+    const std::string coded(reinterpret_cast<const char*>(varnu::BitWriter.area),
+                            varnu::BitWriter.byteCount);
     const auto decoded = varnu::testing::DecodeGroup4(coded, width, rows);
     if (decoded != varnu::testing::PackRows(page.data(), width, rows, stride)) __builtin_trap();
     return 0;

@@ -40,12 +40,16 @@ bool LoadFails = false, StoreFails = false;
 std::uint8_t Stored[40];
 bool HaveStored = false;
 
-std::int32_t Print(const char*) { return 0; }
-std::int32_t Write(std::int32_t, std::int32_t, const void* bytes, std::int32_t count, std::int32_t) {
+std::int32_t Print(const char*) {
+    return 0;
+}
+std::int32_t Write(std::int32_t, std::int32_t, const void* bytes, std::int32_t count,
+                   std::int32_t) {
     if (count < 0 || (count > 0 && bytes == nullptr)) __builtin_trap();
     // Touch every byte the driver claims to hand over.
     volatile std::uint8_t sink = 0;
-    for (std::int32_t i = 0; i < count; i += 64) sink = sink ^ static_cast<const std::uint8_t*>(bytes)[i];
+    for (std::int32_t i = 0; i < count; i += 64)
+        sink = sink ^ static_cast<const std::uint8_t*>(bytes)[i];
     if (WritesLeft == 0) return 0;
     if (WritesLeft > 0) --WritesLeft;
     return 1;
@@ -63,7 +67,9 @@ std::int32_t Store(std::int32_t size, const void* record) {
     HaveStored = true;
     return 0;
 }
-std::int32_t Notify(std::int32_t, std::int32_t) { return 3; }
+std::int32_t Notify(std::int32_t, std::int32_t) {
+    return 3;
+}
 
 // The image the current request 52 describes: lines made from its packet.
 struct ImageSource {
@@ -80,21 +86,26 @@ void* Fetch(void* request) {
         StoreLe<std::int16_t>(reply, 12, 1);  // no more lines
         return reply;
     }
-    const std::size_t n = Source.bytes.empty() ? 0 : Source.bytes[Source.linesLeft % Source.bytes.size()] * 37u;
+    const std::size_t n =
+        Source.bytes.empty() ? 0 : Source.bytes[Source.linesLeft % Source.bytes.size()] * 37u;
     auto* pixels = static_cast<std::uint8_t*>(Arena().TryAllocate(n + 1));
     if (pixels == nullptr) {
         StoreLe<std::int16_t>(reply, 14, 1);  // the host fails
         return reply;
     }
-    for (std::size_t i = 0; i < n; ++i) pixels[i] = Source.bytes.empty() ? 0 : Source.bytes[i % Source.bytes.size()];
+    for (std::size_t i = 0; i < n; ++i)
+        pixels[i] = Source.bytes.empty() ? 0 : Source.bytes[i % Source.bytes.size()];
     HostAddress address = 0;
     ToHostAddress(pixels, &address);
     StoreLe<HostAddress>(reply, 0, address);
     // A byte count that need not match the line.
-    StoreLe<std::int32_t>(reply, 4, static_cast<std::int32_t>(n) - (Source.linesLeft % 3 == 0 ? 5 : 0));
+    StoreLe<std::int32_t>(reply, 4,
+                          static_cast<std::int32_t>(n) - (Source.linesLeft % 3 == 0 ? 5 : 0));
     return reply;
 }
-std::int32_t Release(void*) { return 0; }
+std::int32_t Release(void*) {
+    return 0;
+}
 
 template <typename Fn>
 void Put(std::uint32_t offset, Fn* fn) {
@@ -133,7 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::uint16_t length;
         std::memcpy(&length, data + at + 3, 2);
         at += 5;
-        length = static_cast<std::uint16_t>(std::min<std::size_t>({length, size - at, kFilledSize - 2}));
+        length =
+            static_cast<std::uint16_t>(std::min<std::size_t>({length, size - at, kFilledSize - 2}));
         std::memset(packet, 0, sizeof packet);
         std::memcpy(packet, &code, 2);
         std::memcpy(packet + 2, data + at, length);
@@ -143,7 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             auto* vertices = static_cast<std::uint8_t*>(Arena().TryAllocate(4 * 32768));
             HostAddress address = 0;
             if (vertices != nullptr && !nullAddress) {
-                for (std::size_t i = 0; i < 4 * 32768; ++i) vertices[i] = length ? data[at + i % length] : 0;
+                for (std::size_t i = 0; i < 4 * 32768; ++i)
+                    vertices[i] = length ? data[at + i % length] : 0;
                 ToHostAddress(vertices, &address);
             }
             StoreLe<HostAddress>(packet, 8, address);

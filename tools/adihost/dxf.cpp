@@ -51,6 +51,9 @@ struct Entity {
 };
 
 constexpr int kMaxInsertDepth = 16;
+// Nested arrays of blocks can multiply without end; a drawing that expands
+// past this many points is refused rather than allowed to exhaust memory.
+constexpr std::size_t kMaxPoints = 2000000;
 
 int LineTypeOf(std::string name) {
     std::transform(name.begin(), name.end(), name.begin(), ::toupper);
@@ -483,11 +486,13 @@ struct Primitive {
     bool closed;
 };
 
-void Expand(const Reader& reader, const std::string& block, const Transform& t, int depth,
-            double tolerance, std::vector<Primitive>* out, std::map<std::string, int>* skipped) {
+bool Expand(const Reader& reader, const std::string& block, const Transform& t, int depth,
+            double tolerance, std::vector<Primitive>* out, std::map<std::string, int>* skipped,
+            std::size_t* points) {
     const auto it = reader.blocks.find(block);
-    if (it == reader.blocks.end()) return;
+    if (it == reader.blocks.end()) return true;
     for (const Entity& e : it->second) {
+        if (*points > kMaxPoints) return false;
         if (e.kind == Entity::Kind::Insert) {
             if (depth >= kMaxInsertDepth || reader.blocks.count(e.block) == 0) {
                 ++(*skipped)[depth >= kMaxInsertDepth ? "INSERT (nested too deep)"
@@ -498,8 +503,9 @@ void Expand(const Reader& reader, const std::string& block, const Transform& t, 
             Transform inner;
             if (base != reader.basePoints_.end())
                 inner = {1, 0, 0, 1, -base->second.x, -base->second.y};
-            Expand(reader, e.block, inner.Then(e.place).Then(t), depth + 1, tolerance, out,
-                   skipped);
+            if (!Expand(reader, e.block, inner.Then(e.place).Then(t), depth + 1, tolerance, out,
+                        skipped, points))
+                return false;
             continue;
         }
         Primitive p{e.kind == Entity::Kind::Fill, e.style, {}, e.closed};
@@ -512,8 +518,10 @@ void Expand(const Reader& reader, const std::string& block, const Transform& t, 
         for (Ring& r : p.rings)
             for (Point2& q : r) q = t.Apply(q);
         std::erase_if(p.rings, [](const Ring& r) { return r.empty(); });
+        for (const Ring& r : p.rings) *points += r.size();
         if (!p.rings.empty()) out->push_back(std::move(p));
     }
+    return *points <= kMaxPoints;
 }
 
 }  // namespace
@@ -543,12 +551,22 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         scale = page.resolution / 25.4 / options.scaleDenominator;
         offsetX = options.originX / 25.4 * page.resolution;
         offsetY = options.originY / 25.4 * page.resolution;
-        Expand(reader, "", {}, 0, 0.5 / scale, &primitives, &skipped);
+        std::size_t points = 0;
+        if (!Expand(reader, "", {}, 0, 0.5 / scale, &primitives, &skipped, &points)) {
+            *error =
+                path + ": the drawing expands to more than 2 million points (nested block arrays?)";
+            return false;
+        }
     } else {
         // Fit: measure at a coarse tolerance, then flatten for the scale found.
         std::vector<Primitive> probe;
         std::map<std::string, int> ignore;
-        Expand(reader, "", {}, 0, 1e9, &probe, &ignore);
+        std::size_t probePoints = 0;
+        if (!Expand(reader, "", {}, 0, 1e9, &probe, &ignore, &probePoints)) {
+            *error =
+                path + ": the drawing expands to more than 2 million points (nested block arrays?)";
+            return false;
+        }
         double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
         for (const auto& p : probe)
             for (const auto& r : p.rings)
@@ -566,7 +584,12 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         scale = std::min(pageW * (1 - 2 * margin) / w, pageH * (1 - 2 * margin) / h);
         offsetX = (pageW - w * scale) / 2 - minX * scale;
         offsetY = (pageH - h * scale) / 2 - minY * scale;
-        Expand(reader, "", {}, 0, 0.5 / scale, &primitives, &skipped);
+        std::size_t points = 0;
+        if (!Expand(reader, "", {}, 0, 0.5 / scale, &primitives, &skipped, &points)) {
+            *error =
+                path + ": the drawing expands to more than 2 million points (nested block arrays?)";
+            return false;
+        }
     }
 
     // Requests, with pen, line type and width sent when they change.
