@@ -151,6 +151,12 @@ TEST_F(AdihostTest, MalformedScriptNamesTheLineAndWritesNothing) {
     EXPECT_FALSE(fs::exists(Path("bad.prn")));
     EXPECT_FALSE(fs::exists(Path("bad.prn.part")));
 
+    // Found by fuzzing: a raw request without its code.
+    Write("raw.adi", "request\n");
+    const ProcessResult raw = Adihost("plot " + Path("raw.adi") + " -o " + Path("raw.prn"));
+    EXPECT_EQ(raw.status, 1);
+    EXPECT_NE(raw.err.find("raw.adi:1: expected \"request CODE"), std::string::npos) << raw.err;
+
     Write("range.adi", "move 70000 2\n");
     const ProcessResult range = Adihost("plot " + Path("range.adi") + " -o " + Path("range.prn"));
     EXPECT_EQ(range.status, 1);
@@ -484,7 +490,25 @@ TEST_F(AdihostTest, DxfEntitiesAndSkippedReport) {
     EXPECT_NE(bytes.find("SP"), std::string::npos);
     EXPECT_NE(bytes.find(";PM0"), std::string::npos);  // the solid and the text as polygons
 
+    // Found by fuzzing: blocks that insert arrays of each other multiply
+    // without end; such a drawing is refused, not allowed to exhaust memory.
+    std::string blocks =
+        "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nB0\n10\n0\n20\n0\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n1\n"
+        "21\n1\n0\nENDBLK\n";
+    for (int level = 1; level <= 6; ++level)
+        blocks += "0\nBLOCK\n2\nB" + std::to_string(level) +
+                  "\n10\n0\n20\n0\n0\nINSERT\n8\n0\n2\nB" + std::to_string(level - 1) +
+                  "\n10\n0\n20\n0\n70\n20\n71\n20\n44\n2\n45\n2\n0\nENDBLK\n";
+    blocks +=
+        "0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nINSERT\n8\n0\n2\nB6\n10\n0\n20\n0\n0\nENDSEC\n0\nEO"
+        "F\n";
+    Write("bomb.dxf", blocks);
     fs::remove(Path("drawing.prn"));
+    const ProcessResult bomb = Plot(Path("bomb.dxf"));
+    EXPECT_EQ(bomb.status, 1);
+    EXPECT_NE(bomb.err.find("more than 2 million points"), std::string::npos) << bomb.err;
+    EXPECT_FALSE(fs::exists(Path("drawing.prn")));
+
     Write("broken.dxf", "this is not a drawing");
     const ProcessResult broken = Plot(Path("broken.dxf"));
     EXPECT_EQ(broken.status, 1);
