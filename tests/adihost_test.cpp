@@ -229,8 +229,8 @@ void WriteGroup4Tiff(const std::string& path) {
 TEST_F(AdihostTest, PngAndGroup4TiffPlot) {
     WritePng(Path("photo.png"));
     WriteGroup4Tiff(Path("scan.tif"));
-    const ProcessResult png =
-        Adihost("plot " + Path("photo.png") + " -o " + Path("photo.prn") + " --quiet");
+    const ProcessResult png = Adihost("plot " + Path("photo.png") + " -o " + Path("photo.prn") +
+                                      " --quiet --at 10,10,160,85");
     ASSERT_EQ(png.status, 0) << png.err;
     const std::string photo = Read(Path("photo.prn"));
     EXPECT_NE(photo.find("\x1b*b8M"), std::string::npos);
