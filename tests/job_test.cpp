@@ -120,17 +120,6 @@ TEST_F(JobTest, SerialHandshakeGoesStraightToTheDevice) {
     EXPECT_TRUE(host().CallsOf(CallKind::SendDeviceString).empty());
 }
 
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 const SessionOptions kVcglSession = {
     .configure = [](ConfigRecord& c) { c.modeFlags = kModeVcgl | kResolution400; },
     .extentX = 30.0,

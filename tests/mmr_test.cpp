@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "g4_decoder.h"
+#include "test_host.h"
 
 namespace varnu::testing {
 namespace {
@@ -60,17 +61,6 @@ std::string Encode(const Bitmap& b, std::size_t initialBytes = 0) {
     WriteEndOfBlock();
     SwapWordBytes(BitWriter.area, BitWriter.area, BitWriter.byteCount);
     return std::string(reinterpret_cast<const char*>(BitWriter.area), BitWriter.byteCount);
-}
-
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 std::string Bits(const std::string& bytes, std::size_t count) {

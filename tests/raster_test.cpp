@@ -30,17 +30,6 @@
 namespace varnu::testing {
 namespace {
 
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 std::size_t Count(const std::string& haystack, const std::string& needle) {
     std::size_t n = 0;
     for (std::size_t at = haystack.find(needle); at != std::string::npos;

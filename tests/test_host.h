@@ -78,6 +78,18 @@ class DriverTest : public ::testing::Test {
     std::uint8_t* header = nullptr;
 };
 
+// Bytes as two hexadecimal digits each, blank-separated: "9B 5E 00 02".
+inline std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (!out.empty()) out += ' ';
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
 // Bytes of a string literal with embedded NULs, for exact comparisons.
 template <std::size_t N>
 std::string Bytes(const char (&s)[N]) {

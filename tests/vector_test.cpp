@@ -19,17 +19,6 @@
 namespace varnu::testing {
 namespace {
 
-std::string Hex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 const SessionOptions kRtl = {.configure = {}, .extentX = 40.0, .extentY = 30.0};
 const SessionOptions kVcgl = {
     .configure = [](ConfigRecord& c) { c.modeFlags = kModeVcgl | kResolution400; },
