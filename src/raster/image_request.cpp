@@ -3,7 +3,6 @@
 #include "raster/image_request.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -78,21 +77,6 @@ std::uint16_t ImageResolutionCode() {
         if (code == kResolution300) code = kResolution200;
     }
     return code;
-}
-
-void SendText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void SendText(const char* format, ...) {
-    char text[64];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (n > 0) HostWriteOutput(text, n < static_cast<int>(sizeof text) ? n : static_cast<int>(sizeof text) - 1);
-}
-
-template <std::size_t N>
-void SendDirect(const std::array<std::uint8_t, N>& bytes) {
-    HostWriteOutput(bytes.data(), static_cast<std::int32_t>(N));
 }
 
 void SendReplay(const ReplayCommand& command) {
@@ -218,16 +202,16 @@ void RestoreVectorState() {
         AppendReplay(GraphicsStateReplay.lineType);
         return;
     }
-    SendText("TR0;");
-    SendText("PA%d,%d", PendingImage.x1, PendingImage.y0);
-    SendText("PU%d,%d", PendingImage.savedX, PendingImage.savedY);
-    SendText("PR");
+    SendDirectText("TR0;");
+    SendDirectText("PA%d,%d", PendingImage.x1, PendingImage.y0);
+    SendDirectText("PU%d,%d", PendingImage.savedX, PendingImage.savedY);
+    SendDirectText("PR");
     for (int pen = 1; pen < 256; ++pen) {
         char text[32];
         const int n = FormatPenColour(pen, text, sizeof text);
         if (n > 0) HostWriteOutput(text, n);
     }
-    SendText("%s", SavedWindowCommand);
+    SendDirectText("%s", SavedWindowCommand);
     SendReplay(GraphicsStateReplay.pen);
     SendReplay(GraphicsStateReplay.width);
     SendReplay(GraphicsStateReplay.lineType);
@@ -271,17 +255,17 @@ void DrawImage() {
 
     if (!vcgl) {
         const char* lead = PageHasContent ? ";" : "";
-        SendText("%sTR%d;", lead, im.transparent ? 1 : 0);
+        SendDirectText("%sTR%d;", lead, im.transparent ? 1 : 0);
         // In 64 bits: a corner far out times the scale may pass 2^31.
         const long long k = TruncateToInt32(s);
-        SendText("PU%lld,%lld", anchorX * k, anchorY * k);
-        SendText("PA%lld,%lld", anchorX * k, anchorY * k);
+        SendDirectText("PU%lld,%lld", anchorX * k, anchorY * k);
+        SendDirectText("PA%lld,%lld", anchorX * k, anchorY * k);
         // In the normal orientation the window goes in the rotated order the
         // device's raster frame uses.
         if (longEdge) {
-            SendText("IW%lld,%lld,%lld,%lld", im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
+            SendDirectText("IW%lld,%lld,%lld,%lld", im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
         } else {
-            SendText("IW%lld,%lld,%lld,%lld", im.y0 * k, im.x0 * k, im.y1 * k, im.x1 * k);
+            SendDirectText("IW%lld,%lld,%lld,%lld", im.y0 * k, im.x0 * k, im.y1 * k, im.x1 * k);
         }
     } else {
         SendDirect(im.transparent ? vcgl::kPaintTransparent : vcgl::kPaintOpaque);

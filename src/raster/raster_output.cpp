@@ -17,6 +17,21 @@ RasterStateRecord RasterState;
 std::int32_t CurrentDpi = 0;
 char ResolutionCommand[kResolutionCommandSize] = "                      ";
 
+void SendDirectBytes(const void* bytes, std::size_t count) {
+    HostWriteOutput(bytes, static_cast<std::int32_t>(count));
+}
+
+void SendDirectText(const char* format, ...) {
+    char text[64];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n > 0)
+        SendDirectBytes(text, static_cast<std::size_t>(
+                                  n < static_cast<int>(sizeof text) ? n : sizeof text - 1));
+}
+
 namespace {
 
 // HP-RTL commands.
@@ -39,37 +54,15 @@ struct DpiCode {
 };
 constexpr DpiCode kDpiCodes[] = {{0x100, 600}, {0x200, 400}, {0x400, 300}, {0x800, 200}};
 
-void SendBytes(const void* bytes, std::size_t count) {
-    // Direct sends: their results are not looked at.
-    HostWriteOutput(bytes, static_cast<std::int32_t>(count));
-}
-
-template <std::size_t N>
-void Send(const std::array<std::uint8_t, N>& bytes) {
-    SendBytes(bytes.data(), N);
-}
-
-void SendText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void SendText(const char* format, ...) {
-    char text[64];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (n > 0)
-        SendBytes(text, static_cast<std::size_t>(
-                            n < static_cast<int>(sizeof text) ? n : sizeof text - 1));
-}
-
 void SendBigEndian32(std::int32_t value) {
     std::uint8_t packed[5];
     PackBigEndian32(static_cast<std::uint32_t>(value), packed);
-    SendBytes(packed, 4);
+    SendDirectBytes(packed, 4);
 }
 
 void SendVcglResolution() {
-    if (CurrentDpi == 400) Send(vcgl::kResolution400);
-    if (CurrentDpi == 200) Send(vcgl::kResolution200);
+    if (CurrentDpi == 400) SendDirect(vcgl::kResolution400);
+    if (CurrentDpi == 200) SendDirect(vcgl::kResolution200);
 }
 
 std::int64_t RoundUp32(std::int64_t v) {
@@ -130,17 +123,17 @@ std::int32_t CodeBand(std::int32_t start, std::int32_t rows) {
 }
 
 void FrameRtl(std::int32_t rows, std::uint32_t coded) {
-    SendText(kRasterWidth, RasterState.width);
-    SendText(kRasterHeight, rows);
-    SendText("%s", kStartRaster);
-    SendText("%s", kCompressionMmr);
-    SendText(kTransferData, static_cast<std::int32_t>(coded + 4));
+    SendDirectText(kRasterWidth, RasterState.width);
+    SendDirectText(kRasterHeight, rows);
+    SendDirectText("%s", kStartRaster);
+    SendDirectText("%s", kCompressionMmr);
+    SendDirectText(kTransferData, static_cast<std::int32_t>(coded + 4));
     SendBigEndian32(RasterState.width);
-    SendBytes(RasterState.outputArea, coded);
+    SendDirectBytes(RasterState.outputArea, coded);
 }
 
 void SendImageHeader(std::int32_t width, std::int32_t rows) {
-    Send(vcgl::kImageHeaderOpener);
+    SendDirect(vcgl::kImageHeaderOpener);
     SendBigEndian32(RasterState.anchorX);
     SendBigEndian32(RasterState.anchorY);
     SendBigEndian32(width);
@@ -153,13 +146,13 @@ void FrameVcgl(std::int32_t rows, std::uint32_t coded) {
         SendImageHeader(32, 1);
         SendBigEndian32(RasterState.rowPixels);
         SendBigEndian32(rows);
-        Send(vcgl::kImageHeaderTail);
-        Send(vcgl::kDataMode0207);
-        Send(vcgl::kDataOpener);
-        Send(vcgl::kBlankLength);
-        Send(vcgl::kBlankPattern);
-        Send(vcgl::kDataMode0200);
-        Send(vcgl::kPaintTransparent);
+        SendDirect(vcgl::kImageHeaderTail);
+        SendDirect(vcgl::kDataMode0207);
+        SendDirect(vcgl::kDataOpener);
+        SendDirect(vcgl::kBlankLength);
+        SendDirect(vcgl::kBlankPattern);
+        SendDirect(vcgl::kDataMode0200);
+        SendDirect(vcgl::kPaintTransparent);
         SendVcglResolution();
     }
     SendImageHeader(RasterState.width, rows);
@@ -167,27 +160,27 @@ void FrameVcgl(std::int32_t rows, std::uint32_t coded) {
     const std::int32_t scale = CurrentDpi == 200 ? 2 : 1;
     SendBigEndian32(RasterState.width * scale);
     SendBigEndian32(rows * scale);
-    Send(vcgl::kImageHeaderTail);
-    Send(vcgl::kDataMode0207);
-    Send(vcgl::kDataOpener);
+    SendDirect(vcgl::kImageHeaderTail);
+    SendDirect(vcgl::kDataMode0207);
+    SendDirect(vcgl::kDataOpener);
     SendBigEndian32(static_cast<std::int32_t>(coded));
-    SendBytes(RasterState.outputArea, coded);
+    SendDirectBytes(RasterState.outputArea, coded);
 }
 
 void MoveToNextBand(std::int32_t advance) {
     if (!RasterState.vcgl) {
-        SendText("%s", kEndRaster);
-        SendText("%s", kEnterHpgl2);
+        SendDirectText("%s", kEndRaster);
+        SendDirectText("%s", kEnterHpgl2);
         // Rows at the device resolution in HP-GL/2 units, truncated.
         const auto units =
             static_cast<std::int32_t>(static_cast<double>(advance) / CurrentDpi * 1016.0);
-        SendText(RasterState.longEdge ? kMoveAlongX : kMoveAlongY, units);
-        SendText("%s", kEnterRtl);
-        SendText("%s", kOpaqueBackground);
-        SendText("%s", ResolutionCommand);
+        SendDirectText(RasterState.longEdge ? kMoveAlongX : kMoveAlongY, units);
+        SendDirectText("%s", kEnterRtl);
+        SendDirectText("%s", kOpaqueBackground);
+        SendDirectText("%s", ResolutionCommand);
         return;
     }
-    Send(vcgl::kDataMode0200);
+    SendDirect(vcgl::kDataMode0200);
     (RasterState.longEdge ? RasterState.anchorX : RasterState.anchorY) += advance;
     SendVcglResolution();
 }
@@ -265,9 +258,9 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
 std::int32_t BeginRaster() {
     BuildDitherMasks();
     if (!RasterState.vcgl) {
-        SendText("%s", kEnterRtl);
-        SendText("%s", kOpaqueBackground);
-        SendText("%s", ResolutionCommand);
+        SendDirectText("%s", kEnterRtl);
+        SendDirectText("%s", kOpaqueBackground);
+        SendDirectText("%s", ResolutionCommand);
     } else {
         SendVcglResolution();
     }
@@ -300,11 +293,11 @@ std::int32_t EncodeAndSendBands() {
 
 void EndRaster() {
     if (!RasterState.vcgl) {
-        SendText("%s", kEndRaster);
-        SendText("%s", kEnterHpgl2);
+        SendDirectText("%s", kEndRaster);
+        SendDirectText("%s", kEnterHpgl2);
     } else {
-        Send(vcgl::kDataMode0200);
-        Send(vcgl::kResolution400);
+        SendDirect(vcgl::kDataMode0200);
+        SendDirect(vcgl::kResolution400);
     }
     ReleaseRasterBuffers();
 }

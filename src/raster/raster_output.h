@@ -4,6 +4,7 @@
 // host's WriteOutput.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -65,5 +66,14 @@ void EndRaster();
 void ReleaseRasterBuffers();
 
 void ResetRasterOnLoad();
+
+// Straight to the host's WriteOutput: an image's own commands bypass the
+// command buffer, and their results are not looked at.
+void SendDirectBytes(const void* bytes, std::size_t count);
+void SendDirectText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+template <std::size_t N>
+void SendDirect(const std::array<std::uint8_t, N>& bytes) {
+    SendDirectBytes(bytes.data(), N);
+}
 
 }  // namespace varnu
