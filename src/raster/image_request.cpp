@@ -54,6 +54,15 @@ constexpr std::uint8_t kKeyColour[3] = {0x00, 0x01, 0x02};
 using RowFetchFn = void* ADI_CALLER_CLEANS(void* rowRequest);
 using RowReleaseFn = std::int32_t ADI_CALLER_CLEANS(void* rowReply);
 
+// HP-GL/2 texts around an image in RTL/GL2 mode.
+constexpr char kImageTransparency[] = "%sTR%d;";  // leading ";" when the page has content
+constexpr char kImageMove[] = "PU%lld,%lld";
+constexpr char kImageAnchor[] = "PA%lld,%lld";
+constexpr char kImageWindow[] = "IW%lld,%lld,%lld,%lld";
+constexpr char kRestoreAnchor[] = "PA%d,%d";
+constexpr char kRestoreMove[] = "PU%d,%d";
+constexpr char kRelativeMode[] = "PR";
+
 constexpr char kFailureFormat[] = "image faile=%d %d %d";
 constexpr char kFailureCaption[] = "DAD4.3";
 
@@ -202,10 +211,10 @@ void RestoreVectorState() {
         AppendReplay(GraphicsStateReplay.lineType);
         return;
     }
-    SendDirectText("TR0;");
-    SendDirectText("PA%d,%d", PendingImage.x1, PendingImage.y0);
-    SendDirectText("PU%d,%d", PendingImage.savedX, PendingImage.savedY);
-    SendDirectText("PR");
+    SendDirectText(kImageTransparency, "", 0);
+    SendDirectText(kRestoreAnchor, PendingImage.x1, PendingImage.y0);
+    SendDirectText(kRestoreMove, PendingImage.savedX, PendingImage.savedY);
+    SendDirectText("%s", kRelativeMode);
     for (int pen = 1; pen < 256; ++pen) {
         char text[32];
         const int n = FormatPenColour(pen, text, sizeof text);
@@ -255,17 +264,17 @@ void DrawImage() {
 
     if (!vcgl) {
         const char* lead = PageHasContent ? ";" : "";
-        SendDirectText("%sTR%d;", lead, im.transparent ? 1 : 0);
+        SendDirectText(kImageTransparency, lead, im.transparent ? 1 : 0);
         // In 64 bits: a corner far out times the scale may pass 2^31.
         const long long k = TruncateToInt32(s);
-        SendDirectText("PU%lld,%lld", anchorX * k, anchorY * k);
-        SendDirectText("PA%lld,%lld", anchorX * k, anchorY * k);
+        SendDirectText(kImageMove, anchorX * k, anchorY * k);
+        SendDirectText(kImageAnchor, anchorX * k, anchorY * k);
         // In the normal orientation the window goes in the rotated order the
         // device's raster frame uses.
         if (longEdge) {
-            SendDirectText("IW%lld,%lld,%lld,%lld", im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
+            SendDirectText(kImageWindow, im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
         } else {
-            SendDirectText("IW%lld,%lld,%lld,%lld", im.y0 * k, im.x0 * k, im.y1 * k, im.x1 * k);
+            SendDirectText(kImageWindow, im.y0 * k, im.x0 * k, im.y1 * k, im.x1 * k);
         }
     } else {
         SendDirect(im.transparent ? vcgl::kPaintTransparent : vcgl::kPaintOpaque);
