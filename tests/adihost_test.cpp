@@ -509,6 +509,33 @@ TEST_F(AdihostTest, DxfEntitiesAndSkippedReport) {
     EXPECT_NE(bomb.err.find("more than 2 million points"), std::string::npos) << bomb.err;
     EXPECT_FALSE(fs::exists(Path("drawing.prn")));
 
+    // Found by fuzzing: a block that inserts itself, directly or through
+    // another, is skipped, not copied 2^16 times down to the depth limit.
+    const auto drawing = [](const std::string& b1, const std::string& b2) {
+        return "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nB1\n10\n0\n20\n0\n0\nLINE\n8\n0\n10\n0\n20\n0\n"
+               "11\n9\n21\n9\n" +
+               b1 + "0\nENDBLK\n0\nBLOCK\n2\nB2\n10\n0\n20\n0\n" + b2 +
+               "0\nENDBLK\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nINSERT\n8\n0\n2\nB1\n10\n5\n"
+               "20\n5\n0\nENDSEC\n0\nEOF\n";
+    };
+    const auto insert = [](const char* block) {
+        return std::string("0\nINSERT\n8\n0\n2\n") + block + "\n10\n1\n20\n1\n";
+    };
+    Write("plain.dxf", drawing("", ""));
+    ASSERT_EQ(Plot(Path("plain.dxf")).status, 0);
+    const std::string plain = Read(Path("drawing.prn"));
+    Write("self.dxf", drawing(insert("B1") + insert("B1"), ""));
+    const ProcessResult self = Plot(Path("self.dxf"));
+    ASSERT_EQ(self.status, 0) << self.err;
+    EXPECT_NE(self.err.find("2 INSERT (block inserts itself)"), std::string::npos) << self.err;
+    EXPECT_EQ(Read(Path("drawing.prn")), plain);
+    Write("cycle.dxf", drawing(insert("B2"), insert("B1")));
+    const ProcessResult cycle = Plot(Path("cycle.dxf"));
+    ASSERT_EQ(cycle.status, 0) << cycle.err;
+    EXPECT_NE(cycle.err.find("1 INSERT (block inserts itself)"), std::string::npos) << cycle.err;
+    EXPECT_EQ(Read(Path("drawing.prn")), plain);
+
+    fs::remove(Path("drawing.prn"));
     Write("broken.dxf", "this is not a drawing");
     const ProcessResult broken = Plot(Path("broken.dxf"));
     EXPECT_EQ(broken.status, 1);

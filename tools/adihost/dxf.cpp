@@ -486,26 +486,39 @@ struct Primitive {
     bool closed;
 };
 
-bool Expand(const Reader& reader, const std::string& block, const Transform& t, int depth,
-            double tolerance, std::vector<Primitive>* out, std::map<std::string, int>* skipped,
-            std::size_t* points) {
+// `open` holds the blocks being expanded, outermost first: a block that
+// inserts itself, directly or through others, is skipped rather than
+// expanded until the depth limit (2^16 copies for a block inserting itself twice).
+bool ExpandBlock(const Reader& reader, const std::string& block, const Transform& t,
+                 std::vector<const std::string*>* open, double tolerance,
+                 std::vector<Primitive>* out, std::map<std::string, int>* skipped,
+                 std::size_t* points) {
     const auto it = reader.blocks.find(block);
     if (it == reader.blocks.end()) return true;
     for (const Entity& e : it->second) {
         if (*points > kMaxPoints) return false;
         if (e.kind == Entity::Kind::Insert) {
-            if (depth >= kMaxInsertDepth || reader.blocks.count(e.block) == 0) {
-                ++(*skipped)[depth >= kMaxInsertDepth ? "INSERT (nested too deep)"
-                                                      : "INSERT (no such block)"];
+            const char* refusal = nullptr;
+            if (reader.blocks.count(e.block) == 0)
+                refusal = "INSERT (no such block)";
+            else if (std::any_of(open->begin(), open->end(),
+                                 [&](const std::string* name) { return *name == e.block; }))
+                refusal = "INSERT (block inserts itself)";
+            else if (static_cast<int>(open->size()) > kMaxInsertDepth)
+                refusal = "INSERT (nested too deep)";
+            if (refusal) {
+                ++(*skipped)[refusal];
                 continue;
             }
             const auto base = reader.basePoints_.find(e.block);
             Transform inner;
             if (base != reader.basePoints_.end())
                 inner = {1, 0, 0, 1, -base->second.x, -base->second.y};
-            if (!Expand(reader, e.block, inner.Then(e.place).Then(t), depth + 1, tolerance, out,
-                        skipped, points))
-                return false;
+            open->push_back(&e.block);
+            const bool ok = ExpandBlock(reader, e.block, inner.Then(e.place).Then(t), open,
+                                        tolerance, out, skipped, points);
+            open->pop_back();
+            if (!ok) return false;
             continue;
         }
         Primitive p{e.kind == Entity::Kind::Fill, e.style, {}, e.closed};
@@ -522,6 +535,16 @@ bool Expand(const Reader& reader, const std::string& block, const Transform& t, 
         if (!p.rings.empty()) out->push_back(std::move(p));
     }
     return *points <= kMaxPoints;
+}
+
+// The whole drawing (its entities outside blocks); false past kMaxPoints.
+bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
+            std::map<std::string, int>* skipped, std::size_t* points) {
+    // The entities outside blocks are kept as the block "", which an INSERT
+    // may name too.
+    static const std::string kModelSpace;
+    std::vector<const std::string*> open{&kModelSpace};
+    return ExpandBlock(reader, kModelSpace, {}, &open, tolerance, out, skipped, points);
 }
 
 }  // namespace
@@ -552,7 +575,7 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         offsetX = options.originX / 25.4 * page.resolution;
         offsetY = options.originY / 25.4 * page.resolution;
         std::size_t points = 0;
-        if (!Expand(reader, "", {}, 0, 0.5 / scale, &primitives, &skipped, &points)) {
+        if (!Expand(reader, 0.5 / scale, &primitives, &skipped, &points)) {
             *error =
                 path + ": the drawing expands to more than 2 million points (nested block arrays?)";
             return false;
@@ -562,7 +585,7 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         std::vector<Primitive> probe;
         std::map<std::string, int> ignore;
         std::size_t probePoints = 0;
-        if (!Expand(reader, "", {}, 0, 1e9, &probe, &ignore, &probePoints)) {
+        if (!Expand(reader, 1e9, &probe, &ignore, &probePoints)) {
             *error =
                 path + ": the drawing expands to more than 2 million points (nested block arrays?)";
             return false;
@@ -585,7 +608,7 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         offsetX = (pageW - w * scale) / 2 - minX * scale;
         offsetY = (pageH - h * scale) / 2 - minY * scale;
         std::size_t points = 0;
-        if (!Expand(reader, "", {}, 0, 0.5 / scale, &primitives, &skipped, &points)) {
+        if (!Expand(reader, 0.5 / scale, &primitives, &skipped, &points)) {
             *error =
                 path + ": the drawing expands to more than 2 million points (nested block arrays?)";
             return false;
