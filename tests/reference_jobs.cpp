@@ -1,0 +1,379 @@
+#include "reference_jobs.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace varnu::reference {
+
+namespace {
+
+// Where the driver finds the host's services, and where its header names
+// the two request handlers.
+constexpr std::size_t kPrintMessageSlot = 112, kSendDeviceStringSlot = 140, kWriteOutputSlot = 160,
+                      kLoadConfigSlot = 176, kStoreConfigSlot = 180, kNotifyHostSlot = 192;
+constexpr std::size_t kDriverHandlerOffset = 410, kPlotHandlerOffset = 414;
+
+using Handler = void (*)(void* packet);
+
+// The state of the job that runs.
+struct Running {
+    LowAllocateFn lowAllocate = nullptr;
+    Handler driver = nullptr, plot = nullptr;
+    const Job* job = nullptr;
+    JobResult* result = nullptr;
+    std::int32_t imageWidth = 0;  // pixels per line of the image being served
+    bool imageBilevel = false;
+};
+Running Now;
+
+template <typename T>
+void Put(std::uint8_t* bytes, std::size_t offset, T value) {
+    std::memcpy(bytes + offset, &value, sizeof value);
+}
+template <typename T>
+T Take(const void* bytes, std::size_t offset) {
+    T value;
+    std::memcpy(&value, static_cast<const std::uint8_t*>(bytes) + offset, sizeof value);
+    return value;
+}
+
+std::uint32_t LowAddress(const void* p) {
+    const auto value = reinterpret_cast<std::uintptr_t>(p);
+    if (value > UINT32_MAX) {
+        if (Now.result->error.empty()) Now.result->error = "an address above 4 GiB was handed over";
+        return 0;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+template <typename Fn>
+std::uint32_t FunctionAddress(Fn* fn) {
+    return LowAddress(reinterpret_cast<const void*>(fn));
+}
+
+// The six services.
+std::int32_t PrintMessage(const char* text) {
+    Now.result->messages.emplace_back(text);
+    return 0;
+}
+std::int32_t SendDeviceString(const char*) {
+    return 0;
+}
+std::int32_t WriteOutput(std::int32_t, std::int32_t, const void* bytes, std::int32_t count,
+                         std::int32_t) {
+    if (count < 0) return 0;
+    Now.result->output.append(static_cast<const char*>(bytes), static_cast<std::size_t>(count));
+    return 1;
+}
+std::int32_t LoadConfig(std::int32_t size, void* record) {
+    if (size != 40) return 1;
+    std::memcpy(record, Now.job->record, 40);
+    return 0;
+}
+std::int32_t StoreConfig(std::int32_t, const void*) {
+    return 0;
+}
+std::int32_t NotifyHost(std::int32_t, std::int32_t) {
+    return 1;
+}
+
+// The image's lines: a colour pattern, or a bilevel one of rings and bars.
+std::uint8_t* ImageLine(std::int32_t line, std::int32_t* count) {
+    const std::int32_t w = Now.imageWidth;
+    *count = Now.imageBilevel ? w : 3 * w;
+    auto* pixels = static_cast<std::uint8_t*>(Now.lowAllocate(static_cast<std::size_t>(*count)));
+    if (pixels == nullptr) return nullptr;
+    for (std::int32_t x = 0; x < w; ++x) {
+        if (Now.imageBilevel) {
+            const std::int32_t dx = x - w / 2, dy = line - 40;
+            pixels[x] = ((dx * dx + dy * dy) / 97) % 3 == 0 || x % 29 < 3 ? 1 : 0;
+        } else {
+            pixels[3 * x] = static_cast<std::uint8_t>(x * 255 / (w - 1));
+            pixels[3 * x + 1] = static_cast<std::uint8_t>((line * 7 + x) & 0xFF);
+            pixels[3 * x + 2] = static_cast<std::uint8_t>((x ^ line) * 3);
+        }
+    }
+    return pixels;
+}
+
+// The row routines named in request 52's packet.
+void* FetchRows(void* rowRequest) {
+    auto* reply = static_cast<std::uint8_t*>(Now.lowAllocate(16));
+    if (reply == nullptr) return nullptr;
+    const std::int32_t line = Take<std::int32_t>(rowRequest, 4) + Take<std::int32_t>(rowRequest, 0);
+    std::int32_t count = 0;
+    const std::uint8_t* pixels = ImageLine(line, &count);
+    if (pixels == nullptr) {
+        Put<std::int32_t>(reply, 4, 1);
+        Put<std::int16_t>(reply, 14, 1);  // failure
+        return reply;
+    }
+    Put<std::uint32_t>(reply, 0, LowAddress(pixels));
+    Put<std::int32_t>(reply, 4, count);
+    return reply;
+}
+std::int32_t ReleaseRows(void*) {
+    return 0;
+}
+
+// A request packet; the driver reads it in place and answers in its first word.
+struct Packet {
+    alignas(8) std::uint8_t bytes[2200] = {};
+    explicit Packet(std::int16_t code) { Put(bytes, 0, code); }
+    template <typename T>
+    Packet& Set(std::size_t offset, T value) {
+        Put(bytes, offset, value);
+        return *this;
+    }
+    std::int16_t result() const { return Take<std::int16_t>(bytes, 0); }
+};
+
+// Drawing requests answer in their own ways; only -1 is a refusal.
+constexpr std::int16_t kNotRefused = INT16_MIN;
+
+std::int16_t Send(Handler handler, Packet& p, const char* what, std::int16_t expected) {
+    const std::int16_t code = Take<std::int16_t>(p.bytes, 0);
+    handler(p.bytes);
+    const bool passed = expected == kNotRefused ? p.result() != -1 : p.result() == expected;
+    if (!passed && Now.result->error.empty()) {
+        char text[120];
+        std::snprintf(text, sizeof text, "request %d (%s) answered %d, expected %d", code, what,
+                      p.result(), expected);
+        Now.result->error = text;
+    }
+    return p.result();
+}
+void Plot(Packet p, const char* what, std::int16_t expected = kNotRefused) {
+    Send(Now.plot, p, what, expected);
+}
+
+// Drawing steps.
+void Pen(std::uint16_t pen) {
+    Plot(Packet(5).Set<std::uint16_t>(4, pen), "pen");
+}
+void LineType(std::uint16_t type) {
+    Plot(Packet(7).Set<std::uint16_t>(4, type), "line type");
+}
+void Width(double inches) {
+    Plot(Packet(41).Set<double>(4, inches), "width");
+}
+void MoveTo(std::uint16_t x, std::uint16_t y) {
+    Plot(Packet(3).Set<std::uint16_t>(4, x).Set<std::uint16_t>(6, y), "move");
+}
+void DrawTo(std::uint16_t x, std::uint16_t y) {
+    Plot(Packet(4).Set<std::uint16_t>(4, x).Set<std::uint16_t>(6, y), "draw");
+}
+void PenUp() {
+    Plot(Packet(8), "pen up");
+}
+
+struct Vertex {
+    std::uint16_t x, y;
+};
+
+// Up to 16 vertices travel in the packet (33), more by address (54).
+void Polygon(std::int16_t fill, const std::vector<Vertex>& vertices) {
+    const auto n = static_cast<std::int16_t>(vertices.size());
+    if (vertices.size() <= 16) {
+        Packet p(33);
+        p.Set<std::int16_t>(6, fill).Set<std::int16_t>(10, n);
+        for (std::size_t i = 0; i < vertices.size(); ++i)
+            p.Set(12 + 4 * i, vertices[i].x).Set(14 + 4 * i, vertices[i].y);
+        Plot(p, "polygon");
+        return;
+    }
+    auto* low = static_cast<Vertex*>(Now.lowAllocate(sizeof(Vertex) * vertices.size()));
+    if (low == nullptr) {
+        Now.result->error = "no low memory for a polygon";
+        return;
+    }
+    std::memcpy(low, vertices.data(), sizeof(Vertex) * vertices.size());
+    Plot(Packet(54).Set<std::int16_t>(4, fill).Set<std::int16_t>(6, n).Set(8, LowAddress(low)),
+         "polygon by address");
+}
+
+// Request 52, then any request to have it drawn while the rows are served.
+void Image(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, bool bilevel,
+           std::int32_t width, std::int32_t height, std::int16_t colour = 7) {
+    Now.imageWidth = width;
+    Now.imageBilevel = bilevel;
+    Packet p(52);
+    p.Set(4, FunctionAddress(&FetchRows)).Set(8, FunctionAddress(&ReleaseRows));
+    p.Set<std::uint32_t>(12, 0x5EED0052);
+    p.Set(16, x0).Set(20, y0).Set(24, x1).Set(28, y1);
+    p.Set<std::int32_t>(32, bilevel ? 0 : 2).Set(36, width).Set(40, height);
+    p.Set<std::int16_t>(44, 0).Set<std::int16_t>(46, bilevel ? 1 : 24).Set(48, colour);
+    Plot(p, "image", 52);
+    Plot(Packet(0), "draw the waiting image");
+}
+
+// A star of pens, widths and line types, filled shapes and one image: every
+// kind of request a drawing is made of.
+void Drawing(bool bilevelImage) {
+    for (std::uint16_t pen = 1; pen <= 8; ++pen) {
+        Pen(pen);
+        LineType(static_cast<std::uint16_t>(pen - 1));
+        Width(0.002 * pen);
+        MoveTo(6000, 4000);
+        DrawTo(static_cast<std::uint16_t>(6000 + 700 * pen),
+               static_cast<std::uint16_t>(9000 - 500 * pen));
+        DrawTo(static_cast<std::uint16_t>(6000 + 300 * pen), 200);
+        PenUp();
+    }
+    Pen(3);
+    Polygon(1, {{1000, 1000}, {3000, 1200}, {2500, 3200}, {1200, 2800}});
+    std::vector<Vertex> ring;
+    for (int i = 0; i < 40; ++i) {
+        const int dx[] = {0, 3, 5, 6, 5, 3, 0, -3, -5, -6, -5, -3};
+        const int k = i % 12, r = i % 2 == 0 ? 1800 : 900;
+        ring.push_back({static_cast<std::uint16_t>(14000 + dx[k] * r / 6),
+                        static_cast<std::uint16_t>(6000 + dx[(k + 3) % 12] * r / 6)});
+    }
+    Pen(5);
+    Polygon(2, ring);
+    Image(2000, 5000, 5000, 7000, bilevelImage, 160, 90, 2);
+    Pen(1);
+    MoveTo(100, 100);
+    DrawTo(20000, 100);
+    DrawTo(20000, 15000);
+    PenUp();
+}
+
+// The stored record, built field by field at its byte offsets.
+struct RecordFields {
+    std::int32_t copies = 1, paperIndex = 1, customLengthMm = 1189;
+    std::int16_t media = 0, finishProgram = 0, finishMargin = 0, outputBin = 0;
+    std::int32_t redPen = 1;
+    std::int16_t spare = 2, marginMm = 0;
+    std::uint16_t optionFlags = 0x1000, modeFlags = 0x0100;
+    std::int16_t model = 0;
+    std::uint8_t curve[5] = {0, 70, 135, 200, 255};
+};
+
+Job MakeJob(const char* name, const RecordFields& f, void (*draw)()) {
+    Job job{name, {}, draw};
+    std::uint8_t* r = job.record;
+    Put(r, 0, f.copies);
+    Put(r, 4, f.paperIndex);
+    Put(r, 8, f.customLengthMm);
+    Put(r, 12, f.media);
+    Put(r, 14, f.finishProgram);
+    Put(r, 16, f.finishMargin);
+    Put(r, 18, f.outputBin);
+    Put(r, 20, f.redPen);
+    Put(r, 24, f.spare);
+    Put(r, 26, f.marginMm);
+    Put(r, 28, f.optionFlags);
+    Put(r, 30, f.modeFlags);
+    Put(r, 32, f.model);
+    std::memcpy(r + 34, f.curve, 5);
+    return job;
+}
+
+}  // namespace
+
+const std::vector<Job>& Jobs() {
+    static const std::vector<Job> jobs = [] {
+        std::vector<Job> list;
+        // RTL/GL2 at 600 dpi, halftone fill, the defaults otherwise.
+        list.push_back(MakeJob("rtl-600", RecordFields{}, [] { Drawing(false); }));
+        // RTL/GL2 at 300 dpi, solid fill, three copies, margins, a finishing
+        // program, manual output and the other edge along the feed.
+        RecordFields rtl300;
+        rtl300.copies = 3;
+        rtl300.marginMm = 7;
+        rtl300.finishProgram = 2;
+        rtl300.finishMargin = 1;
+        rtl300.outputBin = 1;
+        rtl300.optionFlags = 0;
+        rtl300.modeFlags = 0x0400 | 0x0080 | 0x1000;
+        rtl300.curve[1] = 40;
+        rtl300.curve[3] = 230;
+        list.push_back(MakeJob("rtl-300-options", rtl300, [] { Drawing(true); }));
+        // VCGL+MMR at 400 dpi, with a colour and a bilevel image.
+        RecordFields vcgl400;
+        vcgl400.modeFlags = 0x0040 | 0x0200;
+        list.push_back(MakeJob("vcgl-400", vcgl400, [] {
+            Drawing(false);
+            Image(9000, 9000, 12000, 10500, true, 300, 80, 1);
+        }));
+        // VCGL+MMR at 200 dpi on a user-defined format, 8-bit PE numbers.
+        RecordFields vcgl200;
+        vcgl200.paperIndex = 33;  // "Benutzerdef. Format mit A0-Breite "
+        vcgl200.customLengthMm = 2400;
+        vcgl200.media = 1;
+        vcgl200.optionFlags = 0x2000;
+        vcgl200.modeFlags = 0x0040 | 0x0800;
+        list.push_back(MakeJob("vcgl-200-custom", vcgl200, [] { Drawing(true); }));
+        return list;
+    }();
+    return jobs;
+}
+
+JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate) {
+    JobResult result;
+    Now = Running{};
+    Now.lowAllocate = lowAllocate;
+    Now.job = &job;
+    Now.result = &result;
+
+    auto* table = static_cast<std::uint8_t*>(lowAllocate(256));
+    if (table == nullptr) {
+        result.error = "no low memory for the service table";
+        return result;
+    }
+    Put(table, kPrintMessageSlot, FunctionAddress(&PrintMessage));
+    Put(table, kSendDeviceStringSlot, FunctionAddress(&SendDeviceString));
+    Put(table, kWriteOutputSlot, FunctionAddress(&WriteOutput));
+    Put(table, kLoadConfigSlot, FunctionAddress(&LoadConfig));
+    Put(table, kStoreConfigSlot, FunctionAddress(&StoreConfig));
+    Put(table, kNotifyHostSlot, FunctionAddress(&NotifyHost));
+    const auto* header = static_cast<const std::uint8_t*>(pladi(table, 0));
+    if (header == nullptr) {
+        result.error = "PLADI handed back no header";
+        return result;
+    }
+    Now.driver = reinterpret_cast<Handler>(
+        static_cast<std::uintptr_t>(Take<std::uint32_t>(header, kDriverHandlerOffset)));
+    Now.plot = reinterpret_cast<Handler>(
+        static_cast<std::uintptr_t>(Take<std::uint32_t>(header, kPlotHandlerOffset)));
+
+    const double extentX = 36.0, extentY = 24.0, steps = 1016.0;
+    Packet reset(49);
+    reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2);
+    Send(Now.plot, reset, "reset", 49);
+    Packet messages(50);
+    Send(Now.plot, messages, "messages", 50);
+    Plot(Packet(29).Set<std::int16_t>(4, 3), "open", 0);
+    Plot(Packet(47).Set(9, extentX).Set(17, extentY), "extents", 47);
+    Plot(Packet(48).Set(9, extentX).Set(17, extentY).Set(41, steps).Set(49, steps), "page", 19);
+    Plot(Packet(30), "job start", 0);
+    if (result.error.empty()) job.draw();
+    Packet end(2);
+    Now.plot(end.bytes);
+    return result;
+}
+
+std::string FirstDifference(const std::string& expected, const std::string& actual) {
+    if (expected == actual) return {};
+    std::size_t at = 0;
+    while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+    auto hex = [at](const std::string& s) {
+        std::string out;
+        const std::size_t from = at >= 8 ? at - 8 : 0;
+        for (std::size_t i = from; i < s.size() && i < at + 8; ++i) {
+            char b[4];
+            std::snprintf(b, sizeof b, "%s%02X", i == at ? "[" : " ",
+                          static_cast<unsigned char>(s[i]));
+            out += b;
+        }
+        return out;
+    };
+    char head[160];
+    std::snprintf(head, sizeof head,
+                  "%zu bytes expected, %zu written; first difference at %zu:", expected.size(),
+                  actual.size(), at);
+    return std::string(head) + "\n  expected" + hex(expected) + "\n  written " + hex(actual);
+}
+
+}  // namespace varnu::reference

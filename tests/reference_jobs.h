@@ -1,0 +1,44 @@
+// Plot jobs that are run through the module's one export on Linux and, under
+// Wine, through the Windows module: both must write the same bytes. The jobs
+// bring their own host (the six services, the stored record, the row
+// routines of an image) and use nothing of the driver but PLADI and the
+// handler addresses of the header it returns, so the same source builds into
+// the Linux tests and into the Windows test host.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnu::reference {
+
+// Zero-filled memory below 4 GiB for what the driver reads by a 4-byte
+// address; nullptr when there is none left.
+using LowAllocateFn = void* (*)(std::size_t size);
+using PladiFn = void* (*)(const void* hostServices, std::uint32_t reserved);
+
+struct Job {
+    const char* name;         // also the file name of its stream: NAME.bin
+    std::uint8_t record[40];  // what the host has stored for the driver
+    void (*draw)();           // the drawing between job start and job end
+};
+
+const std::vector<Job>& Jobs();
+
+struct JobResult {
+    std::string output;                 // every WriteOutput byte, in order
+    std::vector<std::string> messages;  // PrintMessage texts
+    std::string error;                  // empty when every request passed
+};
+
+// Installs the jobs' host through pladi and runs one job: 49, 50, 29, 47,
+// 48, 30, the drawing, 2. Jobs are run in the order Jobs() gives them, on a
+// module freshly loaded, so that both builds see the same module state.
+JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate);
+
+// Where two streams first differ, with the bytes around it, for a report;
+// empty when they are equal.
+std::string FirstDifference(const std::string& expected, const std::string& actual);
+
+}  // namespace varnu::reference
