@@ -1,0 +1,117 @@
+// The Windows test host: loads kvdmc_g.dll as a CAD host does, replays the
+// reference jobs and compares their streams with the Linux build's, then
+// drives the module's dialogs. Exit 0 when everything held.
+//
+//   varnu_win_host REFERENCE_DIR SCREENSHOT_DIR
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "dialog_scenarios.h"
+#include "reference_jobs.h"
+#include "win_ui.h"
+
+namespace {
+
+// Low memory for what the driver reads by a 4-byte address: one block at a
+// fixed address well below 4 GiB, handed out front to back.
+constexpr std::size_t kLowSize = std::size_t{256} << 20;
+std::uint8_t* LowBase = nullptr;
+std::size_t LowUsed = 0;
+
+bool ReserveLowMemory() {
+    for (std::uintptr_t at = 0x40000000; at < 0xC0000000 && LowBase == nullptr; at += 0x10000000)
+        LowBase = static_cast<std::uint8_t*>(VirtualAlloc(
+            reinterpret_cast<void*>(at), kLowSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    return LowBase != nullptr;
+}
+
+void* LowAllocate(std::size_t size) {
+    const std::size_t rounded = (size + 15) & ~std::size_t{15};
+    if (rounded > kLowSize - LowUsed) return nullptr;
+    void* p = LowBase + LowUsed;
+    LowUsed += rounded;
+    return p;
+}
+
+// Handed-out memory comes back zero-filled next time.
+void LowReset() {
+    std::memset(LowBase, 0, LowUsed);
+    LowUsed = 0;
+}
+
+// Wine takes a Unix path as one on the Z: drive.
+std::string WindowsPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') return path;
+    std::string windows = "Z:";
+    windows += path;
+    return windows;
+}
+
+bool ReadFile(const std::string& path, std::string* bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    *bytes = text.str();
+    return true;
+}
+
+void CompareReferenceJobs(varnu::reference::PladiFn pladi, const std::string& directory) {
+    for (const auto& job : varnu::reference::Jobs()) {
+        const auto result = varnu::reference::RunJob(job, pladi, &LowAllocate);
+        LowReset();
+        std::string expected;
+        const std::string path = directory + "/" + job.name + ".bin";
+        if (!wintest::Expect(ReadFile(path, &expected), path + " cannot be read")) continue;
+        if (!wintest::Expect(result.error.empty(), std::string(job.name) + ": " + result.error))
+            continue;
+        wintest::Expect(result.messages.empty(),
+                        std::string(job.name) + ": the driver printed a message");
+        const std::string difference = varnu::reference::FirstDifference(expected, result.output);
+        if (wintest::Expect(difference.empty(), std::string(job.name) + ": " + difference))
+            std::printf("%-20s %9zu bytes, the same as on Linux\n", job.name, result.output.size());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: varnu_win_host REFERENCE_DIR SCREENSHOT_DIR\n");
+        return 2;
+    }
+    if (!ReserveLowMemory()) {
+        std::fprintf(stderr, "no memory below 4 GiB\n");
+        return 1;
+    }
+    HMODULE module = LoadLibraryA("kvdmc_g");
+    if (module == nullptr) {
+        std::fprintf(stderr, "kvdmc_g.dll cannot be loaded (error %lu)\n", GetLastError());
+        return 1;
+    }
+    auto pladi = reinterpret_cast<varnu::reference::PladiFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "PLADI")));
+    std::printf("kvdmc_g.dll at %p, PLADI at %p, low memory at %p\n", static_cast<void*>(module),
+                reinterpret_cast<void*>(pladi), static_cast<void*>(LowBase));
+    if (pladi == nullptr || reinterpret_cast<std::uintptr_t>(module) > 0xFFFFFFFFu) {
+        std::fprintf(stderr, "kvdmc_g.dll exports no PLADI or loaded above 4 GiB\n");
+        return 1;
+    }
+
+    CompareReferenceJobs(pladi, WindowsPath(argv[1]));
+    wintest::SetScreenshotDirectory(WindowsPath(argv[2]));
+    wintest::RunDialogScenarios(pladi, &LowAllocate);
+
+    const auto& failures = wintest::Failures();
+    if (failures.empty()) {
+        std::printf("all checks held\n");
+        return 0;
+    }
+    std::printf("%zu checks failed\n", failures.size());
+    return 1;
+}
