@@ -7,13 +7,10 @@ namespace varnu::reference {
 
 namespace {
 
-// Where the driver finds the host's services, and where its header names
-// the two request handlers.
-constexpr std::size_t kPrintMessageSlot = 112, kSendDeviceStringSlot = 140, kWriteOutputSlot = 160,
-                      kLoadConfigSlot = 176, kStoreConfigSlot = 180, kNotifyHostSlot = 192;
-constexpr std::size_t kDriverHandlerOffset = 410, kPlotHandlerOffset = 414;
-
-using Handler = void (*)(void* packet);
+using portable::Handler;
+using portable::Packet;
+using portable::Put;
+using portable::Take;
 
 // The state of the job that runs.
 struct Running {
@@ -26,24 +23,11 @@ struct Running {
 };
 Running Now;
 
-template <typename T>
-void Put(std::uint8_t* bytes, std::size_t offset, T value) {
-    std::memcpy(bytes + offset, &value, sizeof value);
-}
-template <typename T>
-T Take(const void* bytes, std::size_t offset) {
-    T value;
-    std::memcpy(&value, static_cast<const std::uint8_t*>(bytes) + offset, sizeof value);
-    return value;
-}
-
 std::uint32_t LowAddress(const void* p) {
-    const auto value = reinterpret_cast<std::uintptr_t>(p);
-    if (value > UINT32_MAX) {
-        if (Now.result->error.empty()) Now.result->error = "an address above 4 GiB was handed over";
-        return 0;
-    }
-    return static_cast<std::uint32_t>(value);
+    std::uint32_t address = 0;
+    if (!portable::LowAddress(p, &address) && Now.result->error.empty())
+        Now.result->error = "an address above 4 GiB was handed over";
+    return address;
 }
 
 template <typename Fn>
@@ -115,18 +99,6 @@ void* FetchRows(void* rowRequest) {
 std::int32_t ReleaseRows(void*) {
     return 0;
 }
-
-// A request packet; the driver reads it in place and answers in its first word.
-struct Packet {
-    alignas(8) std::uint8_t bytes[2200] = {};
-    explicit Packet(std::int16_t code) { Put(bytes, 0, code); }
-    template <typename T>
-    Packet& Set(std::size_t offset, T value) {
-        Put(bytes, offset, value);
-        return *this;
-    }
-    std::int16_t result() const { return Take<std::int16_t>(bytes, 0); }
-};
 
 // Drawing requests answer in their own ways; only -1 is a refusal.
 constexpr std::int16_t kNotRefused = INT16_MIN;
@@ -317,26 +289,13 @@ JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate) {
     Now.job = &job;
     Now.result = &result;
 
-    auto* table = static_cast<std::uint8_t*>(lowAllocate(256));
-    if (table == nullptr) {
-        result.error = "no low memory for the service table";
-        return result;
-    }
-    Put(table, kPrintMessageSlot, FunctionAddress(&PrintMessage));
-    Put(table, kSendDeviceStringSlot, FunctionAddress(&SendDeviceString));
-    Put(table, kWriteOutputSlot, FunctionAddress(&WriteOutput));
-    Put(table, kLoadConfigSlot, FunctionAddress(&LoadConfig));
-    Put(table, kStoreConfigSlot, FunctionAddress(&StoreConfig));
-    Put(table, kNotifyHostSlot, FunctionAddress(&NotifyHost));
-    const auto* header = static_cast<const std::uint8_t*>(pladi(table, 0));
-    if (header == nullptr) {
-        result.error = "PLADI handed back no header";
-        return result;
-    }
-    Now.driver = reinterpret_cast<Handler>(
-        static_cast<std::uintptr_t>(Take<std::uint32_t>(header, kDriverHandlerOffset)));
-    Now.plot = reinterpret_cast<Handler>(
-        static_cast<std::uintptr_t>(Take<std::uint32_t>(header, kPlotHandlerOffset)));
+    const portable::Services services = {&PrintMessage, &SendDeviceString, &WriteOutput,
+                                         &LoadConfig,   &StoreConfig,      &NotifyHost};
+    portable::Handlers handlers;
+    result.error = portable::InstallHost(pladi, lowAllocate, services, &handlers);
+    if (!result.error.empty()) return result;
+    Now.driver = handlers.driver;
+    Now.plot = handlers.plot;
 
     const double extentX = 36.0, extentY = 24.0, steps = 1016.0;
     Packet reset(49);

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "portable_host.h"
+
 namespace varnu::reference {
 
-// Zero-filled memory below 4 GiB for what the driver reads by a 4-byte
-// address; nullptr when there is none left.
-using LowAllocateFn = void* (*)(std::size_t size);
-using PladiFn = void* (*)(const void* hostServices, std::uint32_t reserved);
+using portable::LowAllocateFn;
+using portable::PladiFn;
 
 struct Job {
     const char* name;         // also the file name of its stream: NAME.bin

@@ -62,61 +62,18 @@ std::int32_t NotifyHost(std::int32_t, std::int32_t) {
     return 1;
 }
 
-template <typename T>
-void Put(std::uint8_t* bytes, std::size_t offset, T value) {
-    std::memcpy(bytes + offset, &value, sizeof value);
-}
-template <typename T>
-T Take(const std::uint8_t* bytes, std::size_t offset) {
-    T value;
-    std::memcpy(&value, bytes + offset, sizeof value);
-    return value;
-}
+using varnu::portable::Packet;
+using varnu::portable::Take;
 
-template <typename Fn>
-std::uint32_t Low(Fn* fn) {
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fn));
-}
-
-using Handler = void (*)(void*);
-Handler DriverHandler = nullptr, PlotHandler = nullptr;
-
-struct Packet {
-    alignas(8) std::uint8_t bytes[2200] = {};
-    explicit Packet(std::int16_t code) { Put(bytes, 0, code); }
-    template <typename T>
-    Packet& Set(std::size_t offset, T value) {
-        Put(bytes, offset, value);
-        return *this;
-    }
-    std::int16_t result() const { return Take<std::int16_t>(bytes, 0); }
-};
+varnu::portable::Handlers Handlers;
 
 std::int16_t Driver(Packet p) {
-    DriverHandler(p.bytes);
+    Handlers.driver(p.bytes);
     return p.result();
 }
 std::int16_t Plot(Packet p) {
-    PlotHandler(p.bytes);
+    Handlers.plot(p.bytes);
     return p.result();
-}
-
-bool Install(PladiFn pladi, LowAllocateFn lowAllocate) {
-    auto* table = static_cast<std::uint8_t*>(lowAllocate(256));
-    if (table == nullptr) return false;
-    Put(table, 112, Low(&PrintMessage));
-    Put(table, 140, Low(&SendDeviceString));
-    Put(table, 160, Low(&WriteOutput));
-    Put(table, 176, Low(&LoadConfig));
-    Put(table, 180, Low(&StoreConfig));
-    Put(table, 192, Low(&NotifyHost));
-    const auto* header = static_cast<const std::uint8_t*>(pladi(table, 0));
-    if (header == nullptr) return false;
-    DriverHandler =
-        reinterpret_cast<Handler>(static_cast<std::uintptr_t>(Take<std::uint32_t>(header, 410)));
-    PlotHandler =
-        reinterpret_cast<Handler>(static_cast<std::uintptr_t>(Take<std::uint32_t>(header, 414)));
-    return true;
 }
 
 // ---- the templates -----------------------------------------------------------
@@ -582,7 +539,10 @@ void DriverScenario() {
 }  // namespace
 
 void RunDialogScenarios(PladiFn pladi, LowAllocateFn lowAllocate) {
-    if (!Expect(Install(pladi, lowAllocate), "the dialogs' host cannot be installed")) return;
+    const varnu::portable::Services services = {&PrintMessage, &SendDeviceString, &WriteOutput,
+                                                &LoadConfig,   &StoreConfig,      &NotifyHost};
+    const std::string error = varnu::portable::InstallHost(pladi, lowAllocate, services, &Handlers);
+    if (!Expect(error.empty(), "the dialogs' host: " + error)) return;
     Driver(Packet(50));
 
     // Request 21 with the first reference job's record: 600 dpi, halftone,
