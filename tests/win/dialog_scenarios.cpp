@@ -445,6 +445,12 @@ void SetupScenario() {
                      IDOK, "setup-length-warning");
     ExpectText(ItemText(d, IDC_LENGTH), "1189", "length after the warning");
     TypeText(d, IDC_LENGTH, "2400");
+    // Opening the list again is a notification of the paper box too: the
+    // length goes back to the format's default.
+    SendDlgItemMessageA(d, IDC_PAPER, CB_SHOWDROPDOWN, TRUE, 0);
+    SendDlgItemMessageA(d, IDC_PAPER, CB_SHOWDROPDOWN, FALSE, 0);
+    ExpectText(ItemText(d, IDC_LENGTH), "1189", "length after the list was opened");
+    TypeText(d, IDC_LENGTH, "2400");
 
     // Copies: 0 is refused, an empty field is not a number and keeps the count.
     TypeText(d, IDC_COPIES, "0");
