@@ -104,14 +104,16 @@ int main(int argc, char** argv) {
     }
 
     CompareReferenceJobs(pladi, WindowsPath(argv[1]));
-    wintest::SetScreenshotDirectory(WindowsPath(argv[2]));
+    const std::string shots = WindowsPath(argv[2]);
+    CreateDirectoryA(shots.c_str(), nullptr);  // may be there already
+    wintest::SetScreenshotDirectory(shots);
     wintest::RunDialogScenarios(pladi, &LowAllocate);
 
     const auto& failures = wintest::Failures();
     if (failures.empty()) {
-        std::printf("all checks held\n");
+        std::printf("all %ld checks held\n", wintest::Checks());
         return 0;
     }
-    std::printf("%zu checks failed\n", failures.size());
+    std::printf("%zu of %ld checks failed\n", failures.size(), wintest::Checks());
     return 1;
 }

@@ -11,6 +11,7 @@ namespace {
 SRWLOCK FailureLock = SRWLOCK_INIT;
 std::vector<std::string> FailureList;
 std::string ShotDirectory = ".";
+volatile LONG CheckCount = 0;
 
 constexpr DWORD kWaitMs = 20000;  // a first start of Wine's desktop can take seconds
 constexpr DWORD kPollMs = 10;
@@ -104,6 +105,7 @@ void Fail(const std::string& what) {
 }
 
 bool Expect(bool condition, const std::string& what) {
+    InterlockedIncrement(&CheckCount);
     if (!condition) Fail(what);
     return condition;
 }
@@ -119,6 +121,10 @@ bool ExpectNumber(long long actual, long long expected, const std::string& what)
 
 const std::vector<std::string>& Failures() {
     return FailureList;
+}
+
+long Checks() {
+    return CheckCount;
 }
 
 void WithUser(const std::function<void()>& request, const std::function<void()>& scenario) {

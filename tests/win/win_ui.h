@@ -20,6 +20,7 @@ bool Expect(bool condition, const std::string& what);
 bool ExpectText(const std::string& actual, const std::string& expected, const std::string& what);
 bool ExpectNumber(long long actual, long long expected, const std::string& what);
 const std::vector<std::string>& Failures();
+long Checks();  // how many were made
 
 // Runs `scenario` on a helper thread while `request` runs on this one (the
 // request opens the dialogs and returns when the last closes).
