@@ -402,6 +402,14 @@ void ImageCorrectionScenario(HWND owner) {
     p[2] = (height - (h.y - 12)) * 255 / height;
     CheckPreview(c, p, "after the drag");
 
+    // Dragged past handle 3, it stops 4 pixels below it: the curve keeps rising.
+    const Handle moved = HandleAt(client, p, 2), next = HandleAt(client, p, 3);
+    MouseDown(preview, moved.x, moved.y);
+    MouseMove(preview, moved.x, 1);
+    MouseUp(preview, moved.x, 1);
+    p[2] = (height - (next.y + 4)) * 255 / height;
+    CheckPreview(c, p, "after a drag past handle 3");
+
     // "Gamma" one line up: P1 + 4, P2 + 5, P3 + 4 while the values rise.
     ScrollLine(c, IDC_GAMMA, true);
     p[1] += 4, p[2] += 5, p[3] += 4;
