@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "discard_host.h"
+#include "g4_decoder.h"
 #include "host/adi_abi.h"
 #include "host/byte_order.h"
 #include "host/driver_entry.h"
@@ -103,13 +104,7 @@ void BM_LibtiffG4(benchmark::State& state, Page kind, const char* name) {
     std::size_t coded = 0;
     for (auto _ : state) {
         TIFF* tif = TIFFOpen(path, "w");
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(kWidth));
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(kRows));
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(kRows));
+        varnu::testing::SetGroup4Tags(tif, kWidth, kRows);
         coded = static_cast<std::size_t>(
             TIFFWriteEncodedStrip(tif, 0, packed.data(), static_cast<tmsize_t>(packed.size())));
         TIFFClose(tif);

@@ -8,6 +8,17 @@
 
 namespace varnu::testing {
 
+void SetGroup4Tags(TIFF* tif, std::int32_t width, std::int32_t rows) {
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows));
+    TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
+}
+
 std::vector<std::uint8_t> DecodeGroup4(const std::string& coded, std::int32_t width,
                                        std::int32_t rows) {
     char path[] = "/tmp/varnu-g4-XXXXXX";
@@ -17,14 +28,7 @@ std::vector<std::uint8_t> DecodeGroup4(const std::string& coded, std::int32_t wi
     TIFFSetWarningHandler(nullptr);
     std::vector<std::uint8_t> out;
     if (TIFF* tif = TIFFOpen(path, "w")) {
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows));
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows));
-        TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
+        SetGroup4Tags(tif, width, rows);
         TIFFWriteRawStrip(tif, 0, const_cast<char*>(coded.data()),
                           static_cast<tmsize_t>(coded.size()));
         TIFFClose(tif);

@@ -1,11 +1,17 @@
 // An independent check of our MMR bytes: libtiff's CCITT Group 4 decoder.
 #pragma once
 
+#include <tiffio.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace varnu::testing {
+
+// The tags of one bilevel Group 4 strip of `rows` rows of `width` pixels,
+// 1 = black, first pixel in the most significant bit.
+void SetGroup4Tags(TIFF* tif, std::int32_t width, std::int32_t rows);
 
 // Decodes `coded` as one Group 4 strip of `rows` rows of `width` pixels.
 // Rows come back packed, first pixel in the most significant bit of the
