@@ -5,17 +5,16 @@
 #include <cstring>
 
 #include "config/config_record.h"
-#include "host/adi_abi.h"
-#include "host/byte_order.h"
 #include "host/driver_entry.h"
 #include "host/host_services.h"
+#include "host_table.h"
 #include "low_arena.h"
 
 namespace varnu::bench {
 namespace {
 
 std::uint64_t Discarded = 0;
-std::uint8_t Table[256];
+std::uint8_t Table[hostkit::kServiceTableSize];
 std::uint8_t Stored[40];
 
 std::int32_t Print(const char*) {
@@ -37,36 +36,16 @@ std::int32_t Notify(std::int32_t, std::int32_t) {
     return 0;
 }
 
-template <typename Fn>
-void Put(std::uint32_t offset, Fn* fn) {
-    HostAddress address = 0;
-    if (!FunctionToHostAddress(fn, &address)) {
-        std::fputs("benchmark host above 4 GiB: link non-PIE\n", stderr);
-        std::abort();
-    }
-    StoreLe(Table, offset, address);
-}
-
-struct Request {
-    std::uint8_t bytes[2100] = {};
-    explicit Request(std::int16_t code) { StoreLe(bytes, 0, code); }
-    template <typename T>
-    Request& Set(std::size_t offset, T v) {
-        StoreLe(bytes, offset, v);
-        return *this;
-    }
-};
+using Request = hostkit::Packet;
 
 }  // namespace
 
 void InstallDiscardHost() {
     RestoreModuleLoadStateForTesting();
-    Put(kPrintMessageSlot, &Print);
-    Put(kSendDeviceStringSlot, &Print);
-    Put(kWriteOutputSlot, &Write);
-    Put(kLoadConfigSlot, &Load);
-    Put(kStoreConfigSlot, &Store);
-    Put(kNotifyHostSlot, &Notify);
+    if (!hostkit::FillServiceTable(Table, {&Print, &Print, &Write, &Load, &Store, &Notify})) {
+        std::fputs("benchmark host above 4 GiB: link non-PIE\n", stderr);
+        std::abort();
+    }
     PLADI(Table, 0);
 }
 
@@ -96,7 +75,7 @@ void OpenJob(bool vcgl, double extentX, double extentY) {
                     .bytes);
     Request start(30);
     PlotRequest(start.bytes);
-    if (LoadLe<std::int16_t>(start.bytes, 0) != 0) {
+    if (start.result() != 0) {
         std::fputs("benchmark job did not start\n", stderr);
         std::abort();
     }

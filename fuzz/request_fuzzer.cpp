@@ -18,6 +18,7 @@
 #include "host/driver_entry.h"
 #include "host/host_services.h"
 #include "host/memory.h"
+#include "host_table.h"
 #include "low_arena.h"
 
 namespace {
@@ -34,7 +35,7 @@ hostkit::LowArena& Arena() {
     return arena;
 }
 
-std::uint8_t Table[256];
+std::uint8_t Table[hostkit::kServiceTableSize];
 int WritesLeft = -1;
 bool LoadFails = false, StoreFails = false;
 std::uint8_t Stored[40];
@@ -107,13 +108,6 @@ std::int32_t Release(void*) {
     return 0;
 }
 
-template <typename Fn>
-void Put(std::uint32_t offset, Fn* fn) {
-    HostAddress address = 0;
-    FunctionToHostAddress(fn, &address);
-    StoreLe(Table, offset, address);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -121,12 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RestoreModuleLoadStateForTesting();
     ResetHeadlessDialogs();
     Arena().Reset();
-    Put(kPrintMessageSlot, &Print);
-    Put(kSendDeviceStringSlot, &Print);
-    Put(kWriteOutputSlot, &Write);
-    Put(kLoadConfigSlot, &Load);
-    Put(kStoreConfigSlot, &Store);
-    Put(kNotifyHostSlot, &Notify);
+    if (!hostkit::FillServiceTable(Table, {&Print, &Print, &Write, &Load, &Store, &Notify}))
+        __builtin_trap();
     LoadFails = data[0] & 1;
     StoreFails = data[0] & 2;
     WritesLeft = (data[0] >> 2) == 0 ? -1 : (data[0] >> 2) * 7;

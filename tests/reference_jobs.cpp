@@ -3,14 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/adi_abi.h"
+
 namespace varnu::reference {
 
 namespace {
 
-using portable::Handler;
-using portable::Packet;
-using portable::Put;
-using portable::Take;
+using hostkit::Handler;
+using hostkit::Packet;
 
 // The state of the job that runs.
 struct Running {
@@ -24,8 +24,8 @@ struct Running {
 Running Now;
 
 std::uint32_t LowAddress(const void* p) {
-    std::uint32_t address = 0;
-    if (!portable::LowAddress(p, &address) && Now.result->error.empty())
+    HostAddress address = 0;
+    if (!ToHostAddress(p, &address) && Now.result->error.empty())
         Now.result->error = "an address above 4 GiB was handed over";
     return address;
 }
@@ -84,16 +84,17 @@ std::uint8_t* ImageLine(std::int32_t line, std::int32_t* count) {
 void* FetchRows(void* rowRequest) {
     auto* reply = static_cast<std::uint8_t*>(Now.lowAllocate(16));
     if (reply == nullptr) return nullptr;
-    const std::int32_t line = Take<std::int32_t>(rowRequest, 4) + Take<std::int32_t>(rowRequest, 0);
+    const std::int32_t line =
+        LoadLe<std::int32_t>(rowRequest, 4) + LoadLe<std::int32_t>(rowRequest, 0);
     std::int32_t count = 0;
     const std::uint8_t* pixels = ImageLine(line, &count);
     if (pixels == nullptr) {
-        Put<std::int32_t>(reply, 4, 1);
-        Put<std::int16_t>(reply, 14, 1);  // failure
+        StoreLe<std::int32_t>(reply, 4, 1);
+        StoreLe<std::int16_t>(reply, 14, 1);  // failure
         return reply;
     }
-    Put<std::uint32_t>(reply, 0, LowAddress(pixels));
-    Put<std::int32_t>(reply, 4, count);
+    StoreLe<std::uint32_t>(reply, 0, LowAddress(pixels));
+    StoreLe<std::int32_t>(reply, 4, count);
     return reply;
 }
 std::int32_t ReleaseRows(void*) {
@@ -104,7 +105,7 @@ std::int32_t ReleaseRows(void*) {
 constexpr std::int16_t kNotRefused = INT16_MIN;
 
 std::int16_t Send(Handler handler, Packet& p, const char* what, std::int16_t expected) {
-    const std::int16_t code = Take<std::int16_t>(p.bytes, 0);
+    const std::int16_t code = LoadLe<std::int16_t>(p.bytes, 0);
     handler(p.bytes);
     const bool passed = expected == kNotRefused ? p.result() != -1 : p.result() == expected;
     if (!passed && Now.result->error.empty()) {
@@ -225,19 +226,19 @@ struct RecordFields {
 Job MakeJob(const char* name, const RecordFields& f, void (*draw)()) {
     Job job{name, {}, draw};
     std::uint8_t* r = job.record;
-    Put(r, 0, f.copies);
-    Put(r, 4, f.paperIndex);
-    Put(r, 8, f.customLengthMm);
-    Put(r, 12, f.media);
-    Put(r, 14, f.finishProgram);
-    Put(r, 16, f.finishMargin);
-    Put(r, 18, f.outputBin);
-    Put(r, 20, f.redPen);
-    Put(r, 24, f.spare);
-    Put(r, 26, f.marginMm);
-    Put(r, 28, f.optionFlags);
-    Put(r, 30, f.modeFlags);
-    Put(r, 32, f.model);
+    StoreLe(r, 0, f.copies);
+    StoreLe(r, 4, f.paperIndex);
+    StoreLe(r, 8, f.customLengthMm);
+    StoreLe(r, 12, f.media);
+    StoreLe(r, 14, f.finishProgram);
+    StoreLe(r, 16, f.finishMargin);
+    StoreLe(r, 18, f.outputBin);
+    StoreLe(r, 20, f.redPen);
+    StoreLe(r, 24, f.spare);
+    StoreLe(r, 26, f.marginMm);
+    StoreLe(r, 28, f.optionFlags);
+    StoreLe(r, 30, f.modeFlags);
+    StoreLe(r, 32, f.model);
     std::memcpy(r + 34, f.curve, 5);
     return job;
 }
@@ -289,10 +290,10 @@ JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate) {
     Now.job = &job;
     Now.result = &result;
 
-    const portable::Services services = {&PrintMessage, &SendDeviceString, &WriteOutput,
-                                         &LoadConfig,   &StoreConfig,      &NotifyHost};
-    portable::Handlers handlers;
-    result.error = portable::InstallHost(pladi, lowAllocate, services, &handlers);
+    const hostkit::ServiceRoutines services = {&PrintMessage, &SendDeviceString, &WriteOutput,
+                                               &LoadConfig,   &StoreConfig,      &NotifyHost};
+    hostkit::Handlers handlers;
+    result.error = hostkit::InstallHost(pladi, lowAllocate, services, &handlers);
     if (!result.error.empty()) return result;
     Now.driver = handlers.driver;
     Now.plot = handlers.plot;

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "portable_host.h"
+#include "host_table.h"
 
 namespace varnu::reference {
 
-using portable::LowAllocateFn;
-using portable::PladiFn;
+using hostkit::LowAllocateFn;
+using hostkit::PladiFn;
 
 struct Job {
     const char* name;         // also the file name of its stream: NAME.bin

@@ -2,10 +2,9 @@
 
 #include <cstring>
 
-#include "host/adi_abi.h"
-#include "host/byte_order.h"
 #include "host/driver_entry.h"
 #include "host/host_services.h"
+#include "host_table.h"
 
 namespace varnu::testing {
 
@@ -67,19 +66,6 @@ struct HostSlots {
     }
 };
 
-namespace {
-
-template <typename Fn>
-void PutSlot(std::uint8_t* table, std::uint32_t offset, Fn* fn) {
-    HostAddress address = 0;
-    if (!FunctionToHostAddress(fn, &address)) {
-        ADD_FAILURE() << "test host function above 4 GiB: is the test binary linked non-PIE?";
-    }
-    StoreLe(table, offset, address);
-}
-
-}  // namespace
-
 TestHost& TestHost::Get() {
     static TestHost host;
     return host;
@@ -92,13 +78,12 @@ TestHost::TestHost() {
 void TestHost::Reset() {
     arena_.Reset();
     // A table larger than the highest slot, other slots left empty.
-    table_ = static_cast<std::uint8_t*>(arena_.Allocate(256));
-    PutSlot(table_, kPrintMessageSlot, &HostSlots::PrintMessage);
-    PutSlot(table_, kSendDeviceStringSlot, &HostSlots::SendDeviceString);
-    PutSlot(table_, kWriteOutputSlot, &HostSlots::WriteOutput);
-    PutSlot(table_, kLoadConfigSlot, &HostSlots::LoadConfig);
-    PutSlot(table_, kStoreConfigSlot, &HostSlots::StoreConfig);
-    PutSlot(table_, kNotifyHostSlot, &HostSlots::NotifyHost);
+    table_ = static_cast<std::uint8_t*>(arena_.Allocate(hostkit::kServiceTableSize));
+    if (!hostkit::FillServiceTable(table_, {&HostSlots::PrintMessage, &HostSlots::SendDeviceString,
+                                            &HostSlots::WriteOutput, &HostSlots::LoadConfig,
+                                            &HostSlots::StoreConfig, &HostSlots::NotifyHost})) {
+        ADD_FAILURE() << "test host function above 4 GiB: is the test binary linked non-PIE?";
+    }
     calls_.clear();
     writesBeforeFailure = -1;
     discardOutput = false;

@@ -62,10 +62,10 @@ std::int32_t NotifyHost(std::int32_t, std::int32_t) {
     return 1;
 }
 
-using varnu::portable::Packet;
-using varnu::portable::Take;
+using varnu::LoadLe;
+using varnu::hostkit::Packet;
 
-varnu::portable::Handlers Handlers;
+varnu::hostkit::Handlers Handlers;
 
 std::int16_t Driver(Packet p) {
     Handlers.driver(p.bytes);
@@ -246,7 +246,7 @@ void ExpectShippedModel(HWND dialog) {
     ExpectEnabled(dialog, {1073, 1074, 1075, 1067, 1068, 1069, 1070, 1071, 1072}, false);
     ExpectChecked(dialog, {1074}, true);
     ExpectEnabled(dialog, {1006, 1007, 1030, 1031, 1032, 1033, 3030, 1038, 1076}, true);
-    ExpectCombo(dialog, 1007, 4, Take<std::int16_t>(Host.stored, 12),
+    ExpectCombo(dialog, 1007, 4, LoadLe<std::int16_t>(Host.stored, 12),
                 {{0, "Postpapier                      "}, {3, "Vellum-Papier                   "}});
     ExpectLimit(dialog, 114, 2);
     ExpectLimit(dialog, 1009, 2);
@@ -334,9 +334,9 @@ void OptionsScenario(HWND owner, const char* title, bool keep) {
     HWND o = WaitForDialog(title, owner);
     if (o == nullptr) return;
     CheckTemplate(o, title, 307, 141, {kOptionControls});
-    const int program = Take<std::int16_t>(Host.stored, 14);
+    const int program = LoadLe<std::int16_t>(Host.stored, 14);
     ExpectCombo(o, 1096, 21, program, {{0, "Falter-Bypass "}, {1, "Programm 1    "}});
-    ExpectCombo(o, 1094, 2, Take<std::int16_t>(Host.stored, 16), {});
+    ExpectCombo(o, 1094, 2, LoadLe<std::int16_t>(Host.stored, 16), {});
     ExpectEnabled(o, {1008, 1094, 1090, 1095}, program != 0);
     ExpectEnabled(o, {1112, 1114, 1116}, true);
     if (keep) {
@@ -491,16 +491,16 @@ void SetupScenario() {
 
 void CheckStoredAfterSetup() {
     const std::uint8_t* r = Host.stored;
-    ExpectNumber(Take<std::int32_t>(r, 0), 3, "stored copies");
-    ExpectNumber(Take<std::int32_t>(r, 4), 33, "stored paper");
-    ExpectNumber(Take<std::int32_t>(r, 8), 2400, "stored length");
-    ExpectNumber(Take<std::int16_t>(r, 14), 1, "stored finishing program");
-    ExpectNumber(Take<std::int16_t>(r, 18), 2, "stored output bin");
-    ExpectNumber(Take<std::int16_t>(r, 26), 4, "stored margin");
-    ExpectNumber(Take<std::uint16_t>(r, 28), 0x0000, "stored option flags (solid fill)");
+    ExpectNumber(LoadLe<std::int32_t>(r, 0), 3, "stored copies");
+    ExpectNumber(LoadLe<std::int32_t>(r, 4), 33, "stored paper");
+    ExpectNumber(LoadLe<std::int32_t>(r, 8), 2400, "stored length");
+    ExpectNumber(LoadLe<std::int16_t>(r, 14), 1, "stored finishing program");
+    ExpectNumber(LoadLe<std::int16_t>(r, 18), 2, "stored output bin");
+    ExpectNumber(LoadLe<std::int16_t>(r, 26), 4, "stored margin");
+    ExpectNumber(LoadLe<std::uint16_t>(r, 28), 0x0000, "stored option flags (solid fill)");
     // 300 dpi, manual output, and the long edge along x that the 2400 mm long
     // sheet gives when the page is worked out after the dialog.
-    ExpectNumber(Take<std::uint16_t>(r, 30), 0x0400 | 0x0080 | 0x1000,
+    ExpectNumber(LoadLe<std::uint16_t>(r, 30), 0x0400 | 0x0080 | 0x1000,
                  "stored mode flags (300 dpi, manual output, long edge along x)");
     for (int k = 0; k < 5; ++k)
         ExpectNumber(r[34 + k], CurveAfter[k] & 0xFF, "stored curve value " + std::to_string(k));
@@ -553,9 +553,9 @@ void DriverScenario() {
 }  // namespace
 
 void RunDialogScenarios(PladiFn pladi, LowAllocateFn lowAllocate) {
-    const varnu::portable::Services services = {&PrintMessage, &SendDeviceString, &WriteOutput,
-                                                &LoadConfig,   &StoreConfig,      &NotifyHost};
-    const std::string error = varnu::portable::InstallHost(pladi, lowAllocate, services, &Handlers);
+    const varnu::hostkit::ServiceRoutines services = {
+        &PrintMessage, &SendDeviceString, &WriteOutput, &LoadConfig, &StoreConfig, &NotifyHost};
+    const std::string error = varnu::hostkit::InstallHost(pladi, lowAllocate, services, &Handlers);
     if (!Expect(error.empty(), "the dialogs' host: " + error)) return;
     Driver(Packet(50));
 

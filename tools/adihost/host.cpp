@@ -20,10 +20,9 @@ namespace adihost {
 
 namespace {
 
-using varnu::HostAddress;
 
 HostOptions Options;
-std::uint8_t ServiceTable[256];
+std::uint8_t ServiceTable[varnu::hostkit::kServiceTableSize];
 std::vector<std::string> Messages;
 bool Echo = true;
 
@@ -94,16 +93,6 @@ std::int32_t NotifyHost(std::int32_t, std::int32_t) {
     return 1;
 }
 
-template <typename Fn>
-void PutSlot(std::uint32_t offset, Fn* fn) {
-    HostAddress address = 0;
-    if (!varnu::FunctionToHostAddress(fn, &address)) {
-        std::fputs("adihost: the program is not linked below 4 GiB (build it non-PIE)\n", stderr);
-        std::exit(1);
-    }
-    varnu::StoreLe(ServiceTable, offset, address);
-}
-
 }  // namespace
 
 std::string DefaultConfigPath() {
@@ -139,12 +128,12 @@ std::string Utf8FromWindows1252(const std::string& text) {
 
 void InstallHost(const HostOptions& options) {
     Options = options;
-    PutSlot(varnu::kPrintMessageSlot, &PrintMessage);
-    PutSlot(varnu::kSendDeviceStringSlot, &SendDeviceString);
-    PutSlot(varnu::kWriteOutputSlot, &WriteOutput);
-    PutSlot(varnu::kLoadConfigSlot, &LoadConfig);
-    PutSlot(varnu::kStoreConfigSlot, &StoreConfig);
-    PutSlot(varnu::kNotifyHostSlot, &NotifyHost);
+    if (!varnu::hostkit::FillServiceTable(
+            ServiceTable, {&PrintMessage, &SendDeviceString, &WriteOutput, &LoadConfig,
+                           &StoreConfig, &NotifyHost})) {
+        std::fputs("adihost: the program is not linked below 4 GiB (build it non-PIE)\n", stderr);
+        std::exit(1);
+    }
     if (PLADI(ServiceTable, 0) == nullptr) {
         std::fputs("adihost: the driver cannot describe itself below 4 GiB (build it non-PIE)\n",
                    stderr);

@@ -3,11 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "host/adi_abi.h"
+#include "host_table.h"
 
 namespace adihost {
 
@@ -25,28 +25,7 @@ void InstallHost(const HostOptions& options);
 void SetConfigPath(const std::string& path);
 bool ConfigExists();
 
-// A request packet; any address the driver reads from it lies in low memory.
-class Packet {
-  public:
-    static constexpr std::size_t kSize = 2200;
-    explicit Packet(std::int16_t code) { Set<std::int16_t>(0, code); }
-    template <typename T>
-    Packet& Set(std::size_t offset, T value) {
-        std::memcpy(bytes_ + offset, &value, sizeof value);
-        return *this;
-    }
-    template <typename T>
-    T Get(std::size_t offset) const {
-        T value;
-        std::memcpy(&value, bytes_ + offset, sizeof value);
-        return value;
-    }
-    std::uint8_t* data() { return bytes_; }
-    std::int16_t result() const { return Get<std::int16_t>(0); }
-
-  private:
-    alignas(8) std::uint8_t bytes_[kSize] = {};
-};
+using Packet = varnu::hostkit::Packet;
 
 std::int16_t SendDriver(Packet& packet);
 std::int16_t SendPlot(Packet& packet);
