@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "resource.h"
+
 namespace wintest {
 
 namespace {
@@ -18,9 +20,11 @@ constexpr DWORD kPollMs = 10;
 constexpr int kMessageBoxTextId = 0xFFFF;  // the text of a system message box
 
 struct Search {
-    const char* title;
-    HWND owner;
+    const char* title;  // null: an untitled dialog
+    HWND owner;         // null: any owner
     HWND found;
+    bool anyTitle = false;
+    bool messageBox = false;  // only a system message box (it has the text control)
 };
 
 BOOL CALLBACK Matches(HWND window, LPARAM context) {
@@ -31,7 +35,9 @@ BOOL CALLBACK Matches(HWND window, LPARAM context) {
     if (ClassOf(window) != "#32770") return TRUE;
     if (search->owner != nullptr && GetWindow(window, GW_OWNER) != search->owner) return TRUE;
     const std::string title = Text(window);
-    if (search->title == nullptr ? !title.empty() : title != search->title) return TRUE;
+    const bool titled = search->title == nullptr ? title.empty() : title == search->title;
+    if (!search->anyTitle && !titled) return TRUE;
+    if (search->messageBox && GetDlgItem(window, kMessageBoxTextId) == nullptr) return TRUE;
     search->found = window;
     return FALSE;
 }
@@ -54,22 +60,9 @@ HANDLE StartThread(std::function<void()>* work) {
         work, 0, nullptr);
 }
 
-BOOL CALLBACK IsMessageBox(HWND window, LPARAM context) {
-    auto* search = reinterpret_cast<Search*>(context);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
-        GetWindow(window, GW_OWNER) == search->owner &&
-        GetDlgItem(window, kMessageBoxTextId) != nullptr) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HWND FindMessageBox(HWND owner) {
-    Search search{nullptr, owner, nullptr};
-    EnumWindows(IsMessageBox, reinterpret_cast<LPARAM>(&search));
+    Search search{nullptr, owner, nullptr, true, true};
+    EnumWindows(Matches, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -132,24 +125,13 @@ void WithUser(const std::function<void()>& request, const std::function<void()>&
         scenario();
         // Whatever the scenario left open is closed, so the request returns.
         for (int round = 0; round < 50; ++round) {
-            Search any{nullptr, nullptr, nullptr};
-            HWND left = nullptr;
-            EnumWindows(
-                [](HWND w, LPARAM p) -> BOOL {
-                    DWORD process = 0;
-                    GetWindowThreadProcessId(w, &process);
-                    if (process == GetCurrentProcessId() && IsWindowVisible(w) &&
-                        ClassOf(w) == "#32770") {
-                        reinterpret_cast<Search*>(p)->found = w;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&any));
-            left = any.found;
+            Search any{nullptr, nullptr, nullptr, true};
+            EnumWindows(Matches, reinterpret_cast<LPARAM>(&any));
+            HWND left = any.found;
             if (left == nullptr) return;
             if (round == 0) Fail("\"" + Text(left) + "\" was left open");
-            for (int id : {IDCANCEL, IDOK, 3031})
+            // "OK" of the image correction is its only way out.
+            for (int id : {IDCANCEL, IDOK, IDC_CURVE_OK})
                 PostMessageA(left, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
             Sleep(100);
         }
