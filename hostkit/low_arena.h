@@ -7,7 +7,8 @@
 
 namespace varnu::hostkit {
 
-// Bump allocation from one MAP_32BIT mapping; Reset() gives it all back.
+// Bump allocation from one block below 4 GiB (MAP_32BIT on Linux, a fixed
+// address on Windows); Reset() gives it all back.
 class LowArena {
   public:
     explicit LowArena(std::size_t capacity = std::size_t{64} << 20);
@@ -20,6 +21,7 @@ class LowArena {
     // As TryAllocate, but aborts the program when exhausted (tests, benchmarks).
     void* Allocate(std::size_t size);
     void Reset();
+    const void* base() const { return base_; }
 
   private:
     std::uint8_t* base_ = nullptr;

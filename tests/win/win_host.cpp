@@ -6,42 +6,25 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "dialog_scenarios.h"
+#include "low_arena.h"
 #include "reference_jobs.h"
 #include "win_ui.h"
 
 namespace {
 
-// Low memory for what the driver reads by a 4-byte address: one block at a
-// fixed address well below 4 GiB, handed out front to back.
-constexpr std::size_t kLowSize = std::size_t{256} << 20;
-std::uint8_t* LowBase = nullptr;
-std::size_t LowUsed = 0;
-
-bool ReserveLowMemory() {
-    for (std::uintptr_t at = 0x40000000; at < 0xC0000000 && LowBase == nullptr; at += 0x10000000)
-        LowBase = static_cast<std::uint8_t*>(VirtualAlloc(
-            reinterpret_cast<void*>(at), kLowSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    return LowBase != nullptr;
+// Low memory for what the driver reads by a 4-byte address.
+varnu::hostkit::LowArena& Arena() {
+    static varnu::hostkit::LowArena arena(std::size_t{256} << 20);
+    return arena;
 }
 
 void* LowAllocate(std::size_t size) {
-    const std::size_t rounded = (size + 15) & ~std::size_t{15};
-    if (rounded > kLowSize - LowUsed) return nullptr;
-    void* p = LowBase + LowUsed;
-    LowUsed += rounded;
-    return p;
-}
-
-// Handed-out memory comes back zero-filled next time.
-void LowReset() {
-    std::memset(LowBase, 0, LowUsed);
-    LowUsed = 0;
+    return Arena().TryAllocate(size);
 }
 
 // Wine takes a Unix path as one on the Z: drive.
@@ -64,7 +47,7 @@ bool ReadFile(const std::string& path, std::string* bytes) {
 void CompareReferenceJobs(varnu::reference::PladiFn pladi, const std::string& directory) {
     for (const auto& job : varnu::reference::Jobs()) {
         const auto result = varnu::reference::RunJob(job, pladi, &LowAllocate);
-        LowReset();
+        Arena().Reset();
         std::string expected;
         const std::string path = directory + "/" + job.name + ".bin";
         if (!wintest::Expect(ReadFile(path, &expected), path + " cannot be read")) continue;
@@ -85,10 +68,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: varnu_win_host REFERENCE_DIR SCREENSHOT_DIR\n");
         return 2;
     }
-    if (!ReserveLowMemory()) {
-        std::fprintf(stderr, "no memory below 4 GiB\n");
-        return 1;
-    }
     HMODULE module = LoadLibraryA("kvdmc_g");
     if (module == nullptr) {
         std::fprintf(stderr, "kvdmc_g.dll cannot be loaded (error %lu)\n", GetLastError());
@@ -97,7 +76,7 @@ int main(int argc, char** argv) {
     auto pladi = reinterpret_cast<varnu::reference::PladiFn>(
         reinterpret_cast<void*>(GetProcAddress(module, "PLADI")));
     std::printf("kvdmc_g.dll at %p, PLADI at %p, low memory at %p\n", static_cast<void*>(module),
-                reinterpret_cast<void*>(pladi), static_cast<void*>(LowBase));
+                reinterpret_cast<void*>(pladi), Arena().base());
     if (pladi == nullptr || reinterpret_cast<std::uintptr_t>(module) > 0xFFFFFFFFu) {
         std::fprintf(stderr, "kvdmc_g.dll exports no PLADI or loaded above 4 GiB\n");
         return 1;
