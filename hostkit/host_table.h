@@ -31,8 +31,12 @@ bool FillServiceTable(std::uint8_t* table, const ServiceRoutines& routines);
 
 // Zero-filled memory below 4 GiB; nullptr when there is none left.
 using LowAllocateFn = void* (*)(std::size_t size);
-using PladiFn = void* (*)(const void* hostServices, std::uint32_t reserved);
-using Handler = void (*)(void* packet);
+// The module's export and its two handlers, with the conventions the module
+// declares for them.
+using PladiFunction = void* ADI_CALLEE_CLEANS(const void* hostServices, std::uint32_t reserved);
+using HandlerFunction = void ADI_CALLER_CLEANS(void* packet);
+using PladiFn = PladiFunction*;
+using Handler = HandlerFunction*;
 
 struct Handlers {
     Handler driver = nullptr;  // driver (configuration) requests

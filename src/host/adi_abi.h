@@ -11,7 +11,11 @@
 
 #include <cstdint>
 
-#if defined(_WIN32) && defined(__i386__)
+// The two conventions of the interface, named once. PLADI is callee-cleans;
+// the handlers, the host's service slots and its row routines are
+// caller-cleans. On 32-bit x86 (the shipping DLL and the Linux i386 build)
+// they differ; x86-64 has one convention, so there they are empty.
+#if defined(__i386__)
 #define ADI_CALLEE_CLEANS __attribute__((stdcall))
 #define ADI_CALLER_CLEANS __attribute__((cdecl))
 #else

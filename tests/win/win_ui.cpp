@@ -48,16 +48,17 @@ HWND FindDialog(const char* title, HWND owner) {
     return search.found;
 }
 
+// A thread start routine has the WINAPI convention, which on i686 is not
+// the default one.
+DWORD WINAPI RunWork(LPVOID p) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    (*static_cast<std::function<void()>*>(p))();
+    CoUninitialize();
+    return 0;
+}
+
 HANDLE StartThread(std::function<void()>* work) {
-    return CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            (*static_cast<std::function<void()>*>(p))();
-            CoUninitialize();
-            return 0;
-        },
-        work, 0, nullptr);
+    return CreateThread(nullptr, 0, RunWork, work, 0, nullptr);
 }
 
 HWND FindMessageBox(HWND owner) {
