@@ -20,6 +20,8 @@ struct Running {
     JobResult* result = nullptr;
     std::int32_t imageWidth = 0;  // pixels per line of the image being served
     bool imageBilevel = false;
+    bool imageSmooth = false;      // gradients, for the large images
+    std::uint8_t* line = nullptr;  // the line handed to the driver, one per image
 };
 Running Now;
 
@@ -61,14 +63,19 @@ std::int32_t NotifyHost(std::int32_t, std::int32_t) {
     return 1;
 }
 
-// The image's lines: a colour pattern, or a bilevel one of rings and bars.
+// The image's lines: a colour pattern, colour gradients, or a bilevel
+// pattern of rings and bars.
 std::uint8_t* ImageLine(std::int32_t line, std::int32_t* count) {
     const std::int32_t w = Now.imageWidth;
     *count = Now.imageBilevel ? w : 3 * w;
-    auto* pixels = static_cast<std::uint8_t*>(Now.lowAllocate(static_cast<std::size_t>(*count)));
+    std::uint8_t* pixels = Now.line;
     if (pixels == nullptr) return nullptr;
     for (std::int32_t x = 0; x < w; ++x) {
-        if (Now.imageBilevel) {
+        if (Now.imageSmooth) {
+            pixels[3 * x] = static_cast<std::uint8_t>(x * 255 / (w - 1));
+            pixels[3 * x + 1] = static_cast<std::uint8_t>(line / 29);
+            pixels[3 * x + 2] = static_cast<std::uint8_t>(x < w / 2 ? 40 : 220);
+        } else if (Now.imageBilevel) {
             const std::int32_t dx = x - w / 2, dy = line - 40;
             pixels[x] = ((dx * dx + dy * dy) / 97) % 3 == 0 || x % 29 < 3 ? 1 : 0;
         } else {
@@ -167,9 +174,11 @@ void Polygon(std::int16_t fill, const std::vector<Vertex>& vertices) {
 
 // Request 52, then any request to have it drawn while the rows are served.
 void Image(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, bool bilevel,
-           std::int32_t width, std::int32_t height, std::int16_t colour = 7) {
+           std::int32_t width, std::int32_t height, std::int16_t colour = 7, bool smooth = false) {
     Now.imageWidth = width;
     Now.imageBilevel = bilevel;
+    Now.imageSmooth = smooth;
+    Now.line = static_cast<std::uint8_t*>(Now.lowAllocate(3 * static_cast<std::size_t>(width)));
     Packet p(52);
     p.Set(4, FunctionAddress(&FetchRows)).Set(8, FunctionAddress(&ReleaseRows));
     p.Set<std::uint32_t>(12, 0x5EED0052);
@@ -278,6 +287,25 @@ const std::vector<Job>& Jobs() {
         vcgl200.optionFlags = 0x2000;
         vcgl200.modeFlags = 0x0040 | 0x0800;
         list.push_back(MakeJob("vcgl-200-custom", vcgl200, [] { Drawing(true); }));
+        // Large colour images, cut into bands. The default paper lies with
+        // its long edge along x, so lines are columns: 12,192 units make
+        // 7,200 lines at 600 dpi (1024 x 7 + 32), of which the first is not
+        // fetched, and the rows sent and the rows announced round to
+        // different band heights.
+        list.push_back(MakeJob("rtl-600-banded", RecordFields{}, [] {
+            Drawing(false);
+            Image(1000, 1000, 13192, 4600, false, 2126, 7200, 7, true);
+        }));
+        // VCGL+MMR at 400 dpi on a format wider than long: lines are rows,
+        // and the bands advance along y.
+        RecordFields vcglAcross;
+        vcglAcross.paperIndex = 33;
+        vcglAcross.customLengthMm = 600;
+        vcglAcross.modeFlags = 0x0040 | 0x0200;
+        list.push_back(MakeJob("vcgl-400-banded-across", vcglAcross, [] {
+            Drawing(true);
+            Image(1000, 1000, 5252, 15400, false, 2126, 7200, 7, true);
+        }));
         return list;
     }();
     return jobs;

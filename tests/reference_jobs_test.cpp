@@ -49,7 +49,7 @@ TEST(ReferenceJobs, PassAndRepeatByteForByte) {
 
 TEST(ReferenceJobs, RecordsSayWhatTheJobsAreNamedFor) {
     const auto& jobs = reference::Jobs();
-    ASSERT_EQ(jobs.size(), 4u);
+    ASSERT_EQ(jobs.size(), 6u);
     ConfigRecord r{};
     DecodeConfigRecord(jobs[0].record, &r);
     EXPECT_EQ(r.modeFlags, kResolution600);
@@ -68,6 +68,12 @@ TEST(ReferenceJobs, RecordsSayWhatTheJobsAreNamedFor) {
     EXPECT_EQ(r.modeFlags, kModeVcgl | kResolution200);
     const std::uint8_t curve[5] = {0, 70, 135, 200, 255};
     EXPECT_EQ(0, std::memcmp(r.curvePoints, curve, 5));
+    DecodeConfigRecord(jobs[4].record, &r);
+    EXPECT_EQ(r.modeFlags, kResolution600);
+    DecodeConfigRecord(jobs[5].record, &r);
+    EXPECT_EQ(r.paperIndex, 33);
+    EXPECT_EQ(r.customLengthMm, 600);
+    EXPECT_EQ(r.modeFlags, kModeVcgl | kResolution400);
 }
 
 TEST(ReferenceJobs, DifferencesAreReportedWithTheirOffset) {
