@@ -379,6 +379,75 @@ TEST_F(AdihostTest, ImageComesBackBitForBit) {
         }
 }
 
+// A configuration record: either data mode, the default paper (long edge
+// along x) or a user-defined one wider than long (lines are rows).
+std::string Record(bool vcgl, bool across) {
+    applyConfigDefaults(0);
+    Config.modelIndex = 0;
+    if (vcgl) Config.modeFlags = kModeVcgl | kResolution400;
+    if (across) {
+        Config.paperIndex = 33;  // A0 width, user-defined length
+        Config.customLengthMm = 600;
+    }
+    std::string record(40, '\0');
+    EncodeConfigRecord(Config, reinterpret_cast<std::uint8_t*>(record.data()));
+    return record;
+}
+
+TEST_F(AdihostTest, BandsOfALargeImageAbut) {
+    // A black image of 7,200 lines, cut into bands. At 600 dpi the first
+    // line is not fetched, and the 7,199 rows sent make bands of 224 rows
+    // while 7,200 would make 256: the device must still move by 224.
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = png.height = 16;
+    png.format = PNG_FORMAT_GRAY;
+    const std::vector<std::uint8_t> black(16 * 16, 0);
+    ASSERT_TRUE(png_image_write_to_file(&png, Path("black.png").c_str(), 0, black.data(), 0,
+                                        nullptr));
+    constexpr int kDpi = 50;
+    for (const bool vcgl : {false, true}) {
+        for (const bool across : {false, true}) {
+            SCOPED_TRACE(std::string(vcgl ? "VCGL" : "RTL") + (across ? ", across" : ", along"));
+            Write("varnu.cfg", Record(vcgl, across));
+            // 7,200 lines: 12,193 units at 600 dpi, 14,400 at 400 dpi; lines
+            // of 2,126 pixels, wide enough to be cut into bands.
+            const int lines = vcgl ? 14400 : 12193, pixels = vcgl ? 4252 : 3601;
+            const int dx = across ? pixels : lines, dy = across ? lines : pixels;
+            Write("big.adi", "image black.png 1000 1000 " + std::to_string(1000 + dx) + " " +
+                                 std::to_string(1000 + dy) + "\n");
+            ASSERT_EQ(Adihost("plot " + Path("big.adi") + " -o " + Path("big.prn")).status, 0);
+            const ProcessResult render = Adihost("render " + Path("big.prn") + " -o " +
+                                                 Path("big.png") + " --dpi " + std::to_string(kDpi));
+            ASSERT_EQ(render.status, 0) << render.err;
+            int w = 0, h = 0;
+            std::vector<std::uint8_t> rgb;
+            ASSERT_TRUE(ReadPng(Path("big.png"), &w, &h, &rgb));
+            auto dark = [&](int x, int y) {
+                return rgb[(static_cast<std::size_t>(y) * w + x) * 3] < 128;
+            };
+            int left = w, right = -1, top = h, bottom = -1;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    if (dark(x, y)) {
+                        left = std::min(left, x), right = std::max(right, x);
+                        top = std::min(top, y), bottom = std::max(bottom, y);
+                    }
+            ASSERT_GE(right, left);
+            // The image is as long as the rows sent, not longer...
+            const int rows = vcgl ? 7200 : 7199, dpi = vcgl ? 400 : 600;
+            const int along = across ? bottom - top + 1 : right - left + 1;
+            EXPECT_NEAR(along, rows * kDpi / dpi, 2);
+            // ...and no row or column inside it is white.
+            int light = 0;
+            for (int y = top + 1; y < bottom; ++y)
+                for (int x = left + 1; x < right; ++x) light += dark(x, y) ? 0 : 1;
+            EXPECT_EQ(light, 0);
+        }
+    }
+}
+
 TEST_F(AdihostTest, DemoPreviewsOfBothModesAgree) {
     ASSERT_EQ(Adihost("demo --quiet -o " + Path("demo")).status, 0);
     int w[2], h[2];

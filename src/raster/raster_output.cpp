@@ -279,11 +279,13 @@ std::int32_t EncodeAndSendBands() {
         return 0;
     }
 
+    // A band moves the device by exactly the rows it sent, so that bands
+    // abut. (The rows announced round to another band height when the first
+    // line is not fetched, and moving by those left white gaps.)
     std::int32_t bandRows = BandRows(total);
-    std::int32_t advance = BandRows(RasterState.nominalRows);
     for (std::int32_t start = 0; start < total; start += bandRows) {
-        if (start > 0) MoveToNextBand(advance);
-        if (total - start < bandRows) bandRows = advance = total - start;
+        if (start > 0) MoveToNextBand(bandRows);
+        if (total - start < bandRows) bandRows = total - start;
         if (CodeBand(start, bandRows) != 0) return -1;
         RasterState.vcgl ? FrameVcgl(bandRows, BitWriter.byteCount)
                          : FrameRtl(bandRows, BitWriter.byteCount);
