@@ -14,14 +14,17 @@ namespace varnu::bench {
 namespace {
 
 std::uint64_t Discarded = 0;
+std::string* Captured = nullptr;
 std::uint8_t Table[hostkit::kServiceTableSize];
 std::uint8_t Stored[40];
 
 std::int32_t Print(const char*) {
     return 0;
 }
-std::int32_t Write(std::int32_t, std::int32_t, const void*, std::int32_t count, std::int32_t) {
+std::int32_t Write(std::int32_t, std::int32_t, const void* bytes, std::int32_t count,
+                   std::int32_t) {
     Discarded += static_cast<std::uint64_t>(count);
+    if (Captured != nullptr) Captured->append(static_cast<const char*>(bytes), count);
     return 1;
 }
 std::int32_t Store(std::int32_t, const void* record) {
@@ -51,6 +54,10 @@ void InstallDiscardHost() {
 
 std::uint64_t DiscardedBytes() {
     return Discarded;
+}
+
+void CaptureOutput(std::string* into) {
+    Captured = into;
 }
 
 void OpenJob(bool vcgl, double extentX, double extentY) {

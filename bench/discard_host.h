@@ -4,12 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace varnu::bench {
 
 // Installs the host through PLADI on a freshly loaded module.
 void InstallDiscardHost();
 std::uint64_t DiscardedBytes();
+// While `into` is not null, the output is also appended to it.
+void CaptureOutput(std::string* into);
 
 // Opens a plot job the way the CAD host does (49, 50, 29, 47, 48, 30) with
 // the default configuration, in the VCGL+MMR mode when asked.
