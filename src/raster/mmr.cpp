@@ -10,46 +10,53 @@ BitWriterState BitWriter;
 namespace {
 
 // The packer on a local copy of the state, so the coding loop keeps it in
-// registers.
+// registers. The accumulator is 64 bits wide with the pending bits at the
+// top: a code is ORed in below them and a full word leaves with one test.
 struct Packer {
     std::uint32_t* position;
     std::uint32_t byteCount;
-    std::uint32_t accumulator;
-    std::uint32_t used;
+    std::uint32_t used;  // pending bits, always below 32 between codes
+    std::uint64_t accumulator;
 
     explicit Packer(const BitWriterState& s)
-        : position(s.position), byteCount(s.byteCount), accumulator(s.accumulator), used(s.used) {}
+        : position(s.position),
+          byteCount(s.byteCount),
+          used(s.used),
+          accumulator(std::uint64_t{s.accumulator} << 32) {}
     void StoreTo(BitWriterState& s) const {
         s.position = position;
         s.byteCount = byteCount;
-        s.accumulator = accumulator;
+        s.accumulator = static_cast<std::uint32_t>(accumulator >> 32);
         s.used = used;
     }
 
-    // REQUIRES: 1 <= count <= 13. The shifts are logical, so no code bit
-    // lands left of the bits already used.
+    // REQUIRES: 1 <= count <= 32, code left-aligned with its free low bits 0.
     void Write(std::uint32_t code, std::uint32_t count) {
-        const std::uint32_t total = used + count;
-        if (total < 32) {
-            accumulator |= code >> used;
-            used = total;
-            return;
+        accumulator |= std::uint64_t{code} << (32 - used);
+        used += count;
+        if (used >= 32) {
+            *position++ = static_cast<std::uint32_t>(accumulator >> 32);
+            byteCount += 4;
+            accumulator <<= 32;
+            used -= 32;
         }
-        *position++ = accumulator | (code >> used);
-        byteCount += 4;
-        // total > 32 only with used >= 20, so the shift stays below 32.
-        accumulator = total == 32 ? 0 : code << (32 - used);
-        used = total - 32;
     }
     void Write(const mmr::Code& code) { Write(code.bits, code.count); }
 
-    void Run(const mmr::RunTable& table, std::int32_t run) {
+    // Runs of 64 pixels and more need make-up codes first; rare in halftones,
+    // so kept out of the common path.
+    [[gnu::noinline]] std::int32_t MakeUp(const mmr::RunTable& table, std::int32_t run) {
         while (run > 63) {
             std::int32_t m = run / 64;
             if (m > 40) m = 40;  // 2560, the longest make-up code
             Write(table[63 + m]);
             run -= 64 * m;
         }
+        return run;
+    }
+    void Run(const mmr::RunTable& table, std::int32_t run) {
+        if (run > 63) [[unlikely]]
+            run = MakeUp(table, run);
         Write(table[run]);
     }
 };
@@ -95,7 +102,7 @@ void WriteEndOfBlock() {
     p.Write(mmr::kEndOfLine);
     if (p.used > 0) {
         // The code bits of the last word, its free low bits zero.
-        *p.position = p.accumulator;
+        *p.position = static_cast<std::uint32_t>(p.accumulator >> 32);
         p.byteCount += p.used < 16 ? 2 : 4;
     }
     p.StoreTo(BitWriter);
