@@ -228,13 +228,14 @@ void BM_OurMmr(benchmark::State& state, Page page) {
     static std::vector<std::uint8_t> area;
     area.assign(std::size_t{256} << 20, 0);
     for (auto _ : state) {
-        ResetBitWriter(area.data(), area.size());
+        BitWriterState writer;
+        ResetBitWriter(writer, area.data(), area.size());
         std::int32_t* reference = lists.data() + RunListEntries(bits.width);
         reference[0] = 1;
         reference[1] = reference[2] = bits.width;
-        EncodeMmrRows(reinterpret_cast<const std::uint8_t*>(words.data()), bits.height, stride,
-                      bits.width, lists.data(), reference, nullptr);
-        WriteEndOfBlock();
+        EncodeMmrRows(writer, reinterpret_cast<const std::uint8_t*>(words.data()), bits.height,
+                      stride, bits.width, lists.data(), reference, nullptr);
+        WriteEndOfBlock(writer);
         benchmark::DoNotOptimize(area.data());
     }
 }

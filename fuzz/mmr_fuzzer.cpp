@@ -11,13 +11,15 @@
 namespace {
 
 std::vector<std::uint32_t> Area;
+varnu::BitWriterState BitWriter;
 
-bool Grow(std::size_t bytes) {
-    const std::size_t used = varnu::BitWriter.byteCount;
-    Area.resize((varnu::BitWriter.capacity + bytes) / 4 * 2 + 16);
-    varnu::BitWriter.area = reinterpret_cast<std::uint8_t*>(Area.data());
-    varnu::BitWriter.position = Area.data() + used / 4;
-    varnu::BitWriter.capacity = Area.size() * 4;
+bool Grow(varnu::BitWriterState& writer, std::size_t bytes) {
+    (void)writer;  // the one writer below
+    const std::size_t used = BitWriter.byteCount;
+    Area.resize((BitWriter.capacity + bytes) / 4 * 2 + 16);
+    BitWriter.area = reinterpret_cast<std::uint8_t*>(Area.data());
+    BitWriter.position = Area.data() + used / 4;
+    BitWriter.capacity = Area.size() * 4;
     return true;
 }
 
@@ -38,17 +40,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (i < static_cast<std::size_t>(stride)) page[i] = b;
     }
     Area.assign(16, 0);  // start small: the coder must grow the area, never overrun it
-    varnu::ResetBitWriter(reinterpret_cast<std::uint8_t*>(Area.data()), Area.size() * 4);
+    varnu::ResetBitWriter(BitWriter, reinterpret_cast<std::uint8_t*>(Area.data()), Area.size() * 4);
     std::vector<std::int32_t> lists(2 * varnu::RunListEntries(width));
     std::int32_t* reference = lists.data() + varnu::RunListEntries(width);
     reference[0] = 1;
     reference[1] = reference[2] = width;
-    if (varnu::EncodeMmrRows(page.data(), rows, stride, width, lists.data(), reference, Grow) != 0)
+    if (varnu::EncodeMmrRows(BitWriter, page.data(), rows, stride, width, lists.data(), reference,
+                             Grow) != 0)
         __builtin_trap();
-    varnu::WriteEndOfBlock();
-    varnu::SwapWordBytes(varnu::BitWriter.area, varnu::BitWriter.area, varnu::BitWriter.byteCount);
-    const std::string coded(reinterpret_cast<const char*>(varnu::BitWriter.area),
-                            varnu::BitWriter.byteCount);
+    varnu::WriteEndOfBlock(BitWriter);
+    varnu::SwapWordBytes(BitWriter.area, BitWriter.area, BitWriter.byteCount);
+    const std::string coded(reinterpret_cast<const char*>(BitWriter.area), BitWriter.byteCount);
     const auto decoded = varnu::testing::DecodeGroup4(coded, width, rows);
     if (decoded != varnu::testing::PackRows(page.data(), width, rows, stride)) __builtin_trap();
     return 0;

@@ -36,7 +36,8 @@ struct Bitmap {
 
 // Output area that grows when a row might not fit.
 std::vector<std::uint32_t> Area;
-bool GrowArea(std::size_t bytes) {
+BitWriterState BitWriter;
+bool GrowArea(BitWriterState&, std::size_t bytes) {
     const std::size_t used = BitWriter.byteCount;
     Area.resize((BitWriter.capacity + bytes) / 4 * 2 + 16);
     BitWriter.area = reinterpret_cast<std::uint8_t*>(Area.data());
@@ -51,14 +52,14 @@ bool GrowArea(std::size_t bytes) {
 std::string Encode(const Bitmap& b, std::size_t initialBytes = 0) {
     if (initialBytes == 0) initialBytes = static_cast<std::size_t>(b.rows) * (b.stride + 100) * 4;
     Area.assign(initialBytes / 4 + 1, 0);
-    ResetBitWriter(reinterpret_cast<std::uint8_t*>(Area.data()), Area.size() * 4);
+    ResetBitWriter(BitWriter, reinterpret_cast<std::uint8_t*>(Area.data()), Area.size() * 4);
     std::vector<std::int32_t> current(RunListEntries(b.width)), reference(RunListEntries(b.width));
     reference[0] = 1;
     reference[1] = reference[2] = b.width;
-    EXPECT_EQ(EncodeMmrRows(b.bytes(), b.rows, b.stride, b.width, current.data(), reference.data(),
-                            GrowArea),
+    EXPECT_EQ(EncodeMmrRows(BitWriter, b.bytes(), b.rows, b.stride, b.width, current.data(),
+                            reference.data(), GrowArea),
               0);
-    WriteEndOfBlock();
+    WriteEndOfBlock(BitWriter);
     SwapWordBytes(BitWriter.area, BitWriter.area, BitWriter.byteCount);
     return std::string(reinterpret_cast<const char*>(BitWriter.area), BitWriter.byteCount);
 }
@@ -123,11 +124,11 @@ TEST(MmrTest, AllWhiteBandIsOneBitPerRow) {
 
 TEST(MmrTest, LongRunsUseTheExtendedMakeUpCodes) {
     std::uint32_t area[8] = {};
-    ResetBitWriter(reinterpret_cast<std::uint8_t*>(area), sizeof area);
-    WriteRunLength(mmr::kWhiteRuns, 2560);
-    WriteRunLength(mmr::kWhiteRuns, 2624);
-    WriteRunLength(mmr::kBlackRuns, 5200);  // 2 x 2560, then 64, then 16
-    WriteEndOfBlock();
+    ResetBitWriter(BitWriter, reinterpret_cast<std::uint8_t*>(area), sizeof area);
+    WriteRunLength(BitWriter, mmr::kWhiteRuns, 2560);
+    WriteRunLength(BitWriter, mmr::kWhiteRuns, 2624);
+    WriteRunLength(BitWriter, mmr::kBlackRuns, 5200);  // 2 x 2560, then 64, then 16
+    WriteEndOfBlock(BitWriter);
     SwapWordBytes(area, area, BitWriter.byteCount);
     const std::string bytes(reinterpret_cast<char*>(area), BitWriter.byteCount);
     EXPECT_EQ(Bits(bytes, 12 + 8 + 12 + 5 + 8 + 12 + 12 + 10 + 10),
@@ -146,9 +147,9 @@ TEST(MmrTest, LastPartialWordCountsTwoOrFourBytes) {
     // n one-bits, then EOFB (24 bits): the last word's used bits decide.
     auto coded = [](int n) {
         std::uint32_t area[8] = {};
-        ResetBitWriter(reinterpret_cast<std::uint8_t*>(area), sizeof area);
-        for (int i = 0; i < n; ++i) WriteBits(0x80000000u, 1);
-        WriteEndOfBlock();
+        ResetBitWriter(BitWriter, reinterpret_cast<std::uint8_t*>(area), sizeof area);
+        for (int i = 0; i < n; ++i) WriteBits(BitWriter, 0x80000000u, 1);
+        WriteEndOfBlock(BitWriter);
         return BitWriter.byteCount;
     };
     EXPECT_EQ(coded(8), 4u);        // 32 bits: one word, nothing left
@@ -283,11 +284,13 @@ TEST(MmrRoundTripTest, AlternatingPixelsUnderWhiteRowsNeverOverrunTheArea) {
 TEST(MmrTest, WithoutRoomAndNoWayToGrowTheCoderStops) {
     Bitmap b(64, 4);
     std::uint32_t area[4] = {};
-    ResetBitWriter(reinterpret_cast<std::uint8_t*>(area), sizeof area);
+    ResetBitWriter(BitWriter, reinterpret_cast<std::uint8_t*>(area), sizeof area);
     std::vector<std::int32_t> current(RunListEntries(64)), reference(RunListEntries(64));
     reference[0] = 1;
     reference[1] = reference[2] = 64;
-    EXPECT_EQ(EncodeMmrRows(b.bytes(), 4, 8, 64, current.data(), reference.data(), nullptr), -1);
+    EXPECT_EQ(
+        EncodeMmrRows(BitWriter, b.bytes(), 4, 8, 64, current.data(), reference.data(), nullptr),
+        -1);
 }
 
 }  // namespace

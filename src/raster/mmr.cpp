@@ -5,8 +5,6 @@
 
 namespace varnu {
 
-BitWriterState BitWriter;
-
 namespace {
 
 // The packer on a local copy of the state, so the coding loop keeps it in
@@ -63,41 +61,41 @@ struct Packer {
 
 }  // namespace
 
-void ResetBitWriter(std::uint8_t* area, std::size_t capacity) {
-    BitWriter.area = area;
-    BitWriter.capacity = capacity;
-    BitWriter.position = reinterpret_cast<std::uint32_t*>(area);
-    BitWriter.byteCount = 0;
-    BitWriter.accumulator = 0;
-    BitWriter.used = 0;
+void ResetBitWriter(BitWriterState& writer, std::uint8_t* area, std::size_t capacity) {
+    writer.area = area;
+    writer.capacity = capacity;
+    writer.position = reinterpret_cast<std::uint32_t*>(area);
+    writer.byteCount = 0;
+    writer.accumulator = 0;
+    writer.used = 0;
 }
 
-void WriteBits(std::uint32_t code, std::uint32_t count) {
-    Packer p(BitWriter);
+void WriteBits(BitWriterState& writer, std::uint32_t code, std::uint32_t count) {
+    Packer p(writer);
     p.Write(code, count);
-    p.StoreTo(BitWriter);
+    p.StoreTo(writer);
 }
 
-void WriteRunLength(const mmr::RunTable& table, std::int32_t run) {
-    Packer p(BitWriter);
+void WriteRunLength(BitWriterState& writer, const mmr::RunTable& table, std::int32_t run) {
+    Packer p(writer);
     p.Run(table, run);
-    p.StoreTo(BitWriter);
+    p.StoreTo(writer);
 }
 
 namespace {
 
 // `count` V(0) codes, the single bit 1 each, 13 at a time.
-void WriteOnes(std::int32_t count) {
-    Packer p(BitWriter);
+void WriteOnes(BitWriterState& writer, std::int32_t count) {
+    Packer p(writer);
     for (; count >= 13; count -= 13) p.Write(0xFFF80000u, 13);
     if (count > 0) p.Write(0xFFFFFFFFu << (32 - count), static_cast<std::uint32_t>(count));
-    p.StoreTo(BitWriter);
+    p.StoreTo(writer);
 }
 
 }  // namespace
 
-void WriteEndOfBlock() {
-    Packer p(BitWriter);
+void WriteEndOfBlock(BitWriterState& writer) {
+    Packer p(writer);
     p.Write(mmr::kEndOfLine);
     p.Write(mmr::kEndOfLine);
     if (p.used > 0) {
@@ -105,7 +103,7 @@ void WriteEndOfBlock() {
         *p.position = static_cast<std::uint32_t>(p.accumulator >> 32);
         p.byteCount += p.used < 16 ? 2 : 4;
     }
-    p.StoreTo(BitWriter);
+    p.StoreTo(writer);
 }
 
 void SwapWordBytes(const void* source, void* destination, std::size_t count) {
@@ -161,13 +159,13 @@ std::int32_t FindChangingElements(const std::uint32_t* row, std::int32_t width,
     return pairs;
 }
 
-std::int32_t EncodeMmrRows(const std::uint8_t* firstRow, std::int32_t rows, std::int32_t stride,
-                           std::int32_t width, std::int32_t* current, std::int32_t* reference,
-                           GrowOutputFn growOutput) {
+std::int32_t EncodeMmrRows(BitWriterState& writer, const std::uint8_t* firstRow, std::int32_t rows,
+                           std::int32_t stride, std::int32_t width, std::int32_t* current,
+                           std::int32_t* reference, GrowOutputFn growOutput) {
     const std::size_t rowReserve = WorstCaseRowBytes(width) + kEndOfBlockBytes;
     for (std::int32_t y = 0; y < rows; ++y) {
-        if (BitWriter.capacity - BitWriter.byteCount < rowReserve) {
-            if (growOutput == nullptr || !growOutput(rowReserve)) return -1;
+        if (writer.capacity - writer.byteCount < rowReserve) {
+            if (growOutput == nullptr || !growOutput(writer, rowReserve)) return -1;
         }
         const std::uint8_t* row = firstRow + static_cast<std::size_t>(y) * stride;
         if (y > 0 && std::memcmp(row, row - stride, static_cast<std::size_t>(width) / 8) == 0) {
@@ -176,7 +174,7 @@ std::int32_t EncodeMmrRows(const std::uint8_t* firstRow, std::int32_t rows, std:
             // reference row, and one more for the row's end unless the last
             // run reaches it. The reference stays.
             const std::int32_t elements = 2 * (reference[0] - 1);
-            WriteOnes(elements + (elements == 0 || reference[elements] < width ? 1 : 0));
+            WriteOnes(writer, elements + (elements == 0 || reference[elements] < width ? 1 : 0));
             continue;
         }
         FindChangingElements(reinterpret_cast<const std::uint32_t*>(row), width, current);
@@ -190,7 +188,7 @@ std::int32_t EncodeMmrRows(const std::uint8_t* firstRow, std::int32_t rows, std:
         // begins black gives b1 = 0; run lengths count from pixel 0.
         std::int32_t a0 = -1;
 
-        Packer p(BitWriter);
+        Packer p(writer);
         for (;;) {
             // b1: the first changing element right of a0 of the colour
             // opposite to a0's. b moves only forward, one element at most
@@ -226,7 +224,7 @@ std::int32_t EncodeMmrRows(const std::uint8_t* firstRow, std::int32_t rows, std:
             }
             if (a0 >= width) break;
         }
-        p.StoreTo(BitWriter);
+        p.StoreTo(writer);
         std::int32_t* swap = current;
         current = reference;
         reference = swap;

@@ -13,8 +13,9 @@
 
 namespace varnu {
 
-// Bit packer for one band. Words are stored in native order and turned into
-// the byte stream by SwapWordBytes at the end of the band.
+// Bit packer for one band, passed to every coding call: each band has its
+// own, so bands can be coded side by side. Words are stored in native order
+// and turned into the byte stream by SwapWordBytes at the end of the band.
 struct BitWriterState {
     std::uint32_t* position;  // next word to store
     std::uint8_t* area;       // start of the output area
@@ -23,7 +24,6 @@ struct BitWriterState {
     std::uint32_t accumulator;
     std::uint32_t used;  // bits of the accumulator in use
 };
-extern BitWriterState BitWriter;
 
 // Every row needs at most this many output bytes: each changing element of
 // the row starts at most one mode of at most 53 bits (horizontal: 3 + two
@@ -42,12 +42,12 @@ inline std::size_t RunListEntries(std::int32_t width) {
 }
 
 // REQUIRES: area 4-byte aligned, capacity > 0.
-void ResetBitWriter(std::uint8_t* area, std::size_t capacity);
+void ResetBitWriter(BitWriterState& writer, std::uint8_t* area, std::size_t capacity);
 
 // REQUIRES: 1 <= count <= 13; room for one more word.
-void WriteBits(std::uint32_t code, std::uint32_t count);
-void WriteRunLength(const mmr::RunTable& table, std::int32_t run);
-void WriteEndOfBlock();
+void WriteBits(BitWriterState& writer, std::uint32_t code, std::uint32_t count);
+void WriteRunLength(BitWriterState& writer, const mmr::RunTable& table, std::int32_t run);
+void WriteEndOfBlock(BitWriterState& writer);
 void SwapWordBytes(const void* source, void* destination, std::size_t count);
 
 // Leading zero / one bits of a word, 32 for a word with none.
@@ -64,9 +64,9 @@ std::int32_t FindChangingElements(const std::uint32_t* row, std::int32_t width, 
 // two lists exchange roles row by row. Returns 0, or -1 when the output area
 // could not be grown for the worst case of a row (growOutput returned false).
 // growOutput, when given, is asked to make room for at least `bytes` more.
-using GrowOutputFn = bool (*)(std::size_t bytes);
-std::int32_t EncodeMmrRows(const std::uint8_t* firstRow, std::int32_t rows, std::int32_t stride,
-                           std::int32_t width, std::int32_t* current, std::int32_t* reference,
-                           GrowOutputFn growOutput);
+using GrowOutputFn = bool (*)(BitWriterState& writer, std::size_t bytes);
+std::int32_t EncodeMmrRows(BitWriterState& writer, const std::uint8_t* firstRow, std::int32_t rows,
+                           std::int32_t stride, std::int32_t width, std::int32_t* current,
+                           std::int32_t* reference, GrowOutputFn growOutput);
 
 }  // namespace varnu

@@ -3,6 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "host/host_services.h"
 #include "host/memory.h"
@@ -88,48 +91,94 @@ std::int64_t OutputAreaBytes(std::int32_t rows, std::int32_t stride) {
     return BandRows(rows) * perRow;
 }
 
-bool GrowOutputArea(std::size_t bytes) {
-    const std::size_t used = BitWriter.byteCount;
-    const std::size_t capacity = RasterState.outputCapacity * 2 + bytes;
+// The host's-thread coder's area, doubled (plus what a row may need) when a
+// band does not fit.
+bool GrowOutputArea(BitWriterState& writer, std::size_t bytes) {
+    BandCoder& c = RasterState.coder;
+    const std::size_t used = writer.byteCount;
+    const std::size_t capacity = c.capacity * 2 + bytes;
     auto* area = static_cast<std::uint8_t*>(AllocateZeroed(capacity));
     if (area == nullptr) return false;
-    std::memcpy(area, RasterState.outputArea, used);
-    ReleaseBlock(RasterState.outputArea);
-    RasterState.outputArea = area;
-    RasterState.outputCapacity = capacity;
-    BitWriter.area = area;
-    BitWriter.position = reinterpret_cast<std::uint32_t*>(area + used);
-    BitWriter.capacity = capacity;
+    std::memcpy(area, c.area, used);
+    ReleaseBlock(c.area);
+    c.area = area;
+    c.capacity = capacity;
+    writer.area = area;
+    writer.position = reinterpret_cast<std::uint32_t*>(area + used);
+    writer.capacity = capacity;
     return true;
 }
 
-// Codes rows [start, start + rows) as one band; the coded bytes are then
-// at the start of the output area, BitWriter.byteCount of them.
-std::int32_t CodeBand(std::int32_t start, std::int32_t rows) {
-    ResetBitWriter(RasterState.outputArea, RasterState.outputCapacity);
+bool AllocateCoder(BandCoder* c, std::size_t capacity) {
+    c->area = static_cast<std::uint8_t*>(AllocateZeroed(capacity));
+    c->capacity = capacity;
+    c->runLists = static_cast<std::int32_t*>(
+        AllocateZeroed(2 * RunListEntries(RasterState.width) * sizeof(std::int32_t)));
+    return c->area != nullptr && c->runLists != nullptr;
+}
+
+void ReleaseCoder(BandCoder* c) {
+    ReleaseBlock(c->area);
+    ReleaseBlock(c->runLists);
+    *c = BandCoder{};
+}
+
+// Runs one piece of work on a second thread when one can be had, and joins
+// it at the latest when it goes out of scope.
+class RunAside {
+  public:
+    template <typename Work>
+    bool Start(Work&& work) {
+        try {
+            thread_ = std::thread(std::forward<Work>(work));
+            ran_ = true;
+        } catch (const std::system_error&) {
+            ran_ = false;  // none to be had: the caller does the work itself
+        }
+        return ran_;
+    }
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    bool Ran() const { return ran_; }
+    ~RunAside() { Join(); }
+
+  private:
+    std::thread thread_;
+    bool ran_ = false;
+};
+
+// Codes rows [start, start + rows) as one band; the coded bytes are then at
+// the start of the coder's area, writer.byteCount of them. Sets and returns
+// the coder's status. Touches nothing but the page (read only) and the
+// coder, so a second core may run it; `grow` is null there.
+std::int32_t CodeBand(BandCoder* c, std::int32_t start, std::int32_t rows, GrowOutputFn grow) {
+    BitWriterState& w = c->writer;
+    ResetBitWriter(w, c->area, c->capacity);
     const std::size_t entries = RunListEntries(RasterState.width);
-    std::int32_t* current = RasterState.runLists;
-    std::int32_t* reference = RasterState.runLists + entries;
+    std::int32_t* current = c->runLists;
+    std::int32_t* reference = c->runLists + entries;
     reference[0] = 1;  // the white row above every band
     reference[1] = reference[2] = RasterState.width;
     const std::uint8_t* first =
         RasterState.pageBuffer + static_cast<std::size_t>(start) * RasterState.stride;
-    if (EncodeMmrRows(first, rows, RasterState.stride, RasterState.width, current, reference,
-                      GrowOutputArea) != 0)
-        return -1;
-    WriteEndOfBlock();
-    SwapWordBytes(BitWriter.area, BitWriter.area, BitWriter.byteCount);
+    c->status = EncodeMmrRows(w, first, rows, RasterState.stride, RasterState.width, current,
+                              reference, grow);
+    if (c->status != 0) return c->status;
+    WriteEndOfBlock(w);
+    SwapWordBytes(w.area, w.area, w.byteCount);
     return 0;
 }
 
-void FrameRtl(std::int32_t rows, std::uint32_t coded) {
+void FrameRtl(std::int32_t rows, const BandCoder& c) {
+    const std::uint32_t coded = c.writer.byteCount;
     SendDirectText(kRasterWidth, RasterState.width);
     SendDirectText(kRasterHeight, rows);
     SendDirectText("%s", kStartRaster);
     SendDirectText("%s", kCompressionMmr);
     SendDirectText(kTransferData, static_cast<std::int32_t>(coded + 4));
     SendBigEndian32(RasterState.width);
-    SendDirectBytes(RasterState.outputArea, coded);
+    SendDirectBytes(c.area, coded);
 }
 
 void SendImageHeader(std::int32_t width, std::int32_t rows) {
@@ -140,7 +189,8 @@ void SendImageHeader(std::int32_t width, std::int32_t rows) {
     SendBigEndian32(rows);
 }
 
-void FrameVcgl(std::int32_t rows, std::uint32_t coded) {
+void FrameVcgl(std::int32_t rows, const BandCoder& c) {
+    const std::uint32_t coded = c.writer.byteCount;
     if (RasterState.transparent == 0) {
         // Blank preamble: clears the band's area before the opaque image.
         SendImageHeader(32, 1);
@@ -164,7 +214,11 @@ void FrameVcgl(std::int32_t rows, std::uint32_t coded) {
     SendDirect(vcgl::kDataMode0207);
     SendDirect(vcgl::kDataOpener);
     SendBigEndian32(static_cast<std::int32_t>(coded));
-    SendDirectBytes(RasterState.outputArea, coded);
+    SendDirectBytes(c.area, coded);
+}
+
+void Frame(std::int32_t rows, const BandCoder& c) {
+    RasterState.vcgl ? FrameVcgl(rows, c) : FrameRtl(rows, c);
 }
 
 void MoveToNextBand(std::int32_t advance) {
@@ -242,13 +296,8 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
         static_cast<std::uint8_t*>(AllocateZeroed(static_cast<std::size_t>(stride * rows)));
     RasterState.levels =
         static_cast<std::uint8_t*>(AllocateZeroed(static_cast<std::size_t>(width) + 64));
-    RasterState.outputArea =
-        static_cast<std::uint8_t*>(AllocateZeroed(static_cast<std::size_t>(area)));
-    RasterState.outputCapacity = static_cast<std::size_t>(area);
-    RasterState.runLists = static_cast<std::int32_t*>(
-        AllocateZeroed(2 * RunListEntries(RasterState.width) * sizeof(std::int32_t)));
-    if (RasterState.pageBuffer == nullptr || RasterState.levels == nullptr ||
-        RasterState.outputArea == nullptr || RasterState.runLists == nullptr) {
+    const bool coder = AllocateCoder(&RasterState.coder, static_cast<std::size_t>(area));
+    if (RasterState.pageBuffer == nullptr || RasterState.levels == nullptr || !coder) {
         ReleaseRasterBuffers();
         return false;
     }
@@ -271,24 +320,45 @@ std::int32_t EncodeAndSendBands() {
     const std::int32_t total = RasterState.rowCounter;
     if (total == 0) return 0;  // nothing collected: no band at all
     const std::int64_t perRow = BytesPerCodedRow(RasterState.stride);
+    BandCoder& first = RasterState.coder;
 
     if (total * perRow <= kSingleBandLimit) {
-        if (CodeBand(0, total) != 0) return -1;
-        RasterState.vcgl ? FrameVcgl(total, BitWriter.byteCount)
-                         : FrameRtl(total, BitWriter.byteCount);
+        if (CodeBand(&first, 0, total, GrowOutputArea) != 0) return -1;
+        Frame(total, first);
         return 0;
     }
 
-    // A band moves the device by exactly the rows it sent, so that bands
-    // abut. (The rows announced round to another band height when the first
-    // line is not fetched, and moving by those left white gaps.)
-    std::int32_t bandRows = BandRows(total);
-    for (std::int32_t start = 0; start < total; start += bandRows) {
+    // Bands, each coded on its own from a white reference row. A second
+    // core codes every other band into its own area while this thread codes
+    // and sends the one before it; only this thread calls the host. Without
+    // a second area or thread, the same bands are coded here, one by one.
+    const std::int32_t bandRows = BandRows(total);
+    const auto rowsAt = [&](std::int32_t start) {
+        return total - start < bandRows ? total - start : bandRows;
+    };
+    BandCoder& second = RasterState.secondCoder;
+    bool twoCores = second.area != nullptr ||
+                    AllocateCoder(&second, static_cast<std::size_t>(bandRows * perRow));
+    for (std::int32_t start = 0; start < total; start += 2 * bandRows) {
+        const std::int32_t next = start + bandRows;
+        RunAside aside;
+        if (twoCores && next < total)
+            twoCores = aside.Start(
+                [next, &rowsAt, &second] { CodeBand(&second, next, rowsAt(next), nullptr); });
         if (start > 0) MoveToNextBand(bandRows);
-        if (total - start < bandRows) bandRows = total - start;
-        if (CodeBand(start, bandRows) != 0) return -1;
-        RasterState.vcgl ? FrameVcgl(bandRows, BitWriter.byteCount)
-                         : FrameRtl(bandRows, BitWriter.byteCount);
+        if (CodeBand(&first, start, rowsAt(start), GrowOutputArea) != 0) return -1;
+        Frame(rowsAt(start), first);
+        if (next >= total) break;
+        MoveToNextBand(bandRows);
+        aside.Join();
+        // A band the second core had no room for, or could not code at all,
+        // is coded here, where the area may grow.
+        const BandCoder* done = &second;
+        if (!aside.Ran() || second.status != 0) {
+            if (CodeBand(&first, next, rowsAt(next), GrowOutputArea) != 0) return -1;
+            done = &first;
+        }
+        Frame(rowsAt(next), *done);
     }
     return 0;
 }
@@ -309,11 +379,8 @@ void ReleaseRasterBuffers() {
     RasterState.pageBuffer = nullptr;
     ReleaseBlock(RasterState.levels);
     RasterState.levels = nullptr;
-    ReleaseBlock(RasterState.outputArea);
-    RasterState.outputArea = nullptr;
-    RasterState.outputCapacity = 0;
-    ReleaseBlock(RasterState.runLists);
-    RasterState.runLists = nullptr;
+    ReleaseCoder(&RasterState.coder);
+    ReleaseCoder(&RasterState.secondCoder);
 }
 
 void ResetRasterOnLoad() {

@@ -8,10 +8,21 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "raster/mmr.h"
+
 namespace varnu {
 
 // Bytes of the coder output area above which an image is cut into bands.
 inline constexpr std::int64_t kSingleBandLimit = 0xA00000;
+
+// What codes one band: an output area, the two run lists, the bit writer.
+struct BandCoder {
+    std::uint8_t* area;
+    std::size_t capacity;
+    std::int32_t* runLists;
+    BitWriterState writer;
+    std::int32_t status;  // of the last band coded: 0, or -1 when it found no room
+};
 
 struct RasterStateRecord {
     bool vcgl;  // data mode of the image
@@ -30,9 +41,8 @@ struct RasterStateRecord {
     // Buffers, allocated before anything of the image is sent.
     std::uint8_t* pageBuffer;  // nominalRows rows of stride bytes
     std::uint8_t* levels;      // dither level per replicated pixel of a line, W entries
-    std::uint8_t* outputArea;  // coder output
-    std::size_t outputCapacity;
-    std::int32_t* runLists;  // two run lists for the coder
+    BandCoder coder;           // on the host's thread; its area grows when a band needs it
+    BandCoder secondCoder;     // on a second core, for every other band of a banded image
 };
 extern RasterStateRecord RasterState;
 
