@@ -232,6 +232,38 @@ TEST_F(RasterTest, BandsOfAMultipleOf32Rows) {
     }
 }
 
+TEST_F(RasterTest, BandsCodedOnASecondCoreAreTheSameBytes) {
+    applyConfigDefaults(0);
+    // Alternating pixels on every other row: about 4 coded bits a pixel, more
+    // than a band's second area holds, so those bands are coded again on the
+    // host's thread, where the area grows.
+    const std::int32_t pixels = 15968, rows = 5000;
+    auto line = [](std::int32_t y) {
+        std::string s(3 * pixels, '\xFF');
+        if (y % 2 == 0)
+            for (std::int32_t x = 0; x < pixels; x += 2) s.replace(3 * x, 3, 3, '\0');
+        return s;
+    };
+    const std::string both = RunRaster(pixels, rows, false, kResolution600, line);
+    // Without the second area (the allocation after the image's four) the
+    // same bands are coded one by one.
+    TestHost::Get().ClearCalls();
+    FailAllocationsAfterForTesting(4);
+    const std::string one = RunRaster(pixels, rows, false, kResolution600, line);
+    FailAllocationsAfterForTesting(-1);
+    EXPECT_EQ(one.size(), both.size());
+    EXPECT_TRUE(one == both);
+    const auto bands = RtlBands(both);
+    ASSERT_EQ(bands.size(), 32u);
+    std::int32_t y = 0;
+    for (const auto& band : bands) {
+        const auto decoded = DecodeGroup4(band.coded, band.width, band.rows);
+        ASSERT_EQ(decoded.size(), static_cast<std::size_t>(2000 * band.rows)) << y;
+        for (std::int32_t r = 0; r < band.rows; ++r, ++y)
+            ASSERT_EQ(decoded[static_cast<std::size_t>(r) * 2000], y % 2 == 0 ? 0xAA : 0x00) << y;
+    }
+}
+
 TEST_F(RasterTest, TheSingleBandLimitIsInclusive) {
     applyConfigDefaults(0);
     // Stride 2460: 1024 rows need exactly 10,485,760 bytes of output area.
