@@ -18,10 +18,13 @@ struct Running {
     Handler driver = nullptr, plot = nullptr;
     const Job* job = nullptr;
     JobResult* result = nullptr;
-    std::int32_t imageWidth = 0;  // pixels per line of the image being served
+    std::int32_t imageWidth = 0;  // source width in request 52
     bool imageBilevel = false;
-    bool imageSmooth = false;      // gradients, for the large images
-    std::uint8_t* line = nullptr;  // the line handed to the driver, one per image
+    bool imageSmooth = false;               // gradients, for the large images
+    std::uint8_t* line = nullptr;           // the line handed to the driver, one per image
+    std::int32_t served = 0;                // pixels a line is served with
+    std::vector<std::uint8_t*> photoLines;  // precomputed and cycled, when not empty
+    bool keepOutput = true;
 };
 Running Now;
 
@@ -48,7 +51,9 @@ std::int32_t SendDeviceString(const char*) {
 std::int32_t WriteOutput(std::int32_t, std::int32_t, const void* bytes, std::int32_t count,
                          std::int32_t) {
     if (count < 0) return 0;
-    Now.result->output.append(static_cast<const char*>(bytes), static_cast<std::size_t>(count));
+    Now.result->bytes += static_cast<std::uint64_t>(count);
+    if (Now.keepOutput)
+        Now.result->output.append(static_cast<const char*>(bytes), static_cast<std::size_t>(count));
     return 1;
 }
 std::int32_t LoadConfig(std::int32_t size, void* record) {
@@ -66,8 +71,10 @@ std::int32_t NotifyHost(std::int32_t, std::int32_t) {
 // The image's lines: a colour pattern, colour gradients, or a bilevel
 // pattern of rings and bars.
 std::uint8_t* ImageLine(std::int32_t line, std::int32_t* count) {
-    const std::int32_t w = Now.imageWidth;
+    const std::int32_t w = Now.served;
     *count = Now.imageBilevel ? w : 3 * w;
+    if (!Now.photoLines.empty())
+        return Now.photoLines[static_cast<std::size_t>(line) % Now.photoLines.size()];
     std::uint8_t* pixels = Now.line;
     if (pixels == nullptr) return nullptr;
     for (std::int32_t x = 0; x < w; ++x) {
@@ -174,8 +181,10 @@ void Polygon(std::int16_t fill, const std::vector<Vertex>& vertices) {
 
 // Request 52, then any request to have it drawn while the rows are served.
 void Image(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, bool bilevel,
-           std::int32_t width, std::int32_t height, std::int16_t colour = 7, bool smooth = false) {
+           std::int32_t width, std::int32_t height, std::int16_t colour = 7, bool smooth = false,
+           std::int32_t served = 0) {
     Now.imageWidth = width;
+    Now.served = served > 0 ? served : width;
     Now.imageBilevel = bilevel;
     Now.imageSmooth = smooth;
     Now.line = static_cast<std::uint8_t*>(Now.lowAllocate(3 * static_cast<std::size_t>(width)));
@@ -311,9 +320,30 @@ const std::vector<Job>& Jobs() {
     return jobs;
 }
 
-JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate) {
+// The raster benchmark's photograph: 36 x 48 inches at 600 dpi of colour
+// lines, 64 of them precomputed and cycled so that serving costs nothing.
+void PhotoPage() {
+    constexpr std::int32_t kPixels = 21600, kLines = 28800;
+    for (int k = 0; k < 64; ++k) {
+        auto* line = static_cast<std::uint8_t*>(Now.lowAllocate(3 * std::size_t{kPixels}));
+        if (line == nullptr) {
+            Now.result->error = "no low memory for the photograph's lines";
+            return;
+        }
+        for (std::int32_t x = 0; x < kPixels; ++x) {
+            line[3 * x] = static_cast<std::uint8_t>((x / 85 + k * 3) & 255);
+            line[3 * x + 1] = static_cast<std::uint8_t>((x / 120 + k * 5 + (x % 7)) & 255);
+            line[3 * x + 2] = static_cast<std::uint8_t>(255 - ((x / 90) & 255));
+        }
+        Now.photoLines.push_back(line);
+    }
+    Image(0, 0, 48 * 1016, 36 * 1016, false, kLines, kPixels, 7, false, kPixels);
+}
+
+JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate, bool keepOutput) {
     JobResult result;
     Now = Running{};
+    Now.keepOutput = keepOutput;
     Now.lowAllocate = lowAllocate;
     Now.job = &job;
     Now.result = &result;
@@ -340,6 +370,11 @@ JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate) {
     Packet end(2);
     Now.plot(end.bytes);
     return result;
+}
+
+JobResult RunPhotoPage(PladiFn pladi, LowAllocateFn lowAllocate) {
+    static const Job photo = MakeJob("photo-e-size", RecordFields{}, PhotoPage);
+    return RunJob(photo, pladi, lowAllocate, false);
 }
 
 std::string FirstDifference(const std::string& expected, const std::string& actual) {

@@ -27,7 +27,8 @@ struct Job {
 const std::vector<Job>& Jobs();
 
 struct JobResult {
-    std::string output;                 // every WriteOutput byte, in order
+    std::string output;                 // every WriteOutput byte, in order (when kept)
+    std::uint64_t bytes = 0;            // how many there were
     std::vector<std::string> messages;  // PrintMessage texts
     std::string error;                  // empty when every request passed
 };
@@ -35,7 +36,11 @@ struct JobResult {
 // Installs the jobs' host through pladi and runs one job: 49, 50, 29, 47,
 // 48, 30, the drawing, 2. Jobs are run in the order Jobs() gives them, on a
 // module freshly loaded, so that both builds see the same module state.
-JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate);
+JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate, bool keepOutput = true);
+
+// The raster benchmark's E-size photograph as one job, its output counted but
+// not kept: for timing a module (the Windows test host's --photo run).
+JobResult RunPhotoPage(PladiFn pladi, LowAllocateFn lowAllocate);
 
 // Where two streams first differ, with the bytes around it, for a report;
 // empty when they are equal.

@@ -3,8 +3,10 @@
 // drives the module's dialogs. Exit 0 when everything held.
 //
 //   varnu_win_host REFERENCE_DIR SCREENSHOT_DIR
+//   varnu_win_host --photo      (times the E-size photograph through the module)
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -64,8 +66,9 @@ void CompareReferenceJobs(varnu::reference::PladiFn pladi, const std::string& di
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: varnu_win_host REFERENCE_DIR SCREENSHOT_DIR\n");
+    const bool photo = argc == 2 && std::string(argv[1]) == "--photo";
+    if (argc != 3 && !photo) {
+        std::fprintf(stderr, "usage: varnu_win_host REFERENCE_DIR SCREENSHOT_DIR | --photo\n");
         return 2;
     }
     HMODULE module = LoadLibraryA("kvdmc_g");
@@ -82,6 +85,15 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (photo) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto result = varnu::reference::RunPhotoPage(pladi, &LowAllocate);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        std::printf("photo page (36 x 48 in, 600 dpi): %llu bytes in %.2f s%s%s\n",
+                    static_cast<unsigned long long>(result.bytes), took.count(),
+                    result.error.empty() ? "" : ", ", result.error.c_str());
+        return result.error.empty() ? 0 : 1;
+    }
     CompareReferenceJobs(pladi, WindowsPath(argv[1]));
     const std::string shots = WindowsPath(argv[2]);
     CreateDirectoryA(shots.c_str(), nullptr);  // may be there already
