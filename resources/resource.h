@@ -4,8 +4,8 @@
 #define VARNU_RESOURCE_H
 
 /* Bitmaps */
-#define IDB_DRIVER_INFO 102   /* 85 x 80, 16 colours: the driver information picture */
-#define IDB_CURVE_GRID 3032   /* 63 x 52, 16 colours: the image-correction grid */
+#define IDB_DRIVER_INFO 102 /* 85 x 80, 16 colours: the driver information picture */
+#define IDB_CURVE_GRID 3032 /* 63 x 52, 16 colours: the image-correction grid */
 
 /* Buttons every dialog has */
 #define IDC_OK 1

@@ -404,8 +404,8 @@ TEST_F(AdihostTest, BandsOfALargeImageAbut) {
     png.width = png.height = 16;
     png.format = PNG_FORMAT_GRAY;
     const std::vector<std::uint8_t> black(16 * 16, 0);
-    ASSERT_TRUE(png_image_write_to_file(&png, Path("black.png").c_str(), 0, black.data(), 0,
-                                        nullptr));
+    ASSERT_TRUE(
+        png_image_write_to_file(&png, Path("black.png").c_str(), 0, black.data(), 0, nullptr));
     constexpr int kDpi = 50;
     for (const bool vcgl : {false, true}) {
         for (const bool across : {false, true}) {
@@ -418,8 +418,9 @@ TEST_F(AdihostTest, BandsOfALargeImageAbut) {
             Write("big.adi", "image black.png 1000 1000 " + std::to_string(1000 + dx) + " " +
                                  std::to_string(1000 + dy) + "\n");
             ASSERT_EQ(Adihost("plot " + Path("big.adi") + " -o " + Path("big.prn")).status, 0);
-            const ProcessResult render = Adihost("render " + Path("big.prn") + " -o " +
-                                                 Path("big.png") + " --dpi " + std::to_string(kDpi));
+            const ProcessResult render =
+                Adihost("render " + Path("big.prn") + " -o " + Path("big.png") + " --dpi " +
+                        std::to_string(kDpi));
             ASSERT_EQ(render.status, 0) << render.err;
             int w = 0, h = 0;
             std::vector<std::uint8_t> rgb;

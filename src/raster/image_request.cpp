@@ -114,8 +114,8 @@ bool ComputeGrid(double dpi, Grid* grid) {
     if (!VcglMode()) {
         // Host units are 1/1016 inch (0.0025 cm); the source is at dpi.
         const double sw = im.pixelsPerLine, sh = im.lineCount;
-        w = std::trunc((dx * 0.0025) / ((sw / dpi) * 2.54) * sw);
-        h = std::trunc((dy * 0.0025) / ((sh / dpi) * 2.54) * sh);
+        w = std::trunc((static_cast<double>(dx) * 0.0025) / ((sw / dpi) * 2.54) * sw);
+        h = std::trunc((static_cast<double>(dy) * 0.0025) / ((sh / dpi) * 2.54) * sh);
     } else {
         const std::int64_t divisor = dpi == 400 ? 2 : dpi == 200 ? 4 : 1;
         w = static_cast<double>(dx / divisor);
