@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "config/config_record.h"
-#include "host/driver_entry.h"
-#include "host/host_services.h"
 #include "host_table.h"
+#include "interface/host_services.h"
+#include "job/driver_entry.h"
 #include "low_arena.h"
 
 namespace varnu::bench {

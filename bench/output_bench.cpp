@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "discard_host.h"
-#include "host/output_buffer.h"
+#include "interface/output_buffer.h"
 
 namespace varnu::bench {
 namespace {
@@ -16,8 +16,8 @@ void BM_PeNumbersAndText(benchmark::State& state) {
     for (auto _ : state) {
         AppendText("PE7<");
         for (int i = 0; i < 16; ++i) {
-            AppendPeNumber((x * 37) % 4001 - 2000);
-            AppendPeNumber((x * 53) % 3001 - 1500);
+            AppendPeNumber((x * 37) % 4001 - 2000, false);
+            AppendPeNumber((x * 53) % 3001 - 1500, false);
             ++x;
         }
         AppendText(";");

@@ -16,9 +16,9 @@
 
 #include "discard_host.h"
 #include "g4_decoder.h"
-#include "host/adi_abi.h"
-#include "host/byte_order.h"
-#include "host/driver_entry.h"
+#include "interface/adi_abi.h"
+#include "interface/byte_order.h"
+#include "job/driver_entry.h"
 #include "raster/mmr.h"
 
 namespace varnu::bench {

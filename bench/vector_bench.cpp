@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "discard_host.h"
-#include "host/driver_entry.h"
+#include "job/driver_entry.h"
 
 namespace varnu::bench {
 namespace {

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "dialogs/headless.h"
-#include "host/adi_abi.h"
-#include "host/byte_order.h"
-#include "host/driver_entry.h"
-#include "host/host_services.h"
-#include "host/memory.h"
 #include "host_table.h"
+#include "interface/adi_abi.h"
+#include "interface/byte_order.h"
+#include "interface/host_services.h"
+#include "interface/memory.h"
+#include "job/driver_entry.h"
 #include "low_arena.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "host_table.h"
 
-#include "host/adi_abi.h"
-#include "host/driver_entry.h"
+#include "interface/adi_abi.h"
+#include "job/driver_entry.h"
 
 namespace varnu::hostkit {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "host/byte_order.h"
-#include "host/host_services.h"
+#include "interface/byte_order.h"
+#include "interface/host_services.h"
 
 namespace varnu::hostkit {
 

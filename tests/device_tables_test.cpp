@@ -9,7 +9,7 @@
 #include <string>
 
 #include "config/default_tone_curve.h"
-#include "raster/threshold_matrix.h"
+#include "config/threshold_matrix.h"
 #include "test_host.h"
 
 namespace varnu::testing {

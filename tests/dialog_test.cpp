@@ -16,7 +16,7 @@
 #include "dialogs/dialog_platform.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/headless.h"
-#include "host/output_buffer.h"
+#include "interface/output_buffer.h"
 #include "plot_session.h"
 #include "resource.h"
 #include "test_host.h"

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "host/adi_abi.h"
-#include "host/byte_order.h"
-#include "host/driver_entry.h"
-#include "host/messages.h"
+#include "interface/adi_abi.h"
+#include "interface/byte_order.h"
+#include "interface/messages.h"
+#include "job/driver_entry.h"
 #include "test_host.h"
 
 namespace varnu::testing {

@@ -11,10 +11,10 @@
 
 #include "config/config_record.h"
 #include "dialogs/headless.h"
-#include "host/driver_entry.h"
-#include "host/memory.h"
-#include "host/output_buffer.h"
 #include "image_host.h"
+#include "interface/memory.h"
+#include "interface/output_buffer.h"
+#include "job/driver_entry.h"
 #include "plot_session.h"
 #include "raster/raster_output.h"
 #include "test_host.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/byte_order.h"
+#include "interface/byte_order.h"
 
 namespace varnu::testing {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/adi_abi.h"
+#include "interface/adi_abi.h"
 #include "test_host.h"
 
 namespace varnu::testing {

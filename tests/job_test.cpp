@@ -1,17 +1,18 @@
 // Job start and job end: whole byte streams in both data modes, and each way
 // a job can fail.
-#include "host/job.h"
+#include "job/job.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "config/config_record.h"
-#include "host/memory.h"
-#include "host/output_buffer.h"
-#include "host/pen_palette.h"
+#include "config/pen_palette.h"
+#include "interface/memory.h"
+#include "interface/output_buffer.h"
 #include "plot_session.h"
 #include "test_host.h"
+#include "vector/device_setup.h"
 #include "vector/vector_state.h"
 
 namespace varnu::testing {

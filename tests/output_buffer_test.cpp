@@ -1,5 +1,5 @@
 // The staging buffer, the error latch, PE numbers and the big-endian packers.
-#include "host/output_buffer.h"
+#include "interface/output_buffer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "config/config_record.h"
-#include "host/messages.h"
+#include "interface/messages.h"
 #include "test_host.h"
 #include "vector/vector_state.h"
 
@@ -111,7 +111,7 @@ TEST_F(OutputBufferTest, WithoutABufferEverythingSucceedsAndStoresNothing) {
     ReleaseCommandBuffer();
     ErrorLatch = kLatchOutput;
     EXPECT_EQ(AppendText("PA0,0;"), 0);
-    EXPECT_EQ(AppendPeNumber(5), 0);
+    EXPECT_EQ(AppendPeNumber(5, false), 0);
     EXPECT_EQ(FlushOutput(), 0);
     EXPECT_EQ(CommandFill, 0);
     EXPECT_TRUE(host().Calls().empty());
@@ -137,7 +137,7 @@ TEST_F(OutputBufferTest, FailedWriteReportsOnceLatchesAndDropsTheRest) {
     PageHasContent = 1;
     EXPECT_EQ(AppendText("SP1;"), -1);
     EXPECT_EQ(PageHasContent, 0);
-    EXPECT_EQ(AppendPeNumber(1), -1);
+    EXPECT_EQ(AppendPeNumber(1, false), -1);
     EXPECT_EQ(FlushOutput(), -1);
     EXPECT_EQ(CommandFill, 0);
     EXPECT_TRUE(host().Calls().empty());
@@ -163,7 +163,7 @@ TEST_F(OutputBufferTest, FormattedTextIsBoundedByTheScratch) {
 
 std::string Pe(std::int32_t value) {
     const std::int32_t before = CommandFill;
-    EXPECT_EQ(AppendPeNumber(value), 0);
+    EXPECT_EQ(AppendPeNumber(value, (Config.optionFlags & kOptionPe8Bit) != 0), 0);
     return std::string(reinterpret_cast<const char*>(CommandBuffer) + before, CommandFill - before);
 }
 

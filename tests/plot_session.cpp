@@ -1,6 +1,6 @@
 #include "plot_session.h"
 
-#include "host/output_buffer.h"
+#include "interface/output_buffer.h"
 
 namespace varnu::testing {
 

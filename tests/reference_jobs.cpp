@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/adi_abi.h"
+#include "interface/adi_abi.h"
 
 namespace varnu::reference {
 

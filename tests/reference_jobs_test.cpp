@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "config/config_record.h"
-#include "host/driver_entry.h"
+#include "job/driver_entry.h"
 #include "low_arena.h"
 
 namespace varnu::testing {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/driver_entry.h"
+#include "job/driver_entry.h"
 #include "low_arena.h"
 #include "reference_jobs.h"
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "host/driver_entry.h"
-#include "host/host_services.h"
 #include "host_table.h"
+#include "interface/host_services.h"
+#include "job/driver_entry.h"
 
 namespace varnu::testing {
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "config/config_record.h"
-#include "host/adi_abi.h"
-#include "host/output_buffer.h"
-#include "host/page_geometry.h"
+#include "config/page_geometry.h"
+#include "interface/adi_abi.h"
+#include "interface/output_buffer.h"
 #include "plot_session.h"
 #include "test_host.h"
 #include "vector/pens.h"

@@ -5,13 +5,14 @@
 #include "config/default_tone_curve.h"
 #include "config/device_tables.h"
 #include "config/tone_curve.h"
-#include "host/byte_order.h"
-#include "host/host_services.h"
+#include "interface/byte_order.h"
+#include "interface/host_services.h"
 
 namespace varnu {
 
 ConfigRecord Config;
 std::int32_t JobCopies = 1;
+std::int32_t CurrentModel = 0;
 char LabelText[kLabelTextMax + 1];
 
 void EncodeConfigRecord(const ConfigRecord& r, std::uint8_t out[kConfigRecordSize]) {
@@ -114,6 +115,7 @@ std::int32_t StoreConfigToHost() {
 }
 
 void ResetConfigOnLoad() {
+    CurrentModel = 0;
     Config = ConfigRecord{};
     JobCopies = 1;
     std::memset(LabelText, 0, sizeof LabelText);

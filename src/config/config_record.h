@@ -52,8 +52,9 @@ struct ConfigRecord {
     std::uint8_t unusedByte;                     // +39  carried as the host gave it
 };
 
-extern ConfigRecord Config;     // the driver's one block; zero at module load
-extern std::int32_t JobCopies;  // copies for the current job; not stored
+extern ConfigRecord Config;        // the driver's one block; zero at module load
+extern std::int32_t CurrentModel;  // model row in use
+extern std::int32_t JobCopies;     // copies for the current job; not stored
 inline constexpr int kLabelTextMax = 64;
 extern char LabelText[kLabelTextMax + 1];  // label of the next job; not stored
 

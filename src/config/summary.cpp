@@ -2,8 +2,7 @@
 
 #include "config/config_record.h"
 #include "config/device_tables.h"
-#include "host/messages.h"
-#include "host/requests.h"
+#include "interface/messages.h"
 
 namespace varnu {
 

@@ -11,7 +11,6 @@
 #include "dialogs/dialog_texts.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/dialogs_internal.h"
-#include "host/requests.h"
 #include "resource.h"
 
 namespace varnu {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "config/config_record.h"
+#include "interface/platform.h"
 
 namespace varnu {
 
@@ -19,11 +20,5 @@ extern ConfigRecord OptionsWorkingCopy;
 DialogResult ShowDriverDialog();
 // "DETAILCFG2_GER", opened by driver request 21.
 DialogResult ShowDetailDialog();
-
-inline constexpr std::uint32_t kMessageBoxWarning = 0x30;
-
-// A modal message box owned by the host's window (the raster failure).
-std::int32_t ShowMessageBox(std::uint32_t owner, const char* text, const char* caption,
-                            std::uint32_t style);
 
 }  // namespace varnu

@@ -7,8 +7,7 @@
 #include "dialogs/dialog_platform.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/dialogs_internal.h"
-#include "host/driver_entry.h"
-#include "host/requests.h"
+#include "interface/driver_header.h"
 #include "resource.h"
 
 namespace varnu {

@@ -7,10 +7,10 @@
 #include <thread>
 #include <utility>
 
-#include "host/host_services.h"
-#include "host/memory.h"
-#include "host/output_buffer.h"
-#include "host/vcgl_commands.h"
+#include "config/vcgl_commands.h"
+#include "interface/host_services.h"
+#include "interface/memory.h"
+#include "interface/output_buffer.h"
 #include "raster/dither.h"
 #include "raster/mmr.h"
 

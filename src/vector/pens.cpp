@@ -6,11 +6,10 @@
 
 #include "config/config_record.h"
 #include "config/device_tables.h"
-#include "host/messages.h"
-#include "host/output_buffer.h"
-#include "host/packet.h"
-#include "host/requests.h"
-#include "host/vcgl_commands.h"
+#include "config/vcgl_commands.h"
+#include "interface/messages.h"
+#include "interface/output_buffer.h"
+#include "interface/packet.h"
 #include "vector/vector_state.h"
 
 namespace varnu {

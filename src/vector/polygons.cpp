@@ -3,12 +3,12 @@
 #include <cstdint>
 
 #include "config/config_record.h"
-#include "host/adi_abi.h"
-#include "host/byte_order.h"
-#include "host/output_buffer.h"
-#include "host/packet.h"
-#include "host/page_geometry.h"
-#include "host/vcgl_commands.h"
+#include "config/page_geometry.h"
+#include "config/vcgl_commands.h"
+#include "interface/adi_abi.h"
+#include "interface/byte_order.h"
+#include "interface/output_buffer.h"
+#include "interface/packet.h"
 #include "vector/vector_state.h"
 #include "vector/vectors.h"
 

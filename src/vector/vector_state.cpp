@@ -1,7 +1,7 @@
 #include "vector/vector_state.h"
 
-#include "host/output_buffer.h"
-#include "host/page_geometry.h"
+#include "config/page_geometry.h"
+#include "interface/output_buffer.h"
 
 namespace varnu {
 

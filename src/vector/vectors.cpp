@@ -1,10 +1,10 @@
 #include "vector/vectors.h"
 
 #include "config/config_record.h"
-#include "host/output_buffer.h"
-#include "host/packet.h"
-#include "host/page_geometry.h"
-#include "host/vcgl_commands.h"
+#include "config/page_geometry.h"
+#include "config/vcgl_commands.h"
+#include "interface/output_buffer.h"
+#include "interface/packet.h"
 #include "vector/vector_state.h"
 
 namespace varnu {
@@ -16,6 +16,10 @@ constexpr char kReselectPen[] = ";SP%d";
 
 bool VcglMode() {
     return (Config.modeFlags & kModeVcgl) != 0;
+}
+
+bool PeEightBit() {
+    return (Config.optionFlags & kOptionPe8Bit) != 0;
 }
 
 // The request repeats the last point without a change of state: ignored.
@@ -48,7 +52,7 @@ std::int32_t ConvertPoint(std::uint16_t hostX, std::uint16_t hostY, std::int32_t
 std::int32_t EmitPoint(std::uint16_t hostX, std::uint16_t hostY) {
     std::int32_t dx, dy;
     if (ConvertPoint(hostX, hostY, &dx, &dy) != 0) return -1;
-    if (!VcglMode()) return AppendPePair(dx, dy);
+    if (!VcglMode()) return AppendPePair(dx, dy, PeEightBit());
     if (PenState != kPenDrawing) return 0;
     return AppendVcglSegment(PreviousDevicePosition.x, PreviousDevicePosition.y, dx, dy);
 }
@@ -95,7 +99,7 @@ void DrawTo() {
         PenState = kPenDrawing;
     } else if (PenState == kPenLifted) {
         // A zero-length pen-up move uses up the pending flag.
-        if (AppendPePair(0, 0) != 0) return Fail();
+        if (AppendPePair(0, 0, PeEightBit()) != 0) return Fail();
         PenState = kPenMoved;
     } else {
         PenState = kPenDrawing;

@@ -10,16 +10,15 @@
 #include <fstream>
 
 #include "dialogs/headless.h"
-#include "host/byte_order.h"
-#include "host/driver_entry.h"
-#include "host/host_services.h"
+#include "interface/byte_order.h"
+#include "interface/host_services.h"
+#include "job/driver_entry.h"
 #include "low_arena.h"
 #include "resource.h"
 
 namespace adihost {
 
 namespace {
-
 
 HostOptions Options;
 std::uint8_t ServiceTable[varnu::hostkit::kServiceTableSize];

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/adi_abi.h"
 #include "host_table.h"
+#include "interface/adi_abi.h"
 
 namespace adihost {
 

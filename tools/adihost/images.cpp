@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "adihost/host.h"
-#include "host/adi_abi.h"
-#include "host/byte_order.h"
+#include "interface/adi_abi.h"
+#include "interface/byte_order.h"
 
 namespace adihost {
 

@@ -176,7 +176,9 @@ int RunRender(const RenderCommand& o) {
 
 // Under LeakSanitizer (the asan build): fontconfig, which cairo's text uses,
 // keeps its caches for the life of the process by design.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n";
+}
 
 int main(int argc, char** argv) {
     CLI::App app{"adihost: plots through the Varnu 4820/4810 Wide Format driver (ADI 4.3)"};

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "host/pen_palette.h"
-#include "host/vcgl_commands.h"
+#include "config/pen_palette.h"
+#include "config/vcgl_commands.h"
 
 namespace adihost {
 

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "adihost/host.h"
-#include "host/adi_abi.h"
+#include "interface/adi_abi.h"
 
 namespace adihost {
 

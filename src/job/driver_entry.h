@@ -3,21 +3,11 @@
 
 #include <cstdint>
 
-#include "host/adi_abi.h"
+#include "interface/adi_abi.h"
+#include "interface/driver_header.h"
+#include "interface/packet.h"
 
 namespace varnu {
-
-inline constexpr int kDriverHeaderSize = 504;
-inline constexpr int kIdentityReplySize = 81;  // identity text and padding, copied by request 49
-inline constexpr int kRequestHandlerOffset = 410;
-inline constexpr int kPlotHandlerOffset = 414;
-
-// Packed, little-endian; the host reads it and the driver never changes it
-// after the handler addresses are in place.
-extern std::uint8_t DriverHeader[kDriverHeaderSize];
-
-// The packet of the call in progress.
-extern std::uint8_t* CurrentPacket;
 
 // Test-only: everything back to the state right after the module was loaded
 // (no service table, no job, empty messages, zero configuration, raw tone

@@ -5,23 +5,22 @@
 
 #include "config/config_record.h"
 #include "config/device_tables.h"
+#include "config/page_geometry.h"
 #include "config/tone_curve.h"
 #include "dialogs/dialogs.h"
-#include "host/driver_entry.h"
-#include "host/job.h"
-#include "host/messages.h"
-#include "host/output_buffer.h"
-#include "host/packet.h"
-#include "host/page_geometry.h"
-#include "host/requests.h"
+#include "interface/host_services.h"
+#include "interface/messages.h"
+#include "interface/output_buffer.h"
+#include "interface/packet.h"
+#include "job/driver_entry.h"
+#include "job/job.h"
+#include "job/requests.h"
 #include "vector/vector_state.h"
 
 namespace varnu {
 
-std::int32_t CurrentModel = 0;
 std::uint32_t HostOptionBits = 0;
 std::uint8_t PaperListStale = 0;
-std::uint32_t HostWindow = 0;
 
 namespace {
 
@@ -289,7 +288,6 @@ void PlotReset() {
 }
 
 void ResetRequestStateOnLoad() {
-    CurrentModel = 0;
     HostOptionBits = 0;
     PaperListStale = 0;
     HostWindow = 0;

@@ -1,14 +1,12 @@
-#include "host/output_buffer.h"
+#include "interface/output_buffer.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "config/config_record.h"
-#include "host/host_services.h"
-#include "host/memory.h"
-#include "host/messages.h"
-#include "vector/vector_state.h"
+#include "interface/host_services.h"
+#include "interface/memory.h"
+#include "interface/messages.h"
 
 namespace varnu {
 
@@ -23,8 +21,7 @@ namespace {
 // waiting, no page content to close, a single copy for the next job.
 std::int32_t FailQuietly() {
     CommandFill = 0;
-    PageHasContent = 0;
-    JobCopies = 1;
+    ForgetFailedJobOutput();
     return -1;
 }
 
@@ -124,15 +121,13 @@ inline std::int32_t EncodePe(std::int32_t value, bool eightBit, std::uint8_t* ou
 
 }  // namespace
 
-std::int32_t AppendPeNumber(std::int32_t value) {
+std::int32_t AppendPeNumber(std::int32_t value, bool eightBit) {
     std::uint8_t digits[8];
-    const bool eightBit = (Config.optionFlags & kOptionPe8Bit) != 0;
     return AppendBytes(EncodePe(value, eightBit, digits), digits);
 }
 
-std::int32_t AppendPePair(std::int32_t first, std::int32_t second) {
+std::int32_t AppendPePair(std::int32_t first, std::int32_t second, bool eightBit) {
     std::uint8_t digits[16];
-    const bool eightBit = (Config.optionFlags & kOptionPe8Bit) != 0;
     std::int32_t n = EncodePe(first, eightBit, digits);
     n += EncodePe(second, eightBit, digits + n);
     return AppendBytes(n, digits);

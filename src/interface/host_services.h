@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "host/adi_abi.h"
+#include "interface/adi_abi.h"
 
 namespace varnu {
 
@@ -30,6 +30,10 @@ using NotifyHostFn = std::int32_t ADI_CALLER_CLEANS(std::int32_t a, std::int32_t
 
 // The table the host handed to PLADI; kept for the life of the module.
 extern const std::uint8_t* HostServices;
+
+// The host's window, from driver request 11 and plot request 29; owner of
+// the raster failure message box.
+extern std::uint32_t HostWindow;
 
 // Slot calls. A missing table or an empty slot counts as the slot's failure
 // result (WriteOutput 0, LoadConfig/StoreConfig non-zero, NotifyHost -1), so

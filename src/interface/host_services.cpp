@@ -1,10 +1,11 @@
-#include "host/host_services.h"
+#include "interface/host_services.h"
 
-#include "host/byte_order.h"
+#include "interface/byte_order.h"
 
 namespace varnu {
 
 const std::uint8_t* HostServices = nullptr;
+std::uint32_t HostWindow = 0;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "config/default_tone_curve.h"
-#include "raster/threshold_matrix.h"
+#include "config/threshold_matrix.h"
 
 namespace varnu {
 

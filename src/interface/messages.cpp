@@ -1,10 +1,10 @@
-#include "host/messages.h"
+#include "interface/messages.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "host/host_services.h"
+#include "interface/host_services.h"
 
 namespace varnu {
 

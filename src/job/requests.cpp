@@ -1,13 +1,13 @@
 // The two request handlers named in the DriverHeader: keep the packet, then
 // dispatch on its code. A code without a handler leaves the packet untouched.
-#include "host/requests.h"
+#include "job/requests.h"
 
 #include <array>
 
 #include "config/summary.h"
-#include "host/driver_entry.h"
-#include "host/job.h"
-#include "host/packet.h"
+#include "interface/packet.h"
+#include "job/driver_entry.h"
+#include "job/job.h"
 #include "raster/image_request.h"
 #include "vector/pens.h"
 #include "vector/polygons.h"

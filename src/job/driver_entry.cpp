@@ -1,18 +1,18 @@
-#include "host/driver_entry.h"
+#include "job/driver_entry.h"
 
 #include <array>
 #include <cstring>
 
 #include "config/config_record.h"
 #include "config/device_tables.h"
+#include "config/page_geometry.h"
 #include "config/tone_curve.h"
-#include "host/byte_order.h"
-#include "host/host_services.h"
-#include "host/job.h"
-#include "host/messages.h"
-#include "host/output_buffer.h"
-#include "host/page_geometry.h"
-#include "host/requests.h"
+#include "interface/byte_order.h"
+#include "interface/host_services.h"
+#include "interface/messages.h"
+#include "interface/output_buffer.h"
+#include "job/job.h"
+#include "job/requests.h"
 #include "raster/image_request.h"
 #include "vector/pens.h"
 #include "vector/vector_state.h"

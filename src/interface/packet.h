@@ -3,10 +3,12 @@
 
 #include <cstdint>
 
-#include "host/byte_order.h"
-#include "host/driver_entry.h"
+#include "interface/byte_order.h"
 
 namespace varnu {
+
+// The packet of the call in progress; both handlers keep their argument here.
+extern std::uint8_t* CurrentPacket;
 
 inline constexpr std::int16_t kResultOk = 0;
 inline constexpr std::int16_t kResultFailed = -1;

@@ -1,6 +1,6 @@
 // Plot request 30 writes the device set-up that precedes the drawing; plot
 // request 2 closes the page and hands everything to the host.
-#include "host/job.h"
+#include "job/job.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,15 +8,16 @@
 
 #include "config/config_record.h"
 #include "config/device_tables.h"
-#include "host/host_services.h"
-#include "host/messages.h"
-#include "host/output_buffer.h"
-#include "host/packet.h"
-#include "host/page_geometry.h"
-#include "host/pen_palette.h"
-#include "host/requests.h"
-#include "host/vcgl_commands.h"
+#include "config/page_geometry.h"
+#include "config/pen_palette.h"
+#include "config/vcgl_commands.h"
+#include "interface/host_services.h"
+#include "interface/messages.h"
+#include "interface/output_buffer.h"
+#include "interface/packet.h"
+#include "job/requests.h"
 #include "raster/image_request.h"
+#include "vector/device_setup.h"
 #include "vector/vector_state.h"
 
 namespace varnu {
@@ -25,7 +26,6 @@ std::int32_t OutputHandle = -1;
 std::int32_t PageWidthUnits = 0;
 std::int32_t PageHeightUnits = 0;
 std::int32_t MarginUnits[4] = {0, 0, 0, 0};
-char SavedWindowCommand[kSavedWindowCommandSize];
 
 namespace {
 
@@ -44,8 +44,6 @@ constexpr char kManualOutputOff[] = "XF4,0;";
 constexpr char kLineAttributes[] = "LA1,4,2,4SP7RF";  // round ends and joins, pen 7
 constexpr char kPenCount[] = "NP256";
 constexpr char kColourRange[] = "CR0,255,0,255,0,255";
-constexpr char kPenColour[] = "PC%d,%d,%d,%d";
-constexpr char kRedPenColour[] = "PC%d,255,0,0";
 constexpr char kHomeRelative[] = "PUPA0,0PR;";
 constexpr char kTransparency[] = "TR0;";
 constexpr char kRtlPageEnd[] = ";PUSP0;PG;";  // closes an open PE too
@@ -65,18 +63,6 @@ std::int32_t Append(const std::array<std::uint8_t, N>& bytes) {
 void FailJob() {
     ErrorLatch = kLatchOutput;
     SetResult(kResultFailed);
-}
-
-bool RedPenApplies(const ModelRecord& model, int pen) {
-    return model.redPrinting == 1 && (Config.modeFlags & kModeRedPrinting) != 0 &&
-           Config.redPen == pen;
-}
-
-std::int32_t AppendWords(std::initializer_list<std::int32_t> values) {
-    std::uint8_t packed[2 * 8 + 1];
-    std::int32_t n = 0;
-    for (std::int32_t v : values) n += PackBigEndian16(static_cast<std::uint16_t>(v), packed + n);
-    return AppendBytes(n, packed);
 }
 
 void SendSerialHandshake() {
@@ -238,30 +224,9 @@ bool RtlTail(const ModelRecord& model) {
 
 }  // namespace
 
-int FormatPenColour(int pen, char* text, std::size_t size) {
-    const ModelRecord* model = Model(CurrentModel);
-    if (model != nullptr && RedPenApplies(*model, pen))
-        return std::snprintf(text, size, kRedPenColour, pen);
-    const std::int32_t grey = PenGrey(pen);
-    return std::snprintf(text, size, kPenColour, pen, grey, grey, grey);
-}
-
-std::int32_t VcglJobHeader() {
-    if (Append(vcgl::kVcglPreamble) != 0 || Append(vcgl::kModelIdentification) != 0 ||
-        Append(vcgl::kJobHeaderTail1) != 0 || Append(vcgl::kJobHeaderTail2) != 0) {
-        return -1;
-    }
-    return 0;
-}
-
-std::int32_t VcglDefaultAttributes() {
-    if (Append(vcgl::kLinePenHead) != 0 || AppendWords({7}) != 0) return -1;
-    if (Append(vcgl::kHostPenHead) != 0 || AppendWords({7}) != 0) return -1;
-    for (const auto& pattern : vcgl::kLineTypePatterns)
-        if (AppendBytes(pattern.length, pattern.bytes) != 0) return -1;
-    for (const auto& setting : vcgl::kDefaultSettings)
-        if (Append(setting) != 0) return -1;
-    return 0;
+void ForgetFailedJobOutput() {
+    PageHasContent = 0;
+    JobCopies = 1;
 }
 
 void JobStart() {

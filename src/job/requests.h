@@ -6,10 +6,8 @@
 
 namespace varnu {
 
-extern std::int32_t CurrentModel;     // model row in use
 extern std::uint32_t HostOptionBits;  // from plot requests 46, 47, 48
 extern std::uint8_t PaperListStale;   // set by plot request 49, used by 48
-extern std::uint32_t HostWindow;      // owner of the raster failure message box
 
 // Bit of HostOptionBits: the host drives the serial line itself.
 inline constexpr std::uint32_t kHostOwnsHandshake = 0x40;

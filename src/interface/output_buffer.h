@@ -33,10 +33,11 @@ std::int32_t AppendBytes(std::int32_t count, const void* bytes);
 std::int32_t AppendFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::int32_t FlushOutput();
 
-// HP-GL/2 polyline-encoded integer, 7-bit or 8-bit form per the configuration.
-std::int32_t AppendPeNumber(std::int32_t value);
+// HP-GL/2 polyline-encoded integer, in the 7-bit form (base 32) or the
+// 8-bit form (base 64) the configuration chooses.
+std::int32_t AppendPeNumber(std::int32_t value, bool eightBit);
 // Two PE numbers in one append: the offsets of one point.
-std::int32_t AppendPePair(std::int32_t first, std::int32_t second);
+std::int32_t AppendPePair(std::int32_t first, std::int32_t second, bool eightBit);
 
 // Most significant byte first, then a NUL; return the count of value bytes.
 std::int32_t PackBigEndian32(std::uint32_t value, std::uint8_t* scratch);
@@ -44,6 +45,10 @@ std::int32_t PackBigEndian16(std::uint16_t value, std::uint8_t* scratch);
 std::int32_t PackBigEndian8(std::uint8_t value, std::uint8_t* scratch);
 
 // Job start: a fresh zero-filled buffer; false when it cannot be allocated.
+// Defined by the job layer, called on every failure of the buffer: a job
+// whose output failed has no page content to close and one copy.
+void ForgetFailedJobOutput();
+
 bool AllocateCommandBuffer();
 // Job end and request 49: no buffer, nothing waiting.
 void ReleaseCommandBuffer();

@@ -1,8 +1,7 @@
-#include "host/page_geometry.h"
+#include "config/page_geometry.h"
 
 #include "config/config_record.h"
 #include "config/device_tables.h"
-#include "host/requests.h"
 
 namespace varnu {
 

@@ -13,20 +13,8 @@ extern std::int32_t PageWidthUnits;
 extern std::int32_t PageHeightUnits;
 extern std::int32_t MarginUnits[4];
 
-// The "IW" text of job start; raster output sends it again after an image.
-inline constexpr int kSavedWindowCommandSize = 64;
-extern char SavedWindowCommand[kSavedWindowCommandSize];
-
 void JobStart();  // plot request 30
 void JobEnd();    // plot request 2
-
-// The RTL/GL2 palette entry of a pen as job start sends it ("PC…"), into
-// `text`; returns its length. Raster output sends the same after an image.
-int FormatPenColour(int pen, char* text, std::size_t size);
-
-// VCGL groups also sent after a raster image; 0 or -1.
-std::int32_t VcglJobHeader();
-std::int32_t VcglDefaultAttributes();
 
 void ResetJobOnLoad();
 

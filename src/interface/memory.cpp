@@ -1,4 +1,4 @@
-#include "host/memory.h"
+#include "interface/memory.h"
 
 #include <cstdlib>
 
