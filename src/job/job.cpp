@@ -59,7 +59,9 @@ std::int32_t Append(const std::array<std::uint8_t, N>& bytes) {
     return AppendBytes(static_cast<std::int32_t>(N), bytes.data());
 }
 
-// A job-start step failed: the job is over until request 49.
+// The set-up steps below return false when an append failed (the buffer has
+// latched the failure already); JobStart then fails the job here, once: the
+// job is over until request 49.
 void FailJob() {
     ErrorLatch = kLatchOutput;
     SetResult(kResultFailed);
@@ -197,27 +199,20 @@ bool RtlTail(const ModelRecord& model) {
     if (AppendText(SavedWindowCommand) != 0) return false;
     if (model.manualOutput == 1) {
         const bool manual = (Config.modeFlags & kModeManualOutput) != 0;
-        if (AppendText(manual ? kManualOutputOn : kManualOutputOff) != 0) {
-            SetResult(kResultFailed);  // this step leaves the latch to the write failure
-            return true;               // already answered; the caller stops
-        }
+        if (AppendText(manual ? kManualOutputOn : kManualOutputOff) != 0) return false;
     }
     if (AppendText(kLineAttributes) != 0 || AppendText(kPenCount) != 0 ||
         AppendText(kColourRange) != 0)
         return false;
 
-    // Pens 1..255 with their greys; a failure leaves the loop and shows at the
-    // next step. With red printing possible, the darkest pen becomes BlackPen.
-    bool paletteFailed = false;
-    for (int p = 1; p < 256 && !paletteFailed; ++p) {
+    // Pens 1..255 with their greys. With red printing possible, the darkest
+    // pen becomes BlackPen.
+    for (int p = 1; p < 256; ++p) {
         char text[32];
         FormatPenColour(p, text, sizeof text);
         if (model.redPrinting == 1 && !RedPenApplies(model, p) && PenGrey(p) == 0)
             BlackPen = static_cast<std::int16_t>(p);
-        if (AppendText(text) != 0) {
-            FailJob();
-            paletteFailed = true;
-        }
+        if (AppendText(text) != 0) return false;
     }
     return AppendText(kHomeRelative) == 0 && AppendText(kTransparency) == 0;
 }
@@ -257,7 +252,6 @@ void JobStart() {
         FailJob();
         return;
     }
-    if (PacketGet<std::int16_t>(0) != kResultOk) return;  // a step answered -1 itself
     PendingImage.marker = 0;
 }
 
