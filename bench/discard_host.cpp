@@ -65,25 +65,14 @@ void OpenJob(bool vcgl, double extentX, double extentY) {
     Config.modelIndex = 0;
     if (vcgl) Config.modeFlags = kModeVcgl | kResolution400;
     EncodeConfigRecord(Config, Stored);
-    const double resolution = vcgl ? 800.0 : 1016.0;
-    Request reset(49);
-    PlotRequest(reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2).bytes);
-    Request messages(50);
-    PlotRequest(messages.bytes);
-    Request open(29);
-    PlotRequest(open.Set<std::int16_t>(4, 3).bytes);
-    Request extents(47);
-    PlotRequest(extents.Set<double>(9, extentX).Set<double>(17, extentY).bytes);
-    Request page(48);
-    PlotRequest(page.Set<double>(9, extentX)
-                    .Set<double>(17, extentY)
-                    .Set<double>(41, resolution)
-                    .Set<double>(49, resolution)
-                    .bytes);
-    Request start(30);
-    PlotRequest(start.bytes);
-    if (start.result() != 0) {
-        std::fputs("benchmark job did not start\n", stderr);
+    hostkit::JobOpening opening;
+    opening.extentX = extentX;
+    opening.extentY = extentY;
+    opening.resolution = vcgl ? 800.0 : 1016.0;
+    opening.hostVersion = 3;
+    std::string error;
+    if (hostkit::OpenPlotJob(&PlotRequest, opening, &error) != 0) {
+        std::fprintf(stderr, "benchmark job did not start: %s\n", error.c_str());
         std::abort();
     }
 }

@@ -1,7 +1,7 @@
 #include "host_table.h"
 
 #include "interface/adi_abi.h"
-#include "job/driver_entry.h"
+#include "interface/driver_header.h"
 
 namespace varnu::hostkit {
 
@@ -16,7 +16,7 @@ bool PutSlot(std::uint8_t* table, std::uint32_t offset, Fn* fn) {
 }
 
 Handler HandlerAt(const std::uint8_t* header, std::size_t offset) {
-    return FunctionFromHostAddress<void(void*)>(LoadLe<HostAddress>(header, offset));
+    return FunctionFromHostAddress<HandlerFunction>(LoadLe<HostAddress>(header, offset));
 }
 
 }  // namespace
@@ -41,6 +41,37 @@ std::string InstallHost(PladiFn pladi, LowAllocateFn lowAllocate, const ServiceR
     handlers->driver = HandlerAt(header, kRequestHandlerOffset);
     handlers->plot = HandlerAt(header, kPlotHandlerOffset);
     return {};
+}
+
+std::int16_t OpenPlotJob(Handler plot, const JobOpening& job, std::string* error) {
+    // Each request with the answer that means it passed.
+    auto send = [&](Packet p, std::int16_t expected, const char* what) -> bool {
+        const std::int16_t code = p.result();
+        plot(p.data());
+        if (p.result() == expected) return true;
+        *error = "request " + std::to_string(code) + " (" + what + ") answered " +
+                 std::to_string(p.result());
+        return false;
+    };
+    // The host's identity: kind 1, release byte 2.
+    if (!send(Packet(49).Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2), 49, "reset")) return 49;
+    if (!send(Packet(50), 50, "messages")) return 50;
+    if (!send(Packet(29).Set<std::int16_t>(4, job.hostVersion), 0, "open the plot")) return 29;
+    if (job.afterOpen) {
+        *error = job.afterOpen();
+        if (!error->empty()) return -1;
+    }
+    if (!send(Packet(47).Set(9, job.extentX).Set(17, job.extentY), 47, "plot extents")) return 47;
+    if (!send(Packet(48)
+                  .Set(9, job.extentX)
+                  .Set(17, job.extentY)
+                  .Set(41, job.resolution)
+                  .Set(49, job.resolution),
+              19, "page data"))
+        return 48;
+    if (job.startJob && !send(Packet(30), 0, "job start")) return 30;
+    error->clear();
+    return 0;
 }
 
 }  // namespace varnu::hostkit

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "interface/byte_order.h"
@@ -68,5 +69,22 @@ struct Packet {
     std::uint8_t* data() { return bytes; }
     std::int16_t result() const { return Get<std::int16_t>(0); }
 };
+
+// How a plot job is opened.
+struct JobOpening {
+    double extentX = 36.0, extentY = 24.0;  // plot extents in inches (47, 48)
+    double resolution = 1016.0;             // host steps per inch (48)
+    std::int16_t hostVersion = 14;          // request 29's version word
+    // Sent between 29 and 47 (request 46 and its dialog, for instance);
+    // returns "" or what went wrong.
+    std::function<std::string()> afterOpen;
+    bool startJob = true;  // end with request 30
+};
+
+// The plot requests a CAD host opens a job with: 49 (reset, with the host's
+// identity), 50 (messages), 29 (open), `afterOpen`, 47 (extents), 48 (page
+// data) and 30 (job start), each checked for its answer. Returns 0, or the
+// code of the request that failed (-1 for afterOpen) with `error` saying how.
+std::int16_t OpenPlotJob(Handler plot, const JobOpening& job, std::string* error);
 
 }  // namespace varnu::hostkit

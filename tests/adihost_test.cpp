@@ -15,6 +15,8 @@
 #include <string>
 
 #include "config/config_record.h"
+#include "host_table.h"
+#include "job/driver_entry.h"
 #include "plot_session.h"
 #include "test_host.h"
 
@@ -80,25 +82,12 @@ std::string InProcessJob(const std::string& storedRecord, const std::function<vo
     SendDriver(configure);
     const double x = configure.Get<double>(8), y = configure.Get<double>(16),
                  resolution = configure.Get<double>(24);
-    Packet reset(49);
-    reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2);
-    SendPlot(reset);
-    Packet plotMessages(50);
-    SendPlot(plotMessages);
-    Packet open(29);
-    open.Set<std::int16_t>(4, 14);
-    SendPlot(open);
-    Packet extents(47);
-    extents.Set<double>(9, x).Set<double>(17, y);
-    SendPlot(extents);
-    Packet page(48);
-    page.Set<double>(9, x)
-        .Set<double>(17, y)
-        .Set<double>(41, resolution)
-        .Set<double>(49, resolution);
-    SendPlot(page);
-    Packet start(30);
-    SendPlot(start);
+    hostkit::JobOpening opening;
+    opening.extentX = x;
+    opening.extentY = y;
+    opening.resolution = resolution;
+    std::string error;
+    EXPECT_EQ(hostkit::OpenPlotJob(&PlotRequest, opening, &error), 0) << error;
     drawing();
     Packet end(2);
     SendPlot(end);

@@ -1,6 +1,8 @@
 #include "plot_session.h"
 
+#include "host_table.h"
 #include "interface/output_buffer.h"
+#include "job/driver_entry.h"
 
 namespace varnu::testing {
 
@@ -13,22 +15,14 @@ void OpenPlotSession(const SessionOptions& options) {
     host.hasStoredConfig = true;
     Config = ConfigRecord{};
 
-    Packet reset(49);
-    reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2);
-    SendPlot(reset);
-    Packet messages(50);
-    SendPlot(messages);
-    Packet open(29);
-    open.Set<std::int16_t>(4, 3);
-    ASSERT_EQ(SendPlot(open).result(), 0);
-    Packet extents(47);
-    extents.Set<double>(9, options.extentX).Set<double>(17, options.extentY);
-    SendPlot(extents);
-    ASSERT_EQ(extents.result(), 47);
-    Packet page(48);
-    page.Set<double>(9, options.extentX).Set<double>(17, options.extentY);
-    page.Set<double>(41, options.hostResolution).Set<double>(49, options.hostResolution);
-    ASSERT_EQ(SendPlot(page).result(), 19);
+    hostkit::JobOpening opening;
+    opening.extentX = options.extentX;
+    opening.extentY = options.extentY;
+    opening.resolution = options.hostResolution;
+    opening.hostVersion = 3;
+    opening.startJob = false;  // StartJob sends 30
+    std::string error;
+    ASSERT_EQ(hostkit::OpenPlotJob(&PlotRequest, opening, &error), 0) << error;
 }
 
 std::int16_t StartJob() {

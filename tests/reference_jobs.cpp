@@ -356,17 +356,9 @@ JobResult RunJob(const Job& job, PladiFn pladi, LowAllocateFn lowAllocate, bool 
     Now.driver = handlers.driver;
     Now.plot = handlers.plot;
 
-    const double extentX = 36.0, extentY = 24.0, steps = 1016.0;
-    Packet reset(49);
-    reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2);
-    Send(Now.plot, reset, "reset", 49);
-    Packet messages(50);
-    Send(Now.plot, messages, "messages", 50);
-    Plot(Packet(29).Set<std::int16_t>(4, 3), "open", 0);
-    Plot(Packet(47).Set(9, extentX).Set(17, extentY), "extents", 47);
-    Plot(Packet(48).Set(9, extentX).Set(17, extentY).Set(41, steps).Set(49, steps), "page", 19);
-    Plot(Packet(30), "job start", 0);
-    if (result.error.empty()) job.draw();
+    hostkit::JobOpening opening;  // 36 x 24 inches, 1016 steps an inch
+    opening.hostVersion = 3;
+    if (hostkit::OpenPlotJob(Now.plot, opening, &result.error) == 0) job.draw();
     Packet end(2);
     Now.plot(end.bytes);
     return result;

@@ -570,19 +570,20 @@ void RunDialogScenarios(PladiFn pladi, LowAllocateFn lowAllocate) {
     // it was, the label typed stays for the job.
     std::uint8_t before[40];
     std::memcpy(before, Host.stored, 40);
-    Plot(Packet(49).Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2));
-    Plot(Packet(50));
-    Expect(Plot(Packet(29).Set<std::int16_t>(4, 3)) == 0, "request 29 opens the plot");
-    const int storesBefore = Host.stores;
-    WithUser([] { Plot(Packet(46)); }, DriverScenario);
-    ExpectNumber(Host.stores, storesBefore + 1, "records stored by request 46");
-    Expect(std::memcmp(before, Host.stored, 40) == 0, "\"Abbrechen\" changed the stored record");
-    Plot(Packet(47).Set<double>(9, 36.0).Set<double>(17, 24.0));
-    Plot(Packet(48)
-             .Set<double>(9, 36.0)
-             .Set<double>(17, 24.0)
-             .Set<double>(41, 1016.0)
-             .Set<double>(49, 1016.0));
+    varnu::hostkit::JobOpening opening;  // 36 x 24 inches, 1016 steps an inch
+    opening.hostVersion = 3;
+    opening.startJob = false;
+    opening.afterOpen = [&before] {
+        const int storesBefore = Host.stores;
+        WithUser([] { Plot(Packet(46)); }, DriverScenario);
+        ExpectNumber(Host.stores, storesBefore + 1, "records stored by request 46");
+        Expect(std::memcmp(before, Host.stored, 40) == 0,
+               "\"Abbrechen\" changed the stored record");
+        return std::string();
+    };
+    std::string opened;
+    Expect(varnu::hostkit::OpenPlotJob(Handlers.plot, opening, &opened) == 0,
+           "the plot does not open: " + opened);
     Host.output.clear();
     Expect(Plot(Packet(30)) == 0, "request 30 starts the job");
     Plot(Packet(3).Set<std::uint16_t>(4, 100).Set<std::uint16_t>(6, 100));

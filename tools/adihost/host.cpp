@@ -238,54 +238,53 @@ bool OpenPlotJob(const std::string& label, PageData* page, std::string* error) {
     page->extentY = configure.Get<double>(16);
     page->resolution = configure.Get<double>(24);
 
-    Packet reset(49);
-    reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2);
-    SendPlot(reset);
-    Packet messages(50);
-    SendPlot(messages);
-    Packet open(29);
-    open.Set<std::int16_t>(4, 14);
-    if (SendPlot(open) != 0) {
-        *error = "the driver could not open the plot (is the configuration stored?)";
-        return false;
-    }
+    varnu::hostkit::JobOpening opening;
+    opening.extentX = page->extentX;
+    opening.extentY = page->extentY;
+    opening.resolution = page->resolution;
     if (!label.empty()) {
-        using varnu::UserAction;
-        using varnu::UserActionKind;
-        varnu::ResetHeadlessDialogs();
-        varnu::QueueUserAction(
-            {UserActionKind::Type, "DRIVERCFG2_GER", IDC_LABEL, 0, label, 0, 0, nullptr});
-        varnu::QueueUserAction(
-            {UserActionKind::LoseFocus, "DRIVERCFG2_GER", IDC_LABEL, 0, {}, 0, 0, nullptr});
-        varnu::QueueUserAction(
-            {UserActionKind::Click, "DRIVERCFG2_GER", IDC_CANCEL, 0, {}, 0, 0, nullptr});
-        Packet driverDialog(46);
-        SendPlot(driverDialog);
-        if (!varnu::HeadlessMessageBoxes().empty()) {
-            *error =
-                "label refused: " + Utf8FromWindows1252(varnu::HeadlessMessageBoxes().front().text);
+        // The label is typed into the driver's dialog of request 46, as a
+        // user would, so that it passes the dialog's checks.
+        opening.afterOpen = [&label]() -> std::string {
+            using varnu::UserAction;
+            using varnu::UserActionKind;
+            varnu::ResetHeadlessDialogs();
+            varnu::QueueUserAction(
+                {UserActionKind::Type, "DRIVERCFG2_GER", IDC_LABEL, 0, label, 0, 0, nullptr});
+            varnu::QueueUserAction(
+                {UserActionKind::LoseFocus, "DRIVERCFG2_GER", IDC_LABEL, 0, {}, 0, 0, nullptr});
+            varnu::QueueUserAction(
+                {UserActionKind::Click, "DRIVERCFG2_GER", IDC_CANCEL, 0, {}, 0, 0, nullptr});
+            Packet driverDialog(46);
+            SendPlot(driverDialog);
+            if (varnu::HeadlessMessageBoxes().empty()) return {};
+            return "label refused: " +
+                   Utf8FromWindows1252(varnu::HeadlessMessageBoxes().front().text);
+        };
+    }
+    std::string detail;
+    switch (varnu::hostkit::OpenPlotJob(&PlotRequest, opening, &detail)) {
+        case 0:
+            return true;
+        case -1:
+            *error = detail;
             return false;
-        }
+        case 29:
+            *error = "the driver could not open the plot (is the configuration stored?)";
+            return false;
+        case 47:
+            *error = "the driver refused the plot extents";
+            return false;
+        case 48:
+            *error = "the driver refused the page data";
+            return false;
+        case 30:
+            *error = "the driver could not start the job";
+            return false;
+        default:
+            *error = "the driver refused the job: " + detail;
+            return false;
     }
-    Packet extents(47);
-    extents.Set<double>(9, page->extentX).Set<double>(17, page->extentY);
-    if (SendPlot(extents) == -1) {
-        *error = "the driver refused the plot extents";
-        return false;
-    }
-    Packet pageData(48);
-    pageData.Set<double>(9, page->extentX).Set<double>(17, page->extentY);
-    pageData.Set<double>(41, page->resolution).Set<double>(49, page->resolution);
-    if (SendPlot(pageData) != 19) {
-        *error = "the driver refused the page data";
-        return false;
-    }
-    Packet start(30);
-    if (SendPlot(start) != 0) {
-        *error = "the driver could not start the job";
-        return false;
-    }
-    return true;
 }
 
 void ClosePlotJob() {
