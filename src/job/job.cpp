@@ -256,8 +256,7 @@ void JobStart() {
 }
 
 void JobEnd() {
-    PenStatePrevious = PenState;
-    PenState = kPenClosed;
+    SetPenState(kPenClosed);
     if (ErrorLatch == kLatchClear && PageHasContent == 1) {
         PageHasContent = 0;
         if ((Config.modeFlags & kModeVcgl) != 0) {

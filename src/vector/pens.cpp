@@ -67,8 +67,7 @@ void Fail() {
 
 std::int32_t CloseOpenSequence() {
     if (!VcglMode() && PenState != kPenClosed && AppendText(";") != 0) return -1;
-    PenStatePrevious = PenState;
-    PenState = kPenClosed;
+    SetPenState(kPenClosed);
     return 0;
 }
 

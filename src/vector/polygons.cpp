@@ -50,8 +50,7 @@ std::int32_t SendFillPen(std::int32_t pen) {
 std::int32_t RtlPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v) {
     const std::int32_t fillPen = HalftoneFill() ? hostPen : BlackPen;
     if (PenState != kPenClosed && AppendText(";") != 0) return -1;
-    PenStatePrevious = PenState;
-    PenState = kPenClosed;
+    SetPenState(kPenClosed);
     if (AppendFormat(kSelectPen, fillPen) != 0) return -1;
     if (AppendText(PeOpener) != 0 || AppendText("<") != 0) return -1;
     PenStatePrevious = kPenClosed;
@@ -65,8 +64,7 @@ std::int32_t RtlPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v)
     if (EmitPoint(v.x(0), v.y(0)) != 0) return -1;  // closes the outline
     if (AppendText(kPolygonFill) != 0) return -1;
     if (!HalftoneFill() && AppendFormat(kSelectPen, hostPen) != 0) return -1;
-    PenStatePrevious = PenState;
-    PenState = kPenClosed;
+    SetPenState(kPenClosed);
     PageHasContent = 1;
     return 0;
 }
@@ -78,8 +76,7 @@ std::int32_t VcglPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v
     if (!shortForm && n > kMaxVcglLongVertices) return -1;
 
     const std::int32_t fillPen = HalftoneFill() ? hostPen : BlackPen;
-    PenStatePrevious = PenState;
-    PenState = kPenClosed;
+    SetPenState(kPenClosed);
     if (SendFillPen(fillPen) != 0) return -1;
     PenStatePrevious = kPenClosed;
     PenState = kPenDrawing;
@@ -110,8 +107,7 @@ std::int32_t VcglPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v
         if (sendPair(dx, dy) != 0) return -1;
     }
     if (!HalftoneFill() && SendFillPen(hostPen) != 0) return -1;
-    PenStatePrevious = PenState;
-    PenState = kPenClosed;
+    SetPenState(kPenClosed);
     PageHasContent = 1;
     return 0;
 }

@@ -18,7 +18,13 @@ struct DevicePoint {
 };
 
 extern std::int16_t PenState;
-extern std::int16_t PenStatePrevious;
+extern std::int16_t PenStatePrevious;  // the state before the last change
+
+// The two change together: the previous state is kept for the next request.
+inline void SetPenState(std::int16_t next) {
+    PenStatePrevious = PenState;
+    PenState = next;
+}
 extern DevicePoint DevicePosition;  // device units
 extern DevicePoint PreviousDevicePosition;
 extern DevicePoint LastHostPoint;        // (-1, -1) after job start: never a repeat

@@ -63,8 +63,7 @@ void MoveTo() {
         PendingPenReselect = 0;
         if (!vcgl) {
             if (AppendFormat(kReselectPen, LinePen) != 0) return Fail();
-            PenStatePrevious = PenState;  // the ";" closed any open sequence
-            PenState = kPenClosed;
+            SetPenState(kPenClosed);  // the ";" closed any open sequence
         } else {
             std::uint8_t command[4 + 1] = {vcgl::kLinePenHead[0], vcgl::kLinePenHead[1]};
             PackBigEndian16(static_cast<std::uint16_t>(LinePen), command + 2);
@@ -111,8 +110,7 @@ void DrawTo() {
 void PenUp() {
     if (PenState != kPenDrawing && PenState != kPenMoved) return;
     if (!VcglMode() && AppendText(kPenUpFlag) != 0) return Fail();
-    PenStatePrevious = PenState;
-    PenState = kPenLifted;
+    SetPenState(kPenLifted);
 }
 
 void AbortPlot() {
