@@ -2,6 +2,7 @@
 
 #include "interface/adi_abi.h"
 #include "interface/driver_header.h"
+#include "interface/packet_layouts.h"
 
 namespace varnu::hostkit {
 
@@ -53,20 +54,27 @@ std::int16_t OpenPlotJob(Handler plot, const JobOpening& job, std::string* error
                  std::to_string(p.result());
         return false;
     };
-    // The host's identity: kind 1, release byte 2.
-    if (!send(Packet(49).Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2), 49, "reset")) return 49;
+    namespace pg = layout::page;
+    // The host's identity: the CAD host (1), release 2.
+    Packet reset(49);
+    reset.Set<std::int16_t>(layout::reset::kHostKind, 1)
+        .Set<std::uint8_t>(layout::reset::kHostRelease, 2);
+    if (!send(reset, 49, "reset")) return 49;
     if (!send(Packet(50), 50, "messages")) return 50;
-    if (!send(Packet(29).Set<std::int16_t>(4, job.hostVersion), 0, "open the plot")) return 29;
+    if (!send(Packet(29).Set(layout::version::kVersion, job.hostVersion), 0, "open the plot"))
+        return 29;
     if (job.afterOpen) {
         *error = job.afterOpen();
         if (!error->empty()) return -1;
     }
-    if (!send(Packet(47).Set(9, job.extentX).Set(17, job.extentY), 47, "plot extents")) return 47;
+    if (!send(Packet(47).Set(pg::kExtentX, job.extentX).Set(pg::kExtentY, job.extentY), 47,
+              "plot extents"))
+        return 47;
     if (!send(Packet(48)
-                  .Set(9, job.extentX)
-                  .Set(17, job.extentY)
-                  .Set(41, job.resolution)
-                  .Set(49, job.resolution),
+                  .Set(pg::kExtentX, job.extentX)
+                  .Set(pg::kExtentY, job.extentY)
+                  .Set(pg::kResolutionX, job.resolution)
+                  .Set(pg::kResolutionY, job.resolution),
               19, "page data"))
         return 48;
     if (job.startJob && !send(Packet(30), 0, "job start")) return 30;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "interface/adi_abi.h"
+#include "interface/packet_layouts.h"
 
 namespace varnu::reference {
 
@@ -98,17 +99,18 @@ std::uint8_t* ImageLine(std::int32_t line, std::int32_t* count) {
 void* FetchRows(void* rowRequest) {
     auto* reply = static_cast<std::uint8_t*>(Now.lowAllocate(16));
     if (reply == nullptr) return nullptr;
-    const std::int32_t line =
-        LoadLe<std::int32_t>(rowRequest, 4) + LoadLe<std::int32_t>(rowRequest, 0);
+    // One of the two is 0: the line is a row or a column.
+    const std::int32_t line = LoadLe<std::int32_t>(rowRequest, layout::row_request::kFirstRow) +
+                              LoadLe<std::int32_t>(rowRequest, layout::row_request::kFirstColumn);
     std::int32_t count = 0;
     const std::uint8_t* pixels = ImageLine(line, &count);
     if (pixels == nullptr) {
-        StoreLe<std::int32_t>(reply, 4, 1);
-        StoreLe<std::int16_t>(reply, 14, 1);  // failure
+        StoreLe<std::int32_t>(reply, layout::row_reply::kCount, 1);
+        StoreLe<std::int16_t>(reply, layout::row_reply::kFailed, 1);
         return reply;
     }
-    StoreLe<std::uint32_t>(reply, 0, LowAddress(pixels));
-    StoreLe<std::int32_t>(reply, 4, count);
+    StoreLe<std::uint32_t>(reply, layout::row_reply::kPixels, LowAddress(pixels));
+    StoreLe<std::int32_t>(reply, layout::row_reply::kCount, count);
     return reply;
 }
 std::int32_t ReleaseRows(void*) {
@@ -136,19 +138,19 @@ void Plot(Packet p, const char* what, std::int16_t expected = kNotRefused) {
 
 // Drawing steps.
 void Pen(std::uint16_t pen) {
-    Plot(Packet(5).Set<std::uint16_t>(4, pen), "pen");
+    Plot(Packet(5).Set(layout::pen::kPen, pen), "pen");
 }
 void LineType(std::uint16_t type) {
-    Plot(Packet(7).Set<std::uint16_t>(4, type), "line type");
+    Plot(Packet(7).Set(layout::pen::kLineType, type), "line type");
 }
 void Width(double inches) {
-    Plot(Packet(41).Set<double>(4, inches), "width");
+    Plot(Packet(41).Set(layout::pen::kWidth, inches), "width");
 }
 void MoveTo(std::uint16_t x, std::uint16_t y) {
-    Plot(Packet(3).Set<std::uint16_t>(4, x).Set<std::uint16_t>(6, y), "move");
+    Plot(Packet(3).Set(layout::point::kX, x).Set(layout::point::kY, y), "move");
 }
 void DrawTo(std::uint16_t x, std::uint16_t y) {
-    Plot(Packet(4).Set<std::uint16_t>(4, x).Set<std::uint16_t>(6, y), "draw");
+    Plot(Packet(4).Set(layout::point::kX, x).Set(layout::point::kY, y), "draw");
 }
 void PenUp() {
     Plot(Packet(8), "pen up");
@@ -162,10 +164,12 @@ struct Vertex {
 void Polygon(std::int16_t fill, const std::vector<Vertex>& vertices) {
     const auto n = static_cast<std::int16_t>(vertices.size());
     if (vertices.size() <= 16) {
+        namespace inPacket = layout::polygon;
         Packet p(33);
-        p.Set<std::int16_t>(6, fill).Set<std::int16_t>(10, n);
+        p.Set(inPacket::kFill, fill).Set(inPacket::kCount, n);
         for (std::size_t i = 0; i < vertices.size(); ++i)
-            p.Set(12 + 4 * i, vertices[i].x).Set(14 + 4 * i, vertices[i].y);
+            p.Set(inPacket::kVertices + 4 * i, vertices[i].x)
+                .Set(inPacket::kVertices + 4 * i + 2, vertices[i].y);
         Plot(p, "polygon");
         return;
     }
@@ -175,7 +179,11 @@ void Polygon(std::int16_t fill, const std::vector<Vertex>& vertices) {
         return;
     }
     std::memcpy(low, vertices.data(), sizeof(Vertex) * vertices.size());
-    Plot(Packet(54).Set<std::int16_t>(4, fill).Set<std::int16_t>(6, n).Set(8, LowAddress(low)),
+    namespace byAddress = layout::polygon_by_address;
+    Plot(Packet(54)
+             .Set(byAddress::kFill, fill)
+             .Set(byAddress::kCount, n)
+             .Set(byAddress::kVertices, LowAddress(low)),
          "polygon by address");
 }
 
@@ -188,12 +196,17 @@ void Image(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, b
     Now.imageBilevel = bilevel;
     Now.imageSmooth = smooth;
     Now.line = static_cast<std::uint8_t*>(Now.lowAllocate(3 * static_cast<std::size_t>(width)));
+    namespace img = layout::image;
     Packet p(52);
-    p.Set(4, FunctionAddress(&FetchRows)).Set(8, FunctionAddress(&ReleaseRows));
-    p.Set<std::uint32_t>(12, 0x5EED0052);
-    p.Set(16, x0).Set(20, y0).Set(24, x1).Set(28, y1);
-    p.Set<std::int32_t>(32, bilevel ? 0 : 2).Set(36, width).Set(40, height);
-    p.Set<std::int16_t>(44, 0).Set<std::int16_t>(46, bilevel ? 1 : 24).Set(48, colour);
+    p.Set(img::kFetch, FunctionAddress(&FetchRows))
+        .Set(img::kRelease, FunctionAddress(&ReleaseRows));
+    p.Set<std::uint32_t>(img::kHandle, 0x5EED0052);
+    p.Set(img::kCorners, x0).Set(img::kCorners + 4, y0);
+    p.Set(img::kCorners + 8, x1).Set(img::kCorners + 12, y1);
+    p.Set<std::int32_t>(img::kKind, bilevel ? 0 : 2);
+    p.Set(img::kSourceWidth, width).Set(img::kSourceHeight, height);
+    p.Set<std::int16_t>(img::kTransparent, 0).Set<std::int16_t>(img::kBits, bilevel ? 1 : 24);
+    p.Set(img::kColour, colour);
     Plot(p, "image", 52);
     Plot(Packet(0), "draw the waiting image");
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "interface/byte_order.h"
+#include "interface/packet_layouts.h"
 
 namespace varnu {
 
@@ -26,7 +27,7 @@ inline void PacketPut(std::size_t offset, T value) {
 
 // Word +0: the code on entry, the result on exit.
 inline void SetResult(std::int16_t result) {
-    PacketPut<std::int16_t>(0, result);
+    PacketPut<std::int16_t>(layout::kCode, result);
 }
 
 }  // namespace varnu

@@ -12,6 +12,7 @@
 #include "interface/messages.h"
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
+#include "interface/packet_layouts.h"
 #include "job/driver_entry.h"
 #include "job/job.h"
 #include "job/requests.h"
@@ -33,35 +34,32 @@ constexpr std::uint8_t kMinimumHostRelease = 2;
 constexpr std::int16_t kForeignHostReply = -3;
 constexpr std::int16_t kOldHostReply = -5;
 
-// The page-data block that plot request 46 reads and writes back whole.
-constexpr std::size_t kPlotConfigureSize = 267;
-
 constexpr std::size_t kHostTableSize = 262;  // requests 22, 23, 25
 constexpr double kRequest44Value = 0.00278;
 
 bool VersionCheck() {
-    if (PacketGet<std::int16_t>(4) < kMinimumHostVersion) {
+    if (PacketGet<std::int16_t>(layout::version::kVersion) < kMinimumHostVersion) {
         ReportSlot(kMsgBadHostVersion);
         ErrorLatch = kLatchHostInterface;
         SetResult(kResultFailed);
         return false;
     }
-    PacketPut<std::int16_t>(4, 3);
-    PacketPut<std::int16_t>(6, 0);
+    PacketPut<std::int16_t>(layout::version::kVersion, 3);
+    PacketPut<std::int16_t>(layout::version::kZero, 0);
     return true;
 }
 
 void IdentityReply() {
-    PacketPut<std::int16_t>(10, 0);
-    PacketPut<std::int16_t>(12, 0);
-    std::memcpy(CurrentPacket + 86, DriverHeader, kIdentityReplySize);
-    if (PacketGet<std::int16_t>(4) != kExpectedHostKind) {
+    PacketPut<std::int16_t>(layout::reset::kKindAnswer, 0);
+    PacketPut<std::int16_t>(layout::reset::kZero, 0);
+    std::memcpy(CurrentPacket + layout::reset::kIdentity, DriverHeader, kIdentityReplySize);
+    if (PacketGet<std::int16_t>(layout::reset::kHostKind) != kExpectedHostKind) {
         ReportSlot(kMsgForeignHost);
-        PacketPut<std::int16_t>(10, kForeignHostReply);
+        PacketPut<std::int16_t>(layout::reset::kKindAnswer, kForeignHostReply);
         ErrorLatch = kLatchHostInterface;
-    } else if (PacketGet<std::uint8_t>(7) < kMinimumHostRelease) {
+    } else if (PacketGet<std::uint8_t>(layout::reset::kHostRelease) < kMinimumHostRelease) {
         ReportSlot(kMsgBadHostVersion);
-        PacketPut<std::int16_t>(10, kOldHostReply);
+        PacketPut<std::int16_t>(layout::reset::kKindAnswer, kOldHostReply);
         ErrorLatch = kLatchHostInterface;
     }
 }
@@ -76,9 +74,9 @@ bool StoreOrReport() {
 
 void ByteTable(std::int16_t tag, std::uint8_t fill) {
     SetResult(kResultOk);
-    PacketPut<std::int16_t>(2, kHostTableSize);
-    PacketPut<std::int16_t>(4, tag);
-    std::memset(CurrentPacket + 6, fill, 256);
+    PacketPut<std::int16_t>(layout::byte_table::kReplySize, kHostTableSize);
+    PacketPut<std::int16_t>(layout::byte_table::kTag, tag);
+    std::memset(CurrentPacket + layout::byte_table::kEntries, fill, 256);
 }
 
 }  // namespace
@@ -93,48 +91,50 @@ void DriverVersionCheck() {
     if (!PassLatchGate()) return;
     if (!VersionCheck()) return;
     SetResult(kResultOk);
-    HostWindow = PacketGet<std::uint32_t>(11);
+    HostWindow = PacketGet<std::uint32_t>(layout::version::kHostWindow);
 }
 
 void DriverModelDescription() {
     LoadConfigFromHost();  // a host without a stored record leaves ours as it is
     CurrentModel = 0;
-    PacketPut<std::int16_t>(6, 0);
-    PacketPut<std::int16_t>(4, kModelCount);
-    std::memcpy(CurrentPacket + 8, ModelTable[0].name, sizeof ModelTable[0].name);
+    PacketPut<std::int16_t>(layout::model::kZero, 0);
+    PacketPut<std::int16_t>(layout::model::kModelCount, kModelCount);
+    std::memcpy(CurrentPacket + layout::model::kName, ModelTable[0].name,
+                sizeof ModelTable[0].name);
     SetResult(kResultOk);
-    PacketPut<std::int16_t>(2, 40);
+    PacketPut<std::int16_t>(layout::model::kReplySize, 40);
 }
 
 void DriverConfigure() {
     if (!PassLatchGate()) return;
     SetResult(kResultOk);
-    if (PacketGet<std::int16_t>(6) == 1 || Config.modelIndex != CurrentModel ||
-        LoadConfigFromHost() != 0) {
+    if (PacketGet<std::int16_t>(layout::configure::kDefaults) == 1 ||
+        Config.modelIndex != CurrentModel || LoadConfigFromHost() != 0) {
         applyConfigDefaults(CurrentModel);
     }
 
     // The fixed part of the reply, before the dialog.
-    PacketPut<std::int16_t>(40, 395);
-    PacketPut<std::int16_t>(48, (Config.optionFlags & kOptionSerial) ? 1 : 2);
-    PacketPut<std::int16_t>(56, 1);
-    PacketPut<std::int16_t>(52, 0);
-    PacketPut<std::int16_t>(54, 8);
-    PacketPut<std::int16_t>(50, 9600);
-    PacketPut<std::uint8_t>(58, 0);
+    namespace cfg = layout::configure;
+    PacketPut<std::int16_t>(cfg::kFixed40, 395);
+    PacketPut<std::int16_t>(cfg::kPort, (Config.optionFlags & kOptionSerial) ? 1 : 2);
+    PacketPut<std::int16_t>(cfg::kStopBits, 1);
+    PacketPut<std::int16_t>(cfg::kParity, 0);
+    PacketPut<std::int16_t>(cfg::kDataBits, 8);
+    PacketPut<std::int16_t>(cfg::kBaud, 9600);
+    PacketPut<std::uint8_t>(cfg::kFixed58, 0);
 
     ShowDetailDialog();
 
-    PacketPut<std::int16_t>(2, 59);
+    PacketPut<std::int16_t>(cfg::kReplySize, 59);
     double x = 0, y = 0;
     ComputePageGeometry(true, &x, &y);
-    PacketPut<double>(8, x);
-    PacketPut<double>(16, y);
-    PacketPut<double>(24, PageGeometry.HostResolution[0]);
-    PacketPut<double>(32, PageGeometry.HostResolution[1]);
-    PacketPut<std::int16_t>(42, 255);
-    PacketPut<std::int16_t>(44, 1);
-    PacketPut<std::int16_t>(46, 7);
+    PacketPut<double>(cfg::kExtentX, x);
+    PacketPut<double>(cfg::kExtentY, y);
+    PacketPut<double>(cfg::kResolutionX, PageGeometry.HostResolution[0]);
+    PacketPut<double>(cfg::kResolutionY, PageGeometry.HostResolution[1]);
+    PacketPut<std::int16_t>(cfg::kPenCount, 255);
+    PacketPut<std::int16_t>(cfg::kFixed44, 1);
+    PacketPut<std::int16_t>(cfg::kFixed46, 7);
     rebuildToneCurveFromConfig();
 }
 
@@ -148,26 +148,29 @@ void DriverOneTable() {
 
 void DriverIdentityTable() {
     ByteTable(255, 0);
-    for (int i = 1; i < 256; ++i) CurrentPacket[6 + i] = static_cast<std::uint8_t>(i);
-    CurrentPacket[6] = 1;
+    std::uint8_t* entries = CurrentPacket + layout::byte_table::kEntries;
+    for (int i = 1; i < 256; ++i) entries[i] = static_cast<std::uint8_t>(i);
+    entries[0] = 1;
 }
 
 void DriverCapabilities() {
     if (!PassLatchGate()) return;
     SetResult(kResultOk);
-    PacketPut<std::uint8_t>(4, 1);
-    PacketPut<std::uint8_t>(139, 2);
-    PacketPut<std::uint8_t>(140, 0);
-    PacketPut<std::uint32_t>(5, PacketGet<std::uint32_t>(5) | 0x80000u);
+    namespace caps = layout::capabilities;
+    PacketPut<std::uint8_t>(caps::kFlag4, 1);
+    PacketPut<std::uint8_t>(caps::kFlag139, 2);
+    PacketPut<std::uint8_t>(caps::kFlag140, 0);
+    PacketPut<std::uint32_t>(caps::kOptions, PacketGet<std::uint32_t>(caps::kOptions) | 0x80000u);
 }
 
 void DriverDoubleTable() {
     SetResult(kResultOk);
-    const std::uint32_t sum =
-        PacketGet<std::uint32_t>(8) + static_cast<std::uint32_t>(PacketGet<std::int16_t>(12));
-    PacketPut<std::uint16_t>(2, static_cast<std::uint16_t>(sum));
-    PacketPut<std::int32_t>(4, 255);
-    for (int i = 0; i < 256; ++i) PacketPut<double>(16 + 8 * i, kRequest44Value);
+    namespace table = layout::double_table;
+    const std::uint32_t sum = PacketGet<std::uint32_t>(table::kValue) +
+                              static_cast<std::uint32_t>(PacketGet<std::int16_t>(table::kAddend));
+    PacketPut<std::uint16_t>(table::kSum, static_cast<std::uint16_t>(sum));
+    PacketPut<std::int32_t>(table::kCount, 255);
+    for (int i = 0; i < 256; ++i) PacketPut<double>(table::kEntries + 8 * i, kRequest44Value);
 }
 
 void DriverSaveConfig() {
@@ -200,9 +203,9 @@ void PlotOpen() {
     CurrentModel = Model(Config.modelIndex) != nullptr ? Config.modelIndex : 0;
     if (Config.copies > kMaxCopies) Config.copies = 1;
     JobCopies = Config.copies;
-    PacketPut<std::int16_t>(4, 3);
-    PacketPut<std::int16_t>(6, 0);
-    HostWindow = PacketGet<std::uint32_t>(11);
+    PacketPut<std::int16_t>(layout::version::kVersion, 3);
+    PacketPut<std::int16_t>(layout::version::kZero, 0);
+    HostWindow = PacketGet<std::uint32_t>(layout::version::kHostWindow);
     LabelText[0] = '\0';
     rebuildToneCurveFromConfig();
 }
@@ -210,25 +213,26 @@ void PlotOpen() {
 void PlotConfigure() {
     if (!PassLatchGate()) return;
     SetResult(kResultOk);
-    std::uint8_t copy[kPlotConfigureSize];
+    namespace pg = layout::page;
+    std::uint8_t copy[pg::kConfigureSize];
     std::memcpy(copy, CurrentPacket, sizeof copy);
-    HostOptionBits = LoadLe<std::uint32_t>(copy, 5);
-    copy[139] = 2;
-    copy[140] = 0;
+    HostOptionBits = LoadLe<std::uint32_t>(copy, pg::kOptionBits);
+    copy[pg::kFlag139] = 2;
+    copy[pg::kFlag140] = 0;
 
     ShowDriverDialog();
 
     double x = 0, y = 0;
     ComputePageGeometry(true, &x, &y);
-    StoreLe(copy, 9, x);
-    StoreLe(copy, 25, x);
-    StoreLe(copy, 17, y);
-    StoreLe(copy, 33, y);
-    StoreLe(copy, 41, PageGeometry.HostResolution[0]);
-    StoreLe(copy, 49, PageGeometry.HostResolution[0]);
+    StoreLe(copy, pg::kExtentX, x);
+    StoreLe(copy, pg::kPaperX, x);
+    StoreLe(copy, pg::kExtentY, y);
+    StoreLe(copy, pg::kPaperY, y);
+    StoreLe(copy, pg::kResolutionX, PageGeometry.HostResolution[0]);
+    StoreLe(copy, pg::kResolutionY, PageGeometry.HostResolution[0]);
     PageGeometry.PlotExtentX = x;
     PageGeometry.PlotExtentY = y;
-    std::memcpy(copy + 73, "MAX", 4);
+    std::memcpy(copy + pg::kPaperName, "MAX", 4);
     std::memcpy(CurrentPacket, copy, sizeof copy);
     SetResult(kResultPageData);
 
@@ -238,38 +242,39 @@ void PlotConfigure() {
 
 void PlotExtents() {
     if (!PassLatchGate()) return;
-    PageGeometry.PlotExtentX = PacketGet<double>(9);
-    PageGeometry.PlotExtentY = PacketGet<double>(17);
+    PageGeometry.PlotExtentX = PacketGet<double>(layout::page::kExtentX);
+    PageGeometry.PlotExtentY = PacketGet<double>(layout::page::kExtentY);
     UpdateVcglShortCoordinates();
-    PacketPut<std::uint8_t>(139, 2);
-    HostOptionBits = PacketGet<std::uint32_t>(5);
+    PacketPut<std::uint8_t>(layout::page::kFlag139, 2);
+    HostOptionBits = PacketGet<std::uint32_t>(layout::page::kOptionBits);
 }
 
 void PlotPageData() {
     if (!PassLatchGate()) return;
+    namespace pg = layout::page;
     SetResult(kResultOk);
-    HostOptionBits = PacketGet<std::uint32_t>(5);
+    HostOptionBits = PacketGet<std::uint32_t>(pg::kOptionBits);
     if (PaperListStale != 1) return;
     PaperListStale = 0;
     RebuildPaperNameList(CurrentModel);
 
-    PacketPut<std::uint8_t>(139, 2);
-    PacketPut<std::uint8_t>(140, 0);
+    PacketPut<std::uint8_t>(pg::kFlag139, 2);
+    PacketPut<std::uint8_t>(pg::kFlag140, 0);
     if (Config.paperIndex > PaperNameList.count) Config.paperIndex = 1;
     double x = 0, y = 0;
     ComputePageGeometry(false, &x, &y);
-    PacketPut<double>(25, x);
-    PacketPut<double>(33, y);
-    if (x <= PacketGet<double>(9) && y <= PacketGet<double>(17)) {
+    PacketPut<double>(pg::kPaperX, x);
+    PacketPut<double>(pg::kPaperY, y);
+    if (x <= PacketGet<double>(pg::kExtentX) && y <= PacketGet<double>(pg::kExtentY)) {
         // The page fits the extents the host offered.
-        PacketPut<double>(9, x);
-        PacketPut<double>(17, y);
-        std::memcpy(CurrentPacket + 73, "MAX", 4);
+        PacketPut<double>(pg::kExtentX, x);
+        PacketPut<double>(pg::kExtentY, y);
+        std::memcpy(CurrentPacket + pg::kPaperName, "MAX", 4);
     }
-    PageGeometry.PlotExtentX = PacketGet<double>(9);
-    PageGeometry.PlotExtentY = PacketGet<double>(17);
-    PageGeometry.HostResolution[0] = PacketGet<double>(41);
-    PageGeometry.HostResolution[1] = PacketGet<double>(49);
+    PageGeometry.PlotExtentX = PacketGet<double>(pg::kExtentX);
+    PageGeometry.PlotExtentY = PacketGet<double>(pg::kExtentY);
+    PageGeometry.HostResolution[0] = PacketGet<double>(pg::kResolutionX);
+    PageGeometry.HostResolution[1] = PacketGet<double>(pg::kResolutionY);
     UpdateVcglShortCoordinates();
     SetResult(kResultPageData);
 }

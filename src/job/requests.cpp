@@ -6,6 +6,7 @@
 
 #include "config/summary.h"
 #include "interface/packet.h"
+#include "interface/packet_layouts.h"
 #include "job/driver_entry.h"
 #include "job/job.h"
 #include "raster/image_request.h"
@@ -79,7 +80,7 @@ constexpr DispatchTable kDriverDispatch = BuildDispatch(kDriverRequests);
 constexpr DispatchTable kPlotDispatch = BuildDispatch(kPlotRequests);
 
 void Dispatch(const DispatchTable& table) {
-    const std::int16_t code = PacketGet<std::int16_t>(0);
+    const std::int16_t code = PacketGet<std::int16_t>(layout::kCode);
     if (code < 0 || code > kHighestCode || table[code] == nullptr) return;
     table[code]();
 }

@@ -14,6 +14,7 @@
 #include "interface/host_services.h"
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
+#include "interface/packet_layouts.h"
 #include "interface/platform.h"
 #include "raster/dither.h"
 #include "raster/raster_output.h"
@@ -65,12 +66,8 @@ constexpr char kRelativeMode[] = "PR";
 constexpr char kFailureFormat[] = "image faile=%d %d %d";
 constexpr char kFailureCaption[] = "DAD4.3";
 
-// Packet offsets of request 52.
-constexpr std::size_t kFetchOffset = 4, kReleaseOffset = 8, kHandleOffset = 12;
-constexpr std::size_t kCornerOffset = 16, kKindOffset = 32, kSourceWidthOffset = 36,
-                      kSourceHeightOffset = 40;
-constexpr std::size_t kTransparentOffset = 44, kBitsOffset = 46, kColourOffset = 48;
-constexpr std::size_t kOpaqueOffset = 50, kOpaqueSize = 72, kTakenOffset = 122;
+// Request 52's fields.
+namespace img = layout::image;
 
 bool VcglMode() {
     return (Config.modeFlags & kModeVcgl) != 0;
@@ -128,42 +125,35 @@ bool ComputeGrid(double dpi, Grid* grid) {
 }
 
 void FillRowRequest(std::int32_t line, std::int32_t pixelsPerLine, double strip, bool longEdge) {
+    namespace rr = layout::row_request;
     const PendingImageRecord& im = PendingImage;
     std::uint8_t* r = RowRequest;
-    if (!longEdge) {
-        StoreLe<std::int32_t>(r, 0, 0);
-        StoreLe<std::int32_t>(r, 4, line);
-        StoreLe<std::int32_t>(r, 8, pixelsPerLine - 1);
-        StoreLe<std::int32_t>(r, 12, line);
-        StoreLe<std::int32_t>(r, 16, im.x0);
-        StoreLe<std::int32_t>(r, 20, TruncateToInt32(im.y0 + line * strip));
-        StoreLe<std::int32_t>(r, 24, im.x1);
-        StoreLe<std::int32_t>(r, 28, TruncateToInt32(im.y0 + (line + 1) * strip));
-    } else {
-        StoreLe<std::int32_t>(r, 0, line);
-        StoreLe<std::int32_t>(r, 4, 0);
-        StoreLe<std::int32_t>(r, 8, line);
-        StoreLe<std::int32_t>(r, 12, pixelsPerLine - 1);
-        StoreLe<std::int32_t>(r, 16, TruncateToInt32(im.x0 + line * strip));
-        StoreLe<std::int32_t>(r, 20, im.y0);
-        StoreLe<std::int32_t>(r, 24, TruncateToInt32(im.x0 + (line + 1) * strip));
-        StoreLe<std::int32_t>(r, 28, im.y1);
-    }
-    std::memcpy(r + 32, im.packet + kHandleOffset, 4);
-    StoreLe<std::int32_t>(r, 36, im.bilevel ? 1 : 8);
-    StoreLe<std::int32_t>(r, 40, longEdge ? 7 : 2);
-    StoreLe<std::int16_t>(r, 46, im.bilevel ? 1 : 24);
+    const std::int32_t from = TruncateToInt32((longEdge ? im.x0 : im.y0) + line * strip);
+    const std::int32_t to = TruncateToInt32((longEdge ? im.x0 : im.y0) + (line + 1) * strip);
+    // A line is a row of the image, or a column with the long edge along x.
+    StoreLe<std::int32_t>(r, rr::kFirstColumn, longEdge ? line : 0);
+    StoreLe<std::int32_t>(r, rr::kFirstRow, longEdge ? 0 : line);
+    StoreLe<std::int32_t>(r, rr::kLastColumn, longEdge ? line : pixelsPerLine - 1);
+    StoreLe<std::int32_t>(r, rr::kLastRow, longEdge ? pixelsPerLine - 1 : line);
+    StoreLe<std::int32_t>(r, rr::kStrip, longEdge ? from : im.x0);
+    StoreLe<std::int32_t>(r, rr::kStrip + 4, longEdge ? im.y0 : from);
+    StoreLe<std::int32_t>(r, rr::kStrip + 8, longEdge ? to : im.x1);
+    StoreLe<std::int32_t>(r, rr::kStrip + 12, longEdge ? im.y1 : to);
+    std::memcpy(r + rr::kHandle, im.packet + img::kHandle, 4);
+    StoreLe<std::int32_t>(r, rr::kDepth, im.bilevel ? 1 : 8);
+    StoreLe<std::int32_t>(r, rr::kOrientation, longEdge ? 7 : 2);
+    StoreLe<std::int16_t>(r, rr::kBits, im.bilevel ? 1 : 24);
     if (im.bilevel) {
-        StoreLe<std::int16_t>(r, 48, 0);
-        StoreLe<std::int16_t>(r, 56, im.colourIndex);
+        StoreLe<std::int16_t>(r, rr::kColourWhite, 0);
+        StoreLe<std::int16_t>(r, rr::kColourIndex, im.colourIndex);
     } else {
-        std::memset(r + 48, 0xFF, 3);
-        std::memcpy(r + 52, kKeyColour, 3);
+        std::memset(r + rr::kColourWhite, 0xFF, 3);
+        std::memcpy(r + rr::kKeyColour, kKeyColour, 3);
     }
-    StoreLe<std::int32_t>(r, 64, 0);
-    StoreLe<std::int16_t>(r, 68, 0);
-    StoreLe<std::int16_t>(r, 70, 1);
-    std::memcpy(r + 72, im.packet + kOpaqueOffset, kOpaqueSize);
+    StoreLe<std::int32_t>(r, rr::kFixed64, 0);
+    StoreLe<std::int16_t>(r, rr::kFixed68, 0);
+    StoreLe<std::int16_t>(r, rr::kFixed70, 1);
+    std::memcpy(r + rr::kOpaque, im.packet + img::kOpaque, img::kOpaqueSize);
 }
 
 // Pulls the lines from the host into the page buffer. False after a failure
@@ -171,24 +161,26 @@ void FillRowRequest(std::int32_t line, std::int32_t pixelsPerLine, double strip,
 bool FetchLines(std::int32_t firstLine, std::int32_t pixelsPerLine, std::int32_t lineCount,
                 double strip, bool longEdge) {
     auto* fetch =
-        FunctionFromHostAddress<RowFetchFn>(LoadLe<HostAddress>(PendingImage.packet, kFetchOffset));
+        FunctionFromHostAddress<RowFetchFn>(LoadLe<HostAddress>(PendingImage.packet, img::kFetch));
     auto* release = FunctionFromHostAddress<RowReleaseFn>(
-        LoadLe<HostAddress>(PendingImage.packet, kReleaseOffset));
+        LoadLe<HostAddress>(PendingImage.packet, img::kRelease));
     for (std::int32_t line = firstLine; line < lineCount; ++line) {
         FillRowRequest(line, pixelsPerLine, strip, longEdge);
         auto* reply = static_cast<std::uint8_t*>(fetch(RowRequest));
-        const std::int32_t count = reply != nullptr ? LoadLe<std::int32_t>(reply, 4) : 0;
-        if (reply == nullptr || LoadLe<std::int16_t>(reply, 14) != 0) {
+        const std::int32_t count =
+            reply != nullptr ? LoadLe<std::int32_t>(reply, layout::row_reply::kCount) : 0;
+        if (reply == nullptr || LoadLe<std::int16_t>(reply, layout::row_reply::kFailed) != 0) {
             char text[64];
             std::snprintf(text, sizeof text, kFailureFormat, line, pixelsPerLine, count);
             ShowMessageBox(HostWindow, text, kFailureCaption, kMessageBoxWarning);
             return false;  // a failed reply is not released
         }
-        if (LoadLe<std::int16_t>(reply, 12) != 0) {
+        if (LoadLe<std::int16_t>(reply, layout::row_reply::kStop) != 0) {
             if (release != nullptr) release(reply);
             return true;
         }
-        const auto* pixels = FromHostAddress<const std::uint8_t>(LoadLe<HostAddress>(reply, 0));
+        const auto* pixels = FromHostAddress<const std::uint8_t>(
+            LoadLe<HostAddress>(reply, layout::row_reply::kPixels));
         if (PendingImage.bilevel) {
             AddImageLine(count, pixels, true, PendingImage.red, PendingImage.green,
                          PendingImage.blue);
@@ -234,7 +226,7 @@ void DrawImage() {
     // Everything that can refuse the image comes before the first byte: a
     // refused image sends nothing and leaves the vector state as it was.
     if (im.colourIndex < 0) return;
-    if (LoadLe<HostAddress>(im.packet, kFetchOffset) == 0) return;
+    if (LoadLe<HostAddress>(im.packet, img::kFetch) == 0) return;
     const double dpi = SelectResolution(
         static_cast<std::uint16_t>((Config.modeFlags & ~kModeResolutionMask) | code), vcgl);
     if (vcgl && dpi != 400 && dpi != 200) return;
@@ -294,21 +286,21 @@ void DrawImage() {
 
 void AcceptImage() {
     PendingImageRecord& im = PendingImage;
-    im.x0 = PacketGet<std::int32_t>(kCornerOffset);
-    im.y0 = PacketGet<std::int32_t>(kCornerOffset + 4);
-    im.x1 = PacketGet<std::int32_t>(kCornerOffset + 8);
-    im.y1 = PacketGet<std::int32_t>(kCornerOffset + 12);
+    im.x0 = PacketGet<std::int32_t>(img::kCorners);
+    im.y0 = PacketGet<std::int32_t>(img::kCorners + 4);
+    im.x1 = PacketGet<std::int32_t>(img::kCorners + 8);
+    im.y1 = PacketGet<std::int32_t>(img::kCorners + 12);
     im.width = static_cast<std::int32_t>(static_cast<std::uint32_t>(im.x1) -
                                          static_cast<std::uint32_t>(im.x0));
-    im.pixelsPerLine = PacketGet<std::int32_t>(kSourceWidthOffset);
-    im.lineCount = PacketGet<std::int32_t>(kSourceHeightOffset);
-    const std::int32_t kind = PacketGet<std::int32_t>(kKindOffset);
-    const std::int16_t bits = PacketGet<std::int16_t>(kBitsOffset);
-    im.transparent = PacketGet<std::int16_t>(kTransparentOffset);
+    im.pixelsPerLine = PacketGet<std::int32_t>(img::kSourceWidth);
+    im.lineCount = PacketGet<std::int32_t>(img::kSourceHeight);
+    const std::int32_t kind = PacketGet<std::int32_t>(img::kKind);
+    const std::int16_t bits = PacketGet<std::int16_t>(img::kBits);
+    im.transparent = PacketGet<std::int16_t>(img::kTransparent);
     if (kind == 1 && bits == 2) im.transparent = 0;
-    PacketPut<std::int16_t>(kTakenOffset, 1);
+    PacketPut<std::int16_t>(img::kTaken, 1);
     im.bilevel = kind == 0 || (kind == 1 && bits <= 2);
-    std::int16_t index = PacketGet<std::int16_t>(kColourOffset);
+    std::int16_t index = PacketGet<std::int16_t>(img::kColour);
     if (index > kHighestColourIndex) index = kHighestColourIndex;
     im.colourIndex = index;
     const Rgb colour = ImageColourTable[index < 0 ? 0 : index];

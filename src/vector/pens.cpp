@@ -10,6 +10,7 @@
 #include "interface/messages.h"
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
+#include "interface/packet_layouts.h"
 #include "vector/vector_state.h"
 
 namespace varnu {
@@ -73,7 +74,7 @@ std::int32_t CloseOpenSequence() {
 
 void SelectPen() {
     if (CloseOpenSequence() != 0) return Fail();
-    const std::uint16_t hostPen = PacketGet<std::uint16_t>(4);
+    const std::uint16_t hostPen = PacketGet<std::uint16_t>(layout::pen::kPen);
     LinePen = BlackPen;
     const ModelRecord* model = Model(CurrentModel);
     if (model != nullptr && model->redPrinting == 1 && (Config.modeFlags & kModeRedPrinting) != 0 &&
@@ -91,7 +92,7 @@ void SelectPen() {
 
 void SelectLineType() {
     if (CloseOpenSequence() != 0) return Fail();
-    const std::uint16_t n = PacketGet<std::uint16_t>(4);
+    const std::uint16_t n = PacketGet<std::uint16_t>(layout::pen::kLineType);
     // A host that declares more than 8 line types gets solid lines above 8.
     const bool patterned =
         n != 0 && n <= static_cast<std::uint16_t>(LineTypeCount) && n <= kHighestPatternedType;
@@ -110,7 +111,7 @@ void SelectLineType() {
 void SelectPenWidth() {
     SetResult(kResultOk);
     if (CloseOpenSequence() != 0) return Fail();
-    const double w = PacketGet<double>(4);
+    const double w = PacketGet<double>(layout::pen::kWidth);
     std::int32_t status;
     if (!VcglMode()) {
         // A width the host cannot mean (negative, not a number) draws as wide as
@@ -133,12 +134,12 @@ void SelectPenWidth() {
 }
 
 void SetLineTypeCount() {
-    LineTypeCount = PacketGet<std::int16_t>(4);
+    LineTypeCount = PacketGet<std::int16_t>(layout::pen::kLineTypeCount);
 }
 
 void RefreshModel() {
     CurrentModel = Model(Config.modelIndex) != nullptr ? Config.modelIndex : 0;
-    LineTypeCount = PacketGet<std::uint8_t>(8);
+    LineTypeCount = PacketGet<std::uint8_t>(layout::pen::kLineTypeCount8);
 }
 
 void DescribeLineTypes() {

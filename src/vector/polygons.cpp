@@ -9,6 +9,7 @@
 #include "interface/byte_order.h"
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
+#include "interface/packet_layouts.h"
 #include "vector/vector_state.h"
 #include "vector/vectors.h"
 
@@ -132,13 +133,17 @@ void FillPolygon(std::int16_t hostPen, std::int16_t count, const std::uint8_t* v
 }  // namespace
 
 void PolygonInline() {
-    FillPolygon(PacketGet<std::int16_t>(6), PacketGet<std::int16_t>(10), CurrentPacket + 12);
+    FillPolygon(PacketGet<std::int16_t>(layout::polygon::kFill),
+                PacketGet<std::int16_t>(layout::polygon::kCount),
+                CurrentPacket + layout::polygon::kVertices);
 }
 
 void PolygonPointer() {
     // The vertex array lies behind a 4-byte host address.
-    FillPolygon(PacketGet<std::int16_t>(4), PacketGet<std::int16_t>(6),
-                FromHostAddress<const std::uint8_t>(PacketGet<HostAddress>(8)));
+    FillPolygon(PacketGet<std::int16_t>(layout::polygon_by_address::kFill),
+                PacketGet<std::int16_t>(layout::polygon_by_address::kCount),
+                FromHostAddress<const std::uint8_t>(
+                    PacketGet<HostAddress>(layout::polygon_by_address::kVertices)));
 }
 
 }  // namespace varnu

@@ -5,6 +5,7 @@
 #include "config/vcgl_commands.h"
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
+#include "interface/packet_layouts.h"
 #include "vector/vector_state.h"
 
 namespace varnu {
@@ -70,7 +71,8 @@ void MoveTo() {
             if (AppendBytes(4, command) != 0) return Fail();
         }
     }
-    const std::uint16_t x = PacketGet<std::uint16_t>(4), y = PacketGet<std::uint16_t>(6);
+    const std::uint16_t x = PacketGet<std::uint16_t>(layout::point::kX),
+                        y = PacketGet<std::uint16_t>(layout::point::kY);
     if (IsRepeatedPoint(x, y)) return;
     PenStatePrevious = PenState;
     if (!vcgl) {
@@ -88,7 +90,8 @@ void MoveTo() {
 }
 
 void DrawTo() {
-    const std::uint16_t x = PacketGet<std::uint16_t>(4), y = PacketGet<std::uint16_t>(6);
+    const std::uint16_t x = PacketGet<std::uint16_t>(layout::point::kX),
+                        y = PacketGet<std::uint16_t>(layout::point::kY);
     if (IsRepeatedPoint(x, y)) return;
     PenStatePrevious = PenState;
     if (VcglMode()) {
