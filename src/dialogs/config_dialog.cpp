@@ -405,4 +405,11 @@ DialogResult ShowDetailDialog() {
     return Show(kDetailVariant);
 }
 
+void ResetDialogsOnLoad() {
+    DialogWorkingCopy = ConfigRecord{};
+    Variant = &kDriverVariant;
+    ResetOptionsDialogOnLoad();
+    ResetImageCorrectionOnLoad();
+}
+
 }  // namespace varnu

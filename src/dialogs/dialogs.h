@@ -21,4 +21,7 @@ DialogResult ShowDriverDialog();
 // "DETAILCFG2_GER", opened by driver request 21.
 DialogResult ShowDetailDialog();
 
+// The working copies and the open dialog's state back to the module's load.
+void ResetDialogsOnLoad();
+
 }  // namespace varnu

@@ -212,4 +212,8 @@ std::int32_t ShowImageCorrectionDialog(DialogWindow owner) {
     return RunDialog("IDD_COLOR_GER", owner, kImageCorrectionLogic);
 }
 
+void ResetImageCorrectionOnLoad() {
+    Curve = CurveHandleState{};
+}
+
 }  // namespace varnu

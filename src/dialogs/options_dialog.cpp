@@ -135,4 +135,8 @@ std::int32_t ShowDriverInfoDialog(DialogWindow owner) {
     return RunDialog("DRV_VER_GER", owner, kInfoLogic);
 }
 
+void ResetOptionsDialogOnLoad() {
+    OptionsWorkingCopy = ConfigRecord{};
+}
+
 }  // namespace varnu

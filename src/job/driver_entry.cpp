@@ -7,6 +7,7 @@
 #include "config/device_tables.h"
 #include "config/page_geometry.h"
 #include "config/tone_curve.h"
+#include "dialogs/dialogs.h"
 #include "interface/byte_order.h"
 #include "interface/host_services.h"
 #include "interface/messages.h"
@@ -75,6 +76,7 @@ void RestoreModuleLoadStateForTesting() {
     ResetRequestStateOnLoad();
     ResetJobOnLoad();
     ResetImageRequestOnLoad();
+    ResetDialogsOnLoad();
 }
 
 }  // namespace varnu
