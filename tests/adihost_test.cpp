@@ -1,12 +1,15 @@
 // adihost as a user runs it: the program started as a process on scripts,
 // images and configuration changes, its files and exit status checked.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -540,6 +543,185 @@ TEST_F(AdihostTest, DxfEntitiesAndSkippedReport) {
     const ProcessResult broken = Plot(Path("broken.dxf"));
     EXPECT_EQ(broken.status, 1);
     EXPECT_FALSE(fs::exists(Path("drawing.prn")));
+}
+
+// ---------------------------------------------------------------------------
+// Careless and hostile input: what adihost refuses, and what it never destroys.
+
+// Starts adihost without waiting; the caller waits for `pid`.
+pid_t StartAdihost(const std::vector<std::string>& arguments) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv{const_cast<char*>(ADIHOST_PATH)};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        freopen("/dev/null", "w", stderr);
+        execv(ADIHOST_PATH, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+bool AnyNameContains(const fs::path& dir, const std::string& part) {
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().find(part) != std::string::npos) return true;
+    return false;
+}
+
+TEST_F(AdihostTest, OutputGoesWhereTheUserSaidAndNeverOverTheInput) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    Write("job.adi", "move 0 0\ndraw 100 100\n");
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("plain.prn")).status, 0);
+    const std::string expected = Read(Path("plain.prn"));
+
+    // Standard output.
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o -").status, 0);
+    EXPECT_EQ(Read(Path("stdout.txt")), expected);
+
+    // A symbolic link is followed: the link stays, its target gets the stream.
+    fs::create_symlink("target.prn", Path("link.prn"));
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("link.prn")).status, 0);
+    EXPECT_TRUE(fs::is_symlink(Path("link.prn")));
+    EXPECT_EQ(Read(Path("target.prn")), expected);
+
+    // A FIFO stays a FIFO and gets the stream.
+    ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+    const int reader = open(Path("pipe").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("pipe")).status, 0);
+    std::string piped(expected.size() + 10, '\0');
+    EXPECT_EQ(read(reader, piped.data(), piped.size()), static_cast<ssize_t>(expected.size()));
+    close(reader);
+    EXPECT_TRUE(fs::is_fifo(Path("pipe")));
+
+    // The input itself, by name or through a link, is refused and kept.
+    fs::create_symlink("job.adi", Path("job-link.prn"));
+    for (const char* output : {"job.adi", "job-link.prn"}) {
+        const ProcessResult same = Adihost("plot " + Path("job.adi") + " -o " + Path(output));
+        EXPECT_EQ(same.status, 1) << output;
+        EXPECT_NE(same.err.find("is the input file"), std::string::npos) << same.err;
+        EXPECT_EQ(Read(Path("job.adi")), "move 0 0\ndraw 100 100\n");
+    }
+    ASSERT_EQ(Adihost("render " + Path("plain.prn") + " -o " + Path("plain.prn")).status, 1);
+    EXPECT_EQ(Read(Path("plain.prn")), expected);
+    EXPECT_FALSE(AnyNameContains(dir_, ".part"));
+}
+
+TEST_F(AdihostTest, TwoPlotsToOneFileNeverSplice) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    std::string job;
+    for (int i = 0; i < 3000; ++i) job += "draw " + std::to_string(i * 7 % 60000) + " 100\n";
+    Write("job.adi", job);
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("one.prn") + " --quiet").status, 0);
+    const std::string expected = Read(Path("one.prn"));
+    for (int round = 0; round < 5; ++round) {
+        const std::vector<std::string> args{
+            "--config", Path("varnu.cfg"), "plot",   Path("job.adi"),
+            "-o",       Path("both.prn"),  "--quiet"};
+        const pid_t a = StartAdihost(args), b = StartAdihost(args);
+        int sa = 0, sb = 0;
+        waitpid(a, &sa, 0);
+        waitpid(b, &sb, 0);
+        EXPECT_EQ(WEXITSTATUS(sa), 0);
+        EXPECT_EQ(WEXITSTATUS(sb), 0);
+        EXPECT_EQ(Read(Path("both.prn")), expected) << "round " << round;
+    }
+    EXPECT_FALSE(AnyNameContains(dir_, ".part"));
+}
+
+TEST_F(AdihostTest, InterruptedRunsRemoveWhatTheyStarted) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    std::string job;
+    for (int i = 0; i < 400000; ++i) job += "draw " + std::to_string(i % 60000) + " 100\n";
+    Write("long.adi", job);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t pid = StartAdihost(
+            {"--config", Path("varnu.cfg"), "plot", Path("long.adi"), "-o", Path("long.prn")});
+        // Interrupted once its temporary exists.
+        for (int i = 0; i < 20000 && !AnyNameContains(dir_, ".part"); ++i) usleep(500);
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal";
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_FALSE(AnyNameContains(dir_, ".part")) << signal;
+        EXPECT_FALSE(fs::exists(Path("long.prn")));
+    }
+    const pid_t demo = StartAdihost({"demo", "--quiet", "-o", Path("demo")});
+    for (int i = 0; i < 20000 && !fs::exists(Path("demo/.demo-config")); ++i) usleep(500);
+    kill(demo, SIGTERM);
+    int status = 0;
+    waitpid(demo, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_FALSE(fs::exists(Path("demo/.demo-config")));
+    EXPECT_FALSE(AnyNameContains(dir_ / "demo", ".part"));
+}
+
+TEST_F(AdihostTest, NothingDrawnWritesNoFile) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    Write("empty.adi", "# nothing\nmove 10 10\npen 3\n");
+    const ProcessResult empty = Adihost("plot " + Path("empty.adi") + " -o " + Path("empty.prn"));
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("nothing to draw"), std::string::npos) << empty.err;
+    WritePng(Path("photo.png"));
+    for (const char* at : {"nan,nan,nan,nan", "0,0,inf,10", "5,5,5,5", "1000,1000,5000,3000"}) {
+        const ProcessResult run = Adihost("plot " + Path("photo.png") + " -o " + Path("photo.prn") +
+                                          " --quiet --at " + at);
+        EXPECT_EQ(run.status, 1) << at;
+        EXPECT_NE(run.err.find(std::string(at)[0] == '1' ? "outside the sheet" : "--at expects"),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_FALSE(fs::exists(Path("empty.prn")));
+    EXPECT_FALSE(fs::exists(Path("photo.prn")));
+}
+
+TEST_F(AdihostTest, AFileThatIsNoRecordIsLeftAlone) {
+    Write("job.adi", "draw 10 10\n");
+    for (const std::string& content : {std::string(), std::string(39, 'x'), std::string(41, 'x')}) {
+        Write("varnu.cfg", content);
+        for (const std::string& command :
+             {std::string("configure --show"), std::string("configure --defaults"),
+              "plot " + Path("job.adi") + " -o " + Path("job.prn")}) {
+            const ProcessResult run = Adihost(command);
+            EXPECT_EQ(run.status, 1) << command;
+            EXPECT_NE(run.err.find("not a configuration record"), std::string::npos) << run.err;
+            EXPECT_EQ(Read(Path("varnu.cfg")), content) << command;
+        }
+    }
+    EXPECT_FALSE(fs::exists(Path("job.prn")));
+}
+
+TEST_F(AdihostTest, ConfigureRefusesRowsOutsideItsListsAndTakesTurns) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const std::string before = Read(Path("varnu.cfg"));
+    for (const char* refused : {"--media 99", "--media 4", "--program 500", "--program 21",
+                                "--bin 15", "--finish-margin 2", "--media -1"}) {
+        const ProcessResult run = Adihost(std::string("configure ") + refused);
+        EXPECT_EQ(run.status, 1) << refused;
+        EXPECT_NE(run.err.find("is not a row of the list"), std::string::npos) << run.err;
+        EXPECT_EQ(Read(Path("varnu.cfg")), before) << refused;
+    }
+    ASSERT_EQ(Adihost("configure --media 3 --program 20 --bin 14").status, 0);
+
+    // Runs at once each read, change and store the record in turn.
+    for (int round = 0; round < 10; ++round) {
+        const pid_t a = StartAdihost({"--config", Path("varnu.cfg"), "configure", "--copies", "3"});
+        const pid_t b = StartAdihost({"--config", Path("varnu.cfg"), "configure", "--margin", "5"});
+        int sa = 0, sb = 0;
+        waitpid(a, &sa, 0);
+        waitpid(b, &sb, 0);
+        EXPECT_EQ(WEXITSTATUS(sa), 0) << round;
+        EXPECT_EQ(WEXITSTATUS(sb), 0) << round;
+        EXPECT_EQ(Read(Path("varnu.cfg")).size(), 40u);
+    }
+    ConfigRecord stored;
+    const std::string bytes = Read(Path("varnu.cfg"));
+    DecodeConfigRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), &stored);
+    EXPECT_EQ(stored.copies, 3);
+    EXPECT_EQ(stored.marginMm, 5);
+    EXPECT_FALSE(AnyNameContains(dir_, ".tmp"));
+    EXPECT_FALSE(AnyNameContains(dir_, ".part"));
 }
 
 }  // namespace

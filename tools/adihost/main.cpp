@@ -1,6 +1,7 @@
 // adihost: plots job scripts and images through the Varnu 4820/4810 driver,
 // edits its stored configuration, and runs the built-in demo job.
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "adihost/dxf.h"
 #include "adihost/host.h"
 #include "adihost/images.h"
+#include "adihost/output_file.h"
 #include "adihost/png_writer.h"
 #include "adihost/render.h"
 #include "adihost/script.h"
@@ -43,8 +45,9 @@ bool ImageScript(const PlotOptions& o, const PageData& page, Script* script, std
     const double stepsPerMm = page.resolution / 25.4;
     double x0, y0, x1, y1;
     if (!o.at.empty()) {
-        if (std::sscanf(o.at.c_str(), "%lf,%lf,%lf,%lf", &x0, &y0, &x1, &y1) != 4 || x1 <= x0 ||
-            y1 <= y0 || x0 < 0 || y0 < 0) {
+        if (std::sscanf(o.at.c_str(), "%lf,%lf,%lf,%lf", &x0, &y0, &x1, &y1) != 4 ||
+            !std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1) ||
+            !(x1 > x0) || !(y1 > y0) || x0 < 0 || y0 < 0) {
             *error = "--at expects X0,Y0,X1,Y1 in millimetres with X0 < X1 and Y0 < Y1";
             return false;
         }
@@ -59,6 +62,15 @@ bool ImageScript(const PlotOptions& o, const PageData& page, Script* script, std
         *error = "the image area is too large";
         return false;
     }
+    const double sheetW = page.extentX * page.resolution, sheetH = page.extentY * page.resolution;
+    if (x0 >= sheetW || y0 >= sheetH) {
+        *error = "the image lies outside the sheet (" +
+                 std::to_string(std::lround(sheetW / stepsPerMm)) + " x " +
+                 std::to_string(std::lround(sheetH / stepsPerMm)) + " mm)";
+        return false;
+    }
+    if (x1 > sheetW + 1 || y1 > sheetH + 1)
+        std::fputs("adihost: the image is cut at the sheet's edge\n", stderr);
     ScriptStep step{};
     step.kind = ScriptStep::Kind::Image;
     step.line = 0;
@@ -92,8 +104,13 @@ int RunPlot(const PlotOptions& o) {
         if (RunConfigure(defaults) != 0) return kRefused;
         std::fputs("adihost: no stored configuration; stored the defaults\n", stderr);
     }
+    if (!isImage && !isDxf && !DrawsSomething(script)) {
+        std::fprintf(stderr, "adihost: %s: nothing to draw (no draw, polygon or image line)\n",
+                     o.input.c_str());
+        return kRefused;
+    }
     PageData page;
-    if (!BeginOutput(o.output, &error)) {
+    if (!BeginOutput(o.output, o.input, &error)) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
@@ -150,8 +167,8 @@ int RunRender(const RenderCommand& o) {
         std::fprintf(stderr, "adihost: %s: %s\n", o.input.c_str(), result.error.c_str());
     if (!result.ok && !o.partial) return kRefused;
     std::string error;
-    if (!WritePng(o.output, result.preview.width, result.preview.height, result.preview.rgb,
-                  &error)) {
+    if (!WritePng(o.output, result.preview.width, result.preview.height, result.preview.rgb, &error,
+                  o.input)) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
@@ -176,9 +193,13 @@ int RunRender(const RenderCommand& o) {
 
 // Under LeakSanitizer (the asan build): fontconfig, which cairo's text uses,
 // keeps its caches for the life of the process by design.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n";
+}
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     CLI::App app{"adihost: plots through the Varnu 4820/4810 Wide Format driver (ADI 4.3)"};
     app.require_subcommand(1);
     HostOptions host;
@@ -272,10 +293,32 @@ int main(int argc, char** argv) {
     if (!curve.empty())
         configure.curve = std::array<int, 5>{curve[0], curve[1], curve[2], curve[3], curve[4]};
 
+    SetConfigPath(host.configPath);
+    std::string configError;
+    if (!CheckConfigFile(&configError)) {
+        std::fprintf(stderr, "adihost: %s\n", configError.c_str());
+        return kRefused;
+    }
+    InstallSignalCleanup();
     InstallHost(host);
     if (*plotCommand) return RunPlot(plot);
     if (*configureCommand) return RunConfigure(configure);
     if (*renderCommand) return RunRender(render);
     if (*demoCommand) return RunDemo(demoDirectory, demoQuiet);
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // No exception leaves the program: a refusal, not an abort.
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("adihost: out of memory\n", stderr);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "adihost: %s\n", e.what());
+    }
+    AbandonOutput();
+    return kRefused;
 }

@@ -229,6 +229,14 @@ void SetField(Packet& p, const RawField& f) {
 
 }  // namespace
 
+bool DrawsSomething(const Script& script) {
+    for (const ScriptStep& s : script.steps)
+        if (s.kind == Kind::Draw || s.kind == Kind::Polygon || s.kind == Kind::Image ||
+            s.kind == Kind::Raw)
+            return true;
+    return false;
+}
+
 bool RunScript(const Script& script, bool progress, std::string* error) {
     for (const ScriptStep& s : script.steps) {
         std::int16_t result = 0;
