@@ -724,5 +724,135 @@ TEST_F(AdihostTest, ConfigureRefusesRowsOutsideItsListsAndTakesTurns) {
     EXPECT_FALSE(AnyNameContains(dir_, ".part"));
 }
 
+// A TIFF of one uncompressed strip that declares `width` x `height` RGB
+// pixels but holds only `held` bytes of them.
+std::string DeclaringTiff(std::uint32_t width, std::uint32_t height, std::uint32_t rowsPerStrip,
+                          std::uint32_t held) {
+    std::string t("II*\0", 4);
+    auto u16 = [&t](unsigned v) {
+        t += static_cast<char>(v & 255), t += static_cast<char>(v >> 8);
+    };
+    auto u32 = [&u16](std::uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    u32(8 + held);
+    t += std::string(held, '\x55');
+    const std::uint32_t tags[][3] = {
+        {256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1},
+        {262, 3, 2},     {273, 4, 8},      {277, 3, 3}, {278, 4, rowsPerStrip},
+        {279, 4, held}};
+    u16(9);
+    for (const auto& tag : tags) {
+        u16(tag[0]), u16(tag[1]), u32(1);
+        if (tag[1] == 3)
+            u16(tag[2]), u16(0);
+        else
+            u32(tag[2]);
+    }
+    u32(0);
+    return t;
+}
+
+// A PNG whose header declares `width` x `height` RGB pixels, with `idat` as its data.
+std::string DeclaringPng(std::uint32_t width, std::uint32_t height, const std::string& idat) {
+    auto be32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    auto chunk = [&be32](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (unsigned char c : body) {
+            crc ^= c;
+            for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+        return be32(static_cast<std::uint32_t>(data.size())) + body + be32(~crc);
+    };
+    const std::string header = be32(width) + be32(height) + std::string("\x08\x02\0\0\0", 5);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", idat) +
+           chunk("IEND", "");
+}
+
+TEST_F(AdihostTest, ImagesAreBoundedByWhatTheFileHolds) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // Under a gigabyte of address space the refusals must come from the
+    // reader, not from a failed allocation (AddressSanitizer needs more).
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit;
+#else
+    const std::string limit = "ulimit -v 1500000; ";
+#endif
+    const std::string zlibEmpty("\x78\x9c\x03\x00\x00\x00\x00\x01", 8);
+    const std::pair<std::string, std::string> cases[] = {
+        {"wide.tif", DeclaringTiff(60000, 60000, 60000, 64)},
+        {"vast.tif", DeclaringTiff(1u << 20, 1u << 20, 1u << 20, 64)},
+        {"limit.tif", DeclaringTiff(16384, 16384, 16384, 64)},
+        {"rows.tif", DeclaringTiff(16384, 16384, 1, 64)},
+        {"wide.png", DeclaringPng(60000, 60000, zlibEmpty)},
+        {"limit.png", DeclaringPng(16384, 16384, zlibEmpty)},
+        {"empty.tif", DeclaringTiff(0, 10, 10, 64)}};
+    for (const auto& [name, bytes] : cases) {
+        Write(name, bytes);
+        const std::string command = limit + ADIHOST_PATH + std::string(" --config ") +
+                                    Path("varnu.cfg") + " plot " + Path(name) + " -o " +
+                                    Path("out.prn") + " --quiet 2> " + Path("err.txt");
+        const int raw = std::system(("bash -c '" + command + "'").c_str());
+        const std::string err = Read(Path("err.txt"));
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << name << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(err.find("out of memory"), std::string::npos) << err;
+        EXPECT_NE(err.find(name), std::string::npos) << err;
+        EXPECT_FALSE(fs::exists(Path("out.prn")));
+    }
+}
+
+void WriteRgbTiff(const std::string& path, int width, int height, bool tiled,
+                  const std::vector<std::uint8_t>& rgb) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    if (tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16u);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16u);
+        std::vector<std::uint8_t> tile(16 * 16 * 3);
+        for (int ty = 0; ty < height; ty += 16)
+            for (int tx = 0; tx < width; tx += 16) {
+                std::fill(tile.begin(), tile.end(), 0);
+                for (int y = ty; y < std::min(ty + 16, height); ++y)
+                    for (int x = tx; x < std::min(tx + 16, width); ++x)
+                        std::memcpy(&tile[((y - ty) * 16 + (x - tx)) * 3],
+                                    &rgb[(static_cast<std::size_t>(y) * width + x) * 3], 3);
+                TIFFWriteTile(tif, tile.data(), static_cast<std::uint32_t>(tx),
+                              static_cast<std::uint32_t>(ty), 0, 0);
+            }
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 7u);  // strips that do not divide the height
+        for (int y = 0; y < height; ++y)
+            TIFFWriteScanline(tif, const_cast<std::uint8_t*>(&rgb[y * width * 3]),
+                              static_cast<std::uint32_t>(y), 0);
+    }
+    TIFFClose(tif);
+}
+
+TEST_F(AdihostTest, TiffRowsReadInBandsMatchThePng) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    WritePng(Path("photo.png"));  // 64 x 32 RGB
+    std::vector<std::uint8_t> rgb(64 * 32 * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7);
+    WriteRgbTiff(Path("strips.tif"), 64, 32, false, rgb);
+    WriteRgbTiff(Path("tiles.tif"), 64, 32, true, rgb);
+    const std::string at = " --quiet --at 10,10,74,42";
+    ASSERT_EQ(Adihost("plot " + Path("photo.png") + " -o " + Path("png.prn") + at).status, 0);
+    const std::string expected = Read(Path("png.prn"));
+    for (const char* tiff : {"strips.tif", "tiles.tif"}) {
+        const ProcessResult run = Adihost("plot " + Path(tiff) + " -o " + Path("tiff.prn") + at);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(Read(Path("tiff.prn")) == expected) << tiff;
+    }
+}
+
 }  // namespace
 }  // namespace varnu::testing

@@ -14,6 +14,11 @@ struct Image {
     std::vector<std::uint8_t> pixels;  // rows top to bottom; RGB for colour images
 };
 
+// The largest image we read: memory for its pixels is bounded by these, and
+// by what the file holds, never by what its header declares alone.
+inline constexpr std::uint64_t kMaxImageSide = std::uint64_t{1} << 20;
+inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t{1} << 28;  // 16384 x 16384
+
 // PNG through libpng, TIFF (Group 4 scans included) through libtiff.
 bool LoadImage(const std::string& path, Image* image, std::string* error);
 
