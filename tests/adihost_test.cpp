@@ -854,5 +854,27 @@ TEST_F(AdihostTest, TiffRowsReadInBandsMatchThePng) {
     }
 }
 
+TEST_F(AdihostTest, LowMemoryComesBackAfterEachImageAndPolygon) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    WritePng(Path("photo.png"));
+    std::string job;
+    std::string polygon = "polygon 3";
+    for (int i = 0; i < 2000; ++i)
+        polygon += " " + std::to_string(1000 + i) + "," + std::to_string(i % 2 ? 1000 : 3000);
+    // Each image takes 64 MiB of the 512 MiB the driver can address.
+    for (int i = 0; i < 12; ++i)
+        job += "image photo.png " + std::to_string(100 * i) + " 0 " + std::to_string(100 * i + 64) +
+               " 32\n" + polygon + "\n";
+    Write("many.adi", job);
+    const ProcessResult run = Adihost("plot " + Path("many.adi") + " -o " + Path("many.prn"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string bytes = Read(Path("many.prn"));
+    std::size_t images = 0;
+    for (std::size_t at = bytes.find("\x1b*b8M"); at != std::string::npos;
+         at = bytes.find("\x1b*b8M", at + 1))
+        ++images;
+    EXPECT_GE(images, 12u);
+}
+
 }  // namespace
 }  // namespace varnu::testing

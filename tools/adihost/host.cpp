@@ -187,6 +187,11 @@ void LowReset() {
     Arena().Reset();
 }
 
+LowScope::LowScope() : mark_(Arena().Mark()) {}
+LowScope::~LowScope() {
+    Arena().ReleaseTo(mark_);
+}
+
 bool BeginOutput(const std::string& path, const std::string& input, std::string* error) {
     OutputCount = 0;
     OutputBroken = false;

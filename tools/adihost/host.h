@@ -39,6 +39,19 @@ std::int16_t SendPlot(Packet& packet);
 void* LowAllocate(std::size_t size);
 void LowReset();
 
+// Gives back the low memory allocated while it lived: for what the driver
+// reads by address only until the request that uses it returns.
+class LowScope {
+  public:
+    LowScope();
+    ~LowScope();
+    LowScope(const LowScope&) = delete;
+    LowScope& operator=(const LowScope&) = delete;
+
+  private:
+    std::size_t mark_;
+};
+
 // The plot stream, written through an OutputFile (a failed job leaves no
 // file); refused when `path` is the file `input`.
 bool BeginOutput(const std::string& path, const std::string& input, std::string* error);

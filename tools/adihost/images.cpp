@@ -56,8 +56,8 @@ bool SizeRefused(std::uint64_t width, std::uint64_t height, std::string* error) 
     if (width == 0 || height == 0 || width > kMaxImageSide || height > kMaxImageSide ||
         width * height > kMaxImagePixels) {
         *error = "image of " + std::to_string(width) + " x " + std::to_string(height) +
-                 " pixels refused (at most " + std::to_string(kMaxImagePixels) +
-                 " pixels and " + std::to_string(kMaxImageSide) + " a side)";
+                 " pixels refused (at most " + std::to_string(kMaxImagePixels) + " pixels and " +
+                 std::to_string(kMaxImageSide) + " a side)";
         return true;
     }
     return false;
@@ -87,8 +87,8 @@ bool LoadPng(const std::string& path, Image* image, std::string* error) {
     if (ec || rawBytes / 1032 > fileSize) {
         png_image_free(&png);
         *error = "the PNG declares " + std::to_string(png.width) + " x " +
-                 std::to_string(png.height) + " pixels, more than its " +
-                 std::to_string(fileSize) + " bytes can hold";
+                 std::to_string(png.height) + " pixels, more than its " + std::to_string(fileSize) +
+                 " bytes can hold";
         return false;
     }
     image->width = static_cast<std::int32_t>(png.width);
@@ -152,8 +152,7 @@ bool LoadTiff(const std::string& path, Image* image, std::string* error) {
         image->bilevel = false;
         char message[1024] = "";
         TIFFRGBAImage rgba;
-        ok = TIFFRGBAImageOK(tif, message) &&
-             TIFFRGBAImageBegin(&rgba, tif, 0, message) != 0;
+        ok = TIFFRGBAImageOK(tif, message) && TIFFRGBAImageBegin(&rgba, tif, 0, message) != 0;
         if (ok) {
             rgba.req_orientation = ORIENTATION_TOPLEFT;
             // A band of rows at a time, about a million pixels.
@@ -266,7 +265,8 @@ bool LoadImage(const std::string& path, Image* image, std::string* error) {
     return false;
 }
 
-std::int16_t SendImage(const Image& image, const Placement& placement, bool progress) {
+std::int16_t SendImage(const Image& image, const Placement& placement, bool progress,
+                       std::string* why) {
     Current = Serving{};
     Current.image = &image;
     Current.placement = placement;
@@ -275,7 +275,10 @@ std::int16_t SendImage(const Image& image, const Placement& placement, bool prog
     Current.lineCapacity = static_cast<std::size_t>(1) << 26;
     Current.reply = static_cast<std::uint8_t*>(LowAllocate(16));
     Current.line = static_cast<std::uint8_t*>(LowAllocate(Current.lineCapacity));
-    if (Current.reply == nullptr || Current.line == nullptr) return -1;
+    if (Current.reply == nullptr || Current.line == nullptr) {
+        *why = "no low memory left for the image's lines";
+        return -1;
+    }
 
     Packet p(52);
     HostAddress fetch = 0, release = 0;

@@ -29,7 +29,10 @@ struct Placement {
 };
 
 // Sends plot request 52 for `image`; the driver draws it at the next plot
-// request, pulling lines through our row routines. `image` must outlive that.
-std::int16_t SendImage(const Image& image, const Placement& placement, bool progress);
+// request, pulling lines through our row routines. `image` and the low
+// memory taken here must outlive that. -1 with `why` set when we could not
+// send it at all.
+std::int16_t SendImage(const Image& image, const Placement& placement, bool progress,
+                       std::string* why);
 
 }  // namespace adihost

@@ -299,6 +299,7 @@ bool RunScript(const Script& script, bool progress, std::string* error) {
                     result = SendPlot(p);
                 } else {
                     // Too many for the packet: request 54 with the vertices in low memory.
+                    const LowScope scope;
                     auto* vertices =
                         static_cast<std::uint16_t*>(LowAllocate(4 * s.vertices.size()));
                     varnu::HostAddress address = 0;
@@ -319,14 +320,21 @@ bool RunScript(const Script& script, bool progress, std::string* error) {
                 }
                 break;
             }
-            case Kind::Image:
-                result = SendImage(script.images[s.image], s.placement, progress);
+            case Kind::Image: {
+                const LowScope scope;
+                std::string why;
+                result = SendImage(script.images[s.image], s.placement, progress, &why);
                 if (result == 52) {
                     // Drawn now, by the next plot request, while the image is ours.
                     Packet drawIt(0);
                     SendPlot(drawIt);
                 }
+                if (result == -1 && !why.empty()) {
+                    *error = script.path + ":" + std::to_string(s.line) + ": " + why;
+                    return false;
+                }
                 break;
+            }
             case Kind::Raw: {
                 Packet p(static_cast<std::int16_t>(s.a));
                 for (const RawField& f : s.fields) SetField(p, f);
