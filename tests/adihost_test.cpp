@@ -876,5 +876,34 @@ TEST_F(AdihostTest, LowMemoryComesBackAfterEachImageAndPolygon) {
     EXPECT_GE(images, 12u);
 }
 
+TEST_F(AdihostTest, NothingInADataFileReachesOutsideItsJob) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // Raw requests may not set what the driver reads as an address.
+    for (const char* line :
+         {"request 54 4:i16=3 6:i16=3 8:u32=4096", "request 54 4:i16=3 6:i16=3 8:u32=4194304",
+          "request 54 7:u16=1", "request 54 10:str=ab", "request 52 4:u32=4096",
+          "request 52 8:u32=4096 16:i32=0", "request 52 2:f64=1e300"}) {
+        Write("raw.adi", std::string("draw 1 1\n") + line + "\n");
+        const ProcessResult run = Adihost("plot " + Path("raw.adi") + " -o " + Path("raw.prn"));
+        EXPECT_EQ(run.status, 1) << line;
+        EXPECT_NE(run.err.find("raw.adi:2: request 5"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("a job script cannot set them"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Path("raw.prn")));
+    }
+    // Other fields of those requests still go through.
+    Write("fine.adi", "draw 1 1\nrequest 52 16:i32=0 24:i32=100 28:i32=100\n");
+    EXPECT_EQ(Adihost("plot " + Path("fine.adi") + " -o " + Path("fine.prn")).status, 0);
+
+    // A label's quote stays inside the label's string.
+    Write("job.adi", "draw 10 10\n");
+    const ProcessResult label = Adihost("plot " + Path("job.adi") + " -o " + Path("label.prn") +
+                                        " --label 'a\";PG;IN;BP1,\"b'");
+    ASSERT_EQ(label.status, 0) << label.err;
+    const std::string stream = Read(Path("label.prn"));
+    EXPECT_NE(stream.find("BP1,\"a\"\";PG;IN;BP1,\"\"b\",2,1;IN;"), std::string::npos);
+    // The printer reads the whole label as one string and the job to its end.
+    EXPECT_EQ(Adihost("render " + Path("label.prn") + " -o " + Path("label.png")).status, 0);
+}
+
 }  // namespace
 }  // namespace varnu::testing

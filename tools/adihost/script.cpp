@@ -49,6 +49,23 @@ struct LineParser {
     }
 };
 
+// Fields the driver reads as addresses (routines to call, vertices to read):
+// a data file may not choose them; `image` and `polygon` fill them in.
+struct AddressField {
+    std::int32_t code;
+    std::size_t offset;
+    const char* use;
+};
+constexpr AddressField kAddressFields[] = {{52, 4, "the row fetch routine (use \"image\")"},
+                                           {52, 8, "the row release routine (use \"image\")"},
+                                           {54, 8, "the vertex array (use \"polygon\")"}};
+
+const AddressField* SetsAnAddress(std::int32_t code, std::size_t offset, std::size_t size) {
+    for (const AddressField& a : kAddressFields)
+        if (a.code == code && offset < a.offset + 4 && a.offset < offset + size) return &a;
+    return nullptr;
+}
+
 bool ValidType(const std::string& type) {
     for (const char* t : {"i8", "u8", "i16", "u16", "i32", "u32", "f64", "str"})
         if (type == t) return true;
@@ -185,6 +202,11 @@ bool ParseScriptText(const std::string& text, const std::string& path, Script* s
                 f.offset = static_cast<std::size_t>(offset);
                 if (f.offset + TypeSize(f.type, f.value) > Packet::kSize)
                     return p.Fail("the field ends past the packet");
+                if (const AddressField* a =
+                        SetsAnAddress(step.a, f.offset, TypeSize(f.type, f.value)))
+                    return p.Fail("request " + std::to_string(a->code) + " bytes " +
+                                  std::to_string(a->offset) + ".." + std::to_string(a->offset + 3) +
+                                  " hold " + a->use + "; a job script cannot set them");
                 if (f.type != "str") {
                     double check = 0;
                     if (!p.Number(f.value, "a number", &check)) return false;
