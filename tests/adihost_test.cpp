@@ -905,5 +905,64 @@ TEST_F(AdihostTest, NothingInADataFileReachesOutsideItsJob) {
     EXPECT_EQ(Adihost("render " + Path("label.prn") + " -o " + Path("label.png")).status, 0);
 }
 
+TEST_F(AdihostTest, DxfWorkAndCoordinatesAreBounded) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // 40 levels of 2 x 2 arrays of blocks that draw nothing: 4^16 copies
+    // down to the depth limit unless the work itself is bounded.
+    std::string nest = "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nB0\n10\n0\n20\n0\n0\nENDBLK\n";
+    for (int level = 1; level <= 40; ++level)
+        nest += "0\nBLOCK\n2\nB" + std::to_string(level) + "\n10\n0\n20\n0\n0\nINSERT\n8\n0\n2\nB" +
+                std::to_string(level - 1) +
+                "\n10\n0\n20\n0\n70\n2\n71\n2\n44\n1\n45\n1\n0\nENDBLK\n";
+    nest +=
+        "0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nINSERT\n8\n0\n2\nB40\n10\n0\n20\n0\n"
+        "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n1\n21\n1\n0\nENDSEC\n0\nEOF\n";
+    Write("nest.dxf", nest);
+    const ProcessResult nested = Plot(Path("nest.dxf"));
+    EXPECT_EQ(nested.status, 1);
+    EXPECT_NE(nested.err.find("more than 4 million block entities"), std::string::npos)
+        << nested.err;
+    EXPECT_FALSE(fs::exists(Path("drawing.prn")));
+
+    // An array beyond 100 x 100 is cut, and the cut reported.
+    Write(
+        "array.dxf",
+        "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nB1\n10\n0\n20\n0\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n1\n"
+        "21\n1\n0\nENDBLK\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nINSERT\n8\n0\n2\nB1\n10\n0\n20\n"
+        "0\n70\n300\n71\n2\n44\n2\n45\n2\n0\nENDSEC\n0\nEOF\n");
+    const ProcessResult array = Plot(Path("array.dxf"));
+    ASSERT_EQ(array.status, 0) << array.err;
+    EXPECT_NE(array.err.find("skipped: 1 INSERT array cut to 100 x 100"), std::string::npos)
+        << array.err;
+
+    // Coordinates of +-1e308 (and their infinite and NaN results) are
+    // dropped with a word, fitted or at a fixed scale.
+    const std::string line = "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n100\n21\n50\n";
+    for (const char* far :
+         {"-1e308\n20\n0\n11\n1e308\n21\n1e308\n", "1e300\n20\n1e300\n11\n1\n21\n1\n"}) {
+        Write("far.dxf", "0\nSECTION\n2\nENTITIES\n0\nLINE\n8\n0\n10\n" + std::string(far) + line +
+                             "0\nENDSEC\n0\nEOF\n");
+        Write("near.dxf", "0\nSECTION\n2\nENTITIES\n" + line + "0\nENDSEC\n0\nEOF\n");
+        for (const char* scale : {"", " --scale 1:1"}) {
+            const ProcessResult nearRun = Adihost("plot " + Path("near.dxf") + " -o " +
+                                                  Path("near.prn") + " --quiet" + scale);
+            const ProcessResult farRun =
+                Adihost("plot " + Path("far.dxf") + " -o " + Path("far.prn") + " --quiet" + scale);
+            ASSERT_EQ(farRun.status, 0) << farRun.err;
+            EXPECT_NE(farRun.err.find("skipped: 1 entity with coordinates beyond 1e12"),
+                      std::string::npos)
+                << farRun.err;
+            EXPECT_EQ(Read(Path("far.prn")), Read(Path("near.prn"))) << far << scale;
+        }
+    }
+    for (const char* bad : {"--scale 1:nan", "--scale 1:1e-300", "--scale 1:1 --origin inf,0",
+                            "--scale 1:1 --origin 1e308,0"}) {
+        const ProcessResult run =
+            Adihost("plot " + Path("array.dxf") + " -o " + Path("bad.prn") + " " + bad);
+        EXPECT_EQ(run.status, 1) << bad;
+        EXPECT_FALSE(fs::exists(Path("bad.prn")));
+    }
+}
+
 }  // namespace
 }  // namespace varnu::testing

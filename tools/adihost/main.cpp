@@ -121,15 +121,17 @@ int RunPlot(const PlotOptions& o) {
         DxfOptions dxf;
         if (!o.scale.empty()) {
             double one = 0, n = 0;
-            if (std::sscanf(o.scale.c_str(), "%lf:%lf", &one, &n) != 2 || one <= 0 || n <= 0) {
-                error = "--scale expects 1:N";
+            if (std::sscanf(o.scale.c_str(), "%lf:%lf", &one, &n) != 2 || !(one > 0) || !(n > 0) ||
+                !std::isfinite(n / one) || n / one < 1e-6 || n / one > 1e9) {
+                error = "--scale expects 1:N with N from 0.000001 to 1000000000";
                 ok = false;
             }
             dxf.scaleDenominator = n / one;
         }
         if (ok && !o.origin.empty() &&
-            std::sscanf(o.origin.c_str(), "%lf,%lf", &dxf.originX, &dxf.originY) != 2) {
-            error = "--origin expects X,Y in millimetres";
+            (std::sscanf(o.origin.c_str(), "%lf,%lf", &dxf.originX, &dxf.originY) != 2 ||
+             !(std::fabs(dxf.originX) <= 1e6) || !(std::fabs(dxf.originY) <= 1e6))) {
+            error = "--origin expects X,Y in millimetres (at most 1000000 either way)";
             ok = false;
         }
         if (ok) ok = DxfScript(o.input, page, dxf, &script, &skipped, &error);
