@@ -964,5 +964,71 @@ TEST_F(AdihostTest, DxfWorkAndCoordinatesAreBounded) {
     }
 }
 
+// An RTL job of one page, 10000 units square, with `body` in HP-GL/2.
+std::string RtlJob(const std::string& body) {
+    return "\x1b%-12345X@PJL\r\n@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0B;IN;PS10000,10000;" + body +
+           "PG;\x1b%-12345X\r\n";
+}
+
+// A raster band of `width` x `rows` white pixels at the pen position
+// (x, y): one coded bit a row.
+std::string RtlBand(long x, long y, std::uint32_t width, long rows, const std::string& coded) {
+    const std::string w{static_cast<char>(width >> 24), static_cast<char>(width >> 16),
+                        static_cast<char>(width >> 8), static_cast<char>(width)};
+    return "PU" + std::to_string(x) + "," + std::to_string(y) + ";\x1b%1A\x1b*t600R\x1b*r" +
+           std::to_string(width) + "S\x1b*r" + std::to_string(rows) + "T\x1b*b8M\x1b*b" +
+           std::to_string(4 + coded.size()) + "W" + w + coded + "\x1b%0B;";
+}
+
+TEST_F(AdihostTest, RenderClipsToTheSheetWhateverTheStreamSays) {
+    // Bands beyond the sheet, and wider than a cairo surface can be.
+    const std::pair<const char*, std::string> drawn[] = {
+        {"beyond", RtlJob(RtlBand(50000, 50000, 40000, 8, "\xff"))},
+        {"wide", RtlJob(RtlBand(5000, 5000, 100000, 8, "\xff"))},
+        {"below", RtlJob(RtlBand(-90000, -90000, 64, 16, "\xff\xff"))},
+        {"dashes", RtlJob("LT2,0.001;PW5;SP1;" +
+                          [] {
+                              std::string lines;
+                              for (int i = 0; i < 200; ++i)
+                                  lines += "PU0," + std::to_string(i * 50) + ";PD1e15," +
+                                           std::to_string(i) + ";";
+                              return lines;
+                          }())},
+        {"widths", RtlJob("PW1e300;SP1;PU0,0;PD1e300,-1e300;PD1e999,5;")}};
+    for (const auto& [name, stream] : drawn) {
+        Write("s.prn", stream);
+        const ProcessResult run =
+            Adihost("render " + Path("s.prn") + " -o " + Path("s.png") + " --dpi 40");
+        EXPECT_EQ(run.status, 0) << name << ": " << run.err;
+        int width = 0, height = 0;
+        std::vector<std::uint8_t> rgb;
+        EXPECT_TRUE(ReadPng(Path("s.png"), &width, &height, &rgb)) << name;
+        fs::remove(Path("s.png"));
+    }
+    // Bands the stream cannot hold, or placed before the sheet exists.
+    const std::pair<std::string, const char*> refused[] = {
+        {RtlJob(RtlBand(5000, 5000, 64, 8000000, std::string(1000, '\xff'))),
+         "more rows than its data can code"},
+        {RtlJob(RtlBand(5000, 5000, 1u << 30, 8, "\xff")), "raster band of"},
+        {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;" + RtlBand(0, 0, 64, 8, "\xff") + "PG;",
+         "raster before the page size"}};
+    for (const auto& [stream, why] : refused) {
+        Write("r.prn", stream);
+        const ProcessResult run = Adihost("render " + Path("r.prn") + " -o " + Path("r.png"));
+        EXPECT_EQ(run.status, 1) << why;
+        EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Path("r.png")));
+    }
+    // plot says when an image is cut at the sheet's edge, and its stream renders.
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    WritePng(Path("photo.png"));
+    const ProcessResult cut = Adihost("plot " + Path("photo.png") + " -o " + Path("cut.prn") +
+                                      " --quiet --at 1150,850,1250,950");
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    EXPECT_NE(cut.err.find("cut at the sheet's edge"), std::string::npos) << cut.err;
+    EXPECT_EQ(Adihost("render " + Path("cut.prn") + " -o " + Path("cut.png") + " --dpi 20").status,
+              0);
+}
+
 }  // namespace
 }  // namespace varnu::testing

@@ -164,6 +164,7 @@ int RunRender(const RenderCommand& o) {
     RenderOptions options;
     options.dpi = o.dpi;
     options.verbose = o.verbose;
+    options.keepBands = !o.bands.empty();
     const RenderResult result = RenderStream(bytes.str(), options);
     if (!result.ok)
         std::fprintf(stderr, "adihost: %s: %s\n", o.input.c_str(), result.error.c_str());
