@@ -92,13 +92,19 @@ bool OutputFile::Open(const std::string& path, const std::string& input, std::st
         return true;
     }
     std::string name = target_ + ".XXXXXX.part";
+    // No signal between creating the temporary and noting it for removal.
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, s);
+    sigprocmask(SIG_BLOCK, &blocked, &previous);
     const int fd = mkstemps(name.data(), 5);
+    if (fd >= 0) RemoveOnSignal(name);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (fd < 0) {
         *error = "cannot write " + target_ + ".part: " + std::strerror(errno);
         return false;
     }
     temporary_ = name;
-    RemoveOnSignal(temporary_);
     // mkstemps makes it private; the file gets the mode a plain create would.
     mode_t mode = 0;
     if (exists) {
