@@ -1011,7 +1011,11 @@ TEST_F(AdihostTest, RenderClipsToTheSheetWhateverTheStreamSays) {
          "more rows than its data can code"},
         {RtlJob(RtlBand(5000, 5000, 1u << 30, 8, "\xff")), "raster band of"},
         {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;" + RtlBand(0, 0, 64, 8, "\xff") + "PG;",
-         "raster before the page size"}};
+         "raster before the page size"},
+        // Found by fuzzing: a lone sign was read as a number forever, and a
+        // page size beyond int reached an integer cast.
+        {RtlJob("PU-;PD1,1;"), "a sign or point without a number"},
+        {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;PS1e150,10;PG;", "too large to preview"}};
     for (const auto& [stream, why] : refused) {
         Write("r.prn", stream);
         const ProcessResult run = Adihost("render " + Path("r.prn") + " -o " + Path("r.png"));

@@ -63,6 +63,8 @@ bool SizeRefused(std::uint64_t width, std::uint64_t height, std::string* error) 
     return false;
 }
 
+}  // namespace
+
 bool LoadPng(const std::string& path, Image* image, std::string* error) {
     const bool scan = PngIsOneBitGrey(path);
     png_image png;
@@ -181,6 +183,8 @@ bool LoadTiff(const std::string& path, Image* image, std::string* error) {
     }
     return ok;
 }
+
+namespace {
 
 // The image the driver is drawing, and where.
 struct Serving {

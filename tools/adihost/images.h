@@ -19,8 +19,12 @@ struct Image {
 inline constexpr std::uint64_t kMaxImageSide = std::uint64_t{1} << 20;
 inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t{1} << 28;  // 16384 x 16384
 
-// PNG through libpng, TIFF (Group 4 scans included) through libtiff.
+// PNG through libpng, TIFF (Group 4 scans included) through libtiff, chosen
+// by the file name's suffix.
 bool LoadImage(const std::string& path, Image* image, std::string* error);
+// The readers themselves, whatever the name.
+bool LoadPng(const std::string& path, Image* image, std::string* error);
+bool LoadTiff(const std::string& path, Image* image, std::string* error);
 
 struct Placement {
     std::int32_t x0, y0, x1, y1;  // host steps

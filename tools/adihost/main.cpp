@@ -213,10 +213,17 @@ int Run(int argc, char** argv) {
     PlotOptions plot;
     CLI::App* plotCommand =
         app.add_subcommand("plot", "plot a job script (.adi) or an image (.png, .tif)");
-    plotCommand->add_option("INPUT", plot.input, "job script or image")
+    plotCommand
+        ->add_option("INPUT", plot.input,
+                     "job script, DXF drawing or image (images of at most 268435456 pixels, "
+                     "e.g. 16384 x 16384, and 1048576 a side)")
         ->required()
         ->check(CLI::ExistingFile);
-    plotCommand->add_option("-o,--output", plot.output, "the printer stream to write")->required();
+    plotCommand
+        ->add_option("-o,--output", plot.output,
+                     "the printer stream to write (- for standard output; a device or FIFO is "
+                     "written as it is)")
+        ->required();
     plotCommand->add_option("--label", plot.label,
                             "label text for the sheet (typed into the driver dialog)");
     plotCommand->add_flag("--fit", plot.fit, "fit an image to the page (the default)");
@@ -268,7 +275,9 @@ int Run(int argc, char** argv) {
     renderCommand->add_option("STREAM", render.input, "a stream the driver wrote")
         ->required()
         ->check(CLI::ExistingFile);
-    renderCommand->add_option("-o,--output", render.output, "the PNG to write")->required();
+    renderCommand
+        ->add_option("-o,--output", render.output, "the PNG to write (- for standard output)")
+        ->required();
     renderCommand->add_option("--dpi", render.dpi, "preview pixels per inch of the sheet")
         ->check(CLI::Range(1.0, 600.0));
     renderCommand->add_flag("--partial", render.partial,

@@ -102,10 +102,12 @@ struct Sheet {
         Close();
         scale = dpi / unitsPerInch;
         height = heightUnits;
-        const int w = std::max(1, static_cast<int>(std::ceil(widthUnits * scale)));
-        const int h = std::max(1, static_cast<int>(std::ceil(heightUnits * scale)));
-        if (static_cast<double>(w) * h > 400e6)
+        // Checked as doubles: a stream's page size may be anything.
+        const double wide = std::ceil(widthUnits * scale), high = std::ceil(heightUnits * scale);
+        if (!(wide <= 32767) || !(high <= 32767) || wide * high > 400e6)
             throw StreamError(0, "the sheet is too large to preview at this dpi");
+        const int w = std::max(1, static_cast<int>(wide));
+        const int h = std::max(1, static_cast<int>(high));
         surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
         if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
             cairo_surface_destroy(surface);
@@ -495,6 +497,8 @@ class RtlReader {
                 break;
             char* end = nullptr;
             v.push_back(std::strtod(s_.c_str() + at_, &end));
+            // A lone sign or point reads nothing: stop rather than read it forever.
+            if (end == s_.c_str() + at_) throw StreamError(at_, "a sign or point without a number");
             at_ = static_cast<std::size_t>(end - s_.c_str());
         }
         return v;
