@@ -56,7 +56,7 @@ constexpr int kMaxInsertDepth = 16;
 constexpr std::size_t kMaxPoints = 2000000;
 // Arrays of blocks that draw nothing multiply the work alone: the entities
 // visited while expanding are bounded as well.
-constexpr std::size_t kMaxVisits = 4000000;
+constexpr std::size_t kMaxVisits = 2000000;
 // INSERT arrays are cut to this many columns and rows.
 constexpr int kMaxArray = 100;
 // Coordinates beyond this (drawing units, after blocks are placed) are not
@@ -576,7 +576,7 @@ bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
     *error = path +
              (budget.points > kMaxPoints
                   ? ": the drawing expands to more than 2 million points"
-                  : ": the drawing expands to more than 4 million block entities") +
+                  : ": the drawing expands to more than 2 million block entities") +
              " (nested block arrays?)";
     return false;
 }
