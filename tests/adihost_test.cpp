@@ -920,7 +920,7 @@ TEST_F(AdihostTest, DxfWorkAndCoordinatesAreBounded) {
     Write("nest.dxf", nest);
     const ProcessResult nested = Plot(Path("nest.dxf"));
     EXPECT_EQ(nested.status, 1);
-    EXPECT_NE(nested.err.find("more than 2 million block entities"), std::string::npos)
+    EXPECT_NE(nested.err.find("more than 2 million points or block entities"), std::string::npos)
         << nested.err;
     EXPECT_FALSE(fs::exists(Path("drawing.prn")));
 
