@@ -1034,5 +1034,30 @@ TEST_F(AdihostTest, RenderClipsToTheSheetWhateverTheStreamSays) {
               0);
 }
 
+TEST_F(AdihostTest, AnImageNamedAgainIsReadOnce) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit needs a build without AddressSanitizer";
+#endif
+    // 12 MB of pixels, named 200 times: 2.4 GB if each line kept its own copy.
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = 2000;
+    png.height = 2000;
+    png.format = PNG_FORMAT_RGB;
+    std::vector<std::uint8_t> rgb(2000 * 2000 * 3, 200);
+    ASSERT_TRUE(png_image_write_to_file(&png, Path("big.png").c_str(), 0, rgb.data(), 0, nullptr));
+    std::string job;
+    for (int i = 0; i < 200; ++i) job += "image big.png 0 0 100 100\n";
+    Write("many.adi", job + "bogus\n");
+    const int raw = std::system(("bash -c 'ulimit -v 1500000; " + std::string(ADIHOST_PATH) +
+                                 " --config " + Path("varnu.cfg") + " plot " + Path("many.adi") +
+                                 " -o " + Path("many.prn") + " 2> " + Path("err.txt") + "'")
+                                    .c_str());
+    const std::string err = Read(Path("err.txt"));
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << err;
+    EXPECT_NE(err.find("many.adi:201: unknown request \"bogus\""), std::string::npos) << err;
+}
+
 }  // namespace
 }  // namespace varnu::testing

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "adihost/host.h"
@@ -88,6 +89,7 @@ bool ParseScriptText(const std::string& text, const std::string& path, Script* s
     std::istringstream in(text);
     std::string raw;
     int number = 0;
+    std::map<std::string, std::size_t> loaded;  // image file -> index into script->images
     while (std::getline(in, raw)) {
         ++number;
         if (const std::size_t hash = raw.find('#'); hash != std::string::npos) raw.resize(hash);
@@ -177,11 +179,18 @@ bool ParseScriptText(const std::string& text, const std::string& path, Script* s
             }
             std::filesystem::path file(w[1]);
             if (file.is_relative()) file = std::filesystem::path(path).parent_path() / file;
-            Image image;
-            std::string why;
-            if (!LoadImage(file.string(), &image, &why)) return p.Fail(file.string() + ": " + why);
-            step.image = script->images.size();
-            script->images.push_back(std::move(image));
+            // An image named again is read once: memory follows the distinct images.
+            if (const auto known = loaded.find(file.string()); known != loaded.end()) {
+                step.image = known->second;
+            } else {
+                Image image;
+                std::string why;
+                if (!LoadImage(file.string(), &image, &why))
+                    return p.Fail(file.string() + ": " + why);
+                step.image = script->images.size();
+                loaded.emplace(file.string(), step.image);
+                script->images.push_back(std::move(image));
+            }
         } else if (op == "request") {
             if (w.size() < 2) return p.Fail("expected \"request CODE OFFSET:TYPE=VALUE ...\"");
             if (!p.Integer(w[1], -32768, 32767, "a request code", &v1)) return false;
