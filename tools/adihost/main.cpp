@@ -138,6 +138,10 @@ int RunPlot(const PlotOptions& o) {
     }
     if (ok) ok = RunScript(script, !o.quiet, &error);
     ClosePlotJob();
+    if (ok && OutputBytes() == 0) {  // never an empty file reported as a plot
+        error = "the driver wrote nothing";
+        ok = false;
+    }
     if (!ok || !FinishOutput(&error)) {
         AbandonOutput();
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
