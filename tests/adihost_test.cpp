@@ -994,7 +994,9 @@ TEST_F(AdihostTest, RenderClipsToTheSheetWhateverTheStreamSays) {
                                            std::to_string(i) + ";";
                               return lines;
                           }())},
-        {"widths", RtlJob("PW1e300;SP1;PU0,0;PD1e300,-1e300;PD1e999,5;")}};
+        {"widths", RtlJob("PW1e300;SP1;PU0,0;PD1e300,-1e300;PD1e999,5;")},
+        // Found by fuzzing: selections beyond int reached an integer cast.
+        {"selections", RtlJob("LT1e15,3;SP-nan;PC1e99,1,2,3;PM1e300;PM2;PU0,0;PD100,100;")}};
     for (const auto& [name, stream] : drawn) {
         Write("s.prn", stream);
         const ProcessResult run =

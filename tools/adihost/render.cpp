@@ -25,6 +25,12 @@ struct StreamError : std::runtime_error {
     StreamError(std::size_t at, const std::string& what) : std::runtime_error(what), offset(at) {}
 };
 
+// A stream's number as a whole number for selections (pens, line types,
+// modes): whatever it says, never an out-of-range cast.
+int Whole(double v) {
+    return std::isnan(v) ? 0 : static_cast<int>(std::clamp(v, -1e9, 1e9));
+}
+
 // The printer's line-type patterns (dash and gap lengths in percent of the
 // pattern), from the VCGL pattern commands of the printer's data tables.
 std::vector<double> DashPercent(int type) {
@@ -203,7 +209,7 @@ struct Sheet {
         if (p0 >= p1 || r0 >= r1) return;
         // Raster pixels per surface pixel: 1 unless many fall on one preview pixel.
         const double perPreview = 1.0 / (pixel * scale);
-        int step = perPreview >= 8 ? static_cast<int>(perPreview / 2) : 1;
+        int step = perPreview >= 8 ? static_cast<int>(std::min(perPreview / 2, 1e6)) : 1;
         while ((p1 - p0 + step - 1) / step > 32767 || (r1 - r0 + step - 1) / step > 32767) ++step;
         const int bandW = (p1 - p0 + step - 1) / step, bandH = (r1 - r0 + step - 1) / step;
         cairo_surface_t* band = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bandW, bandH);
@@ -600,12 +606,11 @@ class RtlReader {
         } else if (op == "SC") {
         } else if (op == "SP") {
             Flush();
-            pen_.grey = colours_[v.empty() ? 0 : static_cast<int>(v[0]) & 255];
-            penNumber_ = v.empty() ? 0 : static_cast<int>(v[0]) & 255;
+            pen_.grey = colours_[v.empty() ? 0 : Whole(v[0]) & 255];
+            penNumber_ = v.empty() ? 0 : Whole(v[0]) & 255;
         } else if (op == "PC") {
             if (v.size() == 4)
-                colours_[static_cast<int>(v[0]) & 255] =
-                    (0.30 * v[1] + 0.59 * v[2] + 0.11 * v[3]) / 255.0;
+                colours_[Whole(v[0]) & 255] = (0.30 * v[1] + 0.59 * v[2] + 0.11 * v[3]) / 255.0;
             pen_.grey = colours_[penNumber_];
         } else if (op == "PW") {
             Flush();
@@ -615,7 +620,7 @@ class RtlReader {
             pen_.dashes.clear();
             if (!v.empty()) {
                 const double length = (v.size() > 1 ? v[1] : 4.0) / 100.0 * diagonal_;
-                for (double percent : DashPercent(static_cast<int>(std::fabs(v[0]))))
+                for (double percent : DashPercent(Whole(std::fabs(v[0]))))
                     pen_.dashes.push_back(percent / 100.0 * length);
             }
         } else if (op == "PU" || op == "PD" || op == "PA" || op == "PR") {
@@ -629,7 +634,7 @@ class RtlReader {
         } else if (op == "TR") {
             transparent_ = !v.empty() && v[0] != 0;
         } else if (op == "PM") {
-            const int mode = v.empty() ? 0 : static_cast<int>(v[0]);
+            const int mode = v.empty() ? 0 : Whole(v[0]);
             if (mode == 0) {
                 Flush();
                 polygonMode_ = true;
