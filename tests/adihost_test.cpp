@@ -724,6 +724,29 @@ TEST_F(AdihostTest, ConfigureRefusesRowsOutsideItsListsAndTakesTurns) {
     EXPECT_FALSE(AnyNameContains(dir_, ".part"));
 }
 
+// A one-bit PNG of `side` x `side`, grey (a scan) or with a two-colour
+// palette, white but for its first row, packed as tightly as zlib can.
+void WriteBlankPng(const std::string& path, std::uint32_t side, bool palette) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_compression_level(png, 9);
+    png_set_IHDR(png, info, side, side, 1, palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_color colours[2] = {{0, 0, 0}, {255, 255, 255}};
+    if (palette) png_set_PLTE(png, info, colours, 2);
+    png_write_info(png, info);
+    std::vector<std::uint8_t> row((side + 7) / 8, 0xFF);
+    for (std::uint32_t y = 0; y < side; ++y) {
+        std::fill(row.begin(), row.end(), y == 0 ? 0x00 : 0xFF);
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
 // A TIFF of one uncompressed strip that declares `width` x `height` RGB
 // pixels but holds only `held` bytes of them.
 std::string DeclaringTiff(std::uint32_t width, std::uint32_t height, std::uint32_t rowsPerStrip,
@@ -789,6 +812,14 @@ TEST_F(AdihostTest, ImagesAreBoundedByWhatTheFileHolds) {
         {"wide.png", DeclaringPng(60000, 60000, zlibEmpty)},
         {"limit.png", DeclaringPng(16384, 16384, zlibEmpty)},
         {"empty.tif", DeclaringTiff(0, 10, 10, 64)}};
+    // A real scan that zlib packs tightly is not mistaken for such a header.
+    WriteBlankPng(Path("scan.png"), 6000, false);
+    WriteBlankPng(Path("palette.png"), 3000, true);
+    for (const char* packed : {"scan.png", "palette.png"}) {
+        const ProcessResult run = Adihost("plot " + Path(packed) + " -o " + Path("packed.prn") +
+                                          " --quiet --at 10,10,30,30");
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
     for (const auto& [name, bytes] : cases) {
         Write(name, bytes);
         const std::string command = limit + ADIHOST_PATH + std::string(" --config ") +

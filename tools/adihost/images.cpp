@@ -34,22 +34,35 @@ bool HasSuffix(const std::string& s, const char* suffix) {
     return true;
 }
 
-// Whether the file is a one-bit grey PNG (a scan), from its header.
-bool PngIsOneBitGrey(const std::string& path) {
+// What a PNG's header says of its pixels as stored.
+struct PngHeader {
+    int bitDepth = 8, colourType = PNG_COLOR_TYPE_RGB;
+    bool OneBitGrey() const { return bitDepth == 1 && colourType == PNG_COLOR_TYPE_GRAY; }
+    // Bits a pixel takes in the file's rows before compression.
+    std::uint64_t BitsPerPixel() const {
+        const int channels = colourType == PNG_COLOR_TYPE_RGB          ? 3
+                             : colourType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                             : colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                                       : 1;
+        return static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(bitDepth);
+    }
+};
+
+PngHeader ReadPngHeader(const std::string& path) {
+    PngHeader header;
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
+    if (f == nullptr) return header;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    bool oneBit = false;
     if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, f);
         png_read_info(png, info);
-        oneBit = png_get_bit_depth(png, info) == 1 &&
-                 png_get_color_type(png, info) == PNG_COLOR_TYPE_GRAY;
+        header.bitDepth = png_get_bit_depth(png, info);
+        header.colourType = png_get_color_type(png, info);
     }
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(f);
-    return oneBit;
+    return header;
 }
 
 bool SizeRefused(std::uint64_t width, std::uint64_t height, std::string* error) {
@@ -66,7 +79,8 @@ bool SizeRefused(std::uint64_t width, std::uint64_t height, std::string* error) 
 }  // namespace
 
 bool LoadPng(const std::string& path, Image* image, std::string* error) {
-    const bool scan = PngIsOneBitGrey(path);
+    const PngHeader header = ReadPngHeader(path);
+    const bool scan = header.OneBitGrey();
     png_image png;
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
@@ -83,9 +97,9 @@ bool LoadPng(const std::string& path, Image* image, std::string* error) {
     // rows than the file can hold is refused before anything is allocated.
     std::error_code ec;
     const std::uint64_t fileSize = std::filesystem::file_size(path, ec);
-    const std::uint64_t channels = PNG_IMAGE_SAMPLE_CHANNELS(png.format);
-    const std::uint64_t rawBytes = static_cast<std::uint64_t>(png.height) *
-                                   ((static_cast<std::uint64_t>(png.width) * channels + 7) / 8 + 1);
+    const std::uint64_t rawBytes =
+        static_cast<std::uint64_t>(png.height) *
+        ((static_cast<std::uint64_t>(png.width) * header.BitsPerPixel() + 7) / 8 + 1);
     if (ec || rawBytes / 1032 > fileSize) {
         png_image_free(&png);
         *error = "the PNG declares " + std::to_string(png.width) + " x " +
