@@ -713,22 +713,26 @@ TEST_F(AdihostTest, ConfigureRefusesRowsOutsideItsListsAndTakesTurns) {
     }
     ASSERT_EQ(Adihost("configure --media 3 --program 20 --bin 14").status, 0);
 
-    // Runs at once each read, change and store the record in turn.
+    // Runs at once each read, change and store the record in turn: each
+    // round's two changes both arrive.
     for (int round = 0; round < 10; ++round) {
-        const pid_t a = StartAdihost({"--config", Path("varnu.cfg"), "configure", "--copies", "3"});
-        const pid_t b = StartAdihost({"--config", Path("varnu.cfg"), "configure", "--margin", "5"});
+        const std::string copies = std::to_string(2 + round), margin = std::to_string(1 + round);
+        const pid_t a =
+            StartAdihost({"--config", Path("varnu.cfg"), "configure", "--copies", copies});
+        const pid_t b =
+            StartAdihost({"--config", Path("varnu.cfg"), "configure", "--margin", margin});
         int sa = 0, sb = 0;
         waitpid(a, &sa, 0);
         waitpid(b, &sb, 0);
         EXPECT_EQ(WEXITSTATUS(sa), 0) << round;
         EXPECT_EQ(WEXITSTATUS(sb), 0) << round;
-        EXPECT_EQ(Read(Path("varnu.cfg")).size(), 40u);
+        const std::string bytes = Read(Path("varnu.cfg"));
+        ASSERT_EQ(bytes.size(), 40u);
+        ConfigRecord stored;
+        DecodeConfigRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), &stored);
+        EXPECT_EQ(stored.copies, 2 + round);
+        EXPECT_EQ(stored.marginMm, 1 + round);
     }
-    ConfigRecord stored;
-    const std::string bytes = Read(Path("varnu.cfg"));
-    DecodeConfigRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), &stored);
-    EXPECT_EQ(stored.copies, 3);
-    EXPECT_EQ(stored.marginMm, 5);
     EXPECT_FALSE(AnyNameContains(dir_, ".tmp"));
     EXPECT_FALSE(AnyNameContains(dir_, ".part"));
 }
