@@ -97,17 +97,17 @@ int RunPlot(const PlotOptions& o) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
+    if (!isImage && !isDxf && !DrawsSomething(script)) {
+        std::fprintf(stderr, "adihost: %s: nothing to draw (no draw, polygon or image line)\n",
+                     o.input.c_str());
+        return kRefused;
+    }
     if (!ConfigExists()) {
         // A first plot: the defaults, stored as the setup dialog would.
         ConfigureOptions defaults;
         defaults.defaults = true;
         if (RunConfigure(defaults) != 0) return kRefused;
         std::fputs("adihost: no stored configuration; stored the defaults\n", stderr);
-    }
-    if (!isImage && !isDxf && !DrawsSomething(script)) {
-        std::fprintf(stderr, "adihost: %s: nothing to draw (no draw, polygon or image line)\n",
-                     o.input.c_str());
-        return kRefused;
     }
     PageData page;
     if (!BeginOutput(o.output, o.input, &error)) {
