@@ -602,6 +602,9 @@ TEST_F(AdihostTest, OutputGoesWhereTheUserSaidAndNeverOverTheInput) {
         EXPECT_NE(same.err.find("is the input file"), std::string::npos) << same.err;
         EXPECT_EQ(Read(Path("job.adi")), "move 0 0\ndraw 100 100\n");
     }
+    const std::string record = Read(Path("varnu.cfg"));
+    EXPECT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("varnu.cfg")).status, 1);
+    EXPECT_EQ(Read(Path("varnu.cfg")), record);
     ASSERT_EQ(Adihost("render " + Path("plain.prn") + " -o " + Path("plain.prn")).status, 1);
     EXPECT_EQ(Read(Path("plain.prn")), expected);
     EXPECT_FALSE(AnyNameContains(dir_, ".part"));

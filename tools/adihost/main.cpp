@@ -315,6 +315,13 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "adihost: %s\n", configError.c_str());
         return kRefused;
     }
+    // The record is no place for a stream or a picture either.
+    for (const std::string* output : {&plot.output, &render.output})
+        if (!output->empty() && SameFile(*output, host.configPath)) {
+            std::fprintf(stderr, "adihost: %s is the configuration record; it would be destroyed\n",
+                         output->c_str());
+            return kRefused;
+        }
     InstallSignalCleanup();
     InstallHost(host);
     if (*plotCommand) return RunPlot(plot);
