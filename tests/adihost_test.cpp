@@ -1072,13 +1072,35 @@ TEST_F(AdihostTest, RenderClipsToTheSheetWhateverTheStreamSays) {
         EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(Path("r.png")));
     }
-    // plot says when an image is cut at the sheet's edge, and its stream renders.
-    ASSERT_EQ(Adihost("configure --defaults").status, 0);
-    WritePng(Path("photo.png"));
-    const ProcessResult cut = Adihost("plot " + Path("photo.png") + " -o " + Path("cut.prn") +
-                                      " --quiet --at 1150,850,1250,950");
+    // plot says when an image is cut at the sheet's edge and sends only what
+    // lands on it: the same stream as the visible part placed by itself.
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);  // 1219.2 x 914.4 mm
+    auto writeRgb = [](const std::string& path, int width, int height, int left, int top) {
+        png_image png;
+        std::memset(&png, 0, sizeof png);
+        png.version = PNG_IMAGE_VERSION;
+        png.width = static_cast<png_uint_32>(width);
+        png.height = static_cast<png_uint_32>(height);
+        png.format = PNG_FORMAT_RGB;
+        std::vector<std::uint8_t> rgb;
+        for (int y = top; y < top + height; ++y)
+            for (int x = left; x < left + width; ++x)
+                rgb.insert(rgb.end(),
+                           {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 8),
+                            static_cast<std::uint8_t>(x ^ y)});
+        png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0, nullptr);
+    };
+    writeRgb(Path("whole.png"), 64, 32, 0, 0);     // 10 mm a pixel at the place below
+    writeRgb(Path("visible.png"), 32, 22, 0, 10);  // what lies on the sheet
+    const ProcessResult cut = Adihost("plot " + Path("whole.png") + " -o " + Path("cut.prn") +
+                                      " --quiet --at 900,700,1540,1020");
     ASSERT_EQ(cut.status, 0) << cut.err;
     EXPECT_NE(cut.err.find("cut at the sheet's edge"), std::string::npos) << cut.err;
+    ASSERT_EQ(Adihost("plot " + Path("visible.png") + " -o " + Path("visible.prn") +
+                      " --quiet --at 900,700,1220,920")
+                  .status,
+              0);
+    EXPECT_TRUE(Read(Path("cut.prn")) == Read(Path("visible.prn")));
     EXPECT_EQ(Adihost("render " + Path("cut.prn") + " -o " + Path("cut.png") + " --dpi 20").status,
               0);
 }

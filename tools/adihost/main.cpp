@@ -69,8 +69,31 @@ bool ImageScript(const PlotOptions& o, const PageData& page, Script* script, std
                  std::to_string(std::lround(sheetH / stepsPerMm)) + " mm)";
         return false;
     }
-    if (x1 > sheetW + 1 || y1 > sheetH + 1)
+    if (x1 > sheetW + 1 || y1 > sheetH + 1) {
+        // Only what lands on the sheet goes to the driver, cut at whole source
+        // pixels: an image mostly beyond the sheet would make a stream of
+        // gigabytes the printer throws away.
         std::fputs("adihost: the image is cut at the sheet's edge\n", stderr);
+        const double pixelW = (x1 - x0) / image.width, pixelH = (y1 - y0) / image.height;
+        const auto columns = static_cast<std::int32_t>(
+            std::min<double>(image.width, std::ceil((sheetW - x0) / pixelW)));
+        const auto skipRows =
+            static_cast<std::int32_t>(std::max(0.0, std::floor((y1 - sheetH) / pixelH)));
+        const std::size_t bytes = image.bilevel ? 1 : 3;
+        Image cut;
+        cut.width = std::max(columns, 1);
+        cut.height = std::max(image.height - skipRows, 1);
+        cut.bilevel = image.bilevel;
+        cut.pixels.reserve(static_cast<std::size_t>(cut.width) * cut.height * bytes);
+        for (std::int32_t row = image.height - cut.height; row < image.height; ++row) {
+            const auto first =
+                image.pixels.begin() + static_cast<std::ptrdiff_t>(row) * image.width * bytes;
+            cut.pixels.insert(cut.pixels.end(), first, first + cut.width * bytes);
+        }
+        x1 = x0 + cut.width * pixelW;
+        y1 -= (image.height - cut.height) * pixelH;
+        image = std::move(cut);
+    }
     ScriptStep step{};
     step.kind = ScriptStep::Kind::Image;
     step.line = 0;
