@@ -21,6 +21,11 @@ class LowArena {
     // As TryAllocate, but aborts the program when exhausted (tests, benchmarks).
     void* Allocate(std::size_t size);
     void Reset();
+    // What is in use now; ReleaseTo(mark) gives back everything allocated since.
+    std::size_t Mark() const { return used_; }
+    void ReleaseTo(std::size_t mark) {
+        if (mark < used_) used_ = mark;
+    }
     const void* base() const { return base_; }
 
   private:

@@ -1,12 +1,15 @@
 // adihost as a user runs it: the program started as a process on scripts,
 // images and configuration changes, its files and exit status checked.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -599,6 +602,591 @@ TEST_F(AdihostTest, DxfEntitiesAndSkippedReport) {
     const ProcessResult broken = Plot(Path("broken.dxf"));
     EXPECT_EQ(broken.status, 1);
     EXPECT_FALSE(fs::exists(Path("drawing.prn")));
+}
+
+// ---------------------------------------------------------------------------
+// Careless and hostile input: what adihost refuses, and what it never destroys.
+
+// Starts adihost without waiting; the caller waits for `pid`.
+pid_t StartAdihost(const std::vector<std::string>& arguments) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv{const_cast<char*>(ADIHOST_PATH)};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        freopen("/dev/null", "w", stderr);
+        execv(ADIHOST_PATH, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+bool AnyNameContains(const fs::path& dir, const std::string& part) {
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().find(part) != std::string::npos) return true;
+    return false;
+}
+
+TEST_F(AdihostTest, OutputGoesWhereTheUserSaidAndNeverOverTheInput) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    Write("job.adi", "move 0 0\ndraw 100 100\n");
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("plain.prn")).status, 0);
+    const std::string expected = Read(Path("plain.prn"));
+
+    // Standard output.
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o -").status, 0);
+    EXPECT_EQ(Read(Path("stdout.txt")), expected);
+
+    // A symbolic link is followed: the link stays, its target gets the stream.
+    fs::create_symlink("target.prn", Path("link.prn"));
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("link.prn")).status, 0);
+    EXPECT_TRUE(fs::is_symlink(Path("link.prn")));
+    EXPECT_EQ(Read(Path("target.prn")), expected);
+
+    // A FIFO stays a FIFO and gets the stream.
+    ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+    const int reader = open(Path("pipe").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("pipe")).status, 0);
+    std::string piped(expected.size() + 10, '\0');
+    EXPECT_EQ(read(reader, piped.data(), piped.size()), static_cast<ssize_t>(expected.size()));
+    close(reader);
+    EXPECT_TRUE(fs::is_fifo(Path("pipe")));
+
+    // The input itself, by name or through a link, is refused and kept.
+    fs::create_symlink("job.adi", Path("job-link.prn"));
+    for (const char* output : {"job.adi", "job-link.prn"}) {
+        const ProcessResult same = Adihost("plot " + Path("job.adi") + " -o " + Path(output));
+        EXPECT_EQ(same.status, 1) << output;
+        EXPECT_NE(same.err.find("is the input file"), std::string::npos) << same.err;
+        EXPECT_EQ(Read(Path("job.adi")), "move 0 0\ndraw 100 100\n");
+    }
+    const std::string record = Read(Path("varnu.cfg"));
+    EXPECT_EQ(Adihost("plot " + Path("job.adi") + " -o " + Path("varnu.cfg")).status, 1);
+    EXPECT_EQ(Read(Path("varnu.cfg")), record);
+    ASSERT_EQ(Adihost("render " + Path("plain.prn") + " -o " + Path("plain.prn")).status, 1);
+    EXPECT_EQ(Read(Path("plain.prn")), expected);
+    EXPECT_FALSE(AnyNameContains(dir_, ".part"));
+}
+
+TEST_F(AdihostTest, TwoPlotsToOneFileNeverSplice) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // A long and a short job: a shared temporary would splice them.
+    std::string longJob, shortJob = "draw 10 10\n";
+    for (int i = 0; i < 150000; ++i) longJob += "draw " + std::to_string(i * 7 % 60000) + " 100\n";
+    Write("long.adi", longJob);
+    Write("short.adi", shortJob);
+    std::string streams[2];
+    for (int k = 0; k < 2; ++k) {
+        const std::string job = Path(k == 0 ? "long.adi" : "short.adi");
+        ASSERT_EQ(Adihost("plot " + job + " -o " + Path("one.prn") + " --quiet").status, 0);
+        streams[k] = Read(Path("one.prn"));
+    }
+    for (int round = 0; round < 4; ++round) {
+        const pid_t a = StartAdihost({"--config", Path("varnu.cfg"), "plot", Path("long.adi"), "-o",
+                                      Path("both.prn"), "--quiet"});
+        // The short job starts while the long one is writing.
+        for (int i = 0; i < 20000 && !AnyNameContains(dir_, ".part"); ++i) usleep(200);
+        const pid_t b = StartAdihost({"--config", Path("varnu.cfg"), "plot", Path("short.adi"),
+                                      "-o", Path("both.prn"), "--quiet"});
+        int sa = 0, sb = 0;
+        waitpid(a, &sa, 0);
+        waitpid(b, &sb, 0);
+        EXPECT_EQ(WEXITSTATUS(sa), 0);
+        EXPECT_EQ(WEXITSTATUS(sb), 0);
+        const std::string both = Read(Path("both.prn"));
+        EXPECT_TRUE(both == streams[0] || both == streams[1]) << "round " << round;
+    }
+    EXPECT_FALSE(AnyNameContains(dir_, ".part"));
+}
+
+TEST_F(AdihostTest, InterruptedRunsRemoveWhatTheyStarted) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    std::string job;
+    for (int i = 0; i < 400000; ++i) job += "draw " + std::to_string(i % 60000) + " 100\n";
+    Write("long.adi", job);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t pid = StartAdihost(
+            {"--config", Path("varnu.cfg"), "plot", Path("long.adi"), "-o", Path("long.prn")});
+        // Interrupted once its temporary exists.
+        for (int i = 0; i < 20000 && !AnyNameContains(dir_, ".part"); ++i) usleep(500);
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal";
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_FALSE(AnyNameContains(dir_, ".part")) << signal;
+        EXPECT_FALSE(fs::exists(Path("long.prn")));
+    }
+    const pid_t demo = StartAdihost({"demo", "--quiet", "-o", Path("demo")});
+    for (int i = 0; i < 20000 && !fs::exists(Path("demo/.demo-config")); ++i) usleep(500);
+    kill(demo, SIGTERM);
+    int status = 0;
+    waitpid(demo, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_FALSE(fs::exists(Path("demo/.demo-config")));
+    EXPECT_FALSE(AnyNameContains(dir_ / "demo", ".part"));
+}
+
+TEST_F(AdihostTest, NothingDrawnWritesNoFile) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    Write("empty.adi", "# nothing\nmove 10 10\npen 3\n");
+    const ProcessResult empty = Adihost("plot " + Path("empty.adi") + " -o " + Path("empty.prn"));
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_NE(empty.err.find("nothing to draw"), std::string::npos) << empty.err;
+    WritePng(Path("photo.png"));
+    for (const char* at : {"nan,nan,nan,nan", "0,0,inf,10", "5,5,5,5", "1000,1000,5000,3000"}) {
+        const ProcessResult run = Adihost("plot " + Path("photo.png") + " -o " + Path("photo.prn") +
+                                          " --quiet --at " + at);
+        EXPECT_EQ(run.status, 1) << at;
+        EXPECT_NE(run.err.find(std::string(at)[0] == '1' ? "outside the sheet" : "--at expects"),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_FALSE(fs::exists(Path("empty.prn")));
+    EXPECT_FALSE(fs::exists(Path("photo.prn")));
+}
+
+TEST_F(AdihostTest, AFileThatIsNoRecordIsLeftAlone) {
+    Write("job.adi", "draw 10 10\n");
+    for (const std::string& content : {std::string(), std::string(39, 'x'), std::string(41, 'x')}) {
+        Write("varnu.cfg", content);
+        for (const std::string& command :
+             {std::string("configure --show"), std::string("configure --defaults"),
+              "plot " + Path("job.adi") + " -o " + Path("job.prn")}) {
+            const ProcessResult run = Adihost(command);
+            EXPECT_EQ(run.status, 1) << command;
+            EXPECT_NE(run.err.find("not a configuration record"), std::string::npos) << run.err;
+            EXPECT_EQ(Read(Path("varnu.cfg")), content) << command;
+        }
+    }
+    EXPECT_FALSE(fs::exists(Path("job.prn")));
+}
+
+TEST_F(AdihostTest, ConfigureRefusesRowsOutsideItsListsAndTakesTurns) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const std::string before = Read(Path("varnu.cfg"));
+    for (const char* refused : {"--media 99", "--media 4", "--program 500", "--program 21",
+                                "--bin 15", "--finish-margin 2", "--media -1"}) {
+        const ProcessResult run = Adihost(std::string("configure ") + refused);
+        EXPECT_EQ(run.status, 1) << refused;
+        EXPECT_NE(run.err.find("is not a row of the list"), std::string::npos) << run.err;
+        EXPECT_EQ(Read(Path("varnu.cfg")), before) << refused;
+    }
+    ASSERT_EQ(Adihost("configure --media 3 --program 20 --bin 14").status, 0);
+
+    // Runs at once each read, change and store the record in turn: each
+    // round's two changes both arrive.
+    for (int round = 0; round < 10; ++round) {
+        const std::string copies = std::to_string(2 + round), margin = std::to_string(1 + round);
+        const pid_t a =
+            StartAdihost({"--config", Path("varnu.cfg"), "configure", "--copies", copies});
+        const pid_t b =
+            StartAdihost({"--config", Path("varnu.cfg"), "configure", "--margin", margin});
+        int sa = 0, sb = 0;
+        waitpid(a, &sa, 0);
+        waitpid(b, &sb, 0);
+        EXPECT_EQ(WEXITSTATUS(sa), 0) << round;
+        EXPECT_EQ(WEXITSTATUS(sb), 0) << round;
+        const std::string bytes = Read(Path("varnu.cfg"));
+        ASSERT_EQ(bytes.size(), 40u);
+        ConfigRecord stored;
+        DecodeConfigRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), &stored);
+        EXPECT_EQ(stored.copies, 2 + round);
+        EXPECT_EQ(stored.marginMm, 1 + round);
+    }
+    EXPECT_FALSE(AnyNameContains(dir_, ".tmp"));
+    EXPECT_FALSE(AnyNameContains(dir_, ".part"));
+}
+
+// A one-bit PNG of `side` x `side`, grey (a scan) or with a two-colour
+// palette, white but for its first row, packed as tightly as zlib can.
+void WriteBlankPng(const std::string& path, std::uint32_t side, bool palette) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_compression_level(png, 9);
+    png_set_IHDR(png, info, side, side, 1, palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_color colours[2] = {{0, 0, 0}, {255, 255, 255}};
+    if (palette) png_set_PLTE(png, info, colours, 2);
+    png_write_info(png, info);
+    std::vector<std::uint8_t> row((side + 7) / 8, 0xFF);
+    for (std::uint32_t y = 0; y < side; ++y) {
+        std::fill(row.begin(), row.end(), y == 0 ? 0x00 : 0xFF);
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
+// A TIFF of one uncompressed strip that declares `width` x `height` RGB
+// pixels but holds only `held` bytes of them.
+std::string DeclaringTiff(std::uint32_t width, std::uint32_t height, std::uint32_t rowsPerStrip,
+                          std::uint32_t held) {
+    std::string t("II*\0", 4);
+    auto u16 = [&t](unsigned v) {
+        t += static_cast<char>(v & 255), t += static_cast<char>(v >> 8);
+    };
+    auto u32 = [&u16](std::uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    u32(8 + held);
+    t += std::string(held, '\x55');
+    const std::uint32_t tags[][3] = {
+        {256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1},
+        {262, 3, 2},     {273, 4, 8},      {277, 3, 3}, {278, 4, rowsPerStrip},
+        {279, 4, held}};
+    u16(9);
+    for (const auto& tag : tags) {
+        u16(tag[0]), u16(tag[1]), u32(1);
+        if (tag[1] == 3)
+            u16(tag[2]), u16(0);
+        else
+            u32(tag[2]);
+    }
+    u32(0);
+    return t;
+}
+
+// A PNG whose header declares `width` x `height` RGB pixels, with `idat` as its data.
+std::string DeclaringPng(std::uint32_t width, std::uint32_t height, const std::string& idat) {
+    auto be32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    auto chunk = [&be32](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (unsigned char c : body) {
+            crc ^= c;
+            for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+        return be32(static_cast<std::uint32_t>(data.size())) + body + be32(~crc);
+    };
+    const std::string header = be32(width) + be32(height) + std::string("\x08\x02\0\0\0", 5);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", idat) +
+           chunk("IEND", "");
+}
+
+TEST_F(AdihostTest, ImagesAreBoundedByWhatTheFileHolds) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // Under a gigabyte of address space the refusals must come from the
+    // reader, not from a failed allocation (AddressSanitizer needs more).
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit;
+#else
+    const std::string limit = "ulimit -v 1500000; ";
+#endif
+    const std::string zlibEmpty("\x78\x9c\x03\x00\x00\x00\x00\x01", 8);
+    const std::pair<std::string, std::string> cases[] = {
+        {"wide.tif", DeclaringTiff(60000, 60000, 60000, 64)},
+        {"vast.tif", DeclaringTiff(1u << 20, 1u << 20, 1u << 20, 64)},
+        {"limit.tif", DeclaringTiff(16384, 16384, 16384, 64)},
+        {"rows.tif", DeclaringTiff(16384, 16384, 1, 64)},
+        {"wide.png", DeclaringPng(60000, 60000, zlibEmpty)},
+        {"limit.png", DeclaringPng(16384, 16384, zlibEmpty)},
+        {"empty.tif", DeclaringTiff(0, 10, 10, 64)}};
+    // A real scan that zlib packs tightly is not mistaken for such a header.
+    WriteBlankPng(Path("scan.png"), 6000, false);
+    WriteBlankPng(Path("palette.png"), 3000, true);
+    for (const char* packed : {"scan.png", "palette.png"}) {
+        const ProcessResult run = Adihost("plot " + Path(packed) + " -o " + Path("packed.prn") +
+                                          " --quiet --at 10,10,30,30");
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
+    for (const auto& [name, bytes] : cases) {
+        Write(name, bytes);
+        const std::string command = limit + ADIHOST_PATH + std::string(" --config ") +
+                                    Path("varnu.cfg") + " plot " + Path(name) + " -o " +
+                                    Path("out.prn") + " --quiet 2> " + Path("err.txt");
+        const int raw = std::system(("bash -c '" + command + "'").c_str());
+        const std::string err = Read(Path("err.txt"));
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << name << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(err.find("out of memory"), std::string::npos) << err;
+        EXPECT_NE(err.find(name), std::string::npos) << err;
+        EXPECT_FALSE(fs::exists(Path("out.prn")));
+    }
+}
+
+void WriteRgbTiff(const std::string& path, int width, int height, bool tiled,
+                  const std::vector<std::uint8_t>& rgb) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    if (tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16u);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16u);
+        std::vector<std::uint8_t> tile(16 * 16 * 3);
+        for (int ty = 0; ty < height; ty += 16)
+            for (int tx = 0; tx < width; tx += 16) {
+                std::fill(tile.begin(), tile.end(), 0);
+                for (int y = ty; y < std::min(ty + 16, height); ++y)
+                    for (int x = tx; x < std::min(tx + 16, width); ++x)
+                        std::memcpy(&tile[((y - ty) * 16 + (x - tx)) * 3],
+                                    &rgb[(static_cast<std::size_t>(y) * width + x) * 3], 3);
+                TIFFWriteTile(tif, tile.data(), static_cast<std::uint32_t>(tx),
+                              static_cast<std::uint32_t>(ty), 0, 0);
+            }
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 7u);  // strips that do not divide the height
+        for (int y = 0; y < height; ++y)
+            TIFFWriteScanline(tif, const_cast<std::uint8_t*>(&rgb[y * width * 3]),
+                              static_cast<std::uint32_t>(y), 0);
+    }
+    TIFFClose(tif);
+}
+
+TEST_F(AdihostTest, TiffRowsReadInBandsMatchThePng) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    WritePng(Path("photo.png"));  // 64 x 32 RGB
+    std::vector<std::uint8_t> rgb(64 * 32 * 3);
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7);
+    WriteRgbTiff(Path("strips.tif"), 64, 32, false, rgb);
+    WriteRgbTiff(Path("tiles.tif"), 64, 32, true, rgb);
+    const std::string at = " --quiet --at 10,10,74,42";
+    ASSERT_EQ(Adihost("plot " + Path("photo.png") + " -o " + Path("png.prn") + at).status, 0);
+    const std::string expected = Read(Path("png.prn"));
+    for (const char* tiff : {"strips.tif", "tiles.tif"}) {
+        const ProcessResult run = Adihost("plot " + Path(tiff) + " -o " + Path("tiff.prn") + at);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(Read(Path("tiff.prn")) == expected) << tiff;
+    }
+}
+
+TEST_F(AdihostTest, LowMemoryComesBackAfterEachImageAndPolygon) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    WritePng(Path("photo.png"));
+    std::string job;
+    std::string polygon = "polygon 3";
+    for (int i = 0; i < 2000; ++i)
+        polygon += " " + std::to_string(1000 + i) + "," + std::to_string(i % 2 ? 1000 : 3000);
+    // Each image takes 64 MiB of the 512 MiB the driver can address.
+    for (int i = 0; i < 12; ++i)
+        job += "image photo.png " + std::to_string(100 * i) + " 0 " + std::to_string(100 * i + 64) +
+               " 32\n" + polygon + "\n";
+    Write("many.adi", job);
+    const ProcessResult run = Adihost("plot " + Path("many.adi") + " -o " + Path("many.prn"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string bytes = Read(Path("many.prn"));
+    std::size_t images = 0;
+    for (std::size_t at = bytes.find("\x1b*b8M"); at != std::string::npos;
+         at = bytes.find("\x1b*b8M", at + 1))
+        ++images;
+    EXPECT_GE(images, 12u);
+}
+
+TEST_F(AdihostTest, NothingInADataFileReachesOutsideItsJob) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // Raw requests may not set what the driver reads as an address.
+    for (const char* line :
+         {"request 54 4:i16=3 6:i16=3 8:u32=4096", "request 54 4:i16=3 6:i16=3 8:u32=4194304",
+          "request 54 7:u16=1", "request 54 10:str=ab", "request 52 4:u32=4096",
+          "request 52 8:u32=4096 16:i32=0", "request 52 2:f64=1e300"}) {
+        Write("raw.adi", std::string("draw 1 1\n") + line + "\n");
+        const ProcessResult run = Adihost("plot " + Path("raw.adi") + " -o " + Path("raw.prn"));
+        EXPECT_EQ(run.status, 1) << line;
+        EXPECT_NE(run.err.find("raw.adi:2: request 5"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("a job script cannot set them"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Path("raw.prn")));
+    }
+    // Other fields of those requests still go through.
+    Write("fine.adi", "draw 1 1\nrequest 52 16:i32=0 24:i32=100 28:i32=100\n");
+    EXPECT_EQ(Adihost("plot " + Path("fine.adi") + " -o " + Path("fine.prn")).status, 0);
+
+    // A label's quote stays inside the label's string.
+    Write("job.adi", "draw 10 10\n");
+    const ProcessResult label = Adihost("plot " + Path("job.adi") + " -o " + Path("label.prn") +
+                                        " --label 'a\";PG;IN;BP1,\"b'");
+    ASSERT_EQ(label.status, 0) << label.err;
+    const std::string stream = Read(Path("label.prn"));
+    EXPECT_NE(stream.find("BP1,\"a\"\";PG;IN;BP1,\"\"b\",2,1;IN;"), std::string::npos);
+    // The printer reads the whole label as one string and the job to its end.
+    EXPECT_EQ(Adihost("render " + Path("label.prn") + " -o " + Path("label.png")).status, 0);
+}
+
+TEST_F(AdihostTest, DxfWorkAndCoordinatesAreBounded) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // 40 levels of 2 x 2 arrays of blocks that draw nothing: 4^16 copies
+    // down to the depth limit unless the work itself is bounded.
+    std::string nest = "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nB0\n10\n0\n20\n0\n0\nENDBLK\n";
+    for (int level = 1; level <= 40; ++level)
+        nest += "0\nBLOCK\n2\nB" + std::to_string(level) + "\n10\n0\n20\n0\n0\nINSERT\n8\n0\n2\nB" +
+                std::to_string(level - 1) +
+                "\n10\n0\n20\n0\n70\n2\n71\n2\n44\n1\n45\n1\n0\nENDBLK\n";
+    nest +=
+        "0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nINSERT\n8\n0\n2\nB40\n10\n0\n20\n0\n"
+        "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n1\n21\n1\n0\nENDSEC\n0\nEOF\n";
+    Write("nest.dxf", nest);
+    const ProcessResult nested = Plot(Path("nest.dxf"));
+    EXPECT_EQ(nested.status, 1);
+    EXPECT_NE(nested.err.find("more than 2 million points or block entities"), std::string::npos)
+        << nested.err;
+    EXPECT_FALSE(fs::exists(Path("drawing.prn")));
+
+    // An array beyond 100 x 100 is cut, and the cut reported.
+    Write(
+        "array.dxf",
+        "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nB1\n10\n0\n20\n0\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n1\n"
+        "21\n1\n0\nENDBLK\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nINSERT\n8\n0\n2\nB1\n10\n0\n20\n"
+        "0\n70\n300\n71\n2\n44\n2\n45\n2\n0\nENDSEC\n0\nEOF\n");
+    const ProcessResult array = Plot(Path("array.dxf"));
+    ASSERT_EQ(array.status, 0) << array.err;
+    EXPECT_NE(array.err.find("skipped: 1 INSERT array cut to 100 x 100"), std::string::npos)
+        << array.err;
+
+    // Coordinates of +-1e308 (and their infinite and NaN results) are
+    // dropped with a word, fitted or at a fixed scale.
+    const std::string line = "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n100\n21\n50\n";
+    for (const char* far :
+         {"-1e308\n20\n0\n11\n1e308\n21\n1e308\n", "1e300\n20\n1e300\n11\n1\n21\n1\n"}) {
+        Write("far.dxf", "0\nSECTION\n2\nENTITIES\n0\nLINE\n8\n0\n10\n" + std::string(far) + line +
+                             "0\nENDSEC\n0\nEOF\n");
+        Write("near.dxf", "0\nSECTION\n2\nENTITIES\n" + line + "0\nENDSEC\n0\nEOF\n");
+        for (const char* scale : {"", " --scale 1:1"}) {
+            const ProcessResult nearRun = Adihost("plot " + Path("near.dxf") + " -o " +
+                                                  Path("near.prn") + " --quiet" + scale);
+            const ProcessResult farRun =
+                Adihost("plot " + Path("far.dxf") + " -o " + Path("far.prn") + " --quiet" + scale);
+            ASSERT_EQ(farRun.status, 0) << farRun.err;
+            EXPECT_NE(farRun.err.find("skipped: 1 entity with coordinates beyond 1e12"),
+                      std::string::npos)
+                << farRun.err;
+            EXPECT_EQ(Read(Path("far.prn")), Read(Path("near.prn"))) << far << scale;
+        }
+    }
+    for (const char* bad : {"--scale 1:nan", "--scale 1:1e-300", "--scale 1:1 --origin inf,0",
+                            "--scale 1:1 --origin 1e308,0"}) {
+        const ProcessResult run =
+            Adihost("plot " + Path("array.dxf") + " -o " + Path("bad.prn") + " " + bad);
+        EXPECT_EQ(run.status, 1) << bad;
+        EXPECT_FALSE(fs::exists(Path("bad.prn")));
+    }
+}
+
+// An RTL job of one page, 10000 units square, with `body` in HP-GL/2.
+std::string RtlJob(const std::string& body) {
+    return "\x1b%-12345X@PJL\r\n@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0B;IN;PS10000,10000;" + body +
+           "PG;\x1b%-12345X\r\n";
+}
+
+// A raster band of `width` x `rows` white pixels at the pen position
+// (x, y): one coded bit a row.
+std::string RtlBand(long x, long y, std::uint32_t width, long rows, const std::string& coded) {
+    const std::string w{static_cast<char>(width >> 24), static_cast<char>(width >> 16),
+                        static_cast<char>(width >> 8), static_cast<char>(width)};
+    return "PU" + std::to_string(x) + "," + std::to_string(y) + ";\x1b%1A\x1b*t600R\x1b*r" +
+           std::to_string(width) + "S\x1b*r" + std::to_string(rows) + "T\x1b*b8M\x1b*b" +
+           std::to_string(4 + coded.size()) + "W" + w + coded + "\x1b%0B;";
+}
+
+TEST_F(AdihostTest, RenderClipsToTheSheetWhateverTheStreamSays) {
+    // Bands beyond the sheet, and wider than a cairo surface can be.
+    const std::pair<const char*, std::string> drawn[] = {
+        {"beyond", RtlJob(RtlBand(50000, 50000, 40000, 8, "\xff"))},
+        {"wide", RtlJob(RtlBand(5000, 5000, 100000, 8, "\xff"))},
+        {"below", RtlJob(RtlBand(-90000, -90000, 64, 16, "\xff\xff"))},
+        {"dashes", RtlJob("LT2,0.001;PW5;SP1;" +
+                          [] {
+                              std::string lines;
+                              for (int i = 0; i < 200; ++i)
+                                  lines += "PU0," + std::to_string(i * 50) + ";PD1e15," +
+                                           std::to_string(i) + ";";
+                              return lines;
+                          }())},
+        {"widths", RtlJob("PW1e300;SP1;PU0,0;PD1e300,-1e300;PD1e999,5;")},
+        // Found by fuzzing: selections beyond int reached an integer cast.
+        {"selections", RtlJob("LT1e15,3;SP-nan;PC1e99,1,2,3;PM1e300;PM2;PU0,0;PD100,100;")}};
+    for (const auto& [name, stream] : drawn) {
+        Write("s.prn", stream);
+        const ProcessResult run =
+            Adihost("render " + Path("s.prn") + " -o " + Path("s.png") + " --dpi 40");
+        EXPECT_EQ(run.status, 0) << name << ": " << run.err;
+        int width = 0, height = 0;
+        std::vector<std::uint8_t> rgb;
+        EXPECT_TRUE(ReadPng(Path("s.png"), &width, &height, &rgb)) << name;
+        fs::remove(Path("s.png"));
+    }
+    // Bands the stream cannot hold, or placed before the sheet exists.
+    const std::pair<std::string, const char*> refused[] = {
+        {RtlJob(RtlBand(5000, 5000, 64, 8000000, std::string(1000, '\xff'))),
+         "more rows than its data can code"},
+        {RtlJob(RtlBand(5000, 5000, 1u << 30, 8, "\xff")), "raster band of"},
+        {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;" + RtlBand(0, 0, 64, 8, "\xff") + "PG;",
+         "raster before the page size"},
+        // Found by fuzzing: a lone sign was read as a number forever, and a
+        // page size beyond int reached an integer cast.
+        {RtlJob("PU-;PD1,1;"), "a sign or point without a number"},
+        {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;PS1e150,10;PG;", "too large to preview"}};
+    for (const auto& [stream, why] : refused) {
+        Write("r.prn", stream);
+        const ProcessResult run = Adihost("render " + Path("r.prn") + " -o " + Path("r.png"));
+        EXPECT_EQ(run.status, 1) << why;
+        EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Path("r.png")));
+    }
+    // plot says when an image is cut at the sheet's edge and sends only what
+    // lands on it: the same stream as the visible part placed by itself.
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);  // 1219.2 x 914.4 mm
+    auto writeRgb = [](const std::string& path, int width, int height, int left, int top) {
+        png_image png;
+        std::memset(&png, 0, sizeof png);
+        png.version = PNG_IMAGE_VERSION;
+        png.width = static_cast<png_uint_32>(width);
+        png.height = static_cast<png_uint_32>(height);
+        png.format = PNG_FORMAT_RGB;
+        std::vector<std::uint8_t> rgb;
+        for (int y = top; y < top + height; ++y)
+            for (int x = left; x < left + width; ++x)
+                rgb.insert(rgb.end(),
+                           {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 8),
+                            static_cast<std::uint8_t>(x ^ y)});
+        png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0, nullptr);
+    };
+    writeRgb(Path("whole.png"), 64, 32, 0, 0);     // 10 mm a pixel at the place below
+    writeRgb(Path("visible.png"), 32, 22, 0, 10);  // what lies on the sheet
+    const ProcessResult cut = Adihost("plot " + Path("whole.png") + " -o " + Path("cut.prn") +
+                                      " --quiet --at 900,700,1540,1020");
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    EXPECT_NE(cut.err.find("cut at the sheet's edge"), std::string::npos) << cut.err;
+    ASSERT_EQ(Adihost("plot " + Path("visible.png") + " -o " + Path("visible.prn") +
+                      " --quiet --at 900,700,1220,920")
+                  .status,
+              0);
+    EXPECT_TRUE(Read(Path("cut.prn")) == Read(Path("visible.prn")));
+    EXPECT_EQ(Adihost("render " + Path("cut.prn") + " -o " + Path("cut.png") + " --dpi 20").status,
+              0);
+}
+
+TEST_F(AdihostTest, AnImageNamedAgainIsReadOnce) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit needs a build without AddressSanitizer";
+#endif
+    // 12 MB of pixels, named 200 times: 2.4 GB if each line kept its own copy.
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = 2000;
+    png.height = 2000;
+    png.format = PNG_FORMAT_RGB;
+    std::vector<std::uint8_t> rgb(2000 * 2000 * 3, 200);
+    ASSERT_TRUE(png_image_write_to_file(&png, Path("big.png").c_str(), 0, rgb.data(), 0, nullptr));
+    std::string job;
+    for (int i = 0; i < 200; ++i) job += "image big.png 0 0 100 100\n";
+    Write("many.adi", job + "bogus\n");
+    const int raw = std::system(("bash -c 'ulimit -v 1500000; " + std::string(ADIHOST_PATH) +
+                                 " --config " + Path("varnu.cfg") + " plot " + Path("many.adi") +
+                                 " -o " + Path("many.prn") + " 2> " + Path("err.txt") + "'")
+                                    .c_str());
+    const std::string err = Read(Path("err.txt"));
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << err;
+    EXPECT_NE(err.find("many.adi:201: unknown request \"bogus\""), std::string::npos) << err;
 }
 
 }  // namespace

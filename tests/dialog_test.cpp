@@ -230,7 +230,7 @@ TEST_F(DialogTest, LabelAcceptsAsciiOnly) {
 
     for (const char* bad : {"Gr\xfc\xdf"
                             "e",
-                            "A\tB"}) {
+                            "A\tB", "A\x1b%-12345XB", "A\r\nPG;"}) {
         ResetHeadlessDialogs();
         Type(kDriver, IDC_LABEL, bad);
         QueueUserAction(Act(UserActionKind::LoseFocus, kDriver, IDC_LABEL));

@@ -90,6 +90,14 @@ TEST_F(JobTest, MarginsAndALabel) {
               std::string::npos);
 }
 
+TEST_F(JobTest, QuoteInALabelStaysInsideItsString) {
+    OpenPlotSession();
+    std::strcpy(LabelText, "a\";PG;IN;BP1,\"b");
+    ASSERT_EQ(StartJob(), 0);
+    EXPECT_NE(Waiting().find("BP1,\"a\"\";PG;IN;BP1,\"\"b\",2,1;IN;"), std::string::npos);
+    EXPECT_EQ(Waiting().find(";PG;IN;BP1,\"b\""), std::string::npos);
+}
+
 TEST_F(JobTest, SerialHandshakeGoesStraightToTheDevice) {
     OpenPlotSession({.configure = [](ConfigRecord& c) {
         c.optionFlags |= kOptionSerial | kHandshakeHardware;

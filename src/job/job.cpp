@@ -100,9 +100,18 @@ bool RtlHead(const ModelRecord& model) {
         }
     }
     if (AppendText(kPjlLanguage) != 0 || AppendText(kEnterHpgl2) != 0) return false;
+    // Inside the HP-GL/2 string a quote is written twice, so no label byte
+    // can end the string and start a command of its own.
+    char quoted[2 * kLabelTextMax + 1];
+    std::size_t q = 0;
+    for (const char* c = LabelText; *c != '\0' && q + 2 < sizeof quoted; ++c) {
+        if (*c == '"') quoted[q++] = '"';
+        quoted[q++] = *c;
+    }
+    quoted[q] = '\0';
     const std::int32_t begin = LabelText[0] == '\0'
                                    ? AppendFormat(kBeginPlot, Config.copies)
-                                   : AppendFormat(kBeginPlotLabel, LabelText, Config.copies);
+                                   : AppendFormat(kBeginPlotLabel, quoted, Config.copies);
     if (begin != 0) return false;
     const MediaRecord* media = Media(CurrentModel, Config.mediaIndex);
     if (model.media == 1 && media != nullptr && media->hpglCommand[0] != '\0') {

@@ -33,6 +33,20 @@ void Inspect(const char* dialog, std::function<void(const varnu::HeadlessDialog&
     QueueUserAction(std::move(a));
 }
 
+// Selects `row` of a combo box once its dialog is up; a row the list does not
+// have is noted in `refusals` (a selection would store it all the same).
+void SelectRow(const char* dialog, int control, int row, const char* option,
+               std::string* refusals) {
+    Inspect(dialog, [=](const varnu::HeadlessDialog& d) {
+        const auto it = d.controls.find(control);
+        const int rows = it == d.controls.end() ? 0 : static_cast<int>(it->second.items.size());
+        if (row < 0 || row >= rows)
+            *refusals += std::string("adihost: ") + option + " " + std::to_string(row) +
+                         " is not a row of the list (0.." + std::to_string(rows - 1) + ")\n";
+    });
+    Act(UserActionKind::Select, dialog, control, row);
+}
+
 std::string Trimmed(const std::string& s) {
     std::size_t b = 0, e = s.size();
     while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
@@ -59,6 +73,7 @@ int PaperPosition(const std::string& value) {
 }  // namespace
 
 int RunConfigure(const ConfigureOptions& o) {
+    LockConfig();
     varnu::ResetHeadlessDialogs();
     Packet version(11);
     version.Set<std::int16_t>(4, 14);
@@ -80,7 +95,8 @@ int RunConfigure(const ConfigureOptions& o) {
     if (o.length) Act(UserActionKind::Type, kSetup, IDC_LENGTH, 0, std::to_string(*o.length));
     if (o.margin) Act(UserActionKind::Type, kSetup, IDC_MARGIN, 0, std::to_string(*o.margin));
     if (o.copies) Act(UserActionKind::Type, kSetup, IDC_COPIES, 0, std::to_string(*o.copies));
-    if (o.media) Act(UserActionKind::Select, kSetup, IDC_MEDIA, *o.media);
+    std::string refusals;
+    if (o.media) SelectRow(kSetup, IDC_MEDIA, *o.media, "--media", &refusals);
     if (o.fill)
         Act(UserActionKind::Click, kSetup, *o.fill == "solid" ? IDC_FILL_SOLID : IDC_FILL_HALFTONE);
     if (o.resolution) {
@@ -92,10 +108,10 @@ int RunConfigure(const ConfigureOptions& o) {
     }
     if (o.program || o.finishMargin || o.bin || o.manualOutput) {
         Act(UserActionKind::Click, kSetup, IDC_OPTIONS);
-        if (o.program) Act(UserActionKind::Select, kOptions, IDC_PROGRAM, *o.program);
+        if (o.program) SelectRow(kOptions, IDC_PROGRAM, *o.program, "--program", &refusals);
         if (o.finishMargin)
-            Act(UserActionKind::Select, kOptions, IDC_FINISH_MARGIN, *o.finishMargin);
-        if (o.bin) Act(UserActionKind::Select, kOptions, IDC_BIN, *o.bin);
+            SelectRow(kOptions, IDC_FINISH_MARGIN, *o.finishMargin, "--finish-margin", &refusals);
+        if (o.bin) SelectRow(kOptions, IDC_BIN, *o.bin, "--bin", &refusals);
         if (o.manualOutput)
             Act(UserActionKind::Click, kOptions,
                 *o.manualOutput == "yes" ? IDC_MANUAL_ON : IDC_MANUAL_OFF);
@@ -127,7 +143,8 @@ int RunConfigure(const ConfigureOptions& o) {
     configure.Set<std::int16_t>(6, o.defaults ? 1 : 0);
     SendDriver(configure);
 
-    bool refused = false;
+    bool refused = !refusals.empty();
+    std::fputs(refusals.c_str(), stderr);
     for (const auto& box : varnu::HeadlessMessageBoxes()) {
         std::fprintf(stderr, "adihost: %s: %s\n", Utf8FromWindows1252(box.caption).c_str(),
                      Utf8FromWindows1252(box.text).c_str());

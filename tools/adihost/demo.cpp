@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "adihost/host.h"
+#include "adihost/output_file.h"
 #include "adihost/png_writer.h"
 #include "adihost/render.h"
 #include "config/config_record.h"
@@ -159,9 +160,11 @@ int RunDemo(const std::string& directory, bool quiet) {
         varnu::Config.modeFlags = mode.modeFlags;
         std::uint8_t record[40];
         varnu::EncodeConfigRecord(varnu::Config, record);
+        RemoveOnSignal(config);
         std::FILE* f = std::fopen(config.c_str(), "wb");
         if (f == nullptr || std::fwrite(record, 1, 40, f) != 40) {
             if (f != nullptr) std::fclose(f);
+            std::remove(config.c_str());
             std::fprintf(stderr, "adihost: cannot write %s\n", config.c_str());
             return 1;
         }
@@ -171,8 +174,9 @@ int RunDemo(const std::string& directory, bool quiet) {
         const std::string out = directory + "/" + mode.file;
         std::string error;
         PageData page;
-        if (!BeginOutput(out, &error) || !OpenPlotJob("", &page, &error)) {
+        if (!BeginOutput(out, {}, &error) || !OpenPlotJob("", &page, &error)) {
             AbandonOutput();
+            std::remove(config.c_str());
             std::fprintf(stderr, "adihost: %s\n", error.c_str());
             return 1;
         }
@@ -181,6 +185,7 @@ int RunDemo(const std::string& directory, bool quiet) {
         ClosePlotJob();
         if (!ran || !FinishOutput(&error)) {
             AbandonOutput();
+            std::remove(config.c_str());
             std::fprintf(stderr, "adihost: %s\n", error.c_str());
             return 1;
         }
@@ -188,6 +193,7 @@ int RunDemo(const std::string& directory, bool quiet) {
         std::fprintf(stderr, "adihost: wrote %s (%llu bytes)\n", out.c_str(),
                      static_cast<unsigned long long>(OutputBytes()));
         std::remove(config.c_str());
+        KeepOnSignal(config);
         // And what the printer would make of it.
         std::ifstream in(out, std::ios::binary);
         std::stringstream bytes;

@@ -54,6 +54,20 @@ constexpr int kMaxInsertDepth = 16;
 // Nested arrays of blocks can multiply without end; a drawing that expands
 // past this many points is refused rather than allowed to exhaust memory.
 constexpr std::size_t kMaxPoints = 2000000;
+// Arrays of blocks that draw nothing multiply the work alone: the entities
+// visited while expanding are bounded as well.
+constexpr std::size_t kMaxVisits = 2000000;
+// INSERT arrays are cut to this many columns and rows.
+constexpr int kMaxArray = 100;
+// Coordinates beyond this (drawing units, after blocks are placed) are not
+// a drawing but a broken or hostile file.
+constexpr double kMaxCoordinate = 1e12;
+
+// What one expansion may still do.
+struct Budget {
+    std::size_t points = 0, visits = 0;
+    bool Spent() const { return points > kMaxPoints || visits > kMaxVisits; }
+};
 
 int LineTypeOf(std::string name) {
     std::transform(name.begin(), name.end(), name.begin(), ::toupper);
@@ -221,7 +235,10 @@ class Reader : public DL_CreationAdapter {
                    sy * std::cos(angle),
                    data.ipx,
                    data.ipy};
-        const int cols = std::clamp(data.cols, 1, 100), rows = std::clamp(data.rows, 1, 100);
+        const int cols = std::clamp(data.cols, 1, kMaxArray),
+                  rows = std::clamp(data.rows, 1, kMaxArray);
+        if (data.cols > kMaxArray || data.rows > kMaxArray)
+            ++skipped["INSERT array cut to 100 x 100"];
         for (int r = 0; r < rows; ++r)
             for (int c = 0; c < cols; ++c) {
                 Entity copy = e;
@@ -491,12 +508,12 @@ struct Primitive {
 // expanded until the depth limit (2^16 copies for a block inserting itself twice).
 bool ExpandBlock(const Reader& reader, const std::string& block, const Transform& t,
                  std::vector<const std::string*>* open, double tolerance,
-                 std::vector<Primitive>* out, std::map<std::string, int>* skipped,
-                 std::size_t* points) {
+                 std::vector<Primitive>* out, std::map<std::string, int>* skipped, Budget* budget) {
     const auto it = reader.blocks.find(block);
     if (it == reader.blocks.end()) return true;
     for (const Entity& e : it->second) {
-        if (*points > kMaxPoints) return false;
+        ++budget->visits;
+        if (budget->Spent()) return false;
         if (e.kind == Entity::Kind::Insert) {
             const char* refusal = nullptr;
             if (reader.blocks.count(e.block) == 0)
@@ -516,7 +533,7 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Transform
                 inner = {1, 0, 0, 1, -base->second.x, -base->second.y};
             open->push_back(&e.block);
             const bool ok = ExpandBlock(reader, e.block, inner.Then(e.place).Then(t), open,
-                                        tolerance, out, skipped, points);
+                                        tolerance, out, skipped, budget);
             open->pop_back();
             if (!ok) return false;
             continue;
@@ -528,23 +545,38 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Transform
         } else {
             p.rings = e.rings;
         }
+        bool inRange = true;
         for (Ring& r : p.rings)
-            for (Point2& q : r) q = t.Apply(q);
+            for (Point2& q : r) {
+                q = t.Apply(q);
+                inRange = inRange && std::fabs(q.x) <= kMaxCoordinate &&
+                          std::fabs(q.y) <= kMaxCoordinate;  // false for NaN too
+            }
+        if (!inRange) {
+            ++(*skipped)["entity with coordinates beyond 1e12 or not numbers"];
+            continue;
+        }
         std::erase_if(p.rings, [](const Ring& r) { return r.empty(); });
-        for (const Ring& r : p.rings) *points += r.size();
+        for (const Ring& r : p.rings) budget->points += r.size();
         if (!p.rings.empty()) out->push_back(std::move(p));
     }
-    return *points <= kMaxPoints;
+    return !budget->Spent();
 }
 
-// The whole drawing (its entities outside blocks); false past kMaxPoints.
+// The whole drawing (its entities outside blocks); false with `error` set
+// past kMaxPoints or kMaxVisits.
 bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
-            std::map<std::string, int>* skipped, std::size_t* points) {
+            std::map<std::string, int>* skipped, const std::string& path, std::string* error) {
     // The entities outside blocks are kept as the block "", which an INSERT
     // may name too.
     static const std::string kModelSpace;
     std::vector<const std::string*> open{&kModelSpace};
-    return ExpandBlock(reader, kModelSpace, {}, &open, tolerance, out, skipped, points);
+    Budget budget;
+    if (ExpandBlock(reader, kModelSpace, {}, &open, tolerance, out, skipped, &budget)) return true;
+    *error = path +
+             ": the drawing expands to more than 2 million points or block entities (nested block "
+             "arrays?)";
+    return false;
 }
 
 }  // namespace
@@ -574,22 +606,12 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         scale = page.resolution / 25.4 / options.scaleDenominator;
         offsetX = options.originX / 25.4 * page.resolution;
         offsetY = options.originY / 25.4 * page.resolution;
-        std::size_t points = 0;
-        if (!Expand(reader, 0.5 / scale, &primitives, &skipped, &points)) {
-            *error =
-                path + ": the drawing expands to more than 2 million points (nested block arrays?)";
-            return false;
-        }
+        if (!Expand(reader, 0.5 / scale, &primitives, &skipped, path, error)) return false;
     } else {
         // Fit: measure at a coarse tolerance, then flatten for the scale found.
         std::vector<Primitive> probe;
         std::map<std::string, int> ignore;
-        std::size_t probePoints = 0;
-        if (!Expand(reader, 1e9, &probe, &ignore, &probePoints)) {
-            *error =
-                path + ": the drawing expands to more than 2 million points (nested block arrays?)";
-            return false;
-        }
+        if (!Expand(reader, 1e9, &probe, &ignore, path, error)) return false;
         double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
         for (const auto& p : probe)
             for (const auto& r : p.rings)
@@ -607,12 +629,11 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         scale = std::min(pageW * (1 - 2 * margin) / w, pageH * (1 - 2 * margin) / h);
         offsetX = (pageW - w * scale) / 2 - minX * scale;
         offsetY = (pageH - h * scale) / 2 - minY * scale;
-        std::size_t points = 0;
-        if (!Expand(reader, 0.5 / scale, &primitives, &skipped, &points)) {
-            *error =
-                path + ": the drawing expands to more than 2 million points (nested block arrays?)";
-            return false;
-        }
+        if (!Expand(reader, 0.5 / scale, &primitives, &skipped, path, error)) return false;
+    }
+    if (primitives.empty()) {
+        *error = path + ": nothing to draw";
+        return false;
     }
 
     // Requests, with pen, line type and width sent when they change.
@@ -621,8 +642,10 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     double width = -1;
     const double limit = 65535;
     auto step = [&](Point2 q) {
-        const double x = std::clamp(std::round(q.x * scale + offsetX), 0.0, limit);
-        const double y = std::clamp(std::round(q.y * scale + offsetY), 0.0, limit);
+        // Clamped to the host's range; never a NaN into the integer cast.
+        const double sx = std::round(q.x * scale + offsetX), sy = std::round(q.y * scale + offsetY);
+        const double x = std::isnan(sx) ? 0.0 : std::clamp(sx, 0.0, limit);
+        const double y = std::isnan(sy) ? 0.0 : std::clamp(sy, 0.0, limit);
         return std::pair<long, long>{static_cast<long>(x), static_cast<long>(y)};
     };
     t << "linetypes 8\n";

@@ -1,6 +1,8 @@
 #include "adihost/host.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "adihost/output_file.h"
 #include "dialogs/headless.h"
 #include "interface/byte_order.h"
 #include "interface/host_services.h"
@@ -25,8 +28,7 @@ std::uint8_t ServiceTable[varnu::hostkit::kServiceTableSize];
 std::vector<std::string> Messages;
 bool Echo = true;
 
-std::FILE* Output = nullptr;
-std::string OutputPath, OutputTemporary;
+OutputFile Output;
 std::uint64_t OutputCount = 0;
 bool OutputBroken = false;
 
@@ -49,8 +51,8 @@ std::int32_t SendDeviceString(const char*) {
 
 std::int32_t WriteOutput(std::int32_t, std::int32_t, const void* bytes, std::int32_t count,
                          std::int32_t) {
-    if (Output == nullptr || count < 0) return 0;
-    if (std::fwrite(bytes, 1, static_cast<std::size_t>(count), Output) !=
+    if (Output.stream() == nullptr || count < 0) return 0;
+    if (std::fwrite(bytes, 1, static_cast<std::size_t>(count), Output.stream()) !=
         static_cast<std::size_t>(count)) {
         OutputBroken = true;
         return 0;
@@ -76,15 +78,10 @@ std::int32_t StoreConfig(std::int32_t size, const void* record) {
     std::error_code ec;
     const std::filesystem::path path(Options.configPath);
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-    const std::string temporary = Options.configPath + ".tmp";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (f == nullptr) return 1;
-    const bool written = std::fwrite(record, 1, 40, f) == 40;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), Options.configPath.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return 1;
-    }
+    OutputFile file;
+    std::string error;
+    if (!file.Open(Options.configPath, {}, &error)) return 1;
+    if (std::fwrite(record, 1, 40, file.stream()) != 40 || !file.Commit(&error)) return 1;
     return 0;
 }
 
@@ -151,6 +148,28 @@ bool ConfigExists() {
     return std::filesystem::file_size(Options.configPath, ec) == 40 && !ec;
 }
 
+bool CheckConfigFile(std::string* error) {
+    struct stat st;
+    if (stat(Options.configPath.c_str(), &st) != 0) return true;  // created when stored
+    if (!S_ISREG(st.st_mode) || st.st_size != 40) {
+        *error = Options.configPath + ": not a configuration record (left as it is)";
+        return false;
+    }
+    return true;
+}
+
+void LockConfig() {
+    // The directory, not the record: the record is replaced by a rename.
+    static int fd = -1;
+    if (fd >= 0) return;
+    std::filesystem::path directory = std::filesystem::path(Options.configPath).parent_path();
+    if (directory.empty()) directory = ".";
+    std::error_code ec;
+    std::filesystem::create_directories(directory, ec);
+    fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) flock(fd, LOCK_EX);
+}
+
 std::int16_t SendDriver(Packet& packet) {
     DriverRequest(packet.data());
     return packet.result();
@@ -168,42 +187,31 @@ void LowReset() {
     Arena().Reset();
 }
 
-bool BeginOutput(const std::string& path, std::string* error) {
-    OutputPath = path;
-    OutputTemporary = path + ".part";
-    Output = std::fopen(OutputTemporary.c_str(), "wb");
+LowScope::LowScope() : mark_(Arena().Mark()) {}
+LowScope::~LowScope() {
+    Arena().ReleaseTo(mark_);
+}
+
+bool BeginOutput(const std::string& path, const std::string& input, std::string* error) {
     OutputCount = 0;
     OutputBroken = false;
-    if (Output == nullptr) {
-        *error = "cannot write " + OutputTemporary + ": " + std::strerror(errno);
-        return false;
-    }
+    if (!Output.Open(path, input, error)) return false;
     static char buffer[1 << 20];
-    std::setvbuf(Output, buffer, _IOFBF, sizeof buffer);
+    std::setvbuf(Output.stream(), buffer, _IOFBF, sizeof buffer);
     return true;
 }
 
 bool FinishOutput(std::string* error) {
-    if (Output == nullptr) return false;
-    const bool closed = std::fclose(Output) == 0;
-    Output = nullptr;
-    if (OutputBroken || !closed) {
-        std::remove(OutputTemporary.c_str());
-        *error = "writing " + OutputPath + " failed";
+    if (OutputBroken) {
+        Output.Discard();
+        *error = "writing " + Output.path() + " failed";
         return false;
     }
-    if (std::rename(OutputTemporary.c_str(), OutputPath.c_str()) != 0) {
-        std::remove(OutputTemporary.c_str());
-        *error = "cannot rename to " + OutputPath + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    return Output.Commit(error);
 }
 
 void AbandonOutput() {
-    if (Output != nullptr) std::fclose(Output);
-    Output = nullptr;
-    if (!OutputTemporary.empty()) std::remove(OutputTemporary.c_str());
+    Output.Discard();
 }
 
 std::uint64_t OutputBytes() {

@@ -24,6 +24,10 @@ void InstallHost(const HostOptions& options);
 // Where LoadConfig and StoreConfig keep the record from now on.
 void SetConfigPath(const std::string& path);
 bool ConfigExists();
+// False when the record's file exists but is not a 40-byte record.
+bool CheckConfigFile(std::string* error);
+// Holds the record's directory for this process: one read-modify-write at a time.
+void LockConfig();
 
 using Packet = varnu::hostkit::Packet;
 
@@ -35,9 +39,22 @@ std::int16_t SendPlot(Packet& packet);
 void* LowAllocate(std::size_t size);
 void LowReset();
 
-// The plot stream: written to a temporary file beside `path` and renamed
-// when the job ends well, so a failed job leaves no file.
-bool BeginOutput(const std::string& path, std::string* error);
+// Gives back the low memory allocated while it lived: for what the driver
+// reads by address only until the request that uses it returns.
+class LowScope {
+  public:
+    LowScope();
+    ~LowScope();
+    LowScope(const LowScope&) = delete;
+    LowScope& operator=(const LowScope&) = delete;
+
+  private:
+    std::size_t mark_;
+};
+
+// The plot stream, written through an OutputFile (a failed job leaves no
+// file); refused when `path` is the file `input`.
+bool BeginOutput(const std::string& path, const std::string& input, std::string* error);
 bool FinishOutput(std::string* error);
 void AbandonOutput();
 std::uint64_t OutputBytes();

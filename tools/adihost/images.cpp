@@ -4,9 +4,11 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "adihost/host.h"
 #include "interface/adi_abi.h"
@@ -20,6 +22,9 @@ using varnu::HostAddress;
 using varnu::LoadLe;
 using varnu::StoreLe;
 
+// What libtiff may allocate at once for one strip or tile.
+constexpr tmsize_t kMaxTiffAllocation = tmsize_t{256} << 20;
+
 bool HasSuffix(const std::string& s, const char* suffix) {
     const std::size_t n = std::strlen(suffix);
     if (s.size() < n) return false;
@@ -29,26 +34,53 @@ bool HasSuffix(const std::string& s, const char* suffix) {
     return true;
 }
 
-// Whether the file is a one-bit grey PNG (a scan), from its header.
-bool PngIsOneBitGrey(const std::string& path) {
+// What a PNG's header says of its pixels as stored.
+struct PngHeader {
+    int bitDepth = 8, colourType = PNG_COLOR_TYPE_RGB;
+    bool OneBitGrey() const { return bitDepth == 1 && colourType == PNG_COLOR_TYPE_GRAY; }
+    // Bits a pixel takes in the file's rows before compression.
+    std::uint64_t BitsPerPixel() const {
+        const int channels = colourType == PNG_COLOR_TYPE_RGB          ? 3
+                             : colourType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                             : colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                                       : 1;
+        return static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(bitDepth);
+    }
+};
+
+PngHeader ReadPngHeader(const std::string& path) {
+    PngHeader header;
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
+    if (f == nullptr) return header;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    bool oneBit = false;
     if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, f);
         png_read_info(png, info);
-        oneBit = png_get_bit_depth(png, info) == 1 &&
-                 png_get_color_type(png, info) == PNG_COLOR_TYPE_GRAY;
+        header.bitDepth = png_get_bit_depth(png, info);
+        header.colourType = png_get_color_type(png, info);
     }
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(f);
-    return oneBit;
+    return header;
 }
 
+bool SizeRefused(std::uint64_t width, std::uint64_t height, std::string* error) {
+    if (width == 0 || height == 0 || width > kMaxImageSide || height > kMaxImageSide ||
+        width * height > kMaxImagePixels) {
+        *error = "image of " + std::to_string(width) + " x " + std::to_string(height) +
+                 " pixels refused (at most " + std::to_string(kMaxImagePixels) + " pixels and " +
+                 std::to_string(kMaxImageSide) + " a side)";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool LoadPng(const std::string& path, Image* image, std::string* error) {
-    const bool scan = PngIsOneBitGrey(path);
+    const PngHeader header = ReadPngHeader(path);
+    const bool scan = header.OneBitGrey();
     png_image png;
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
@@ -57,9 +89,22 @@ bool LoadPng(const std::string& path, Image* image, std::string* error) {
         return false;
     }
     png.format = scan ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
-    if (png.width == 0 || png.height == 0 || png.width > (1u << 20) || png.height > (1u << 20)) {
+    if (SizeRefused(png.width, png.height, error)) {
         png_image_free(&png);
-        *error = "image size out of range";
+        return false;
+    }
+    // Deflate packs at most 1032 bytes into one: a header that declares more
+    // rows than the file can hold is refused before anything is allocated.
+    std::error_code ec;
+    const std::uint64_t fileSize = std::filesystem::file_size(path, ec);
+    const std::uint64_t rawBytes =
+        static_cast<std::uint64_t>(png.height) *
+        ((static_cast<std::uint64_t>(png.width) * header.BitsPerPixel() + 7) / 8 + 1);
+    if (ec || rawBytes / 1032 > fileSize) {
+        png_image_free(&png);
+        *error = "the PNG declares " + std::to_string(png.width) + " x " +
+                 std::to_string(png.height) + " pixels, more than its " + std::to_string(fileSize) +
+                 " bytes can hold";
         return false;
     }
     image->width = static_cast<std::int32_t>(png.width);
@@ -78,7 +123,12 @@ bool LoadPng(const std::string& path, Image* image, std::string* error) {
 
 bool LoadTiff(const std::string& path, Image* image, std::string* error) {
     TIFFSetWarningHandler(nullptr);
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    TIFFSetErrorHandler(nullptr);
+    // libtiff's own buffers stay bounded too, whatever the tags declare.
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxTiffAllocation);
+    TIFF* tif = TIFFOpenExt(path.c_str(), "r", options);
+    TIFFOpenOptionsFree(options);
     if (tif == nullptr) {
         *error = "not a readable TIFF";
         return false;
@@ -90,42 +140,65 @@ bool LoadTiff(const std::string& path, Image* image, std::string* error) {
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    if (w == 0 || h == 0 || w > (1u << 20) || h > (1u << 20)) {
+    if (SizeRefused(w, h, error)) {
         TIFFClose(tif);
-        *error = "image size out of range";
         return false;
     }
     image->width = static_cast<std::int32_t>(w);
     image->height = static_cast<std::int32_t>(h);
+    image->pixels.clear();
+    // Pixels are kept as rows arrive: a file whose data ends early fails
+    // having taken only what it held.
     bool ok = true;
-    if (bits == 1 && samples == 1) {
+    if (bits == 1 && samples == 1 && !TIFFIsTiled(tif)) {
         // A scan: each set pixel becomes one of the image colour.
         image->bilevel = true;
-        image->pixels.assign(static_cast<std::size_t>(w) * h, 0);
-        std::vector<std::uint8_t> line(static_cast<std::size_t>(TIFFScanlineSize(tif)));
+        const tmsize_t lineSize = TIFFScanlineSize(tif);
+        ok = lineSize >= static_cast<tmsize_t>((w + 7) / 8);
+        std::vector<std::uint8_t> line(ok ? static_cast<std::size_t>(lineSize) : 0);
         const bool zeroIsWhite = photometric == PHOTOMETRIC_MINISWHITE;
         for (std::uint32_t y = 0; y < h && ok; ++y) {
             ok = TIFFReadScanline(tif, line.data(), y, 0) >= 0;
             for (std::uint32_t x = 0; x < w && ok; ++x) {
                 const bool bit = (line[x / 8] >> (7 - x % 8)) & 1;
-                image->pixels[static_cast<std::size_t>(y) * w + x] = (bit == zeroIsWhite) ? 1 : 0;
+                image->pixels.push_back(bit == zeroIsWhite ? 1 : 0);
             }
         }
     } else {
         image->bilevel = false;
-        std::vector<std::uint32_t> rgba(static_cast<std::size_t>(w) * h);
-        ok = TIFFReadRGBAImageOriented(tif, w, h, rgba.data(), ORIENTATION_TOPLEFT, 0) != 0;
-        image->pixels.resize(static_cast<std::size_t>(w) * h * 3);
-        for (std::size_t i = 0; i < rgba.size() && ok; ++i) {
-            image->pixels[3 * i] = static_cast<std::uint8_t>(TIFFGetR(rgba[i]));
-            image->pixels[3 * i + 1] = static_cast<std::uint8_t>(TIFFGetG(rgba[i]));
-            image->pixels[3 * i + 2] = static_cast<std::uint8_t>(TIFFGetB(rgba[i]));
+        char message[1024] = "";
+        TIFFRGBAImage rgba;
+        ok = TIFFRGBAImageOK(tif, message) && TIFFRGBAImageBegin(&rgba, tif, 0, message) != 0;
+        if (ok) {
+            rgba.req_orientation = ORIENTATION_TOPLEFT;
+            // A band of rows at a time, about a million pixels.
+            const std::uint32_t band = std::max<std::uint32_t>(1, (1u << 20) / w);
+            std::vector<std::uint32_t> raster;
+            for (std::uint32_t y = 0; y < h && ok; y += band) {
+                const std::uint32_t rows = std::min(band, h - y);
+                raster.assign(static_cast<std::size_t>(w) * rows, 0);
+                rgba.row_offset = static_cast<int>(y);
+                rgba.col_offset = 0;
+                ok = TIFFRGBAImageGet(&rgba, raster.data(), w, rows) != 0;
+                for (std::size_t i = 0; i < raster.size() && ok; ++i) {
+                    image->pixels.push_back(static_cast<std::uint8_t>(TIFFGetR(raster[i])));
+                    image->pixels.push_back(static_cast<std::uint8_t>(TIFFGetG(raster[i])));
+                    image->pixels.push_back(static_cast<std::uint8_t>(TIFFGetB(raster[i])));
+                }
+            }
+            TIFFRGBAImageEnd(&rgba);
         }
     }
     TIFFClose(tif);
-    if (!ok) *error = "TIFF decoding failed";
+    if (!ok) {
+        image->pixels.clear();
+        image->pixels.shrink_to_fit();
+        *error = "TIFF decoding failed";
+    }
     return ok;
 }
+
+namespace {
 
 // The image the driver is drawing, and where.
 struct Serving {
@@ -210,7 +283,8 @@ bool LoadImage(const std::string& path, Image* image, std::string* error) {
     return false;
 }
 
-std::int16_t SendImage(const Image& image, const Placement& placement, bool progress) {
+std::int16_t SendImage(const Image& image, const Placement& placement, bool progress,
+                       std::string* why) {
     Current = Serving{};
     Current.image = &image;
     Current.placement = placement;
@@ -219,7 +293,10 @@ std::int16_t SendImage(const Image& image, const Placement& placement, bool prog
     Current.lineCapacity = static_cast<std::size_t>(1) << 26;
     Current.reply = static_cast<std::uint8_t*>(LowAllocate(16));
     Current.line = static_cast<std::uint8_t*>(LowAllocate(Current.lineCapacity));
-    if (Current.reply == nullptr || Current.line == nullptr) return -1;
+    if (Current.reply == nullptr || Current.line == nullptr) {
+        *why = "no low memory left for the image's lines";
+        return -1;
+    }
 
     Packet p(52);
     HostAddress fetch = 0, release = 0;

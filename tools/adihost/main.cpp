@@ -1,6 +1,7 @@
 // adihost: plots job scripts and images through the Varnu 4820/4810 driver,
 // edits its stored configuration, and runs the built-in demo job.
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "adihost/dxf.h"
 #include "adihost/host.h"
 #include "adihost/images.h"
+#include "adihost/output_file.h"
 #include "adihost/png_writer.h"
 #include "adihost/render.h"
 #include "adihost/script.h"
@@ -43,8 +45,9 @@ bool ImageScript(const PlotOptions& o, const PageData& page, Script* script, std
     const double stepsPerMm = page.resolution / 25.4;
     double x0, y0, x1, y1;
     if (!o.at.empty()) {
-        if (std::sscanf(o.at.c_str(), "%lf,%lf,%lf,%lf", &x0, &y0, &x1, &y1) != 4 || x1 <= x0 ||
-            y1 <= y0 || x0 < 0 || y0 < 0) {
+        if (std::sscanf(o.at.c_str(), "%lf,%lf,%lf,%lf", &x0, &y0, &x1, &y1) != 4 ||
+            !std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1) ||
+            !(x1 > x0) || !(y1 > y0) || x0 < 0 || y0 < 0) {
             *error = "--at expects X0,Y0,X1,Y1 in millimetres with X0 < X1 and Y0 < Y1";
             return false;
         }
@@ -58,6 +61,38 @@ bool ImageScript(const PlotOptions& o, const PageData& page, Script* script, std
     if (x1 > 2147483647.0 || y1 > 2147483647.0) {
         *error = "the image area is too large";
         return false;
+    }
+    const double sheetW = page.extentX * page.resolution, sheetH = page.extentY * page.resolution;
+    if (x0 >= sheetW || y0 >= sheetH) {
+        *error = "the image lies outside the sheet (" +
+                 std::to_string(std::lround(sheetW / stepsPerMm)) + " x " +
+                 std::to_string(std::lround(sheetH / stepsPerMm)) + " mm)";
+        return false;
+    }
+    if (x1 > sheetW + 1 || y1 > sheetH + 1) {
+        // Only what lands on the sheet goes to the driver, cut at whole source
+        // pixels: an image mostly beyond the sheet would make a stream of
+        // gigabytes the printer throws away.
+        std::fputs("adihost: the image is cut at the sheet's edge\n", stderr);
+        const double pixelW = (x1 - x0) / image.width, pixelH = (y1 - y0) / image.height;
+        const auto columns = static_cast<std::int32_t>(
+            std::min<double>(image.width, std::ceil((sheetW - x0) / pixelW)));
+        const auto skipRows =
+            static_cast<std::int32_t>(std::max(0.0, std::floor((y1 - sheetH) / pixelH)));
+        const std::size_t bytes = image.bilevel ? 1 : 3;
+        Image cut;
+        cut.width = std::max(columns, 1);
+        cut.height = std::max(image.height - skipRows, 1);
+        cut.bilevel = image.bilevel;
+        cut.pixels.reserve(static_cast<std::size_t>(cut.width) * cut.height * bytes);
+        for (std::int32_t row = image.height - cut.height; row < image.height; ++row) {
+            const auto first =
+                image.pixels.begin() + static_cast<std::ptrdiff_t>(row) * image.width * bytes;
+            cut.pixels.insert(cut.pixels.end(), first, first + cut.width * bytes);
+        }
+        x1 = x0 + cut.width * pixelW;
+        y1 -= (image.height - cut.height) * pixelH;
+        image = std::move(cut);
     }
     ScriptStep step{};
     step.kind = ScriptStep::Kind::Image;
@@ -85,6 +120,11 @@ int RunPlot(const PlotOptions& o) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
+    if (!isImage && !isDxf && !DrawsSomething(script)) {
+        std::fprintf(stderr, "adihost: %s: nothing to draw (no draw, polygon or image line)\n",
+                     o.input.c_str());
+        return kRefused;
+    }
     if (!ConfigExists()) {
         // A first plot: the defaults, stored as the setup dialog would.
         ConfigureOptions defaults;
@@ -93,7 +133,7 @@ int RunPlot(const PlotOptions& o) {
         std::fputs("adihost: no stored configuration; stored the defaults\n", stderr);
     }
     PageData page;
-    if (!BeginOutput(o.output, &error)) {
+    if (!BeginOutput(o.output, o.input, &error)) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
@@ -104,21 +144,27 @@ int RunPlot(const PlotOptions& o) {
         DxfOptions dxf;
         if (!o.scale.empty()) {
             double one = 0, n = 0;
-            if (std::sscanf(o.scale.c_str(), "%lf:%lf", &one, &n) != 2 || one <= 0 || n <= 0) {
-                error = "--scale expects 1:N";
+            if (std::sscanf(o.scale.c_str(), "%lf:%lf", &one, &n) != 2 || !(one > 0) || !(n > 0) ||
+                !std::isfinite(n / one) || n / one < 1e-6 || n / one > 1e9) {
+                error = "--scale expects 1:N with N from 0.000001 to 1000000000";
                 ok = false;
             }
             dxf.scaleDenominator = n / one;
         }
         if (ok && !o.origin.empty() &&
-            std::sscanf(o.origin.c_str(), "%lf,%lf", &dxf.originX, &dxf.originY) != 2) {
-            error = "--origin expects X,Y in millimetres";
+            (std::sscanf(o.origin.c_str(), "%lf,%lf", &dxf.originX, &dxf.originY) != 2 ||
+             !(std::fabs(dxf.originX) <= 1e6) || !(std::fabs(dxf.originY) <= 1e6))) {
+            error = "--origin expects X,Y in millimetres (at most 1000000 either way)";
             ok = false;
         }
         if (ok) ok = DxfScript(o.input, page, dxf, &script, &skipped, &error);
     }
     if (ok) ok = RunScript(script, !o.quiet, &error);
     ClosePlotJob();
+    if (ok && OutputBytes() == 0) {  // never an empty file reported as a plot
+        error = "the driver wrote nothing";
+        ok = false;
+    }
     if (!ok || !FinishOutput(&error)) {
         AbandonOutput();
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
@@ -145,13 +191,14 @@ int RunRender(const RenderCommand& o) {
     RenderOptions options;
     options.dpi = o.dpi;
     options.verbose = o.verbose;
+    options.keepBands = !o.bands.empty();
     const RenderResult result = RenderStream(bytes.str(), options);
     if (!result.ok)
         std::fprintf(stderr, "adihost: %s: %s\n", o.input.c_str(), result.error.c_str());
     if (!result.ok && !o.partial) return kRefused;
     std::string error;
-    if (!WritePng(o.output, result.preview.width, result.preview.height, result.preview.rgb,
-                  &error)) {
+    if (!WritePng(o.output, result.preview.width, result.preview.height, result.preview.rgb, &error,
+                  o.input)) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
@@ -180,7 +227,9 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\n";
 }
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     CLI::App app{"adihost: plots through the Varnu 4820/4810 Wide Format driver (ADI 4.3)"};
     app.require_subcommand(1);
     HostOptions host;
@@ -191,10 +240,17 @@ int main(int argc, char** argv) {
     PlotOptions plot;
     CLI::App* plotCommand =
         app.add_subcommand("plot", "plot a job script (.adi) or an image (.png, .tif)");
-    plotCommand->add_option("INPUT", plot.input, "job script or image")
+    plotCommand
+        ->add_option("INPUT", plot.input,
+                     "job script, DXF drawing or image (images of at most 268435456 pixels, "
+                     "e.g. 16384 x 16384, and 1048576 a side)")
         ->required()
         ->check(CLI::ExistingFile);
-    plotCommand->add_option("-o,--output", plot.output, "the printer stream to write")->required();
+    plotCommand
+        ->add_option("-o,--output", plot.output,
+                     "the printer stream to write (- for standard output; a device or FIFO is "
+                     "written as it is)")
+        ->required();
     plotCommand->add_option("--label", plot.label,
                             "label text for the sheet (typed into the driver dialog)");
     plotCommand->add_flag("--fit", plot.fit, "fit an image to the page (the default)");
@@ -246,7 +302,9 @@ int main(int argc, char** argv) {
     renderCommand->add_option("STREAM", render.input, "a stream the driver wrote")
         ->required()
         ->check(CLI::ExistingFile);
-    renderCommand->add_option("-o,--output", render.output, "the PNG to write")->required();
+    renderCommand
+        ->add_option("-o,--output", render.output, "the PNG to write (- for standard output)")
+        ->required();
     renderCommand->add_option("--dpi", render.dpi, "preview pixels per inch of the sheet")
         ->check(CLI::Range(1.0, 600.0));
     renderCommand->add_flag("--partial", render.partial,
@@ -274,10 +332,39 @@ int main(int argc, char** argv) {
     if (!curve.empty())
         configure.curve = std::array<int, 5>{curve[0], curve[1], curve[2], curve[3], curve[4]};
 
+    SetConfigPath(host.configPath);
+    std::string configError;
+    if (!CheckConfigFile(&configError)) {
+        std::fprintf(stderr, "adihost: %s\n", configError.c_str());
+        return kRefused;
+    }
+    // The record is no place for a stream or a picture either.
+    for (const std::string* output : {&plot.output, &render.output})
+        if (!output->empty() && SameFile(*output, host.configPath)) {
+            std::fprintf(stderr, "adihost: %s is the configuration record; it would be destroyed\n",
+                         output->c_str());
+            return kRefused;
+        }
+    InstallSignalCleanup();
     InstallHost(host);
     if (*plotCommand) return RunPlot(plot);
     if (*configureCommand) return RunConfigure(configure);
     if (*renderCommand) return RunRender(render);
     if (*demoCommand) return RunDemo(demoDirectory, demoQuiet);
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // No exception leaves the program: a refusal, not an abort.
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("adihost: out of memory\n", stderr);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "adihost: %s\n", e.what());
+    }
+    AbandonOutput();
+    return kRefused;
 }

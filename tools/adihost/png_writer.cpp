@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "adihost/output_file.h"
+
 namespace adihost {
 
 bool WritePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb,
-              std::string* error) {
+              std::string* error, const std::string& input) {
     if (width <= 0 || height <= 0 || rgb.size() < static_cast<std::size_t>(width) * height * 3) {
         *error = "no picture to write";
         return false;
@@ -19,18 +21,13 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
     png.width = static_cast<png_uint_32>(width);
     png.height = static_cast<png_uint_32>(height);
     png.format = PNG_FORMAT_RGB;
-    // Written beside the target and renamed, so a failure leaves no file.
-    const std::string temporary = path + ".part";
-    if (!png_image_write_to_file(&png, temporary.c_str(), 0, rgb.data(), 0, nullptr)) {
+    OutputFile file;
+    if (!file.Open(path, input, error)) return false;
+    if (!png_image_write_to_stdio(&png, file.stream(), 0, rgb.data(), 0, nullptr)) {
         *error = std::string("cannot write ") + path + ": " + png.message;
-        std::remove(temporary.c_str());
         return false;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = "cannot write " + path;
-        std::remove(temporary.c_str());
-        return false;
-    }
+    if (!file.Commit(error)) return false;
     return true;
 }
 

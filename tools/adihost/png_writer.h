@@ -7,7 +7,8 @@
 
 namespace adihost {
 
+// Through an OutputFile: "-" is standard output; refused when `path` is `input`.
 bool WritePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb,
-              std::string* error);
+              std::string* error, const std::string& input = {});
 
 }  // namespace adihost

@@ -5,6 +5,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -24,6 +25,12 @@ struct StreamError : std::runtime_error {
     StreamError(std::size_t at, const std::string& what) : std::runtime_error(what), offset(at) {}
 };
 
+// A stream's number as a whole number for selections (pens, line types,
+// modes): whatever it says, never an out-of-range cast.
+int Whole(double v) {
+    return std::isnan(v) ? 0 : static_cast<int>(std::clamp(v, -1e9, 1e9));
+}
+
 // The printer's line-type patterns (dash and gap lengths in percent of the
 // pattern), from the VCGL pattern commands of the printer's data tables.
 std::vector<double> DashPercent(int type) {
@@ -37,6 +44,27 @@ std::vector<double> DashPercent(int type) {
         lengths.pop_back();
     }
     return lengths;
+}
+
+// What the bands of one stream may decode to in all: a gigabyte, and more
+// only for a stream long enough to code it.
+std::uint64_t DecodeBudget(const std::string& stream) {
+    return (std::uint64_t{1} << 30) + 64 * static_cast<std::uint64_t>(stream.size());
+}
+
+// Refuses a band its data cannot code or the stream's budget cannot hold:
+// every coded row takes at least one bit.
+void CheckBand(std::size_t start, std::size_t codedBytes, long width, long rows,
+               std::uint64_t* budget) {
+    if (width <= 0 || rows <= 0 || width > (1 << 17) || rows > (1 << 24))
+        throw StreamError(start, "raster band of " + std::to_string(width) + " x " +
+                                     std::to_string(rows) + " pixels");
+    if (static_cast<std::uint64_t>(rows) > 8 * static_cast<std::uint64_t>(codedBytes) + 64)
+        throw StreamError(start, "raster band with more rows than its data can code");
+    const std::uint64_t bytes = static_cast<std::uint64_t>((width + 7) / 8) * rows;
+    if (bytes > *budget)
+        throw StreamError(start, "raster bands decode to more than the stream can hold");
+    *budget -= bytes;
 }
 
 // libtiff's Group 4 decoder on a band held in memory.
@@ -80,11 +108,18 @@ struct Sheet {
         Close();
         scale = dpi / unitsPerInch;
         height = heightUnits;
-        const int w = std::max(1, static_cast<int>(std::ceil(widthUnits * scale)));
-        const int h = std::max(1, static_cast<int>(std::ceil(heightUnits * scale)));
-        if (static_cast<double>(w) * h > 400e6)
+        // Checked as doubles: a stream's page size may be anything.
+        const double wide = std::ceil(widthUnits * scale), high = std::ceil(heightUnits * scale);
+        if (!(wide <= 32767) || !(high <= 32767) || wide * high > 400e6)
             throw StreamError(0, "the sheet is too large to preview at this dpi");
+        const int w = std::max(1, static_cast<int>(wide));
+        const int h = std::max(1, static_cast<int>(high));
         surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(surface);
+            surface = nullptr;
+            throw StreamError(0, "the sheet is too large to preview at this dpi");
+        }
         cr = cairo_create(surface);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_paint(cr);
@@ -121,23 +156,92 @@ struct Sheet {
         return p;
     }
 
+    // The area a band of `width` x `rows` pixels at `origin` would cover, made white.
+    void Clear(double width, double rows, double originX, double originY, double pixel,
+               bool longEdge) {
+        if (cr == nullptr || !std::isfinite(originX) || !std::isfinite(originY)) return;
+        double x0, y0, x1, y1;
+        if (!longEdge) {
+            x0 = originX - width * pixel, x1 = originX, y0 = originY, y1 = originY + rows * pixel;
+        } else {
+            x0 = originX, x1 = originX + rows * pixel, y0 = originY, y1 = originY + width * pixel;
+        }
+        // Clipped to the sheet before cairo sees it: no coordinate out of its range.
+        const double sheetW = cairo_image_surface_get_width(surface) / scale;
+        x0 = std::clamp(x0, -1.0, sheetW + 1), x1 = std::clamp(x1, -1.0, sheetW + 1);
+        y0 = std::clamp(y0, -1.0, height + 1), y1 = std::clamp(y1, -1.0, height + 1);
+        if (!(x1 > x0) || !(y1 > y0)) return;
+        cairo_save(cr);
+        cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_rectangle(cr, X(x0), Y(y1), (x1 - x0) * scale, (y1 - y0) * scale);
+        cairo_fill(cr);
+        cairo_restore(cr);
+    }
+
     // A decoded raster band: `rows` rows of `width` pixels with their first
     // pixel at `origin`. In the normal orientation rows run up the sheet and
     // pixels to the left of the origin; along the long edge rows run to the
     // right and pixels up. `pixel` is the size of a raster pixel in units.
+    // Only the part on the sheet is drawn, whatever the stream placed, and
+    // raster pixels far smaller than preview pixels are averaged first, so
+    // the work is bounded by the sheet's pixels.
     void Raster(const std::vector<std::uint8_t>& bits, int width, int rows, double originX,
                 double originY, double pixel, bool longEdge, bool transparent) {
-        cairo_surface_t* band = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, rows);
+        if (cr == nullptr || width <= 0 || rows <= 0 || !(pixel > 0) || !std::isfinite(originX) ||
+            !std::isfinite(originY))
+            return;
+        const double sheetW = cairo_image_surface_get_width(surface) / scale;
+        // The band's pixel and row ranges that land on the sheet (two pixels spare).
+        double pLow, pHigh, rLow, rHigh;
+        if (!longEdge) {
+            pLow = (originX - sheetW) / pixel, pHigh = originX / pixel;
+            rLow = -originY / pixel, rHigh = (height - originY) / pixel;
+        } else {
+            pLow = -originY / pixel, pHigh = (height - originY) / pixel;
+            rLow = -originX / pixel, rHigh = (sheetW - originX) / pixel;
+        }
+        const auto clip = [](double v, int limit) {
+            return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(limit)));
+        };
+        const int p0 = clip(std::floor(pLow) - 2, width), p1 = clip(std::ceil(pHigh) + 2, width);
+        const int r0 = clip(std::floor(rLow) - 2, rows), r1 = clip(std::ceil(rHigh) + 2, rows);
+        if (p0 >= p1 || r0 >= r1) return;
+        // Raster pixels per surface pixel: 1 unless many fall on one preview pixel.
+        const double perPreview = 1.0 / (pixel * scale);
+        int step = perPreview >= 8 ? static_cast<int>(std::min(perPreview / 2, 1e6)) : 1;
+        while ((p1 - p0 + step - 1) / step > 32767 || (r1 - r0 + step - 1) / step > 32767) ++step;
+        const int bandW = (p1 - p0 + step - 1) / step, bandH = (r1 - r0 + step - 1) / step;
+        cairo_surface_t* band = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bandW, bandH);
+        if (cairo_surface_status(band) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(band);
+            return;
+        }
         cairo_surface_flush(band);
         unsigned char* data = cairo_image_surface_get_data(band);
         const int stride = cairo_image_surface_get_stride(band);
-        const int rowBytes = (width + 7) / 8;
-        for (int r = 0; r < rows; ++r)
-            for (int p = 0; p < width; ++p) {
-                const bool black =
-                    bits[static_cast<std::size_t>(r) * rowBytes + p / 8] & (0x80 >> (p % 8));
-                const std::uint32_t v = black ? 0xFF000000u : transparent ? 0u : 0xFFFFFFFFu;
-                std::memcpy(data + r * stride + 4 * p, &v, 4);
+        const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
+        const std::uint32_t background = transparent ? 0u : 0xFFFFFFFFu;
+        for (int j = 0; j < bandH; ++j)
+            for (int i = 0; i < bandW; ++i) {
+                // Premultiplied average of the block: black, white or clear pixels.
+                std::uint32_t blacks = 0, count = 0;
+                for (int r = r0 + j * step; r < std::min(r1, r0 + (j + 1) * step); ++r)
+                    for (int p = p0 + i * step; p < std::min(p1, p0 + (i + 1) * step); ++p) {
+                        blacks +=
+                            (bits[static_cast<std::size_t>(r) * rowBytes + p / 8] >> (7 - p % 8)) &
+                            1;
+                        ++count;
+                    }
+                std::uint32_t v;
+                if (step == 1) {
+                    v = blacks != 0 ? 0xFF000000u : background;
+                } else {
+                    const std::uint32_t alpha = transparent ? 255 * blacks / count : 255;
+                    const std::uint32_t grey = transparent ? 0 : 255 * (count - blacks) / count;
+                    v = alpha << 24 | grey << 16 | grey << 8 | grey;
+                }
+                std::memcpy(data + j * stride + 4 * i, &v, 4);
             }
         cairo_surface_mark_dirty(band);
         cairo_save(cr);
@@ -150,13 +254,16 @@ struct Sheet {
             cairo_matrix_init(&m, 0, -k, k, 0, X(originX), Y(originY));
         }
         cairo_transform(cr, &m);
+        cairo_translate(cr, p0, r0);
+        cairo_scale(cr, step, step);
         cairo_set_source_surface(cr, band, 0, 0);
         cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
         cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
         // Bands meet at fractional positions; antialiased edges would show
         // seams between them that the printer does not make.
         cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-        cairo_rectangle(cr, 0, 0, width, rows);
+        cairo_rectangle(cr, 0, 0, static_cast<double>(p1 - p0) / step,
+                        static_cast<double>(r1 - r0) / step);
         cairo_fill(cr);
         cairo_restore(cr);
         cairo_surface_destroy(band);
@@ -170,17 +277,69 @@ struct Pen {
     std::vector<double> dashes;  // device units; empty = solid
 };
 
+// Cuts the segment from (x0, y0) to (x1, y1) to the rectangle [lo, hi]
+// (Liang-Barsky); false when nothing of it lies inside.
+bool ClipSegment(double& x0, double& y0, double& x1, double& y1, double lo, double hiX,
+                 double hiY) {
+    double t0 = 0, t1 = 1;
+    const double dx = x1 - x0, dy = y1 - y0;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {x0 - lo, hiX - x0, y0 - lo, hiY - y0};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1) return false;
+    }
+    const double ax = x0 + t0 * dx, ay = y0 + t0 * dy;
+    x1 = x0 + t1 * dx, y1 = y0 + t1 * dy;
+    x0 = ax, y0 = ay;
+    return true;
+}
+
+// Strokes `points` (device units). Segments are cut to the sheet and a dash
+// pattern shorter than two preview pixels is drawn solid, so the work is
+// bounded by the sheet whatever the coordinates and patterns say.
 void Stroke(Sheet& sheet, const Pen& pen, const std::vector<std::array<double, 2>>& points) {
     if (points.size() < 2 || sheet.cr == nullptr) return;
     cairo_t* cr = sheet.cr;
+    const double width = std::clamp(pen.width * sheet.scale, 0.5, 1e5);
+    const double margin = width + 2;
+    const double hiX = cairo_image_surface_get_width(sheet.surface) + margin;
+    const double hiY = cairo_image_surface_get_height(sheet.surface) + margin;
     cairo_new_path(cr);
-    cairo_move_to(cr, sheet.X(points[0][0]), sheet.Y(points[0][1]));
-    for (std::size_t i = 1; i < points.size(); ++i)
-        cairo_line_to(cr, sheet.X(points[i][0]), sheet.Y(points[i][1]));
+    bool joined = false;  // the path ends where the next segment starts
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        double x0 = sheet.X(points[i - 1][0]), y0 = sheet.Y(points[i - 1][1]);
+        double x1 = sheet.X(points[i][0]), y1 = sheet.Y(points[i][1]);
+        if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1)) {
+            joined = false;
+            continue;
+        }
+        const double endX = x1, endY = y1;
+        if (!ClipSegment(x0, y0, x1, y1, -margin, hiX, hiY)) {
+            joined = false;
+            continue;
+        }
+        if (!joined) cairo_move_to(cr, x0, y0);
+        cairo_line_to(cr, x1, y1);
+        joined = x1 == endX && y1 == endY;
+    }
     cairo_set_source_rgb(cr, pen.grey, pen.grey, pen.grey);
-    cairo_set_line_width(cr, std::max(pen.width * sheet.scale, 0.5));
+    cairo_set_line_width(cr, width);
     std::vector<double> dashes;
-    for (double d : pen.dashes) dashes.push_back(std::max(d * sheet.scale, 0.01));
+    double pattern = 0;
+    for (double d : pen.dashes) {
+        dashes.push_back(std::max(d * sheet.scale, 0.01));
+        pattern += dashes.back();
+    }
+    if (pattern < 2) dashes.clear();
     cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), 0);
     cairo_stroke(cr);
     cairo_set_dash(cr, nullptr, 0, 0);
@@ -306,15 +465,18 @@ class RtlReader {
                                              static_cast<unsigned char>(s_[at_ + 1]) << 16 |
                                              static_cast<unsigned char>(s_[at_ + 2]) << 8 |
                                              static_cast<unsigned char>(s_[at_ + 3]));
-        if (width != rasterWidth_ || width <= 0 || rasterRows_ <= 0 || width > (1 << 24) ||
-            rasterRows_ > (1 << 24))
+        if (width != rasterWidth_)
             throw StreamError(start, "raster block whose width does not match its header");
+        if (sheet.cr == nullptr) throw StreamError(start, "raster before the page size (PS)");
+        CheckBand(start, static_cast<std::size_t>(count - 4), width, rasterRows_, &budget_);
         std::vector<std::uint8_t> bits;
         if (!DecodeBand(s_.substr(at_ + 4, static_cast<std::size_t>(count - 4)),
                         static_cast<int>(width), static_cast<int>(rasterRows_), &bits))
             throw StreamError(start, "MMR band that does not decode to its header's size");
         if (dpi_ <= 0) throw StreamError(start, "raster without a resolution");
-        result_->rasters.push_back({static_cast<int>(width), static_cast<int>(rasterRows_), bits});
+        if (options_.keepBands)
+            result_->rasters.push_back(
+                {static_cast<int>(width), static_cast<int>(rasterRows_), bits});
         // The raster starts at the pen position; pixels are 1016 / dpi units.
         sheet.Raster(bits, static_cast<int>(width), static_cast<int>(rasterRows_), penX_ + p1x_,
                      penY_ + p1y_, 1016.0 / dpi_, longEdge_, transparent_);
@@ -341,6 +503,8 @@ class RtlReader {
                 break;
             char* end = nullptr;
             v.push_back(std::strtod(s_.c_str() + at_, &end));
+            // A lone sign or point reads nothing: stop rather than read it forever.
+            if (end == s_.c_str() + at_) throw StreamError(at_, "a sign or point without a number");
             at_ = static_cast<std::size_t>(end - s_.c_str());
         }
         return v;
@@ -442,12 +606,11 @@ class RtlReader {
         } else if (op == "SC") {
         } else if (op == "SP") {
             Flush();
-            pen_.grey = colours_[v.empty() ? 0 : static_cast<int>(v[0]) & 255];
-            penNumber_ = v.empty() ? 0 : static_cast<int>(v[0]) & 255;
+            pen_.grey = colours_[v.empty() ? 0 : Whole(v[0]) & 255];
+            penNumber_ = v.empty() ? 0 : Whole(v[0]) & 255;
         } else if (op == "PC") {
             if (v.size() == 4)
-                colours_[static_cast<int>(v[0]) & 255] =
-                    (0.30 * v[1] + 0.59 * v[2] + 0.11 * v[3]) / 255.0;
+                colours_[Whole(v[0]) & 255] = (0.30 * v[1] + 0.59 * v[2] + 0.11 * v[3]) / 255.0;
             pen_.grey = colours_[penNumber_];
         } else if (op == "PW") {
             Flush();
@@ -457,7 +620,7 @@ class RtlReader {
             pen_.dashes.clear();
             if (!v.empty()) {
                 const double length = (v.size() > 1 ? v[1] : 4.0) / 100.0 * diagonal_;
-                for (double percent : DashPercent(static_cast<int>(std::fabs(v[0]))))
+                for (double percent : DashPercent(Whole(std::fabs(v[0]))))
                     pen_.dashes.push_back(percent / 100.0 * length);
             }
         } else if (op == "PU" || op == "PD" || op == "PA" || op == "PR") {
@@ -471,7 +634,7 @@ class RtlReader {
         } else if (op == "TR") {
             transparent_ = !v.empty() && v[0] != 0;
         } else if (op == "PM") {
-            const int mode = v.empty() ? 0 : static_cast<int>(v[0]);
+            const int mode = v.empty() ? 0 : Whole(v[0]);
             if (mode == 0) {
                 Flush();
                 polygonMode_ = true;
@@ -517,6 +680,7 @@ class RtlReader {
 
   private:
     long dpi_ = 0, rasterWidth_ = 0, rasterRows_ = 0;
+    std::uint64_t budget_ = DecodeBudget(s_);
 };
 
 // ----------------------------------------------------------------------------
@@ -782,17 +946,15 @@ class VcglReader {
         }
         if (width == 32 && rows == 1) {
             // The blank preamble: the image's area is cleared before it.
-            std::vector<std::uint8_t> white(
-                static_cast<std::size_t>((imageScaled_[0] + 7) / 8) * std::max(imageScaled_[1], 1),
-                0);
-            sheet.Raster(white, imageScaled_[0], std::max(imageScaled_[1], 1), image_[0], image_[1],
-                         pixel_, longEdge_, false);
+            sheet.Clear(imageScaled_[0], std::max(imageScaled_[1], 1), image_[0], image_[1], pixel_,
+                        longEdge_);
             return;
         }
+        CheckBand(start, coded.size(), width, rows, &budget_);
         std::vector<std::uint8_t> bits;
         if (!DecodeBand(coded, width, rows, &bits))
             throw StreamError(start, "MMR band that does not decode to its header's size");
-        result_->rasters.push_back({width, rows, bits});
+        if (options_.keepBands) result_->rasters.push_back({width, rows, bits});
         sheet.Raster(bits, width, rows, image_[0], image_[1], pixel_, longEdge_, transparent_);
     }
 
@@ -817,6 +979,7 @@ class VcglReader {
     double pixel_ = 1;
     std::array<std::int32_t, 4> image_{};
     std::array<std::int32_t, 2> imageScaled_{};
+    std::uint64_t budget_ = DecodeBudget(s_);
 };
 
 }  // namespace

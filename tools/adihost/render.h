@@ -9,8 +9,9 @@
 namespace adihost {
 
 struct RenderOptions {
-    double dpi = 100;      // preview pixels per inch of the sheet
-    bool verbose = false;  // list the PJL lines on standard error
+    double dpi = 100;        // preview pixels per inch of the sheet
+    bool verbose = false;    // list the PJL lines on standard error
+    bool keepBands = false;  // keep every decoded band in RenderResult::rasters
 };
 
 struct Preview {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "adihost/host.h"
@@ -49,6 +50,23 @@ struct LineParser {
     }
 };
 
+// Fields the driver reads as addresses (routines to call, vertices to read):
+// a data file may not choose them; `image` and `polygon` fill them in.
+struct AddressField {
+    std::int32_t code;
+    std::size_t offset;
+    const char* use;
+};
+constexpr AddressField kAddressFields[] = {{52, 4, "the row fetch routine (use \"image\")"},
+                                           {52, 8, "the row release routine (use \"image\")"},
+                                           {54, 8, "the vertex array (use \"polygon\")"}};
+
+const AddressField* SetsAnAddress(std::int32_t code, std::size_t offset, std::size_t size) {
+    for (const AddressField& a : kAddressFields)
+        if (a.code == code && offset < a.offset + 4 && a.offset < offset + size) return &a;
+    return nullptr;
+}
+
 bool ValidType(const std::string& type) {
     for (const char* t : {"i8", "u8", "i16", "u16", "i32", "u32", "f64", "str"})
         if (type == t) return true;
@@ -71,6 +89,7 @@ bool ParseScriptText(const std::string& text, const std::string& path, Script* s
     std::istringstream in(text);
     std::string raw;
     int number = 0;
+    std::map<std::string, std::size_t> loaded;  // image file -> index into script->images
     while (std::getline(in, raw)) {
         ++number;
         if (const std::size_t hash = raw.find('#'); hash != std::string::npos) raw.resize(hash);
@@ -160,11 +179,18 @@ bool ParseScriptText(const std::string& text, const std::string& path, Script* s
             }
             std::filesystem::path file(w[1]);
             if (file.is_relative()) file = std::filesystem::path(path).parent_path() / file;
-            Image image;
-            std::string why;
-            if (!LoadImage(file.string(), &image, &why)) return p.Fail(file.string() + ": " + why);
-            step.image = script->images.size();
-            script->images.push_back(std::move(image));
+            // An image named again is read once: memory follows the distinct images.
+            if (const auto known = loaded.find(file.string()); known != loaded.end()) {
+                step.image = known->second;
+            } else {
+                Image image;
+                std::string why;
+                if (!LoadImage(file.string(), &image, &why))
+                    return p.Fail(file.string() + ": " + why);
+                step.image = script->images.size();
+                loaded.emplace(file.string(), step.image);
+                script->images.push_back(std::move(image));
+            }
         } else if (op == "request") {
             if (w.size() < 2) return p.Fail("expected \"request CODE OFFSET:TYPE=VALUE ...\"");
             if (!p.Integer(w[1], -32768, 32767, "a request code", &v1)) return false;
@@ -185,6 +211,11 @@ bool ParseScriptText(const std::string& text, const std::string& path, Script* s
                 f.offset = static_cast<std::size_t>(offset);
                 if (f.offset + TypeSize(f.type, f.value) > Packet::kSize)
                     return p.Fail("the field ends past the packet");
+                if (const AddressField* a =
+                        SetsAnAddress(step.a, f.offset, TypeSize(f.type, f.value)))
+                    return p.Fail("request " + std::to_string(a->code) + " bytes " +
+                                  std::to_string(a->offset) + ".." + std::to_string(a->offset + 3) +
+                                  " hold " + a->use + "; a job script cannot set them");
                 if (f.type != "str") {
                     double check = 0;
                     if (!p.Number(f.value, "a number", &check)) return false;
@@ -228,6 +259,14 @@ void SetField(Packet& p, const RawField& f) {
 }
 
 }  // namespace
+
+bool DrawsSomething(const Script& script) {
+    for (const ScriptStep& s : script.steps)
+        if (s.kind == Kind::Draw || s.kind == Kind::Polygon || s.kind == Kind::Image ||
+            s.kind == Kind::Raw)
+            return true;
+    return false;
+}
 
 bool RunScript(const Script& script, bool progress, std::string* error) {
     for (const ScriptStep& s : script.steps) {
@@ -291,6 +330,7 @@ bool RunScript(const Script& script, bool progress, std::string* error) {
                     result = SendPlot(p);
                 } else {
                     // Too many for the packet: request 54 with the vertices in low memory.
+                    const LowScope scope;
                     auto* vertices =
                         static_cast<std::uint16_t*>(LowAllocate(4 * s.vertices.size()));
                     varnu::HostAddress address = 0;
@@ -311,14 +351,21 @@ bool RunScript(const Script& script, bool progress, std::string* error) {
                 }
                 break;
             }
-            case Kind::Image:
-                result = SendImage(script.images[s.image], s.placement, progress);
+            case Kind::Image: {
+                const LowScope scope;
+                std::string why;
+                result = SendImage(script.images[s.image], s.placement, progress, &why);
                 if (result == 52) {
                     // Drawn now, by the next plot request, while the image is ours.
                     Packet drawIt(0);
                     SendPlot(drawIt);
                 }
+                if (result == -1 && !why.empty()) {
+                    *error = script.path + ":" + std::to_string(s.line) + ": " + why;
+                    return false;
+                }
                 break;
+            }
             case Kind::Raw: {
                 Packet p(static_cast<std::int16_t>(s.a));
                 for (const RawField& f : s.fields) SetField(p, f);

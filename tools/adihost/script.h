@@ -54,6 +54,9 @@ bool ParseScript(const std::string& path, Script* script, std::string* error);
 bool ParseScriptText(const std::string& text, const std::string& path, Script* script,
                      std::string* error);
 
+// Whether any step puts something on the sheet (draw, polygon, image, raw request).
+bool DrawsSomething(const Script& script);
+
 // Sends the steps inside an open plot job; stops at the first refused request.
 bool RunScript(const Script& script, bool progress, std::string* error);
 
