@@ -32,6 +32,6 @@ bool SendBandedPicture(const BandedPicture& picture, const Placement& placement,
 int ConfiguredDpi();
 
 // Most bytes a band may hold: the bound on the memory a picture takes.
-inline constexpr std::size_t kBandBytes = std::size_t{24} << 20;
+inline constexpr std::size_t kBandBytes = std::size_t{48} << 20;
 
 }  // namespace adihost

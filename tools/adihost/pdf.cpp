@@ -23,8 +23,10 @@ namespace {
 // drawn for the format, its size rounded to points.
 constexpr double kFitSlackInches = 0.02;
 // cairo's image surfaces are at most 32767 pixels a side; a band is
-// rendered in tiles of at most this many rows.
-constexpr std::int32_t kTileRows = 4096;
+// rendered in tiles below that and below kTileBytes. Each tile renders the
+// whole page clipped to it, so fewer, larger tiles are faster.
+constexpr std::int32_t kTileRows = 32000;
+constexpr std::size_t kTileBytes = std::size_t{64} << 20;
 
 struct GObjectDeleter {
     void operator()(void* object) const {
@@ -135,8 +137,10 @@ bool RenderRectangle(PopplerPage* page, const PageLayout& layout, int dpi, doubl
                      std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
                      std::uint8_t* rgb, std::string* error) {
     const double k = dpi * layout.scale / 72;  // picture pixels a point
-    for (std::int32_t top = 0; top < h; top += kTileRows) {
-        const std::int32_t rows = std::min(kTileRows, h - top);
+    const auto tileRows = static_cast<std::int32_t>(
+        std::clamp<std::size_t>(kTileBytes / (4 * static_cast<std::size_t>(w)), 1, kTileRows));
+    for (std::int32_t top = 0; top < h; top += tileRows) {
+        const std::int32_t rows = std::min(tileRows, h - top);
         cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, rows);
         cairo_t* cr = cairo_create(surface);
         cairo_set_source_rgb(cr, 1, 1, 1);
