@@ -33,7 +33,8 @@ class CupsTest : public SheetTest {
             if (entry.path().filename() != "filter")
                 fs::create_symlink(entry.path(), bin / entry.path().filename());
         for (const auto& entry : fs::directory_iterator("/usr/lib/cups/filter"))
-            fs::create_symlink(entry.path(), bin / "filter" / entry.path().filename());
+            if (entry.path().filename() != "rastertovarnu")  // an installed one: ours instead
+                fs::create_symlink(entry.path(), bin / "filter" / entry.path().filename());
         fs::copy_file(RASTERTOVARNU_PATH, bin / "filter/rastertovarnu");
         return bin.string();
     }
@@ -234,7 +235,9 @@ TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
     fs::permissions(Path("two.pdf"), fs::perms::others_read, fs::perm_options::add);
     ASSERT_EQ(Run(server + "lpadmin -p Varnu4820 -E -v file://" + out + " -P " + PPD_PATH).status,
               0);
-    const ProcessResult lp = Run(server + "lp -d Varnu4820 -o PageSize=A2 -o Resolution=200dpi " +
+    const ProcessResult lp = Run(server +
+                                 "lp -d Varnu4820 -o PageSize=A2 -o Resolution=200dpi "
+                                 "-o VarnuFinishProgram=Programm3 " +
                                  Path("two.pdf") + " > " + Path("lp.txt"));
     ASSERT_EQ(lp.status, 0) << lp.err;
     bool done = false;
@@ -247,7 +250,10 @@ TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
     ASSERT_TRUE(done) << "the job did not complete within a minute\n" << log;
     EXPECT_NE(Read((dir_ / "cupsd/log/page_log").string()).find("Varnu4820"), std::string::npos);
     cupsd.Stop();
-    ExpectPages(Read(out), Path("two.pdf"), 2);
+    const std::string stream = Read(out);
+    // The option chosen with lp reaches the configuration record.
+    EXPECT_NE(stream.find("@PJL DEFAULT FINISHPROGID=PROGRAM3\r\n"), std::string::npos);
+    ExpectPages(stream, Path("two.pdf"), 2);
 }
 
 }  // namespace
