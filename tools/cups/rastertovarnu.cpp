@@ -8,6 +8,7 @@
 #include <cups/cups.h>
 #include <cups/raster.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +37,17 @@ constexpr double kSizeSlackPoints = 2.5;
 
 std::string Scratch;  // our directory inside the job's TMPDIR
 int PageFile = -1;    // the current page's raster lines, unlinked
+
+// The scratch files by name, for the signal handler (no allocation there).
+char ScratchFiles[4][4096];
+char ScratchDirectory[4096];
+
+// CUPS cancels a job with SIGTERM: nothing of it may stay behind.
+void Cancelled(int) {
+    for (const char* path : ScratchFiles) unlink(path);
+    rmdir(ScratchDirectory);
+    _exit(1);
+}
 
 void Cleanup() {
     if (PageFile >= 0) close(PageFile);
@@ -238,6 +250,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     Scratch = scratch;
+    const char* names[4] = {"varnu.cfg", "varnu.cfg.tmp", "stream.prn", "stream.prn.part"};
+    for (int i = 0; i < 4; ++i)
+        std::snprintf(ScratchFiles[i], sizeof ScratchFiles[i], "%s/%s", Scratch.c_str(), names[i]);
+    std::snprintf(ScratchDirectory, sizeof ScratchDirectory, "%s", Scratch.c_str());
+    struct sigaction cancel {};
+    cancel.sa_handler = &Cancelled;
+    sigaction(SIGTERM, &cancel, nullptr);
 
     HostOptions host;
     host.configPath = Scratch + "/varnu.cfg";
