@@ -217,8 +217,8 @@ int main(int argc, char** argv) {
         ->capture_default_str();
 
     PlotOptions plot;
-    CLI::App* plotCommand =
-        app.add_subcommand("plot", "plot a job script (.adi), an image (.png, .tif), a DXF or a PDF");
+    CLI::App* plotCommand = app.add_subcommand(
+        "plot", "plot a job script (.adi), an image (.png, .tif), a DXF or a PDF");
     plotCommand->add_option("INPUT", plot.input, "job script or image")
         ->required()
         ->check(CLI::ExistingFile);
