@@ -108,6 +108,75 @@ void WriteRaster(const std::string& path, int pages, unsigned widthPt, unsigned 
     close(fd);
 }
 
+// One A4 page at 200 dpi of a drawing given in portrait coordinates: a black
+// block at the top left, a grey ramp and a diagonal. `landscape` writes the
+// page turned a quarter clockwise (as the filter turns a portrait page).
+void WritePatternRaster(const std::string& path, cups_cspace_t space, bool landscape) {
+    const unsigned pw = 595 * 200 / 72, ph = 841 * 200 / 72;
+    auto grey = [&](unsigned x, unsigned y) -> unsigned char {
+        if (x < 400 && y < 300) return 0;
+        if (y > 1000 && y < 1200) return static_cast<unsigned char>(x * 255 / pw);
+        if (x == y || x + 1 == y) return 0;
+        return 255;
+    };
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+    cups_page_header2_t h;
+    std::memset(&h, 0, sizeof h);
+    h.HWResolution[0] = h.HWResolution[1] = 200;
+    h.PageSize[0] = landscape ? 841 : 595, h.PageSize[1] = landscape ? 595 : 841;
+    h.cupsWidth = landscape ? ph : pw, h.cupsHeight = landscape ? pw : ph;
+    const unsigned channels = space == CUPS_CSPACE_SRGB ? 3 : 1;
+    h.cupsBitsPerColor = 8, h.cupsBitsPerPixel = 8 * channels;
+    h.cupsBytesPerLine = h.cupsWidth * channels;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.cupsColorSpace = space;
+    cupsRasterWriteHeader2(raster, &h);
+    std::vector<unsigned char> line(h.cupsBytesPerLine);
+    for (unsigned v = 0; v < h.cupsHeight; ++v) {
+        for (unsigned u = 0; u < h.cupsWidth; ++u) {
+            unsigned char g = landscape ? grey(v, ph - 1 - u) : grey(u, v);
+            if (space == CUPS_CSPACE_K) g = static_cast<unsigned char>(255 - g);
+            for (unsigned c = 0; c < channels; ++c) line[u * channels + c] = g;
+        }
+        cupsRasterWritePixels(raster, line.data(), h.cupsBytesPerLine);
+    }
+    cupsRasterClose(raster);
+    close(fd);
+}
+
+TEST_F(CupsTest, GreyRgbBlackAndTurnedRastersPrintTheSameBytes) {
+    const std::string filter =
+        "TMPDIR=" + dir_.string() + " " + RASTERTOVARNU_PATH + " 1 user title 1 '' ";
+    const struct {
+        const char* name;
+        cups_cspace_t space;
+        bool landscape;
+    } rasters[] = {{"grey", CUPS_CSPACE_SW, false},
+                   {"rgb", CUPS_CSPACE_SRGB, false},
+                   {"black", CUPS_CSPACE_K, false},
+                   {"landscape", CUPS_CSPACE_W, true}};
+    std::string first;
+    for (const auto& r : rasters) {
+        SCOPED_TRACE(r.name);
+        const std::string ras = Path(std::string(r.name) + ".ras");
+        const std::string prn = Path(std::string(r.name) + ".prn");
+        WritePatternRaster(ras, r.space, r.landscape);
+        const ProcessResult run = Run(filter + ras + " > " + prn);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string stream = Read(prn);
+        if (first.empty()) {
+            first = stream;
+            // The block lands black on the sheet: the picture was drawn.
+            const Picture sheet = RenderJob(stream, "grey-sheet");
+            int dark = 0;
+            for (std::uint8_t g : sheet.grey) dark += g < 64 ? 1 : 0;
+            EXPECT_GT(dark, 1500);  // the block: 2 x 1.5 inches at 50 dpi
+        }
+        EXPECT_TRUE(stream == first) << "stream differs from the grey page's";
+    }
+}
+
 TEST_F(CupsTest, BrokenRasterIsAnErrorWithNoOutput) {
     WriteRaster(Path("good.ras"), 2, 842, 1191, 8);  // A3
     Write("garbage.ras", "RaS3 but nothing a raster stream holds");
