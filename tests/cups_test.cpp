@@ -73,11 +73,15 @@ TEST_F(CupsTest, CupsfilterTurnsAPdfIntoTheSheets) {
     Write("cups-files.conf", "ServerBin " + bin + "\nDataDir /usr/share/cups\n");
     WriteDrawingPdf(Path("two.pdf"), 400, 250, 2);
     const ProcessResult r = Run("cupsfilter -c " + Path("cups-files.conf") + " -p " + PPD_PATH +
-                                " -m printer/varnu -e -o PageSize=A2 -o Resolution=200dpi " +
+                                " -m printer/varnu -e -n 2 -o PageSize=A2 -o Resolution=200dpi " +
                                 Path("two.pdf") + " > " + Path("two.prn"));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("PAGE: 2 1"), std::string::npos);
-    ExpectPages(Read(Path("two.prn")), Path("two.pdf"), 2);
+    // The printer makes the copies: each job asks for two.
+    EXPECT_NE(r.err.find("PAGE: 2 2"), std::string::npos);
+    const std::string stream = Read(Path("two.prn"));
+    for (const std::string& job : SplitJobs(stream))
+        EXPECT_NE(job.find("BP2,2;IN;"), std::string::npos);
+    ExpectPages(stream, Path("two.pdf"), 2);
 }
 
 // A raster stream of grey pages written with libcups, cut after `lines`
