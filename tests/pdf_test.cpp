@@ -40,6 +40,19 @@ TEST_F(PdfTest, EveryPageComesBackAsPopplerDrawsIt) {
     EXPECT_EQ(Read(Path("two.prn")), jobs[1]);
 }
 
+TEST_F(PdfTest, A600DpiPageInManyBandsComesBackWhole) {
+    // 600 x 400 mm at 600 dpi: columns of 9,449 pixels, eight bands of
+    // 48 MB; a band lost, repeated or out of order shows at 50 dpi.
+    ASSERT_EQ(Adihost("configure --defaults --resolution 600").status, 0);
+    WriteDrawingPdf(Path("wide.pdf"), 600, 400, 1);
+    ASSERT_EQ(Adihost("plot " + Path("wide.pdf") + " -o " + Path("wide.prn") + " --quiet").status,
+              0);
+    const Match m =
+        BestMatch(RenderJob(Read(Path("wide.prn")), "wide"), PopplerPage(Path("wide.pdf"), 1, 0));
+    EXPECT_LT(m.meanDifference, 6.0);
+    EXPECT_LT(m.worstBlock, 80.0);
+}
+
 TEST_F(PdfTest, FitScaleAndTurn) {
     ASSERT_EQ(Adihost("configure --defaults --resolution 200").status, 0);
     // An A3 page fitted to the E-Arch sheet (48 x 36 inches): 2.2 times.
