@@ -25,7 +25,7 @@ struct Drawing {
     const BandedPicture* picture = nullptr;
     Placement placement{};
     std::int32_t bandX = 0, bandY = 0, bandW = 0, bandH = 0;  // empty: bandW == 0
-    std::vector<std::uint8_t> band;
+    std::vector<std::uint32_t> band;                          // 0x00RRGGBB
     bool failed = false;
     std::string error;
     bool progress = false;
@@ -64,7 +64,7 @@ bool HoldLine(bool column, std::int32_t index) {
             : (Current.bandW > 0 && index >= Current.bandY &&
                index < Current.bandY + Current.bandH))
         return true;
-    const std::size_t lineBytes = 3 * static_cast<std::size_t>(column ? pic.height : pic.width);
+    const std::size_t lineBytes = 4 * static_cast<std::size_t>(column ? pic.height : pic.width);
     const auto lines = static_cast<std::int32_t>(std::max<std::size_t>(1, kBandBytes / lineBytes));
     if (column) {
         Current.bandX = index, Current.bandY = 0, Current.bandH = pic.height;
@@ -74,7 +74,7 @@ bool HoldLine(bool column, std::int32_t index) {
         Current.bandH = std::min(lines, index + 1);
         Current.bandY = index + 1 - Current.bandH;
     }
-    Current.band.assign(3 * static_cast<std::size_t>(Current.bandW) * Current.bandH, 255);
+    Current.band.assign(static_cast<std::size_t>(Current.bandW) * Current.bandH, 0xFFFFFF);
     std::string error;
     if (!pic.render(Current.bandX, Current.bandY, Current.bandW, Current.bandH, Current.band.data(),
                     &error)) {
@@ -114,18 +114,21 @@ void* FetchRow(void* request) {
         column ? static_cast<std::int32_t>(fraction * pic.width)
                : pic.height - 1 - static_cast<std::int32_t>(fraction * pic.height);
     if (!HoldLine(column, index)) return Fail(Current.error);
-    const std::size_t stride = 3 * static_cast<std::size_t>(Current.bandW);
+    const std::size_t stride = static_cast<std::size_t>(Current.bandW);
     for (std::int64_t p = 0; p < pixels; ++p) {
         const double along = (p + 0.5) / static_cast<double>(pixels);
         std::size_t source;
         if (column) {
             const std::int32_t y = pic.height - 1 - static_cast<std::int32_t>(along * pic.height);
-            source = static_cast<std::size_t>(y) * stride + 3 * (index - Current.bandX);
+            source = static_cast<std::size_t>(y) * stride + (index - Current.bandX);
         } else {
             const std::int32_t x = pic.width - 1 - static_cast<std::int32_t>(along * pic.width);
-            source = static_cast<std::size_t>(index - Current.bandY) * stride + 3 * x;
+            source = static_cast<std::size_t>(index - Current.bandY) * stride + x;
         }
-        std::memcpy(Line + 3 * p, &Current.band[source], 3);
+        const std::uint32_t v = Current.band[source];
+        Line[3 * p] = static_cast<std::uint8_t>(v >> 16);
+        Line[3 * p + 1] = static_cast<std::uint8_t>(v >> 8);
+        Line[3 * p + 2] = static_cast<std::uint8_t>(v);
     }
     HostAddress address = 0;
     varnu::ToHostAddress(Line, &address);

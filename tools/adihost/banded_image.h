@@ -13,10 +13,11 @@ namespace adihost {
 
 struct BandedPicture {
     std::int32_t width = 0, height = 0;  // pixels, rows top to bottom
-    // Fills the rectangle at (x, y) of w x h pixels as RGB, 3 * w bytes a
-    // row; false with a message when the picture cannot be produced.
+    // Fills the rectangle at (x, y) of w x h pixels, w words a row, each
+    // pixel 0x00RRGGBB (cairo's RGB24, so poppler draws straight into the
+    // band); false with a message when the picture cannot be produced.
     std::function<bool(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
-                       std::uint8_t* rgb, std::string* error)>
+                       std::uint32_t* pixels, std::string* error)>
         render;
     std::string progressLabel;  // "page 2" on the terminal; empty for none
 };
@@ -32,6 +33,6 @@ bool SendBandedPicture(const BandedPicture& picture, const Placement& placement,
 int ConfiguredDpi();
 
 // Most bytes a band may hold: the bound on the memory a picture takes.
-inline constexpr std::size_t kBandBytes = std::size_t{48} << 20;
+inline constexpr std::size_t kBandBytes = std::size_t{64} << 20;
 
 }  // namespace adihost

@@ -22,11 +22,10 @@ namespace {
 // How far a page may pass the sheet and still count as fitting: a page
 // drawn for the format, its size rounded to points.
 constexpr double kFitSlackInches = 0.02;
-// cairo's image surfaces are at most 32767 pixels a side; a band is
-// rendered in tiles below that and below kTileBytes. Each tile renders the
-// whole page clipped to it, so fewer, larger tiles are faster.
+// cairo's image surfaces are at most 32767 pixels a side; taller bands
+// are rendered in tiles of at most this many rows. Each tile renders the
+// whole page clipped to it, so the fewer the faster.
 constexpr std::int32_t kTileRows = 32000;
-constexpr std::size_t kTileBytes = std::size_t{64} << 20;
 
 struct GObjectDeleter {
     void operator()(void* object) const {
@@ -132,16 +131,22 @@ bool LayOut(double pageW, double pageH, const PageData& sheet, int dpi, const Pd
     return true;
 }
 
-// Renders the rectangle of the page's picture into RGB, tile by tile.
+// Renders the rectangle of the page's picture straight into the band,
+// tile by tile.
 bool RenderRectangle(PopplerPage* page, const PageLayout& layout, int dpi, double pageH,
                      std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
-                     std::uint8_t* rgb, std::string* error) {
+                     std::uint32_t* pixels, std::string* error) {
     const double k = dpi * layout.scale / 72;  // picture pixels a point
-    const auto tileRows = static_cast<std::int32_t>(
-        std::clamp<std::size_t>(kTileBytes / (4 * static_cast<std::size_t>(w)), 1, kTileRows));
-    for (std::int32_t top = 0; top < h; top += tileRows) {
-        const std::int32_t rows = std::min(tileRows, h - top);
-        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, rows);
+    const int stride = 4 * w;
+    if (cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, w) != stride) {
+        *error = "the band is too wide to draw";
+        return false;
+    }
+    for (std::int32_t top = 0; top < h; top += kTileRows) {
+        const std::int32_t rows = std::min(kTileRows, h - top);
+        cairo_surface_t* surface = cairo_image_surface_create_for_data(
+            reinterpret_cast<unsigned char*>(pixels + static_cast<std::size_t>(top) * w),
+            CAIRO_FORMAT_RGB24, w, rows, stride);
         cairo_t* cr = cairo_create(surface);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_paint(cr);
@@ -155,24 +160,12 @@ bool RenderRectangle(PopplerPage* page, const PageLayout& layout, int dpi, doubl
         poppler_page_render_for_printing(page, cr);
         cairo_destroy(cr);
         cairo_surface_flush(surface);
-        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-            *error = std::string("rendering failed: ") +
-                     cairo_status_to_string(cairo_surface_status(surface));
-            cairo_surface_destroy(surface);
+        const cairo_status_t status = cairo_surface_status(surface);
+        cairo_surface_destroy(surface);
+        if (status != CAIRO_STATUS_SUCCESS) {
+            *error = std::string("rendering failed: ") + cairo_status_to_string(status);
             return false;
         }
-        const unsigned char* data = cairo_image_surface_get_data(surface);
-        const int stride = cairo_image_surface_get_stride(surface);
-        for (std::int32_t r = 0; r < rows; ++r) {
-            const auto* in = reinterpret_cast<const std::uint32_t*>(data + std::size_t(r) * stride);
-            std::uint8_t* out = rgb + (std::size_t(top) + r) * 3 * std::size_t(w);
-            for (std::int32_t i = 0; i < w; ++i) {
-                out[3 * i] = static_cast<std::uint8_t>(in[i] >> 16);
-                out[3 * i + 1] = static_cast<std::uint8_t>(in[i] >> 8);
-                out[3 * i + 2] = static_cast<std::uint8_t>(in[i]);
-            }
-        }
-        cairo_surface_destroy(surface);
     }
     return true;
 }
@@ -199,9 +192,9 @@ bool PlotPage(PopplerDocument* document, int index, int count, const PdfOptions&
         picture.height = layout.height;
         PopplerPage* p = page.get();
         picture.render = [p, &layout, dpi, pageH](std::int32_t x, std::int32_t y, std::int32_t w,
-                                                  std::int32_t h, std::uint8_t* rgb,
+                                                  std::int32_t h, std::uint32_t* pixels,
                                                   std::string* e) {
-            return RenderRectangle(p, layout, dpi, pageH, x, y, w, h, rgb, e);
+            return RenderRectangle(p, layout, dpi, pageH, x, y, w, h, pixels, e);
         };
         if (o.progress)
             picture.progressLabel =

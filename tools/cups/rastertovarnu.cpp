@@ -153,16 +153,16 @@ void SpoolPage(cups_raster_t* raster, const cups_page_header2_t& h, int page) {
 // Reads picture pixels from the page file; `turned`: the picture is the
 // raster turned a quarter clockwise.
 bool ReadRectangle(const cups_page_header2_t& h, int channels, bool turned, std::int32_t x,
-                   std::int32_t y, std::int32_t w, std::int32_t hgt, std::uint8_t* rgb,
+                   std::int32_t y, std::int32_t w, std::int32_t hgt, std::uint32_t* pixels,
                    std::string* error) {
     const off_t bpl = h.cupsBytesPerLine;
     std::vector<unsigned char> segment;
-    auto put = [&](std::uint8_t* out, const unsigned char* in) {
+    auto put = [&](std::uint32_t* out, const unsigned char* in) {
         if (channels == 3) {
-            std::memcpy(out, in, 3);
+            *out = std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
         } else {
-            const unsigned char v = h.cupsColorSpace == CUPS_CSPACE_K ? 255 - in[0] : in[0];
-            out[0] = out[1] = out[2] = v;
+            const std::uint32_t v = h.cupsColorSpace == CUPS_CSPACE_K ? 255 - in[0] : in[0];
+            *out = v << 16 | v << 8 | v;
         }
     };
     // One raster row a read: picture row y + j (unturned), or raster row
@@ -183,7 +183,7 @@ bool ReadRectangle(const cups_page_header2_t& h, int channels, bool turned, std:
         for (std::int32_t i = 0; i < span; ++i) {
             const std::size_t px =
                 turned ? static_cast<std::size_t>(i) * w + k : static_cast<std::size_t>(k) * w + i;
-            put(rgb + 3 * px, &segment[static_cast<std::size_t>(i) * channels]);
+            put(pixels + px, &segment[static_cast<std::size_t>(i) * channels]);
         }
     }
     return true;
@@ -211,8 +211,9 @@ void PrintPage(const cups_page_header2_t& h, int page) {
     picture.width = static_cast<std::int32_t>(turned ? h.cupsHeight : h.cupsWidth);
     picture.height = static_cast<std::int32_t>(turned ? h.cupsWidth : h.cupsHeight);
     picture.render = [&h, channels, turned](std::int32_t x, std::int32_t y, std::int32_t pw,
-                                            std::int32_t ph, std::uint8_t* rgb, std::string* e) {
-        return ReadRectangle(h, channels, turned, x, y, pw, ph, rgb, e);
+                                            std::int32_t ph, std::uint32_t* pixels,
+                                            std::string* e) {
+        return ReadRectangle(h, channels, turned, x, y, pw, ph, pixels, e);
     };
     // Centred, the picture's own size in host steps.
     const double r = sheet.resolution;
