@@ -42,7 +42,7 @@ TEST_F(PdfTest, EveryPageComesBackAsPopplerDrawsIt) {
 
 TEST_F(PdfTest, A600DpiPageInManyBandsComesBackWhole) {
     // 600 x 400 mm at 600 dpi: columns of 9,449 pixels, eight bands of
-    // 48 MB; a band lost, repeated or out of order shows at 50 dpi.
+    // 64 MB; a band lost, repeated or out of order shows at 50 dpi.
     ASSERT_EQ(Adihost("configure --defaults --resolution 600").status, 0);
     WriteDrawingPdf(Path("wide.pdf"), 600, 400, 1);
     ASSERT_EQ(Adihost("plot " + Path("wide.pdf") + " -o " + Path("wide.prn") + " --quiet").status,
