@@ -239,7 +239,7 @@ class PrivateCupsd {
         }
         const std::string root = dir_.string();
         std::ofstream(dir_ / "conf/cupsd.conf")
-            << "Listen " << root << "/cups.sock\nLogLevel warn\n"
+            << "Listen " << root << "/cups.sock\nBrowsing No\nLogLevel warn\n"
             << "<Location />\n  Order allow,deny\n  Allow @LOCAL\n</Location>\n"
             << "<Location /admin>\n  AuthType Default\n  Require user @SYSTEM\n"
             << "  Order allow,deny\n  Allow @LOCAL\n</Location>\n";
