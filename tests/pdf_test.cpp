@@ -53,7 +53,7 @@ TEST_F(PdfTest, A600DpiPageInManyBandsComesBackWhole) {
     EXPECT_LT(m.worstBlock, 80.0);
 }
 
-TEST_F(PdfTest, FitScaleAndTurn) {
+TEST_F(PdfTest, FitScaleTurnAndRotatedPages) {
     ASSERT_EQ(Adihost("configure --defaults --resolution 200").status, 0);
     // An A3 page fitted to the E-Arch sheet (48 x 36 inches): 2.2 times.
     WriteDrawingPdf(Path("a3.pdf"), 420, 297, 1);
@@ -77,6 +77,12 @@ TEST_F(PdfTest, FitScaleAndTurn) {
     const Match m = BestMatch(RenderJob(Read(Path("tall.prn")), "tall"),
                               PopplerPage(Path("tall.pdf"), 1, 90, kPreviewDpi * 2.5));
     EXPECT_LT(m.meanDifference, 6.0);
+    // A page the PDF itself turns (/Rotate 90) is plotted as viewers show it.
+    ASSERT_EQ(Run("qpdf --rotate=+90 " + Path("a3.pdf") + " " + Path("a3-rotated.pdf")).status, 0);
+    ASSERT_EQ(Adihost("plot " + Path("a3-rotated.pdf") + " -o " + Path("a3r.prn")).status, 0);
+    const Match r = BestMatch(RenderJob(Read(Path("a3r.prn")), "a3r"),
+                              PopplerPage(Path("a3-rotated.pdf"), 1, 0));
+    EXPECT_LT(r.meanDifference, 6.0);
 }
 
 TEST_F(PdfTest, RefusedDocumentsLeaveNoOutput) {
