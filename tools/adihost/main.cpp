@@ -13,6 +13,7 @@
 #include "adihost/host.h"
 #include "adihost/images.h"
 #include "adihost/output_file.h"
+#include "adihost/pdf.h"
 #include "adihost/png_writer.h"
 #include "adihost/render.h"
 #include "adihost/script.h"
@@ -32,7 +33,34 @@ struct PlotOptions {
     std::string input, output, label, at, scale, origin;
     bool fit = true, transparent = false, quiet = false;
     int colour = 7;
+    std::string pages = "1", rotate;  // PDF
+    bool fitGiven = false;
 };
+
+// A PDF: --scale is a factor or 1:N, the page at its own size unless --fit.
+int PlotPdfFile(const PlotOptions& o) {
+    PdfOptions pdf;
+    pdf.pages = o.pages;
+    pdf.fit = o.fitGiven;
+    pdf.rotateAuto = o.rotate == "auto";
+    pdf.label = o.label;
+    pdf.progress = !o.quiet;
+    std::string error;
+    double one = 0, n = 0;
+    if (!o.scale.empty() && std::sscanf(o.scale.c_str(), "%lf:%lf", &one, &n) == 2 && n > 0) {
+        pdf.scale = one / n;
+    } else if (!o.scale.empty() && std::sscanf(o.scale.c_str(), "%lf", &one) == 1) {
+        pdf.scale = one;
+    } else if (!o.scale.empty()) {
+        std::fputs("adihost: --scale expects a factor (0.5) or 1:N\n", stderr);
+        return kRefused;
+    }
+    if (!PlotPdf(o.input, o.output, pdf, &error)) {
+        std::fprintf(stderr, "adihost: %s: %s\n", o.input.c_str(), error.c_str());
+        return kRefused;
+    }
+    return 0;
+}
 
 // A raster image as a one-step script: placed at --at (millimetres) or
 // fitted to the page keeping its proportions.
@@ -111,16 +139,17 @@ bool ImageScript(const PlotOptions& o, const PageData& page, Script* script, std
 
 int RunPlot(const PlotOptions& o) {
     std::string error;
+    const bool isPdf = EndsWith(o.input, ".pdf") || EndsWith(o.input, ".PDF");
     const bool isImage = EndsWith(o.input, ".png") || EndsWith(o.input, ".tif") ||
                          EndsWith(o.input, ".tiff") || EndsWith(o.input, ".PNG") ||
                          EndsWith(o.input, ".TIF") || EndsWith(o.input, ".TIFF");
     const bool isDxf = EndsWith(o.input, ".dxf") || EndsWith(o.input, ".DXF");
     Script script;
-    if (!isImage && !isDxf && !ParseScript(o.input, &script, &error)) {
+    if (!isImage && !isDxf && !isPdf && !ParseScript(o.input, &script, &error)) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
-    if (!isImage && !isDxf && !DrawsSomething(script)) {
+    if (!isImage && !isDxf && !isPdf && !DrawsSomething(script)) {
         std::fprintf(stderr, "adihost: %s: nothing to draw (no draw, polygon or image line)\n",
                      o.input.c_str());
         return kRefused;
@@ -132,6 +161,7 @@ int RunPlot(const PlotOptions& o) {
         if (RunConfigure(defaults) != 0) return kRefused;
         std::fputs("adihost: no stored configuration; stored the defaults\n", stderr);
     }
+    if (isPdf) return PlotPdfFile(o);
     PageData page;
     if (!BeginOutput(o.output, o.input, &error)) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
@@ -238,12 +268,12 @@ int Run(int argc, char** argv) {
         ->capture_default_str();
 
     PlotOptions plot;
-    CLI::App* plotCommand =
-        app.add_subcommand("plot", "plot a job script (.adi) or an image (.png, .tif)");
+    CLI::App* plotCommand = app.add_subcommand(
+        "plot", "plot a job script (.adi), an image (.png, .tif), a DXF or a PDF");
     plotCommand
         ->add_option("INPUT", plot.input,
-                     "job script, DXF drawing or image (images of at most 268435456 pixels, "
-                     "e.g. 16384 x 16384, and 1048576 a side)")
+                     "job script, DXF or PDF drawing, or image (images of at most 268435456 "
+                     "pixels, e.g. 16384 x 16384, and 1048576 a side)")
         ->required()
         ->check(CLI::ExistingFile);
     plotCommand
@@ -260,8 +290,12 @@ int Run(int argc, char** argv) {
     plotCommand->add_flag("--transparent", plot.transparent,
                           "image background shows the drawing through");
     plotCommand->add_flag("--quiet", plot.quiet, "no progress bar");
+    plotCommand->add_option("--page", plot.pages, "PDF: the page to plot (from 1), or all");
+    plotCommand->add_option("--rotate", plot.rotate, "PDF: auto turns a page that fits only turned")
+        ->check(CLI::IsMember({"auto"}));
     plotCommand->add_option("--scale", plot.scale,
-                            "DXF at a fixed scale 1:N (drawing units in mm) instead of fitted");
+                            "DXF at a fixed scale 1:N (drawing units in mm) instead of fitted; "
+                            "PDF: the page's size times a factor or 1:N");
     plotCommand->add_option("--origin", plot.origin,
                             "with --scale: the drawing's origin at X,Y mm on the sheet");
 
@@ -346,6 +380,7 @@ int Run(int argc, char** argv) {
             return kRefused;
         }
     InstallSignalCleanup();
+    plot.fitGiven = plotCommand->get_option("--fit")->count() > 0;
     InstallHost(host);
     if (*plotCommand) return RunPlot(plot);
     if (*configureCommand) return RunConfigure(configure);

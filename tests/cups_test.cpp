@@ -1,0 +1,333 @@
+// The CUPS driver with real CUPS: the PPD checked by cupstestppd, PDFs
+// through cupsfilter's filter chain and through a private cupsd's queue,
+// each stream read back with adihost render and compared with poppler's
+// rendering of the pages; broken raster streams fed to the filter itself.
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "pdf_sheets.h"
+
+namespace varnu::testing {
+namespace {
+
+class CupsTest : public SheetTest {
+  public:
+    // A ServerBin of our own: the system's CUPS programs and filters, and
+    // our filter beside them, so nothing is installed into the system.
+    std::string MakeServerBin() {
+        const fs::path bin = dir_ / "serverbin";
+        fs::create_directories(bin / "filter");
+        for (const auto& entry : fs::directory_iterator("/usr/lib/cups"))
+            if (entry.path().filename() != "filter")
+                fs::create_symlink(entry.path(), bin / entry.path().filename());
+        for (const auto& entry : fs::directory_iterator("/usr/lib/cups/filter"))
+            if (entry.path().filename() != "rastertovarnu")  // an installed one: ours instead
+                fs::create_symlink(entry.path(), bin / "filter" / entry.path().filename());
+        fs::copy_file(RASTERTOVARNU_PATH, bin / "filter/rastertovarnu");
+        return bin.string();
+    }
+
+    // Compares each job of the stream with poppler's rendering of the
+    // same page of the PDF.
+    void ExpectPages(const std::string& stream, const std::string& pdf, int pages) {
+        const std::vector<std::string> jobs = SplitJobs(stream);
+        ASSERT_EQ(static_cast<int>(jobs.size()), pages);
+        for (int page = 1; page <= pages; ++page) {
+            SCOPED_TRACE("page " + std::to_string(page));
+            const Picture sheet = RenderJob(jobs[page - 1], "job" + std::to_string(page));
+            const Match m = BestMatch(sheet, PopplerPage(pdf, page, 0));
+            EXPECT_LT(m.meanDifference, 6.0);
+            EXPECT_LT(m.worstBlock, 80.0);
+        }
+    }
+};
+
+TEST_F(CupsTest, PpdPassesCupstestppd) {
+    const ProcessResult r =
+        Run(std::string("cupstestppd -I filters ") + PPD_PATH + " > " + Path("cupstestppd.txt"));
+    EXPECT_EQ(r.status, 0) << Read(Path("cupstestppd.txt"));
+    const std::string ppd = Read(PPD_PATH);
+    for (const char* line :
+         {"*cupsFilter: \"application/vnd.cups-raster 0 rastertovarnu\"",
+          "*PageSize A0/A0: \"<</PageSize[2385 3368]/ImagingBBox null>>setpagedevice\"",
+          "*Resolution 200dpi/200 dpi:", "*MediaType Film/Film:",
+          "*VarnuFinishProgram Programm20/Programm 20:",
+          "*ParamCustomPageSize Height: 2 points 72 42520"})
+        EXPECT_NE(ppd.find(line), std::string::npos) << line;
+}
+
+TEST_F(CupsTest, CupsfilterTurnsAPdfIntoTheSheets) {
+    const std::string bin = MakeServerBin();
+    Write("cups-files.conf", "ServerBin " + bin + "\nDataDir /usr/share/cups\n");
+    WriteDrawingPdf(Path("two.pdf"), 400, 250, 2);
+    const ProcessResult r = Run("cupsfilter -c " + Path("cups-files.conf") + " -p " + PPD_PATH +
+                                " -m printer/varnu -e -n 2 -o PageSize=A2 -o Resolution=200dpi " +
+                                Path("two.pdf") + " > " + Path("two.prn"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The printer makes the copies: each job asks for two.
+    EXPECT_NE(r.err.find("PAGE: 2 2"), std::string::npos);
+    const std::string stream = Read(Path("two.prn"));
+    for (const std::string& job : SplitJobs(stream))
+        EXPECT_NE(job.find("BP2,2;IN;"), std::string::npos);
+    ExpectPages(stream, Path("two.pdf"), 2);
+}
+
+// A raster stream of grey pages written with libcups, cut after `lines`
+// lines of the last page when asked.
+void WriteRaster(const std::string& path, int pages, unsigned widthPt, unsigned lengthPt,
+                 unsigned bitsPerColor, int cutAfterLines = -1) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+    for (int page = 1; page <= pages; ++page) {
+        cups_page_header2_t h;
+        std::memset(&h, 0, sizeof h);
+        h.HWResolution[0] = h.HWResolution[1] = 200;
+        h.PageSize[0] = widthPt, h.PageSize[1] = lengthPt;
+        h.cupsWidth = widthPt * 200 / 72, h.cupsHeight = lengthPt * 200 / 72;
+        h.cupsBitsPerColor = h.cupsBitsPerPixel = bitsPerColor;
+        h.cupsBytesPerLine = (h.cupsWidth * bitsPerColor + 7) / 8;
+        h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+        h.cupsColorSpace = CUPS_CSPACE_SW;
+        cupsRasterWriteHeader2(raster, &h);
+        std::vector<unsigned char> line(h.cupsBytesPerLine, 0x80);
+        const unsigned lines = page == pages && cutAfterLines >= 0
+                                   ? static_cast<unsigned>(cutAfterLines)
+                                   : h.cupsHeight;
+        for (unsigned y = 0; y < lines; ++y)
+            cupsRasterWritePixels(raster, line.data(), h.cupsBytesPerLine);
+    }
+    cupsRasterClose(raster);
+    close(fd);
+}
+
+// One A4 page at 200 dpi of a drawing given in portrait coordinates: a black
+// block at the top left, a grey ramp and a diagonal. `landscape` writes the
+// page turned a quarter clockwise (as the filter turns a portrait page).
+void WritePatternRaster(const std::string& path, cups_cspace_t space, bool landscape) {
+    const unsigned pw = 595 * 200 / 72, ph = 841 * 200 / 72;
+    auto grey = [&](unsigned x, unsigned y) -> unsigned char {
+        if (x < 400 && y < 300) return 0;
+        if (y > 1000 && y < 1200) return static_cast<unsigned char>(x * 255 / pw);
+        if (x == y || x + 1 == y) return 0;
+        return 255;
+    };
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+    cups_page_header2_t h;
+    std::memset(&h, 0, sizeof h);
+    h.HWResolution[0] = h.HWResolution[1] = 200;
+    h.PageSize[0] = landscape ? 841 : 595, h.PageSize[1] = landscape ? 595 : 841;
+    h.cupsWidth = landscape ? ph : pw, h.cupsHeight = landscape ? pw : ph;
+    const unsigned channels = space == CUPS_CSPACE_SRGB ? 3 : 1;
+    h.cupsBitsPerColor = 8, h.cupsBitsPerPixel = 8 * channels;
+    h.cupsBytesPerLine = h.cupsWidth * channels;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.cupsColorSpace = space;
+    cupsRasterWriteHeader2(raster, &h);
+    std::vector<unsigned char> line(h.cupsBytesPerLine);
+    for (unsigned v = 0; v < h.cupsHeight; ++v) {
+        for (unsigned u = 0; u < h.cupsWidth; ++u) {
+            unsigned char g = landscape ? grey(v, ph - 1 - u) : grey(u, v);
+            if (space == CUPS_CSPACE_K) g = static_cast<unsigned char>(255 - g);
+            for (unsigned c = 0; c < channels; ++c) line[u * channels + c] = g;
+        }
+        cupsRasterWritePixels(raster, line.data(), h.cupsBytesPerLine);
+    }
+    cupsRasterClose(raster);
+    close(fd);
+}
+
+TEST_F(CupsTest, GreyRgbBlackAndTurnedRastersPrintTheSameBytes) {
+    const std::string filter =
+        "TMPDIR=" + dir_.string() + " " + RASTERTOVARNU_PATH + " 1 user title 1 '' ";
+    const struct {
+        const char* name;
+        cups_cspace_t space;
+        bool landscape;
+    } rasters[] = {{"grey", CUPS_CSPACE_SW, false},
+                   {"rgb", CUPS_CSPACE_SRGB, false},
+                   {"black", CUPS_CSPACE_K, false},
+                   {"landscape", CUPS_CSPACE_W, true}};
+    std::string first;
+    for (const auto& r : rasters) {
+        SCOPED_TRACE(r.name);
+        const std::string ras = Path(std::string(r.name) + ".ras");
+        const std::string prn = Path(std::string(r.name) + ".prn");
+        WritePatternRaster(ras, r.space, r.landscape);
+        const ProcessResult run = Run(filter + ras + " > " + prn);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string stream = Read(prn);
+        if (first.empty()) {
+            first = stream;
+            // The block lands black on the sheet: the picture was drawn.
+            const Picture sheet = RenderJob(stream, "grey-sheet");
+            int dark = 0;
+            for (std::uint8_t g : sheet.grey) dark += g < 64 ? 1 : 0;
+            EXPECT_GT(dark, 1500);  // the block: 2 x 1.5 inches at 50 dpi
+        }
+        EXPECT_TRUE(stream == first) << "stream differs from the grey page's";
+    }
+}
+
+TEST_F(CupsTest, BrokenRasterIsAnErrorWithNoOutput) {
+    WriteRaster(Path("good.ras"), 2, 842, 1191, 8);  // A3
+    Write("garbage.ras", "RaS3 but nothing a raster stream holds");
+    Write("empty.ras", "");
+    WriteRaster(Path("cut.ras"), 2, 842, 1191, 8, 100);
+    WriteRaster(Path("onebit.ras"), 1, 842, 1191, 1);
+    WriteRaster(Path("wide.ras"), 1, 3600, 144, 8);  // 50 inches: wider than any roll
+    const std::string filter = std::string(RASTERTOVARNU_PATH) + " 1 user title 1 '' ";
+    const ProcessResult good =
+        Run("TMPDIR=" + dir_.string() + " " + filter + Path("good.ras") + " > " + Path("good.prn"));
+    ASSERT_EQ(good.status, 0) << good.err;
+    EXPECT_EQ(SplitJobs(Read(Path("good.prn"))).size(), 2u);
+    EXPECT_NE(good.err.find("PAGE: 1 1\n"), std::string::npos) << good.err;
+    EXPECT_NE(good.err.find("PAGE: 2 1\n"), std::string::npos) << good.err;
+    const struct {
+        const char* file;
+        const char* message;
+    } cases[] = {
+        {"garbage.ras", "ERROR: the raster stream holds no page"},
+        {"empty.ras", "ERROR: the input is not a CUPS raster stream"},
+        {"cut.ras", "ERROR: the raster stream ends inside page 2 (line 101 of 3308)"},
+        {"onebit.ras", "ERROR: page 1: only 8-bit grey or RGB raster"},
+        {"wide.ras", "ERROR: no paper format or roll width of 3600 x 144 points"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const ProcessResult r = Run("TMPDIR=" + dir_.string() + " " + filter + " < " +
+                                    Path(c.file) + " > " + Path("out.prn"));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(Read(Path("out.prn")).empty());
+        EXPECT_EQ(r.err.find("PAGE: 2"), std::string::npos);
+    }
+    // Nothing left behind in the job's TMPDIR.
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().filename().string().rfind("rastertovarnu-", 0), std::string::npos)
+            << entry.path();
+}
+
+// A cupsd of the test's own on a unix socket, stopped whatever happens.
+class PrivateCupsd {
+  public:
+    explicit PrivateCupsd(const fs::path& dir) : dir_(dir) {}
+    ~PrivateCupsd() { Stop(); }
+
+    bool Start(const std::string& serverBin, std::string* error) {
+        const passwd* lp = getpwnam("lp");
+        const group* lpGroup = getgrnam("lp");
+        if (lp == nullptr || lpGroup == nullptr) {
+            *error = "no user or group lp";
+            return false;
+        }
+        for (const char* d : {"conf", "spool", "cache", "state", "log", "out"}) {
+            fs::create_directories(dir_ / d);
+            if (std::string(d) != "conf") chown((dir_ / d).c_str(), lp->pw_uid, lpGroup->gr_gid);
+        }
+        const std::string root = dir_.string();
+        std::ofstream(dir_ / "conf/cupsd.conf")
+            << "Listen " << root << "/cups.sock\nBrowsing No\nLogLevel warn\n"
+            << "<Location />\n  Order allow,deny\n  Allow @LOCAL\n</Location>\n"
+            << "<Location /admin>\n  AuthType Default\n  Require user @SYSTEM\n"
+            << "  Order allow,deny\n  Allow @LOCAL\n</Location>\n";
+        std::ofstream(dir_ / "conf/cups-files.conf")
+            << "FileDevice Yes\nServerRoot " << root << "/conf\nServerBin " << serverBin
+            << "\nRequestRoot " << root << "/spool\nCacheDir " << root << "/cache\nStateDir "
+            << root << "/state\nTempDir " << root << "/spool\nErrorLog " << root
+            << "/log/error_log\nAccessLog " << root << "/log/access_log\nPageLog " << root
+            << "/log/page_log\nUser lp\nGroup lp\n"
+            << "SystemGroup root\n";
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string conf = root + "/conf/cupsd.conf";
+            const std::string files = root + "/conf/cups-files.conf";
+            execlp("cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), nullptr);
+            _exit(127);
+        }
+        // Up when its socket answers.
+        for (int i = 0; i < 200; ++i) {
+            if (fs::exists(dir_ / "cups.sock") &&
+                std::system(
+                    ("CUPS_SERVER=" + root + "/cups.sock lpstat -r > /dev/null 2>&1").c_str()) == 0)
+                return true;
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                *error = "cupsd stopped at once";
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        *error = "cupsd did not open its socket";
+        return false;
+    }
+
+    void Stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (kill(pid_, 0) == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+  private:
+    fs::path dir_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
+    if (!fs::exists("/usr/sbin/cupsd")) GTEST_SKIP() << "cupsd is not installed (Debian: cups)";
+    if (geteuid() != 0) GTEST_SKIP() << "a private cupsd that runs filters as lp needs root";
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    PrivateCupsd cupsd(dir_ / "cupsd");
+    std::string error;
+    ASSERT_TRUE(cupsd.Start(MakeServerBin(), &error))
+        << error << "\n"
+        << Read((dir_ / "cupsd/log/error_log").string());
+    const std::string server = "CUPS_SERVER=" + (dir_ / "cupsd/cups.sock").string() + " ";
+    const std::string out = (dir_ / "cupsd/out/printed.prn").string();
+    WriteDrawingPdf(Path("two.pdf"), 400, 250, 2);
+    fs::permissions(Path("two.pdf"), fs::perms::others_read, fs::perm_options::add);
+    ASSERT_EQ(Run(server + "lpadmin -p Varnu4820 -E -v file://" + out + " -P " + PPD_PATH).status,
+              0);
+    const ProcessResult lp = Run(server +
+                                 "lp -d Varnu4820 -o PageSize=A2 -o Resolution=200dpi "
+                                 "-o VarnuFinishProgram=Programm3 " +
+                                 Path("two.pdf") + " > " + Path("lp.txt"));
+    ASSERT_EQ(lp.status, 0) << lp.err;
+    bool done = false;
+    for (int i = 0; i < 600 && !done; ++i) {
+        Run(server + "lpstat -W completed -o Varnu4820 > " + Path("completed.txt"));
+        done = Read(Path("completed.txt")).find("Varnu4820-") != std::string::npos;
+        if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const std::string log = Read((dir_ / "cupsd/log/error_log").string());
+    ASSERT_TRUE(done) << "the job did not complete within a minute\n" << log;
+    EXPECT_NE(Read((dir_ / "cupsd/log/page_log").string()).find("Varnu4820"), std::string::npos);
+    cupsd.Stop();
+    const std::string stream = Read(out);
+    // The option chosen with lp reaches the configuration record.
+    EXPECT_NE(stream.find("@PJL DEFAULT FINISHPROGID=PROGRAM3\r\n"), std::string::npos);
+    ExpectPages(stream, Path("two.pdf"), 2);
+}
+
+}  // namespace
+}  // namespace varnu::testing
