@@ -125,6 +125,20 @@ std::int32_t CountLeadingOnes(std::uint32_t word) {
     return std::countl_one(word);
 }
 
+namespace {
+
+// Set bits of a word, summed in the register (SWAR): the x86 targets we build
+// for have no population-count instruction, and the library's routine is a
+// call per word pair.
+inline int PopCount(std::uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555u);
+    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((v * 0x0101010101010101u) >> 56);
+}
+
+}  // namespace
+
 std::int32_t FindChangingElements(const std::uint32_t* row, std::int32_t width,
                                   std::int32_t* list) {
     // A changing element is a pixel whose colour differs from the one before
@@ -141,15 +155,17 @@ std::int32_t FindChangingElements(const std::uint32_t* row, std::int32_t width,
         std::uint64_t transitions = v ^ ((v >> 1) | (previousLast << 63));
         if (i + 1 >= words) transitions &= 0xFFFFFFFF00000000u;  // no second word
         previousLast = i + 1 < words ? v & 1 : (v >> 32) & 1;
-        // Taken from the top, in pixel order: the leading-zero count is the
-        // pixel's offset from the first pixel of the pair (bsr on every x86,
-        // no population count needed).
-        const std::int32_t first = 32 * i;
+        if (transitions == 0) continue;
+        // Taken from the low end, which clears in one step; the low bits are
+        // the right-most pixels, so the elements are written back to front.
+        const std::int32_t last = 32 * i + 63;
+        const int n = PopCount(transitions);
+        std::int32_t* out = element + n;
         while (transitions != 0) {
-            const int offset = std::countl_zero(transitions);
-            *element++ = first + offset;
-            transitions ^= (std::uint64_t{1} << 63) >> offset;
+            *--out = last - std::countr_zero(transitions);
+            transitions &= transitions - 1;
         }
+        element += n;
     }
     if (previousLast) *element++ = width;  // a run still open at the row's end
     *element++ = width;                    // terminator (W, W)
