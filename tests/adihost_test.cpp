@@ -604,6 +604,68 @@ TEST_F(AdihostTest, DxfEntitiesAndSkippedReport) {
     EXPECT_FALSE(fs::exists(Path("drawing.prn")));
 }
 
+// The box of dark pixels of a sheet rendered at 100 dpi, y counted up from
+// the sheet's bottom edge; empty (right < left) without ink.
+struct InkBox {
+    int left = 1 << 30, bottom = 1 << 30, right = -1, top = -1;
+    int Width() const { return right - left + 1; }
+    int Height() const { return top - bottom + 1; }
+};
+
+// Plots `dxf` (entities only, or a whole file when it starts with "0\nSECTION"
+// or "999") and renders it; the ink box of the sheet and its size in pixels.
+InkBox DxfInk(AdihostTest& test, const std::string& dxf, int* sheetW = nullptr,
+              int* sheetH = nullptr, std::vector<std::uint8_t>* pixels = nullptr,
+              const std::string& options = "") {
+    const bool whole = dxf.rfind("0\nSECTION", 0) == 0 || dxf.rfind("999", 0) == 0;
+    test.Write("ink.dxf", whole ? dxf : "0\nSECTION\n2\nENTITIES\n" + dxf + "0\nENDSEC\n0\nEOF\n");
+    InkBox box;
+    const ProcessResult run = test.Adihost("plot " + test.Path("ink.dxf") + " -o " +
+                                           test.Path("drawing.prn") + " --quiet " + options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    if (run.status != 0) return box;
+    const ProcessResult render = test.Adihost("render " + test.Path("drawing.prn") + " -o " +
+                                              test.Path("ink.png") + " --dpi 100");
+    EXPECT_EQ(render.status, 0) << render.err;
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    EXPECT_TRUE(ReadPng(test.Path("ink.png"), &w, &h, &rgb));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (rgb[(static_cast<std::size_t>(y) * w + x) * 3] < 128) {
+                box.left = std::min(box.left, x), box.right = std::max(box.right, x);
+                box.bottom = std::min(box.bottom, h - 1 - y),
+                box.top = std::max(box.top, h - 1 - y);
+            }
+    if (sheetW) *sheetW = w;
+    if (sheetH) *sheetH = h;
+    if (pixels) *pixels = std::move(rgb);
+    return box;
+}
+
+// Rotation means degrees counter-clockwise whoever wrote the file: dxflib
+// reads MTEXT angles otherwise when a comment claims dxflib wrote the file.
+TEST_F(AdihostTest, DxfTextAnglesAreDegrees) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    for (const char* kind : {"TEXT", "MTEXT"})
+        for (const char* comment : {"", "999\ndxflib 3.26.4\n", "999\ndxflib\n"})
+            for (const int angle : {0, 90}) {
+                const std::string entities = std::string("0\n") + kind +
+                                             "\n8\n0\n10\n0\n20\n0\n40\n10\n50\n" +
+                                             std::to_string(angle) + "\n1\nHHHHHHHHHH\n";
+                const InkBox box =
+                    DxfInk(*this, std::string(comment) + "0\nSECTION\n2\nENTITIES\n" + entities +
+                                      "0\nENDSEC\n0\nEOF\n");
+                const std::string what = std::string(kind) + " at " + std::to_string(angle) +
+                                         " degrees, comment " + comment;
+                ASSERT_GT(box.right, box.left) << what;
+                if (angle == 0)
+                    EXPECT_GT(box.Width(), 4 * box.Height()) << what;
+                else
+                    EXPECT_GT(box.Height(), 4 * box.Width()) << what;
+            }
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

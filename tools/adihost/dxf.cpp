@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <string_view>
 #include <tuple>
 
 namespace adihost {
@@ -250,7 +252,8 @@ class Reader : public DL_CreationAdapter {
     void addSolid(const DL_SolidData& s) override { Quad(s); }
     void addTrace(const DL_TraceData& t) override { Quad(t); }
     void addText(const DL_TextData& t) override {
-        AddText(t.text, t.height, t.angle * M_PI / 180, {t.ipx, t.ipy});
+        // dxflib gives TEXT's angle in radians already.
+        AddText(t.text, t.height, t.angle, {t.ipx, t.ipy});
     }
     void addMText(const DL_MTextData& t) override {
         mtext_ = t;
@@ -579,14 +582,44 @@ bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
     return false;
 }
 
+// dxflib takes MTEXT angles as radians in files whose comment says a dxflib
+// newer than 2.0.2.0 wrote them, and throws on a bare "dxflib" comment. The
+// comment is renamed so that every file's angles read as degrees alike.
+void UnmarkWriter(std::string* text) {
+    std::size_t at = 0, line = 0;
+    bool afterComment = false;
+    while (at < text->size()) {
+        std::size_t end = text->find('\n', at);
+        if (end == std::string::npos) end = text->size();
+        const std::size_t first = text->find_first_not_of(" \t", at);
+        const std::string_view value =
+            first < end ? std::string_view(*text).substr(first, end - first) : "";
+        if (afterComment && value.substr(0, 6) == "dxflib") (*text)[first] = 'D';
+        afterComment = line % 2 == 0 && value.substr(0, 3) == "999" &&
+                       value.find_first_not_of(" \t\r", 3) == std::string_view::npos;
+        at = end + 1;
+        ++line;
+    }
+}
+
 }  // namespace
 
 bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& options,
                Script* script, std::string* skippedReport, std::string* error) {
     Reader reader;
     DL_Dxf dxf;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = path + ": cannot be read";
+        return false;
+    }
+    std::ostringstream raw;
+    raw << file.rdbuf();
+    std::string text = std::move(raw).str();
+    UnmarkWriter(&text);
+    std::istringstream stream(std::move(text));
     try {
-        if (!dxf.in(path, &reader)) {
+        if (!dxf.in(stream, &reader)) {
             *error = path + ": not a readable DXF file";
             return false;
         }
