@@ -632,7 +632,7 @@ InkBox DxfInk(AdihostTest& test, const std::string& dxf, int* sheetW = nullptr,
     EXPECT_TRUE(ReadPng(test.Path("ink.png"), &w, &h, &rgb));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            if (rgb[(static_cast<std::size_t>(y) * w + x) * 3] < 128) {
+            if (rgb[(static_cast<std::size_t>(y) * w + x) * 3] < 224) {
                 box.left = std::min(box.left, x), box.right = std::max(box.right, x);
                 box.bottom = std::min(box.bottom, h - 1 - y),
                 box.top = std::max(box.top, h - 1 - y);
@@ -664,6 +664,47 @@ TEST_F(AdihostTest, DxfTextAnglesAreDegrees) {
                 else
                     EXPECT_GT(box.Height(), 4 * box.Width()) << what;
             }
+}
+
+// Fitting to the sheet takes the extents of what is drawn: a circle's top,
+// an arc's swept part, an ellipse's minor axis, a block's contents.
+TEST_F(AdihostTest, DxfFitsTheGeometryDrawn) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const struct {
+        const char* what;
+        std::string entities;
+        double width, height;  // of the drawing, in its units
+    } cases[] = {
+        {"circle on top",
+         "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n0\n21\n100\n0\nCIRCLE\n8\n0\n10\n0\n20\n100\n40\n30\n",
+         60, 130},
+        {"arc from 180 to 300 degrees",
+         "0\nLINE\n8\n0\n10\n-50\n20\n0\n11\n50\n21\n0\n"
+         "0\nARC\n8\n0\n10\n0\n20\n0\n40\n50\n50\n180\n51\n300\n",
+         100, 50},
+        {"ellipse", "0\nELLIPSE\n8\n0\n10\n0\n20\n0\n11\n100\n21\n0\n40\n0.2\n41\n0\n42\n6.2832\n",
+         200, 40},
+        {"inserted circle",
+         "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n0\n21\n50\n0\nINSERT\n8\n0\n2\nC\n10\n0\n20\n50\n", 20,
+         60},
+    };
+    for (const auto& c : cases) {
+        const std::string blocks =
+            "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nC\n10\n0\n20\n0\n0\nCIRCLE\n8\n0\n10\n0\n20\n0\n40"
+            "\n"
+            "10\n0\nENDBLK\n0\nENDSEC\n";
+        int w = 0, h = 0;
+        const InkBox box =
+            DxfInk(*this, blocks + "0\nSECTION\n2\nENTITIES\n" + c.entities + "0\nENDSEC\n0\nEOF\n",
+                   &w, &h);
+        ASSERT_GT(box.right, box.left) << c.what;
+        // 2% margins, centred; the line's width adds a dot either side.
+        const double scale = std::min(0.96 * w / c.width, 0.96 * h / c.height);
+        EXPECT_NEAR(box.Width(), scale * c.width, 3) << c.what;
+        EXPECT_NEAR(box.Height(), scale * c.height, 3) << c.what;
+        EXPECT_NEAR(box.left, w - 1 - box.right, 2) << c.what;
+        EXPECT_NEAR(box.bottom, h - 1 - box.top, 2) << c.what;
+    }
 }
 
 // ---------------------------------------------------------------------------

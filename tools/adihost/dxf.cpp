@@ -641,28 +641,39 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         offsetY = options.originY / 25.4 * page.resolution;
         if (!Expand(reader, 0.5 / scale, &primitives, &skipped, path, error)) return false;
     } else {
-        // Fit: measure at a coarse tolerance, then flatten for the scale found.
-        std::vector<Primitive> probe;
+        // Fit: a coarse flattening only ever underestimates the extents (its
+        // points lie on the curves), so the scale it gives is an upper bound;
+        // flattened for that scale, the geometry drawn gives the extents.
         std::map<std::string, int> ignore;
+        double minX = 0, minY = 0, maxX = 0, maxY = 0;
+        auto measure = [&](const std::vector<Primitive>& drawn) {
+            minX = minY = 1e300, maxX = maxY = -1e300;
+            for (const auto& p : drawn)
+                for (const auto& r : p.rings)
+                    for (const auto& q : r) {
+                        if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
+                        minX = std::min(minX, q.x), minY = std::min(minY, q.y),
+                        maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y);
+                    }
+            return maxX >= minX;
+        };
+        auto fit = [&]() {
+            const double w = std::max(maxX - minX, 1e-9), h = std::max(maxY - minY, 1e-9);
+            const double margin = 0.02;
+            scale = std::min(pageW * (1 - 2 * margin) / w, pageH * (1 - 2 * margin) / h);
+            offsetX = (pageW - w * scale) / 2 - minX * scale;
+            offsetY = (pageH - h * scale) / 2 - minY * scale;
+        };
+        std::vector<Primitive> probe;
         if (!Expand(reader, 1e9, &probe, &ignore, path, error)) return false;
-        double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
-        for (const auto& p : probe)
-            for (const auto& r : p.rings)
-                for (const auto& q : r) {
-                    if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
-                    minX = std::min(minX, q.x), minY = std::min(minY, q.y),
-                    maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y);
-                }
-        if (!(maxX >= minX)) {
+        if (!measure(probe)) {
             *error = path + ": nothing to draw";
             return false;
         }
-        const double w = std::max(maxX - minX, 1e-9), h = std::max(maxY - minY, 1e-9);
-        const double margin = 0.02;
-        scale = std::min(pageW * (1 - 2 * margin) / w, pageH * (1 - 2 * margin) / h);
-        offsetX = (pageW - w * scale) / 2 - minX * scale;
-        offsetY = (pageH - h * scale) / 2 - minY * scale;
+        fit();
         if (!Expand(reader, 0.5 / scale, &primitives, &skipped, path, error)) return false;
+        measure(primitives);
+        fit();
     }
     if (primitives.empty()) {
         *error = path + ": nothing to draw";
