@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -705,6 +706,51 @@ TEST_F(AdihostTest, DxfFitsTheGeometryDrawn) {
         EXPECT_NEAR(box.left, w - 1 - box.right, 2) << c.what;
         EXPECT_NEAR(box.bottom, h - 1 - box.top, 2) << c.what;
     }
+}
+
+// At a given scale, what lies beyond the sheet is cut at its edge: nothing
+// off the sheet is pressed onto the border, on either side.
+TEST_F(AdihostTest, DxfCutAtTheSheetEdge) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    int w = 0, h = 0;
+    DxfInk(*this, "0\nPOINT\n8\n0\n10\n0\n20\n0\n", &w, &h);
+    ASSERT_GT(w, 0);
+    const auto mm = [](double v) { return std::to_string(v); };
+    const double right = w * 0.254, top = h * 0.254;  // the sheet in millimetres
+    const auto line = [&](double x1, double y1, double x2, double y2) {
+        return "0\nLINE\n8\n0\n10\n" + mm(x1) + "\n20\n" + mm(y1) + "\n11\n" + mm(x2) + "\n21\n" +
+               mm(y2) + "\n";
+    };
+    // Wholly off the sheet beyond each edge; lines and a solid across the
+    // left and right edges at 100 and 150..180 mm.
+    const std::string entities =
+        line(right + 20, 20, right + 20, 80) + line(-20, 20, -20, 80) +
+        line(20, top + 20, 80, top + 20) + line(20, -20, 80, -20) +
+        line(right - 50, 100, right + 50, 100) + line(-50, 100, 50, 100) + "0\nSOLID\n8\n0\n10\n" +
+        mm(right - 30) + "\n20\n150\n11\n" + mm(right + 30) + "\n21\n150\n12\n" + mm(right - 30) +
+        "\n22\n180\n13\n" + mm(right + 30) + "\n23\n180\n" +
+        "0\nSOLID\n8\n0\n10\n-30\n20\n150\n11\n30\n21\n150\n12\n-30\n22\n180\n13\n30\n23\n180\n";
+    std::vector<std::uint8_t> rgb;
+    const InkBox box = DxfInk(*this, entities, &w, &h, &rgb, "--scale 1:1");
+    auto dark = [&](int x, int yUp) {
+        return rgb[(static_cast<std::size_t>(h - 1 - yUp) * w + x) * 3] < 224;
+    };
+    EXPECT_EQ(box.left, 0);
+    EXPECT_EQ(box.right, w - 1);
+    for (const int x : {0, w - 1}) {
+        int stray = 0;
+        for (int y = 0; y < h; ++y) {
+            const double at = y * 0.254;
+            stray += !(std::fabs(at - 100) < 1 || (at > 149 && at < 181)) && dark(x, y);
+        }
+        EXPECT_EQ(stray, 0) << "dark dots on the edge at x = " << x;
+        EXPECT_TRUE(dark(x, static_cast<int>(100 / 0.254)));
+        EXPECT_TRUE(dark(x, static_cast<int>(165 / 0.254)));
+    }
+    int bottom = 0;
+    for (int x = 0; x < w; ++x) bottom += dark(x, 0);
+    EXPECT_EQ(bottom, 0) << "dark dots on the bottom edge";
+    EXPECT_LT(box.top, static_cast<int>(181 / 0.254) + 2);  // nothing pressed onto the top
 }
 
 // ---------------------------------------------------------------------------

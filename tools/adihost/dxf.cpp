@@ -89,8 +89,10 @@ Ring ArcPoints(Point2 c, double rx, double ry, double rotation, double a0, doubl
     while (a1 <= a0) a1 += 2 * M_PI;
     const double r = std::max(std::max(rx, ry), 1e-12);
     const double step = 2 * std::acos(std::max(-1.0, 1 - std::min(tolerance / r, 1.0)));
-    const int n =
-        std::clamp(static_cast<int>(std::ceil((a1 - a0) / std::max(step, 1e-3))), 2, 20000);
+    // At least eight chords a turn: even the coarse measure of the extents is then
+    // within 8% of the radius, and the scale it gives not much finer than needed.
+    const int n = std::clamp(
+        static_cast<int>(std::ceil((a1 - a0) / std::clamp(step, 1e-3, M_PI / 4))), 2, 20000);
     Ring ring;
     for (int i = 0; i <= n; ++i) {
         const double t = a0 + (a1 - a0) * i / n;
@@ -582,6 +584,67 @@ bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
     return false;
 }
 
+// The parts of the polyline `r` on the sheet [0, w] x [0, h] (host steps),
+// each a run of points: what lies beyond is cut at the edge, not pressed onto it.
+std::vector<Ring> ClipPolyline(const Ring& r, double w, double h) {
+    std::vector<Ring> runs;
+    if (r.size() == 1) {
+        if (r[0].x >= 0 && r[0].x <= w && r[0].y >= 0 && r[0].y <= h) runs.push_back(r);
+        return runs;
+    }
+    bool open = false;  // the last run ends where this segment starts
+    for (std::size_t i = 1; i < r.size(); ++i) {
+        const Point2 a = r[i - 1];
+        const double dx = r[i].x - a.x, dy = r[i].y - a.y;
+        double t0 = 0, t1 = 1;
+        bool visible = true;
+        for (const auto& [p, q] : {std::pair{-dx, a.x}, std::pair{dx, w - a.x}, std::pair{-dy, a.y},
+                                   std::pair{dy, h - a.y}}) {
+            if (p == 0) {
+                visible = visible && q >= 0;
+                continue;
+            }
+            if (p < 0)
+                t0 = std::max(t0, q / p);
+            else
+                t1 = std::min(t1, q / p);
+        }
+        if (!visible || t0 > t1) {
+            open = false;
+            continue;
+        }
+        if (!open || t0 > 0) runs.push_back({{a.x + t0 * dx, a.y + t0 * dy}});
+        runs.back().push_back({a.x + t1 * dx, a.y + t1 * dy});
+        open = t1 >= 1;
+    }
+    return runs;
+}
+
+// The part of the area `r` on the sheet [0, w] x [0, h], cut edge by edge.
+Ring ClipArea(Ring r, double w, double h) {
+    const struct {
+        bool y;
+        double bound;
+        bool below;
+    } edges[] = {{false, 0, false}, {false, w, true}, {true, 0, false}, {true, h, true}};
+    for (const auto& e : edges) {
+        auto at = [&](Point2 q) { return e.y ? q.y : q.x; };
+        auto in = [&](Point2 q) { return e.below ? at(q) <= e.bound : at(q) >= e.bound; };
+        auto cross = [&](Point2 a, Point2 b) {
+            const double t = (e.bound - at(a)) / (at(b) - at(a));
+            return Point2{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y)};
+        };
+        Ring out;
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            const Point2 prev = r[(i + r.size() - 1) % r.size()], cur = r[i];
+            if (in(cur) != in(prev)) out.push_back(cross(prev, cur));
+            if (in(cur)) out.push_back(cur);
+        }
+        r = std::move(out);
+    }
+    return r;
+}
+
 // dxflib takes MTEXT angles as radians in files whose comment says a dxflib
 // newer than 2.0.2.0 wrote them, and throws on a bare "dxflib" comment. The
 // comment is renamed so that every file's angles read as degrees alike.
@@ -685,22 +748,36 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     int pen = -1, lineType = -1;
     double width = -1;
     const double limit = 65535;
+    auto toSteps = [&](Point2 q) { return Point2{q.x * scale + offsetX, q.y * scale + offsetY}; };
     auto step = [&](Point2 q) {
         // Clamped to the host's range; never a NaN into the integer cast.
-        const double sx = std::round(q.x * scale + offsetX), sy = std::round(q.y * scale + offsetY);
+        const double sx = std::round(q.x), sy = std::round(q.y);
         const double x = std::isnan(sx) ? 0.0 : std::clamp(sx, 0.0, limit);
         const double y = std::isnan(sy) ? 0.0 : std::clamp(sy, 0.0, limit);
         return std::pair<long, long>{static_cast<long>(x), static_cast<long>(y)};
     };
     t << "linetypes 8\n";
     for (const Primitive& p : primitives) {
+        std::vector<Ring> rings;
+        for (const Ring& drawn : p.rings) {
+            Ring r;
+            for (const Point2& q : drawn) r.push_back(toSteps(q));
+            if (p.fill) {
+                r = ClipArea(std::move(r), pageW, pageH);
+                if (r.size() >= 3) rings.push_back(std::move(r));
+                continue;
+            }
+            if (p.closed && r.size() > 1) r.push_back(r.front());
+            for (Ring& run : ClipPolyline(r, pageW, pageH)) rings.push_back(std::move(run));
+        }
+        if (rings.empty()) continue;
         if (p.style.pen != pen) t << "pen " << (pen = p.style.pen) << '\n';
         if (!p.fill && p.style.lineType != lineType)
             t << "linetype " << (lineType = p.style.lineType) << '\n';
         if (!p.fill && p.style.widthMm != width)
             t << "width " << (width = p.style.widthMm) << "mm\n";
         if (!p.fill) {
-            for (const Ring& r : p.rings) {
+            for (const Ring& r : rings) {
                 const auto first = step(r.front());
                 t << "move " << first.first << ' ' << first.second << '\n';
                 for (std::size_t i = 1; i < r.size(); ++i) {
@@ -708,7 +785,6 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
                     t << "draw " << q.first << ' ' << q.second << '\n';
                 }
                 if (r.size() == 1) t << "draw " << first.first << ' ' << first.second << '\n';
-                if (p.closed) t << "draw " << first.first << ' ' << first.second << '\n';
             }
             continue;
         }
@@ -723,7 +799,7 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
             }
             outline.clear();
         };
-        for (const Ring& r : p.rings) {
+        for (const Ring& r : rings) {
             if (!outline.empty() && outline.size() + r.size() + 2 > 16000) flush();
             const std::pair<long, long> anchor =
                 outline.empty() ? step(r.front()) : outline.front();
