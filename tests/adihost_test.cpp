@@ -753,6 +753,58 @@ TEST_F(AdihostTest, DxfCutAtTheSheetEdge) {
     EXPECT_LT(box.top, static_cast<int>(181 / 0.254) + 2);  // nothing pressed onto the top
 }
 
+// TEXT alignment (72, 73) places the text at its second point: centred,
+// right, middle, top; aligned and fit run it from the first point to the second.
+TEST_F(AdihostTest, DxfTextAlignment) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto text = [&](int h, int v, double x1, double x2, int angle = 0) {
+        const std::string entity =
+            "0\nTEXT\n8\n0\n10\n" + std::to_string(x1) + "\n20\n100\n40\n10\n50\n" +
+            std::to_string(angle) + "\n1\nHHHHHHHHHH\n72\n" + std::to_string(h) + "\n73\n" +
+            std::to_string(v) + "\n11\n" + std::to_string(x2) + "\n21\n100\n";
+        return DxfInk(*this, entity, nullptr, nullptr, nullptr, "--scale 1:1");
+    };
+    const double px = 1 / 0.254;  // dots a millimetre at 100 dpi
+    // Left on its baseline at the first point; H's side bearings are equal,
+    // which gives the advance the alignments use.
+    const InkBox left = text(0, 0, 200, 0);
+    ASSERT_GT(left.right, left.left);
+    EXPECT_NEAR(left.bottom, 100 * px, 1.5);
+    const double bearing = left.left - 200 * px;
+    EXPECT_GT(bearing, 0);
+    const double advance = left.Width() + 2 * bearing;
+
+    const InkBox centre = text(1, 0, 0, 200);
+    EXPECT_NEAR(centre.left, left.left - advance / 2, 2);
+    EXPECT_NEAR(centre.bottom, left.bottom, 1);
+    const InkBox rightTop = text(2, 3, 0, 200);
+    EXPECT_NEAR(rightTop.right, left.right - advance, 2);
+    EXPECT_NEAR(rightTop.top, 100 * px, 2);  // the cap height is the text height
+    const InkBox middle = text(4, 0, 0, 200);
+    EXPECT_NEAR((middle.left + middle.right) / 2.0, 200 * px, 2);
+    EXPECT_NEAR((middle.bottom + middle.top) / 2.0, 100 * px, 2);
+    const InkBox leftMiddle = text(0, 2, 0, 200);
+    EXPECT_NEAR(leftMiddle.left, left.left, 1);
+    EXPECT_NEAR((leftMiddle.bottom + leftMiddle.top) / 2.0, 100 * px, 2);
+
+    // From 50 to 250 mm: fit keeps the height, aligned scales it with the width.
+    const double stretch = 200 * px / advance;
+    const InkBox fit = text(5, 0, 50, 250);
+    EXPECT_NEAR((fit.left + fit.right) / 2.0, 150 * px, 2);
+    EXPECT_NEAR(fit.Width(), left.Width() * stretch, 3);
+    EXPECT_NEAR(fit.Height(), left.Height(), 1);
+    const InkBox aligned = text(3, 0, 50, 250);
+    EXPECT_NEAR((aligned.left + aligned.right) / 2.0, 150 * px, 2);
+    EXPECT_NEAR(aligned.Width(), left.Width() * stretch, 3);
+    EXPECT_NEAR(aligned.Height(), left.Height() * stretch, 2);
+
+    // Centred and turned 90 degrees: reads upwards, its baseline at x = 200.
+    const InkBox turned = text(1, 0, 0, 200, 90);
+    EXPECT_NEAR(turned.right, 200 * px, 1.5);
+    EXPECT_NEAR((turned.bottom + turned.top) / 2.0, 100 * px, 2);
+    EXPECT_NEAR(turned.Height(), left.Width(), 2);
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

@@ -129,21 +129,33 @@ Ring SplinePoints(const std::vector<Point2>& control, const std::vector<double>&
     return ring;
 }
 
-// Text as filled outlines from a system font, in text units with the baseline at 0.
-std::vector<Ring> TextOutlines(const std::string& text, double height) {
+// Text as filled outlines from a system font, in text units with the baseline
+// at 0, and how far its pen advances and its descenders reach below the baseline.
+struct TextShape {
     std::vector<Ring> rings;
-    if (text.empty() || !(height > 0)) return rings;
+    double advance = 0, descent = 0;
+};
+TextShape TextOutlines(const std::string& text, double height) {
+    TextShape shape;
+    if (text.empty() || !(height > 0)) return shape;
     cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
     cairo_t* cr = cairo_create(surface);
     cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     // Cap height near the text height: size the em at 1.4 times it.
     const double em = 100.0;
     cairo_set_font_size(cr, em);
+    const double k = height * 1.4 / em;
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, text.c_str(), &extents);
+    cairo_font_extents_t font;
+    cairo_font_extents(cr, &font);
+    shape.advance = extents.x_advance * k;
+    shape.descent = font.descent * k;
     cairo_move_to(cr, 0, 0);
     cairo_text_path(cr, text.c_str());
     cairo_set_tolerance(cr, 0.5);
     cairo_path_t* path = cairo_copy_path_flat(cr);
-    const double k = height * 1.4 / em;
+    std::vector<Ring>& rings = shape.rings;
     for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
         const cairo_path_data_t& h = path->data[i];
         if (h.header.type == CAIRO_PATH_MOVE_TO) rings.emplace_back();
@@ -155,7 +167,7 @@ std::vector<Ring> TextOutlines(const std::string& text, double height) {
     cairo_destroy(cr);
     cairo_surface_destroy(surface);
     std::erase_if(rings, [](const Ring& r) { return r.size() < 3; });
-    return rings;
+    return shape;
 }
 
 // Collects the entities of every block and of model space.
@@ -255,7 +267,29 @@ class Reader : public DL_CreationAdapter {
     void addTrace(const DL_TraceData& t) override { Quad(t); }
     void addText(const DL_TextData& t) override {
         // dxflib gives TEXT's angle in radians already.
-        AddText(t.text, t.height, t.angle, {t.ipx, t.ipy});
+        double angle = t.angle, height = t.height;
+        double widthFactor = t.xScaleFactor > 0 ? t.xScaleFactor : 1;
+        int h = t.hJustification, v = t.vJustification;
+        const Point2 first{t.ipx, t.ipy}, second{t.apx, t.apy};
+        if ((h == 3 || h == 5) && v == 0) {
+            // Aligned and fit: the text runs from the first point to the
+            // second, aligned scaling its height with its width, fit only its width.
+            const double length = std::hypot(second.x - first.x, second.y - first.y);
+            const double advance = TextOutlines(t.text, height).advance;
+            if (length > 0 && advance > 0) {
+                angle = std::atan2(second.y - first.y, second.x - first.x);
+                if (h == 3)
+                    height *= length / (advance * widthFactor);
+                else
+                    widthFactor = length / advance;
+            }
+            AddText(t.text, height, angle, first, 0, 0, widthFactor);
+            return;
+        }
+        if (h > 5 || h < 0) h = 0;
+        if (v > 3 || v < 0) v = 0;
+        // Any alignment but left/baseline places the text at the second point.
+        AddText(t.text, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor);
     }
     void addMText(const DL_MTextData& t) override {
         mtext_ = t;
@@ -378,16 +412,27 @@ class Reader : public DL_CreationAdapter {
         Add(std::move(e));
     }
 
-    void AddText(const std::string& text, double height, double angle, Point2 at) {
-        std::vector<Ring> rings = TextOutlines(text, height);
-        if (rings.empty()) return;
+    // Text at `at`, placed by the TEXT alignments: h 0 left, 1 centre, 2 right,
+    // 4 middle (centred both ways); v 0 baseline, 1 bottom, 2 middle, 3 top.
+    void AddText(const std::string& text, double height, double angle, Point2 at, int h = 0,
+                 int v = 0, double widthFactor = 1) {
+        TextShape shape = TextOutlines(text, height);
+        if (shape.rings.empty()) return;
+        const double width = shape.advance * widthFactor;
+        const double dx = h == 1 || h == 4 ? -width / 2 : h == 2 ? -width : 0;
+        const double dy = h == 4 || v == 2 ? -height / 2
+                          : v == 1         ? shape.descent
+                          : v == 3         ? -height
+                                           : 0;
         Entity e;
         e.kind = Entity::Kind::Fill;
         e.style = StyleNow();
-        for (Ring& r : rings) {
-            for (Point2& p : r)
-                p = {at.x + p.x * std::cos(angle) - p.y * std::sin(angle),
-                     at.y + p.x * std::sin(angle) + p.y * std::cos(angle)};
+        for (Ring& r : shape.rings) {
+            for (Point2& p : r) {
+                const double x = p.x * widthFactor + dx, y = p.y + dy;
+                p = {at.x + x * std::cos(angle) - y * std::sin(angle),
+                     at.y + x * std::sin(angle) + y * std::cos(angle)};
+            }
             e.rings.push_back(std::move(r));
         }
         Add(std::move(e));
