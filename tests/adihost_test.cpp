@@ -805,6 +805,39 @@ TEST_F(AdihostTest, DxfTextAlignment) {
     EXPECT_NEAR(turned.Height(), left.Width(), 2);
 }
 
+// Text escapes draw the characters they stand for: the same sheet as the
+// characters written out in UTF-8.
+TEST_F(AdihostTest, DxfTextEscapes) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto plot = [&](const char* kind, const std::string& text) {
+        Write("t.dxf", std::string("0\nSECTION\n2\nENTITIES\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n200\n"
+                                   "21\n0\n0\n") +
+                           kind + "\n8\n0\n10\n10\n20\n10\n40\n10\n1\n" + text +
+                           "\n0\nENDSEC\n0\nEOF\n");
+        const ProcessResult run =
+            Adihost("plot " + Path("t.dxf") + " -o " + Path("t.prn") + " --quiet --scale 1:1");
+        EXPECT_EQ(run.status, 0) << run.err;
+        return Read(Path("t.prn"));
+    };
+    const struct {
+        const char* kind;
+        const char* escaped;
+        const char* plain;
+    } cases[] = {
+        {"TEXT", "%%d45 %%p1 %%c20 100%%%", "\u00b045 \u00b11 \u230020 100%"},
+        {"TEXT", "%%176C", "\u00b0C"},
+        {"TEXT", "\\U+00B1\\U+00b0", "\u00b1\u00b0"},
+        {"MTEXT", "\\U+00B1 5%%d", "\u00b1 5\u00b0"},
+        {"MTEXT", "A\\~B", "A\u00a0B"},
+    };
+    for (const auto& c : cases) {
+        const std::string escaped = plot(c.kind, c.escaped);
+        EXPECT_FALSE(escaped.empty()) << c.escaped;
+        EXPECT_TRUE(escaped == plot(c.kind, c.plain)) << c.kind << " " << c.escaped;
+        EXPECT_NE(escaped, plot(c.kind, "A")) << c.escaped;  // the text is drawn at all
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

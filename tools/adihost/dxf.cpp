@@ -170,6 +170,66 @@ TextShape TextOutlines(const std::string& text, double height) {
     return shape;
 }
 
+void AppendUtf8(std::string* out, unsigned cp) {
+    if (cp < 0x80) {
+        *out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *out += static_cast<char>(0xC0 | cp >> 6);
+        *out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *out += static_cast<char>(0xE0 | cp >> 12);
+        *out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        *out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// A \U+XXXX escape at text[i] appended as UTF-8; its length, 0 when there is none.
+std::size_t UnicodeEscape(const std::string& text, std::size_t i, std::string* out) {
+    if (i + 7 > text.size() || text[i] != '\\' || (text[i + 1] != 'U' && text[i + 1] != 'u') ||
+        text[i + 2] != '+')
+        return 0;
+    unsigned cp = 0;
+    for (std::size_t k = i + 3; k < i + 7; ++k) {
+        if (!std::isxdigit(static_cast<unsigned char>(text[k]))) return 0;
+        cp = cp * 16 + std::stoul(std::string(1, text[k]), nullptr, 16);
+    }
+    AppendUtf8(out, cp);
+    return 7;
+}
+
+// The %% codes: %%d degree, %%p plus-minus, %%c diameter, %%% percent, %%nnn
+// a character code; %%u and %%o (underline, overline) are dropped, not drawn.
+std::string PercentCodes(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "%%") != 0 || i + 2 >= text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char code = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i + 2])));
+        if (code == 'd') {
+            AppendUtf8(&out, 0xB0);
+        } else if (code == 'p') {
+            AppendUtf8(&out, 0xB1);
+        } else if (code == 'c') {
+            AppendUtf8(&out, 0x2300);
+        } else if (code == '%') {
+            out += '%';
+        } else if (code == 'u' || code == 'o') {
+        } else if (i + 4 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
+                   std::isdigit(static_cast<unsigned char>(text[i + 3])) &&
+                   std::isdigit(static_cast<unsigned char>(text[i + 4]))) {
+            AppendUtf8(&out, static_cast<unsigned>(std::stoi(text.substr(i + 2, 3))));
+            i += 2;
+        } else {
+            out += text[i];
+            continue;
+        }
+        i += 2;
+    }
+    return out;
+}
+
 // Collects the entities of every block and of model space.
 class Reader : public DL_CreationAdapter {
   public:
@@ -266,6 +326,13 @@ class Reader : public DL_CreationAdapter {
     void addSolid(const DL_SolidData& s) override { Quad(s); }
     void addTrace(const DL_TraceData& t) override { Quad(t); }
     void addText(const DL_TextData& t) override {
+        std::string text;
+        for (std::size_t i = 0; i < t.text.size(); ++i)
+            if (const std::size_t n = UnicodeEscape(t.text, i, &text))
+                i += n - 1;
+            else
+                text += t.text[i];
+        text = PercentCodes(text);
         // dxflib gives TEXT's angle in radians already.
         double angle = t.angle, height = t.height;
         double widthFactor = t.xScaleFactor > 0 ? t.xScaleFactor : 1;
@@ -275,7 +342,7 @@ class Reader : public DL_CreationAdapter {
             // Aligned and fit: the text runs from the first point to the
             // second, aligned scaling its height with its width, fit only its width.
             const double length = std::hypot(second.x - first.x, second.y - first.y);
-            const double advance = TextOutlines(t.text, height).advance;
+            const double advance = TextOutlines(text, height).advance;
             if (length > 0 && advance > 0) {
                 angle = std::atan2(second.y - first.y, second.x - first.x);
                 if (h == 3)
@@ -283,13 +350,13 @@ class Reader : public DL_CreationAdapter {
                 else
                     widthFactor = length / advance;
             }
-            AddText(t.text, height, angle, first, 0, 0, widthFactor);
+            AddText(text, height, angle, first, 0, 0, widthFactor);
             return;
         }
         if (h > 5 || h < 0) h = 0;
         if (v > 3 || v < 0) v = 0;
         // Any alignment but left/baseline places the text at the second point.
-        AddText(t.text, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor);
+        AddText(text, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor);
     }
     void addMText(const DL_MTextData& t) override {
         mtext_ = t;
@@ -449,6 +516,18 @@ class Reader : public DL_CreationAdapter {
                     ++i;
                     continue;
                 }
+                if (const std::size_t n = UnicodeEscape(text, i, &lines.back())) {
+                    i += n - 1;
+                    continue;
+                }
+                if (code == '~' || code == '\\' || code == '{' || code == '}') {
+                    if (code == '~')
+                        AppendUtf8(&lines.back(), 0xA0);  // a space that does not break
+                    else
+                        lines.back() += code;
+                    ++i;
+                    continue;
+                }
                 const std::size_t end = text.find(';', i);
                 if (std::string("ACFHQTWfcpLlOoKk").find(code) != std::string::npos &&
                     end != std::string::npos) {
@@ -466,7 +545,7 @@ class Reader : public DL_CreationAdapter {
                              (mtext_.dirx == 0 && mtext_.diry == 0 ? mtext_.angle * M_PI / 180 : 0);
         for (std::size_t k = 0; k < lines.size(); ++k) {
             const double down = (k + 1) * mtext_.height * 1.6;
-            AddText(lines[k], mtext_.height, angle,
+            AddText(PercentCodes(lines[k]), mtext_.height, angle,
                     {mtext_.ipx + down * std::sin(angle), mtext_.ipy - down * std::cos(angle)});
         }
         mtextChunks_.clear();
