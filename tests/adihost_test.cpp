@@ -838,6 +838,49 @@ TEST_F(AdihostTest, DxfTextEscapes) {
     }
 }
 
+// Extrusion (0, 0, -1) mirrors an entity's own coordinates in x, and turns
+// ELLIPSE's sweep clockwise seen from above.
+TEST_F(AdihostTest, DxfExtrusionDownMirrors) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const std::string down = "210\n0\n220\n0\n230\n-1\n";
+    const double px = 1 / 0.254;
+    const auto ink = [&](const std::string& entity) {
+        return DxfInk(*this, entity, nullptr, nullptr, nullptr, "--scale 1:1");
+    };
+    // Centre (-200, 100) of its own is (200, 100); 0 to 90 degrees goes up and left.
+    const InkBox arc = ink("0\nARC\n8\n0\n10\n-200\n20\n100\n40\n50\n50\n0\n51\n90\n" + down);
+    EXPECT_NEAR(arc.left, 150 * px, 2);
+    EXPECT_NEAR(arc.right, 200 * px, 2);
+    EXPECT_NEAR(arc.bottom, 100 * px, 2);
+    EXPECT_NEAR(arc.top, 150 * px, 2);
+    const InkBox circle = ink("0\nCIRCLE\n8\n0\n10\n-200\n20\n100\n40\n20\n" + down);
+    EXPECT_NEAR((circle.left + circle.right) / 2.0, 200 * px, 1);
+    // In world coordinates, from (350, 100) clockwise to (300, 75).
+    const InkBox ellipse =
+        ink("0\nELLIPSE\n8\n0\n10\n300\n20\n100\n11\n50\n21\n0\n40\n0.5\n41\n0\n" + down +
+            "42\n1.5708\n");
+    EXPECT_NEAR(ellipse.left, 300 * px, 2);
+    EXPECT_NEAR(ellipse.right, 350 * px, 2);
+    EXPECT_NEAR(ellipse.bottom, 75 * px, 2);
+    EXPECT_NEAR(ellipse.top, 100 * px, 2);
+    // Text mirrored: it runs leftwards from (200, 200).
+    const InkBox text = ink("0\nTEXT\n8\n0\n10\n-200\n20\n200\n40\n10\n1\nHHHH\n" + down);
+    EXPECT_LT(text.right, 200 * px);
+    EXPECT_GT(text.right, 195 * px);
+    EXPECT_NEAR(text.bottom, 200 * px, 1.5);
+    // A polyline and a solid likewise.
+    const InkBox poly =
+        ink("0\nLWPOLYLINE\n8\n0\n90\n2\n10\n-100\n20\n50\n10\n-150\n20\n60\n" + down);
+    EXPECT_NEAR(poly.left, 100 * px, 2);
+    EXPECT_NEAR(poly.right, 150 * px, 2);
+    const InkBox solid =
+        ink("0\nSOLID\n8\n0\n10\n-100\n20\n50\n11\n-120\n21\n50\n12\n-100\n22\n"
+            "70\n13\n-120\n23\n70\n" +
+            down);
+    EXPECT_NEAR(solid.left, 100 * px, 2);
+    EXPECT_NEAR(solid.right, 120 * px, 2);
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

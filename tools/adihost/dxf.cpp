@@ -255,19 +255,21 @@ class Reader : public DL_CreationAdapter {
         const double r = a.radius, a0 = a.angle1 * M_PI / 180, a1 = a.angle2 * M_PI / 180;
         Entity e = Path({}, false);
         e.curve = [=](double tolerance) { return ArcPoints(c, r, r, 0, a0, a1, tolerance); };
-        Add(std::move(e));
+        Add(Planar(std::move(e)));
     }
     void addCircle(const DL_CircleData& cd) override {
         const Point2 c{cd.cx, cd.cy};
         const double r = cd.radius;
         Entity e = Path({}, true);
         e.curve = [=](double tolerance) { return ArcPoints(c, r, r, 0, 0, 2 * M_PI, tolerance); };
-        Add(std::move(e));
+        Add(Planar(std::move(e)));
     }
     void addEllipse(const DL_EllipseData& el) override {
         const Point2 c{el.cx, el.cy};
         const double major = std::hypot(el.mx, el.my), rotation = std::atan2(el.my, el.mx);
-        const double ratio = el.ratio, a0 = el.angle1, a1 = el.angle2;
+        // The sweep turns about the extrusion: seen from above, clockwise for (0, 0, -1).
+        const double ratio = getExtrusion()->getDirection()[2] < 0 ? -el.ratio : el.ratio;
+        const double a0 = el.angle1, a1 = el.angle2;
         Entity e = Path({}, false);
         e.curve = [=](double tolerance) {
             return ArcPoints(c, major, major * ratio, rotation, a0, a1, tolerance);
@@ -277,6 +279,7 @@ class Reader : public DL_CreationAdapter {
     void addPolyline(const DL_PolylineData& data) override {
         FinishPolyline();
         polyline_ = std::make_unique<Entity>(Path({}, (data.flags & 1) != 0));
+        polylineOcs_ = (data.flags & 8) != 0 ? Transform{} : Ocs();  // 3-D polylines are in world
         vertices_.clear();
     }
     void addVertex(const DL_VertexData& v) override {
@@ -320,7 +323,7 @@ class Reader : public DL_CreationAdapter {
                 Entity copy = e;
                 copy.place.e += c * data.colSp * std::cos(angle) - r * data.rowSp * std::sin(angle);
                 copy.place.f += c * data.colSp * std::sin(angle) + r * data.rowSp * std::cos(angle);
-                Add(std::move(copy));
+                Add(Planar(std::move(copy)));
             }
     }
     void addSolid(const DL_SolidData& s) override { Quad(s); }
@@ -368,6 +371,7 @@ class Reader : public DL_CreationAdapter {
     void addHatch(const DL_HatchData& data) override {
         FinishPolyline();
         hatch_ = std::make_unique<Entity>();
+        hatchOcs_ = Ocs();
         hatch_->kind = Entity::Kind::Fill;
         hatch_->style = StyleNow();
         hatchSolid_ = data.solid;
@@ -458,6 +462,41 @@ class Reader : public DL_CreationAdapter {
         s.widthMm = a.getWidth() > 0 ? a.getWidth() / 100.0 : layerStyle.widthMm;
         return s;
     }
+    // The current entity's coordinate system seen from above, by the arbitrary
+    // axis algorithm; (0, 0, -1) mirrors x.
+    Transform Ocs() {
+        const double* d = getExtrusion()->getDirection();
+        const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        if (!(length > 0) || !std::isfinite(length)) return {};
+        const double nx = d[0] / length, ny = d[1] / length, nz = d[2] / length;
+        if (nx == 0 && ny == 0 && nz > 0) return {};
+        double ax = 0, ay = 0, az = 0;
+        if (std::fabs(nx) < 1.0 / 64 && std::fabs(ny) < 1.0 / 64)
+            ax = nz, az = -nx;  // world y cross N
+        else
+            ax = -ny, ay = nx;  // world z cross N
+        const double a = std::sqrt(ax * ax + ay * ay + az * az);
+        ax /= a, ay /= a, az /= a;
+        return {ax, ay, ny * az - nz * ay, nz * ax - nx * az, 0, 0};
+    }
+    // `e`, drawn in the coordinate system `ocs` (the current entity's by default).
+    Entity Planar(Entity e) { return Planar(std::move(e), Ocs()); }
+    Entity Planar(Entity e, const Transform& ocs) {
+        if (e.kind == Entity::Kind::Insert) {
+            e.place = e.place.Then(ocs);
+            return e;
+        }
+        for (Ring& r : e.rings)
+            for (Point2& p : r) p = ocs.Apply(p);
+        if (e.curve)
+            e.curve = [curve = std::move(e.curve), ocs](double tolerance) {
+                Ring ring = curve(tolerance);
+                for (Point2& p : ring) p = ocs.Apply(p);
+                return ring;
+            };
+        return e;
+    }
+
     Entity Path(Ring points, bool closed) {
         FinishHatch();
         Entity e;
@@ -476,7 +515,7 @@ class Reader : public DL_CreationAdapter {
         e.style = StyleNow();
         // Corners 1, 2, 4, 3 go round the quadrilateral.
         e.rings.push_back({{q.x[0], q.y[0]}, {q.x[1], q.y[1]}, {q.x[3], q.y[3]}, {q.x[2], q.y[2]}});
-        Add(std::move(e));
+        Add(Planar(std::move(e)));
     }
 
     // Text at `at`, placed by the TEXT alignments: h 0 left, 1 centre, 2 right,
@@ -502,7 +541,7 @@ class Reader : public DL_CreationAdapter {
             }
             e.rings.push_back(std::move(r));
         }
-        Add(std::move(e));
+        Add(Planar(std::move(e)));
     }
     void AddMText(const std::string& chunk) {
         std::string text = mtextChunks_ + chunk;
@@ -586,7 +625,7 @@ class Reader : public DL_CreationAdapter {
                 }
                 return ring;
             };
-            Add(std::move(e));
+            Add(Planar(std::move(e), polylineOcs_));
         }
         if (spline_) FinishSpline();
     }
@@ -608,12 +647,13 @@ class Reader : public DL_CreationAdapter {
         Entity e = std::move(*hatch_);
         hatch_.reset();
         std::erase_if(e.rings, [](const Ring& r) { return r.size() < 3; });
-        if (hatchSolid_ && !e.rings.empty()) Add(std::move(e));
+        if (hatchSolid_ && !e.rings.empty()) Add(Planar(std::move(e), hatchOcs_));
     }
 
     std::map<std::string, Style> layers_;
     std::string current_;
     std::unique_ptr<Entity> polyline_, spline_, hatch_;
+    Transform polylineOcs_, hatchOcs_;
     std::vector<std::tuple<double, double, double>> vertices_;
     std::vector<Point2> control_;
     std::vector<double> knots_;
