@@ -881,6 +881,39 @@ TEST_F(AdihostTest, DxfExtrusionDownMirrors) {
     EXPECT_NEAR(solid.right, 120 * px, 2);
 }
 
+// MTEXT's attachment point (71) holds the block of lines there: the caps of
+// the first line reach the top, the last baseline is the bottom, baselines
+// 5/3 of the height apart; the reference width (41) breaks lines at spaces.
+TEST_F(AdihostTest, DxfMTextLayout) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const double px = 1 / 0.254;
+    const auto mtext = [&](int attach, const std::string& text, double width = 0) {
+        return DxfInk(*this,
+                      "0\nMTEXT\n8\n0\n10\n200\n20\n100\n40\n10\n41\n" + std::to_string(width) +
+                          "\n71\n" + std::to_string(attach) + "\n1\n" + text + "\n",
+                      nullptr, nullptr, nullptr, "--scale 1:1");
+    };
+    const double block = (10 + 50.0 / 3) * px;  // two lines
+    const InkBox topLeft = mtext(1, "HHHH\\PHHHH");
+    EXPECT_NEAR(topLeft.top, 100 * px, 2);
+    EXPECT_NEAR(topLeft.Height(), block, 3);  // H stands a little above the text height
+    EXPECT_GT(topLeft.left, 200 * px);
+    EXPECT_LT(topLeft.left, 202 * px);
+    const InkBox middleCentre = mtext(5, "HHHH\\PHHHH");
+    EXPECT_NEAR((middleCentre.left + middleCentre.right) / 2.0, 200 * px, 2);
+    EXPECT_NEAR((middleCentre.bottom + middleCentre.top) / 2.0, 100 * px, 2);
+    EXPECT_NEAR(middleCentre.Width(), topLeft.Width(), 1);
+    const InkBox bottomRight = mtext(9, "HHHH\\PHHHH");
+    EXPECT_NEAR(bottomRight.bottom, 100 * px, 1.5);
+    EXPECT_LT(bottomRight.right, 200 * px);
+    EXPECT_GT(bottomRight.right, 198 * px);
+
+    // Four words that fit one a line in 30 mm: four lines, none wider.
+    const InkBox wrapped = mtext(1, "HH HH HH HH", 30);
+    EXPECT_NEAR(wrapped.Height(), (10 + 3 * 50.0 / 3) * px, 3);
+    EXPECT_LT(wrapped.Width(), 30 * px);
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

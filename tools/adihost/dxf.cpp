@@ -135,7 +135,7 @@ struct TextShape {
     std::vector<Ring> rings;
     double advance = 0, descent = 0;
 };
-TextShape TextOutlines(const std::string& text, double height) {
+TextShape TextOutlines(const std::string& text, double height, bool outlines = true) {
     TextShape shape;
     if (text.empty() || !(height > 0)) return shape;
     cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
@@ -151,6 +151,11 @@ TextShape TextOutlines(const std::string& text, double height) {
     cairo_font_extents(cr, &font);
     shape.advance = extents.x_advance * k;
     shape.descent = font.descent * k;
+    if (!outlines) {
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+        return shape;
+    }
     cairo_move_to(cr, 0, 0);
     cairo_text_path(cr, text.c_str());
     cairo_set_tolerance(cr, 0.5);
@@ -582,10 +587,41 @@ class Reader : public DL_CreationAdapter {
         }
         const double angle = std::atan2(mtext_.diry, mtext_.dirx) +
                              (mtext_.dirx == 0 && mtext_.diry == 0 ? mtext_.angle * M_PI / 180 : 0);
-        for (std::size_t k = 0; k < lines.size(); ++k) {
-            const double down = (k + 1) * mtext_.height * 1.6;
-            AddText(PercentCodes(lines[k]), mtext_.height, angle,
-                    {mtext_.ipx + down * std::sin(angle), mtext_.ipy - down * std::cos(angle)});
+        const double height = mtext_.height;
+        // Paragraphs are broken into lines at spaces to fit the reference width.
+        std::vector<std::string> wrapped;
+        for (const std::string& paragraph : lines) {
+            const std::string text = PercentCodes(paragraph);
+            if (!(mtext_.width > 0)) {
+                wrapped.push_back(text);
+                continue;
+            }
+            std::string line;
+            std::istringstream words(text);
+            for (std::string word; std::getline(words, word, ' ');) {
+                const std::string longer = line.empty() ? word : line + ' ' + word;
+                if (!line.empty() && TextOutlines(longer, height, false).advance > mtext_.width) {
+                    wrapped.push_back(line);
+                    line = word;
+                } else {
+                    line = longer;
+                }
+            }
+            wrapped.push_back(line);
+        }
+        // Baselines 5/3 of the height apart at spacing factor 1; the caps of the
+        // first line reach the top, the last baseline is the bottom.
+        const double spacing =
+            height * 5 / 3 * (mtext_.lineSpacingFactor > 0 ? mtext_.lineSpacingFactor : 1);
+        const int attach =
+            mtext_.attachmentPoint >= 1 && mtext_.attachmentPoint <= 9 ? mtext_.attachmentPoint : 1;
+        const double block = height + spacing * (static_cast<double>(wrapped.size()) - 1);
+        const double lift = attach >= 7 ? block : attach >= 4 ? block / 2 : 0;
+        for (std::size_t k = 0; k < wrapped.size(); ++k) {
+            const double down = height + k * spacing - lift;
+            AddText(wrapped[k], height, angle,
+                    {mtext_.ipx + down * std::sin(angle), mtext_.ipy - down * std::cos(angle)},
+                    (attach - 1) % 3);
         }
         mtextChunks_.clear();
         mtextPending_ = false;
