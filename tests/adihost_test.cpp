@@ -914,6 +914,32 @@ TEST_F(AdihostTest, DxfMTextLayout) {
     EXPECT_LT(wrapped.Width(), 30 * px);
 }
 
+// Text in the drawing's code page is drawn as its characters; what the code
+// page cannot decode is reported.
+TEST_F(AdihostTest, DxfTextInTheCodePage) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto plot = [&](const std::string& page, const std::string& text, std::string* err) {
+        Write("t.dxf", "0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\n" + page +
+                           "\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n"
+                           "200\n21\n0\n0\nTEXT\n8\n0\n10\n10\n20\n10\n40\n10\n1\n" +
+                           text + "\n0\nMTEXT\n8\n0\n10\n10\n20\n50\n40\n10\n1\n" + text +
+                           "\n0\nENDSEC\n0\nEOF\n");
+        const ProcessResult run =
+            Adihost("plot " + Path("t.dxf") + " -o " + Path("t.prn") + " --scale 1:1");
+        EXPECT_EQ(run.status, 0) << run.err;
+        *err = run.err;
+        return Read(Path("t.prn"));
+    };
+    std::string err;
+    const std::string utf8 = plot("ANSI_1252", "\u00c4rger \u00b0", &err);
+    EXPECT_EQ(plot("ANSI_1252", "\xc4rger \xb0", &err), utf8);
+    EXPECT_EQ(err.find("skipped"), std::string::npos) << err;
+    EXPECT_NE(plot("ANSI_1252", "rger", &err), utf8);  // the characters are drawn
+    EXPECT_EQ(plot("ANSI_1251", "\xc4", &err), plot("ANSI_1252", "\u0414", &err));  // Cyrillic
+    plot("ANSI_932", "\x81", &err);  // half a Shift-JIS character
+    EXPECT_NE(err.find("2 text not in code page ANSI_932"), std::string::npos) << err;
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

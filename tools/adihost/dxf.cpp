@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <dxflib/dl_creationadapter.h>
 #include <dxflib/dl_dxf.h>
+#include <iconv.h>
 
 #include <algorithm>
 #include <cmath>
@@ -235,11 +236,60 @@ std::string PercentCodes(const std::string& text) {
     return out;
 }
 
+bool ValidUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const int n = c < 0x80         ? 0
+                      : (c >> 5) == 6  ? 1
+                      : (c >> 4) == 14 ? 2
+                      : (c >> 3) == 30 ? 3
+                                       : -1;
+        if (n < 0 || i + n >= text.size()) return false;
+        for (int k = 1; k <= n; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+// `text` from the code page `name` ("ANSI_1252", as $DWGCODEPAGE gives it)
+// into UTF-8; false when it cannot be.
+bool FromCodePage(const std::string& text, std::string name, std::string* out) {
+    std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+    if (name.rfind("ANSI_", 0) == 0) name = "CP" + name.substr(5);
+    if (name.rfind("DOS", 0) == 0) name = "CP" + name.substr(3);
+    iconv_t cd = iconv_open("UTF-8", name.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string in = text;
+    out->assign(in.size() * 4 + 4, '\0');
+    char* src = in.data();
+    char* dst = out->data();
+    std::size_t left = in.size(), room = out->size();
+    const bool ok = iconv(cd, &src, &left, &dst, &room) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    out->resize(out->size() - room);
+    return ok;
+}
+
 // Collects the entities of every block and of model space.
 class Reader : public DL_CreationAdapter {
   public:
     std::map<std::string, std::vector<Entity>> blocks;  // "" is model space
     std::map<std::string, int> skipped;
+
+    void setVariableString(const std::string& key, const std::string& value, int) override {
+        if (key == "$DWGCODEPAGE") codePage_ = value;
+    }
+    // Text that is not UTF-8 is read in the drawing's code page (Windows-1252
+    // when it names none); what cannot be is reported and not drawn.
+    std::string Decoded(const std::string& text) {
+        if (ValidUtf8(text)) return text;
+        std::string out;
+        const std::string page = codePage_.empty() ? "ANSI_1252" : codePage_;
+        if (FromCodePage(text, page, &out)) return out;
+        ++skipped["text not in code page " + page];
+        return "";
+    }
 
     void addLayer(const DL_LayerData& data) override {
         const DL_Attributes a = getAttributes();
@@ -335,11 +385,12 @@ class Reader : public DL_CreationAdapter {
     void addTrace(const DL_TraceData& t) override { Quad(t); }
     void addText(const DL_TextData& t) override {
         std::string text;
-        for (std::size_t i = 0; i < t.text.size(); ++i)
-            if (const std::size_t n = UnicodeEscape(t.text, i, &text))
+        const std::string raw = Decoded(t.text);
+        for (std::size_t i = 0; i < raw.size(); ++i)
+            if (const std::size_t n = UnicodeEscape(raw, i, &text))
                 i += n - 1;
             else
-                text += t.text[i];
+                text += raw[i];
         text = PercentCodes(text);
         // dxflib gives TEXT's angle in radians already.
         double angle = t.angle, height = t.height;
@@ -549,7 +600,7 @@ class Reader : public DL_CreationAdapter {
         Add(Planar(std::move(e)));
     }
     void AddMText(const std::string& chunk) {
-        std::string text = mtextChunks_ + chunk;
+        const std::string text = Decoded(mtextChunks_ + chunk);
         // Paragraph breaks become line breaks; formatting codes are dropped.
         std::vector<std::string> lines(1);
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -686,6 +737,7 @@ class Reader : public DL_CreationAdapter {
         if (hatchSolid_ && !e.rings.empty()) Add(Planar(std::move(e), hatchOcs_));
     }
 
+    std::string codePage_;
     std::map<std::string, Style> layers_;
     std::string current_;
     std::unique_ptr<Entity> polyline_, spline_, hatch_;
