@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -602,6 +603,341 @@ TEST_F(AdihostTest, DxfEntitiesAndSkippedReport) {
     const ProcessResult broken = Plot(Path("broken.dxf"));
     EXPECT_EQ(broken.status, 1);
     EXPECT_FALSE(fs::exists(Path("drawing.prn")));
+}
+
+// The box of dark pixels of a sheet rendered at 100 dpi, y counted up from
+// the sheet's bottom edge; empty (right < left) without ink.
+struct InkBox {
+    int left = 1 << 30, bottom = 1 << 30, right = -1, top = -1;
+    int Width() const { return right - left + 1; }
+    int Height() const { return top - bottom + 1; }
+};
+
+// Plots `dxf` (entities only, or a whole file when it starts with "0\nSECTION"
+// or "999") and renders it; the ink box of the sheet and its size in pixels.
+InkBox DxfInk(AdihostTest& test, const std::string& dxf, int* sheetW = nullptr,
+              int* sheetH = nullptr, std::vector<std::uint8_t>* pixels = nullptr,
+              const std::string& options = "") {
+    const bool whole = dxf.rfind("0\nSECTION", 0) == 0 || dxf.rfind("999", 0) == 0;
+    test.Write("ink.dxf", whole ? dxf : "0\nSECTION\n2\nENTITIES\n" + dxf + "0\nENDSEC\n0\nEOF\n");
+    InkBox box;
+    const ProcessResult run = test.Adihost("plot " + test.Path("ink.dxf") + " -o " +
+                                           test.Path("drawing.prn") + " --quiet " + options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    if (run.status != 0) return box;
+    const ProcessResult render = test.Adihost("render " + test.Path("drawing.prn") + " -o " +
+                                              test.Path("ink.png") + " --dpi 100");
+    EXPECT_EQ(render.status, 0) << render.err;
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    EXPECT_TRUE(ReadPng(test.Path("ink.png"), &w, &h, &rgb));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (rgb[(static_cast<std::size_t>(y) * w + x) * 3] < 224) {
+                box.left = std::min(box.left, x), box.right = std::max(box.right, x);
+                box.bottom = std::min(box.bottom, h - 1 - y),
+                box.top = std::max(box.top, h - 1 - y);
+            }
+    if (sheetW) *sheetW = w;
+    if (sheetH) *sheetH = h;
+    if (pixels) *pixels = std::move(rgb);
+    return box;
+}
+
+// Rotation means degrees counter-clockwise whoever wrote the file: dxflib
+// reads MTEXT angles otherwise when a comment claims dxflib wrote the file.
+TEST_F(AdihostTest, DxfTextAnglesAreDegrees) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    for (const char* kind : {"TEXT", "MTEXT"})
+        for (const char* comment : {"", "999\ndxflib 3.26.4\n", "999\ndxflib\n"})
+            for (const int angle : {0, 90}) {
+                const std::string entities = std::string("0\n") + kind +
+                                             "\n8\n0\n10\n0\n20\n0\n40\n10\n50\n" +
+                                             std::to_string(angle) + "\n1\nHHHHHHHHHH\n";
+                const InkBox box =
+                    DxfInk(*this, std::string(comment) + "0\nSECTION\n2\nENTITIES\n" + entities +
+                                      "0\nENDSEC\n0\nEOF\n");
+                const std::string what = std::string(kind) + " at " + std::to_string(angle) +
+                                         " degrees, comment " + comment;
+                ASSERT_GT(box.right, box.left) << what;
+                if (angle == 0)
+                    EXPECT_GT(box.Width(), 4 * box.Height()) << what;
+                else
+                    EXPECT_GT(box.Height(), 4 * box.Width()) << what;
+            }
+}
+
+// Fitting to the sheet takes the extents of what is drawn: a circle's top,
+// an arc's swept part, an ellipse's minor axis, a block's contents.
+TEST_F(AdihostTest, DxfFitsTheGeometryDrawn) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const struct {
+        const char* what;
+        std::string entities;
+        double width, height;  // of the drawing, in its units
+    } cases[] = {
+        {"circle on top",
+         "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n0\n21\n100\n0\nCIRCLE\n8\n0\n10\n0\n20\n100\n40\n30\n",
+         60, 130},
+        {"arc from 180 to 300 degrees",
+         "0\nLINE\n8\n0\n10\n-50\n20\n0\n11\n50\n21\n0\n"
+         "0\nARC\n8\n0\n10\n0\n20\n0\n40\n50\n50\n180\n51\n300\n",
+         100, 50},
+        {"ellipse", "0\nELLIPSE\n8\n0\n10\n0\n20\n0\n11\n100\n21\n0\n40\n0.2\n41\n0\n42\n6.2832\n",
+         200, 40},
+        {"inserted circle",
+         "0\nLINE\n8\n0\n10\n0\n20\n0\n11\n0\n21\n50\n0\nINSERT\n8\n0\n2\nC\n10\n0\n20\n50\n", 20,
+         60},
+    };
+    for (const auto& c : cases) {
+        const std::string blocks =
+            "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nC\n10\n0\n20\n0\n0\nCIRCLE\n8\n0\n10\n0\n20\n0\n40"
+            "\n"
+            "10\n0\nENDBLK\n0\nENDSEC\n";
+        int w = 0, h = 0;
+        const InkBox box =
+            DxfInk(*this, blocks + "0\nSECTION\n2\nENTITIES\n" + c.entities + "0\nENDSEC\n0\nEOF\n",
+                   &w, &h);
+        ASSERT_GT(box.right, box.left) << c.what;
+        // 2% margins, centred; the line's width adds a dot either side.
+        const double scale = std::min(0.96 * w / c.width, 0.96 * h / c.height);
+        EXPECT_NEAR(box.Width(), scale * c.width, 3) << c.what;
+        EXPECT_NEAR(box.Height(), scale * c.height, 3) << c.what;
+        EXPECT_NEAR(box.left, w - 1 - box.right, 2) << c.what;
+        EXPECT_NEAR(box.bottom, h - 1 - box.top, 2) << c.what;
+    }
+}
+
+// At a given scale, what lies beyond the sheet is cut at its edge: nothing
+// off the sheet is pressed onto the border, on either side.
+TEST_F(AdihostTest, DxfCutAtTheSheetEdge) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    int w = 0, h = 0;
+    DxfInk(*this, "0\nPOINT\n8\n0\n10\n0\n20\n0\n", &w, &h);
+    ASSERT_GT(w, 0);
+    const auto mm = [](double v) { return std::to_string(v); };
+    const double right = w * 0.254, top = h * 0.254;  // the sheet in millimetres
+    const auto line = [&](double x1, double y1, double x2, double y2) {
+        return "0\nLINE\n8\n0\n10\n" + mm(x1) + "\n20\n" + mm(y1) + "\n11\n" + mm(x2) + "\n21\n" +
+               mm(y2) + "\n";
+    };
+    // Wholly off the sheet beyond each edge; lines and a solid across the
+    // left and right edges at 100 and 150..180 mm.
+    const std::string entities =
+        line(right + 20, 20, right + 20, 80) + line(-20, 20, -20, 80) +
+        line(20, top + 20, 80, top + 20) + line(20, -20, 80, -20) +
+        line(right - 50, 100, right + 50, 100) + line(-50, 100, 50, 100) + "0\nSOLID\n8\n0\n10\n" +
+        mm(right - 30) + "\n20\n150\n11\n" + mm(right + 30) + "\n21\n150\n12\n" + mm(right - 30) +
+        "\n22\n180\n13\n" + mm(right + 30) + "\n23\n180\n" +
+        "0\nSOLID\n8\n0\n10\n-30\n20\n150\n11\n30\n21\n150\n12\n-30\n22\n180\n13\n30\n23\n180\n";
+    std::vector<std::uint8_t> rgb;
+    const InkBox box = DxfInk(*this, entities, &w, &h, &rgb, "--scale 1:1");
+    auto dark = [&](int x, int yUp) {
+        return rgb[(static_cast<std::size_t>(h - 1 - yUp) * w + x) * 3] < 224;
+    };
+    EXPECT_EQ(box.left, 0);
+    EXPECT_EQ(box.right, w - 1);
+    for (const int x : {0, w - 1}) {
+        int stray = 0;
+        for (int y = 0; y < h; ++y) {
+            const double at = y * 0.254;
+            stray += !(std::fabs(at - 100) < 1 || (at > 149 && at < 181)) && dark(x, y);
+        }
+        EXPECT_EQ(stray, 0) << "dark dots on the edge at x = " << x;
+        EXPECT_TRUE(dark(x, static_cast<int>(100 / 0.254)));
+        EXPECT_TRUE(dark(x, static_cast<int>(165 / 0.254)));
+    }
+    int bottom = 0;
+    for (int x = 0; x < w; ++x) bottom += dark(x, 0);
+    EXPECT_EQ(bottom, 0) << "dark dots on the bottom edge";
+    EXPECT_LT(box.top, static_cast<int>(181 / 0.254) + 2);  // nothing pressed onto the top
+}
+
+// TEXT alignment (72, 73) places the text at its second point: centred,
+// right, middle, top; aligned and fit run it from the first point to the second.
+TEST_F(AdihostTest, DxfTextAlignment) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto text = [&](int h, int v, double x1, double x2, int angle = 0) {
+        const std::string entity =
+            "0\nTEXT\n8\n0\n10\n" + std::to_string(x1) + "\n20\n100\n40\n10\n50\n" +
+            std::to_string(angle) + "\n1\nHHHHHHHHHH\n72\n" + std::to_string(h) + "\n73\n" +
+            std::to_string(v) + "\n11\n" + std::to_string(x2) + "\n21\n100\n";
+        return DxfInk(*this, entity, nullptr, nullptr, nullptr, "--scale 1:1");
+    };
+    const double px = 1 / 0.254;  // dots a millimetre at 100 dpi
+    // Left on its baseline at the first point; H's side bearings are equal,
+    // which gives the advance the alignments use.
+    const InkBox left = text(0, 0, 200, 0);
+    ASSERT_GT(left.right, left.left);
+    EXPECT_NEAR(left.bottom, 100 * px, 1.5);
+    const double bearing = left.left - 200 * px;
+    EXPECT_GT(bearing, 0);
+    const double advance = left.Width() + 2 * bearing;
+
+    const InkBox centre = text(1, 0, 0, 200);
+    EXPECT_NEAR(centre.left, left.left - advance / 2, 2);
+    EXPECT_NEAR(centre.bottom, left.bottom, 1);
+    const InkBox rightTop = text(2, 3, 0, 200);
+    EXPECT_NEAR(rightTop.right, left.right - advance, 2);
+    EXPECT_NEAR(rightTop.top, 100 * px, 2);  // the cap height is the text height
+    const InkBox middle = text(4, 0, 0, 200);
+    EXPECT_NEAR((middle.left + middle.right) / 2.0, 200 * px, 2);
+    EXPECT_NEAR((middle.bottom + middle.top) / 2.0, 100 * px, 2);
+    const InkBox leftMiddle = text(0, 2, 0, 200);
+    EXPECT_NEAR(leftMiddle.left, left.left, 1);
+    EXPECT_NEAR((leftMiddle.bottom + leftMiddle.top) / 2.0, 100 * px, 2);
+
+    // From 50 to 250 mm: fit keeps the height, aligned scales it with the width.
+    const double stretch = 200 * px / advance;
+    const InkBox fit = text(5, 0, 50, 250);
+    EXPECT_NEAR((fit.left + fit.right) / 2.0, 150 * px, 2);
+    EXPECT_NEAR(fit.Width(), left.Width() * stretch, 3);
+    EXPECT_NEAR(fit.Height(), left.Height(), 1);
+    const InkBox aligned = text(3, 0, 50, 250);
+    EXPECT_NEAR((aligned.left + aligned.right) / 2.0, 150 * px, 2);
+    EXPECT_NEAR(aligned.Width(), left.Width() * stretch, 3);
+    EXPECT_NEAR(aligned.Height(), left.Height() * stretch, 2);
+
+    // Centred and turned 90 degrees: reads upwards, its baseline at x = 200.
+    const InkBox turned = text(1, 0, 0, 200, 90);
+    EXPECT_NEAR(turned.right, 200 * px, 1.5);
+    EXPECT_NEAR((turned.bottom + turned.top) / 2.0, 100 * px, 2);
+    EXPECT_NEAR(turned.Height(), left.Width(), 2);
+}
+
+// Text escapes draw the characters they stand for: the same sheet as the
+// characters written out in UTF-8.
+TEST_F(AdihostTest, DxfTextEscapes) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto plot = [&](const char* kind, const std::string& text) {
+        Write("t.dxf", std::string("0\nSECTION\n2\nENTITIES\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n200\n"
+                                   "21\n0\n0\n") +
+                           kind + "\n8\n0\n10\n10\n20\n10\n40\n10\n1\n" + text +
+                           "\n0\nENDSEC\n0\nEOF\n");
+        const ProcessResult run =
+            Adihost("plot " + Path("t.dxf") + " -o " + Path("t.prn") + " --quiet --scale 1:1");
+        EXPECT_EQ(run.status, 0) << run.err;
+        return Read(Path("t.prn"));
+    };
+    const struct {
+        const char* kind;
+        const char* escaped;
+        const char* plain;
+    } cases[] = {
+        {"TEXT", "%%d45 %%p1 %%c20 100%%%", "\u00b045 \u00b11 \u230020 100%"},
+        {"TEXT", "%%176C", "\u00b0C"},
+        {"TEXT", "\\U+00B1\\U+00b0", "\u00b1\u00b0"},
+        {"MTEXT", "\\U+00B1 5%%d", "\u00b1 5\u00b0"},
+        {"MTEXT", "A\\~B", "A\u00a0B"},
+    };
+    for (const auto& c : cases) {
+        const std::string escaped = plot(c.kind, c.escaped);
+        EXPECT_FALSE(escaped.empty()) << c.escaped;
+        EXPECT_TRUE(escaped == plot(c.kind, c.plain)) << c.kind << " " << c.escaped;
+        EXPECT_NE(escaped, plot(c.kind, "A")) << c.escaped;  // the text is drawn at all
+    }
+}
+
+// Extrusion (0, 0, -1) mirrors an entity's own coordinates in x, and turns
+// ELLIPSE's sweep clockwise seen from above.
+TEST_F(AdihostTest, DxfExtrusionDownMirrors) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const std::string down = "210\n0\n220\n0\n230\n-1\n";
+    const double px = 1 / 0.254;
+    const auto ink = [&](const std::string& entity) {
+        return DxfInk(*this, entity, nullptr, nullptr, nullptr, "--scale 1:1");
+    };
+    // Centre (-200, 100) of its own is (200, 100); 0 to 90 degrees goes up and left.
+    const InkBox arc = ink("0\nARC\n8\n0\n10\n-200\n20\n100\n40\n50\n50\n0\n51\n90\n" + down);
+    EXPECT_NEAR(arc.left, 150 * px, 2);
+    EXPECT_NEAR(arc.right, 200 * px, 2);
+    EXPECT_NEAR(arc.bottom, 100 * px, 2);
+    EXPECT_NEAR(arc.top, 150 * px, 2);
+    const InkBox circle = ink("0\nCIRCLE\n8\n0\n10\n-200\n20\n100\n40\n20\n" + down);
+    EXPECT_NEAR((circle.left + circle.right) / 2.0, 200 * px, 1);
+    // In world coordinates, from (350, 100) clockwise to (300, 75).
+    const InkBox ellipse =
+        ink("0\nELLIPSE\n8\n0\n10\n300\n20\n100\n11\n50\n21\n0\n40\n0.5\n41\n0\n" + down +
+            "42\n1.5708\n");
+    EXPECT_NEAR(ellipse.left, 300 * px, 2);
+    EXPECT_NEAR(ellipse.right, 350 * px, 2);
+    EXPECT_NEAR(ellipse.bottom, 75 * px, 2);
+    EXPECT_NEAR(ellipse.top, 100 * px, 2);
+    // Text mirrored: it runs leftwards from (200, 200).
+    const InkBox text = ink("0\nTEXT\n8\n0\n10\n-200\n20\n200\n40\n10\n1\nHHHH\n" + down);
+    EXPECT_LT(text.right, 200 * px);
+    EXPECT_GT(text.right, 195 * px);
+    EXPECT_NEAR(text.bottom, 200 * px, 1.5);
+    // A polyline and a solid likewise.
+    const InkBox poly =
+        ink("0\nLWPOLYLINE\n8\n0\n90\n2\n10\n-100\n20\n50\n10\n-150\n20\n60\n" + down);
+    EXPECT_NEAR(poly.left, 100 * px, 2);
+    EXPECT_NEAR(poly.right, 150 * px, 2);
+    const InkBox solid =
+        ink("0\nSOLID\n8\n0\n10\n-100\n20\n50\n11\n-120\n21\n50\n12\n-100\n22\n"
+            "70\n13\n-120\n23\n70\n" +
+            down);
+    EXPECT_NEAR(solid.left, 100 * px, 2);
+    EXPECT_NEAR(solid.right, 120 * px, 2);
+}
+
+// MTEXT's attachment point (71) holds the block of lines there: the caps of
+// the first line reach the top, the last baseline is the bottom, baselines
+// 5/3 of the height apart; the reference width (41) breaks lines at spaces.
+TEST_F(AdihostTest, DxfMTextLayout) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const double px = 1 / 0.254;
+    const auto mtext = [&](int attach, const std::string& text, double width = 0) {
+        return DxfInk(*this,
+                      "0\nMTEXT\n8\n0\n10\n200\n20\n100\n40\n10\n41\n" + std::to_string(width) +
+                          "\n71\n" + std::to_string(attach) + "\n1\n" + text + "\n",
+                      nullptr, nullptr, nullptr, "--scale 1:1");
+    };
+    const double block = (10 + 50.0 / 3) * px;  // two lines
+    const InkBox topLeft = mtext(1, "HHHH\\PHHHH");
+    EXPECT_NEAR(topLeft.top, 100 * px, 2);
+    EXPECT_NEAR(topLeft.Height(), block, 3);  // H stands a little above the text height
+    EXPECT_GT(topLeft.left, 200 * px);
+    EXPECT_LT(topLeft.left, 202 * px);
+    const InkBox middleCentre = mtext(5, "HHHH\\PHHHH");
+    EXPECT_NEAR((middleCentre.left + middleCentre.right) / 2.0, 200 * px, 2);
+    EXPECT_NEAR((middleCentre.bottom + middleCentre.top) / 2.0, 100 * px, 2);
+    EXPECT_NEAR(middleCentre.Width(), topLeft.Width(), 1);
+    const InkBox bottomRight = mtext(9, "HHHH\\PHHHH");
+    EXPECT_NEAR(bottomRight.bottom, 100 * px, 1.5);
+    EXPECT_LT(bottomRight.right, 200 * px);
+    EXPECT_GT(bottomRight.right, 198 * px);
+
+    // Four words that fit one a line in 30 mm: four lines, none wider.
+    const InkBox wrapped = mtext(1, "HH HH HH HH", 30);
+    EXPECT_NEAR(wrapped.Height(), (10 + 3 * 50.0 / 3) * px, 3);
+    EXPECT_LT(wrapped.Width(), 30 * px);
+}
+
+// Text in the drawing's code page is drawn as its characters; what the code
+// page cannot decode is reported.
+TEST_F(AdihostTest, DxfTextInTheCodePage) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto plot = [&](const std::string& page, const std::string& text, std::string* err) {
+        Write("t.dxf", "0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\n" + page +
+                           "\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n"
+                           "200\n21\n0\n0\nTEXT\n8\n0\n10\n10\n20\n10\n40\n10\n1\n" +
+                           text + "\n0\nMTEXT\n8\n0\n10\n10\n20\n50\n40\n10\n1\n" + text +
+                           "\n0\nENDSEC\n0\nEOF\n");
+        const ProcessResult run =
+            Adihost("plot " + Path("t.dxf") + " -o " + Path("t.prn") + " --scale 1:1");
+        EXPECT_EQ(run.status, 0) << run.err;
+        *err = run.err;
+        return Read(Path("t.prn"));
+    };
+    std::string err;
+    const std::string utf8 = plot("ANSI_1252", "\u00c4rger \u00b0", &err);
+    EXPECT_EQ(plot("ANSI_1252", "\xc4rger \xb0", &err), utf8);
+    EXPECT_EQ(err.find("skipped"), std::string::npos) << err;
+    EXPECT_NE(plot("ANSI_1252", "rger", &err), utf8);  // the characters are drawn
+    EXPECT_EQ(plot("ANSI_1251", "\xc4", &err), plot("ANSI_1252", "\u0414", &err));  // Cyrillic
+    plot("ANSI_932", "\x81", &err);  // half a Shift-JIS character
+    EXPECT_NE(err.find("2 text not in code page ANSI_932"), std::string::npos) << err;
 }
 
 // ---------------------------------------------------------------------------

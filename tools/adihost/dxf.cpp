@@ -3,13 +3,16 @@
 #include <cairo.h>
 #include <dxflib/dl_creationadapter.h>
 #include <dxflib/dl_dxf.h>
+#include <iconv.h>
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <string_view>
 #include <tuple>
 
 namespace adihost {
@@ -87,8 +90,10 @@ Ring ArcPoints(Point2 c, double rx, double ry, double rotation, double a0, doubl
     while (a1 <= a0) a1 += 2 * M_PI;
     const double r = std::max(std::max(rx, ry), 1e-12);
     const double step = 2 * std::acos(std::max(-1.0, 1 - std::min(tolerance / r, 1.0)));
-    const int n =
-        std::clamp(static_cast<int>(std::ceil((a1 - a0) / std::max(step, 1e-3))), 2, 20000);
+    // At least eight chords a turn: even the coarse measure of the extents is then
+    // within 8% of the radius, and the scale it gives not much finer than needed.
+    const int n = std::clamp(
+        static_cast<int>(std::ceil((a1 - a0) / std::clamp(step, 1e-3, M_PI / 4))), 2, 20000);
     Ring ring;
     for (int i = 0; i <= n; ++i) {
         const double t = a0 + (a1 - a0) * i / n;
@@ -125,21 +130,38 @@ Ring SplinePoints(const std::vector<Point2>& control, const std::vector<double>&
     return ring;
 }
 
-// Text as filled outlines from a system font, in text units with the baseline at 0.
-std::vector<Ring> TextOutlines(const std::string& text, double height) {
+// Text as filled outlines from a system font, in text units with the baseline
+// at 0, and how far its pen advances and its descenders reach below the baseline.
+struct TextShape {
     std::vector<Ring> rings;
-    if (text.empty() || !(height > 0)) return rings;
+    double advance = 0, descent = 0;
+};
+TextShape TextOutlines(const std::string& text, double height, bool outlines = true) {
+    TextShape shape;
+    if (text.empty() || !(height > 0)) return shape;
     cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
     cairo_t* cr = cairo_create(surface);
     cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     // Cap height near the text height: size the em at 1.4 times it.
     const double em = 100.0;
     cairo_set_font_size(cr, em);
+    const double k = height * 1.4 / em;
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, text.c_str(), &extents);
+    cairo_font_extents_t font;
+    cairo_font_extents(cr, &font);
+    shape.advance = extents.x_advance * k;
+    shape.descent = font.descent * k;
+    if (!outlines) {
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+        return shape;
+    }
     cairo_move_to(cr, 0, 0);
     cairo_text_path(cr, text.c_str());
     cairo_set_tolerance(cr, 0.5);
     cairo_path_t* path = cairo_copy_path_flat(cr);
-    const double k = height * 1.4 / em;
+    std::vector<Ring>& rings = shape.rings;
     for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
         const cairo_path_data_t& h = path->data[i];
         if (h.header.type == CAIRO_PATH_MOVE_TO) rings.emplace_back();
@@ -151,7 +173,102 @@ std::vector<Ring> TextOutlines(const std::string& text, double height) {
     cairo_destroy(cr);
     cairo_surface_destroy(surface);
     std::erase_if(rings, [](const Ring& r) { return r.size() < 3; });
-    return rings;
+    return shape;
+}
+
+void AppendUtf8(std::string* out, unsigned cp) {
+    if (cp < 0x80) {
+        *out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *out += static_cast<char>(0xC0 | cp >> 6);
+        *out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *out += static_cast<char>(0xE0 | cp >> 12);
+        *out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        *out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// A \U+XXXX escape at text[i] appended as UTF-8; its length, 0 when there is none.
+std::size_t UnicodeEscape(const std::string& text, std::size_t i, std::string* out) {
+    if (i + 7 > text.size() || text[i] != '\\' || (text[i + 1] != 'U' && text[i + 1] != 'u') ||
+        text[i + 2] != '+')
+        return 0;
+    unsigned cp = 0;
+    for (std::size_t k = i + 3; k < i + 7; ++k) {
+        if (!std::isxdigit(static_cast<unsigned char>(text[k]))) return 0;
+        cp = cp * 16 + std::stoul(std::string(1, text[k]), nullptr, 16);
+    }
+    AppendUtf8(out, cp);
+    return 7;
+}
+
+// The %% codes: %%d degree, %%p plus-minus, %%c diameter, %%% percent, %%nnn
+// a character code; %%u and %%o (underline, overline) are dropped, not drawn.
+std::string PercentCodes(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "%%") != 0 || i + 2 >= text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char code = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i + 2])));
+        if (code == 'd') {
+            AppendUtf8(&out, 0xB0);
+        } else if (code == 'p') {
+            AppendUtf8(&out, 0xB1);
+        } else if (code == 'c') {
+            AppendUtf8(&out, 0x2300);
+        } else if (code == '%') {
+            out += '%';
+        } else if (code == 'u' || code == 'o') {
+        } else if (i + 4 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
+                   std::isdigit(static_cast<unsigned char>(text[i + 3])) &&
+                   std::isdigit(static_cast<unsigned char>(text[i + 4]))) {
+            AppendUtf8(&out, static_cast<unsigned>(std::stoi(text.substr(i + 2, 3))));
+            i += 2;
+        } else {
+            out += text[i];
+            continue;
+        }
+        i += 2;
+    }
+    return out;
+}
+
+bool ValidUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const int n = c < 0x80         ? 0
+                      : (c >> 5) == 6  ? 1
+                      : (c >> 4) == 14 ? 2
+                      : (c >> 3) == 30 ? 3
+                                       : -1;
+        if (n < 0 || i + n >= text.size()) return false;
+        for (int k = 1; k <= n; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+// `text` from the code page `name` ("ANSI_1252", as $DWGCODEPAGE gives it)
+// into UTF-8; false when it cannot be.
+bool FromCodePage(const std::string& text, std::string name, std::string* out) {
+    std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+    if (name.rfind("ANSI_", 0) == 0) name = "CP" + name.substr(5);
+    if (name.rfind("DOS", 0) == 0) name = "CP" + name.substr(3);
+    iconv_t cd = iconv_open("UTF-8", name.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string in = text;
+    out->assign(in.size() * 4 + 4, '\0');
+    char* src = in.data();
+    char* dst = out->data();
+    std::size_t left = in.size(), room = out->size();
+    const bool ok = iconv(cd, &src, &left, &dst, &room) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    out->resize(out->size() - room);
+    return ok;
 }
 
 // Collects the entities of every block and of model space.
@@ -159,6 +276,20 @@ class Reader : public DL_CreationAdapter {
   public:
     std::map<std::string, std::vector<Entity>> blocks;  // "" is model space
     std::map<std::string, int> skipped;
+
+    void setVariableString(const std::string& key, const std::string& value, int) override {
+        if (key == "$DWGCODEPAGE") codePage_ = value;
+    }
+    // Text that is not UTF-8 is read in the drawing's code page (Windows-1252
+    // when it names none); what cannot be is reported and not drawn.
+    std::string Decoded(const std::string& text) {
+        if (ValidUtf8(text)) return text;
+        std::string out;
+        const std::string page = codePage_.empty() ? "ANSI_1252" : codePage_;
+        if (FromCodePage(text, page, &out)) return out;
+        ++skipped["text not in code page " + page];
+        return "";
+    }
 
     void addLayer(const DL_LayerData& data) override {
         const DL_Attributes a = getAttributes();
@@ -179,19 +310,21 @@ class Reader : public DL_CreationAdapter {
         const double r = a.radius, a0 = a.angle1 * M_PI / 180, a1 = a.angle2 * M_PI / 180;
         Entity e = Path({}, false);
         e.curve = [=](double tolerance) { return ArcPoints(c, r, r, 0, a0, a1, tolerance); };
-        Add(std::move(e));
+        Add(Planar(std::move(e)));
     }
     void addCircle(const DL_CircleData& cd) override {
         const Point2 c{cd.cx, cd.cy};
         const double r = cd.radius;
         Entity e = Path({}, true);
         e.curve = [=](double tolerance) { return ArcPoints(c, r, r, 0, 0, 2 * M_PI, tolerance); };
-        Add(std::move(e));
+        Add(Planar(std::move(e)));
     }
     void addEllipse(const DL_EllipseData& el) override {
         const Point2 c{el.cx, el.cy};
         const double major = std::hypot(el.mx, el.my), rotation = std::atan2(el.my, el.mx);
-        const double ratio = el.ratio, a0 = el.angle1, a1 = el.angle2;
+        // The sweep turns about the extrusion: seen from above, clockwise for (0, 0, -1).
+        const double ratio = getExtrusion()->getDirection()[2] < 0 ? -el.ratio : el.ratio;
+        const double a0 = el.angle1, a1 = el.angle2;
         Entity e = Path({}, false);
         e.curve = [=](double tolerance) {
             return ArcPoints(c, major, major * ratio, rotation, a0, a1, tolerance);
@@ -201,6 +334,7 @@ class Reader : public DL_CreationAdapter {
     void addPolyline(const DL_PolylineData& data) override {
         FinishPolyline();
         polyline_ = std::make_unique<Entity>(Path({}, (data.flags & 1) != 0));
+        polylineOcs_ = (data.flags & 8) != 0 ? Transform{} : Ocs();  // 3-D polylines are in world
         vertices_.clear();
     }
     void addVertex(const DL_VertexData& v) override {
@@ -244,13 +378,44 @@ class Reader : public DL_CreationAdapter {
                 Entity copy = e;
                 copy.place.e += c * data.colSp * std::cos(angle) - r * data.rowSp * std::sin(angle);
                 copy.place.f += c * data.colSp * std::sin(angle) + r * data.rowSp * std::cos(angle);
-                Add(std::move(copy));
+                Add(Planar(std::move(copy)));
             }
     }
     void addSolid(const DL_SolidData& s) override { Quad(s); }
     void addTrace(const DL_TraceData& t) override { Quad(t); }
     void addText(const DL_TextData& t) override {
-        AddText(t.text, t.height, t.angle * M_PI / 180, {t.ipx, t.ipy});
+        std::string text;
+        const std::string raw = Decoded(t.text);
+        for (std::size_t i = 0; i < raw.size(); ++i)
+            if (const std::size_t n = UnicodeEscape(raw, i, &text))
+                i += n - 1;
+            else
+                text += raw[i];
+        text = PercentCodes(text);
+        // dxflib gives TEXT's angle in radians already.
+        double angle = t.angle, height = t.height;
+        double widthFactor = t.xScaleFactor > 0 ? t.xScaleFactor : 1;
+        int h = t.hJustification, v = t.vJustification;
+        const Point2 first{t.ipx, t.ipy}, second{t.apx, t.apy};
+        if ((h == 3 || h == 5) && v == 0) {
+            // Aligned and fit: the text runs from the first point to the
+            // second, aligned scaling its height with its width, fit only its width.
+            const double length = std::hypot(second.x - first.x, second.y - first.y);
+            const double advance = TextOutlines(text, height).advance;
+            if (length > 0 && advance > 0) {
+                angle = std::atan2(second.y - first.y, second.x - first.x);
+                if (h == 3)
+                    height *= length / (advance * widthFactor);
+                else
+                    widthFactor = length / advance;
+            }
+            AddText(text, height, angle, first, 0, 0, widthFactor);
+            return;
+        }
+        if (h > 5 || h < 0) h = 0;
+        if (v > 3 || v < 0) v = 0;
+        // Any alignment but left/baseline places the text at the second point.
+        AddText(text, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor);
     }
     void addMText(const DL_MTextData& t) override {
         mtext_ = t;
@@ -262,6 +427,7 @@ class Reader : public DL_CreationAdapter {
     void addHatch(const DL_HatchData& data) override {
         FinishPolyline();
         hatch_ = std::make_unique<Entity>();
+        hatchOcs_ = Ocs();
         hatch_->kind = Entity::Kind::Fill;
         hatch_->style = StyleNow();
         hatchSolid_ = data.solid;
@@ -352,6 +518,41 @@ class Reader : public DL_CreationAdapter {
         s.widthMm = a.getWidth() > 0 ? a.getWidth() / 100.0 : layerStyle.widthMm;
         return s;
     }
+    // The current entity's coordinate system seen from above, by the arbitrary
+    // axis algorithm; (0, 0, -1) mirrors x.
+    Transform Ocs() {
+        const double* d = getExtrusion()->getDirection();
+        const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        if (!(length > 0) || !std::isfinite(length)) return {};
+        const double nx = d[0] / length, ny = d[1] / length, nz = d[2] / length;
+        if (nx == 0 && ny == 0 && nz > 0) return {};
+        double ax = 0, ay = 0, az = 0;
+        if (std::fabs(nx) < 1.0 / 64 && std::fabs(ny) < 1.0 / 64)
+            ax = nz, az = -nx;  // world y cross N
+        else
+            ax = -ny, ay = nx;  // world z cross N
+        const double a = std::sqrt(ax * ax + ay * ay + az * az);
+        ax /= a, ay /= a, az /= a;
+        return {ax, ay, ny * az - nz * ay, nz * ax - nx * az, 0, 0};
+    }
+    // `e`, drawn in the coordinate system `ocs` (the current entity's by default).
+    Entity Planar(Entity e) { return Planar(std::move(e), Ocs()); }
+    Entity Planar(Entity e, const Transform& ocs) {
+        if (e.kind == Entity::Kind::Insert) {
+            e.place = e.place.Then(ocs);
+            return e;
+        }
+        for (Ring& r : e.rings)
+            for (Point2& p : r) p = ocs.Apply(p);
+        if (e.curve)
+            e.curve = [curve = std::move(e.curve), ocs](double tolerance) {
+                Ring ring = curve(tolerance);
+                for (Point2& p : ring) p = ocs.Apply(p);
+                return ring;
+            };
+        return e;
+    }
+
     Entity Path(Ring points, bool closed) {
         FinishHatch();
         Entity e;
@@ -370,25 +571,36 @@ class Reader : public DL_CreationAdapter {
         e.style = StyleNow();
         // Corners 1, 2, 4, 3 go round the quadrilateral.
         e.rings.push_back({{q.x[0], q.y[0]}, {q.x[1], q.y[1]}, {q.x[3], q.y[3]}, {q.x[2], q.y[2]}});
-        Add(std::move(e));
+        Add(Planar(std::move(e)));
     }
 
-    void AddText(const std::string& text, double height, double angle, Point2 at) {
-        std::vector<Ring> rings = TextOutlines(text, height);
-        if (rings.empty()) return;
+    // Text at `at`, placed by the TEXT alignments: h 0 left, 1 centre, 2 right,
+    // 4 middle (centred both ways); v 0 baseline, 1 bottom, 2 middle, 3 top.
+    void AddText(const std::string& text, double height, double angle, Point2 at, int h = 0,
+                 int v = 0, double widthFactor = 1) {
+        TextShape shape = TextOutlines(text, height);
+        if (shape.rings.empty()) return;
+        const double width = shape.advance * widthFactor;
+        const double dx = h == 1 || h == 4 ? -width / 2 : h == 2 ? -width : 0;
+        const double dy = h == 4 || v == 2 ? -height / 2
+                          : v == 1         ? shape.descent
+                          : v == 3         ? -height
+                                           : 0;
         Entity e;
         e.kind = Entity::Kind::Fill;
         e.style = StyleNow();
-        for (Ring& r : rings) {
-            for (Point2& p : r)
-                p = {at.x + p.x * std::cos(angle) - p.y * std::sin(angle),
-                     at.y + p.x * std::sin(angle) + p.y * std::cos(angle)};
+        for (Ring& r : shape.rings) {
+            for (Point2& p : r) {
+                const double x = p.x * widthFactor + dx, y = p.y + dy;
+                p = {at.x + x * std::cos(angle) - y * std::sin(angle),
+                     at.y + x * std::sin(angle) + y * std::cos(angle)};
+            }
             e.rings.push_back(std::move(r));
         }
-        Add(std::move(e));
+        Add(Planar(std::move(e)));
     }
     void AddMText(const std::string& chunk) {
-        std::string text = mtextChunks_ + chunk;
+        const std::string text = Decoded(mtextChunks_ + chunk);
         // Paragraph breaks become line breaks; formatting codes are dropped.
         std::vector<std::string> lines(1);
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -396,6 +608,18 @@ class Reader : public DL_CreationAdapter {
                 const char code = text[i + 1];
                 if (code == 'P') {
                     lines.emplace_back();
+                    ++i;
+                    continue;
+                }
+                if (const std::size_t n = UnicodeEscape(text, i, &lines.back())) {
+                    i += n - 1;
+                    continue;
+                }
+                if (code == '~' || code == '\\' || code == '{' || code == '}') {
+                    if (code == '~')
+                        AppendUtf8(&lines.back(), 0xA0);  // a space that does not break
+                    else
+                        lines.back() += code;
                     ++i;
                     continue;
                 }
@@ -414,10 +638,41 @@ class Reader : public DL_CreationAdapter {
         }
         const double angle = std::atan2(mtext_.diry, mtext_.dirx) +
                              (mtext_.dirx == 0 && mtext_.diry == 0 ? mtext_.angle * M_PI / 180 : 0);
-        for (std::size_t k = 0; k < lines.size(); ++k) {
-            const double down = (k + 1) * mtext_.height * 1.6;
-            AddText(lines[k], mtext_.height, angle,
-                    {mtext_.ipx + down * std::sin(angle), mtext_.ipy - down * std::cos(angle)});
+        const double height = mtext_.height;
+        // Paragraphs are broken into lines at spaces to fit the reference width.
+        std::vector<std::string> wrapped;
+        for (const std::string& paragraph : lines) {
+            const std::string text = PercentCodes(paragraph);
+            if (!(mtext_.width > 0)) {
+                wrapped.push_back(text);
+                continue;
+            }
+            std::string line;
+            std::istringstream words(text);
+            for (std::string word; std::getline(words, word, ' ');) {
+                const std::string longer = line.empty() ? word : line + ' ' + word;
+                if (!line.empty() && TextOutlines(longer, height, false).advance > mtext_.width) {
+                    wrapped.push_back(line);
+                    line = word;
+                } else {
+                    line = longer;
+                }
+            }
+            wrapped.push_back(line);
+        }
+        // Baselines 5/3 of the height apart at spacing factor 1; the caps of the
+        // first line reach the top, the last baseline is the bottom.
+        const double spacing =
+            height * 5 / 3 * (mtext_.lineSpacingFactor > 0 ? mtext_.lineSpacingFactor : 1);
+        const int attach =
+            mtext_.attachmentPoint >= 1 && mtext_.attachmentPoint <= 9 ? mtext_.attachmentPoint : 1;
+        const double block = height + spacing * (static_cast<double>(wrapped.size()) - 1);
+        const double lift = attach >= 7 ? block : attach >= 4 ? block / 2 : 0;
+        for (std::size_t k = 0; k < wrapped.size(); ++k) {
+            const double down = height + k * spacing - lift;
+            AddText(wrapped[k], height, angle,
+                    {mtext_.ipx + down * std::sin(angle), mtext_.ipy - down * std::cos(angle)},
+                    (attach - 1) % 3);
         }
         mtextChunks_.clear();
         mtextPending_ = false;
@@ -457,7 +712,7 @@ class Reader : public DL_CreationAdapter {
                 }
                 return ring;
             };
-            Add(std::move(e));
+            Add(Planar(std::move(e), polylineOcs_));
         }
         if (spline_) FinishSpline();
     }
@@ -479,12 +734,14 @@ class Reader : public DL_CreationAdapter {
         Entity e = std::move(*hatch_);
         hatch_.reset();
         std::erase_if(e.rings, [](const Ring& r) { return r.size() < 3; });
-        if (hatchSolid_ && !e.rings.empty()) Add(std::move(e));
+        if (hatchSolid_ && !e.rings.empty()) Add(Planar(std::move(e), hatchOcs_));
     }
 
+    std::string codePage_;
     std::map<std::string, Style> layers_;
     std::string current_;
     std::unique_ptr<Entity> polyline_, spline_, hatch_;
+    Transform polylineOcs_, hatchOcs_;
     std::vector<std::tuple<double, double, double>> vertices_;
     std::vector<Point2> control_;
     std::vector<double> knots_;
@@ -579,14 +836,105 @@ bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
     return false;
 }
 
+// The parts of the polyline `r` on the sheet [0, w] x [0, h] (host steps),
+// each a run of points: what lies beyond is cut at the edge, not pressed onto it.
+std::vector<Ring> ClipPolyline(const Ring& r, double w, double h) {
+    std::vector<Ring> runs;
+    if (r.size() == 1) {
+        if (r[0].x >= 0 && r[0].x <= w && r[0].y >= 0 && r[0].y <= h) runs.push_back(r);
+        return runs;
+    }
+    bool open = false;  // the last run ends where this segment starts
+    for (std::size_t i = 1; i < r.size(); ++i) {
+        const Point2 a = r[i - 1];
+        const double dx = r[i].x - a.x, dy = r[i].y - a.y;
+        double t0 = 0, t1 = 1;
+        bool visible = true;
+        for (const auto& [p, q] : {std::pair{-dx, a.x}, std::pair{dx, w - a.x}, std::pair{-dy, a.y},
+                                   std::pair{dy, h - a.y}}) {
+            if (p == 0) {
+                visible = visible && q >= 0;
+                continue;
+            }
+            if (p < 0)
+                t0 = std::max(t0, q / p);
+            else
+                t1 = std::min(t1, q / p);
+        }
+        if (!visible || t0 > t1) {
+            open = false;
+            continue;
+        }
+        if (!open || t0 > 0) runs.push_back({{a.x + t0 * dx, a.y + t0 * dy}});
+        runs.back().push_back({a.x + t1 * dx, a.y + t1 * dy});
+        open = t1 >= 1;
+    }
+    return runs;
+}
+
+// The part of the area `r` on the sheet [0, w] x [0, h], cut edge by edge.
+Ring ClipArea(Ring r, double w, double h) {
+    const struct {
+        bool y;
+        double bound;
+        bool below;
+    } edges[] = {{false, 0, false}, {false, w, true}, {true, 0, false}, {true, h, true}};
+    for (const auto& e : edges) {
+        auto at = [&](Point2 q) { return e.y ? q.y : q.x; };
+        auto in = [&](Point2 q) { return e.below ? at(q) <= e.bound : at(q) >= e.bound; };
+        auto cross = [&](Point2 a, Point2 b) {
+            const double t = (e.bound - at(a)) / (at(b) - at(a));
+            return Point2{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y)};
+        };
+        Ring out;
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            const Point2 prev = r[(i + r.size() - 1) % r.size()], cur = r[i];
+            if (in(cur) != in(prev)) out.push_back(cross(prev, cur));
+            if (in(cur)) out.push_back(cur);
+        }
+        r = std::move(out);
+    }
+    return r;
+}
+
+// dxflib takes MTEXT angles as radians in files whose comment says a dxflib
+// newer than 2.0.2.0 wrote them, and throws on a bare "dxflib" comment. The
+// comment is renamed so that every file's angles read as degrees alike.
+void UnmarkWriter(std::string* text) {
+    std::size_t at = 0, line = 0;
+    bool afterComment = false;
+    while (at < text->size()) {
+        std::size_t end = text->find('\n', at);
+        if (end == std::string::npos) end = text->size();
+        const std::size_t first = text->find_first_not_of(" \t", at);
+        const std::string_view value =
+            first < end ? std::string_view(*text).substr(first, end - first) : "";
+        if (afterComment && value.substr(0, 6) == "dxflib") (*text)[first] = 'D';
+        afterComment = line % 2 == 0 && value.substr(0, 3) == "999" &&
+                       value.find_first_not_of(" \t\r", 3) == std::string_view::npos;
+        at = end + 1;
+        ++line;
+    }
+}
+
 }  // namespace
 
 bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& options,
                Script* script, std::string* skippedReport, std::string* error) {
     Reader reader;
     DL_Dxf dxf;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = path + ": cannot be read";
+        return false;
+    }
+    std::ostringstream raw;
+    raw << file.rdbuf();
+    std::string text = std::move(raw).str();
+    UnmarkWriter(&text);
+    std::istringstream stream(std::move(text));
     try {
-        if (!dxf.in(path, &reader)) {
+        if (!dxf.in(stream, &reader)) {
             *error = path + ": not a readable DXF file";
             return false;
         }
@@ -608,28 +956,39 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         offsetY = options.originY / 25.4 * page.resolution;
         if (!Expand(reader, 0.5 / scale, &primitives, &skipped, path, error)) return false;
     } else {
-        // Fit: measure at a coarse tolerance, then flatten for the scale found.
-        std::vector<Primitive> probe;
+        // Fit: a coarse flattening only ever underestimates the extents (its
+        // points lie on the curves), so the scale it gives is an upper bound;
+        // flattened for that scale, the geometry drawn gives the extents.
         std::map<std::string, int> ignore;
+        double minX = 0, minY = 0, maxX = 0, maxY = 0;
+        auto measure = [&](const std::vector<Primitive>& drawn) {
+            minX = minY = 1e300, maxX = maxY = -1e300;
+            for (const auto& p : drawn)
+                for (const auto& r : p.rings)
+                    for (const auto& q : r) {
+                        if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
+                        minX = std::min(minX, q.x), minY = std::min(minY, q.y),
+                        maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y);
+                    }
+            return maxX >= minX;
+        };
+        auto fit = [&]() {
+            const double w = std::max(maxX - minX, 1e-9), h = std::max(maxY - minY, 1e-9);
+            const double margin = 0.02;
+            scale = std::min(pageW * (1 - 2 * margin) / w, pageH * (1 - 2 * margin) / h);
+            offsetX = (pageW - w * scale) / 2 - minX * scale;
+            offsetY = (pageH - h * scale) / 2 - minY * scale;
+        };
+        std::vector<Primitive> probe;
         if (!Expand(reader, 1e9, &probe, &ignore, path, error)) return false;
-        double minX = 1e300, minY = 1e300, maxX = -1e300, maxY = -1e300;
-        for (const auto& p : probe)
-            for (const auto& r : p.rings)
-                for (const auto& q : r) {
-                    if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
-                    minX = std::min(minX, q.x), minY = std::min(minY, q.y),
-                    maxX = std::max(maxX, q.x), maxY = std::max(maxY, q.y);
-                }
-        if (!(maxX >= minX)) {
+        if (!measure(probe)) {
             *error = path + ": nothing to draw";
             return false;
         }
-        const double w = std::max(maxX - minX, 1e-9), h = std::max(maxY - minY, 1e-9);
-        const double margin = 0.02;
-        scale = std::min(pageW * (1 - 2 * margin) / w, pageH * (1 - 2 * margin) / h);
-        offsetX = (pageW - w * scale) / 2 - minX * scale;
-        offsetY = (pageH - h * scale) / 2 - minY * scale;
+        fit();
         if (!Expand(reader, 0.5 / scale, &primitives, &skipped, path, error)) return false;
+        measure(primitives);
+        fit();
     }
     if (primitives.empty()) {
         *error = path + ": nothing to draw";
@@ -641,22 +1000,36 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     int pen = -1, lineType = -1;
     double width = -1;
     const double limit = 65535;
+    auto toSteps = [&](Point2 q) { return Point2{q.x * scale + offsetX, q.y * scale + offsetY}; };
     auto step = [&](Point2 q) {
         // Clamped to the host's range; never a NaN into the integer cast.
-        const double sx = std::round(q.x * scale + offsetX), sy = std::round(q.y * scale + offsetY);
+        const double sx = std::round(q.x), sy = std::round(q.y);
         const double x = std::isnan(sx) ? 0.0 : std::clamp(sx, 0.0, limit);
         const double y = std::isnan(sy) ? 0.0 : std::clamp(sy, 0.0, limit);
         return std::pair<long, long>{static_cast<long>(x), static_cast<long>(y)};
     };
     t << "linetypes 8\n";
     for (const Primitive& p : primitives) {
+        std::vector<Ring> rings;
+        for (const Ring& drawn : p.rings) {
+            Ring r;
+            for (const Point2& q : drawn) r.push_back(toSteps(q));
+            if (p.fill) {
+                r = ClipArea(std::move(r), pageW, pageH);
+                if (r.size() >= 3) rings.push_back(std::move(r));
+                continue;
+            }
+            if (p.closed && r.size() > 1) r.push_back(r.front());
+            for (Ring& run : ClipPolyline(r, pageW, pageH)) rings.push_back(std::move(run));
+        }
+        if (rings.empty()) continue;
         if (p.style.pen != pen) t << "pen " << (pen = p.style.pen) << '\n';
         if (!p.fill && p.style.lineType != lineType)
             t << "linetype " << (lineType = p.style.lineType) << '\n';
         if (!p.fill && p.style.widthMm != width)
             t << "width " << (width = p.style.widthMm) << "mm\n";
         if (!p.fill) {
-            for (const Ring& r : p.rings) {
+            for (const Ring& r : rings) {
                 const auto first = step(r.front());
                 t << "move " << first.first << ' ' << first.second << '\n';
                 for (std::size_t i = 1; i < r.size(); ++i) {
@@ -664,7 +1037,6 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
                     t << "draw " << q.first << ' ' << q.second << '\n';
                 }
                 if (r.size() == 1) t << "draw " << first.first << ' ' << first.second << '\n';
-                if (p.closed) t << "draw " << first.first << ' ' << first.second << '\n';
             }
             continue;
         }
@@ -679,7 +1051,7 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
             }
             outline.clear();
         };
-        for (const Ring& r : p.rings) {
+        for (const Ring& r : rings) {
             if (!outline.empty() && outline.size() + r.size() + 2 > 16000) flush();
             const std::pair<long, long> anchor =
                 outline.empty() ? step(r.front()) : outline.front();
