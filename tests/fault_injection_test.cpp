@@ -14,6 +14,7 @@
 #include "image_host.h"
 #include "interface/memory.h"
 #include "interface/output_buffer.h"
+#include "interface/packet_layouts.h"
 #include "job/driver_entry.h"
 #include "plot_session.h"
 #include "raster/raster_output.h"
@@ -40,7 +41,7 @@ const Mode kModes[] = {
 
 void Point(std::int16_t code, std::uint16_t x, std::uint16_t y) {
     Packet p(code);
-    p.Set<std::uint16_t>(4, x).Set<std::uint16_t>(6, y);
+    p.Set<std::uint16_t>(layout::point::kX, x).Set<std::uint16_t>(layout::point::kY, y);
     SendPlot(p);
 }
 
@@ -49,18 +50,20 @@ void Point(std::int16_t code, std::uint16_t x, std::uint16_t y) {
 void ReferenceJob() {
     StartJob();
     Packet pen(5);
-    pen.Set<std::uint16_t>(4, 3);
+    pen.Set<std::uint16_t>(layout::pen::kPen, 3);
     SendPlot(pen);
     Packet width(41);
-    width.Set<double>(4, 0.02);
+    width.Set<double>(layout::pen::kWidth, 0.02);
     SendPlot(width);
     for (int i = 0; i < 60; ++i)
         Point(i % 2 ? 4 : 3, static_cast<std::uint16_t>(100 + 13 * i),
               static_cast<std::uint16_t>(200 + 7 * (i % 50)));
     Packet polygon(33);
-    polygon.Set<std::int16_t>(6, 9).Set<std::int16_t>(10, 4);
+    polygon.Set<std::int16_t>(layout::polygon::kFill, 9)
+        .Set<std::int16_t>(layout::polygon::kCount, 4);
     const std::uint16_t v[] = {0, 0, 2000, 0, 2000, 1500, 0, 1500};
-    for (int i = 0; i < 8; ++i) polygon.Set<std::uint16_t>(12 + 2 * i, v[i]);
+    for (int i = 0; i < 8; ++i)
+        polygon.Set<std::uint16_t>(layout::polygon::kVertices + 2 * i, v[i]);
     SendPlot(polygon);
     ImageHost::Get().lineBytes = [](std::int32_t y) {
         std::string s;

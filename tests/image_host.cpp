@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "interface/byte_order.h"
+#include "interface/packet_layouts.h"
 
 namespace varnu::testing {
 namespace {
@@ -16,23 +17,24 @@ void* Fetch(void* rowRequest) {
     const std::int32_t call = FetchCalls++;
     Reply = static_cast<std::uint8_t*>(TestHost::Get().arena().Allocate(16));
     if (call == h.stopAtCall) {
-        StoreLe<std::int16_t>(Reply, 12, 1);
+        StoreLe<std::int16_t>(Reply, layout::row_reply::kStop, 1);
         return Reply;
     }
     if (call == h.failAtCall) {
-        StoreLe<std::int32_t>(Reply, 4, 99);
-        StoreLe<std::int16_t>(Reply, 14, 1);
+        StoreLe<std::int32_t>(Reply, layout::row_reply::kCount, 99);
+        StoreLe<std::int16_t>(Reply, layout::row_reply::kFailed, 1);
         return Reply;
     }
-    const std::int32_t line =
-        LoadLe<std::int32_t>(rowRequest, 4) + LoadLe<std::int32_t>(rowRequest, 0);
+    const std::int32_t line = LoadLe<std::int32_t>(rowRequest, layout::row_request::kFirstRow) +
+                              LoadLe<std::int32_t>(rowRequest, layout::row_request::kFirstColumn);
     const std::string bytes = h.lineBytes ? h.lineBytes(line) : std::string();
     auto* pixels = static_cast<std::uint8_t*>(TestHost::Get().arena().Allocate(bytes.size() + 1));
     std::memcpy(pixels, bytes.data(), bytes.size());
     HostAddress address = 0;
     ToHostAddress(pixels, &address);
-    StoreLe<HostAddress>(Reply, 0, address);
-    StoreLe<std::int32_t>(Reply, 4, static_cast<std::int32_t>(bytes.size()));
+    StoreLe<HostAddress>(Reply, layout::row_reply::kPixels, address);
+    StoreLe<std::int32_t>(Reply, layout::row_reply::kCount,
+                          static_cast<std::int32_t>(bytes.size()));
     return Reply;
 }
 
@@ -63,15 +65,20 @@ Packet ImagePacket(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32
     HostAddress fetch = 0, release = 0;
     FunctionToHostAddress(&Fetch, &fetch);
     FunctionToHostAddress(&Release, &release);
-    p.Set<HostAddress>(4, fetch).Set<HostAddress>(8, release).Set<std::uint32_t>(12, 0xABCD1234);
-    p.Set<std::int32_t>(16, x0)
-        .Set<std::int32_t>(20, y0)
-        .Set<std::int32_t>(24, x1)
-        .Set<std::int32_t>(28, y1);
-    p.Set<std::int32_t>(32, kind)
-        .Set<std::int32_t>(36, sourceWidth)
-        .Set<std::int32_t>(40, sourceHeight);
-    p.Set<std::int16_t>(44, transparent).Set<std::int16_t>(46, bits).Set<std::int16_t>(48, colour);
+    namespace img = layout::image;
+    p.Set<HostAddress>(img::kFetch, fetch)
+        .Set<HostAddress>(img::kRelease, release)
+        .Set<std::uint32_t>(img::kHandle, 0xABCD1234);
+    p.Set<std::int32_t>(img::kCorners, x0)
+        .Set<std::int32_t>(img::kCorners + 4, y0)
+        .Set<std::int32_t>(img::kCorners + 8, x1)
+        .Set<std::int32_t>(img::kCorners + 12, y1);
+    p.Set<std::int32_t>(img::kKind, kind)
+        .Set<std::int32_t>(img::kSourceWidth, sourceWidth)
+        .Set<std::int32_t>(img::kSourceHeight, sourceHeight);
+    p.Set<std::int16_t>(img::kTransparent, transparent)
+        .Set<std::int16_t>(img::kBits, bits)
+        .Set<std::int16_t>(img::kColour, colour);
     for (int i = 50; i < 122; ++i) p.data()[i] = static_cast<std::uint8_t>(i);
     return p;
 }

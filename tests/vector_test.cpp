@@ -11,6 +11,7 @@
 #include "config/page_geometry.h"
 #include "interface/adi_abi.h"
 #include "interface/output_buffer.h"
+#include "interface/packet_layouts.h"
 #include "plot_session.h"
 #include "test_host.h"
 #include "vector/pens.h"
@@ -49,7 +50,7 @@ class VectorTest : public DriverTest {
     std::int16_t Draw(std::uint16_t x, std::uint16_t y) { return Point(4, x, y); }
     std::int16_t Point(std::int16_t code, std::uint16_t x, std::uint16_t y) {
         Packet p(code);
-        p.Set<std::uint16_t>(4, x).Set<std::uint16_t>(6, y);
+        p.Set<std::uint16_t>(layout::point::kX, x).Set<std::uint16_t>(layout::point::kY, y);
         return SendPlot(p).result();
     }
     std::int16_t Simple(std::int16_t code) {
@@ -58,31 +59,32 @@ class VectorTest : public DriverTest {
     }
     std::int16_t Pen(std::uint16_t pen) {
         Packet p(5);
-        p.Set<std::uint16_t>(4, pen);
+        p.Set<std::uint16_t>(layout::pen::kPen, pen);
         return SendPlot(p).result();
     }
     std::int16_t LineType(std::uint16_t type) {
         Packet p(7);
-        p.Set<std::uint16_t>(4, type);
+        p.Set<std::uint16_t>(layout::pen::kLineType, type);
         return SendPlot(p).result();
     }
     std::int16_t Width(double inches) {
         Packet p(41);
-        p.Set<double>(4, inches);
+        p.Set<double>(layout::pen::kWidth, inches);
         return SendPlot(p).result();
     }
     void LineTypeCountRequest(std::int16_t count) {
         Packet p(36);
-        p.Set<std::int16_t>(4, count);
+        p.Set<std::int16_t>(layout::pen::kLineTypeCount, count);
         SendPlot(p);
     }
     std::int16_t Polygon(std::int16_t pen,
                          const std::vector<std::pair<std::uint16_t, std::uint16_t>>& pts) {
         Packet p(33);
-        p.Set<std::int16_t>(6, pen).Set<std::int16_t>(10, static_cast<std::int16_t>(pts.size()));
+        p.Set<std::int16_t>(layout::polygon::kFill, pen)
+            .Set<std::int16_t>(layout::polygon::kCount, static_cast<std::int16_t>(pts.size()));
         for (std::size_t i = 0; i < pts.size(); ++i)
-            p.Set<std::uint16_t>(12 + 4 * i, pts[i].first)
-                .Set<std::uint16_t>(14 + 4 * i, pts[i].second);
+            p.Set<std::uint16_t>(layout::polygon::kVertices + 4 * i, pts[i].first)
+                .Set<std::uint16_t>(layout::polygon::kVertices + 4 * i + 2, pts[i].second);
         return SendPlot(p).result();
     }
 
