@@ -182,17 +182,8 @@ bool SendBandedPicture(const BandedPicture& picture, const Placement& placement,
     Current.placement = placement;
     Current.progress = !picture.progressLabel.empty() && isatty(STDERR_FILENO);
 
-    Packet p(52);
-    HostAddress fetch = 0, release = 0;
-    varnu::FunctionToHostAddress(&FetchRow, &fetch);
-    varnu::FunctionToHostAddress(&ReleaseRow, &release);
-    p.Set<HostAddress>(4, fetch).Set<HostAddress>(8, release).Set<std::uint32_t>(12, 1);
-    p.Set<std::int32_t>(16, placement.x0).Set<std::int32_t>(20, placement.y0);
-    p.Set<std::int32_t>(24, placement.x1).Set<std::int32_t>(28, placement.y1);
-    p.Set<std::int32_t>(32, 2).Set<std::int32_t>(36, picture.width);
-    p.Set<std::int32_t>(40, picture.height);
-    p.Set<std::int16_t>(44, placement.transparent ? 1 : 0).Set<std::int16_t>(46, 24);
-    p.Set<std::int16_t>(48, placement.colour);
+    Packet p =
+        ImageRequest(placement, &FetchRow, &ReleaseRow, picture.width, picture.height, false);
     if (SendPlot(p) != 52) {
         *error = "the driver refused the image";
         return false;

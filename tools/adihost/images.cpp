@@ -13,6 +13,7 @@
 #include "adihost/host.h"
 #include "interface/adi_abi.h"
 #include "interface/byte_order.h"
+#include "interface/packet_layouts.h"
 
 namespace adihost {
 
@@ -298,20 +299,34 @@ std::int16_t SendImage(const Image& image, const Placement& placement, bool prog
         return -1;
     }
 
-    Packet p(52);
-    HostAddress fetch = 0, release = 0;
-    varnu::FunctionToHostAddress(&FetchRow, &fetch);
-    varnu::FunctionToHostAddress(&ReleaseRow, &release);
-    p.Set<HostAddress>(4, fetch).Set<HostAddress>(8, release).Set<std::uint32_t>(12, 1);
-    p.Set<std::int32_t>(16, placement.x0).Set<std::int32_t>(20, placement.y0);
-    p.Set<std::int32_t>(24, placement.x1).Set<std::int32_t>(28, placement.y1);
-    // Pixel kind 0 with one bit for scans, kind 2 with 24 bits for colour.
-    p.Set<std::int32_t>(32, image.bilevel ? 0 : 2);
-    p.Set<std::int32_t>(36, image.width).Set<std::int32_t>(40, image.height);
-    p.Set<std::int16_t>(44, placement.transparent ? 1 : 0);
-    p.Set<std::int16_t>(46, image.bilevel ? 1 : 24);
-    p.Set<std::int16_t>(48, placement.colour);
+    Packet p =
+        ImageRequest(placement, &FetchRow, &ReleaseRow, image.width, image.height, image.bilevel);
     return SendPlot(p);
+}
+
+Packet ImageRequest(const Placement& placement, void* (*fetch)(void*),
+                    std::int32_t (*release)(void*), std::int32_t width, std::int32_t height,
+                    bool bilevel) {
+    namespace img = varnu::layout::image;
+    HostAddress fetchAddress = 0, releaseAddress = 0;
+    varnu::FunctionToHostAddress(fetch, &fetchAddress);
+    varnu::FunctionToHostAddress(release, &releaseAddress);
+    Packet p(52);
+    p.Set<HostAddress>(img::kFetch, fetchAddress)
+        .Set<HostAddress>(img::kRelease, releaseAddress)
+        .Set<std::uint32_t>(img::kHandle, 1);
+    p.Set<std::int32_t>(img::kCorners, placement.x0)
+        .Set<std::int32_t>(img::kCorners + 4, placement.y0)
+        .Set<std::int32_t>(img::kCorners + 8, placement.x1)
+        .Set<std::int32_t>(img::kCorners + 12, placement.y1);
+    // Pixel kind 0 with one bit for scans, kind 2 with 24 bits for colour.
+    p.Set<std::int32_t>(img::kKind, bilevel ? 0 : 2)
+        .Set<std::int32_t>(img::kSourceWidth, width)
+        .Set<std::int32_t>(img::kSourceHeight, height);
+    p.Set<std::int16_t>(img::kTransparent, placement.transparent ? 1 : 0)
+        .Set<std::int16_t>(img::kBits, bilevel ? 1 : 24)
+        .Set<std::int16_t>(img::kColour, placement.colour);
+    return p;
 }
 
 }  // namespace adihost

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "adihost/host.h"
+
 namespace adihost {
 
 struct Image {
@@ -31,6 +33,13 @@ struct Placement {
     bool transparent = false;
     std::int16_t colour = 7;  // bilevel colour index
 };
+
+// Plot request 52 for an image of width x height pixels at `placement`,
+// served by the row routines `fetch` and `release`: colour (kind 2, 24
+// bits) or a one-bit scan (kind 0).
+Packet ImageRequest(const Placement& placement, void* (*fetch)(void*),
+                    std::int32_t (*release)(void*), std::int32_t width, std::int32_t height,
+                    bool bilevel);
 
 // Sends plot request 52 for `image`; the driver draws it at the next plot
 // request, pulling lines through our row routines. `image` and the low
