@@ -6,9 +6,9 @@
 
 #include "config/config_record.h"
 #include "host_table.h"
-#include "interface/host_services.h"
 #include "job/driver_entry.h"
 #include "low_arena.h"
+#include "varnu/host_interface.h"
 
 namespace varnu::bench {
 namespace {

@@ -16,10 +16,10 @@
 
 #include "discard_host.h"
 #include "g4_decoder.h"
-#include "interface/adi_abi.h"
-#include "interface/byte_order.h"
 #include "job/driver_entry.h"
 #include "raster/mmr.h"
+#include "varnu/adi_abi.h"
+#include "varnu/byte_order.h"
 
 namespace varnu::bench {
 namespace {

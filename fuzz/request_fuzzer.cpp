@@ -12,14 +12,14 @@
 #include <cstring>
 #include <vector>
 
-#include "dialogs/headless.h"
 #include "host_table.h"
-#include "interface/adi_abi.h"
-#include "interface/byte_order.h"
 #include "interface/host_services.h"
 #include "interface/memory.h"
 #include "job/driver_entry.h"
 #include "low_arena.h"
+#include "varnu/adi_abi.h"
+#include "varnu/byte_order.h"
+#include "varnu/headless_dialogs.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "host_table.h"
 
-#include "interface/adi_abi.h"
-#include "interface/driver_header.h"
-#include "interface/packet_layouts.h"
+#include "varnu/adi_abi.h"
+#include "varnu/host_interface.h"
+#include "varnu/packet_layouts.h"
 
 namespace varnu::hostkit {
 

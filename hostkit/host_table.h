@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "interface/byte_order.h"
-#include "interface/host_services.h"
+#include "varnu/byte_order.h"
+#include "varnu/host_interface.h"
 
 namespace varnu::hostkit {
 

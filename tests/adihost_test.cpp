@@ -18,11 +18,11 @@
 #include <sstream>
 #include <string>
 
-#include "config/config_record.h"
 #include "host_table.h"
-#include "job/driver_entry.h"
 #include "plot_session.h"
 #include "test_host.h"
+#include "varnu/config_record.h"
+#include "varnu/pladi.h"
 
 namespace varnu::testing {
 namespace {
@@ -182,6 +182,34 @@ TEST_F(AdihostTest, RefusedConfigureValueLeavesTheRecordAlone) {
     EXPECT_NE(shown.find("Linienart Nr. 0 = Solide Linie"), std::string::npos);
 }
 
+// The curve is set by dragging the dialog's handles (and its shift bar for
+// the values between two pixel rows); what the dialog cannot reach is refused.
+TEST_F(AdihostTest, CurveValuesAreDraggedIntoTheImageCorrectionDialog) {
+    auto curve = [this] {
+        const std::string r = Read(Path("varnu.cfg"));
+        return r.size() == 40 ? r.substr(34, 5) : std::string();
+    };
+    for (const std::string values :
+         {"0,64,128,192,255", "3,67,129,191,250", "5,15,25,35,45", "200,210,220,230,240"}) {
+        ASSERT_EQ(Adihost("configure --defaults --curve " + values).status, 0) << values;
+        std::string expected;
+        std::stringstream in(values);
+        for (std::string v; std::getline(in, v, ',');) expected += static_cast<char>(std::stoi(v));
+        EXPECT_EQ(curve(), expected) << values;
+    }
+    const std::string before = Read(Path("varnu.cfg"));
+    for (const char* unreachable : {"1,2,3,4,5", "255,128,0,4,9", "0,5,10,15,20"}) {
+        const ProcessResult run = Adihost(std::string("configure --curve ") + unreachable);
+        EXPECT_EQ(run.status, 1) << unreachable;
+        EXPECT_NE(run.err.find("the image-correction dialog set the curve to"), std::string::npos)
+            << run.err;
+        EXPECT_EQ(Read(Path("varnu.cfg")), before) << unreachable;
+    }
+    // A paper is picked from the dialog's list by name as well as by number.
+    ASSERT_EQ(Adihost("configure --paper ' a1 ' --show").status, 0);
+    EXPECT_NE(Read(Path("stdout.txt")).find("Format: A1"), std::string::npos);
+}
+
 TEST_F(AdihostTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(Adihost("plot").status, 2);
     EXPECT_EQ(Adihost("configure --resolution 500").status, 2);
@@ -278,11 +306,10 @@ bool ReadPng(const std::string& path, int* width, int* height, std::vector<std::
 }
 
 std::string VcglRecord() {
-    applyConfigDefaults(0);
-    Config.modelIndex = 0;
-    Config.modeFlags = kModeVcgl | kResolution400;
+    ConfigRecord c = DefaultConfigRecord(0);
+    c.modeFlags = kModeVcgl | kResolution400;
     std::string record(40, '\0');
-    EncodeConfigRecord(Config, reinterpret_cast<std::uint8_t*>(record.data()));
+    EncodeConfigRecord(c, reinterpret_cast<std::uint8_t*>(record.data()));
     return record;
 }
 
@@ -375,15 +402,14 @@ TEST_F(AdihostTest, ImageComesBackBitForBit) {
 // A configuration record: either data mode, the default paper (long edge
 // along x) or a user-defined one wider than long (lines are rows).
 std::string Record(bool vcgl, bool across) {
-    applyConfigDefaults(0);
-    Config.modelIndex = 0;
-    if (vcgl) Config.modeFlags = kModeVcgl | kResolution400;
+    ConfigRecord c = DefaultConfigRecord(0);
+    if (vcgl) c.modeFlags = kModeVcgl | kResolution400;
     if (across) {
-        Config.paperIndex = 33;  // A0 width, user-defined length
-        Config.customLengthMm = 600;
+        c.paperIndex = 33;  // A0 width, user-defined length
+        c.customLengthMm = 600;
     }
     std::string record(40, '\0');
-    EncodeConfigRecord(Config, reinterpret_cast<std::uint8_t*>(record.data()));
+    EncodeConfigRecord(c, reinterpret_cast<std::uint8_t*>(record.data()));
     return record;
 }
 

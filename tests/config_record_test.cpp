@@ -6,9 +6,9 @@
 #include <array>
 #include <cstring>
 
-#include "config/default_tone_curve.h"
 #include "config/tone_curve.h"
 #include "test_host.h"
+#include "varnu/default_tone_curve.h"
 
 namespace varnu::testing {
 namespace {

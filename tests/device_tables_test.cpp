@@ -8,9 +8,9 @@
 #include <set>
 #include <string>
 
-#include "config/default_tone_curve.h"
-#include "config/threshold_matrix.h"
 #include "test_host.h"
+#include "varnu/default_tone_curve.h"
+#include "varnu/threshold_matrix.h"
 
 namespace varnu::testing {
 namespace {

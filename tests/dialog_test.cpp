@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "config/config_record.h"
-#include "config/default_tone_curve.h"
 #include "config/device_tables.h"
 #include "config/tone_curve.h"
 #include "dialogs/dialog_platform.h"
 #include "dialogs/dialogs.h"
-#include "dialogs/headless.h"
 #include "interface/output_buffer.h"
 #include "plot_session.h"
 #include "resource.h"
 #include "test_host.h"
+#include "varnu/default_tone_curve.h"
+#include "varnu/headless_dialogs.h"
 
 namespace varnu::testing {
 namespace {

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "interface/adi_abi.h"
-#include "interface/byte_order.h"
 #include "interface/messages.h"
 #include "job/driver_entry.h"
 #include "test_host.h"
+#include "varnu/adi_abi.h"
+#include "varnu/byte_order.h"
 
 namespace varnu::testing {
 namespace {

@@ -10,15 +10,15 @@
 #include <vector>
 
 #include "config/config_record.h"
-#include "dialogs/headless.h"
 #include "image_host.h"
 #include "interface/memory.h"
 #include "interface/output_buffer.h"
-#include "interface/packet_layouts.h"
 #include "job/driver_entry.h"
 #include "plot_session.h"
 #include "raster/raster_output.h"
 #include "test_host.h"
+#include "varnu/headless_dialogs.h"
+#include "varnu/packet_layouts.h"
 
 namespace varnu::testing {
 namespace {

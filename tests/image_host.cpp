@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "interface/byte_order.h"
-#include "interface/packet_layouts.h"
+#include "varnu/byte_order.h"
+#include "varnu/packet_layouts.h"
 
 namespace varnu::testing {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "interface/adi_abi.h"
 #include "test_host.h"
+#include "varnu/adi_abi.h"
 
 namespace varnu::testing {
 

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "config/config_record.h"
-#include "config/pen_palette.h"
 #include "interface/memory.h"
 #include "interface/output_buffer.h"
 #include "plot_session.h"
 #include "test_host.h"
+#include "varnu/pen_palette.h"
 #include "vector/device_setup.h"
 #include "vector/vector_state.h"
 

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "config/config_record.h"
-#include "config/default_tone_curve.h"
 #include "config/device_tables.h"
 #include "config/page_geometry.h"
 #include "config/tone_curve.h"
@@ -16,6 +15,7 @@
 #include "job/requests.h"
 #include "plot_session.h"
 #include "test_host.h"
+#include "varnu/default_tone_curve.h"
 
 namespace varnu::testing {
 namespace {

@@ -1,5 +1,6 @@
 #include "plot_session.h"
 
+#include "config/config_record.h"
 #include "host_table.h"
 #include "interface/output_buffer.h"
 #include "job/driver_entry.h"

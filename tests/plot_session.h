@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "config/config_record.h"
 #include "test_host.h"
+#include "varnu/config_record.h"
 
 namespace varnu::testing {
 

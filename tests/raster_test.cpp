@@ -10,12 +10,9 @@
 
 #include "config/config_record.h"
 #include "config/page_geometry.h"
-#include "config/threshold_matrix.h"
 #include "config/tone_curve.h"
-#include "dialogs/headless.h"
 #include "g4_decoder.h"
 #include "image_host.h"
-#include "interface/byte_order.h"
 #include "interface/host_services.h"
 #include "interface/memory.h"
 #include "interface/output_buffer.h"
@@ -26,6 +23,9 @@
 #include "raster/image_request.h"
 #include "raster/raster_output.h"
 #include "test_host.h"
+#include "varnu/byte_order.h"
+#include "varnu/headless_dialogs.h"
+#include "varnu/threshold_matrix.h"
 #include "vector/device_setup.h"
 #include "vector/vector_state.h"
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "interface/adi_abi.h"
-#include "interface/packet_layouts.h"
+#include "varnu/adi_abi.h"
+#include "varnu/packet_layouts.h"
 
 namespace varnu::reference {
 

@@ -7,9 +7,9 @@
 
 #include <cstring>
 
-#include "config/config_record.h"
 #include "job/driver_entry.h"
 #include "low_arena.h"
+#include "varnu/config_record.h"
 
 namespace varnu::testing {
 namespace {

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "job/driver_entry.h"
 #include "low_arena.h"
 #include "reference_jobs.h"
+#include "varnu/pladi.h"
 
 namespace {
 

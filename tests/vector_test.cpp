@@ -9,11 +9,11 @@
 
 #include "config/config_record.h"
 #include "config/page_geometry.h"
-#include "interface/adi_abi.h"
 #include "interface/output_buffer.h"
-#include "interface/packet_layouts.h"
 #include "plot_session.h"
 #include "test_host.h"
+#include "varnu/adi_abi.h"
+#include "varnu/packet_layouts.h"
 #include "vector/pens.h"
 #include "vector/vector_state.h"
 

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "config/default_tone_curve.h"
 #include "config/device_tables.h"
 #include "config/tone_curve.h"
-#include "interface/byte_order.h"
 #include "interface/host_services.h"
+#include "varnu/byte_order.h"
+#include "varnu/default_tone_curve.h"
 
 namespace varnu {
 
@@ -51,29 +51,29 @@ void DecodeConfigRecord(const std::uint8_t in[kConfigRecordSize], ConfigRecord* 
     r->unusedByte = in[39];
 }
 
-void applyConfigDefaults(std::int32_t model) {
-    Config.copies = 1;
-    Config.paperIndex = 1;
-    Config.customLengthMm = defaultCustomLength(model, 1);
-    Config.mediaIndex = 0;
-    Config.finishMarginIndex = 0;
-    Config.redPen = 1;
-    Config.spareWord = 2;
-    Config.outputBinIndex = 0;
-    Config.finishProgramIndex = 0;
-    Config.marginMm = 0;
-    Config.optionFlags = 0;
-    Config.modeFlags = 0;
-
+ConfigRecord DefaultConfigRecord(std::int32_t model) {
+    ConfigRecord r{};
+    r.copies = 1;
+    r.paperIndex = 1;
+    r.customLengthMm = defaultCustomLength(model, 1);
+    r.redPen = 1;
+    r.spareWord = 2;
     // The curve through the default table's values at the five inputs, not
     // the default table itself.
-    ToneCurve = DefaultToneCurve;
-    for (int i = 0; i < kCurvePointCount; ++i) Config.curvePoints[i] = ToneCurve[kCurveInputs[i]];
-    rebuildToneCurveFromConfig();
-
-    Config.optionFlags |= kOptionHalftoneFill;
+    for (int i = 0; i < kCurvePointCount; ++i) r.curvePoints[i] = DefaultToneCurve[kCurveInputs[i]];
+    r.optionFlags = kOptionHalftoneFill;
     const ModelRecord* row = Model(model);
-    Config.modeFlags |= (row != nullptr && row->dpi600 == 1) ? kResolution600 : kResolution400;
+    r.modeFlags = (row != nullptr && row->dpi600 == 1) ? kResolution600 : kResolution400;
+    return r;
+}
+
+void applyConfigDefaults(std::int32_t model) {
+    ConfigRecord r = DefaultConfigRecord(model);
+    r.modelIndex = Config.modelIndex;
+    r.unusedByte = Config.unusedByte;
+    Config = r;
+    ToneCurve = DefaultToneCurve;
+    rebuildToneCurveFromConfig();
 }
 
 namespace {

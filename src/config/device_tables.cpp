@@ -175,8 +175,12 @@ const ModelRecord* Model(std::int32_t model) {
     return ValidModel(model) ? &ModelTable[model] : nullptr;
 }
 
-PaperFormatRecord* PaperFormat(std::int32_t model, std::int32_t row) {
+PaperFormatRecord* MutablePaperFormat(std::int32_t model, std::int32_t row) {
     return ListedRow(PaperFormatTable.data(), kPaperRowsPerModel, 1, model, row);
+}
+
+const PaperFormatRecord* PaperFormat(std::int32_t model, std::int32_t row) {
+    return MutablePaperFormat(model, row);
 }
 
 const MediaRecord* Media(std::int32_t model, std::int32_t row) {

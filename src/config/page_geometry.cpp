@@ -48,8 +48,8 @@ void ComputePageGeometry(bool withResolution, double* x, double* y) {
     const double* M = PageGeometry.MarginInches;
 
     // A paper index the tables do not have reads as the first format.
-    PaperFormatRecord* paper = PaperFormat(CurrentModel, Config.paperIndex);
-    if (paper == nullptr) paper = PaperFormat(0, 1);
+    PaperFormatRecord* paper = MutablePaperFormat(CurrentModel, Config.paperIndex);
+    if (paper == nullptr) paper = MutablePaperFormat(0, 1);
     if (paper->custom == 1) paper->length = Config.customLengthMm * kInchesPerMm;
 
     if (paper->width < paper->length) {

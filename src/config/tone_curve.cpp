@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "config/config_record.h"
-#include "config/default_tone_curve.h"
+#include "varnu/default_tone_curve.h"
 
 // The curve, the image grid and the band moves are defined in double
 // arithmetic. Evaluated in the x87 unit's wider registers, 255 x (1/255) is

@@ -2,12 +2,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <iterator>
 #include <utility>
 
 #include "dialogs/dialog_platform.h"
 #include "dialogs/dialogs.h"
-#include "dialogs/headless.h"
 #include "resource.h"
+#include "varnu/headless_dialogs.h"
 
 namespace varnu {
 
@@ -173,6 +174,10 @@ void PutPixel(HeadlessPicture& p, int x, int y, Rgb24 c) {
 
 void QueueUserAction(UserAction action) {
     Queue().push_back(std::move(action));
+}
+void QueueUserActionsNext(std::vector<UserAction> actions) {
+    Queue().insert(Queue().begin(), std::make_move_iterator(actions.begin()),
+                   std::make_move_iterator(actions.end()));
 }
 void ClearUserActions() {
     Queue().clear();

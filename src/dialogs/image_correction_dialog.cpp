@@ -4,13 +4,13 @@
 #include <cstdint>
 
 #include "config/config_record.h"
-#include "config/default_tone_curve.h"
 #include "config/tone_curve.h"
 #include "dialogs/dialog_platform.h"
 #include "dialogs/dialog_texts.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/dialogs_internal.h"
 #include "resource.h"
+#include "varnu/default_tone_curve.h"
 
 namespace varnu {
 

@@ -4,12 +4,9 @@
 
 #include <cstdint>
 
-namespace varnu {
+#include "varnu/host_interface.h"
 
-inline constexpr int kDriverHeaderSize = 504;
-inline constexpr int kIdentityReplySize = 81;  // identity text and padding, copied by request 49
-inline constexpr int kRequestHandlerOffset = 410;
-inline constexpr int kPlotHandlerOffset = 414;
+namespace varnu {
 
 // The host reads it; the driver never changes it after the handler
 // addresses are in place.

@@ -1,6 +1,6 @@
 #include "interface/host_services.h"
 
-#include "interface/byte_order.h"
+#include "varnu/byte_order.h"
 
 namespace varnu {
 

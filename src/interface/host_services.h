@@ -3,30 +3,9 @@
 
 #include <cstdint>
 
-#include "interface/adi_abi.h"
+#include "varnu/host_interface.h"
 
 namespace varnu {
-
-// Byte offsets of the slots in the host's table; each slot holds a 4-byte
-// function address.
-enum HostServiceSlot : std::uint32_t {
-    kPrintMessageSlot = 112,
-    kSendDeviceStringSlot = 140,
-    kWriteOutputSlot = 160,
-    kLoadConfigSlot = 176,
-    kStoreConfigSlot = 180,
-    kNotifyHostSlot = 192,
-};
-
-// Signatures of the slots, caller-cleans, 32-bit results.
-using PrintMessageFn = std::int32_t ADI_CALLER_CLEANS(const char* text);
-using SendDeviceStringFn = std::int32_t ADI_CALLER_CLEANS(const char* text);
-using WriteOutputFn = std::int32_t ADI_CALLER_CLEANS(std::int32_t one, std::int32_t zero,
-                                                     const void* bytes, std::int32_t count,
-                                                     std::int32_t zero2);
-using LoadConfigFn = std::int32_t ADI_CALLER_CLEANS(std::int32_t size, void* record);
-using StoreConfigFn = std::int32_t ADI_CALLER_CLEANS(std::int32_t size, const void* record);
-using NotifyHostFn = std::int32_t ADI_CALLER_CLEANS(std::int32_t a, std::int32_t b);
 
 // The table the host handed to PLADI; kept for the life of the module.
 extern const std::uint8_t* HostServices;

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "interface/byte_order.h"
-#include "interface/packet_layouts.h"
+#include "varnu/byte_order.h"
+#include "varnu/packet_layouts.h"
 
 namespace varnu {
 

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "interface/adi_abi.h"
 #include "interface/driver_header.h"
 #include "interface/packet.h"
+#include "varnu/pladi.h"
 
 namespace varnu {
 
@@ -15,10 +15,3 @@ namespace varnu {
 void RestoreModuleLoadStateForTesting();
 
 }  // namespace varnu
-
-// The two request handlers named in the header; caller-cleans.
-extern "C" void ADI_CALLER_CLEANS DriverRequest(void* packet);
-extern "C" void ADI_CALLER_CLEANS PlotRequest(void* packet);
-
-// The single export: keeps the host's service table, returns the header.
-extern "C" void* ADI_CALLEE_CLEANS PLADI(const void* hostServices, std::uint32_t reserved);

@@ -12,10 +12,10 @@
 #include "interface/messages.h"
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
-#include "interface/packet_layouts.h"
 #include "job/driver_entry.h"
 #include "job/job.h"
 #include "job/requests.h"
+#include "varnu/packet_layouts.h"
 #include "vector/vector_state.h"
 
 namespace varnu {

@@ -6,10 +6,10 @@
 
 #include "config/summary.h"
 #include "interface/packet.h"
-#include "interface/packet_layouts.h"
 #include "job/driver_entry.h"
 #include "job/job.h"
 #include "raster/image_request.h"
+#include "varnu/packet_layouts.h"
 #include "vector/pens.h"
 #include "vector/polygons.h"
 #include "vector/vectors.h"

@@ -7,9 +7,9 @@
 #include <emmintrin.h>
 #endif
 
-#include "config/threshold_matrix.h"
 #include "config/tone_curve.h"
 #include "raster/raster_output.h"
+#include "varnu/threshold_matrix.h"
 
 namespace varnu {
 

@@ -7,12 +7,12 @@
 #include <thread>
 #include <utility>
 
-#include "config/vcgl_commands.h"
 #include "interface/host_services.h"
 #include "interface/memory.h"
 #include "interface/output_buffer.h"
 #include "raster/dither.h"
 #include "raster/mmr.h"
+#include "varnu/vcgl_commands.h"
 
 namespace varnu {
 

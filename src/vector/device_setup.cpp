@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "config/config_record.h"
-#include "config/pen_palette.h"
-#include "config/vcgl_commands.h"
 #include "interface/output_buffer.h"
+#include "varnu/pen_palette.h"
+#include "varnu/vcgl_commands.h"
 
 namespace varnu {
 

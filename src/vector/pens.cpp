@@ -6,11 +6,11 @@
 
 #include "config/config_record.h"
 #include "config/device_tables.h"
-#include "config/vcgl_commands.h"
 #include "interface/messages.h"
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
-#include "interface/packet_layouts.h"
+#include "varnu/packet_layouts.h"
+#include "varnu/vcgl_commands.h"
 #include "vector/vector_state.h"
 
 namespace varnu {

@@ -4,12 +4,12 @@
 
 #include "config/config_record.h"
 #include "config/page_geometry.h"
-#include "config/vcgl_commands.h"
-#include "interface/adi_abi.h"
-#include "interface/byte_order.h"
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
-#include "interface/packet_layouts.h"
+#include "varnu/adi_abi.h"
+#include "varnu/byte_order.h"
+#include "varnu/packet_layouts.h"
+#include "varnu/vcgl_commands.h"
 #include "vector/vector_state.h"
 #include "vector/vectors.h"
 

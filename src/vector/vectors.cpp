@@ -2,10 +2,10 @@
 
 #include "config/config_record.h"
 #include "config/page_geometry.h"
-#include "config/vcgl_commands.h"
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
-#include "interface/packet_layouts.h"
+#include "varnu/packet_layouts.h"
+#include "varnu/vcgl_commands.h"
 #include "vector/vector_state.h"
 
 namespace varnu {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "adihost/host.h"
-#include "config/config_record.h"
-#include "interface/adi_abi.h"
-#include "interface/byte_order.h"
+#include "varnu/adi_abi.h"
+#include "varnu/byte_order.h"
+#include "varnu/config_record.h"
 
 namespace adihost {
 
@@ -146,7 +146,7 @@ std::int32_t ReleaseRow(void*) {
 }  // namespace
 
 int ConfiguredDpi() {
-    switch (varnu::Config.modeFlags & varnu::kModeResolutionMask) {
+    switch (StoredConfig().modeFlags & varnu::kModeResolutionMask) {
         case varnu::kResolution400:
             return 400;
         case varnu::kResolution300:

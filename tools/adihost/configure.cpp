@@ -1,21 +1,23 @@
 #include "adihost/configure.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 #include "adihost/host.h"
 #include "adihost/png_writer.h"
-#include "config/config_record.h"
-#include "config/device_tables.h"
-#include "config/tone_curve.h"
-#include "dialogs/headless.h"
 #include "resource.h"
+#include "varnu/config_record.h"
+#include "varnu/headless_dialogs.h"
 
 namespace adihost {
 
 namespace {
 
 using varnu::QueueUserAction;
+using varnu::QueueUserActionsNext;
 using varnu::UserAction;
 using varnu::UserActionKind;
 
@@ -56,46 +58,161 @@ std::string Trimmed(const std::string& s) {
     return out;
 }
 
-// The paper row a --paper value names: its number, or its name (blanks and
-// case aside).
-int PaperPosition(const std::string& value) {
-    varnu::RebuildPaperNameList(0);
-    char* end = nullptr;
-    const long number = std::strtol(value.c_str(), &end, 10);
-    if (!value.empty() && *end == '\0')
-        return number >= 1 && number <= varnu::PaperNameList.count ? static_cast<int>(number) - 1
-                                                                   : -1;
-    for (int i = 0; i < varnu::PaperNameList.count; ++i)
-        if (Trimmed(Utf8FromWindows1252(varnu::PaperNameList.names[i])) == Trimmed(value)) return i;
-    return -1;
+// Selects the paper row a --paper value names, as the user picks it from the
+// dialog's list: by its number, or by its name (blanks and case aside).
+void SelectPaper(const std::string& value, std::string* refusals) {
+    Inspect(kSetup, [value, refusals](const varnu::HeadlessDialog& d) {
+        const auto it = d.controls.find(IDC_PAPER);
+        const std::vector<std::string> none;
+        const std::vector<std::string>& items = it == d.controls.end() ? none : it->second.items;
+        const auto rows = static_cast<long>(items.size());
+        long row = -1;
+        char* end = nullptr;
+        const long number = std::strtol(value.c_str(), &end, 10);
+        if (!value.empty() && *end == '\0') {
+            row = number >= 1 && number <= rows ? number - 1 : -1;
+        } else {
+            for (long i = 0; i < rows && row < 0; ++i)
+                if (Trimmed(Utf8FromWindows1252(items[static_cast<std::size_t>(i)])) ==
+                    Trimmed(value))
+                    row = i;
+        }
+        if (row < 0) {
+            *refusals += "adihost: no paper format \"" + value +
+                         "\" (adihost configure --show lists the current one)\n";
+            return;
+        }
+        QueueUserActionsNext({UserAction{
+            UserActionKind::Select, kSetup, IDC_PAPER, static_cast<int>(row), {}, 0, 0, nullptr}});
+    });
 }
+
+// The image-correction dialog as the user sees it: five red handles on the
+// preview, a handle's value following its height when dragged. The preview
+// has fewer rows than there are values, so a drag reaches about every other
+// value; the rest are set in two rounds with one step of the "shift" scroll
+// bar (all five values up by one) between them.
+class CurveDragger {
+  public:
+    explicit CurveDragger(const std::array<int, 5>& target) : target_(target) {}
+
+    // Looks at the preview and queues the next drag, or the shift between
+    // the rounds; nothing once every handle is where it should be.
+    void Step() {
+        const varnu::HeadlessPicture& picture = varnu::HeadlessPreview();
+        const int h = picture.height;
+        if (h <= 0) return;
+        if (!planned_) Plan(h);
+        int rows[5];
+        for (int k = 0; k < 5; ++k) rows[k] = HandleRow(picture, HandleX(picture, k));
+        for (int k = 4; k >= 0; --k) {
+            if (done_[k]) continue;
+            const int y = RowFor(goal_[k], h);
+            // A handle stops 4 pixels short of its neighbours.
+            if ((k < 4 && y < rows[k + 1] + 4) || (k > 0 && y > rows[k - 1] - 4)) continue;
+            done_[k] = true;
+            const int x = HandleX(picture, k);
+            QueueUserActionsNext({Mouse(UserActionKind::Press, x, rows[k]),
+                                  Mouse(UserActionKind::Move, x, y),
+                                  Mouse(UserActionKind::Release, x, y), Next()});
+            return;
+        }
+        for (int k = 0; k < 5; ++k)
+            if (!done_[k]) return;  // stuck: the stored values tell
+        if (!shiftPending_) return;
+        shiftPending_ = false;
+        for (int k = 0; k < 5; ++k) {
+            goal_[k] = target_[k];
+            done_[k] = !direct_[k];
+        }
+        UserAction shift{
+            UserActionKind::Scroll, kCurve, IDC_SHIFT, 0 /* line up */, {}, 0, 0, nullptr};
+        QueueUserActionsNext({shift, Next()});
+    }
+
+  private:
+    static int ValueAt(int y, int h) { return (h - y) * 255 / h; }
+    // The row whose value is v, or the nearest row below it.
+    static int RowFor(int v, int h) {
+        for (int y = 0; y <= h; ++y)
+            if (ValueAt(y, h) <= v) return y;
+        return h;
+    }
+    static int HandleX(const varnu::HeadlessPicture& p, int k) {
+        const int xs[5] = {0, p.width / 4, p.width / 2, 3 * p.width / 4, p.width};
+        return xs[k];
+    }
+    // The centre row of the red square around column x.
+    static int HandleRow(const varnu::HeadlessPicture& p, int x) {
+        int top = p.height, bottom = -1;
+        for (int y = 0; y < p.height; ++y)
+            for (int c = std::max(0, x - 2); c <= std::min(p.width - 1, x + 2); ++c) {
+                const std::uint8_t* px = &p.rgb[(static_cast<std::size_t>(y) * p.width + c) * 3];
+                if (px[0] == 255 && px[1] == 0 && px[2] == 0) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        if (bottom < 0) return p.height / 2;
+        if (bottom - top >= 4) return top + 2;
+        // Cut at an edge of the preview, or partly painted over by the curve.
+        if (top <= 2) return std::max(bottom - 2, 0);
+        if (bottom >= p.height - 3) return top + 2;
+        return (top + bottom + 1) / 2;
+    }
+    void Plan(int h) {
+        planned_ = true;
+        for (int k = 0; k < 5; ++k) {
+            direct_[k] = ValueAt(RowFor(target_[k], h), h) == target_[k];
+            if (!direct_[k]) shiftPending_ = true;
+        }
+        for (int k = 0; k < 5; ++k) {
+            // First round: one below the value (the shift adds it), and the
+            // others just below theirs, so that the shift is allowed.
+            const int below = std::max(target_[k] - 1, 0);
+            goal_[k] = shiftPending_ ? ValueAt(RowFor(below, h), h) : target_[k];
+            done_[k] = false;
+        }
+    }
+    static UserAction Mouse(UserActionKind kind, int x, int y) {
+        return UserAction{kind, kCurve, IDC_PREVIEW, 0, {}, x, y, nullptr};
+    }
+    UserAction Next() {
+        return UserAction{UserActionKind::Inspect,
+                          kCurve,
+                          0,
+                          0,
+                          {},
+                          0,
+                          0,
+                          [this](const varnu::HeadlessDialog&) { Step(); }};
+    }
+
+    std::array<int, 5> target_;
+    std::array<int, 5> goal_{};
+    std::array<bool, 5> done_{};
+    std::array<bool, 5> direct_{};
+    bool planned_ = false;
+    bool shiftPending_ = false;
+};
 
 }  // namespace
 
 int RunConfigure(const ConfigureOptions& o) {
     LockConfig();
     varnu::ResetHeadlessDialogs();
+    HoldConfigStores();
     Packet version(11);
     version.Set<std::int16_t>(4, 14);
     SendDriver(version);
     Packet model(20);
     SendDriver(model);
 
-    if (o.paper) {
-        const int position = PaperPosition(*o.paper);
-        if (position < 0) {
-            std::fprintf(stderr,
-                         "adihost: no paper format \"%s\" (adihost configure --show lists the "
-                         "current one)\n",
-                         o.paper->c_str());
-            return 1;
-        }
-        Act(UserActionKind::Select, kSetup, IDC_PAPER, position);
-    }
+    std::string refusals;
+    if (o.paper) SelectPaper(*o.paper, &refusals);
     if (o.length) Act(UserActionKind::Type, kSetup, IDC_LENGTH, 0, std::to_string(*o.length));
     if (o.margin) Act(UserActionKind::Type, kSetup, IDC_MARGIN, 0, std::to_string(*o.margin));
     if (o.copies) Act(UserActionKind::Type, kSetup, IDC_COPIES, 0, std::to_string(*o.copies));
-    std::string refusals;
     if (o.media) SelectRow(kSetup, IDC_MEDIA, *o.media, "--media", &refusals);
     if (o.fill)
         Act(UserActionKind::Click, kSetup, *o.fill == "solid" ? IDC_FILL_SOLID : IDC_FILL_HALFTONE);
@@ -117,13 +234,10 @@ int RunConfigure(const ConfigureOptions& o) {
                 *o.manualOutput == "yes" ? IDC_MANUAL_ON : IDC_MANUAL_OFF);
         Act(UserActionKind::Click, kOptions, IDC_OK);
     }
+    CurveDragger dragger(o.curve.value_or(std::array<int, 5>{}));
     if (o.curve) {
-        // The five handles set where the user would have dragged them.
         Act(UserActionKind::Click, kSetup, IDC_IMAGE_CORRECTION);
-        const std::array<int, 5> values = *o.curve;
-        Inspect(kCurve, [values](const varnu::HeadlessDialog&) {
-            for (int k = 0; k < 5; ++k) varnu::ToneCurveEditPoints[k] = values[k];
-        });
+        Inspect(kCurve, [&dragger](const varnu::HeadlessDialog&) { dragger.Step(); });
         Act(UserActionKind::Click, kCurve, IDC_CURVE_OK);
     }
     std::string pngError;
@@ -163,9 +277,16 @@ int RunConfigure(const ConfigureOptions& o) {
         std::fprintf(stderr, "adihost: %s\n", pngError.c_str());
         refused = true;
     }
+    Packet save(47);
+    const std::optional<varnu::ConfigRecord> held =
+        SendDriver(save) == 0 ? HeldConfig() : std::nullopt;
+    if (!held) {
+        std::fputs("adihost: the configuration could not be stored\n", stderr);
+        return 1;
+    }
     // A value the fields cut (the copies field takes two digits) is refused
     // rather than stored as something else.
-    const varnu::ConfigRecord& c = varnu::Config;
+    const varnu::ConfigRecord& c = *held;
     auto took = [&refused](const char* option, const std::optional<int>& asked, long long stored) {
         if (asked && *asked != stored) {
             std::fprintf(stderr, "adihost: the setup dialog did not take %s %d\n", option, *asked);
@@ -179,12 +300,19 @@ int RunConfigure(const ConfigureOptions& o) {
     took("--program", o.program, c.finishProgramIndex);
     took("--finish-margin", o.finishMargin, c.finishMarginIndex);
     took("--bin", o.bin, c.outputBinIndex);
+    if (o.curve && !std::equal(o.curve->begin(), o.curve->end(), c.curvePoints)) {
+        std::fprintf(stderr,
+                     "adihost: the image-correction dialog set the curve to %d,%d,%d,%d,%d "
+                     "(its handles rise from left to right, about 10 apart)\n",
+                     c.curvePoints[0], c.curvePoints[1], c.curvePoints[2], c.curvePoints[3],
+                     c.curvePoints[4]);
+        refused = true;
+    }
     if (refused) {
         std::fputs("adihost: nothing stored\n", stderr);
         return 1;
     }
-    Packet save(47);
-    if (SendDriver(save) != 0) {
+    if (!CommitHeldConfig()) {
         std::fputs("adihost: the configuration could not be stored\n", stderr);
         return 1;
     }

@@ -10,7 +10,7 @@
 #include "adihost/output_file.h"
 #include "adihost/png_writer.h"
 #include "adihost/render.h"
-#include "config/config_record.h"
+#include "varnu/config_record.h"
 
 namespace adihost {
 
@@ -155,11 +155,10 @@ int RunDemo(const std::string& directory, bool quiet) {
     for (const Mode& mode : modes) {
         // The demo's own record, next to its output: the user's stays untouched.
         const std::string config = directory + "/.demo-config";
-        varnu::applyConfigDefaults(0);
-        varnu::Config.modelIndex = 0;
-        varnu::Config.modeFlags = mode.modeFlags;
+        varnu::ConfigRecord defaults = varnu::DefaultConfigRecord(0);
+        defaults.modeFlags = mode.modeFlags;
         std::uint8_t record[40];
-        varnu::EncodeConfigRecord(varnu::Config, record);
+        varnu::EncodeConfigRecord(defaults, record);
         RemoveOnSignal(config);
         std::FILE* f = std::fopen(config.c_str(), "wb");
         if (f == nullptr || std::fwrite(record, 1, 40, f) != 40) {

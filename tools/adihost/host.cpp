@@ -5,19 +5,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "adihost/output_file.h"
-#include "dialogs/headless.h"
-#include "interface/byte_order.h"
-#include "interface/host_services.h"
-#include "job/driver_entry.h"
 #include "low_arena.h"
 #include "resource.h"
+#include "varnu/byte_order.h"
+#include "varnu/config_record.h"
+#include "varnu/headless_dialogs.h"
+#include "varnu/host_interface.h"
+#include "varnu/pladi.h"
 
 namespace adihost {
 
@@ -72,9 +76,12 @@ std::int32_t LoadConfig(std::int32_t size, void* record) {
     return 0;
 }
 
+// While held, a stored record waits here until CommitHeldConfig.
+bool HoldingStores = false;
+std::optional<std::array<std::uint8_t, 40>> HeldRecord;
+
 // Written beside the record and renamed over it: a crash never leaves half a record.
-std::int32_t StoreConfig(std::int32_t size, const void* record) {
-    if (size != 40) return 1;
+std::int32_t WriteRecord(const void* record) {
     std::error_code ec;
     const std::filesystem::path path(Options.configPath);
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
@@ -82,6 +89,14 @@ std::int32_t StoreConfig(std::int32_t size, const void* record) {
     std::string error;
     if (!file.Open(Options.configPath, {}, &error)) return 1;
     if (std::fwrite(record, 1, 40, file.stream()) != 40 || !file.Commit(&error)) return 1;
+    return 0;
+}
+
+std::int32_t StoreConfig(std::int32_t size, const void* record) {
+    if (size != 40) return 1;
+    if (!HoldingStores) return WriteRecord(record);
+    HeldRecord.emplace();
+    std::memcpy(HeldRecord->data(), record, 40);
     return 0;
 }
 
@@ -156,6 +171,32 @@ bool CheckConfigFile(std::string* error) {
         return false;
     }
     return true;
+}
+
+varnu::ConfigRecord StoredConfig() {
+    std::uint8_t bytes[40];
+    varnu::ConfigRecord record = varnu::DefaultConfigRecord(0);
+    if (LoadConfig(40, bytes) == 0) varnu::DecodeConfigRecord(bytes, &record);
+    return record;
+}
+
+void HoldConfigStores() {
+    HoldingStores = true;
+    HeldRecord.reset();
+}
+
+std::optional<varnu::ConfigRecord> HeldConfig() {
+    if (!HeldRecord) return std::nullopt;
+    varnu::ConfigRecord record;
+    varnu::DecodeConfigRecord(HeldRecord->data(), &record);
+    return record;
+}
+
+bool CommitHeldConfig() {
+    HoldingStores = false;
+    const bool ok = HeldRecord && WriteRecord(HeldRecord->data()) == 0;
+    HeldRecord.reset();
+    return ok;
 }
 
 void LockConfig() {

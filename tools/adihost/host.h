@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host_table.h"
-#include "interface/adi_abi.h"
+#include "varnu/adi_abi.h"
+#include "varnu/config_record.h"
 
 namespace adihost {
 
@@ -26,6 +28,14 @@ void SetConfigPath(const std::string& path);
 bool ConfigExists();
 // False when the record's file exists but is not a 40-byte record.
 bool CheckConfigFile(std::string* error);
+// The stored record, or the defaults when there is none.
+varnu::ConfigRecord StoredConfig();
+// From now on a record the driver stores is kept in memory: HeldConfig shows
+// it, CommitHeldConfig writes it (false when none was stored or the write
+// failed) and ends the hold.
+void HoldConfigStores();
+std::optional<varnu::ConfigRecord> HeldConfig();
+bool CommitHeldConfig();
 // Holds the record's directory for this process: one read-modify-write at a time.
 void LockConfig();
 

@@ -11,9 +11,9 @@
 #include <filesystem>
 
 #include "adihost/host.h"
-#include "interface/adi_abi.h"
-#include "interface/byte_order.h"
-#include "interface/packet_layouts.h"
+#include "varnu/adi_abi.h"
+#include "varnu/byte_order.h"
+#include "varnu/packet_layouts.h"
 
 namespace adihost {
 

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "config/pen_palette.h"
-#include "config/vcgl_commands.h"
+#include "varnu/pen_palette.h"
+#include "varnu/vcgl_commands.h"
 
 namespace adihost {
 

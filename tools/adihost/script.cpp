@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "adihost/host.h"
-#include "interface/adi_abi.h"
+#include "varnu/adi_abi.h"
 
 namespace adihost {
 

@@ -23,8 +23,8 @@
 #include "adihost/banded_image.h"
 #include "adihost/configure.h"
 #include "adihost/host.h"
-#include "config/device_tables.h"
 #include "cups/varnu_options.h"
+#include "varnu/printer_tables.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <functional>
 #include <string>
 
-#include "config/config_record.h"
-#include "config/device_tables.h"
 #include "cups/varnu_options.h"
+#include "varnu/config_record.h"
+#include "varnu/printer_tables.h"
 
 namespace {
 
@@ -65,8 +65,7 @@ void IntegerOption(const char* keyword, const char* text, int field, int count,
 int main() {
     const int model = 0;
     const ModelRecord& m = *Model(model);
-    applyConfigDefaults(model);
-    const ConfigRecord defaults = Config;
+    const ConfigRecord defaults = DefaultConfigRecord(model);
     const std::string product = "Varnu " + Trimmed(m.name);
 
     std::printf(

@@ -58,6 +58,9 @@ struct UserAction {
 };
 
 void QueueUserAction(UserAction action);
+// Puts actions before everything queued: what a host decides inside an
+// Inspect, having looked at the dialog, happens next.
+void QueueUserActionsNext(std::vector<UserAction> actions);
 void ClearUserActions();
 std::size_t PendingUserActions();
 

@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdint>
 
-#include "config/default_tone_curve.h"
-#include "config/threshold_matrix.h"
+#include "varnu/default_tone_curve.h"
+#include "varnu/threshold_matrix.h"
 
 namespace varnu {
 
