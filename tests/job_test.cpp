@@ -247,13 +247,13 @@ TEST_F(JobTest, JobEndsWithContentInBothModes) {
     OpenPlotSession();
     ASSERT_EQ(StartJob(), 0);
     const std::string start = Waiting();
-    PageHasContent = 1;
+    PageState.PageHasContent = 1;
     JobCopies = 3;
     EndJob();
     EXPECT_EQ(host().Output(), start + ";PUSP0;PG;\x1b%-12345X\r\n");
     EXPECT_EQ(JobCopies, 1);
-    EXPECT_EQ(PageHasContent, 0);
-    EXPECT_EQ(PenState, kPenClosed);
+    EXPECT_EQ(PageState.PageHasContent, 0);
+    EXPECT_EQ(PageState.PenState, kPenClosed);
     for (const auto& call : host().CallsOf(CallKind::WriteOutput))
         ASSERT_LE(call.bytes.size(), 128u);
 
@@ -261,7 +261,7 @@ TEST_F(JobTest, JobEndsWithContentInBothModes) {
     OpenPlotSession(kVcglSession);
     ASSERT_EQ(StartJob(), 0);
     const std::string vcglStart = Waiting();
-    PageHasContent = 1;
+    PageState.PageHasContent = 1;
     EndJob();
     const std::string out = host().Output();
     ASSERT_EQ(out.substr(0, vcglStart.size()), vcglStart);
@@ -289,7 +289,7 @@ TEST_F(JobTest, AllocationFailureAtJobStart) {
 TEST_F(JobTest, WriteFailureDuringTheFinalFlush) {
     OpenPlotSession();
     ASSERT_EQ(StartJob(), 0);
-    PageHasContent = 1;
+    PageState.PageHasContent = 1;
     host().writesBeforeFailure = 3;
     EndJob();
     EXPECT_EQ(ErrorLatch, 255);
@@ -304,7 +304,7 @@ TEST_F(JobTest, WriteFailureDuringTheFinalFlush) {
     host().writesBeforeFailure = -1;
     OpenPlotSession();
     ASSERT_EQ(StartJob(), 0);
-    PageHasContent = 1;
+    PageState.PageHasContent = 1;
     const std::string start = Waiting();
     EndJob();
     EXPECT_EQ(host().Output(), start + ";PUSP0;PG;\x1b%-12345X\r\n");

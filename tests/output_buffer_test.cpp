@@ -118,7 +118,7 @@ TEST_F(OutputBufferTest, WithoutABufferEverythingSucceedsAndStoresNothing) {
 }
 
 TEST_F(OutputBufferTest, FailedWriteReportsOnceLatchesAndDropsTheRest) {
-    PageHasContent = 1;
+    PageState.PageHasContent = 1;
     JobCopies = 4;
     const std::string data = Pattern(1000);
     ASSERT_EQ(AppendBytes(1000, data.data()), 0);
@@ -126,7 +126,7 @@ TEST_F(OutputBufferTest, FailedWriteReportsOnceLatchesAndDropsTheRest) {
     EXPECT_EQ(FlushOutput(), -1);
     EXPECT_EQ(ErrorLatch, kLatchOutput);
     EXPECT_EQ(CommandFill, 0);
-    EXPECT_EQ(PageHasContent, 0);
+    EXPECT_EQ(PageState.PageHasContent, 0);
     EXPECT_EQ(JobCopies, 1);
     EXPECT_EQ(host().Output(), data.substr(0, 256));
     EXPECT_EQ(host().Messages(), std::vector<std::string>{"\nFehler bei der Plotter-Ausgabe. \n"});
@@ -134,9 +134,9 @@ TEST_F(OutputBufferTest, FailedWriteReportsOnceLatchesAndDropsTheRest) {
     // Later output of the job fails quietly: no host call, no second message.
     host().ClearCalls();
     host().writesBeforeFailure = -1;
-    PageHasContent = 1;
+    PageState.PageHasContent = 1;
     EXPECT_EQ(AppendText("SP1;"), -1);
-    EXPECT_EQ(PageHasContent, 0);
+    EXPECT_EQ(PageState.PageHasContent, 0);
     EXPECT_EQ(AppendPeNumber(1, false), -1);
     EXPECT_EQ(FlushOutput(), -1);
     EXPECT_EQ(CommandFill, 0);

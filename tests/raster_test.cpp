@@ -412,7 +412,7 @@ TEST_F(ImageRequestTest, GridPlacementAndLinesAt600Dpi) {
         out.find("\x1b*rC\x1b%0BTR0;PA3000,2000PU0,0PRPC1,76,76,76PC2,226,226,226");
     ASSERT_NE(tail, std::string::npos);
     EXPECT_EQ(out.substr(out.size() - 11 - 18), "PC255,0,0,0" + std::string(SavedWindowCommand));
-    EXPECT_EQ(PenState, kPenClosed);
+    EXPECT_EQ(PageState.PenState, kPenClosed);
 }
 
 TEST_F(ImageRequestTest, AnImageIsPageContent) {
@@ -546,7 +546,7 @@ TEST_F(ImageRequestTest, OneLineGridFetchesNothingAt600Dpi) {
 
 TEST_F(ImageRequestTest, UnusableImagesAreRefusedWithoutAByte) {
     Start(kNormalRtl);
-    const std::int16_t penStateBefore = PenState;
+    const std::int16_t penStateBefore = PageState.PenState;
     struct Case {
         const char* what;
         Packet packet;
@@ -566,7 +566,7 @@ TEST_F(ImageRequestTest, UnusableImagesAreRefusedWithoutAByte) {
         host().ClearCalls();
         DrawImage(c.packet);
         EXPECT_TRUE(host().CallsOf(CallKind::WriteOutput).empty()) << c.what;
-        EXPECT_EQ(PenState, penStateBefore) << c.what;
+        EXPECT_EQ(PageState.PenState, penStateBefore) << c.what;
     }
     // Buffers that cannot be had.
     host().ClearCalls();
@@ -622,7 +622,7 @@ TEST_F(ImageRequestTest, VcglImageAndTheRestoredState) {
     const std::string waiting = Waiting();
     EXPECT_EQ(Hex(waiting.substr(0, 4)), "18 01 00 00");
     EXPECT_EQ(Hex(waiting.substr(waiting.size() - 4)), "40 01 00 04");
-    EXPECT_EQ(PageHasContent, 1);
+    EXPECT_EQ(PageState.PageHasContent, 1);
 }
 
 TEST_F(ImageRequestTest, VcglAt600DpiIsSentAt400) {

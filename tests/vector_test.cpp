@@ -101,7 +101,7 @@ TEST_F(VectorTest, WorkedExampleRtl) {
     EXPECT_EQ(Sent(), "<");
     EXPECT_EQ(Draw(150, 300), 4);
     EXPECT_EQ(Sent(), "___Ge");
-    EXPECT_EQ(PageHasContent, 1);
+    EXPECT_EQ(PageState.PageHasContent, 1);
     EndJob();
     const std::string out = host().Output();
     EXPECT_EQ(out.substr(out.size() - 26), "___Ge;PUSP0;PG;\x1b%-12345X\r\n");
@@ -159,7 +159,7 @@ TEST_F(VectorTest, RtlStateTransitionsCellByCell) {
             default:
                 break;
         }
-        ASSERT_EQ(PenState, c.from);
+        ASSERT_EQ(PageState.PenState, c.from);
         Sent();
         if (c.request == 8) {
             Simple(8);
@@ -170,7 +170,7 @@ TEST_F(VectorTest, RtlStateTransitionsCellByCell) {
             const std::string pair = c.from == 1 ? "qq" : "V}V}";
             EXPECT_EQ(Sent(), c.output + pair) << "request " << c.request << " from " << c.from;
         }
-        EXPECT_EQ(PenState, c.to) << "request " << c.request << " from " << c.from;
+        EXPECT_EQ(PageState.PenState, c.to) << "request " << c.request << " from " << c.from;
         EndJob();
     }
 }
@@ -231,14 +231,14 @@ TEST_F(VectorTest, AbortLatchesAndLaterRequestsFail) {
     EXPECT_EQ(Simple(9), 9);
     EXPECT_EQ(ErrorLatch, 255);
     EXPECT_EQ(JobCopies, 1);
-    EXPECT_EQ(PageHasContent, 0);
+    EXPECT_EQ(PageState.PageHasContent, 0);
     EXPECT_EQ(Simple(8), 8);  // from state 2: nothing to send, success
     EXPECT_EQ(Draw(20, 20), -1);
-    EXPECT_EQ(PenState, kPenLifted);  // the send failed before the state changed
-    EXPECT_EQ(LastHostPoint.x, 10);   // nothing converted
+    EXPECT_EQ(PageState.PenState, kPenLifted);  // the send failed before the state changed
+    EXPECT_EQ(PageState.LastHostPoint.x, 10);   // nothing converted
     EXPECT_EQ(Move(30, 30), -1);  // from 2 nothing goes before the point, whose conversion fails
-    EXPECT_EQ(PenState, kPenMoved);
-    EXPECT_EQ(LastHostPoint.x, 10);
+    EXPECT_EQ(PageState.PenState, kPenMoved);
+    EXPECT_EQ(PageState.LastHostPoint.x, 10);
     EXPECT_EQ(Simple(8), -1);  // from state 8 the "<" fails
     host().ClearCalls();
     EndJob();
@@ -258,7 +258,7 @@ TEST_F(VectorTest, PenSelectionAndReplay) {
     Sent();
     Pen(3);
     EXPECT_EQ(Sent(), ";SP7");
-    EXPECT_EQ(PenState, kPenClosed);
+    EXPECT_EQ(PageState.PenState, kPenClosed);
     Pen(3);
     EXPECT_EQ(Sent(), "SP7");
     EXPECT_EQ(std::string(reinterpret_cast<char*>(GraphicsStateReplay.pen.bytes),
@@ -367,8 +367,8 @@ TEST_F(VectorTest, TrianglesInBothModes) {
     EXPECT_EQ(Polygon(3, {{0, 0}, {100, 0}, {100, 100}}), 0);
     EXPECT_EQ(Sent(), "SP7PE7<__;PM0PE7Ge__GeHeHe;PM2FPSP3");
     EXPECT_EQ(PendingPenReselect, 1);
-    EXPECT_EQ(PenState, kPenClosed);
-    EXPECT_EQ(DevicePosition.x, 0);
+    EXPECT_EQ(PageState.PenState, kPenClosed);
+    EXPECT_EQ(PageState.DevicePosition.x, 0);
 
     // The next move selects the line pen again.
     Move(10, 10);
@@ -388,8 +388,8 @@ TEST_F(VectorTest, TrianglesInBothModes) {
     EXPECT_EQ(Polygon(3, {{0, 0}, {100, 0}, {100, 100}}), 0);
     EXPECT_EQ(Hex(Sent()),
               "47 01 00 07 FF 7C 00 06 00 00 00 00 00 64 00 00 00 00 00 64 47 01 00 03");
-    EXPECT_EQ(DevicePosition.x, 100);
-    EXPECT_EQ(DevicePosition.y, 100);
+    EXPECT_EQ(PageState.DevicePosition.x, 100);
+    EXPECT_EQ(PageState.DevicePosition.y, 100);
     Move(10, 10);
     EXPECT_EQ(Hex(Sent()), "41 01 00 01");
 }

@@ -229,7 +229,7 @@ bool RtlTail(const ModelRecord& model) {
 }  // namespace
 
 void ForgetFailedJobOutput() {
-    PageHasContent = 0;
+    PageState.PageHasContent = 0;
     JobCopies = 1;
 }
 
@@ -237,7 +237,7 @@ void JobStart() {
     PendingImage.marker = 0;
     if (!PassLatchGate()) return;
     SetResult(kResultOk);
-    ResetVectorStateForJob();
+    ResetPageState();
     CommandFill = 0;
     const bool vcglMode = (Config.modeFlags & kModeVcgl) != 0;
     if (!vcglMode) PeOpener = (Config.optionFlags & kOptionPe8Bit) ? "PE" : "PE7";
@@ -266,8 +266,8 @@ void JobStart() {
 
 void JobEnd() {
     SetPenState(kPenClosed);
-    if (ErrorLatch == kLatchClear && PageHasContent == 1) {
-        PageHasContent = 0;
+    if (ErrorLatch == kLatchClear && PageState.PageHasContent == 1) {
+        PageState.PageHasContent = 0;
         if ((Config.modeFlags & kModeVcgl) != 0) {
             Append(vcgl::kVcglPreamble);
             Append(vcgl::kPageEnd);

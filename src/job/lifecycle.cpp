@@ -283,7 +283,7 @@ void PlotReset() {
     PaperListStale = 1;
     OutputHandle = -1;
     ErrorLatch = kLatchClear;
-    PageHasContent = 0;
+    PageState.PageHasContent = 0;
     ReleaseCommandBuffer();
     PageGeometry.PlotExtentX = 0;
     PageGeometry.PlotExtentY = 0;

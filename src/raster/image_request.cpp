@@ -249,12 +249,12 @@ void DrawImage() {
         Append(vcgl::kVcglPreamble);
         Append(vcgl::kPageEnd);
     }
-    im.savedX = DevicePosition.x;
-    im.savedY = DevicePosition.y;
+    im.savedX = PageState.DevicePosition.x;
+    im.savedY = PageState.DevicePosition.y;
     if (CommandFill > 0) FlushOutput();
 
     if (!vcgl) {
-        const char* lead = PageHasContent ? ";" : "";
+        const char* lead = PageState.PageHasContent ? ";" : "";
         SendDirectText(kImageTransparency, lead, im.transparent ? 1 : 0);
         // In 64 bits: a corner far out times the scale may pass 2^31.
         const long long k = TruncateToInt32(s);
@@ -278,8 +278,8 @@ void DrawImage() {
     EndRaster();
     RestoreVectorState();
     // The image is on the page: job end must close it.
-    PageHasContent = 1;
-    PenState = kPenClosed;
+    PageState.PageHasContent = 1;
+    PageState.PenState = kPenClosed;
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ void Fail() {
 }  // namespace
 
 std::int32_t CloseOpenSequence() {
-    if (!VcglMode() && PenState != kPenClosed && AppendText(";") != 0) return -1;
+    if (!VcglMode() && PageState.PenState != kPenClosed && AppendText(";") != 0) return -1;
     SetPenState(kPenClosed);
     return 0;
 }
@@ -75,17 +75,18 @@ std::int32_t CloseOpenSequence() {
 void SelectPen() {
     if (CloseOpenSequence() != 0) return Fail();
     const std::uint16_t hostPen = PacketGet<std::uint16_t>(layout::pen::kPen);
-    LinePen = BlackPen;
+    PageState.LinePen = BlackPen;
     const ModelRecord* model = Model(CurrentModel);
     if (model != nullptr && model->redPrinting == 1 && (Config.modeFlags & kModeRedPrinting) != 0 &&
         hostPen == Config.redPen) {
-        LinePen = static_cast<std::int16_t>(Config.redPen);
+        PageState.LinePen = static_cast<std::int16_t>(Config.redPen);
     }
     if (!VcglMode()) {
-        if (SendText(GraphicsStateReplay.pen, kSelectPen, LinePen) != 0) return Fail();
+        if (SendText(GraphicsStateReplay.pen, kSelectPen, PageState.LinePen) != 0) return Fail();
         return;
     }
-    if (SendWordCommand(GraphicsStateReplay.pen, vcgl::kLinePenHead, LinePen) != 0) return Fail();
+    if (SendWordCommand(GraphicsStateReplay.pen, vcgl::kLinePenHead, PageState.LinePen) != 0)
+        return Fail();
     if (SendWordCommand(GraphicsStateReplay.hostPen, vcgl::kHostPenHead, hostPen) != 0)
         return Fail();
 }

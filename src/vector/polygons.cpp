@@ -50,23 +50,23 @@ std::int32_t SendFillPen(std::int32_t pen) {
 
 std::int32_t RtlPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v) {
     const std::int32_t fillPen = HalftoneFill() ? hostPen : BlackPen;
-    if (PenState != kPenClosed && AppendText(";") != 0) return -1;
+    if (PageState.PenState != kPenClosed && AppendText(";") != 0) return -1;
     SetPenState(kPenClosed);
     if (AppendFormat(kSelectPen, fillPen) != 0) return -1;
     if (AppendText(PeOpener) != 0 || AppendText("<") != 0) return -1;
-    PenStatePrevious = kPenClosed;
-    PenState = kPenMoved;
+    PageState.PenStatePrevious = kPenClosed;
+    PageState.PenState = kPenMoved;
     if (EmitPoint(v.x(0), v.y(0)) != 0) return -1;  // pen-up move to the first vertex
     if (AppendFormat(kPolygonModeOn, PeOpener) != 0) return -1;
-    PenStatePrevious = kPenMoved;
-    PenState = kPenDrawing;
+    PageState.PenStatePrevious = kPenMoved;
+    PageState.PenState = kPenDrawing;
     for (std::int32_t i = 1; i < n; ++i)
         if (EmitPoint(v.x(i), v.y(i)) != 0) return -1;
     if (EmitPoint(v.x(0), v.y(0)) != 0) return -1;  // closes the outline
     if (AppendText(kPolygonFill) != 0) return -1;
     if (!HalftoneFill() && AppendFormat(kSelectPen, hostPen) != 0) return -1;
     SetPenState(kPenClosed);
-    PageHasContent = 1;
+    PageState.PageHasContent = 1;
     return 0;
 }
 
@@ -79,8 +79,8 @@ std::int32_t VcglPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v
     const std::int32_t fillPen = HalftoneFill() ? hostPen : BlackPen;
     SetPenState(kPenClosed);
     if (SendFillPen(fillPen) != 0) return -1;
-    PenStatePrevious = kPenClosed;
-    PenState = kPenDrawing;
+    PageState.PenStatePrevious = kPenClosed;
+    PageState.PenState = kPenDrawing;
 
     auto sendPair = [shortForm](std::int32_t a, std::int32_t b) {
         std::uint8_t packed[8 + 1];
@@ -102,14 +102,14 @@ std::int32_t VcglPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v
     head[1] = shortForm ? kVcglPolygon16[1] : kVcglPolygon32[1];
     PackBigEndian16(static_cast<std::uint16_t>((shortForm ? 2 : 4) * n), head + 2);
     if (AppendBytes(4, head) != 0) return -1;
-    if (sendPair(DevicePosition.x, DevicePosition.y) != 0) return -1;
+    if (sendPair(PageState.DevicePosition.x, PageState.DevicePosition.y) != 0) return -1;
     for (std::int32_t i = 1; i < n; ++i) {
         if (ConvertPoint(v.x(i), v.y(i), &dx, &dy) != 0) return -1;
         if (sendPair(dx, dy) != 0) return -1;
     }
     if (!HalftoneFill() && SendFillPen(hostPen) != 0) return -1;
     SetPenState(kPenClosed);
-    PageHasContent = 1;
+    PageState.PageHasContent = 1;
     return 0;
 }
 

@@ -5,34 +5,22 @@
 
 namespace varnu {
 
-std::int16_t PenState = kPenClosed;
-std::int16_t PenStatePrevious = kPenClosed;
-DevicePoint DevicePosition = {0, 0};
-DevicePoint PreviousDevicePosition = {0, 0};
-DevicePoint LastHostPoint = {-1, -1};
+PageStateRecord PageState;
 const char* PeOpener = "PE7";
 std::int32_t PendingPenReselect = 0;
-std::int32_t PageHasContent = 0;
 std::int16_t BlackPen = 7;
-std::int16_t LinePen = 1;
 
 namespace {
 constexpr std::uint8_t kVcglSegment16 = 0x64;  // x0 y0 dx dy as 16-bit words
 constexpr std::uint8_t kVcglSegment32 = 0x6B;  // x0 y0 dx dy as 32-bit values
 }  // namespace
 
-void ResetVectorStateForJob() {
-    PageHasContent = 0;
-    DevicePosition = {0, 0};
-    PreviousDevicePosition = {0, 0};
-    LastHostPoint = {-1, -1};
-    PenState = kPenClosed;
-    PenStatePrevious = kPenClosed;
-    LinePen = 1;
+void ResetPageState() {
+    PageState = PageStateRecord{};
 }
 
 void ResetVectorStateOnLoad() {
-    ResetVectorStateForJob();
+    ResetPageState();
     PeOpener = "PE7";
     PendingPenReselect = 0;
     BlackPen = 7;

@@ -17,25 +17,31 @@ struct DevicePoint {
     std::int32_t x, y;
 };
 
-extern std::int16_t PenState;
-extern std::int16_t PenStatePrevious;  // the state before the last change
+// What one page's drawing has reached: job start resets it as one.
+struct PageStateRecord {
+    std::int16_t PenState = kPenClosed;
+    std::int16_t PenStatePrevious = kPenClosed;  // the state before the last change
+    DevicePoint DevicePosition = {0, 0};         // device units
+    DevicePoint PreviousDevicePosition = {0, 0};
+    DevicePoint LastHostPoint = {-1, -1};  // (-1, -1) after job start: never a repeat
+    std::int32_t PageHasContent = 0;       // set by draws; job end closes only such a page
+    std::int16_t LinePen = 1;              // the pen last chosen by request 5
+};
+extern PageStateRecord PageState;
 
 // The two change together: the previous state is kept for the next request.
 inline void SetPenState(std::int16_t next) {
-    PenStatePrevious = PenState;
-    PenState = next;
+    PageState.PenStatePrevious = PageState.PenState;
+    PageState.PenState = next;
 }
-extern DevicePoint DevicePosition;  // device units
-extern DevicePoint PreviousDevicePosition;
-extern DevicePoint LastHostPoint;        // (-1, -1) after job start: never a repeat
+
+// Job state of the vector requests.
 extern const char* PeOpener;             // "PE7" or "PE"
 extern std::int32_t PendingPenReselect;  // set after a polygon; the next move resends LinePen
-extern std::int32_t PageHasContent;      // set by draws; job end closes only such a page
 extern std::int16_t BlackPen;            // highest palette pen whose grey is 0; 7 at reset
-extern std::int16_t LinePen;             // the pen last chosen by request 5
 
 // Job start: origin, closed sequence, nothing drawn, line pen 1.
-void ResetVectorStateForJob();
+void ResetPageState();
 
 // Module load.
 void ResetVectorStateOnLoad();
