@@ -80,12 +80,13 @@ std::string InProcessJob(const std::string& storedRecord, const std::function<vo
     Packet messages(50);
     SendDriver(messages);
     Packet version(11);
-    version.Set<std::int16_t>(4, 14);
+    version.Set<std::int16_t>(layout::version::kVersion, 14);
     SendDriver(version);
     Packet configure(21);
     SendDriver(configure);
-    const double x = configure.Get<double>(8), y = configure.Get<double>(16),
-                 resolution = configure.Get<double>(24);
+    const double x = configure.Get<double>(layout::configure::kExtentX),
+                 y = configure.Get<double>(layout::configure::kExtentY),
+                 resolution = configure.Get<double>(layout::configure::kResolutionX);
     hostkit::JobOpening opening;
     opening.extentX = x;
     opening.extentY = y;
@@ -113,7 +114,7 @@ TEST_F(AdihostTest, ScriptGivesTheSameBytesAsTheInProcessHost) {
     const std::string expected = InProcessJob(Read(Path("varnu.cfg")), [] {
         auto point = [](std::int16_t code, std::uint16_t x, std::uint16_t y) {
             Packet p(code);
-            p.Set<std::uint16_t>(4, x).Set<std::uint16_t>(6, y);
+            p.Set<std::uint16_t>(layout::point::kX, x).Set<std::uint16_t>(layout::point::kY, y);
             SendPlot(p);
         };
         point(3, 100, 200);
@@ -122,15 +123,17 @@ TEST_F(AdihostTest, ScriptGivesTheSameBytesAsTheInProcessHost) {
         SendPlot(up);
         point(4, 150, 300);
         Packet pen(5);
-        pen.Set<std::uint16_t>(4, 3);
+        pen.Set<std::uint16_t>(layout::pen::kPen, 3);
         SendPlot(pen);
         Packet width(41);
-        width.Set<double>(4, 0.35 / 25.4);
+        width.Set<double>(layout::pen::kWidth, 0.35 / 25.4);
         SendPlot(width);
         Packet polygon(33);
-        polygon.Set<std::int16_t>(6, 3).Set<std::int16_t>(10, 3);
+        polygon.Set<std::int16_t>(layout::polygon::kFill, 3)
+            .Set<std::int16_t>(layout::polygon::kCount, 3);
         const std::uint16_t v[] = {0, 0, 100, 0, 100, 100};
-        for (int i = 0; i < 6; ++i) polygon.Set<std::uint16_t>(12 + 2 * i, v[i]);
+        for (int i = 0; i < 6; ++i)
+            polygon.Set<std::uint16_t>(layout::polygon::kVertices + 2 * i, v[i]);
         SendPlot(polygon);
     });
     EXPECT_EQ(bytes, expected);

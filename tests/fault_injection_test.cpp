@@ -200,7 +200,8 @@ TEST_F(FaultTest, RequestsOutOfOrder) {
         Point(3, 10, 10);
         Point(4, 20, 20);
         Packet polygon(33);
-        polygon.Set<std::int16_t>(6, 1).Set<std::int16_t>(10, 3);
+        polygon.Set<std::int16_t>(layout::polygon::kFill, 1)
+            .Set<std::int16_t>(layout::polygon::kCount, 3);
         SendPlot(polygon);
         EndJob();
         EndJob();  // twice
@@ -230,12 +231,12 @@ TEST_F(FaultTest, PacketValuesAtTheirLimits) {
             Point(4, v, static_cast<std::uint16_t>(65535 - v));
         for (double w : {-1e308, 0.0, 1e308, 1e-300}) {
             Packet width(41);
-            width.Set<double>(4, w);
+            width.Set<double>(layout::pen::kWidth, w);
             EXPECT_EQ(SendPlot(width).result(), 0);
         }
         for (std::int16_t n : {-32768, -1, 0, 1}) {
             Packet polygon(33);
-            polygon.Set<std::int16_t>(10, n);
+            polygon.Set<std::int16_t>(layout::polygon::kCount, n);
             EXPECT_EQ(SendPlot(polygon).result(), 33);
         }
         // Corners and sizes at the ends of their range: refused or drawn, never a crash.

@@ -122,7 +122,9 @@ TEST_F(JobTest, SerialHandshakeGoesStraightToTheDevice) {
     // The host drives the line itself.
     OpenPlotSession({.configure = [](ConfigRecord& c) { c.optionFlags |= kOptionSerial; }});
     Packet bits(47);
-    bits.Set<double>(9, 40.0).Set<double>(17, 30.0).Set<std::uint32_t>(5, 0x40);
+    bits.Set<double>(layout::page::kExtentX, 40.0)
+        .Set<double>(layout::page::kExtentY, 30.0)
+        .Set<std::uint32_t>(layout::page::kOptionBits, 0x40);
     SendPlot(bits);
     host().ClearCalls();
     ASSERT_EQ(StartJob(), 0);

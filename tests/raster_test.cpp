@@ -351,7 +351,7 @@ class ImageRequestTest : public RasterTest {
     // Sends request 52, then a pen-up request that draws it.
     void DrawImage(Packet& image) {
         EXPECT_EQ(SendPlot(image).result(), 52);
-        EXPECT_EQ(image.Get<std::int16_t>(122), 1);
+        EXPECT_EQ(image.Get<std::int16_t>(layout::image::kTaken), 1);
         EXPECT_EQ(PendingImage.marker, kImagePending);
         Packet next(8);
         SendPlot(next);
@@ -430,7 +430,7 @@ TEST_F(ImageRequestTest, TransparencyAndItsLeadingSemicolon) {
     Start(kNormalRtl);
     ImageHost::Get().lineBytes = [](std::int32_t) { return std::string(); };
     Packet draw(4);
-    draw.Set<std::uint16_t>(4, 10).Set<std::uint16_t>(6, 10);
+    draw.Set<std::uint16_t>(layout::point::kX, 10).Set<std::uint16_t>(layout::point::kY, 10);
     SendPlot(draw);
     Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100, 1);
     DrawImage(image);
@@ -560,7 +560,7 @@ TEST_F(ImageRequestTest, UnusableImagesAreRefusedWithoutAByte) {
         {"negative colour", ImagePacket(1000, 2000, 3000, 2500, 0, 400, 100, 0, 1, -1)});
     cases.push_back({"huge grid", ImagePacket(-2000000000, 0, 2000000000, 2000000000, 2, 1, 1)});
     Packet noFetch = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
-    noFetch.Set<std::uint32_t>(4, 0);
+    noFetch.Set<std::uint32_t>(layout::image::kFetch, 0);
     cases.push_back({"no fetch routine", noFetch});
     for (auto& c : cases) {
         host().ClearCalls();
@@ -580,7 +580,7 @@ TEST_F(ImageRequestTest, UnusableImagesAreRefusedWithoutAByte) {
     EXPECT_EQ(RasterState.pageBuffer, nullptr);
     // The job goes on.
     Packet draw(4);
-    draw.Set<std::uint16_t>(4, 10).Set<std::uint16_t>(6, 10);
+    draw.Set<std::uint16_t>(layout::point::kX, 10).Set<std::uint16_t>(layout::point::kY, 10);
     EXPECT_EQ(SendPlot(draw).result(), 4);
     EXPECT_EQ(ErrorLatch, 0);
 }
@@ -595,7 +595,7 @@ const SessionOptions kVcgl = {
 TEST_F(ImageRequestTest, VcglImageAndTheRestoredState) {
     Start(kVcgl);
     Packet width(41);
-    width.Set<double>(4, 0.01);
+    width.Set<double>(layout::pen::kWidth, 0.01);
     SendPlot(width);
     ImageHost::Get().lineBytes = [](std::int32_t) { return std::string(3 * 200, '\x80'); };
     // 400 host units (1/800 inch) at 400 dpi: a 200 x 50 grid; long edge set.

@@ -130,7 +130,7 @@ namespace varnu::testing {
 
 Packet::Packet(std::int16_t code)
     : bytes_(static_cast<std::uint8_t*>(TestHost::Get().arena().Allocate(kSize))) {
-    Set<std::int16_t>(0, code);
+    Set<std::int16_t>(layout::kCode, code);
 }
 
 Packet& SendDriver(Packet& packet) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "low_arena.h"
+#include "varnu/packet_layouts.h"
 
 namespace varnu::testing {
 
@@ -118,7 +119,7 @@ class Packet {
         std::memcpy(bytes_ + offset, &v, sizeof v);
         return *this;
     }
-    std::int16_t result() const { return Get<std::int16_t>(0); }
+    std::int16_t result() const { return Get<std::int16_t>(layout::kCode); }
     std::string Text(std::size_t offset) const {
         return reinterpret_cast<const char*>(bytes_ + offset);
     }

@@ -302,7 +302,7 @@ TEST_F(VectorTest, LineTypesAndTheirCount) {
     EXPECT_EQ(Sent(), ";LT-2,1.0");
 
     Packet refresh(43);
-    refresh.Set<std::uint8_t>(8, 4);
+    refresh.Set<std::uint8_t>(layout::pen::kLineTypeCount8, 4);
     SendPlot(refresh);
     EXPECT_EQ(LineTypeCount, 4);
     LineType(5);
@@ -409,7 +409,7 @@ TEST_F(VectorTest, PolygonEdgeCases) {
     EXPECT_EQ(Sent().substr(0, 4), ";SP4");
     // A negative count.
     Packet p(33);
-    p.Set<std::int16_t>(10, -5);
+    p.Set<std::int16_t>(layout::polygon::kCount, -5);
     EXPECT_EQ(SendPlot(p).result(), 33);
     // While latched: 0 and nothing sent.
     Simple(9);
@@ -424,12 +424,16 @@ TEST_F(VectorTest, PolygonThroughAHostAddress) {
     HostAddress address = 0;
     ASSERT_TRUE(ToHostAddress(vertices, &address));
     Packet p(54);
-    p.Set<std::int16_t>(4, 3).Set<std::int16_t>(6, 3).Set<HostAddress>(8, address);
+    p.Set<std::int16_t>(layout::polygon_by_address::kFill, 3)
+        .Set<std::int16_t>(layout::polygon_by_address::kCount, 3)
+        .Set<HostAddress>(layout::polygon_by_address::kVertices, address);
     EXPECT_EQ(SendPlot(p).result(), 0);
     EXPECT_EQ(Sent(), "SP3PE7<__;PM0PE7Ge__GeHeHe;PM2FP");
 
     Packet null(54);
-    null.Set<std::int16_t>(4, 3).Set<std::int16_t>(6, 3).Set<HostAddress>(8, 0);
+    null.Set<std::int16_t>(layout::polygon_by_address::kFill, 3)
+        .Set<std::int16_t>(layout::polygon_by_address::kCount, 3)
+        .Set<HostAddress>(layout::polygon_by_address::kVertices, 0);
     EXPECT_EQ(SendPlot(null).result(), -1);
     EXPECT_EQ(Sent(), "");
     EXPECT_EQ(ErrorLatch, 0);
@@ -446,7 +450,9 @@ TEST_F(VectorTest, LargeVcglPolygons) {
     HostAddress address = 0;
     ASSERT_TRUE(ToHostAddress(vertices, &address));
     Packet p(54);
-    p.Set<std::int16_t>(4, 3).Set<std::int16_t>(6, 32767).Set<HostAddress>(8, address);
+    p.Set<std::int16_t>(layout::polygon_by_address::kFill, 3)
+        .Set<std::int16_t>(layout::polygon_by_address::kCount, 32767)
+        .Set<HostAddress>(layout::polygon_by_address::kVertices, address);
     EXPECT_EQ(SendPlot(p).result(), 0);
     const std::string s = Sent();
     EXPECT_EQ(Hex(s.substr(4, 4)), "FF 7C FF FE");  // 2 x 32767 words
@@ -457,11 +463,15 @@ TEST_F(VectorTest, LargeVcglPolygons) {
     Start(
         {.configure = kVcgl.configure, .extentX = 50.0, .extentY = 30.0, .hostResolution = 800.0});
     Packet fits(54);
-    fits.Set<std::int16_t>(4, 3).Set<std::int16_t>(6, 16383).Set<HostAddress>(8, address);
+    fits.Set<std::int16_t>(layout::polygon_by_address::kFill, 3)
+        .Set<std::int16_t>(layout::polygon_by_address::kCount, 16383)
+        .Set<HostAddress>(layout::polygon_by_address::kVertices, address);
     EXPECT_EQ(SendPlot(fits).result(), 0);
     EXPECT_EQ(Hex(Sent().substr(4, 4)), "FF 83 FF FC");
     Packet tooMany(54);
-    tooMany.Set<std::int16_t>(4, 3).Set<std::int16_t>(6, 16384).Set<HostAddress>(8, address);
+    tooMany.Set<std::int16_t>(layout::polygon_by_address::kFill, 3)
+        .Set<std::int16_t>(layout::polygon_by_address::kCount, 16384)
+        .Set<HostAddress>(layout::polygon_by_address::kVertices, address);
     EXPECT_EQ(SendPlot(tooMany).result(), -1);
     EXPECT_EQ(Sent(), "");
     EXPECT_EQ(ErrorLatch, 0);  // refused, the job goes on

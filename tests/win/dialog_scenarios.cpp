@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "resource.h"
+#include "varnu/packet_layouts.h"
 #include "win_ui.h"
 
 namespace wintest {
@@ -64,6 +65,7 @@ std::int32_t NotifyHost(std::int32_t, std::int32_t) {
 
 using varnu::LoadLe;
 using varnu::hostkit::Packet;
+namespace layout = varnu::layout;
 
 varnu::hostkit::Handlers Handlers;
 
@@ -586,8 +588,12 @@ void RunDialogScenarios(PladiFn pladi, LowAllocateFn lowAllocate) {
            "the plot does not open: " + opened);
     Host.output.clear();
     Expect(Plot(Packet(30)) == 0, "request 30 starts the job");
-    Plot(Packet(3).Set<std::uint16_t>(4, 100).Set<std::uint16_t>(6, 100));
-    Plot(Packet(4).Set<std::uint16_t>(4, 5000).Set<std::uint16_t>(6, 3000));
+    Plot(Packet(3)
+             .Set<std::uint16_t>(layout::point::kX, 100)
+             .Set<std::uint16_t>(layout::point::kY, 100));
+    Plot(Packet(4)
+             .Set<std::uint16_t>(layout::point::kX, 5000)
+             .Set<std::uint16_t>(layout::point::kY, 3000));
     Plot(Packet(2));
     Expect(
         Host.output.find("BP1,\"PLAN-7\",2,3;") != std::string::npos,

@@ -11,8 +11,11 @@
 #include "resource.h"
 #include "varnu/config_record.h"
 #include "varnu/headless_dialogs.h"
+#include "varnu/packet_layouts.h"
 
 namespace adihost {
+
+namespace layout = varnu::layout;
 
 namespace {
 
@@ -203,7 +206,7 @@ int RunConfigure(const ConfigureOptions& o) {
     varnu::ResetHeadlessDialogs();
     HoldConfigStores();
     Packet version(11);
-    version.Set<std::int16_t>(4, 14);
+    version.Set<std::int16_t>(layout::version::kVersion, 14);
     SendDriver(version);
     Packet model(20);
     SendDriver(model);
@@ -254,7 +257,7 @@ int RunConfigure(const ConfigureOptions& o) {
     Act(UserActionKind::Click, kSetup, IDC_OK);
 
     Packet configure(21);
-    configure.Set<std::int16_t>(6, o.defaults ? 1 : 0);
+    configure.Set<std::int16_t>(layout::configure::kDefaults, o.defaults ? 1 : 0);
     SendDriver(configure);
 
     bool refused = !refusals.empty();

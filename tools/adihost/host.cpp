@@ -21,9 +21,12 @@
 #include "varnu/config_record.h"
 #include "varnu/headless_dialogs.h"
 #include "varnu/host_interface.h"
+#include "varnu/packet_layouts.h"
 #include "varnu/pladi.h"
 
 namespace adihost {
+
+namespace layout = varnu::layout;
 
 namespace {
 
@@ -272,7 +275,7 @@ void EchoMessages(bool echo) {
 bool OpenPlotJob(const std::string& label, PageData* page, std::string* error) {
     // What the host learnt at configuration time: version, page data.
     Packet version(11);
-    version.Set<std::int16_t>(4, 14);
+    version.Set<std::int16_t>(layout::version::kVersion, 14);
     if (SendDriver(version) != 0) {
         *error = "the driver refused the host version";
         return false;
@@ -283,9 +286,9 @@ bool OpenPlotJob(const std::string& label, PageData* page, std::string* error) {
         *error = "the driver could not report its page data";
         return false;
     }
-    page->extentX = configure.Get<double>(8);
-    page->extentY = configure.Get<double>(16);
-    page->resolution = configure.Get<double>(24);
+    page->extentX = configure.Get<double>(layout::configure::kExtentX);
+    page->extentY = configure.Get<double>(layout::configure::kExtentY);
+    page->resolution = configure.Get<double>(layout::configure::kResolutionX);
 
     varnu::hostkit::JobOpening opening;
     opening.extentX = page->extentX;

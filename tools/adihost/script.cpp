@@ -10,8 +10,11 @@
 
 #include "adihost/host.h"
 #include "varnu/adi_abi.h"
+#include "varnu/packet_layouts.h"
 
 namespace adihost {
+
+namespace layout = varnu::layout;
 
 namespace {
 
@@ -275,8 +278,8 @@ bool RunScript(const Script& script, bool progress, std::string* error) {
             case Kind::Move:
             case Kind::Draw: {
                 Packet p(s.kind == Kind::Move ? 3 : 4);
-                p.Set<std::uint16_t>(4, static_cast<std::uint16_t>(s.a))
-                    .Set<std::uint16_t>(6, static_cast<std::uint16_t>(s.b));
+                p.Set<std::uint16_t>(layout::point::kX, static_cast<std::uint16_t>(s.a))
+                    .Set<std::uint16_t>(layout::point::kY, static_cast<std::uint16_t>(s.b));
                 result = SendPlot(p);
                 break;
             }
@@ -303,19 +306,19 @@ bool RunScript(const Script& script, bool progress, std::string* error) {
             case Kind::Pen:
             case Kind::LineType: {
                 Packet p(s.kind == Kind::Pen ? 5 : 7);
-                p.Set<std::uint16_t>(4, static_cast<std::uint16_t>(s.a));
+                p.Set<std::uint16_t>(layout::pen::kPen, static_cast<std::uint16_t>(s.a));
                 result = SendPlot(p);
                 break;
             }
             case Kind::LineTypes: {
                 Packet p(36);
-                p.Set<std::int16_t>(4, static_cast<std::int16_t>(s.a));
+                p.Set<std::int16_t>(layout::pen::kLineTypeCount, static_cast<std::int16_t>(s.a));
                 result = SendPlot(p);
                 break;
             }
             case Kind::Width: {
                 Packet p(41);
-                p.Set<double>(4, s.inches);
+                p.Set<double>(layout::pen::kWidth, s.inches);
                 result = SendPlot(p);
                 break;
             }
@@ -323,10 +326,13 @@ bool RunScript(const Script& script, bool progress, std::string* error) {
                 const auto n = static_cast<std::int16_t>(s.vertices.size());
                 if (s.vertices.size() <= kInlineVertices) {
                     Packet p(33);
-                    p.Set<std::int16_t>(6, static_cast<std::int16_t>(s.a)).Set<std::int16_t>(10, n);
+                    p.Set<std::int16_t>(layout::polygon::kFill, static_cast<std::int16_t>(s.a))
+                        .Set<std::int16_t>(layout::polygon::kCount, n);
                     for (std::size_t i = 0; i < s.vertices.size(); ++i)
-                        p.Set<std::uint16_t>(12 + 4 * i, s.vertices[i].first)
-                            .Set<std::uint16_t>(14 + 4 * i, s.vertices[i].second);
+                        p.Set<std::uint16_t>(layout::polygon::kVertices + 4 * i,
+                                             s.vertices[i].first)
+                            .Set<std::uint16_t>(layout::polygon::kVertices + 4 * i + 2,
+                                                s.vertices[i].second);
                     result = SendPlot(p);
                 } else {
                     // Too many for the packet: request 54 with the vertices in low memory.
@@ -344,9 +350,10 @@ bool RunScript(const Script& script, bool progress, std::string* error) {
                         vertices[2 * i + 1] = s.vertices[i].second;
                     }
                     Packet p(54);
-                    p.Set<std::int16_t>(4, static_cast<std::int16_t>(s.a))
-                        .Set<std::int16_t>(6, n)
-                        .Set<varnu::HostAddress>(8, address);
+                    p.Set<std::int16_t>(layout::polygon_by_address::kFill,
+                                        static_cast<std::int16_t>(s.a))
+                        .Set<std::int16_t>(layout::polygon_by_address::kCount, n)
+                        .Set<varnu::HostAddress>(layout::polygon_by_address::kVertices, address);
                     result = SendPlot(p);
                 }
                 break;
