@@ -50,8 +50,8 @@ TEST_F(JobTest, RtlJobStartStream) {
         palette + "PUPA0,0PR;TR0;";
     EXPECT_EQ(Waiting(), expected);
     EXPECT_STREQ(SavedWindowCommand, "IW0,0,40640,30480;");
-    EXPECT_STREQ(PeOpener, "PE7");
-    EXPECT_EQ(BlackPen, 7);  // the shipped model has no red printing: unchanged
+    EXPECT_STREQ(JobPens.PeOpener, "PE7");
+    EXPECT_EQ(JobPens.BlackPen, 7);  // the shipped model has no red printing: unchanged
     EXPECT_TRUE(host().CallsOf(CallKind::WriteOutput).empty());
     const auto notes = host().CallsOf(CallKind::NotifyHost);
     ASSERT_EQ(notes.size(), 1u);
@@ -76,7 +76,7 @@ TEST_F(JobTest, FinishingProgramAddsMarginAndBinLines) {
         "@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0B;BP2,12;IN;MT4;PS";
     EXPECT_EQ(Waiting().substr(0, head.size()), head);
     EXPECT_NE(Waiting().find("XF4,1;LA1"), std::string::npos);
-    EXPECT_STREQ(PeOpener, "PE");
+    EXPECT_STREQ(JobPens.PeOpener, "PE");
 }
 
 TEST_F(JobTest, MarginsAndALabel) {
@@ -166,7 +166,7 @@ TEST_F(JobTest, VcglJobStartStream) {
     EXPECT_EQ(Hex(s.substr(at + 12, 12)), "30 05 00 01 00 4C FF FF FF FF FF FF");
     EXPECT_EQ(Hex(s.substr(at + 255 * 12, 12)), "30 05 00 FF 00 00 FF FF FF FF FF FF");
     at += 256 * 12;
-    EXPECT_EQ(BlackPen, 255);
+    EXPECT_EQ(JobPens.BlackPen, 255);
 
     const std::string tail =
         "41 01 00 07 47 01 00 07 "

@@ -366,14 +366,14 @@ TEST_F(VectorTest, TrianglesInBothModes) {
            .extentY = 30.0});
     EXPECT_EQ(Polygon(3, {{0, 0}, {100, 0}, {100, 100}}), 0);
     EXPECT_EQ(Sent(), "SP7PE7<__;PM0PE7Ge__GeHeHe;PM2FPSP3");
-    EXPECT_EQ(PendingPenReselect, 1);
+    EXPECT_EQ(JobPens.PendingPenReselect, 1);
     EXPECT_EQ(PageState.PenState, kPenClosed);
     EXPECT_EQ(PageState.DevicePosition.x, 0);
 
     // The next move selects the line pen again.
     Move(10, 10);
     EXPECT_EQ(Sent(), ";SP1PE7<ss");
-    EXPECT_EQ(PendingPenReselect, 0);
+    EXPECT_EQ(JobPens.PendingPenReselect, 0);
 
     EndJob();
     Start({.configure =
@@ -384,7 +384,7 @@ TEST_F(VectorTest, TrianglesInBothModes) {
            .extentX = 30.0,
            .extentY = 20.0,
            .hostResolution = 800.0});
-    BlackPen = 7;
+    JobPens.BlackPen = 7;
     EXPECT_EQ(Polygon(3, {{0, 0}, {100, 0}, {100, 100}}), 0);
     EXPECT_EQ(Hex(Sent()),
               "47 01 00 07 FF 7C 00 06 00 00 00 00 00 64 00 00 00 00 00 64 47 01 00 03");

@@ -22,10 +22,7 @@
 
 namespace varnu {
 
-std::int32_t OutputHandle = -1;
-std::int32_t PageWidthUnits = 0;
-std::int32_t PageHeightUnits = 0;
-std::int32_t MarginUnits[4] = {0, 0, 0, 0};
+JobStateRecord JobState;
 
 namespace {
 
@@ -155,12 +152,12 @@ bool VcglHead(const ModelRecord& model) {
 void ComputeDeviceUnits() {
     const double resolution = PageGeometry.HostResolution[0];
     const double scale = PageGeometry.ScaleFactor;
-    PageWidthUnits = TruncateToInt32(
+    JobState.PageWidthUnits = TruncateToInt32(
         std::floor(PageGeometry.HostResolution[0] * PageGeometry.PlotExtentX * scale));
-    PageHeightUnits = TruncateToInt32(
+    JobState.PageHeightUnits = TruncateToInt32(
         std::floor(PageGeometry.HostResolution[1] * PageGeometry.PlotExtentY * scale));
     for (int i = 0; i < 4; ++i)
-        MarginUnits[i] =
+        JobState.MarginUnits[i] =
             TruncateToInt32(std::floor(PageGeometry.MarginInches[i] * resolution) * scale);
 }
 
@@ -181,7 +178,7 @@ bool VcglTail(const ModelRecord& model) {
         } else {
             const std::int32_t grey = PenGrey(p);
             AppendWords({p, grey, -1, -1, -1});
-            if (grey == 0) BlackPen = static_cast<std::int16_t>(p);
+            if (grey == 0) JobPens.BlackPen = static_cast<std::int16_t>(p);
         }
     }
     if (VcglDefaultAttributes() != 0) return false;
@@ -189,16 +186,17 @@ bool VcglTail(const ModelRecord& model) {
     if (Append(vcgl::kPenWidthHead) != 0 || AppendWords({0}) != 0) return false;
     if (AppendVcglDot(0, 0) != 0) return false;
     const bool across = PageGeometry.LongEdgeAcross == 1;
-    if (AppendVcglDot(across ? PageHeightUnits : PageWidthUnits,
-                      across ? PageWidthUnits : PageHeightUnits) != 0)
+    if (AppendVcglDot(across ? JobState.PageHeightUnits : JobState.PageWidthUnits,
+                      across ? JobState.PageWidthUnits : JobState.PageHeightUnits) != 0)
         return false;
     if (Append(vcgl::kPenWidthHead) != 0) return false;
     return AppendWords({static_cast<std::int32_t>(std::floor(1.112))}) == 0;
 }
 
 bool RtlTail(const ModelRecord& model) {
-    const long w = PageWidthUnits, h = PageHeightUnits;
-    const long m0 = MarginUnits[0], m1 = MarginUnits[1], m2 = MarginUnits[2], m3 = MarginUnits[3];
+    const long w = JobState.PageWidthUnits, h = JobState.PageHeightUnits;
+    const long m0 = JobState.MarginUnits[0], m1 = JobState.MarginUnits[1],
+               m2 = JobState.MarginUnits[2], m3 = JobState.MarginUnits[3];
     const bool across = PageGeometry.LongEdgeAcross == 1;
     if (AppendFormat(kPageSize, (across ? h : w) + m1 + m0, (across ? w : h) + m3 + m2) != 0)
         return false;
@@ -220,7 +218,7 @@ bool RtlTail(const ModelRecord& model) {
         char text[32];
         FormatPenColour(p, text, sizeof text);
         if (model.redPrinting == 1 && !RedPenApplies(model, p) && PenGrey(p) == 0)
-            BlackPen = static_cast<std::int16_t>(p);
+            JobPens.BlackPen = static_cast<std::int16_t>(p);
         if (AppendText(text) != 0) return false;
     }
     return AppendText(kHomeRelative) == 0 && AppendText(kTransparency) == 0;
@@ -240,7 +238,7 @@ void JobStart() {
     ResetPageState();
     CommandFill = 0;
     const bool vcglMode = (Config.modeFlags & kModeVcgl) != 0;
-    if (!vcglMode) PeOpener = (Config.optionFlags & kOptionPe8Bit) ? "PE" : "PE7";
+    if (!vcglMode) JobPens.PeOpener = (Config.optionFlags & kOptionPe8Bit) ? "PE" : "PE7";
 
     if (!AllocateCommandBuffer()) {
         ReportMessage("\n%s", ActiveMessages[kMsgNoMemory]);
@@ -248,7 +246,7 @@ void JobStart() {
         SetResult(kResultFailed);
         return;
     }
-    OutputHandle = HostNotify(30, 1);
+    JobState.OutputHandle = HostNotify(30, 1);
 
     const ModelRecord* model = Model(CurrentModel);
     if (model == nullptr) model = Model(0);
@@ -281,13 +279,15 @@ void JobEnd() {
             ErrorLatch = kLatchOutput;
     }
     ReleaseCommandBuffer();
-    if (OutputHandle >= 0) HostNotify(OutputHandle, 1);
+    if (JobState.OutputHandle >= 0) HostNotify(JobState.OutputHandle, 1);
+}
+
+void ResetJobState() {
+    JobState = JobStateRecord{};
 }
 
 void ResetJobOnLoad() {
-    OutputHandle = -1;
-    PageWidthUnits = PageHeightUnits = 0;
-    std::memset(MarginUnits, 0, sizeof MarginUnits);
+    ResetJobState();
     std::memset(SavedWindowCommand, 0, sizeof SavedWindowCommand);
 }
 

@@ -281,14 +281,13 @@ void PlotPageData() {
 
 void PlotReset() {
     PaperListStale = 1;
-    OutputHandle = -1;
+    ResetJobState();
     ErrorLatch = kLatchClear;
     PageState.PageHasContent = 0;
     ReleaseCommandBuffer();
     PageGeometry.PlotExtentX = 0;
     PageGeometry.PlotExtentY = 0;
-    PendingPenReselect = 0;
-    BlackPen = 7;
+    ResetJobPens();
     IdentityReply();
 }
 

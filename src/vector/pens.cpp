@@ -75,7 +75,7 @@ std::int32_t CloseOpenSequence() {
 void SelectPen() {
     if (CloseOpenSequence() != 0) return Fail();
     const std::uint16_t hostPen = PacketGet<std::uint16_t>(layout::pen::kPen);
-    PageState.LinePen = BlackPen;
+    PageState.LinePen = JobPens.BlackPen;
     const ModelRecord* model = Model(CurrentModel);
     if (model != nullptr && model->redPrinting == 1 && (Config.modeFlags & kModeRedPrinting) != 0 &&
         hostPen == Config.redPen) {

@@ -49,15 +49,15 @@ std::int32_t SendFillPen(std::int32_t pen) {
 }
 
 std::int32_t RtlPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v) {
-    const std::int32_t fillPen = HalftoneFill() ? hostPen : BlackPen;
+    const std::int32_t fillPen = HalftoneFill() ? hostPen : JobPens.BlackPen;
     if (PageState.PenState != kPenClosed && AppendText(";") != 0) return -1;
     SetPenState(kPenClosed);
     if (AppendFormat(kSelectPen, fillPen) != 0) return -1;
-    if (AppendText(PeOpener) != 0 || AppendText("<") != 0) return -1;
+    if (AppendText(JobPens.PeOpener) != 0 || AppendText("<") != 0) return -1;
     PageState.PenStatePrevious = kPenClosed;
     PageState.PenState = kPenMoved;
     if (EmitPoint(v.x(0), v.y(0)) != 0) return -1;  // pen-up move to the first vertex
-    if (AppendFormat(kPolygonModeOn, PeOpener) != 0) return -1;
+    if (AppendFormat(kPolygonModeOn, JobPens.PeOpener) != 0) return -1;
     PageState.PenStatePrevious = kPenMoved;
     PageState.PenState = kPenDrawing;
     for (std::int32_t i = 1; i < n; ++i)
@@ -76,7 +76,7 @@ std::int32_t VcglPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v
     // polygon is refused before anything is sent rather than sent miscounted.
     if (!shortForm && n > kMaxVcglLongVertices) return -1;
 
-    const std::int32_t fillPen = HalftoneFill() ? hostPen : BlackPen;
+    const std::int32_t fillPen = HalftoneFill() ? hostPen : JobPens.BlackPen;
     SetPenState(kPenClosed);
     if (SendFillPen(fillPen) != 0) return -1;
     PageState.PenStatePrevious = kPenClosed;
@@ -127,7 +127,7 @@ void FillPolygon(std::int16_t hostPen, std::int16_t count, const std::uint8_t* v
     const std::int32_t result = (Config.modeFlags & kModeVcgl) ? VcglPolygon(hostPen, count, v)
                                                                : RtlPolygon(hostPen, count, v);
     SetResult(static_cast<std::int16_t>(result));
-    if (result == 0) PendingPenReselect = 1;
+    if (result == 0) JobPens.PendingPenReselect = 1;
 }
 
 }  // namespace

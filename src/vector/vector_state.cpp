@@ -6,9 +6,7 @@
 namespace varnu {
 
 PageStateRecord PageState;
-const char* PeOpener = "PE7";
-std::int32_t PendingPenReselect = 0;
-std::int16_t BlackPen = 7;
+JobPensRecord JobPens;
 
 namespace {
 constexpr std::uint8_t kVcglSegment16 = 0x64;  // x0 y0 dx dy as 16-bit words
@@ -19,11 +17,13 @@ void ResetPageState() {
     PageState = PageStateRecord{};
 }
 
+void ResetJobPens() {
+    JobPens = JobPensRecord{};
+}
+
 void ResetVectorStateOnLoad() {
     ResetPageState();
-    PeOpener = "PE7";
-    PendingPenReselect = 0;
-    BlackPen = 7;
+    ResetJobPens();
 }
 
 std::int32_t AppendVcglSegment(std::int32_t x0, std::int32_t y0, std::int32_t dx, std::int32_t dy) {

@@ -35,10 +35,15 @@ inline void SetPenState(std::int16_t next) {
     PageState.PenState = next;
 }
 
-// Job state of the vector requests.
-extern const char* PeOpener;             // "PE7" or "PE"
-extern std::int32_t PendingPenReselect;  // set after a polygon; the next move resends LinePen
-extern std::int16_t BlackPen;            // highest palette pen whose grey is 0; 7 at reset
+// The job's pen choices: job start sets them, a new plot (request 49) and
+// module load reset them as one.
+struct JobPensRecord {
+    const char* PeOpener = "PE7";         // "PE7" or "PE"; RTL/GL2 job start sets it
+    std::int32_t PendingPenReselect = 0;  // set after a polygon; the next move resends LinePen
+    std::int16_t BlackPen = 7;            // highest palette pen whose grey is 0
+};
+extern JobPensRecord JobPens;
+void ResetJobPens();
 
 // Job start: origin, closed sequence, nothing drawn, line pen 1.
 void ResetPageState();

@@ -61,8 +61,8 @@ std::int32_t EmitPoint(std::uint16_t hostX, std::uint16_t hostY) {
 
 void MoveTo() {
     const bool vcgl = VcglMode();
-    if (PendingPenReselect) {
-        PendingPenReselect = 0;
+    if (JobPens.PendingPenReselect) {
+        JobPens.PendingPenReselect = 0;
         if (!vcgl) {
             if (AppendFormat(kReselectPen, PageState.LinePen) != 0) return Fail();
             SetPenState(kPenClosed);  // the ";" closed any open sequence
@@ -79,7 +79,7 @@ void MoveTo() {
     if (!vcgl) {
         std::int32_t status = 0;
         if (PageState.PenState == kPenClosed) {
-            status = AppendText(PeOpener);
+            status = AppendText(JobPens.PeOpener);
             if (status == 0) status = AppendText(kPenUpFlag);
         } else if (PageState.PenState != kPenLifted) {
             status = AppendText(kPenUpFlag);
@@ -98,7 +98,7 @@ void DrawTo() {
     if (VcglMode()) {
         PageState.PenState = kPenDrawing;
     } else if (PageState.PenState == kPenClosed) {
-        if (AppendText(PeOpener) != 0) return Fail();
+        if (AppendText(JobPens.PeOpener) != 0) return Fail();
         PageState.PenState = kPenDrawing;
     } else if (PageState.PenState == kPenLifted) {
         // A zero-length pen-up move uses up the pending flag.
