@@ -11,6 +11,7 @@
 
 #include "varnu/byte_order.h"
 #include "varnu/host_interface.h"
+#include "varnu/packet_layouts.h"
 
 namespace varnu::hostkit {
 
@@ -67,7 +68,7 @@ struct Packet {
         return LoadLe<T>(bytes, offset);
     }
     std::uint8_t* data() { return bytes; }
-    std::int16_t result() const { return Get<std::int16_t>(0); }
+    std::int16_t result() const { return Get<std::int16_t>(layout::kCode); }
 };
 
 // How a plot job is opened.

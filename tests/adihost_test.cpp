@@ -192,8 +192,8 @@ TEST_F(AdihostTest, CurveValuesAreDraggedIntoTheImageCorrectionDialog) {
         const std::string r = Read(Path("varnu.cfg"));
         return r.size() == 40 ? r.substr(34, 5) : std::string();
     };
-    for (const std::string values :
-         {"0,64,128,192,255", "3,67,129,191,250", "5,15,25,35,45", "200,210,220,230,240"}) {
+    for (const std::string values : {"0,64,128,192,255", "3,67,129,191,250", "5,15,25,35,45",
+                                     "200,210,220,230,240", "1,9,17,25,33", "0,64,128,246,255"}) {
         ASSERT_EQ(Adihost("configure --defaults --curve " + values).status, 0) << values;
         std::string expected;
         std::stringstream in(values);

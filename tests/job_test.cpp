@@ -50,7 +50,7 @@ TEST_F(JobTest, RtlJobStartStream) {
         palette + "PUPA0,0PR;TR0;";
     EXPECT_EQ(Waiting(), expected);
     EXPECT_STREQ(SavedWindowCommand, "IW0,0,40640,30480;");
-    EXPECT_STREQ(JobPens.PeOpener, "PE7");
+    EXPECT_STREQ(PeOpener, "PE7");
     EXPECT_EQ(JobPens.BlackPen, 7);  // the shipped model has no red printing: unchanged
     EXPECT_TRUE(host().CallsOf(CallKind::WriteOutput).empty());
     const auto notes = host().CallsOf(CallKind::NotifyHost);
@@ -76,7 +76,7 @@ TEST_F(JobTest, FinishingProgramAddsMarginAndBinLines) {
         "@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0B;BP2,12;IN;MT4;PS";
     EXPECT_EQ(Waiting().substr(0, head.size()), head);
     EXPECT_NE(Waiting().find("XF4,1;LA1"), std::string::npos);
-    EXPECT_STREQ(JobPens.PeOpener, "PE");
+    EXPECT_STREQ(PeOpener, "PE");
 }
 
 TEST_F(JobTest, MarginsAndALabel) {

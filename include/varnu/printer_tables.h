@@ -1,7 +1,8 @@
-// The printer's fixed tables: model capabilities, paper formats, media,
-// finishing programs, finishing margins, output bins and the default tone
-// table. Every table but the model table is grouped by model row, each group
-// with a fixed row capacity; the groups of the one further model are empty.
+// The printer's tables: model capabilities, paper formats, media,
+// finishing programs, finishing margins, output bins. Every table but the
+// model table is grouped by model row, each group with a fixed row capacity;
+// the groups of the one further model are empty. The custom paper rows'
+// lengths follow the configured custom length while the module runs.
 #pragma once
 
 #include <array>

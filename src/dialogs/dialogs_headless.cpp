@@ -1,4 +1,4 @@
-// Headless dialog layer: see headless.h.
+// Headless dialog layer: see varnu/headless_dialogs.h.
 #include <cstdio>
 #include <cstdlib>
 #include <deque>

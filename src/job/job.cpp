@@ -238,7 +238,7 @@ void JobStart() {
     ResetPageState();
     CommandFill = 0;
     const bool vcglMode = (Config.modeFlags & kModeVcgl) != 0;
-    if (!vcglMode) JobPens.PeOpener = (Config.optionFlags & kOptionPe8Bit) ? "PE" : "PE7";
+    if (!vcglMode) PeOpener = (Config.optionFlags & kOptionPe8Bit) ? "PE" : "PE7";
 
     if (!AllocateCommandBuffer()) {
         ReportMessage("\n%s", ActiveMessages[kMsgNoMemory]);

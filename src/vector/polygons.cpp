@@ -53,11 +53,11 @@ std::int32_t RtlPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v)
     if (PageState.PenState != kPenClosed && AppendText(";") != 0) return -1;
     SetPenState(kPenClosed);
     if (AppendFormat(kSelectPen, fillPen) != 0) return -1;
-    if (AppendText(JobPens.PeOpener) != 0 || AppendText("<") != 0) return -1;
+    if (AppendText(PeOpener) != 0 || AppendText("<") != 0) return -1;
     PageState.PenStatePrevious = kPenClosed;
     PageState.PenState = kPenMoved;
     if (EmitPoint(v.x(0), v.y(0)) != 0) return -1;  // pen-up move to the first vertex
-    if (AppendFormat(kPolygonModeOn, JobPens.PeOpener) != 0) return -1;
+    if (AppendFormat(kPolygonModeOn, PeOpener) != 0) return -1;
     PageState.PenStatePrevious = kPenMoved;
     PageState.PenState = kPenDrawing;
     for (std::int32_t i = 1; i < n; ++i)

@@ -7,6 +7,7 @@ namespace varnu {
 
 PageStateRecord PageState;
 JobPensRecord JobPens;
+const char* PeOpener = "PE7";
 
 namespace {
 constexpr std::uint8_t kVcglSegment16 = 0x64;  // x0 y0 dx dy as 16-bit words
@@ -24,6 +25,7 @@ void ResetJobPens() {
 void ResetVectorStateOnLoad() {
     ResetPageState();
     ResetJobPens();
+    PeOpener = "PE7";
 }
 
 std::int32_t AppendVcglSegment(std::int32_t x0, std::int32_t y0, std::int32_t dx, std::int32_t dy) {

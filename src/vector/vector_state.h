@@ -35,15 +35,19 @@ inline void SetPenState(std::int16_t next) {
     PageState.PenState = next;
 }
 
-// The job's pen choices: job start sets them, a new plot (request 49) and
-// module load reset them as one.
+// The job's pen choices: job start and the polygons set them, a new plot
+// (request 49) and module load reset them as one.
 struct JobPensRecord {
-    const char* PeOpener = "PE7";         // "PE7" or "PE"; RTL/GL2 job start sets it
     std::int32_t PendingPenReselect = 0;  // set after a polygon; the next move resends LinePen
     std::int16_t BlackPen = 7;            // highest palette pen whose grey is 0
 };
 extern JobPensRecord JobPens;
 void ResetJobPens();
+
+// "PE7" or "PE": set by an RTL/GL2 job start and kept until the next one (a
+// drawing request follows the mode in effect, which a configuration change
+// may have switched to RTL/GL2 since).
+extern const char* PeOpener;
 
 // Job start: origin, closed sequence, nothing drawn, line pen 1.
 void ResetPageState();

@@ -79,7 +79,7 @@ void MoveTo() {
     if (!vcgl) {
         std::int32_t status = 0;
         if (PageState.PenState == kPenClosed) {
-            status = AppendText(JobPens.PeOpener);
+            status = AppendText(PeOpener);
             if (status == 0) status = AppendText(kPenUpFlag);
         } else if (PageState.PenState != kPenLifted) {
             status = AppendText(kPenUpFlag);
@@ -98,7 +98,7 @@ void DrawTo() {
     if (VcglMode()) {
         PageState.PenState = kPenDrawing;
     } else if (PageState.PenState == kPenClosed) {
-        if (AppendText(JobPens.PeOpener) != 0) return Fail();
+        if (AppendText(PeOpener) != 0) return Fail();
         PageState.PenState = kPenDrawing;
     } else if (PageState.PenState == kPenLifted) {
         // A zero-length pen-up move uses up the pending flag.

@@ -108,21 +108,28 @@ class CurveDragger {
         if (!planned_) Plan(h);
         int rows[5];
         for (int k = 0; k < 5; ++k) rows[k] = HandleRow(picture, HandleX(picture, k));
-        for (int k = 4; k >= 0; --k) {
+        // First every handle is lifted to the top, from the right: each stops
+        // 4 rows below its neighbour, so that placing them from the left
+        // never meets one in the way.
+        if (lift_ >= 0) {
+            const int k = lift_--;
+            const int x = HandleX(picture, k);
+            QueueUserActionsNext({Mouse(UserActionKind::Press, x, rows[k]),
+                                  Mouse(UserActionKind::Move, x, 0),
+                                  Mouse(UserActionKind::Release, x, 0), Next()});
+            return;
+        }
+        for (int k = 0; k < 5; ++k) {
             if (done_[k]) continue;
-            const int y = RowFor(goal_[k], h);
-            // A handle stops 4 pixels short of its neighbours.
-            if ((k < 4 && y < rows[k + 1] + 4) || (k > 0 && y > rows[k - 1] - 4)) continue;
             done_[k] = true;
+            const int y = RowFor(goal_[k], h);
             const int x = HandleX(picture, k);
             QueueUserActionsNext({Mouse(UserActionKind::Press, x, rows[k]),
                                   Mouse(UserActionKind::Move, x, y),
                                   Mouse(UserActionKind::Release, x, y), Next()});
             return;
         }
-        for (int k = 0; k < 5; ++k)
-            if (!done_[k]) return;  // stuck: the stored values tell
-        if (!shiftPending_) return;
+        if (!shiftPending_) return;  // done; the stored record says what was reached
         shiftPending_ = false;
         for (int k = 0; k < 5; ++k) {
             goal_[k] = target_[k];
@@ -157,9 +164,9 @@ class CurveDragger {
                 }
             }
         if (bottom < 0) return p.height / 2;
-        if (bottom - top >= 4) return top + 2;
+        if (bottom - top >= 3) return top + 2;
         // Cut at an edge of the preview, or partly painted over by the curve.
-        if (top <= 2) return std::max(bottom - 2, 0);
+        if (top <= 2) return std::max(bottom - 1, 0);
         if (bottom >= p.height - 3) return top + 2;
         return (top + bottom + 1) / 2;
     }
@@ -197,6 +204,7 @@ class CurveDragger {
     std::array<bool, 5> direct_{};
     bool planned_ = false;
     bool shiftPending_ = false;
+    int lift_ = 4;
 };
 
 }  // namespace
@@ -205,6 +213,14 @@ int RunConfigure(const ConfigureOptions& o) {
     LockConfig();
     varnu::ResetHeadlessDialogs();
     HoldConfigStores();
+    // Whatever way this returns, no action of ours stays queued and no
+    // record stays held.
+    struct Cleanup {
+        ~Cleanup() {
+            varnu::ClearUserActions();
+            DropHeldConfig();
+        }
+    } cleanup;
     Packet version(11);
     version.Set<std::int16_t>(layout::version::kVersion, 14);
     SendDriver(version);
@@ -306,7 +322,7 @@ int RunConfigure(const ConfigureOptions& o) {
     if (o.curve && !std::equal(o.curve->begin(), o.curve->end(), c.curvePoints)) {
         std::fprintf(stderr,
                      "adihost: the image-correction dialog set the curve to %d,%d,%d,%d,%d "
-                     "(its handles rise from left to right, about 10 apart)\n",
+                     "(its handles rise from left to right, about 8 apart)\n",
                      c.curvePoints[0], c.curvePoints[1], c.curvePoints[2], c.curvePoints[3],
                      c.curvePoints[4]);
         refused = true;

@@ -202,6 +202,11 @@ bool CommitHeldConfig() {
     return ok;
 }
 
+void DropHeldConfig() {
+    HoldingStores = false;
+    HeldRecord.reset();
+}
+
 void LockConfig() {
     // The directory, not the record: the record is replaced by a rename.
     static int fd = -1;

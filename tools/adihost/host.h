@@ -36,6 +36,8 @@ varnu::ConfigRecord StoredConfig();
 void HoldConfigStores();
 std::optional<varnu::ConfigRecord> HeldConfig();
 bool CommitHeldConfig();
+// Ends the hold without writing.
+void DropHeldConfig();
 // Holds the record's directory for this process: one read-modify-write at a time.
 void LockConfig();
 
