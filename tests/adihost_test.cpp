@@ -617,13 +617,14 @@ struct InkBox {
 // or "999") and renders it; the ink box of the sheet and its size in pixels.
 InkBox DxfInk(AdihostTest& test, const std::string& dxf, int* sheetW = nullptr,
               int* sheetH = nullptr, std::vector<std::uint8_t>* pixels = nullptr,
-              const std::string& options = "") {
+              const std::string& options = "", std::string* err = nullptr) {
     const bool whole = dxf.rfind("0\nSECTION", 0) == 0 || dxf.rfind("999", 0) == 0;
     test.Write("ink.dxf", whole ? dxf : "0\nSECTION\n2\nENTITIES\n" + dxf + "0\nENDSEC\n0\nEOF\n");
     InkBox box;
     const ProcessResult run = test.Adihost("plot " + test.Path("ink.dxf") + " -o " +
                                            test.Path("drawing.prn") + " --quiet " + options);
     EXPECT_EQ(run.status, 0) << run.err;
+    if (err) *err = run.err;
     if (run.status != 0) return box;
     const ProcessResult render = test.Adihost("render " + test.Path("drawing.prn") + " -o " +
                                               test.Path("ink.png") + " --dpi 100");
@@ -938,6 +939,58 @@ TEST_F(AdihostTest, DxfTextInTheCodePage) {
     EXPECT_EQ(plot("ANSI_1251", "\xc4", &err), plot("ANSI_1252", "\u0414", &err));  // Cyrillic
     plot("ANSI_932", "\x81", &err);  // half a Shift-JIS character
     EXPECT_NE(err.find("2 text not in code page ANSI_932"), std::string::npos) << err;
+}
+
+// Whether a sheet rendered at 100 dpi has ink in the rectangle of
+// millimetres [x0, x1] x [y0, y1] (y up from the bottom edge).
+bool InkIn(const std::vector<std::uint8_t>& rgb, int w, int h, double x0, double y0, double x1,
+           double y1) {
+    for (int y = std::max(0, static_cast<int>(y0 / 0.254));
+         y <= std::min(h - 1, static_cast<int>(y1 / 0.254)); ++y)
+        for (int x = std::max(0, static_cast<int>(x0 / 0.254));
+             x <= std::min(w - 1, static_cast<int>(x1 / 0.254)); ++x)
+            if (rgb[(static_cast<std::size_t>(h - 1 - y) * w + x) * 3] < 224) return true;
+    return false;
+}
+
+std::string DxfLine(const std::string& layer, double x1, double y1, double x2, double y2) {
+    return "0\nLINE\n8\n" + layer + "\n10\n" + std::to_string(x1) + "\n20\n" + std::to_string(y1) +
+           "\n11\n" + std::to_string(x2) + "\n21\n" + std::to_string(y2) + "\n";
+}
+
+// Layers off (negative colour) or frozen (flag 1) are not plotted; entities
+// of a block on layer 0 go with the INSERT's layer, and a frozen INSERT
+// hides all it places. --layers plots the layers it names, whatever their state.
+TEST_F(AdihostTest, DxfLayersOffFrozenAndChosen) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const std::string dxf =
+        "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n"
+        "0\nLAYER\n2\nOn\n70\n0\n62\n3\n0\nLAYER\n2\nOff\n70\n0\n62\n-1\n"
+        "0\nLAYER\n2\nFrozen\n70\n1\n62\n1\n0\nENDTAB\n0\nENDSEC\n"
+        "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nB\n10\n0\n20\n0\n" +
+        DxfLine("0", 0, 0, 40, 0) +
+        "0\nCIRCLE\n8\nON\n10\n20\n20\n10\n40\n5\n0\nENDBLK\n0\nENDSEC\n" +
+        "0\nSECTION\n2\nENTITIES\n" + DxfLine("On", 10, 10, 50, 10) +
+        DxfLine("Off", 10, 30, 50, 30) + DxfLine("Frozen", 10, 50, 50, 50) +
+        "0\nINSERT\n8\nOff\n2\nB\n10\n100\n20\n10\n0\nINSERT\n8\nFrozen\n2\nB\n10\n100\n20\n50\n"
+        "0\nENDSEC\n0\nEOF\n";
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    DxfInk(*this, dxf, &w, &h, &rgb, "--scale 1:1");
+    ASSERT_GT(w, 0);
+    EXPECT_TRUE(InkIn(rgb, w, h, 20, 8, 40, 12));
+    EXPECT_FALSE(InkIn(rgb, w, h, 5, 25, 55, 55)) << "lines on layers off or frozen";
+    EXPECT_FALSE(InkIn(rgb, w, h, 105, 8, 135, 12)) << "the block's line on 0 of an INSERT off";
+    EXPECT_TRUE(InkIn(rgb, w, h, 110, 18, 130, 26)) << "its circle on a layer shown";
+    EXPECT_FALSE(InkIn(rgb, w, h, 95, 45, 145, 70)) << "a frozen INSERT";
+
+    std::string err;
+    DxfInk(*this, dxf, &w, &h, &rgb, "--scale 1:1 --layers frozen,Nowhere", &err);
+    EXPECT_NE(err.find("no layer named \"Nowhere\""), std::string::npos) << err;
+    EXPECT_TRUE(InkIn(rgb, w, h, 20, 48, 40, 52));
+    EXPECT_TRUE(InkIn(rgb, w, h, 110, 48, 130, 52)) << "the block's line on 0 goes with FROZEN";
+    EXPECT_FALSE(InkIn(rgb, w, h, 110, 58, 130, 66)) << "its circle on ON";
+    EXPECT_FALSE(InkIn(rgb, w, h, 5, 5, 55, 35));
 }
 
 // ---------------------------------------------------------------------------

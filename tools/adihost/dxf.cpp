@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string_view>
 #include <tuple>
@@ -44,11 +45,14 @@ struct Style {
 struct Entity {
     enum class Kind { Path, Fill, Insert } kind;
     Style style;
+    std::string layer = "0";  // upper case, as layer names compare
+    int line = 0;             // where the entity starts in the file
     std::vector<Ring>
         rings;  // Path: one open or closed polyline a ring; Fill: the rings of one area
     bool closed = false;
-    std::string block;  // Insert
-    Transform place;    // Insert
+    std::string block;       // Insert
+    Transform place;         // Insert
+    bool dimension = false;  // Insert: a DIMENSION's own block
     // Curves are kept as functions of a tolerance, flattened once the scale is known.
     std::function<Ring(double tolerance)> curve;
 };
@@ -271,6 +275,57 @@ bool FromCodePage(const std::string& text, std::string name, std::string* out) {
     return ok;
 }
 
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), ::toupper);
+    return text;
+}
+
+// One object of the file as dxflib reads it: from a group code 0 (or 9, a
+// header variable) to the next. Its group pairs are kept for the objects
+// whose data dxflib does not pass on.
+struct Record {
+    std::string type;
+    int line = 0;
+    std::vector<std::pair<int, std::string>> pairs;
+};
+
+// The file's objects, read pair by pair as dxflib reads them, so that the
+// n-th object is the one dxflib hands over before its n-th endSection().
+std::vector<Record> Records(const std::string& text) {
+    static const std::string kKept[] = {"DIMENSION", "ATTRIB", "ATTDEF", "HATCH"};
+    std::vector<Record> records;
+    std::size_t at = 0;
+    int line = 1;
+    auto next = [&]() {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string_view value(text.data() + at, end - at);
+        while (!value.empty() && (value.back() == '\r' || value.back() == '\n'))
+            value.remove_suffix(1);
+        at = end + 1;
+        return value;
+    };
+    bool keep = false;
+    while (at < text.size()) {
+        std::string_view code = next();
+        const std::string_view value = at <= text.size() ? next() : std::string_view();
+        while (!code.empty() && (code.front() == ' ' || code.front() == '\t'))
+            code.remove_prefix(1);
+        const int number = std::atoi(std::string(code.substr(0, 16)).c_str());
+        if (number == 0 || number == 9) {
+            std::string type(value.substr(0, 64));
+            type.erase(0, type.find_first_not_of(" \t"));
+            type.erase(type.find_last_not_of(" \t") + 1);
+            keep = std::find(std::begin(kKept), std::end(kKept), type) != std::end(kKept);
+            records.push_back({std::move(type), line, {}});
+        } else if (keep) {
+            records.back().pairs.emplace_back(number, value);
+        }
+        line += 2;
+    }
+    return records;
+}
+
 // Collects the entities of every block and of model space.
 class Reader : public DL_CreationAdapter {
   public:
@@ -293,9 +348,13 @@ class Reader : public DL_CreationAdapter {
 
     void addLayer(const DL_LayerData& data) override {
         const DL_Attributes a = getAttributes();
-        layers_[data.name] = {std::abs(a.getColor()) % 256 == 0 ? 7 : std::abs(a.getColor()) % 256,
-                              LineTypeOf(a.getLinetype()),
-                              a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
+        const std::string name = Upper(data.name);
+        layerNames.insert(name);
+        layerOff[name] = a.getColor() < 0;
+        layerFrozen[name] = (data.flags & 1) != 0;
+        layers_[name] = {std::abs(a.getColor()) % 256 == 0 ? 7 : std::abs(a.getColor()) % 256,
+                         LineTypeOf(a.getLinetype()),
+                         a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
     }
     void addBlock(const DL_BlockData& data) override {
         current_ = data.name;
@@ -357,9 +416,7 @@ class Reader : public DL_CreationAdapter {
     void addKnot(const DL_KnotData& k) override { knots_.push_back(k.k); }
 
     void addInsert(const DL_InsertData& data) override {
-        Entity e;
-        e.kind = Entity::Kind::Insert;
-        e.style = StyleNow();
+        Entity e = Begin(Entity::Kind::Insert);
         e.block = data.name;
         const double angle = data.angle * M_PI / 180;
         const double sx = data.sx == 0 ? 1 : data.sx, sy = data.sy == 0 ? 1 : data.sy;
@@ -426,10 +483,8 @@ class Reader : public DL_CreationAdapter {
 
     void addHatch(const DL_HatchData& data) override {
         FinishPolyline();
-        hatch_ = std::make_unique<Entity>();
+        hatch_ = std::make_unique<Entity>(Begin(Entity::Kind::Fill));
         hatchOcs_ = Ocs();
-        hatch_->kind = Entity::Kind::Fill;
-        hatch_->style = StyleNow();
         hatchSolid_ = data.solid;
         if (!data.solid) ++skipped["HATCH (pattern)"];
     }
@@ -503,11 +558,52 @@ class Reader : public DL_CreationAdapter {
     }
     std::map<std::string, Point2> basePoints_;
 
+    void SetRecords(std::vector<Record> records) { records_ = std::move(records); }
+    // dxflib ends every object with this, after handing it over.
+    void endSection() override {
+        if (const Record* r = Current()) {
+            if (r->type == "WIPEOUT") ++skipped["WIPEOUT"];
+            if (r->type == "MULTILEADER" || r->type == "MLEADER") ++skipped["MLEADER"];
+        }
+        ++sections_;
+    }
+
+    // Layers that are off (negative colour) or frozen; every layer named in
+    // the table or by an entity.
+    std::map<std::string, bool> layerOff, layerFrozen;
+    std::set<std::string> layerNames;
+    std::set<std::string> onlyLayers;  // the layers to plot; empty for all
+
+    // Layers named to plot are plotted whatever their state.
+    bool Frozen(const std::string& layer) const {
+        const auto it = layerFrozen.find(layer);
+        return onlyLayers.empty() && it != layerFrozen.end() && it->second;
+    }
+    // DEFPOINTS holds the points dimensions measure from, never plotted.
+    bool Plotted(const std::string& layer) const {
+        if (!onlyLayers.empty()) return onlyLayers.count(layer) != 0;
+        const auto off = layerOff.find(layer);
+        return !Frozen(layer) && (off == layerOff.end() || !off->second) && layer != "DEFPOINTS";
+    }
+
   private:
+    // The object dxflib is handing over now.
+    const Record* Current() const {
+        return sections_ >= 1 && sections_ <= records_.size() ? &records_[sections_ - 1] : nullptr;
+    }
+    Entity Begin(Entity::Kind kind) {
+        Entity e;
+        e.kind = kind;
+        e.style = StyleNow();
+        e.layer = Upper(getAttributes().getLayer());
+        layerNames.insert(e.layer);
+        if (const Record* r = Current()) e.line = r->line;
+        return e;
+    }
     Style StyleNow() {
         const DL_Attributes a = getAttributes();
         Style s;
-        const auto layer = layers_.find(a.getLayer());
+        const auto layer = layers_.find(Upper(a.getLayer()));
         const Style layerStyle = layer != layers_.end() ? layer->second : Style{};
         const int colour = a.getColor();
         s.pen = colour == 256 || colour < 0 ? layerStyle.pen : colour == 0 ? 7 : colour % 256;
@@ -555,9 +651,7 @@ class Reader : public DL_CreationAdapter {
 
     Entity Path(Ring points, bool closed) {
         FinishHatch();
-        Entity e;
-        e.kind = Entity::Kind::Path;
-        e.style = StyleNow();
+        Entity e = Begin(Entity::Kind::Path);
         e.closed = closed;
         if (!points.empty()) e.rings.push_back(std::move(points));
         return e;
@@ -566,9 +660,7 @@ class Reader : public DL_CreationAdapter {
 
     template <typename Q>
     void Quad(const Q& q) {
-        Entity e;
-        e.kind = Entity::Kind::Fill;
-        e.style = StyleNow();
+        Entity e = Begin(Entity::Kind::Fill);
         // Corners 1, 2, 4, 3 go round the quadrilateral.
         e.rings.push_back({{q.x[0], q.y[0]}, {q.x[1], q.y[1]}, {q.x[3], q.y[3]}, {q.x[2], q.y[2]}});
         Add(Planar(std::move(e)));
@@ -586,9 +678,7 @@ class Reader : public DL_CreationAdapter {
                           : v == 1         ? shape.descent
                           : v == 3         ? -height
                                            : 0;
-        Entity e;
-        e.kind = Entity::Kind::Fill;
-        e.style = StyleNow();
+        Entity e = Begin(Entity::Kind::Fill);
         for (Ring& r : shape.rings) {
             for (Point2& p : r) {
                 const double x = p.x * widthFactor + dx, y = p.y + dy;
@@ -738,6 +828,8 @@ class Reader : public DL_CreationAdapter {
     }
 
     std::string codePage_;
+    std::vector<Record> records_;
+    std::size_t sections_ = 0;
     std::map<std::string, Style> layers_;
     std::string current_;
     std::unique_ptr<Entity> polyline_, spline_, hatch_;
@@ -758,23 +850,28 @@ struct Primitive {
     Style style;
     std::vector<Ring> rings;
     bool closed;
+    int line;  // of the entity in the file
 };
 
 // `open` holds the blocks being expanded, outermost first: a block that
 // inserts itself, directly or through others, is skipped rather than
 // expanded until the depth limit (2^16 copies for a block inserting itself twice).
-bool ExpandBlock(const Reader& reader, const std::string& block, const Transform& t,
-                 std::vector<const std::string*>* open, double tolerance,
+// Entities of a block on layer "0" take the layer of the INSERT placing them
+// (`inherited`) for whether they are plotted.
+bool ExpandBlock(const Reader& reader, const std::string& block, const std::string& inherited,
+                 const Transform& t, std::vector<const std::string*>* open, double tolerance,
                  std::vector<Primitive>* out, std::map<std::string, int>* skipped, Budget* budget) {
     const auto it = reader.blocks.find(block);
     if (it == reader.blocks.end()) return true;
     for (const Entity& e : it->second) {
         ++budget->visits;
         if (budget->Spent()) return false;
+        const std::string& layer = e.layer == "0" ? inherited : e.layer;
         if (e.kind == Entity::Kind::Insert) {
+            if (reader.Frozen(layer)) continue;  // a frozen reference hides all it places
             const char* refusal = nullptr;
             if (reader.blocks.count(e.block) == 0)
-                refusal = "INSERT (no such block)";
+                refusal = e.dimension ? "DIMENSION" : "INSERT (no such block)";
             else if (std::any_of(open->begin(), open->end(),
                                  [&](const std::string* name) { return *name == e.block; }))
                 refusal = "INSERT (block inserts itself)";
@@ -789,13 +886,14 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Transform
             if (base != reader.basePoints_.end())
                 inner = {1, 0, 0, 1, -base->second.x, -base->second.y};
             open->push_back(&e.block);
-            const bool ok = ExpandBlock(reader, e.block, inner.Then(e.place).Then(t), open,
+            const bool ok = ExpandBlock(reader, e.block, layer, inner.Then(e.place).Then(t), open,
                                         tolerance, out, skipped, budget);
             open->pop_back();
             if (!ok) return false;
             continue;
         }
-        Primitive p{e.kind == Entity::Kind::Fill, e.style, {}, e.closed};
+        if (!reader.Plotted(layer)) continue;
+        Primitive p{e.kind == Entity::Kind::Fill, e.style, {}, e.closed, e.line};
         if (e.curve) {
             const double scale = t.Scale() > 0 ? t.Scale() : 1;
             p.rings.push_back(e.curve(tolerance / scale));
@@ -829,7 +927,8 @@ bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
     static const std::string kModelSpace;
     std::vector<const std::string*> open{&kModelSpace};
     Budget budget;
-    if (ExpandBlock(reader, kModelSpace, {}, &open, tolerance, out, skipped, &budget)) return true;
+    if (ExpandBlock(reader, kModelSpace, "0", {}, &open, tolerance, out, skipped, &budget))
+        return true;
     *error = path +
              ": the drawing expands to more than 2 million points or block entities (nested block "
              "arrays?)";
@@ -920,7 +1019,8 @@ void UnmarkWriter(std::string* text) {
 }  // namespace
 
 bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& options,
-               Script* script, std::string* skippedReport, std::string* error) {
+               Script* script, std::string* skippedReport, std::string* error,
+               std::vector<std::string>* unknownLayers) {
     Reader reader;
     DL_Dxf dxf;
     std::ifstream file(path, std::ios::binary);
@@ -932,6 +1032,7 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     raw << file.rdbuf();
     std::string text = std::move(raw).str();
     UnmarkWriter(&text);
+    reader.SetRecords(Records(text));
     std::istringstream stream(std::move(text));
     try {
         if (!dxf.in(stream, &reader)) {
@@ -944,6 +1045,11 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     }
     reader.Finish();
     script->path = path;
+    for (const std::string& name : options.layers) {
+        reader.onlyLayers.insert(Upper(name));
+        if (unknownLayers && reader.layerNames.count(Upper(name)) == 0)
+            unknownLayers->push_back(name);
+    }
 
     // Host steps per drawing unit, and where the drawing's origin lands.
     const double pageW = page.extentX * page.resolution, pageH = page.extentY * page.resolution;
