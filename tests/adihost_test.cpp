@@ -993,6 +993,72 @@ TEST_F(AdihostTest, DxfLayersOffFrozenAndChosen) {
     EXPECT_FALSE(InkIn(rgb, w, h, 5, 5, 55, 35));
 }
 
+// A DIMENSION is drawn from the block it names (not its DEFPOINTS), or
+// reported without one; ATTRIBs are drawn as text unless invisible, and of
+// the ATTDEFs only constant ones; WIPEOUT and MLEADER are reported.
+TEST_F(AdihostTest, DxfDimensionsAndAttributes) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const std::string blocks =
+        "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\n*D1\n10\n0\n20\n0\n" + DxfLine("0", 10, 10, 60, 10) +
+        "0\nPOINT\n8\nDefpoints\n10\n10\n20\n40\n0\nENDBLK\n"
+        "0\nBLOCK\n2\nA\n10\n0\n20\n0\n"
+        "0\nATTDEF\n8\n0\n10\n0\n20\n0\n40\n10\n1\nHHHH\n2\nTAG\n70\n0\n"
+        "0\nATTDEF\n8\n0\n10\n0\n20\n-30\n40\n10\n1\nHHHH\n2\nFIXED\n70\n2\n0\nENDBLK\n0\nENDSEC\n";
+    const std::string entities =
+        "0\nDIMENSION\n8\n0\n2\n*D1\n70\n0\n0\nDIMENSION\n8\n0\n2\n*D9\n70\n1\n"
+        "0\nINSERT\n8\n0\n2\nA\n66\n1\n10\n100\n20\n100\n"
+        "0\nATTRIB\n8\n0\n10\n150\n20\n50\n40\n10\n1\nHHHH\n2\nTAG\n70\n0\n"
+        "0\nATTRIB\n8\n0\n10\n150\n20\n80\n40\n10\n1\nHHHH\n2\nHIDDEN\n70\n1\n"
+        "0\nATTRIB\n8\n0\n10\n0\n20\n0\n11\n250\n21\n50\n40\n10\n1\nHHHH\n2\nC\n70\n0\n72\n1\n"
+        "0\nSEQEND\n8\n0\n0\nWIPEOUT\n8\n0\n0\nMULTILEADER\n8\n0\n";
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    std::string err;
+    DxfInk(*this, blocks + "0\nSECTION\n2\nENTITIES\n" + entities + "0\nENDSEC\n0\nEOF\n", &w, &h,
+           &rgb, "--scale 1:1", &err);
+    ASSERT_GT(w, 0);
+    EXPECT_NE(err.find("skipped: 1 DIMENSION, 1 MLEADER, 1 WIPEOUT"), std::string::npos) << err;
+    EXPECT_TRUE(InkIn(rgb, w, h, 12, 9, 58, 11)) << "the dimension's block";
+    EXPECT_FALSE(InkIn(rgb, w, h, 5, 35, 15, 45)) << "its point on DEFPOINTS";
+    EXPECT_TRUE(InkIn(rgb, w, h, 152, 51, 170, 59)) << "the ATTRIB";
+    EXPECT_FALSE(InkIn(rgb, w, h, 145, 75, 190, 95)) << "the invisible ATTRIB";
+    EXPECT_FALSE(InkIn(rgb, w, h, 95, 95, 140, 115)) << "the ATTDEF, a template";
+    EXPECT_TRUE(InkIn(rgb, w, h, 102, 71, 120, 79)) << "the constant ATTDEF";
+    // The centred ATTRIB at its second point: as far left of 250 mm as right.
+    int left = w, right = -1;
+    for (int x = 0; x < w; ++x)
+        if (InkIn(rgb, w, h, x * 0.254, 52, x * 0.254, 58) && x * 0.254 > 200)
+            left = std::min(left, x), right = std::max(right, x);
+    EXPECT_NEAR((left + right) / 2.0, 250 / 0.254, 2);
+}
+
+// LEADER: its polyline, with a filled arrowhead at the first vertex when
+// its flag says so, $DIMASZ x $DIMSCALE long and a third of that wide.
+TEST_F(AdihostTest, DxfLeaderArrow) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto leader = [&](int arrow, std::vector<std::uint8_t>* rgb, int* w, int* h) {
+        return DxfInk(*this,
+                      "0\nSECTION\n2\nHEADER\n9\n$DIMASZ\n40\n5\n9\n$DIMSCALE\n40\n2\n0\nENDSEC\n"
+                      "0\nSECTION\n2\nENTITIES\n0\nLEADER\n8\n0\n71\n" +
+                          std::to_string(arrow) +
+                          "\n76\n3\n10\n10\n20\n150\n10\n60\n20\n150\n10\n60\n20\n180\n"
+                          "0\nENDSEC\n0\nEOF\n",
+                      w, h, rgb, "--scale 1:1");
+    };
+    const double px = 1 / 0.254;
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    const InkBox plain = leader(0, &rgb, &w, &h);
+    EXPECT_NEAR(plain.left, 10 * px, 1.5);
+    EXPECT_NEAR(plain.top, 180 * px, 1.5);
+    EXPECT_FALSE(InkIn(rgb, w, h, 18, 150.7, 19.5, 151));
+    const InkBox arrow = leader(1, &rgb, &w, &h);
+    EXPECT_NEAR(arrow.left, plain.left, 1);
+    EXPECT_NEAR(arrow.bottom, (150 - 10.0 / 6) * px, 1.5);  // the arrow's base, 10 mm from its tip
+    EXPECT_TRUE(InkIn(rgb, w, h, 18, 150.7, 19.5, 151));
+    EXPECT_FALSE(InkIn(rgb, w, h, 21, 150.7, 58, 151)) << "no wider than its line past the arrow";
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

@@ -440,7 +440,58 @@ class Reader : public DL_CreationAdapter {
     }
     void addSolid(const DL_SolidData& s) override { Quad(s); }
     void addTrace(const DL_TraceData& t) override { Quad(t); }
-    void addText(const DL_TextData& t) override {
+    void addText(const DL_TextData& t) override { Text(t); }
+    // Attributes are text placed on their own, after the INSERT they belong
+    // to; invisible ones (flag 1) are not drawn.
+    void addAttribute(const DL_AttributeData& a) override {
+        if ((IntOf(70) & 1) == 0) Text(a);
+    }
+    // A dimension is drawn from the block it names, as it was last drawn by
+    // the program that wrote the file.
+    void Dimension() {
+        const std::string name = ValueOf(2);
+        if (name.empty()) {
+            ++skipped["DIMENSION"];
+            return;
+        }
+        Entity e = Begin(Entity::Kind::Insert);
+        e.block = name;
+        e.dimension = true;
+        Add(Planar(std::move(e)));
+    }
+    void addDimAlign(const DL_DimensionData&, const DL_DimAlignedData&) override { Dimension(); }
+    void addDimLinear(const DL_DimensionData&, const DL_DimLinearData&) override { Dimension(); }
+    void addDimRadial(const DL_DimensionData&, const DL_DimRadialData&) override { Dimension(); }
+    void addDimDiametric(const DL_DimensionData&, const DL_DimDiametricData&) override {
+        Dimension();
+    }
+    void addDimAngular(const DL_DimensionData&, const DL_DimAngular2LData&) override {
+        Dimension();
+    }
+    void addDimAngular3P(const DL_DimensionData&, const DL_DimAngular3PData&) override {
+        Dimension();
+    }
+    void addDimOrdinate(const DL_DimensionData&, const DL_DimOrdinateData&) override {
+        Dimension();
+    }
+
+    void addLeader(const DL_LeaderData& data) override {
+        FinishPolyline();
+        leader_ = std::make_unique<Entity>(Path({}, false));
+        leaderArrow_ = data.arrowHeadFlag == 1;
+    }
+    void addLeaderVertex(const DL_LeaderVertexData& v) override {
+        if (leader_) {
+            if (leader_->rings.empty()) leader_->rings.emplace_back();
+            leader_->rings.back().push_back({v.x, v.y});
+        }
+    }
+    void setVariableDouble(const std::string& key, double value, int) override {
+        if (key == "$DIMASZ") arrowSize_ = value;
+        if (key == "$DIMSCALE") dimScale_ = value;
+    }
+
+    void Text(const DL_TextData& t) {
         std::string text;
         const std::string raw = Decoded(t.text);
         for (std::size_t i = 0; i < raw.size(); ++i)
@@ -527,31 +578,10 @@ class Reader : public DL_CreationAdapter {
     void addRay(const DL_RayData&) override { ++skipped["RAY"]; }
     void add3dFace(const DL_3dFaceData&) override { ++skipped["3DFACE"]; }
     void addImage(const DL_ImageData&) override { ++skipped["IMAGE"]; }
-    void addLeader(const DL_LeaderData&) override { ++skipped["LEADER"]; }
-    void addDimAlign(const DL_DimensionData&, const DL_DimAlignedData&) override {
-        ++skipped["DIMENSION"];
-    }
-    void addDimLinear(const DL_DimensionData&, const DL_DimLinearData&) override {
-        ++skipped["DIMENSION"];
-    }
-    void addDimRadial(const DL_DimensionData&, const DL_DimRadialData&) override {
-        ++skipped["DIMENSION"];
-    }
-    void addDimDiametric(const DL_DimensionData&, const DL_DimDiametricData&) override {
-        ++skipped["DIMENSION"];
-    }
-    void addDimAngular(const DL_DimensionData&, const DL_DimAngular2LData&) override {
-        ++skipped["DIMENSION"];
-    }
-    void addDimAngular3P(const DL_DimensionData&, const DL_DimAngular3PData&) override {
-        ++skipped["DIMENSION"];
-    }
-    void addDimOrdinate(const DL_DimensionData&, const DL_DimOrdinateData&) override {
-        ++skipped["DIMENSION"];
-    }
     void addArcAlignedText(const DL_ArcAlignedTextData&) override { ++skipped["ARCALIGNEDTEXT"]; }
 
     void Finish() {
+        FinishLeader();
         FinishPolyline();
         FinishHatch();
         if (!mtextChunks_.empty() || mtextPending_) AddMText(mtextChunks_);
@@ -561,9 +591,20 @@ class Reader : public DL_CreationAdapter {
     void SetRecords(std::vector<Record> records) { records_ = std::move(records); }
     // dxflib ends every object with this, after handing it over.
     void endSection() override {
+        FinishLeader();
         if (const Record* r = Current()) {
+            // The printer's pens have no white to wipe out with.
             if (r->type == "WIPEOUT") ++skipped["WIPEOUT"];
             if (r->type == "MULTILEADER" || r->type == "MLEADER") ++skipped["MLEADER"];
+            // A constant attribute definition draws its value in every INSERT
+            // of its block; the others are templates of the ATTRIBs.
+            const int flags = IntOf(70);
+            if (r->type == "ATTDEF" && (flags & 2) != 0 && (flags & 1) == 0) {
+                const DL_TextData t(RealOf(10), RealOf(20), 0, RealOf(11), RealOf(21), 0,
+                                    RealOf(40), RealOf(41, 1), 0, IntOf(72), IntOf(74), ValueOf(1),
+                                    ValueOf(7), RealOf(50) * M_PI / 180);
+                Text(t);
+            }
         }
         ++sections_;
     }
@@ -590,6 +631,44 @@ class Reader : public DL_CreationAdapter {
     // The object dxflib is handing over now.
     const Record* Current() const {
         return sections_ >= 1 && sections_ <= records_.size() ? &records_[sections_ - 1] : nullptr;
+    }
+    // The value of `code` in the object dxflib is handing over; "" or `otherwise` without one.
+    std::string ValueOf(int code) const {
+        if (const Record* r = Current())
+            for (const auto& [c, value] : r->pairs)
+                if (c == code)
+                    return value.substr(value.find_first_not_of(' ') == std::string::npos
+                                            ? value.size()
+                                            : value.find_first_not_of(' '));
+        return "";
+    }
+    int IntOf(int code) const { return std::atoi(ValueOf(code).c_str()); }
+    double RealOf(int code, double otherwise = 0) const {
+        const std::string value = ValueOf(code);
+        char* end = nullptr;
+        const double v = std::strtod(value.c_str(), &end);
+        return end != value.c_str() && std::isfinite(v) ? v : otherwise;
+    }
+    // A leader's polyline, with a filled arrowhead at its first vertex when it has one.
+    void FinishLeader() {
+        if (!leader_) return;
+        Entity e = std::move(*leader_);
+        leader_.reset();
+        if (e.rings.empty() || e.rings[0].size() < 2) return;
+        const Ring& r = e.rings[0];
+        const double size = arrowSize_ * (dimScale_ > 0 ? dimScale_ : 1);
+        const double dx = r[1].x - r[0].x, dy = r[1].y - r[0].y, length = std::hypot(dx, dy);
+        if (leaderArrow_ && size > 0 && length > 0) {
+            Entity arrow = e;
+            arrow.kind = Entity::Kind::Fill;
+            // The closed filled arrow: a third as wide as it is long.
+            const double ux = dx / length * size, uy = dy / length * size;
+            arrow.rings = {{r[0],
+                            {r[0].x + ux - uy / 6, r[0].y + uy + ux / 6},
+                            {r[0].x + ux + uy / 6, r[0].y + uy - ux / 6}}};
+            Add(std::move(arrow));
+        }
+        Add(std::move(e));
     }
     Entity Begin(Entity::Kind kind) {
         Entity e;
@@ -832,7 +911,9 @@ class Reader : public DL_CreationAdapter {
     std::size_t sections_ = 0;
     std::map<std::string, Style> layers_;
     std::string current_;
-    std::unique_ptr<Entity> polyline_, spline_, hatch_;
+    std::unique_ptr<Entity> polyline_, spline_, hatch_, leader_;
+    bool leaderArrow_ = false;
+    double arrowSize_ = 0.18, dimScale_ = 1;
     Transform polylineOcs_, hatchOcs_;
     std::vector<std::tuple<double, double, double>> vertices_;
     std::vector<Point2> control_;
