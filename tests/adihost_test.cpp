@@ -1059,6 +1059,68 @@ TEST_F(AdihostTest, DxfLeaderArrow) {
     EXPECT_FALSE(InkIn(rgb, w, h, 21, 150.7, 58, 151)) << "no wider than its line past the arrow";
 }
 
+// MTEXT's inline formatting: \H height (absolute, or relative with x), \C
+// colour, \L and \O under- and overline, fonts read past; TEXT's %%u and
+// %%o toggle the lines.
+TEST_F(AdihostTest, DxfTextFormatting) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    // Bottom left at (100, 100): the baseline is there whatever the height.
+    const auto mtext = [&](const std::string& text) {
+        return DxfInk(*this, "0\nMTEXT\n8\n0\n10\n100\n20\n100\n40\n10\n71\n7\n1\n" + text + "\n",
+                      &w, &h, &rgb, "--scale 1:1");
+    };
+    const InkBox plain = mtext("HHHH");
+    ASSERT_GT(plain.right, plain.left);
+    const InkBox absolute = mtext("\\H20;HHHH");
+    EXPECT_NEAR(absolute.Height(), 2 * plain.Height(), 2);
+    EXPECT_NEAR(absolute.Width(), 2 * plain.Width(), 3);
+    const InkBox relative = mtext("\\H2x;HHHH");
+    EXPECT_NEAR(relative.Height(), absolute.Height(), 1);
+    EXPECT_NEAR(relative.Width(), absolute.Width(), 1);
+    const InkBox grouped = mtext("{\\H2x;HH}HH");  // the group ends the larger height
+    EXPECT_NEAR(grouped.Height(), absolute.Height(), 1);
+    EXPECT_NEAR(grouped.Width(), 1.5 * plain.Width(), 3);
+    const InkBox font = mtext("{\\fArial|b1|i0|c0;HH}HH");
+    EXPECT_EQ(font.left, plain.left);
+    EXPECT_EQ(font.right, plain.right);
+    EXPECT_EQ(font.top, plain.top);
+
+    // HH is about 21 mm long: lines under or over the first pair only, 2 mm
+    // below the baseline or above the height.
+    const auto lines = [&](const char* what, bool under) {
+        const double y = under ? 98 : 112;
+        EXPECT_TRUE(InkIn(rgb, w, h, 102, y - 0.4, 118, y + 0.4)) << what;
+        EXPECT_FALSE(InkIn(rgb, w, h, 124, y - 0.6, 140, y + 0.6)) << what;
+        EXPECT_FALSE(InkIn(rgb, w, h, 95, under ? 110.5 : 95, 150, under ? 115 : 99.5)) << what;
+    };
+    mtext("\\LHH\\lHH");
+    lines("\\L", true);
+    mtext("\\OHH\\oHH");
+    lines("\\O", false);
+    DxfInk(*this, "0\nTEXT\n8\n0\n10\n100\n20\n100\n40\n10\n1\n%%uHH%%uHH\n", &w, &h, &rgb,
+           "--scale 1:1");
+    lines("%%u", true);
+    DxfInk(*this, "0\nTEXT\n8\n0\n10\n100\n20\n100\n40\n10\n1\n%%oHH%%oHH\n", &w, &h, &rgb,
+           "--scale 1:1");
+    lines("%%o", false);
+
+    // \C1; is pen 1, red: lighter than black on the grey sheet.
+    mtext("HH\\C1;HH");
+    const auto darkest = [&](double x0, double x1) {
+        int value = 255;
+        for (int y = static_cast<int>(101 / 0.254); y < static_cast<int>(109 / 0.254); ++y)
+            for (int x = static_cast<int>(x0 / 0.254); x < static_cast<int>(x1 / 0.254); ++x)
+                value =
+                    std::min<int>(value, rgb[(static_cast<std::size_t>(h - 1 - y) * w + x) * 3]);
+        return value;
+    };
+    EXPECT_LT(darkest(100, 120), 30);
+    EXPECT_GT(darkest(122, 142), 50);
+    EXPECT_LT(darkest(122, 142), 200);
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

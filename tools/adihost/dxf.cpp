@@ -207,10 +207,32 @@ std::size_t UnicodeEscape(const std::string& text, std::size_t i, std::string* o
     return 7;
 }
 
+// A piece of text drawn alike: its height, pen (0 for the entity's) and lines.
+struct Run {
+    std::string text;
+    double height = 0;
+    int pen = 0;
+    bool under = false, over = false;
+};
+
+std::string Joined(const std::vector<Run>& runs) {
+    std::string text;
+    for (const Run& r : runs) text += r.text;
+    return text;
+}
+
 // The %% codes: %%d degree, %%p plus-minus, %%c diameter, %%% percent, %%nnn
-// a character code; %%u and %%o (underline, overline) are dropped, not drawn.
-std::string PercentCodes(const std::string& text) {
+// a character code; %%u and %%o turn under- and overlining on and off.
+std::vector<Run> PercentCodes(const std::string& text, Run format) {
+    std::vector<Run> runs;
     std::string out;
+    auto cut = [&]() {
+        if (!out.empty()) {
+            runs.push_back(format);
+            runs.back().text = std::move(out);
+        }
+        out.clear();
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text.compare(i, 2, "%%") != 0 || i + 2 >= text.size()) {
             out += text[i];
@@ -226,6 +248,8 @@ std::string PercentCodes(const std::string& text) {
         } else if (code == '%') {
             out += '%';
         } else if (code == 'u' || code == 'o') {
+            cut();
+            (code == 'u' ? format.under : format.over) ^= true;
         } else if (i + 4 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
                    std::isdigit(static_cast<unsigned char>(text[i + 3])) &&
                    std::isdigit(static_cast<unsigned char>(text[i + 4]))) {
@@ -237,7 +261,8 @@ std::string PercentCodes(const std::string& text) {
         }
         i += 2;
     }
-    return out;
+    cut();
+    return runs;
 }
 
 bool ValidUtf8(const std::string& text) {
@@ -499,9 +524,9 @@ class Reader : public DL_CreationAdapter {
                 i += n - 1;
             else
                 text += raw[i];
-        text = PercentCodes(text);
         // dxflib gives TEXT's angle in radians already.
         double angle = t.angle, height = t.height;
+        std::vector<Run> runs = PercentCodes(text, {"", height});
         double widthFactor = t.xScaleFactor > 0 ? t.xScaleFactor : 1;
         int h = t.hJustification, v = t.vJustification;
         const Point2 first{t.ipx, t.ipy}, second{t.apx, t.apy};
@@ -509,21 +534,22 @@ class Reader : public DL_CreationAdapter {
             // Aligned and fit: the text runs from the first point to the
             // second, aligned scaling its height with its width, fit only its width.
             const double length = std::hypot(second.x - first.x, second.y - first.y);
-            const double advance = TextOutlines(text, height).advance;
+            const double advance = TextOutlines(Joined(runs), height).advance;
             if (length > 0 && advance > 0) {
                 angle = std::atan2(second.y - first.y, second.x - first.x);
+                if (h == 3) height *= length / (advance * widthFactor);
                 if (h == 3)
-                    height *= length / (advance * widthFactor);
+                    for (Run& r : runs) r.height = height;
                 else
                     widthFactor = length / advance;
             }
-            AddText(text, height, angle, first, 0, 0, widthFactor);
+            AddText(runs, height, angle, first, 0, 0, widthFactor);
             return;
         }
         if (h > 5 || h < 0) h = 0;
         if (v > 3 || v < 0) v = 0;
         // Any alignment but left/baseline places the text at the second point.
-        AddText(text, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor);
+        AddText(runs, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor);
     }
     void addMText(const DL_MTextData& t) override {
         mtext_ = t;
@@ -746,101 +772,192 @@ class Reader : public DL_CreationAdapter {
     }
 
     // Text at `at`, placed by the TEXT alignments: h 0 left, 1 centre, 2 right,
-    // 4 middle (centred both ways); v 0 baseline, 1 bottom, 2 middle, 3 top.
-    void AddText(const std::string& text, double height, double angle, Point2 at, int h = 0,
+    // 4 middle (centred both ways); v 0 baseline, 1 bottom, 2 middle, 3 top
+    // (of `height`).
+    void AddText(const std::vector<Run>& runs, double height, double angle, Point2 at, int h = 0,
                  int v = 0, double widthFactor = 1) {
-        TextShape shape = TextOutlines(text, height);
-        if (shape.rings.empty()) return;
-        const double width = shape.advance * widthFactor;
-        const double dx = h == 1 || h == 4 ? -width / 2 : h == 2 ? -width : 0;
-        const double dy = h == 4 || v == 2 ? -height / 2
-                          : v == 1         ? shape.descent
-                          : v == 3         ? -height
-                                           : 0;
-        Entity e = Begin(Entity::Kind::Fill);
-        for (Ring& r : shape.rings) {
-            for (Point2& p : r) {
-                const double x = p.x * widthFactor + dx, y = p.y + dy;
-                p = {at.x + x * std::cos(angle) - y * std::sin(angle),
-                     at.y + x * std::sin(angle) + y * std::cos(angle)};
-            }
-            e.rings.push_back(std::move(r));
+        std::vector<TextShape> shapes;
+        double width = 0, descent = 0;
+        for (const Run& r : runs) {
+            shapes.push_back(TextOutlines(r.text, r.height));
+            width += shapes.back().advance * widthFactor;
+            descent = std::max(descent, shapes.back().descent);
         }
-        Add(Planar(std::move(e)));
+        const double dx = h == 1 || h == 4 ? -width / 2 : h == 2 ? -width : 0;
+        const double dy = h == 4 || v == 2 ? -height / 2 : v == 1 ? descent : v == 3 ? -height : 0;
+        auto place = [&](double x, double y) {
+            return Point2{at.x + (x + dx) * std::cos(angle) - (y + dy) * std::sin(angle),
+                          at.y + (x + dx) * std::sin(angle) + (y + dy) * std::cos(angle)};
+        };
+        double x = 0;
+        for (std::size_t k = 0; k < runs.size(); ++k) {
+            const Run& run = runs[k];
+            const double advance = shapes[k].advance * widthFactor;
+            Entity e = Begin(Entity::Kind::Fill);
+            if (run.pen > 0) e.style.pen = run.pen;
+            for (Ring& r : shapes[k].rings) {
+                for (Point2& p : r) p = place(x + p.x * widthFactor, p.y);
+                e.rings.push_back(std::move(r));
+            }
+            if (!e.rings.empty()) Add(Planar(std::move(e)));
+            // Under- and overlines a fifth of the height below the baseline and above the caps.
+            for (const auto& [on, y] : {std::pair{run.under, -0.2}, std::pair{run.over, 1.2}}) {
+                if (!on || !(advance > 0)) continue;
+                Entity line = Begin(Entity::Kind::Path);
+                if (run.pen > 0) line.style.pen = run.pen;
+                line.rings.push_back(
+                    {place(x, y * run.height), place(x + advance, y * run.height)});
+                Add(Planar(std::move(line)));
+            }
+            x += advance;
+        }
+    }
+    double Advance(const std::vector<Run>& runs) {
+        double advance = 0;
+        for (const Run& r : runs) advance += TextOutlines(r.text, r.height, false).advance;
+        return advance;
+    }
+    // A paragraph broken into lines at spaces to fit `width` (none when 0).
+    std::vector<std::vector<Run>> Wrap(const std::vector<Run>& paragraph, double width) {
+        if (!(width > 0)) return {paragraph};
+        std::vector<std::vector<Run>> words(1);
+        for (const Run& run : paragraph)
+            for (std::size_t at = 0;;) {
+                const std::size_t space = run.text.find(' ', at);
+                Run piece = run;
+                piece.text = run.text.substr(at, space == std::string::npos ? space : space - at);
+                if (!piece.text.empty()) words.back().push_back(std::move(piece));
+                if (space == std::string::npos) break;
+                words.emplace_back();
+                at = space + 1;
+            }
+        std::vector<std::vector<Run>> lines;
+        std::vector<Run> line;
+        for (std::size_t k = 0; k < words.size(); ++k) {
+            std::vector<Run> longer = line;
+            if (k > 0) {
+                Run space = longer.empty() ? Run{"", mtext_.height} : longer.back();
+                space.text = " ";
+                longer.push_back(space);
+            }
+            longer.insert(longer.end(), words[k].begin(), words[k].end());
+            if (!line.empty() && Advance(longer) > width) {
+                lines.push_back(std::move(line));
+                line = words[k];
+            } else {
+                line = std::move(longer);
+            }
+        }
+        lines.push_back(std::move(line));
+        return lines;
     }
     void AddMText(const std::string& chunk) {
         const std::string text = Decoded(mtextChunks_ + chunk);
-        // Paragraph breaks become line breaks; formatting codes are dropped.
-        std::vector<std::string> lines(1);
+        // Paragraphs of runs: \H height (absolute, or relative ending in x), \C
+        // colour, \L \l underline, \O \o overline, in groups { }; fonts and the
+        // other codes with a value are read past.
+        Run format{"", mtext_.height};
+        std::vector<Run> groups;
+        std::vector<std::vector<Run>> paragraphs(1);
+        auto put = [&](const std::string& piece) {
+            auto& runs = paragraphs.back();
+            if (runs.empty() || runs.back().height != format.height ||
+                runs.back().pen != format.pen || runs.back().under != format.under ||
+                runs.back().over != format.over) {
+                runs.push_back(format);
+                runs.back().text.clear();
+            }
+            runs.back().text += piece;
+        };
         for (std::size_t i = 0; i < text.size(); ++i) {
             if (text[i] == '\\' && i + 1 < text.size()) {
                 const char code = text[i + 1];
                 if (code == 'P') {
-                    lines.emplace_back();
+                    paragraphs.emplace_back();
                     ++i;
                     continue;
                 }
-                if (const std::size_t n = UnicodeEscape(text, i, &lines.back())) {
+                std::string character;
+                if (const std::size_t n = UnicodeEscape(text, i, &character)) {
+                    put(character);
                     i += n - 1;
                     continue;
                 }
                 if (code == '~' || code == '\\' || code == '{' || code == '}') {
                     if (code == '~')
-                        AppendUtf8(&lines.back(), 0xA0);  // a space that does not break
+                        AppendUtf8(&character, 0xA0);  // a space that does not break
                     else
-                        lines.back() += code;
+                        character = code;
+                    put(character);
+                    ++i;
+                    continue;
+                }
+                if (std::string("LlOoKk").find(code) != std::string::npos) {
+                    if (code == 'L' || code == 'l') format.under = code == 'L';
+                    if (code == 'O' || code == 'o') format.over = code == 'O';
                     ++i;
                     continue;
                 }
                 const std::size_t end = text.find(';', i);
-                if (std::string("ACFHQTWfcpLlOoKk").find(code) != std::string::npos &&
+                if (std::string("ACFHQTWfcp").find(code) != std::string::npos &&
                     end != std::string::npos) {
-                    i = code == 'L' || code == 'l' || code == 'O' || code == 'o' || code == 'K' ||
-                                code == 'k'
-                            ? i + 1
-                            : end;
+                    const std::string value = text.substr(i + 2, end - i - 2);
+                    char* stop = nullptr;
+                    const double number = std::strtod(value.c_str(), &stop);
+                    if (code == 'H' && stop != value.c_str() && number > 0 &&
+                        std::isfinite(number)) {
+                        const bool relative = *stop == 'x' || *stop == 'X';
+                        format.height =
+                            std::clamp(relative ? format.height * number : number,
+                                       mtext_.height * 1e-3, std::max(mtext_.height, 1e-9) * 1e3);
+                    }
+                    if (code == 'C') {
+                        const int pen = std::atoi(value.c_str());
+                        format.pen = pen >= 1 && pen <= 255 ? pen : 0;  // 0 and 256: the entity's
+                    }
+                    i = end;
                     continue;
                 }
             }
-            if (text[i] == '{' || text[i] == '}') continue;
-            lines.back() += text[i];
+            if (text[i] == '{') {
+                if (groups.size() < 64) groups.push_back(format);
+                continue;
+            }
+            if (text[i] == '}') {
+                if (!groups.empty()) format = groups.back(), groups.pop_back();
+                continue;
+            }
+            put(std::string(1, text[i]));
         }
         const double angle = std::atan2(mtext_.diry, mtext_.dirx) +
                              (mtext_.dirx == 0 && mtext_.diry == 0 ? mtext_.angle * M_PI / 180 : 0);
-        const double height = mtext_.height;
-        // Paragraphs are broken into lines at spaces to fit the reference width.
-        std::vector<std::string> wrapped;
-        for (const std::string& paragraph : lines) {
-            const std::string text = PercentCodes(paragraph);
-            if (!(mtext_.width > 0)) {
-                wrapped.push_back(text);
-                continue;
+        std::vector<std::vector<Run>> lines;
+        for (const auto& paragraph : paragraphs) {
+            std::vector<Run> runs;
+            for (const Run& r : paragraph) {
+                const std::vector<Run> coded = PercentCodes(r.text, r);
+                runs.insert(runs.end(), coded.begin(), coded.end());
             }
-            std::string line;
-            std::istringstream words(text);
-            for (std::string word; std::getline(words, word, ' ');) {
-                const std::string longer = line.empty() ? word : line + ' ' + word;
-                if (!line.empty() && TextOutlines(longer, height, false).advance > mtext_.width) {
-                    wrapped.push_back(line);
-                    line = word;
-                } else {
-                    line = longer;
-                }
-            }
-            wrapped.push_back(line);
+            for (auto& line : Wrap(runs, mtext_.width)) lines.push_back(std::move(line));
         }
-        // Baselines 5/3 of the height apart at spacing factor 1; the caps of the
-        // first line reach the top, the last baseline is the bottom.
-        const double spacing =
-            height * 5 / 3 * (mtext_.lineSpacingFactor > 0 ? mtext_.lineSpacingFactor : 1);
+        // Baselines 5/3 of the height apart at spacing factor 1 (of the
+        // tallest text in a line); the caps of the first line reach the top,
+        // the last baseline is the bottom.
+        const double factor = mtext_.lineSpacingFactor > 0 ? mtext_.lineSpacingFactor : 1;
+        std::vector<double> down;
+        for (const auto& line : lines) {
+            double tallest = line.empty() ? mtext_.height : 0;
+            for (const Run& r : line) tallest = std::max(tallest, r.height);
+            down.push_back(down.empty() ? tallest : down.back() + tallest * 5 / 3 * factor);
+        }
         const int attach =
             mtext_.attachmentPoint >= 1 && mtext_.attachmentPoint <= 9 ? mtext_.attachmentPoint : 1;
-        const double block = height + spacing * (static_cast<double>(wrapped.size()) - 1);
+        const double block = down.back();
         const double lift = attach >= 7 ? block : attach >= 4 ? block / 2 : 0;
-        for (std::size_t k = 0; k < wrapped.size(); ++k) {
-            const double down = height + k * spacing - lift;
-            AddText(wrapped[k], height, angle,
-                    {mtext_.ipx + down * std::sin(angle), mtext_.ipy - down * std::cos(angle)},
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            const double d = down[k] - lift;
+            AddText(lines[k], mtext_.height, angle,
+                    {mtext_.ipx + d * std::sin(angle), mtext_.ipy - d * std::cos(angle)},
                     (attach - 1) % 3);
         }
         mtextChunks_.clear();
