@@ -1121,6 +1121,50 @@ TEST_F(AdihostTest, DxfTextFormatting) {
     EXPECT_LT(darkest(122, 142), 200);
 }
 
+// A pattern HATCH draws its line families inside its boundary, even-odd:
+// nothing in a hole or outside; dashes where the pattern has them.
+TEST_F(AdihostTest, DxfPatternHatch) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // Its edges in order, or as a file may list them: out of order, one turned round.
+    const auto square = [](double x0, double y0, double x1, double y1, bool scrambled = false) {
+        std::string loop = "92\n1\n93\n4\n";
+        const double x[] = {x0, x1, x1, x0}, y[] = {y0, y0, y1, y1};
+        for (const int i :
+             scrambled ? std::vector<int>{0, 2, 1, 3} : std::vector<int>{0, 1, 2, 3}) {
+            const int a = scrambled && i == 2 ? 3 : i, b = scrambled && i == 2 ? 2 : (i + 1) % 4;
+            loop += "72\n1\n10\n" + std::to_string(x[a]) + "\n20\n" + std::to_string(y[a]) +
+                    "\n11\n" + std::to_string(x[b]) + "\n21\n" + std::to_string(y[b]) + "\n";
+        }
+        return loop + "97\n0\n";
+    };
+    const auto hatch = [](const std::string& loops, int count, const std::string& pattern) {
+        return "0\nHATCH\n8\n0\n10\n0\n20\n0\n30\n0\n2\nUSER\n70\n0\n71\n0\n91\n" +
+               std::to_string(count) + "\n" + loops + "75\n0\n76\n1\n52\n0\n41\n1\n78\n1\n" +
+               pattern + "98\n0\n";
+    };
+    // Lines at y = 5, 15, ... 95 in a square with a hole from 40 to 60; upright
+    // dashes 5 mm long every 10 mm at x = 205, 215, ... 295.
+    const std::string entities =
+        hatch(square(0, 0, 100, 100) + square(40, 40, 60, 60), 2,
+              "53\n0\n43\n0\n44\n5\n45\n0\n46\n10\n79\n0\n") +
+        hatch(square(200, 0, 300, 100, true), 1,
+              "53\n90\n43\n205\n44\n0\n45\n-10\n46\n0\n79\n2\n49\n5\n49\n-5\n");
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    std::string err;
+    DxfInk(*this, entities, &w, &h, &rgb, "--scale 1:1", &err);
+    ASSERT_GT(w, 0);
+    EXPECT_EQ(err.find("HATCH"), std::string::npos) << err;
+    EXPECT_TRUE(InkIn(rgb, w, h, 1, 34.8, 99, 35.2));
+    EXPECT_TRUE(InkIn(rgb, w, h, 1, 44.8, 39, 45.2));
+    EXPECT_FALSE(InkIn(rgb, w, h, 41, 41, 59, 59)) << "in the hole";
+    EXPECT_FALSE(InkIn(rgb, w, h, 1, 36, 99, 44)) << "between the lines";
+    EXPECT_FALSE(InkIn(rgb, w, h, 101, 0, 199, 100)) << "beyond the boundary";
+    EXPECT_TRUE(InkIn(rgb, w, h, 224.8, 51, 225.2, 54));
+    EXPECT_FALSE(InkIn(rgb, w, h, 224.5, 56, 225.5, 59)) << "the dashes' gaps";
+    EXPECT_FALSE(InkIn(rgb, w, h, 226, 1, 234, 99));
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

@@ -351,6 +351,119 @@ std::vector<Record> Records(const std::string& text) {
     return records;
 }
 
+// One family of a hatch pattern's lines: through base + k offset for every
+// whole k, at `angle`, dashed by `dashes` (a dash when positive, a gap when
+// negative, a dot when 0) from the base point on.
+struct PatternLine {
+    double angle = 0;
+    Point2 base{0, 0}, offset{0, 0};
+    std::vector<double> dashes;
+};
+
+// The pattern's lines inside `boundary` (even-odd), each dash a ring of two
+// points; false when they would be too many to draw.
+bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLine>& families,
+                  std::vector<Ring>* out) {
+    constexpr std::size_t kMaxDashes = 200000;
+    constexpr double kMaxWork = 5e7;  // lines times boundary edges
+    std::size_t edges = 0;
+    for (const Ring& r : boundary) edges += r.size();
+    for (const PatternLine& family : families) {
+        const Point2 u{std::cos(family.angle), std::sin(family.angle)}, n{-u.y, u.x};
+        const double spacing = family.offset.x * n.x + family.offset.y * n.y;
+        if (!(std::fabs(spacing) > 0)) continue;
+        double low = 1e300, high = -1e300;
+        for (const Ring& r : boundary)
+            for (const Point2& p : r) {
+                const double d = (p.x - family.base.x) * n.x + (p.y - family.base.y) * n.y;
+                low = std::min(low, d), high = std::max(high, d);
+            }
+        const double first = std::ceil(std::min(low / spacing, high / spacing));
+        const double last = std::floor(std::max(low / spacing, high / spacing));
+        if (!(last - first < 1e6) || (last - first + 1) * static_cast<double>(edges) > kMaxWork)
+            return false;
+        double period = 0;
+        for (const double d : family.dashes) period += std::fabs(d);
+        for (double k = first; k <= last; ++k) {
+            const Point2 o{family.base.x + k * family.offset.x,
+                           family.base.y + k * family.offset.y};
+            // Where the line crosses the boundary, along it from o.
+            std::vector<double> cuts;
+            for (const Ring& r : boundary)
+                for (std::size_t i = 0; i < r.size(); ++i) {
+                    const Point2 p = r[i], q = r[(i + 1) % r.size()];
+                    const double dp = (p.x - o.x) * n.x + (p.y - o.y) * n.y;
+                    const double dq = (q.x - o.x) * n.x + (q.y - o.y) * n.y;
+                    if ((dp > 0) == (dq > 0)) continue;
+                    const double tp = (p.x - o.x) * u.x + (p.y - o.y) * u.y;
+                    const double tq = (q.x - o.x) * u.x + (q.y - o.y) * u.y;
+                    cuts.push_back(tp + (tq - tp) * dp / (dp - dq));
+                }
+            std::sort(cuts.begin(), cuts.end());
+            auto at = [&](double t) { return Point2{o.x + t * u.x, o.y + t * u.y}; };
+            for (std::size_t i = 0; i + 1 < cuts.size(); i += 2) {
+                const double a = cuts[i], b = cuts[i + 1];
+                if (!(period > 0)) {
+                    out->push_back({at(a), at(b)});
+                } else {
+                    const double origin = std::floor(a / period) * period;
+                    const double count = std::ceil((b - origin) / period);
+                    if (!(count < kMaxDashes)) return false;
+                    for (double j = 0; j < count; ++j) {
+                        double t = origin + j * period;
+                        for (const double d : family.dashes) {
+                            const double from = std::max(t, a), to = std::min(t + std::fabs(d), b);
+                            if (d >= 0 && from <= to) out->push_back({at(from), at(to)});
+                            t += std::fabs(d);
+                        }
+                        if (out->size() > kMaxDashes) return false;
+                    }
+                }
+                if (out->size() > kMaxDashes) return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The edges of a boundary loop as one ring, each edge followed by the one
+// that starts (or, turned round, ends) where it ends; in the file's order
+// when none does, or when there are too many edges to sort.
+Ring Chained(std::vector<Ring> edges) {
+    std::erase_if(edges, [](const Ring& r) { return r.empty(); });
+    Ring ring;
+    if (edges.empty()) return ring;
+    double size = 0;
+    for (const Ring& r : edges)
+        for (const Point2& p : r) size = std::max({size, std::fabs(p.x), std::fabs(p.y)});
+    const double near = std::max(size, 1.0) * 1e-9;
+    auto meets = [&](Point2 a, Point2 b) {
+        return std::fabs(a.x - b.x) <= near && std::fabs(a.y - b.y) <= near;
+    };
+    const bool sort = edges.size() <= 4096;
+    std::vector<bool> used(edges.size());
+    std::size_t next = 0;
+    for (std::size_t n = 0; n < edges.size(); ++n) {
+        if (sort && !ring.empty()) {
+            next = edges.size();
+            bool turn = false;
+            for (std::size_t i = 0; i < edges.size() && next == edges.size(); ++i)
+                if (!used[i] && (meets(edges[i].front(), ring.back()) ||
+                                 (turn = meets(edges[i].back(), ring.back()))))
+                    next = i;
+            if (next == edges.size())
+                next = static_cast<std::size_t>(std::find(used.begin(), used.end(), false) -
+                                                used.begin());
+            else if (turn)
+                std::reverse(edges[next].begin(), edges[next].end());
+        }
+        used[next] = true;
+        ring.insert(ring.end(), edges[next].begin(), edges[next].end());
+        ++next;
+    }
+    return ring;
+}
+
 // Collects the entities of every block and of model space.
 class Reader : public DL_CreationAdapter {
   public:
@@ -563,14 +676,35 @@ class Reader : public DL_CreationAdapter {
         hatch_ = std::make_unique<Entity>(Begin(Entity::Kind::Fill));
         hatchOcs_ = Ocs();
         hatchSolid_ = data.solid;
-        if (!data.solid) ++skipped["HATCH (pattern)"];
+        hatchLines_.clear();
+        hatchEdges_.clear();
+        // The pattern's line families (78), each an angle (53), base point
+        // (43, 44), offset between its lines (45, 46) and dashes (79, 49),
+        // scaled and turned as the hatch draws them.
+        if (const Record* r = Current(); r && !data.solid) {
+            bool pattern = false;
+            for (const auto& [code, value] : r->pairs) {
+                const double v = std::strtod(value.c_str(), nullptr);
+                if (code == 78) pattern = true;
+                if (!pattern) continue;
+                if (code == 53 && hatchLines_.size() < 64) hatchLines_.push_back({v * M_PI / 180});
+                if (hatchLines_.empty()) continue;
+                PatternLine& line = hatchLines_.back();
+                if (code == 43) line.base.x = v;
+                if (code == 44) line.base.y = v;
+                if (code == 45) line.offset.x = v;
+                if (code == 46) line.offset.y = v;
+                if (code == 49 && line.dashes.size() < 64) line.dashes.push_back(v);
+            }
+        }
     }
     void addHatchLoop(const DL_HatchLoopData&) override {
-        if (hatch_) hatch_->rings.emplace_back();
+        if (hatch_) hatchEdges_.emplace_back();
     }
+    // Each edge of a loop kept apart: loops need not list them end to end.
     void addHatchEdge(const DL_HatchEdgeData& e) override {
-        if (!hatch_ || hatch_->rings.empty()) return;
-        Ring& ring = hatch_->rings.back();
+        if (!hatch_ || hatchEdges_.empty()) return;
+        Ring& ring = hatchEdges_.back().emplace_back();
         if (!e.vertices.empty()) {
             for (const auto& v : e.vertices)
                 if (v.size() >= 2) ring.push_back({v[0], v[1]});
@@ -1019,8 +1153,27 @@ class Reader : public DL_CreationAdapter {
         if (!hatch_) return;
         Entity e = std::move(*hatch_);
         hatch_.reset();
+        for (auto& edges : hatchEdges_) e.rings.push_back(Chained(std::move(edges)));
+        hatchEdges_.clear();
         std::erase_if(e.rings, [](const Ring& r) { return r.size() < 3; });
-        if (hatchSolid_ && !e.rings.empty()) Add(Planar(std::move(e), hatchOcs_));
+        if (e.rings.empty()) return;
+        if (hatchSolid_) {
+            Add(Planar(std::move(e), hatchOcs_));
+            return;
+        }
+        if (hatchLines_.empty()) {
+            ++skipped["HATCH (pattern without its lines)"];
+            return;
+        }
+        Entity lines = e;
+        lines.kind = Entity::Kind::Path;
+        lines.style.lineType = 0;  // the pattern's dashes are its own
+        lines.rings.clear();
+        if (!PatternLines(e.rings, hatchLines_, &lines.rings)) {
+            ++skipped["HATCH (pattern too dense)"];
+            return;
+        }
+        if (!lines.rings.empty()) Add(Planar(std::move(lines), hatchOcs_));
     }
 
     std::string codePage_;
@@ -1037,6 +1190,8 @@ class Reader : public DL_CreationAdapter {
     std::vector<double> knots_;
     int splineDegree_ = 3;
     bool hatchSolid_ = false;
+    std::vector<PatternLine> hatchLines_;
+    std::vector<std::vector<Ring>> hatchEdges_;  // of each loop
     DL_MTextData mtext_{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "", "", 0};
     std::string mtextChunks_;
     bool mtextPending_ = false;
