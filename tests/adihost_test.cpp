@@ -1165,6 +1165,30 @@ TEST_F(AdihostTest, DxfPatternHatch) {
     EXPECT_FALSE(InkIn(rgb, w, h, 226, 1, 234, 99));
 }
 
+// A STYLE naming a TrueType file the system has draws in that font; one it
+// does not have, in the system sans like any other.
+TEST_F(AdihostTest, DxfStyleFonts) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto text = [&](const std::string& font, const char* kind) {
+        return DxfInk(*this,
+                      "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nSTYLE\n0\nSTYLE\n2\nNamed\n70\n0\n3\n" +
+                          font + "\n0\nENDTAB\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\n" + kind +
+                          "\n8\n0\n7\nnamed\n10\n100\n20\n100\n40\n10\n1\nHHHHHHHHHH\n"
+                          "0\nENDSEC\n0\nEOF\n",
+                      nullptr, nullptr, nullptr, "--scale 1:1");
+    };
+    if (std::system("fc-list | grep -q DejaVuSerif.ttf") != 0)
+        GTEST_SKIP() << "DejaVu Serif is not installed";
+    for (const char* kind : {"TEXT", "MTEXT"}) {
+        const InkBox sans = text("txt", kind), serif = text("DejaVuSerif.ttf", kind);
+        ASSERT_GT(sans.right, sans.left) << kind;
+        EXPECT_GT(std::abs(serif.Width() - sans.Width()), sans.Width() / 20) << kind;
+        const InkBox missing = text("NoSuchFont.ttf", kind);
+        EXPECT_EQ(missing.left, sans.left) << kind;
+        EXPECT_EQ(missing.right, sans.right) << kind;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

@@ -1,8 +1,10 @@
 #include "adihost/dxf.h"
 
+#include <cairo-ft.h>
 #include <cairo.h>
 #include <dxflib/dl_creationadapter.h>
 #include <dxflib/dl_dxf.h>
+#include <fontconfig/fontconfig.h>
 #include <iconv.h>
 
 #include <algorithm>
@@ -140,22 +142,66 @@ struct TextShape {
     std::vector<Ring> rings;
     double advance = 0, descent = 0;
 };
-TextShape TextOutlines(const std::string& text, double height, bool outlines = true) {
+// The font face of a TrueType or OpenType file a STYLE names ("arial.ttf"),
+// found by fontconfig among the system's fonts by its file name; null when
+// it has none by that name. Faces are made once and kept.
+cairo_font_face_t* FontFace(const std::string& file) {
+    static std::map<std::string, cairo_font_face_t*> faces;
+    static std::map<std::string, FcPattern*> byName;  // lower-case file names
+    static bool listed = false;
+    auto lower = [](std::string s) {
+        std::transform(s.begin(), s.end(), s.begin(), ::tolower);
+        return s;
+    };
+    const std::string wanted = lower(file.substr(file.find_last_of("/\\") + 1));
+    if (wanted.size() < 5 || (wanted.compare(wanted.size() - 4, 4, ".ttf") != 0 &&
+                              wanted.compare(wanted.size() - 4, 4, ".otf") != 0))
+        return nullptr;
+    if (!listed) {
+        listed = true;
+        FcPattern* all = FcPatternCreate();
+        FcObjectSet* objects = FcObjectSetBuild(FC_FILE, FC_INDEX, nullptr);
+        if (FcFontSet* fonts = FcFontList(nullptr, all, objects)) {
+            for (int i = 0; i < fonts->nfont; ++i) {
+                FcChar8* path = nullptr;
+                if (FcPatternGetString(fonts->fonts[i], FC_FILE, 0, &path) != FcResultMatch)
+                    continue;
+                const std::string name = reinterpret_cast<const char*>(path);
+                FcPatternReference(fonts->fonts[i]);
+                byName.emplace(lower(name.substr(name.find_last_of('/') + 1)), fonts->fonts[i]);
+            }
+            FcFontSetDestroy(fonts);
+        }
+        FcObjectSetDestroy(objects);
+        FcPatternDestroy(all);
+    }
+    const auto found = byName.find(wanted);
+    if (found == byName.end()) return nullptr;
+    auto& face = faces[wanted];
+    if (!face) face = cairo_ft_font_face_create_for_pattern(found->second);
+    return face;
+}
+
+TextShape TextOutlines(const std::string& text, double height, bool outlines = true,
+                       const std::string& font = "") {
     TextShape shape;
     if (text.empty() || !(height > 0)) return shape;
     cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
     cairo_t* cr = cairo_create(surface);
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    if (cairo_font_face_t* face = FontFace(font))
+        cairo_set_font_face(cr, face);
+    else
+        cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     // Cap height near the text height: size the em at 1.4 times it.
     const double em = 100.0;
     cairo_set_font_size(cr, em);
     const double k = height * 1.4 / em;
     cairo_text_extents_t extents;
     cairo_text_extents(cr, text.c_str(), &extents);
-    cairo_font_extents_t font;
-    cairo_font_extents(cr, &font);
+    cairo_font_extents_t metrics;
+    cairo_font_extents(cr, &metrics);
     shape.advance = extents.x_advance * k;
-    shape.descent = font.descent * k;
+    shape.descent = metrics.descent * k;
     if (!outlines) {
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
@@ -213,6 +259,7 @@ struct Run {
     double height = 0;
     int pen = 0;
     bool under = false, over = false;
+    std::string font;  // a font file of the text's STYLE; "" for the system sans
 };
 
 std::string Joined(const std::vector<Run>& runs) {
@@ -484,6 +531,13 @@ class Reader : public DL_CreationAdapter {
         return "";
     }
 
+    void addTextStyle(const DL_StyleData& data) override {
+        styleFonts_[Upper(data.name)] = data.primaryFontFile;
+    }
+    std::string FontOf(const std::string& style) const {
+        const auto it = styleFonts_.find(Upper(style));
+        return it != styleFonts_.end() ? it->second : "";
+    }
     void addLayer(const DL_LayerData& data) override {
         const DL_Attributes a = getAttributes();
         const std::string name = Upper(data.name);
@@ -639,7 +693,7 @@ class Reader : public DL_CreationAdapter {
                 text += raw[i];
         // dxflib gives TEXT's angle in radians already.
         double angle = t.angle, height = t.height;
-        std::vector<Run> runs = PercentCodes(text, {"", height});
+        std::vector<Run> runs = PercentCodes(text, {"", height, 0, false, false, FontOf(t.style)});
         double widthFactor = t.xScaleFactor > 0 ? t.xScaleFactor : 1;
         int h = t.hJustification, v = t.vJustification;
         const Point2 first{t.ipx, t.ipy}, second{t.apx, t.apy};
@@ -647,7 +701,8 @@ class Reader : public DL_CreationAdapter {
             // Aligned and fit: the text runs from the first point to the
             // second, aligned scaling its height with its width, fit only its width.
             const double length = std::hypot(second.x - first.x, second.y - first.y);
-            const double advance = TextOutlines(Joined(runs), height).advance;
+            const double advance =
+                TextOutlines(Joined(runs), height, false, FontOf(t.style)).advance;
             if (length > 0 && advance > 0) {
                 angle = std::atan2(second.y - first.y, second.x - first.x);
                 if (h == 3) height *= length / (advance * widthFactor);
@@ -913,7 +968,7 @@ class Reader : public DL_CreationAdapter {
         std::vector<TextShape> shapes;
         double width = 0, descent = 0;
         for (const Run& r : runs) {
-            shapes.push_back(TextOutlines(r.text, r.height));
+            shapes.push_back(TextOutlines(r.text, r.height, true, r.font));
             width += shapes.back().advance * widthFactor;
             descent = std::max(descent, shapes.back().descent);
         }
@@ -948,7 +1003,7 @@ class Reader : public DL_CreationAdapter {
     }
     double Advance(const std::vector<Run>& runs) {
         double advance = 0;
-        for (const Run& r : runs) advance += TextOutlines(r.text, r.height, false).advance;
+        for (const Run& r : runs) advance += TextOutlines(r.text, r.height, false, r.font).advance;
         return advance;
     }
     // A paragraph broken into lines at spaces to fit `width` (none when 0).
@@ -970,7 +1025,8 @@ class Reader : public DL_CreationAdapter {
         for (std::size_t k = 0; k < words.size(); ++k) {
             std::vector<Run> longer = line;
             if (k > 0) {
-                Run space = longer.empty() ? Run{"", mtext_.height} : longer.back();
+                Run space = longer.empty() ? words[k].empty() ? Run{"", mtext_.height} : words[k][0]
+                                           : longer.back();
                 space.text = " ";
                 longer.push_back(space);
             }
@@ -990,7 +1046,7 @@ class Reader : public DL_CreationAdapter {
         // Paragraphs of runs: \H height (absolute, or relative ending in x), \C
         // colour, \L \l underline, \O \o overline, in groups { }; fonts and the
         // other codes with a value are read past.
-        Run format{"", mtext_.height};
+        Run format{"", mtext_.height, 0, false, false, FontOf(mtext_.style)};
         std::vector<Run> groups;
         std::vector<std::vector<Run>> paragraphs(1);
         auto put = [&](const std::string& piece) {
@@ -1180,6 +1236,7 @@ class Reader : public DL_CreationAdapter {
     std::vector<Record> records_;
     std::size_t sections_ = 0;
     std::map<std::string, Style> layers_;
+    std::map<std::string, std::string> styleFonts_;  // of each STYLE
     std::string current_;
     std::unique_ptr<Entity> polyline_, spline_, hatch_, leader_;
     bool leaderArrow_ = false;
