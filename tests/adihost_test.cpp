@@ -1189,6 +1189,28 @@ TEST_F(AdihostTest, DxfStyleFonts) {
     }
 }
 
+// A request the driver refuses names the line of the DXF file its entity
+// starts on: in VCGL on the default sheet (long coordinates) an area of more
+// than 16,383 points is refused.
+TEST_F(AdihostTest, DxfDriverErrorsNameTheFilesLine) {
+    Write("varnu.cfg", VcglRecord());
+    std::string loop = "92\n2\n72\n0\n73\n1\n93\n20000\n";
+    for (int i = 0; i < 20000; ++i) {
+        const double a = i * 2 * M_PI / 20000;
+        loop += "10\n" + std::to_string(100 + 50 * std::cos(a)) + "\n20\n" +
+                std::to_string(100 + 50 * std::sin(a)) + "\n";
+    }
+    const std::string head = "0\nSECTION\n2\nENTITIES\n" + DxfLine("0", 0, 0, 10, 10);
+    Write("big.dxf", head + "0\nHATCH\n8\n0\n10\n0\n20\n0\n30\n0\n2\nSOLID\n70\n1\n71\n0\n91\n1\n" +
+                         loop + "97\n0\n75\n0\n76\n1\n98\n0\n0\nENDSEC\n0\nEOF\n");
+    const int line = static_cast<int>(std::count(head.begin(), head.end(), '\n')) + 1;
+    const ProcessResult run = Plot(Path("big.dxf"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("big.dxf:" + std::to_string(line) + ": the driver refused"),
+              std::string::npos)
+        << run.err;
+}
+
 // ---------------------------------------------------------------------------
 // Careless and hostile input: what adihost refuses, and what it never destroys.
 

@@ -1524,7 +1524,13 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         const double y = std::isnan(sy) ? 0.0 : std::clamp(sy, 0.0, limit);
         return std::pair<long, long>{static_cast<long>(x), static_cast<long>(y)};
     };
-    t << "linetypes 8\n";
+    // The line of the file each request comes from, for the errors that name it.
+    std::vector<int> origins;
+    auto request = [&](int line) -> std::ostream& {
+        origins.push_back(line);
+        return t;
+    };
+    request(0) << "linetypes 8\n";
     for (const Primitive& p : primitives) {
         std::vector<Ring> rings;
         for (const Ring& drawn : p.rings) {
@@ -1539,20 +1545,21 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
             for (Ring& run : ClipPolyline(r, pageW, pageH)) rings.push_back(std::move(run));
         }
         if (rings.empty()) continue;
-        if (p.style.pen != pen) t << "pen " << (pen = p.style.pen) << '\n';
+        if (p.style.pen != pen) request(p.line) << "pen " << (pen = p.style.pen) << '\n';
         if (!p.fill && p.style.lineType != lineType)
-            t << "linetype " << (lineType = p.style.lineType) << '\n';
+            request(p.line) << "linetype " << (lineType = p.style.lineType) << '\n';
         if (!p.fill && p.style.widthMm != width)
-            t << "width " << (width = p.style.widthMm) << "mm\n";
+            request(p.line) << "width " << (width = p.style.widthMm) << "mm\n";
         if (!p.fill) {
             for (const Ring& r : rings) {
                 const auto first = step(r.front());
-                t << "move " << first.first << ' ' << first.second << '\n';
+                request(p.line) << "move " << first.first << ' ' << first.second << '\n';
                 for (std::size_t i = 1; i < r.size(); ++i) {
                     const auto q = step(r[i]);
-                    t << "draw " << q.first << ' ' << q.second << '\n';
+                    request(p.line) << "draw " << q.first << ' ' << q.second << '\n';
                 }
-                if (r.size() == 1) t << "draw " << first.first << ' ' << first.second << '\n';
+                if (r.size() == 1)
+                    request(p.line) << "draw " << first.first << ' ' << first.second << '\n';
             }
             continue;
         }
@@ -1561,7 +1568,7 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
         std::vector<std::pair<long, long>> outline;
         auto flush = [&]() {
             if (outline.size() >= 3) {
-                t << "polygon " << p.style.pen;
+                request(p.line) << "polygon " << p.style.pen;
                 for (const auto& q : outline) t << ' ' << q.first << ',' << q.second;
                 t << '\n';
             }
@@ -1581,6 +1588,10 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     Script parsed;
     if (!ParseScriptText(t.str(), path, &parsed, error)) return false;
     script->steps = std::move(parsed.steps);
+    for (ScriptStep& s : script->steps)
+        if (s.line >= 1 && static_cast<std::size_t>(s.line) <= origins.size() &&
+            origins[s.line - 1] > 0)
+            s.line = origins[s.line - 1];
 
     std::ostringstream report;
     for (const auto& [name, count] : skipped)
