@@ -1163,6 +1163,17 @@ TEST_F(AdihostTest, DxfPatternHatch) {
     EXPECT_TRUE(InkIn(rgb, w, h, 224.8, 51, 225.2, 54));
     EXPECT_FALSE(InkIn(rgb, w, h, 224.5, 56, 225.5, 59)) << "the dashes' gaps";
     EXPECT_FALSE(InkIn(rgb, w, h, 226, 1, 234, 99));
+
+    // Lines or dashes a millionth of a millimetre apart are reported, not
+    // drawn for ever; the rest of the drawing is.
+    for (const char* pattern : {"53\n0\n43\n0\n44\n0\n45\n0\n46\n0.000001\n79\n0\n",
+                                "53\n0\n43\n0\n44\n0\n45\n0\n46\n10\n79\n2\n49\n"
+                                "0.000001\n49\n-0.000001\n"}) {
+        DxfInk(*this, DxfLine("0", 0, 0, 10, 10) + hatch(square(0, 0, 100, 100), 1, pattern), &w,
+               &h, &rgb, "--scale 1:1", &err);
+        EXPECT_NE(err.find("1 HATCH (pattern too dense)"), std::string::npos) << err;
+        EXPECT_TRUE(InkIn(rgb, w, h, 4, 4, 6, 6));
+    }
 }
 
 // A STYLE naming a TrueType file the system has draws in that font; one it

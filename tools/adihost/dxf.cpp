@@ -352,20 +352,25 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// One object of the file as dxflib reads it: from a group code 0 (or 9, a
-// header variable) to the next. Its group pairs are kept for the objects
-// whose data dxflib does not pass on.
-struct Record {
-    std::string type;
-    int line = 0;
-    std::vector<std::pair<int, std::string>> pairs;
+// The objects of the file as dxflib reads them, each from a group code 0
+// (or 9, a header variable) to the next: the n-th is the one dxflib hands
+// over before its n-th endSection(). Of most only the line they start on is
+// kept (memory stays near the file's size); of the types named here the type,
+// and of the first four the group pairs, which dxflib does not pass on.
+constexpr std::string_view kTypes[] = {"DIMENSION", "ATTRIB",      "ATTDEF", "HATCH",
+                                       "WIPEOUT",   "MULTILEADER", "MLEADER"};
+constexpr std::size_t kPairsKept = 4;
+struct Records {
+    struct Object {
+        int line;
+        int type;  // index into kTypes, -1 for the others
+    };
+    std::vector<Object> objects;
+    std::map<std::size_t, std::vector<std::pair<int, std::string>>> pairs;  // by object
 };
 
-// The file's objects, read pair by pair as dxflib reads them, so that the
-// n-th object is the one dxflib hands over before its n-th endSection().
-std::vector<Record> Records(const std::string& text) {
-    static const std::string kKept[] = {"DIMENSION", "ATTRIB", "ATTDEF", "HATCH"};
-    std::vector<Record> records;
+Records ReadRecords(const std::string& text) {
+    Records records;
     std::size_t at = 0;
     int line = 1;
     auto next = [&]() {
@@ -377,7 +382,7 @@ std::vector<Record> Records(const std::string& text) {
         at = end + 1;
         return value;
     };
-    bool keep = false;
+    std::vector<std::pair<int, std::string>>* kept = nullptr;
     while (at < text.size()) {
         std::string_view code = next();
         const std::string_view value = at <= text.size() ? next() : std::string_view();
@@ -385,13 +390,19 @@ std::vector<Record> Records(const std::string& text) {
             code.remove_prefix(1);
         const int number = std::atoi(std::string(code.substr(0, 16)).c_str());
         if (number == 0 || number == 9) {
-            std::string type(value.substr(0, 64));
-            type.erase(0, type.find_first_not_of(" \t"));
-            type.erase(type.find_last_not_of(" \t") + 1);
-            keep = std::find(std::begin(kKept), std::end(kKept), type) != std::end(kKept);
-            records.push_back({std::move(type), line, {}});
-        } else if (keep) {
-            records.back().pairs.emplace_back(number, value);
+            std::string_view type = value;
+            while (!type.empty() && (type.front() == ' ' || type.front() == '\t'))
+                type.remove_prefix(1);
+            while (!type.empty() && (type.back() == ' ' || type.back() == '\t'))
+                type.remove_suffix(1);
+            const auto found = std::find(std::begin(kTypes), std::end(kTypes), type);
+            const int index = found == std::end(kTypes) ? -1 : static_cast<int>(found - kTypes);
+            kept = index >= 0 && static_cast<std::size_t>(index) < kPairsKept
+                       ? &records.pairs[records.objects.size()]
+                       : nullptr;
+            records.objects.push_back({line, index});
+        } else if (kept) {
+            kept->emplace_back(number, value);
         }
         line += 2;
     }
@@ -407,12 +418,17 @@ struct PatternLine {
     std::vector<double> dashes;
 };
 
+// What the patterns of a whole drawing may still draw: dashes, and lines
+// times boundary edges tried.
+struct PatternBudget {
+    std::size_t dashes = kMaxPoints / 2;
+    double work = 2e8;
+};
+
 // The pattern's lines inside `boundary` (even-odd), each dash a ring of two
-// points; false when they would be too many to draw.
+// points; false when they would be more than `budget` allows.
 bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLine>& families,
-                  std::vector<Ring>* out) {
-    constexpr std::size_t kMaxDashes = 200000;
-    constexpr double kMaxWork = 5e7;  // lines times boundary edges
+                  std::vector<Ring>* out, PatternBudget* budget) {
     std::size_t edges = 0;
     for (const Ring& r : boundary) edges += r.size();
     for (const PatternLine& family : families) {
@@ -427,8 +443,9 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
             }
         const double first = std::ceil(std::min(low / spacing, high / spacing));
         const double last = std::floor(std::max(low / spacing, high / spacing));
-        if (!(last - first < 1e6) || (last - first + 1) * static_cast<double>(edges) > kMaxWork)
-            return false;
+        const double work = (last - first + 1) * static_cast<double>(edges);
+        if (!(last - first < 1e6) || work > budget->work) return false;
+        budget->work -= work;
         double period = 0;
         for (const double d : family.dashes) period += std::fabs(d);
         for (double k = first; k <= last; ++k) {
@@ -455,7 +472,7 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
                 } else {
                     const double origin = std::floor(a / period) * period;
                     const double count = std::ceil((b - origin) / period);
-                    if (!(count < kMaxDashes)) return false;
+                    if (!(count < static_cast<double>(budget->dashes))) return false;
                     for (double j = 0; j < count; ++j) {
                         double t = origin + j * period;
                         for (const double d : family.dashes) {
@@ -463,10 +480,10 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
                             if (d >= 0 && from <= to) out->push_back({at(from), at(to)});
                             t += std::fabs(d);
                         }
-                        if (out->size() > kMaxDashes) return false;
+                        if (out->size() > budget->dashes) return false;
                     }
                 }
-                if (out->size() > kMaxDashes) return false;
+                if (out->size() > budget->dashes) return false;
             }
         }
     }
@@ -487,7 +504,7 @@ Ring Chained(std::vector<Ring> edges) {
     auto meets = [&](Point2 a, Point2 b) {
         return std::fabs(a.x - b.x) <= near && std::fabs(a.y - b.y) <= near;
     };
-    const bool sort = edges.size() <= 4096;
+    const bool sort = edges.size() <= 1024;
     std::vector<bool> used(edges.size());
     std::size_t next = 0;
     for (std::size_t n = 0; n < edges.size(); ++n) {
@@ -736,9 +753,9 @@ class Reader : public DL_CreationAdapter {
         // The pattern's line families (78), each an angle (53), base point
         // (43, 44), offset between its lines (45, 46) and dashes (79, 49),
         // scaled and turned as the hatch draws them.
-        if (const Record* r = Current(); r && !data.solid) {
+        if (!data.solid) {
             bool pattern = false;
-            for (const auto& [code, value] : r->pairs) {
+            for (const auto& [code, value] : Pairs()) {
                 const double v = std::strtod(value.c_str(), nullptr);
                 if (code == 78) pattern = true;
                 if (!pattern) continue;
@@ -803,18 +820,19 @@ class Reader : public DL_CreationAdapter {
     }
     std::map<std::string, Point2> basePoints_;
 
-    void SetRecords(std::vector<Record> records) { records_ = std::move(records); }
+    void SetRecords(Records records) { records_ = std::move(records); }
     // dxflib ends every object with this, after handing it over.
     void endSection() override {
         FinishLeader();
-        if (const Record* r = Current()) {
+        if (const Records::Object* r = Current(); r && r->type >= 0) {
+            const std::string_view type = kTypes[r->type];
             // The printer's pens have no white to wipe out with.
-            if (r->type == "WIPEOUT") ++skipped["WIPEOUT"];
-            if (r->type == "MULTILEADER" || r->type == "MLEADER") ++skipped["MLEADER"];
+            if (type == "WIPEOUT") ++skipped["WIPEOUT"];
+            if (type == "MULTILEADER" || type == "MLEADER") ++skipped["MLEADER"];
             // A constant attribute definition draws its value in every INSERT
             // of its block; the others are templates of the ATTRIBs.
             const int flags = IntOf(70);
-            if (r->type == "ATTDEF" && (flags & 2) != 0 && (flags & 1) == 0) {
+            if (type == "ATTDEF" && (flags & 2) != 0 && (flags & 1) == 0) {
                 const DL_TextData t(RealOf(10), RealOf(20), 0, RealOf(11), RealOf(21), 0,
                                     RealOf(40), RealOf(41, 1), 0, IntOf(72), IntOf(74), ValueOf(1),
                                     ValueOf(7), RealOf(50) * M_PI / 180);
@@ -844,17 +862,23 @@ class Reader : public DL_CreationAdapter {
 
   private:
     // The object dxflib is handing over now.
-    const Record* Current() const {
-        return sections_ >= 1 && sections_ <= records_.size() ? &records_[sections_ - 1] : nullptr;
+    const Records::Object* Current() const {
+        return sections_ >= 1 && sections_ <= records_.objects.size()
+                   ? &records_.objects[sections_ - 1]
+                   : nullptr;
+    }
+    const std::vector<std::pair<int, std::string>>& Pairs() const {
+        static const std::vector<std::pair<int, std::string>> kNone;
+        const auto it = records_.pairs.find(sections_ - 1);
+        return it != records_.pairs.end() ? it->second : kNone;
     }
     // The value of `code` in the object dxflib is handing over; "" or `otherwise` without one.
     std::string ValueOf(int code) const {
-        if (const Record* r = Current())
-            for (const auto& [c, value] : r->pairs)
-                if (c == code)
-                    return value.substr(value.find_first_not_of(' ') == std::string::npos
-                                            ? value.size()
-                                            : value.find_first_not_of(' '));
+        for (const auto& [c, value] : Pairs())
+            if (c == code)
+                return value.substr(value.find_first_not_of(' ') == std::string::npos
+                                        ? value.size()
+                                        : value.find_first_not_of(' '));
         return "";
     }
     int IntOf(int code) const { return std::atoi(ValueOf(code).c_str()); }
@@ -891,7 +915,7 @@ class Reader : public DL_CreationAdapter {
         e.style = StyleNow();
         e.layer = Upper(getAttributes().getLayer());
         layerNames.insert(e.layer);
-        if (const Record* r = Current()) e.line = r->line;
+        if (const Records::Object* r = Current()) e.line = r->line;
         return e;
     }
     Style StyleNow() {
@@ -1225,15 +1249,16 @@ class Reader : public DL_CreationAdapter {
         lines.kind = Entity::Kind::Path;
         lines.style.lineType = 0;  // the pattern's dashes are its own
         lines.rings.clear();
-        if (!PatternLines(e.rings, hatchLines_, &lines.rings)) {
+        if (!PatternLines(e.rings, hatchLines_, &lines.rings, &patternBudget_)) {
             ++skipped["HATCH (pattern too dense)"];
             return;
         }
+        patternBudget_.dashes -= lines.rings.size();
         if (!lines.rings.empty()) Add(Planar(std::move(lines), hatchOcs_));
     }
 
     std::string codePage_;
-    std::vector<Record> records_;
+    Records records_;
     std::size_t sections_ = 0;
     std::map<std::string, Style> layers_;
     std::map<std::string, std::string> styleFonts_;  // of each STYLE
@@ -1248,6 +1273,7 @@ class Reader : public DL_CreationAdapter {
     int splineDegree_ = 3;
     bool hatchSolid_ = false;
     std::vector<PatternLine> hatchLines_;
+    PatternBudget patternBudget_;
     std::vector<std::vector<Ring>> hatchEdges_;  // of each loop
     DL_MTextData mtext_{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "", "", 0};
     std::string mtextChunks_;
@@ -1442,7 +1468,7 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     raw << file.rdbuf();
     std::string text = std::move(raw).str();
     UnmarkWriter(&text);
-    reader.SetRecords(Records(text));
+    reader.SetRecords(ReadRecords(text));
     std::istringstream stream(std::move(text));
     try {
         if (!dxf.in(stream, &reader)) {
