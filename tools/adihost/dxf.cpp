@@ -262,6 +262,20 @@ struct Run {
     std::string font;  // a font file of the text's STYLE; "" for the system sans
 };
 
+bool SameFormat(const Run& a, const Run& b) {
+    return a.height == b.height && a.pen == b.pen && a.under == b.under && a.over == b.over &&
+           a.font == b.font;
+}
+
+// `run` at the end of `runs`, as part of the last run when drawn alike: each
+// run is measured and outlined once.
+void Append(std::vector<Run>* runs, const Run& run) {
+    if (!runs->empty() && SameFormat(runs->back(), run))
+        runs->back().text += run.text;
+    else
+        runs->push_back(run);
+}
+
 std::string Joined(const std::vector<Run>& runs) {
     std::string text;
     for (const Run& r : runs) text += r.text;
@@ -1052,9 +1066,9 @@ class Reader : public DL_CreationAdapter {
                 Run space = longer.empty() ? words[k].empty() ? Run{"", mtext_.height} : words[k][0]
                                            : longer.back();
                 space.text = " ";
-                longer.push_back(space);
+                Append(&longer, space);
             }
-            longer.insert(longer.end(), words[k].begin(), words[k].end());
+            for (const Run& piece : words[k]) Append(&longer, piece);
             if (!line.empty() && Advance(longer) > width) {
                 lines.push_back(std::move(line));
                 line = words[k];
@@ -1074,14 +1088,9 @@ class Reader : public DL_CreationAdapter {
         std::vector<Run> groups;
         std::vector<std::vector<Run>> paragraphs(1);
         auto put = [&](const std::string& piece) {
-            auto& runs = paragraphs.back();
-            if (runs.empty() || runs.back().height != format.height ||
-                runs.back().pen != format.pen || runs.back().under != format.under ||
-                runs.back().over != format.over) {
-                runs.push_back(format);
-                runs.back().text.clear();
-            }
-            runs.back().text += piece;
+            Run run = format;
+            run.text = piece;
+            Append(&paragraphs.back(), run);
         };
         for (std::size_t i = 0; i < text.size(); ++i) {
             if (text[i] == '\\' && i + 1 < text.size()) {
