@@ -1122,7 +1122,8 @@ TEST_F(AdihostTest, DxfTextFormatting) {
 }
 
 // A pattern HATCH draws its line families inside its boundary, even-odd:
-// nothing in a hole or outside; dashes where the pattern has them.
+// nothing in a hole or outside; dashes where the pattern has them. Boundary
+// edges are joined end to end whatever their order; bulges are arcs.
 TEST_F(AdihostTest, DxfPatternHatch) {
     ASSERT_EQ(Adihost("configure --defaults").status, 0);
     // Its edges in order, or as a file may list them: out of order, one turned round.
@@ -1163,6 +1164,19 @@ TEST_F(AdihostTest, DxfPatternHatch) {
     EXPECT_TRUE(InkIn(rgb, w, h, 224.8, 51, 225.2, 54));
     EXPECT_FALSE(InkIn(rgb, w, h, 224.5, 56, 225.5, 59)) << "the dashes' gaps";
     EXPECT_FALSE(InkIn(rgb, w, h, 226, 1, 234, 99));
+
+    // A polyline loop's bulges are arcs: two half circles make a disc.
+    const InkBox disc =
+        DxfInk(*this,
+               "0\nHATCH\n8\n0\n10\n0\n20\n0\n30\n0\n2\nSOLID\n70\n1\n71\n0\n91\n1\n"
+               "92\n2\n72\n1\n73\n1\n93\n2\n10\n100\n20\n100\n42\n1\n10\n200\n20\n"
+               "100\n42\n1\n97\n0\n75\n0\n76\n1\n98\n0\n",
+               nullptr, nullptr, nullptr, "--scale 1:1");
+    const double px = 1 / 0.254;
+    EXPECT_NEAR(disc.left, 100 * px, 1.5);
+    EXPECT_NEAR(disc.right, 200 * px, 1.5);
+    EXPECT_NEAR(disc.bottom, 50 * px, 1.5);
+    EXPECT_NEAR(disc.top, 150 * px, 1.5);
 
     // Lines or dashes a millionth of a millimetre apart are reported, not
     // drawn for ever; the rest of the drawing is.

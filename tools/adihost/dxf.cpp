@@ -136,6 +136,36 @@ Ring SplinePoints(const std::vector<Point2>& control, const std::vector<double>&
     return ring;
 }
 
+using Vertex = std::tuple<double, double, double>;  // x, y, bulge
+
+// A polyline's points, each bulge (tan(angle / 4) of the arc to the next
+// vertex) flattened with chords within `tolerance`.
+Ring BulgedPolyline(const std::vector<Vertex>& vertices, bool closed, double tolerance) {
+    Ring ring;
+    const std::size_t n = vertices.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto& [x, y, bulge] = vertices[i];
+        ring.push_back({x, y});
+        if (bulge == 0 || (i + 1 == n && !closed)) continue;
+        const auto& [x2, y2, unused] = vertices[(i + 1) % n];
+        (void)unused;
+        const double chord = std::hypot(x2 - x, y2 - y);
+        if (chord == 0) continue;
+        const double theta = 4 * std::atan(bulge);
+        const double r = chord / (2 * std::sin(theta / 2));
+        const double mx = (x + x2) / 2, my = (y + y2) / 2;
+        const double h = r * std::cos(theta / 2);
+        const double nx = -(y2 - y) / chord, ny = (x2 - x) / chord;
+        const Point2 c{mx + nx * h, my + ny * h};
+        double a0 = std::atan2(y - c.y, x - c.x), a1 = std::atan2(y2 - c.y, x2 - c.x);
+        Ring arc = bulge > 0 ? ArcPoints(c, std::fabs(r), std::fabs(r), 0, a0, a1, tolerance)
+                             : ArcPoints(c, std::fabs(r), std::fabs(r), 0, a1, a0, tolerance);
+        if (bulge < 0) std::reverse(arc.begin(), arc.end());
+        ring.insert(ring.end(), arc.begin() + 1, arc.end() - 1);
+    }
+    return ring;
+}
+
 // Text as filled outlines from a system font, in text units with the baseline
 // at 0, and how far its pen advances and its descenders reach below the baseline.
 struct TextShape {
@@ -792,8 +822,15 @@ class Reader : public DL_CreationAdapter {
         if (!hatch_ || hatchEdges_.empty()) return;
         Ring& ring = hatchEdges_.back().emplace_back();
         if (!e.vertices.empty()) {
+            // Chords within a thousandth of the loop's size.
+            std::vector<Vertex> vertices;
+            double low = 1e300, high = -1e300;
             for (const auto& v : e.vertices)
-                if (v.size() >= 2) ring.push_back({v[0], v[1]});
+                if (v.size() >= 2) {
+                    vertices.emplace_back(v[0], v[1], v.size() >= 3 ? v[2] : 0);
+                    low = std::min({low, v[0], v[1]}), high = std::max({high, v[0], v[1]});
+                }
+            ring = BulgedPolyline(vertices, true, std::max(high - low, 1e-9) * 1e-3);
         } else if (e.type == 1) {
             ring.push_back({e.x1, e.y1});
             ring.push_back({e.x2, e.y2});
@@ -1195,31 +1232,7 @@ class Reader : public DL_CreationAdapter {
             auto vertices = vertices_;
             const bool closed = e.closed;
             e.curve = [vertices, closed](double tolerance) {
-                Ring ring;
-                const std::size_t n = vertices.size();
-                for (std::size_t i = 0; i < n; ++i) {
-                    const auto& [x, y, bulge] = vertices[i];
-                    ring.push_back({x, y});
-                    if (bulge == 0 || (i + 1 == n && !closed)) continue;
-                    const auto& [x2, y2, unused] = vertices[(i + 1) % n];
-                    (void)unused;
-                    // A bulge is tan(angle / 4) of the arc to the next vertex.
-                    const double chord = std::hypot(x2 - x, y2 - y);
-                    if (chord == 0) continue;
-                    const double theta = 4 * std::atan(bulge);
-                    const double r = chord / (2 * std::sin(theta / 2));
-                    const double mx = (x + x2) / 2, my = (y + y2) / 2;
-                    const double h = r * std::cos(theta / 2);
-                    const double nx = -(y2 - y) / chord, ny = (x2 - x) / chord;
-                    const Point2 c{mx + nx * h, my + ny * h};
-                    double a0 = std::atan2(y - c.y, x - c.x), a1 = std::atan2(y2 - c.y, x2 - c.x);
-                    Ring arc = bulge > 0
-                                   ? ArcPoints(c, std::fabs(r), std::fabs(r), 0, a0, a1, tolerance)
-                                   : ArcPoints(c, std::fabs(r), std::fabs(r), 0, a1, a0, tolerance);
-                    if (bulge < 0) std::reverse(arc.begin(), arc.end());
-                    ring.insert(ring.end(), arc.begin() + 1, arc.end() - 1);
-                }
-                return ring;
+                return BulgedPolyline(vertices, closed, tolerance);
             };
             Add(Planar(std::move(e), polylineOcs_));
         }
@@ -1276,7 +1289,7 @@ class Reader : public DL_CreationAdapter {
     bool leaderArrow_ = false;
     double arrowSize_ = 0.18, dimScale_ = 1;
     Transform polylineOcs_, hatchOcs_;
-    std::vector<std::tuple<double, double, double>> vertices_;
+    std::vector<Vertex> vertices_;
     std::vector<Point2> control_;
     std::vector<double> knots_;
     int splineDegree_ = 3;
