@@ -1188,6 +1188,13 @@ TEST_F(AdihostTest, DxfPatternHatch) {
         EXPECT_NE(err.find("1 HATCH (pattern too dense)"), std::string::npos) << err;
         EXPECT_TRUE(InkIn(rgb, w, h, 4, 4, 6, 6));
     }
+    // So far from the origin that a line's number plus one is the same number:
+    // counted to the end all the same, and reported as out of range.
+    DxfInk(*this,
+           DxfLine("0", 0, 0, 10, 10) + hatch(square(1e17, 0, 1e17 + 100, 100), 1,
+                                              "53\n90\n43\n0\n44\n0\n45\n1\n46\n0\n79\n0\n"),
+           &w, &h, &rgb, "--scale 1:1", &err);
+    EXPECT_NE(err.find("beyond 1e12"), std::string::npos) << err;
 }
 
 // A STYLE naming a TrueType file the system has draws in that font; one it

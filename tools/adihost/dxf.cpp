@@ -166,12 +166,6 @@ Ring BulgedPolyline(const std::vector<Vertex>& vertices, bool closed, double tol
     return ring;
 }
 
-// Text as filled outlines from a system font, in text units with the baseline
-// at 0, and how far its pen advances and its descenders reach below the baseline.
-struct TextShape {
-    std::vector<Ring> rings;
-    double advance = 0, descent = 0;
-};
 // The font face of a TrueType or OpenType file a STYLE names ("arial.ttf"),
 // found by fontconfig among the system's fonts by its file name; null when
 // it has none by that name. Faces are made once and kept.
@@ -212,6 +206,12 @@ cairo_font_face_t* FontFace(const std::string& file) {
     return face;
 }
 
+// Text as filled outlines from a font, in text units with the baseline
+// at 0, and how far its pen advances and its descenders reach below the baseline.
+struct TextShape {
+    std::vector<Ring> rings;
+    double advance = 0, descent = 0;
+};
 TextShape TextOutlines(const std::string& text, double height, bool outlines = true,
                        const std::string& font = "") {
     TextShape shape;
@@ -492,7 +492,9 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
         budget->work -= work;
         double period = 0;
         for (const double d : family.dashes) period += std::fabs(d);
-        for (double k = first; k <= last; ++k) {
+        // Counted from 0: far from the origin, first + 1 may equal first.
+        for (double j = 0; j <= last - first; ++j) {
+            const double k = first + j;
             const Point2 o{family.base.x + k * family.offset.x,
                            family.base.y + k * family.offset.y};
             // Where the line crosses the boundary, along it from o.
@@ -505,7 +507,8 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
                     if ((dp > 0) == (dq > 0)) continue;
                     const double tp = (p.x - o.x) * u.x + (p.y - o.y) * u.y;
                     const double tq = (q.x - o.x) * u.x + (q.y - o.y) * u.y;
-                    cuts.push_back(tp + (tq - tp) * dp / (dp - dq));
+                    const double t = tp + (tq - tp) * dp / (dp - dq);
+                    if (std::isfinite(t)) cuts.push_back(t);  // NaN would break the sort
                 }
             std::sort(cuts.begin(), cuts.end());
             auto at = [&](double t) { return Point2{o.x + t * u.x, o.y + t * u.y}; };
