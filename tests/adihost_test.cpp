@@ -993,19 +993,20 @@ TEST_F(AdihostTest, DxfLayersOffFrozenAndChosen) {
     EXPECT_FALSE(InkIn(rgb, w, h, 5, 5, 55, 35));
 }
 
-// A DIMENSION is drawn from the block it names (not its DEFPOINTS), or
-// reported without one; ATTRIBs are drawn as text unless invisible, and of
+// A DIMENSION is drawn from the block it names (not its DEFPOINTS; BYBLOCK
+// in its colour), or reported without one; ATTRIBs are drawn as text unless invisible, and of
 // the ATTDEFs only constant ones; WIPEOUT and MLEADER are reported.
 TEST_F(AdihostTest, DxfDimensionsAndAttributes) {
     ASSERT_EQ(Adihost("configure --defaults").status, 0);
     const std::string blocks =
         "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\n*D1\n10\n0\n20\n0\n" + DxfLine("0", 10, 10, 60, 10) +
+        "62\n0\n" + DxfLine("0", 10, 20, 60, 20) +
         "0\nPOINT\n8\nDefpoints\n10\n10\n20\n40\n0\nENDBLK\n"
         "0\nBLOCK\n2\nA\n10\n0\n20\n0\n"
         "0\nATTDEF\n8\n0\n10\n0\n20\n0\n40\n10\n1\nHHHH\n2\nTAG\n70\n0\n"
         "0\nATTDEF\n8\n0\n10\n0\n20\n-30\n40\n10\n1\nHHHH\n2\nFIXED\n70\n2\n0\nENDBLK\n0\nENDSEC\n";
     const std::string entities =
-        "0\nDIMENSION\n8\n0\n2\n*D1\n70\n0\n0\nDIMENSION\n8\n0\n2\n*D9\n70\n1\n"
+        "0\nDIMENSION\n8\n0\n62\n1\n2\n*D1\n70\n0\n0\nDIMENSION\n8\n0\n2\n*D9\n70\n1\n"
         "0\nINSERT\n8\n0\n2\nA\n66\n1\n10\n100\n20\n100\n"
         "0\nATTRIB\n8\n0\n10\n150\n20\n50\n40\n10\n1\nHHHH\n2\nTAG\n70\n0\n"
         "0\nATTRIB\n8\n0\n10\n150\n20\n80\n40\n10\n1\nHHHH\n2\nHIDDEN\n70\n1\n"
@@ -1019,6 +1020,18 @@ TEST_F(AdihostTest, DxfDimensionsAndAttributes) {
     ASSERT_GT(w, 0);
     EXPECT_NE(err.find("skipped: 1 DIMENSION, 1 MLEADER, 1 WIPEOUT"), std::string::npos) << err;
     EXPECT_TRUE(InkIn(rgb, w, h, 12, 9, 58, 11)) << "the dimension's block";
+    // Its line BYBLOCK takes the DIMENSION's red (pen 1), lighter than the black one.
+    const auto darkest = [&](double y) {
+        int value = 255;
+        for (int x = static_cast<int>(12 / 0.254); x < static_cast<int>(58 / 0.254); ++x)
+            for (int row = static_cast<int>((y - 1) / 0.254);
+                 row <= static_cast<int>((y + 1) / 0.254); ++row)
+                value =
+                    std::min<int>(value, rgb[(static_cast<std::size_t>(h - 1 - row) * w + x) * 3]);
+        return value;
+    };
+    EXPECT_GT(darkest(20), darkest(10) + 25) << darkest(10);
+    EXPECT_LT(darkest(20), 200);
     EXPECT_FALSE(InkIn(rgb, w, h, 5, 35, 15, 45)) << "its point on DEFPOINTS";
     EXPECT_TRUE(InkIn(rgb, w, h, 152, 51, 170, 59)) << "the ATTRIB";
     EXPECT_FALSE(InkIn(rgb, w, h, 145, 75, 190, 95)) << "the invisible ATTRIB";

@@ -39,10 +39,12 @@ struct Transform {
 };
 
 struct Style {
-    int pen = 7;
+    int pen = 7;  // kByBlock: the pen of the INSERT placing it
     int lineType = 0;
     double widthMm = 0.25;
 };
+
+constexpr int kByBlock = 0;
 
 struct Entity {
     enum class Kind { Path, Fill, Insert } kind;
@@ -978,8 +980,10 @@ class Reader : public DL_CreationAdapter {
         const auto layer = layers_.find(Upper(a.getLayer()));
         const Style layerStyle = layer != layers_.end() ? layer->second : Style{};
         const int colour = a.getColor();
-        s.pen = colour == 256 || colour < 0 ? layerStyle.pen : colour == 0 ? 7 : colour % 256;
-        if (s.pen == 0) s.pen = 7;
+        s.pen = colour == 256 || colour < 0 ? layerStyle.pen
+                : colour == 0               ? kByBlock
+                : colour % 256 == 0         ? 7
+                                            : colour % 256;
         const std::string lt = a.getLinetype();
         s.lineType =
             lt.empty() || lt == "BYLAYER" || lt == "ByLayer" ? layerStyle.lineType : LineTypeOf(lt);
@@ -1317,9 +1321,14 @@ struct Primitive {
 // `open` holds the blocks being expanded, outermost first: a block that
 // inserts itself, directly or through others, is skipped rather than
 // expanded until the depth limit (2^16 copies for a block inserting itself twice).
-// Entities of a block on layer "0" take the layer of the INSERT placing them
-// (`inherited`) for whether they are plotted.
-bool ExpandBlock(const Reader& reader, const std::string& block, const std::string& inherited,
+// What the INSERT placing a block passes to its entities: its layer to
+// those on layer "0" for whether they are plotted, its pen to those BYBLOCK.
+struct Inherited {
+    const std::string& layer;
+    int pen;
+};
+
+bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited& from,
                  const Transform& t, std::vector<const std::string*>* open, double tolerance,
                  std::vector<Primitive>* out, std::map<std::string, int>* skipped, Budget* budget) {
     const auto it = reader.blocks.find(block);
@@ -1327,7 +1336,8 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const std::stri
     for (const Entity& e : it->second) {
         ++budget->visits;
         if (budget->Spent()) return false;
-        const std::string& layer = e.layer == "0" ? inherited : e.layer;
+        const std::string& layer = e.layer == "0" ? from.layer : e.layer;
+        const int pen = e.style.pen == kByBlock ? from.pen : e.style.pen;
         if (e.kind == Entity::Kind::Insert) {
             if (reader.Frozen(layer)) continue;  // a frozen reference hides all it places
             const char* refusal = nullptr;
@@ -1347,14 +1357,15 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const std::stri
             if (base != reader.basePoints_.end())
                 inner = {1, 0, 0, 1, -base->second.x, -base->second.y};
             open->push_back(&e.block);
-            const bool ok = ExpandBlock(reader, e.block, layer, inner.Then(e.place).Then(t), open,
-                                        tolerance, out, skipped, budget);
+            const bool ok = ExpandBlock(reader, e.block, {layer, pen}, inner.Then(e.place).Then(t),
+                                        open, tolerance, out, skipped, budget);
             open->pop_back();
             if (!ok) return false;
             continue;
         }
         if (!reader.Plotted(layer)) continue;
         Primitive p{e.kind == Entity::Kind::Fill, e.style, {}, e.closed, e.line};
+        p.style.pen = pen;
         if (e.curve) {
             const double scale = t.Scale() > 0 ? t.Scale() : 1;
             p.rings.push_back(e.curve(tolerance / scale));
@@ -1388,7 +1399,8 @@ bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
     static const std::string kModelSpace;
     std::vector<const std::string*> open{&kModelSpace};
     Budget budget;
-    if (ExpandBlock(reader, kModelSpace, "0", {}, &open, tolerance, out, skipped, &budget))
+    static const std::string kLayer0 = "0";
+    if (ExpandBlock(reader, kModelSpace, {kLayer0, 7}, {}, &open, tolerance, out, skipped, &budget))
         return true;
     *error = path +
              ": the drawing expands to more than 2 million points or block entities (nested block "
