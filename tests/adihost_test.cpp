@@ -959,21 +959,29 @@ std::string DxfLine(const std::string& layer, double x1, double y1, double x2, d
 }
 
 // Layers off (negative colour) or frozen (flag 1) are not plotted; entities
-// of a block on layer 0 go with the INSERT's layer, and a frozen INSERT
-// hides all it places. --layers plots the layers it names, whatever their state.
+// of a block on layer 0 go with the INSERT's layer, for that and for their
+// colour BYLAYER (seen in fills: lines are drawn with one pen), and a frozen
+// INSERT hides all it places. --layers plots the layers it names,
+// whatever their state.
 TEST_F(AdihostTest, DxfLayersOffFrozenAndChosen) {
     ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // On layer 0, BYLAYER, from 10 to 40 mm and 5 mm high from `y`.
+    const auto solid = [](int y) {
+        const std::string y0 = std::to_string(y), y1 = std::to_string(y + 5);
+        return "0\nSOLID\n8\n0\n10\n10\n20\n" + y0 + "\n11\n40\n21\n" + y0 + "\n12\n10\n22\n" + y1 +
+               "\n13\n40\n23\n" + y1 + "\n";
+    };
     const std::string dxf =
         "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n"
         "0\nLAYER\n2\nOn\n70\n0\n62\n3\n0\nLAYER\n2\nOff\n70\n0\n62\n-1\n"
         "0\nLAYER\n2\nFrozen\n70\n1\n62\n1\n0\nENDTAB\n0\nENDSEC\n"
         "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nB\n10\n0\n20\n0\n" +
-        DxfLine("0", 0, 0, 40, 0) +
-        "0\nCIRCLE\n8\nON\n10\n20\n20\n10\n40\n5\n0\nENDBLK\n0\nENDSEC\n" +
-        "0\nSECTION\n2\nENTITIES\n" + DxfLine("On", 10, 10, 50, 10) +
+        DxfLine("0", 0, 0, 40, 0) + "0\nCIRCLE\n8\nON\n10\n20\n20\n10\n40\n5\n" + solid(-12) +
+        "0\nENDBLK\n0\nENDSEC\n" + "0\nSECTION\n2\nENTITIES\n" + DxfLine("On", 10, 10, 50, 10) +
         DxfLine("Off", 10, 30, 50, 30) + DxfLine("Frozen", 10, 50, 50, 50) +
         "0\nINSERT\n8\nOff\n2\nB\n10\n100\n20\n10\n0\nINSERT\n8\nFrozen\n2\nB\n10\n100\n20\n50\n"
-        "0\nENDSEC\n0\nEOF\n";
+        "0\nINSERT\n8\nOn\n2\nB\n10\n100\n20\n90\n" +
+        solid(78) + "0\nENDSEC\n0\nEOF\n";
     int w = 0, h = 0;
     std::vector<std::uint8_t> rgb;
     DxfInk(*this, dxf, &w, &h, &rgb, "--scale 1:1");
@@ -983,6 +991,16 @@ TEST_F(AdihostTest, DxfLayersOffFrozenAndChosen) {
     EXPECT_FALSE(InkIn(rgb, w, h, 105, 8, 135, 12)) << "the block's line on 0 of an INSERT off";
     EXPECT_TRUE(InkIn(rgb, w, h, 110, 18, 130, 26)) << "its circle on a layer shown";
     EXPECT_FALSE(InkIn(rgb, w, h, 95, 45, 145, 70)) << "a frozen INSERT";
+    // The block's solid on 0 BYLAYER is filled in the colour of ON (green, pen
+    // 3), lighter than the black one on 0 outside the block.
+    const auto grey = [&](double x, double y) {
+        return rgb[(static_cast<std::size_t>(h - 1 - static_cast<int>(y / 0.254)) * w +
+                    static_cast<int>(x / 0.254)) *
+                   3];
+    };
+    EXPECT_LT(grey(25, 80.5), 30);
+    EXPECT_GT(grey(125, 80.5), 100);
+    EXPECT_LT(grey(125, 80.5), 224);
 
     std::string err;
     DxfInk(*this, dxf, &w, &h, &rgb, "--scale 1:1 --layers frozen,Nowhere", &err);
@@ -991,16 +1009,17 @@ TEST_F(AdihostTest, DxfLayersOffFrozenAndChosen) {
     EXPECT_TRUE(InkIn(rgb, w, h, 110, 48, 130, 52)) << "the block's line on 0 goes with FROZEN";
     EXPECT_FALSE(InkIn(rgb, w, h, 110, 58, 130, 66)) << "its circle on ON";
     EXPECT_FALSE(InkIn(rgb, w, h, 5, 5, 55, 35));
+    EXPECT_FALSE(InkIn(rgb, w, h, 5, 75, 145, 95)) << "layers 0 and ON";
 }
 
 // A DIMENSION is drawn from the block it names (not its DEFPOINTS; BYBLOCK
-// in its colour), or reported without one; ATTRIBs are drawn as text unless invisible, and of
-// the ATTDEFs only constant ones; WIPEOUT and MLEADER are reported.
+// in its colour, seen in a fill), or reported without one; ATTRIBs are drawn as text unless
+// invisible, and of the ATTDEFs only constant ones; WIPEOUT and MLEADER are reported.
 TEST_F(AdihostTest, DxfDimensionsAndAttributes) {
     ASSERT_EQ(Adihost("configure --defaults").status, 0);
     const std::string blocks =
         "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\n*D1\n10\n0\n20\n0\n" + DxfLine("0", 10, 10, 60, 10) +
-        "62\n0\n" + DxfLine("0", 10, 20, 60, 20) +
+        "0\nSOLID\n8\n0\n62\n0\n10\n10\n20\n20\n11\n60\n21\n20\n12\n10\n22\n25\n13\n60\n23\n25\n" +
         "0\nPOINT\n8\nDefpoints\n10\n10\n20\n40\n0\nENDBLK\n"
         "0\nBLOCK\n2\nA\n10\n0\n20\n0\n"
         "0\nATTDEF\n8\n0\n10\n0\n20\n0\n40\n10\n1\nHHHH\n2\nTAG\n70\n0\n"
@@ -1020,18 +1039,12 @@ TEST_F(AdihostTest, DxfDimensionsAndAttributes) {
     ASSERT_GT(w, 0);
     EXPECT_NE(err.find("skipped: 1 DIMENSION, 1 MLEADER, 1 WIPEOUT"), std::string::npos) << err;
     EXPECT_TRUE(InkIn(rgb, w, h, 12, 9, 58, 11)) << "the dimension's block";
-    // Its line BYBLOCK takes the DIMENSION's red (pen 1), lighter than the black one.
-    const auto darkest = [&](double y) {
-        int value = 255;
-        for (int x = static_cast<int>(12 / 0.254); x < static_cast<int>(58 / 0.254); ++x)
-            for (int row = static_cast<int>((y - 1) / 0.254);
-                 row <= static_cast<int>((y + 1) / 0.254); ++row)
-                value =
-                    std::min<int>(value, rgb[(static_cast<std::size_t>(h - 1 - row) * w + x) * 3]);
-        return value;
-    };
-    EXPECT_GT(darkest(20), darkest(10) + 25) << darkest(10);
-    EXPECT_LT(darkest(20), 200);
+    // Its solid BYBLOCK is filled in the DIMENSION's red (pen 1): not black.
+    const int red = rgb[(static_cast<std::size_t>(h - 1 - static_cast<int>(22.5 / 0.254)) * w +
+                         static_cast<int>(35 / 0.254)) *
+                        3];
+    EXPECT_GT(red, 50);
+    EXPECT_LT(red, 224);
     EXPECT_FALSE(InkIn(rgb, w, h, 5, 35, 15, 45)) << "its point on DEFPOINTS";
     EXPECT_TRUE(InkIn(rgb, w, h, 152, 51, 170, 59)) << "the ATTRIB";
     EXPECT_FALSE(InkIn(rgb, w, h, 145, 75, 190, 95)) << "the invisible ATTRIB";

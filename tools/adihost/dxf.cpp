@@ -42,6 +42,8 @@ struct Style {
     int pen = 7;  // kByBlock: the pen of the INSERT placing it
     int lineType = 0;
     double widthMm = 0.25;
+    // Taken from the layer: in a block on layer "0", from the INSERT's layer.
+    bool penByLayer = false, typeByLayer = false, widthByLayer = false;
 };
 
 constexpr int kByBlock = 0;
@@ -905,6 +907,10 @@ class Reader : public DL_CreationAdapter {
     std::set<std::string> onlyLayers;  // the layers to plot; empty for all
 
     // Layers named to plot are plotted whatever their state.
+    Style LayerStyle(const std::string& layer) const {
+        const auto it = layers_.find(layer);
+        return it != layers_.end() ? it->second : Style{};
+    }
     bool Frozen(const std::string& layer) const {
         const auto it = layerFrozen.find(layer);
         return onlyLayers.empty() && it != layerFrozen.end() && it->second;
@@ -980,14 +986,16 @@ class Reader : public DL_CreationAdapter {
         const auto layer = layers_.find(Upper(a.getLayer()));
         const Style layerStyle = layer != layers_.end() ? layer->second : Style{};
         const int colour = a.getColor();
-        s.pen = colour == 256 || colour < 0 ? layerStyle.pen
-                : colour == 0               ? kByBlock
-                : colour % 256 == 0         ? 7
-                                            : colour % 256;
+        s.penByLayer = colour == 256 || colour < 0;
+        s.pen = s.penByLayer        ? layerStyle.pen
+                : colour == 0       ? kByBlock
+                : colour % 256 == 0 ? 7
+                                    : colour % 256;
         const std::string lt = a.getLinetype();
-        s.lineType =
-            lt.empty() || lt == "BYLAYER" || lt == "ByLayer" ? layerStyle.lineType : LineTypeOf(lt);
-        s.widthMm = a.getWidth() > 0 ? a.getWidth() / 100.0 : layerStyle.widthMm;
+        s.typeByLayer = lt.empty() || lt == "BYLAYER" || lt == "ByLayer";
+        s.lineType = s.typeByLayer ? layerStyle.lineType : LineTypeOf(lt);
+        s.widthByLayer = !(a.getWidth() > 0);
+        s.widthMm = s.widthByLayer ? layerStyle.widthMm : a.getWidth() / 100.0;
         return s;
     }
     // The current entity's coordinate system seen from above, by the arbitrary
@@ -1065,7 +1073,7 @@ class Reader : public DL_CreationAdapter {
             const Run& run = runs[k];
             const double advance = shapes[k].advance * widthFactor;
             Entity e = Begin(Entity::Kind::Fill);
-            if (run.pen > 0) e.style.pen = run.pen;
+            if (run.pen > 0) e.style.pen = run.pen, e.style.penByLayer = false;
             for (Ring& r : shapes[k].rings) {
                 for (Point2& p : r) p = place(x + p.x * widthFactor, p.y);
                 e.rings.push_back(std::move(r));
@@ -1075,7 +1083,7 @@ class Reader : public DL_CreationAdapter {
             for (const auto& [on, y] : {std::pair{run.under, -0.2}, std::pair{run.over, 1.2}}) {
                 if (!on || !(advance > 0)) continue;
                 Entity line = Begin(Entity::Kind::Path);
-                if (run.pen > 0) line.style.pen = run.pen;
+                if (run.pen > 0) line.style.pen = run.pen, line.style.penByLayer = false;
                 line.rings.push_back(
                     {place(x, y * run.height), place(x + advance, y * run.height)});
                 Add(Planar(std::move(line)));
@@ -1337,7 +1345,14 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
         ++budget->visits;
         if (budget->Spent()) return false;
         const std::string& layer = e.layer == "0" ? from.layer : e.layer;
-        const int pen = e.style.pen == kByBlock ? from.pen : e.style.pen;
+        Style style = e.style;
+        if (&layer != &e.layer) {
+            const Style of = reader.LayerStyle(layer);
+            if (style.penByLayer) style.pen = of.pen;
+            if (style.typeByLayer) style.lineType = of.lineType;
+            if (style.widthByLayer) style.widthMm = of.widthMm;
+        }
+        const int pen = style.pen == kByBlock ? from.pen : style.pen;
         if (e.kind == Entity::Kind::Insert) {
             if (reader.Frozen(layer)) continue;  // a frozen reference hides all it places
             const char* refusal = nullptr;
@@ -1364,7 +1379,7 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
             continue;
         }
         if (!reader.Plotted(layer)) continue;
-        Primitive p{e.kind == Entity::Kind::Fill, e.style, {}, e.closed, e.line};
+        Primitive p{e.kind == Entity::Kind::Fill, style, {}, e.closed, e.line};
         p.style.pen = pen;
         if (e.curve) {
             const double scale = t.Scale() > 0 ? t.Scale() : 1;
