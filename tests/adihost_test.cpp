@@ -1695,6 +1695,18 @@ TEST_F(AdihostTest, DxfWorkAndCoordinatesAreBounded) {
         << nested.err;
     EXPECT_FALSE(fs::exists(Path("drawing.prn")));
 
+    // dxflib makes room for the points an entity says it has before reading
+    // them: a count the file cannot hold is refused, naming its line.
+    for (const char* entity : {"LWPOLYLINE\n90", "SPLINE\n73", "LEADER\n76", "HATCH\n91"}) {
+        Write("count.dxf", std::string("0\nSECTION\n2\nENTITIES\n0\n") + entity +
+                               "\n1000000\n10\n0\n20\n0\n" + DxfLine("0", 0, 0, 1, 1) +
+                               "0\nENDSEC\n0\nEOF\n");
+        const ProcessResult count = Plot(Path("count.dxf"));
+        EXPECT_EQ(count.status, 1) << entity;
+        EXPECT_NE(count.err.find("count.dxf: line 8: "), std::string::npos) << count.err;
+        EXPECT_NE(count.err.find(" with 1000000 "), std::string::npos) << count.err;
+    }
+
     // An array beyond 100 x 100 is cut, and the cut reported.
     Write(
         "array.dxf",

@@ -417,8 +417,27 @@ struct Records {
     std::map<std::size_t, std::vector<std::pair<int, std::string>>> pairs;  // by object
 };
 
-Records ReadRecords(const std::string& text) {
-    Records records;
+// dxflib makes room for as many points, knots or edges as an entity says it
+// has before reading them: a count beyond the pairs the whole file holds is
+// refused (`why` says where) rather than allowed to take gigabytes.
+struct CountCode {
+    std::string_view type;
+    int code;
+    const char* what;
+};
+constexpr CountCode kCounts[] = {
+    {"LWPOLYLINE", 90, "vertices"},     {"SPLINE", 72, "knots"},
+    {"SPLINE", 73, "control points"},   {"SPLINE", 74, "fit points"},
+    {"LEADER", 76, "vertices"},         {"HATCH", 91, "boundary loops"},
+    {"HATCH", 93, "edges or vertices"}, {"HATCH", 95, "knots"},
+    {"HATCH", 96, "control points"},    {"HATCH", 97, "source objects"},
+    {"HATCH", 78, "pattern lines"},     {"HATCH", 79, "dash lengths"},
+    {"HATCH", 98, "seed points"}};
+
+bool ReadRecords(const std::string& text, Records* out, std::string* why) {
+    Records& records = *out;
+    const auto pairs = static_cast<long long>(std::count(text.begin(), text.end(), '\n') / 2 + 1);
+    std::string_view current;
     std::size_t at = 0;
     int line = 1;
     auto next = [&]() {
@@ -449,12 +468,21 @@ Records ReadRecords(const std::string& text) {
                        ? &records.pairs[records.objects.size()]
                        : nullptr;
             records.objects.push_back({line, index});
-        } else if (kept) {
-            kept->emplace_back(number, value);
+            current = type;
+        } else {
+            for (const CountCode& c : kCounts) {
+                if (c.code != number || c.type != current) continue;
+                const long long count = std::atoll(std::string(value.substr(0, 24)).c_str());
+                if (count >= 0 && count <= pairs) continue;
+                *why = "line " + std::to_string(line + 1) + ": " + std::string(current) + " with " +
+                       std::to_string(count) + " " + c.what + ", which the file cannot hold";
+                return false;
+            }
+            if (kept) kept->emplace_back(number, value);
         }
         line += 2;
     }
-    return records;
+    return true;
 }
 
 // One family of a hatch pattern's lines: through base + k offset for every
@@ -1520,7 +1548,13 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     raw << file.rdbuf();
     std::string text = std::move(raw).str();
     UnmarkWriter(&text);
-    reader.SetRecords(ReadRecords(text));
+    Records records;
+    std::string why;
+    if (!ReadRecords(text, &records, &why)) {
+        *error = path + ": " + why;
+        return false;
+    }
+    reader.SetRecords(std::move(records));
     std::istringstream stream(std::move(text));
     try {
         if (!dxf.in(stream, &reader)) {
