@@ -646,13 +646,14 @@ struct InkBox {
 // or "999") and renders it; the ink box of the sheet and its size in pixels.
 InkBox DxfInk(AdihostTest& test, const std::string& dxf, int* sheetW = nullptr,
               int* sheetH = nullptr, std::vector<std::uint8_t>* pixels = nullptr,
-              const std::string& options = "") {
+              const std::string& options = "", std::string* err = nullptr) {
     const bool whole = dxf.rfind("0\nSECTION", 0) == 0 || dxf.rfind("999", 0) == 0;
     test.Write("ink.dxf", whole ? dxf : "0\nSECTION\n2\nENTITIES\n" + dxf + "0\nENDSEC\n0\nEOF\n");
     InkBox box;
     const ProcessResult run = test.Adihost("plot " + test.Path("ink.dxf") + " -o " +
                                            test.Path("drawing.prn") + " --quiet " + options);
     EXPECT_EQ(run.status, 0) << run.err;
+    if (err) *err = run.err;
     if (run.status != 0) return box;
     const ProcessResult render = test.Adihost("render " + test.Path("drawing.prn") + " -o " +
                                               test.Path("ink.png") + " --dpi 100");
@@ -967,6 +968,334 @@ TEST_F(AdihostTest, DxfTextInTheCodePage) {
     EXPECT_EQ(plot("ANSI_1251", "\xc4", &err), plot("ANSI_1252", "\u0414", &err));  // Cyrillic
     plot("ANSI_932", "\x81", &err);  // half a Shift-JIS character
     EXPECT_NE(err.find("2 text not in code page ANSI_932"), std::string::npos) << err;
+}
+
+// Whether a sheet rendered at 100 dpi has ink in the rectangle of
+// millimetres [x0, x1] x [y0, y1] (y up from the bottom edge).
+bool InkIn(const std::vector<std::uint8_t>& rgb, int w, int h, double x0, double y0, double x1,
+           double y1) {
+    for (int y = std::max(0, static_cast<int>(y0 / 0.254));
+         y <= std::min(h - 1, static_cast<int>(y1 / 0.254)); ++y)
+        for (int x = std::max(0, static_cast<int>(x0 / 0.254));
+             x <= std::min(w - 1, static_cast<int>(x1 / 0.254)); ++x)
+            if (rgb[(static_cast<std::size_t>(h - 1 - y) * w + x) * 3] < 224) return true;
+    return false;
+}
+
+std::string DxfLine(const std::string& layer, double x1, double y1, double x2, double y2) {
+    return "0\nLINE\n8\n" + layer + "\n10\n" + std::to_string(x1) + "\n20\n" + std::to_string(y1) +
+           "\n11\n" + std::to_string(x2) + "\n21\n" + std::to_string(y2) + "\n";
+}
+
+// Layers off (negative colour) or frozen (flag 1) are not plotted; entities
+// of a block on layer 0 go with the INSERT's layer, for that and for their
+// colour BYLAYER (seen in fills: lines are drawn with one pen), and a frozen
+// INSERT hides all it places. --layers plots the layers it names,
+// whatever their state.
+TEST_F(AdihostTest, DxfLayersOffFrozenAndChosen) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // On layer 0, BYLAYER, from 10 to 40 mm and 5 mm high from `y`.
+    const auto solid = [](int y) {
+        const std::string y0 = std::to_string(y), y1 = std::to_string(y + 5);
+        return "0\nSOLID\n8\n0\n10\n10\n20\n" + y0 + "\n11\n40\n21\n" + y0 + "\n12\n10\n22\n" + y1 +
+               "\n13\n40\n23\n" + y1 + "\n";
+    };
+    const std::string dxf =
+        "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nLAYER\n"
+        "0\nLAYER\n2\nOn\n70\n0\n62\n3\n0\nLAYER\n2\nOff\n70\n0\n62\n-1\n"
+        "0\nLAYER\n2\nFrozen\n70\n1\n62\n1\n0\nENDTAB\n0\nENDSEC\n"
+        "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nB\n10\n0\n20\n0\n" +
+        DxfLine("0", 0, 0, 40, 0) + "0\nCIRCLE\n8\nON\n10\n20\n20\n10\n40\n5\n" + solid(-12) +
+        "0\nENDBLK\n0\nENDSEC\n" + "0\nSECTION\n2\nENTITIES\n" + DxfLine("On", 10, 10, 50, 10) +
+        DxfLine("Off", 10, 30, 50, 30) + DxfLine("Frozen", 10, 50, 50, 50) +
+        "0\nINSERT\n8\nOff\n2\nB\n10\n100\n20\n10\n0\nINSERT\n8\nFrozen\n2\nB\n10\n100\n20\n50\n"
+        "0\nINSERT\n8\nOn\n2\nB\n10\n100\n20\n90\n" +
+        solid(78) + "0\nENDSEC\n0\nEOF\n";
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    DxfInk(*this, dxf, &w, &h, &rgb, "--scale 1:1");
+    ASSERT_GT(w, 0);
+    EXPECT_TRUE(InkIn(rgb, w, h, 20, 8, 40, 12));
+    EXPECT_FALSE(InkIn(rgb, w, h, 5, 25, 55, 55)) << "lines on layers off or frozen";
+    EXPECT_FALSE(InkIn(rgb, w, h, 105, 8, 135, 12)) << "the block's line on 0 of an INSERT off";
+    EXPECT_TRUE(InkIn(rgb, w, h, 110, 18, 130, 26)) << "its circle on a layer shown";
+    EXPECT_FALSE(InkIn(rgb, w, h, 95, 45, 145, 70)) << "a frozen INSERT";
+    // The block's solid on 0 BYLAYER is filled in the colour of ON (green, pen
+    // 3), lighter than the black one on 0 outside the block.
+    const auto grey = [&](double x, double y) {
+        return rgb[(static_cast<std::size_t>(h - 1 - static_cast<int>(y / 0.254)) * w +
+                    static_cast<int>(x / 0.254)) *
+                   3];
+    };
+    EXPECT_LT(grey(25, 80.5), 30);
+    EXPECT_GT(grey(125, 80.5), 100);
+    EXPECT_LT(grey(125, 80.5), 224);
+
+    std::string err;
+    DxfInk(*this, dxf, &w, &h, &rgb, "--scale 1:1 --layers frozen,Nowhere", &err);
+    EXPECT_NE(err.find("no layer named \"Nowhere\""), std::string::npos) << err;
+    EXPECT_TRUE(InkIn(rgb, w, h, 20, 48, 40, 52));
+    EXPECT_TRUE(InkIn(rgb, w, h, 110, 48, 130, 52)) << "the block's line on 0 goes with FROZEN";
+    EXPECT_FALSE(InkIn(rgb, w, h, 110, 58, 130, 66)) << "its circle on ON";
+    EXPECT_FALSE(InkIn(rgb, w, h, 5, 5, 55, 35));
+    EXPECT_FALSE(InkIn(rgb, w, h, 5, 75, 145, 95)) << "layers 0 and ON";
+}
+
+// A DIMENSION is drawn from the block it names (not its DEFPOINTS; BYBLOCK
+// in its colour, seen in a fill), or reported without one; ATTRIBs are drawn as text unless
+// invisible, and of the ATTDEFs only constant ones; WIPEOUT and MLEADER are reported.
+TEST_F(AdihostTest, DxfDimensionsAndAttributes) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const std::string blocks =
+        "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\n*D1\n10\n0\n20\n0\n" + DxfLine("0", 10, 10, 60, 10) +
+        "0\nSOLID\n8\n0\n62\n0\n10\n10\n20\n20\n11\n60\n21\n20\n12\n10\n22\n25\n13\n60\n23\n25\n" +
+        "0\nPOINT\n8\nDefpoints\n10\n10\n20\n40\n0\nENDBLK\n"
+        "0\nBLOCK\n2\nA\n10\n0\n20\n0\n"
+        "0\nATTDEF\n8\n0\n10\n0\n20\n0\n40\n10\n1\nHHHH\n2\nTAG\n70\n0\n"
+        "0\nATTDEF\n8\n0\n10\n0\n20\n-30\n40\n10\n1\nHHHH\n2\nFIXED\n70\n2\n0\nENDBLK\n0\nENDSEC\n";
+    const std::string entities =
+        "0\nDIMENSION\n8\n0\n62\n1\n2\n*D1\n70\n0\n0\nDIMENSION\n8\n0\n2\n*D9\n70\n1\n"
+        "0\nINSERT\n8\n0\n2\nA\n66\n1\n10\n100\n20\n100\n"
+        "0\nATTRIB\n8\n0\n10\n150\n20\n50\n40\n10\n1\nHHHH\n2\nTAG\n70\n0\n"
+        "0\nATTRIB\n8\n0\n10\n150\n20\n80\n40\n10\n1\nHHHH\n2\nHIDDEN\n70\n1\n"
+        "0\nATTRIB\n8\n0\n10\n0\n20\n0\n11\n250\n21\n50\n40\n10\n1\nHHHH\n2\nC\n70\n0\n72\n1\n"
+        "0\nSEQEND\n8\n0\n0\nWIPEOUT\n8\n0\n0\nMULTILEADER\n8\n0\n";
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    std::string err;
+    DxfInk(*this, blocks + "0\nSECTION\n2\nENTITIES\n" + entities + "0\nENDSEC\n0\nEOF\n", &w, &h,
+           &rgb, "--scale 1:1", &err);
+    ASSERT_GT(w, 0);
+    EXPECT_NE(err.find("skipped: 1 DIMENSION, 1 MLEADER, 1 WIPEOUT"), std::string::npos) << err;
+    EXPECT_TRUE(InkIn(rgb, w, h, 12, 9, 58, 11)) << "the dimension's block";
+    // Its solid BYBLOCK is filled in the DIMENSION's red (pen 1): not black.
+    const int red = rgb[(static_cast<std::size_t>(h - 1 - static_cast<int>(22.5 / 0.254)) * w +
+                         static_cast<int>(35 / 0.254)) *
+                        3];
+    EXPECT_GT(red, 50);
+    EXPECT_LT(red, 224);
+    EXPECT_FALSE(InkIn(rgb, w, h, 5, 35, 15, 45)) << "its point on DEFPOINTS";
+    EXPECT_TRUE(InkIn(rgb, w, h, 152, 51, 170, 59)) << "the ATTRIB";
+    EXPECT_FALSE(InkIn(rgb, w, h, 145, 75, 190, 95)) << "the invisible ATTRIB";
+    EXPECT_FALSE(InkIn(rgb, w, h, 95, 95, 140, 115)) << "the ATTDEF, a template";
+    EXPECT_TRUE(InkIn(rgb, w, h, 102, 71, 120, 79)) << "the constant ATTDEF";
+    // The centred ATTRIB at its second point: as far left of 250 mm as right.
+    int left = w, right = -1;
+    for (int x = 0; x < w; ++x)
+        if (InkIn(rgb, w, h, x * 0.254, 52, x * 0.254, 58) && x * 0.254 > 200)
+            left = std::min(left, x), right = std::max(right, x);
+    EXPECT_NEAR((left + right) / 2.0, 250 / 0.254, 2);
+}
+
+// LEADER: its polyline, with a filled arrowhead at the first vertex when
+// its flag says so, $DIMASZ x $DIMSCALE long and a third of that wide.
+TEST_F(AdihostTest, DxfLeaderArrow) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto leader = [&](int arrow, std::vector<std::uint8_t>* rgb, int* w, int* h) {
+        return DxfInk(*this,
+                      "0\nSECTION\n2\nHEADER\n9\n$DIMASZ\n40\n5\n9\n$DIMSCALE\n40\n2\n0\nENDSEC\n"
+                      "0\nSECTION\n2\nENTITIES\n0\nLEADER\n8\n0\n71\n" +
+                          std::to_string(arrow) +
+                          "\n76\n3\n10\n10\n20\n150\n10\n60\n20\n150\n10\n60\n20\n180\n"
+                          "0\nENDSEC\n0\nEOF\n",
+                      w, h, rgb, "--scale 1:1");
+    };
+    const double px = 1 / 0.254;
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    const InkBox plain = leader(0, &rgb, &w, &h);
+    EXPECT_NEAR(plain.left, 10 * px, 1.5);
+    EXPECT_NEAR(plain.top, 180 * px, 1.5);
+    EXPECT_FALSE(InkIn(rgb, w, h, 18, 150.7, 19.5, 151));
+    const InkBox arrow = leader(1, &rgb, &w, &h);
+    EXPECT_NEAR(arrow.left, plain.left, 1);
+    EXPECT_NEAR(arrow.bottom, (150 - 10.0 / 6) * px, 1.5);  // the arrow's base, 10 mm from its tip
+    EXPECT_TRUE(InkIn(rgb, w, h, 18, 150.7, 19.5, 151));
+    EXPECT_FALSE(InkIn(rgb, w, h, 21, 150.7, 58, 151)) << "no wider than its line past the arrow";
+}
+
+// MTEXT's inline formatting: \H height (absolute, or relative with x), \C
+// colour, \L and \O under- and overline, fonts read past; TEXT's %%u and
+// %%o toggle the lines.
+TEST_F(AdihostTest, DxfTextFormatting) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    // Bottom left at (100, 100): the baseline is there whatever the height.
+    const auto mtext = [&](const std::string& text) {
+        return DxfInk(*this, "0\nMTEXT\n8\n0\n10\n100\n20\n100\n40\n10\n71\n7\n1\n" + text + "\n",
+                      &w, &h, &rgb, "--scale 1:1");
+    };
+    const InkBox plain = mtext("HHHH");
+    ASSERT_GT(plain.right, plain.left);
+    const InkBox absolute = mtext("\\H20;HHHH");
+    EXPECT_NEAR(absolute.Height(), 2 * plain.Height(), 2);
+    EXPECT_NEAR(absolute.Width(), 2 * plain.Width(), 3);
+    const InkBox relative = mtext("\\H2x;HHHH");
+    EXPECT_NEAR(relative.Height(), absolute.Height(), 1);
+    EXPECT_NEAR(relative.Width(), absolute.Width(), 1);
+    const InkBox grouped = mtext("{\\H2x;HH}HH");  // the group ends the larger height
+    EXPECT_NEAR(grouped.Height(), absolute.Height(), 1);
+    EXPECT_NEAR(grouped.Width(), 1.5 * plain.Width(), 3);
+    const InkBox font = mtext("{\\fArial|b1|i0|c0;HH}HH");
+    EXPECT_EQ(font.left, plain.left);
+    EXPECT_EQ(font.right, plain.right);
+    EXPECT_EQ(font.top, plain.top);
+
+    // HH is about 21 mm long: lines under or over the first pair only, 2 mm
+    // below the baseline or above the height.
+    const auto lines = [&](const char* what, bool under) {
+        const double y = under ? 98 : 112;
+        EXPECT_TRUE(InkIn(rgb, w, h, 102, y - 0.4, 118, y + 0.4)) << what;
+        EXPECT_FALSE(InkIn(rgb, w, h, 124, y - 0.6, 140, y + 0.6)) << what;
+        EXPECT_FALSE(InkIn(rgb, w, h, 95, under ? 110.5 : 95, 150, under ? 115 : 99.5)) << what;
+    };
+    mtext("\\LHH\\lHH");
+    lines("\\L", true);
+    mtext("\\OHH\\oHH");
+    lines("\\O", false);
+    DxfInk(*this, "0\nTEXT\n8\n0\n10\n100\n20\n100\n40\n10\n1\n%%uHH%%uHH\n", &w, &h, &rgb,
+           "--scale 1:1");
+    lines("%%u", true);
+    DxfInk(*this, "0\nTEXT\n8\n0\n10\n100\n20\n100\n40\n10\n1\n%%oHH%%oHH\n", &w, &h, &rgb,
+           "--scale 1:1");
+    lines("%%o", false);
+
+    // \C1; is pen 1, red: lighter than black on the grey sheet.
+    mtext("HH\\C1;HH");
+    const auto darkest = [&](double x0, double x1) {
+        int value = 255;
+        for (int y = static_cast<int>(101 / 0.254); y < static_cast<int>(109 / 0.254); ++y)
+            for (int x = static_cast<int>(x0 / 0.254); x < static_cast<int>(x1 / 0.254); ++x)
+                value =
+                    std::min<int>(value, rgb[(static_cast<std::size_t>(h - 1 - y) * w + x) * 3]);
+        return value;
+    };
+    EXPECT_LT(darkest(100, 120), 30);
+    EXPECT_GT(darkest(122, 142), 50);
+    EXPECT_LT(darkest(122, 142), 200);
+}
+
+// A pattern HATCH draws its line families inside its boundary, even-odd:
+// nothing in a hole or outside; dashes where the pattern has them. Boundary
+// edges are joined end to end whatever their order; bulges are arcs.
+TEST_F(AdihostTest, DxfPatternHatch) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    // Its edges in order, or as a file may list them: out of order, one turned round.
+    const auto square = [](double x0, double y0, double x1, double y1, bool scrambled = false) {
+        std::string loop = "92\n1\n93\n4\n";
+        const double x[] = {x0, x1, x1, x0}, y[] = {y0, y0, y1, y1};
+        for (const int i :
+             scrambled ? std::vector<int>{0, 2, 1, 3} : std::vector<int>{0, 1, 2, 3}) {
+            const int a = scrambled && i == 2 ? 3 : i, b = scrambled && i == 2 ? 2 : (i + 1) % 4;
+            loop += "72\n1\n10\n" + std::to_string(x[a]) + "\n20\n" + std::to_string(y[a]) +
+                    "\n11\n" + std::to_string(x[b]) + "\n21\n" + std::to_string(y[b]) + "\n";
+        }
+        return loop + "97\n0\n";
+    };
+    const auto hatch = [](const std::string& loops, int count, const std::string& pattern) {
+        return "0\nHATCH\n8\n0\n10\n0\n20\n0\n30\n0\n2\nUSER\n70\n0\n71\n0\n91\n" +
+               std::to_string(count) + "\n" + loops + "75\n0\n76\n1\n52\n0\n41\n1\n78\n1\n" +
+               pattern + "98\n0\n";
+    };
+    // Lines at y = 5, 15, ... 95 in a square with a hole from 40 to 60; upright
+    // dashes 5 mm long every 10 mm at x = 205, 215, ... 295.
+    const std::string entities =
+        hatch(square(0, 0, 100, 100) + square(40, 40, 60, 60), 2,
+              "53\n0\n43\n0\n44\n5\n45\n0\n46\n10\n79\n0\n") +
+        hatch(square(200, 0, 300, 100, true), 1,
+              "53\n90\n43\n205\n44\n0\n45\n-10\n46\n0\n79\n2\n49\n5\n49\n-5\n");
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    std::string err;
+    DxfInk(*this, entities, &w, &h, &rgb, "--scale 1:1", &err);
+    ASSERT_GT(w, 0);
+    EXPECT_EQ(err.find("HATCH"), std::string::npos) << err;
+    EXPECT_TRUE(InkIn(rgb, w, h, 1, 34.8, 99, 35.2));
+    EXPECT_TRUE(InkIn(rgb, w, h, 1, 44.8, 39, 45.2));
+    EXPECT_FALSE(InkIn(rgb, w, h, 41, 41, 59, 59)) << "in the hole";
+    EXPECT_FALSE(InkIn(rgb, w, h, 1, 36, 99, 44)) << "between the lines";
+    EXPECT_FALSE(InkIn(rgb, w, h, 101, 0, 199, 100)) << "beyond the boundary";
+    EXPECT_TRUE(InkIn(rgb, w, h, 224.8, 51, 225.2, 54));
+    EXPECT_FALSE(InkIn(rgb, w, h, 224.5, 56, 225.5, 59)) << "the dashes' gaps";
+    EXPECT_FALSE(InkIn(rgb, w, h, 226, 1, 234, 99));
+
+    // A polyline loop's bulges are arcs: two half circles make a disc.
+    const InkBox disc =
+        DxfInk(*this,
+               "0\nHATCH\n8\n0\n10\n0\n20\n0\n30\n0\n2\nSOLID\n70\n1\n71\n0\n91\n1\n"
+               "92\n2\n72\n1\n73\n1\n93\n2\n10\n100\n20\n100\n42\n1\n10\n200\n20\n"
+               "100\n42\n1\n97\n0\n75\n0\n76\n1\n98\n0\n",
+               nullptr, nullptr, nullptr, "--scale 1:1");
+    const double px = 1 / 0.254;
+    EXPECT_NEAR(disc.left, 100 * px, 1.5);
+    EXPECT_NEAR(disc.right, 200 * px, 1.5);
+    EXPECT_NEAR(disc.bottom, 50 * px, 1.5);
+    EXPECT_NEAR(disc.top, 150 * px, 1.5);
+
+    // Lines or dashes a millionth of a millimetre apart are reported, not
+    // drawn for ever; the rest of the drawing is.
+    for (const char* pattern : {"53\n0\n43\n0\n44\n0\n45\n0\n46\n0.000001\n79\n0\n",
+                                "53\n0\n43\n0\n44\n0\n45\n0\n46\n10\n79\n2\n49\n"
+                                "0.000001\n49\n-0.000001\n"}) {
+        DxfInk(*this, DxfLine("0", 0, 0, 10, 10) + hatch(square(0, 0, 100, 100), 1, pattern), &w,
+               &h, &rgb, "--scale 1:1", &err);
+        EXPECT_NE(err.find("1 HATCH (pattern too dense)"), std::string::npos) << err;
+        EXPECT_TRUE(InkIn(rgb, w, h, 4, 4, 6, 6));
+    }
+    // So far from the origin that a line's number plus one is the same number:
+    // counted to the end all the same, and reported as out of range.
+    DxfInk(*this,
+           DxfLine("0", 0, 0, 10, 10) + hatch(square(1e17, 0, 1e17 + 100, 100), 1,
+                                              "53\n90\n43\n0\n44\n0\n45\n1\n46\n0\n79\n0\n"),
+           &w, &h, &rgb, "--scale 1:1", &err);
+    EXPECT_NE(err.find("beyond 1e12"), std::string::npos) << err;
+}
+
+// A STYLE naming a TrueType file the system has draws in that font; one it
+// does not have, in the system sans like any other.
+TEST_F(AdihostTest, DxfStyleFonts) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const auto text = [&](const std::string& font, const char* kind) {
+        return DxfInk(*this,
+                      "0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nSTYLE\n0\nSTYLE\n2\nNamed\n70\n0\n3\n" +
+                          font + "\n0\nENDTAB\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\n" + kind +
+                          "\n8\n0\n7\nnamed\n10\n100\n20\n100\n40\n10\n1\nHHHHHHHHHH\n"
+                          "0\nENDSEC\n0\nEOF\n",
+                      nullptr, nullptr, nullptr, "--scale 1:1");
+    };
+    if (std::system("fc-list | grep -q DejaVuSerif.ttf") != 0)
+        GTEST_SKIP() << "DejaVu Serif is not installed";
+    for (const char* kind : {"TEXT", "MTEXT"}) {
+        const InkBox sans = text("txt", kind), serif = text("DejaVuSerif.ttf", kind);
+        ASSERT_GT(sans.right, sans.left) << kind;
+        EXPECT_GT(std::abs(serif.Width() - sans.Width()), sans.Width() / 20) << kind;
+        const InkBox missing = text("NoSuchFont.ttf", kind);
+        EXPECT_EQ(missing.left, sans.left) << kind;
+        EXPECT_EQ(missing.right, sans.right) << kind;
+    }
+}
+
+// A request the driver refuses names the line of the DXF file its entity
+// starts on: in VCGL on the default sheet (long coordinates) an area of more
+// than 16,383 points is refused.
+TEST_F(AdihostTest, DxfDriverErrorsNameTheFilesLine) {
+    Write("varnu.cfg", VcglRecord());
+    std::string loop = "92\n2\n72\n0\n73\n1\n93\n20000\n";
+    for (int i = 0; i < 20000; ++i) {
+        const double a = i * 2 * M_PI / 20000;
+        loop += "10\n" + std::to_string(100 + 50 * std::cos(a)) + "\n20\n" +
+                std::to_string(100 + 50 * std::sin(a)) + "\n";
+    }
+    const std::string head = "0\nSECTION\n2\nENTITIES\n" + DxfLine("0", 0, 0, 10, 10);
+    Write("big.dxf", head + "0\nHATCH\n8\n0\n10\n0\n20\n0\n30\n0\n2\nSOLID\n70\n1\n71\n0\n91\n1\n" +
+                         loop + "97\n0\n75\n0\n76\n1\n98\n0\n0\nENDSEC\n0\nEOF\n");
+    const int line = static_cast<int>(std::count(head.begin(), head.end(), '\n')) + 1;
+    const ProcessResult run = Plot(Path("big.dxf"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("big.dxf:" + std::to_string(line) + ": the driver refused"),
+              std::string::npos)
+        << run.err;
 }
 
 // ---------------------------------------------------------------------------
@@ -1394,6 +1723,18 @@ TEST_F(AdihostTest, DxfWorkAndCoordinatesAreBounded) {
     EXPECT_NE(nested.err.find("more than 2 million points or block entities"), std::string::npos)
         << nested.err;
     EXPECT_FALSE(fs::exists(Path("drawing.prn")));
+
+    // dxflib makes room for the points an entity says it has before reading
+    // them: a count the file cannot hold is refused, naming its line.
+    for (const char* entity : {"LWPOLYLINE\n90", "SPLINE\n73", "LEADER\n76", "HATCH\n91"}) {
+        Write("count.dxf", std::string("0\nSECTION\n2\nENTITIES\n0\n") + entity +
+                               "\n1000000\n10\n0\n20\n0\n" + DxfLine("0", 0, 0, 1, 1) +
+                               "0\nENDSEC\n0\nEOF\n");
+        const ProcessResult count = Plot(Path("count.dxf"));
+        EXPECT_EQ(count.status, 1) << entity;
+        EXPECT_NE(count.err.find("count.dxf: line 8: "), std::string::npos) << count.err;
+        EXPECT_NE(count.err.find(" with 1000000 "), std::string::npos) << count.err;
+    }
 
     // An array beyond 100 x 100 is cut, and the cut reported.
     Write(

@@ -30,7 +30,7 @@ bool EndsWith(const std::string& s, const char* suffix) {
 }
 
 struct PlotOptions {
-    std::string input, output, label, at, scale, origin;
+    std::string input, output, label, at, scale, origin, layers;
     bool fit = true, transparent = false, quiet = false;
     int colour = 7;
     std::string pages = "1", rotate;  // PDF
@@ -187,7 +187,15 @@ int RunPlot(const PlotOptions& o) {
             error = "--origin expects X,Y in millimetres (at most 1000000 either way)";
             ok = false;
         }
-        if (ok) ok = DxfScript(o.input, page, dxf, &script, &skipped, &error);
+        for (std::size_t at = 0; !o.layers.empty() && at <= o.layers.size();) {
+            const std::size_t comma = std::min(o.layers.find(',', at), o.layers.size());
+            if (comma > at) dxf.layers.push_back(o.layers.substr(at, comma - at));
+            at = comma + 1;
+        }
+        std::vector<std::string> unknown;
+        if (ok) ok = DxfScript(o.input, page, dxf, &script, &skipped, &error, &unknown);
+        for (const std::string& name : unknown)
+            std::fprintf(stderr, "adihost: the drawing has no layer named \"%s\"\n", name.c_str());
     }
     if (ok) ok = RunScript(script, !o.quiet, &error);
     ClosePlotJob();
@@ -298,6 +306,8 @@ int Run(int argc, char** argv) {
                             "PDF: the page's size times a factor or 1:N");
     plotCommand->add_option("--origin", plot.origin,
                             "with --scale: the drawing's origin at X,Y mm on the sheet");
+    plotCommand->add_option("--layers", plot.layers,
+                            "DXF: plot only these layers (A,B,...), even those off or frozen");
 
     ConfigureOptions configure;
     CLI::App* configureCommand =
