@@ -1736,6 +1736,19 @@ TEST_F(AdihostTest, DxfWorkAndCoordinatesAreBounded) {
         EXPECT_NE(count.err.find(" with 1000000 "), std::string::npos) << count.err;
     }
 
+    // An empty coordinate reads as 0 (dxflib alone leaves it to chance).
+    const std::pair<const char*, const char*> centres[] = {
+        {"empty", ""}, {"blank", " \t"}, {"zero", "0"}};
+    for (const auto& [name, value] : centres) {
+        Write("empty.dxf", "0\nSECTION\n2\nENTITIES\n0\nCIRCLE\n8\n0\n10\n" + std::string(value) +
+                               "\n20\n5\n40\n5\n" + DxfLine("0", 0, 0, 30, 20) +
+                               "0\nENDSEC\n0\nEOF\n");
+        ASSERT_EQ(Plot(Path("empty.dxf")).status, 0) << name;
+        fs::rename(Path("drawing.prn"), Path(std::string(name) + ".prn"));
+    }
+    EXPECT_EQ(Read(Path("empty.prn")), Read(Path("zero.prn")));
+    EXPECT_EQ(Read(Path("blank.prn")), Read(Path("zero.prn")));
+
     // An array beyond 100 x 100 is cut, and the cut reported.
     Write(
         "array.dxf",

@@ -1512,24 +1512,54 @@ Ring ClipArea(Ring r, double w, double h) {
     return r;
 }
 
-// dxflib takes MTEXT angles as radians in files whose comment says a dxflib
-// newer than 2.0.2.0 wrote them, and throws on a bare "dxflib" comment. The
-// comment is renamed so that every file's angles read as degrees alike.
-void UnmarkWriter(std::string* text) {
+// Group codes whose values dxflib reads as reals.
+bool IsRealCode(long code) {
+    return (code >= 10 && code <= 59) || (code >= 110 && code <= 149) ||
+           (code >= 210 && code <= 239) || (code >= 460 && code <= 469) ||
+           (code >= 1010 && code <= 1059);
+}
+
+// Two things dxflib would otherwise read differently from file to file, or
+// from run to run, mended in the text it is given (line for line):
+// - It takes MTEXT angles as radians in files whose comment says a dxflib
+//   newer than 2.0.2.0 wrote them, and throws on a bare "dxflib" comment.
+//   The comment is renamed so that every file's angles read as degrees.
+// - It reads a real from an empty value line as whatever its stack held.
+//   An empty real reads as 0.
+void PrepareForDxflib(std::string* text) {
+    std::string out;
+    out.reserve(text->size() + text->size() / 64);
     std::size_t at = 0, line = 0;
     bool afterComment = false;
+    long code = -1;
     while (at < text->size()) {
         std::size_t end = text->find('\n', at);
         if (end == std::string::npos) end = text->size();
-        const std::size_t first = text->find_first_not_of(" \t", at);
+        const std::string_view whole = std::string_view(*text).substr(at, end - at);
+        const std::size_t first = whole.find_first_not_of(" \t");
         const std::string_view value =
-            first < end ? std::string_view(*text).substr(first, end - first) : "";
-        if (afterComment && value.substr(0, 6) == "dxflib") (*text)[first] = 'D';
+            first == std::string_view::npos ? std::string_view() : whole.substr(first);
+        const bool blank = value.find_first_not_of(" \t\r") == std::string_view::npos;
+        if (line % 2 == 0) {
+            char* stop = nullptr;
+            const std::string number(value.substr(0, 16));
+            code = std::strtol(number.c_str(), &stop, 10);
+            if (stop == number.c_str()) code = -1;
+            out.append(whole);
+        } else if (afterComment && value.substr(0, 6) == "dxflib") {
+            out.append(whole.substr(0, first)).append("D").append(value.substr(1));
+        } else if (blank && IsRealCode(code)) {
+            out.append("0").append(whole);
+        } else {
+            out.append(whole);
+        }
+        if (end < text->size()) out.push_back('\n');
         afterComment = line % 2 == 0 && value.substr(0, 3) == "999" &&
                        value.find_first_not_of(" \t\r", 3) == std::string_view::npos;
         at = end + 1;
         ++line;
     }
+    *text = std::move(out);
 }
 
 }  // namespace
@@ -1547,7 +1577,7 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     std::ostringstream raw;
     raw << file.rdbuf();
     std::string text = std::move(raw).str();
-    UnmarkWriter(&text);
+    PrepareForDxflib(&text);
     Records records;
     std::string why;
     if (!ReadRecords(text, &records, &why)) {
