@@ -1527,38 +1527,43 @@ bool IsRealCode(long code) {
 // - It reads a real from an empty value line as whatever its stack held.
 //   An empty real reads as 0.
 void PrepareForDxflib(std::string* text) {
-    std::string out;
-    out.reserve(text->size() + text->size() / 64);
+    std::vector<std::size_t> zeros;  // where an empty real's value line starts
     std::size_t at = 0, line = 0;
     bool afterComment = false;
     long code = -1;
     while (at < text->size()) {
         std::size_t end = text->find('\n', at);
         if (end == std::string::npos) end = text->size();
-        const std::string_view whole = std::string_view(*text).substr(at, end - at);
-        const std::size_t first = whole.find_first_not_of(" \t");
-        const std::string_view value =
-            first == std::string_view::npos ? std::string_view() : whole.substr(first);
-        const bool blank = value.find_first_not_of(" \t\r") == std::string_view::npos;
+        std::size_t first = at;
+        while (first < end && ((*text)[first] == ' ' || (*text)[first] == '\t')) ++first;
+        const std::string_view value(text->data() + first, end - first);
         if (line % 2 == 0) {
-            char* stop = nullptr;
-            const std::string number(value.substr(0, 16));
-            code = std::strtol(number.c_str(), &stop, 10);
-            if (stop == number.c_str()) code = -1;
-            out.append(whole);
-        } else if (afterComment && value.substr(0, 6) == "dxflib") {
-            out.append(whole.substr(0, first)).append("D").append(value.substr(1));
-        } else if (blank && IsRealCode(code)) {
-            out.append("0").append(whole);
+            code = -1;
+            for (std::size_t i = 0; i < value.size() && i < 9; ++i) {
+                const char c = value[i];
+                if (c < '0' || c > '9') break;
+                code = (code < 0 ? 0 : code * 10) + (c - '0');
+            }
+            afterComment =
+                code == 999 && value.find_first_not_of(" \t\r", 3) == std::string_view::npos;
         } else {
-            out.append(whole);
+            if (afterComment && value.substr(0, 6) == "dxflib") (*text)[first] = 'D';
+            if (IsRealCode(code) && value.find_first_not_of(" \t\r") == std::string_view::npos)
+                zeros.push_back(at);
+            afterComment = false;
         }
-        if (end < text->size()) out.push_back('\n');
-        afterComment = line % 2 == 0 && value.substr(0, 3) == "999" &&
-                       value.find_first_not_of(" \t\r", 3) == std::string_view::npos;
         at = end + 1;
         ++line;
     }
+    if (zeros.empty()) return;
+    std::string out;
+    out.reserve(text->size() + zeros.size());
+    std::size_t from = 0;
+    for (const std::size_t z : zeros) {
+        out.append(*text, from, z - from).push_back('0');
+        from = z;
+    }
+    out.append(*text, from, std::string::npos);
     *text = std::move(out);
 }
 
