@@ -220,16 +220,22 @@ TEST_F(AdihostTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(Adihost("--help").status, 0);
 }
 
-void WritePng(const std::string& path) {
+// An 8-bit PNG of `pixels` (RGB, or grey when `grey`), rows top to bottom.
+bool WritePixels(const std::string& path, int width, int height,
+                 const std::vector<std::uint8_t>& pixels, bool grey = false) {
     png_image png;
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
-    png.width = 64;
-    png.height = 32;
-    png.format = PNG_FORMAT_RGB;
+    png.width = static_cast<png_uint_32>(width);
+    png.height = static_cast<png_uint_32>(height);
+    png.format = grey ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
+    return png_image_write_to_file(&png, path.c_str(), 0, pixels.data(), 0, nullptr) != 0;
+}
+
+void WritePng(const std::string& path) {
     std::vector<std::uint8_t> rgb(64 * 32 * 3);
     for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7);
-    png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0, nullptr);
+    WritePixels(path, 64, 32, rgb);
 }
 
 void WriteGroup4Tiff(const std::string& path) {
@@ -420,14 +426,8 @@ TEST_F(AdihostTest, BandsOfALargeImageAbut) {
     // A black image of 7,200 lines, cut into bands. At 600 dpi the first
     // line is not fetched, and the 7,199 rows sent make bands of 224 rows
     // while 7,200 would make 256: the device must still move by 224.
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    png.width = png.height = 16;
-    png.format = PNG_FORMAT_GRAY;
-    const std::vector<std::uint8_t> black(16 * 16, 0);
     ASSERT_TRUE(
-        png_image_write_to_file(&png, Path("black.png").c_str(), 0, black.data(), 0, nullptr));
+        WritePixels(Path("black.png"), 16, 16, std::vector<std::uint8_t>(16 * 16, 0), true));
     constexpr int kDpi = 50;
     for (const bool vcgl : {false, true}) {
         for (const bool across : {false, true}) {
@@ -1854,19 +1854,13 @@ TEST_F(AdihostTest, RenderClipsToTheSheetWhateverTheStreamSays) {
     // lands on it: the same stream as the visible part placed by itself.
     ASSERT_EQ(Adihost("configure --defaults").status, 0);  // 1219.2 x 914.4 mm
     auto writeRgb = [](const std::string& path, int width, int height, int left, int top) {
-        png_image png;
-        std::memset(&png, 0, sizeof png);
-        png.version = PNG_IMAGE_VERSION;
-        png.width = static_cast<png_uint_32>(width);
-        png.height = static_cast<png_uint_32>(height);
-        png.format = PNG_FORMAT_RGB;
         std::vector<std::uint8_t> rgb;
         for (int y = top; y < top + height; ++y)
             for (int x = left; x < left + width; ++x)
                 rgb.insert(rgb.end(),
                            {static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y * 8),
                             static_cast<std::uint8_t>(x ^ y)});
-        png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0, nullptr);
+        WritePixels(path, width, height, rgb);
     };
     writeRgb(Path("whole.png"), 64, 32, 0, 0);     // 10 mm a pixel at the place below
     writeRgb(Path("visible.png"), 32, 22, 0, 10);  // what lies on the sheet
@@ -1888,14 +1882,8 @@ TEST_F(AdihostTest, AnImageNamedAgainIsReadOnce) {
     GTEST_SKIP() << "an address-space limit needs a build without AddressSanitizer";
 #endif
     // 12 MB of pixels, named 200 times: 2.4 GB if each line kept its own copy.
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    png.width = 2000;
-    png.height = 2000;
-    png.format = PNG_FORMAT_RGB;
-    std::vector<std::uint8_t> rgb(2000 * 2000 * 3, 200);
-    ASSERT_TRUE(png_image_write_to_file(&png, Path("big.png").c_str(), 0, rgb.data(), 0, nullptr));
+    ASSERT_TRUE(
+        WritePixels(Path("big.png"), 2000, 2000, std::vector<std::uint8_t>(2000 * 2000 * 3, 200)));
     std::string job;
     for (int i = 0; i < 200; ++i) job += "image big.png 0 0 100 100\n";
     Write("many.adi", job + "bogus\n");
