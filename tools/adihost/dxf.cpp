@@ -434,8 +434,24 @@ constexpr CountCode kCounts[] = {
     {"HATCH", 78, "pattern lines"},     {"HATCH", 79, "dash lengths"},
     {"HATCH", 98, "seed points"}};
 
-bool ReadRecords(const std::string& text, Records* out, std::string* why) {
+// Group codes whose values dxflib reads as reals.
+bool IsRealCode(long code) {
+    return (code >= 10 && code <= 59) || (code >= 110 && code <= 149) ||
+           (code >= 210 && code <= 239) || (code >= 460 && code <= 469) ||
+           (code >= 1010 && code <= 1059);
+}
+
+// Reads the records and mends, line for line, two things dxflib would
+// otherwise read differently from file to file, or from run to run:
+// - It takes MTEXT angles as radians in files whose comment says a dxflib
+//   newer than 2.0.2.0 wrote them, and throws on a bare "dxflib" comment.
+//   The comment is renamed so that every file's angles read as degrees.
+// - It reads a real from an empty value line as whatever its stack held.
+//   An empty real reads as 0.
+bool ReadRecords(std::string* textToMend, Records* out, std::string* why) {
+    std::string& text = *textToMend;
     Records& records = *out;
+    std::vector<std::size_t> zeros;  // where an empty real's value line starts
     const auto pairs = static_cast<long long>(std::count(text.begin(), text.end(), '\n') / 2 + 1);
     std::string_view current;
     std::size_t at = 0;
@@ -452,10 +468,19 @@ bool ReadRecords(const std::string& text, Records* out, std::string* why) {
     std::vector<std::pair<int, std::string>>* kept = nullptr;
     while (at < text.size()) {
         std::string_view code = next();
+        const std::size_t valueAt = at;
         const std::string_view value = at <= text.size() ? next() : std::string_view();
         while (!code.empty() && (code.front() == ' ' || code.front() == '\t'))
             code.remove_prefix(1);
         const int number = std::atoi(std::string(code.substr(0, 16)).c_str());
+        const std::size_t first = value.find_first_not_of(" \t");
+        const bool comment = code.substr(0, 3) == "999" &&
+                             code.find_first_not_of(" \t", 3) == std::string_view::npos;
+        if (first == std::string_view::npos) {
+            if (IsRealCode(number) && valueAt < text.size()) zeros.push_back(valueAt);
+        } else if (comment && value.substr(first, 6) == "dxflib") {
+            text[valueAt + first] = 'D';
+        }
         if (number == 0 || number == 9) {
             std::string_view type = value;
             while (!type.empty() && (type.front() == ' ' || type.front() == '\t'))
@@ -482,6 +507,16 @@ bool ReadRecords(const std::string& text, Records* out, std::string* why) {
         }
         line += 2;
     }
+    if (zeros.empty()) return true;
+    std::string mended;
+    mended.reserve(text.size() + zeros.size());
+    std::size_t from = 0;
+    for (const std::size_t z : zeros) {
+        mended.append(text, from, z - from).push_back('0');
+        from = z;
+    }
+    mended.append(text, from, std::string::npos);
+    text = std::move(mended);
     return true;
 }
 
@@ -838,7 +873,8 @@ class Reader : public DL_CreationAdapter {
                 const double v = std::strtod(value.c_str(), nullptr);
                 if (code == 78) pattern = true;
                 if (!pattern) continue;
-                if (code == 53 && hatchLines_.size() < 64) hatchLines_.push_back({v * M_PI / 180});
+                if (code == 53 && hatchLines_.size() < 64)
+                    hatchLines_.push_back({v * M_PI / 180, {0, 0}, {0, 0}, {}});
                 if (hatchLines_.empty()) continue;
                 PatternLine& line = hatchLines_.back();
                 if (code == 43) line.base.x = v;
@@ -1143,7 +1179,9 @@ class Reader : public DL_CreationAdapter {
         for (std::size_t k = 0; k < words.size(); ++k) {
             std::vector<Run> longer = line;
             if (k > 0) {
-                Run space = longer.empty() ? words[k].empty() ? Run{"", mtext_.height} : words[k][0]
+                Run space = longer.empty() ? words[k].empty()
+                                                 ? Run{"", mtext_.height, 0, false, false, ""}
+                                                 : words[k][0]
                                            : longer.back();
                 space.text = " ";
                 Append(&longer, space);
@@ -1512,61 +1550,6 @@ Ring ClipArea(Ring r, double w, double h) {
     return r;
 }
 
-// Group codes whose values dxflib reads as reals.
-bool IsRealCode(long code) {
-    return (code >= 10 && code <= 59) || (code >= 110 && code <= 149) ||
-           (code >= 210 && code <= 239) || (code >= 460 && code <= 469) ||
-           (code >= 1010 && code <= 1059);
-}
-
-// Two things dxflib would otherwise read differently from file to file, or
-// from run to run, mended in the text it is given (line for line):
-// - It takes MTEXT angles as radians in files whose comment says a dxflib
-//   newer than 2.0.2.0 wrote them, and throws on a bare "dxflib" comment.
-//   The comment is renamed so that every file's angles read as degrees.
-// - It reads a real from an empty value line as whatever its stack held.
-//   An empty real reads as 0.
-void PrepareForDxflib(std::string* text) {
-    std::vector<std::size_t> zeros;  // where an empty real's value line starts
-    std::size_t at = 0, line = 0;
-    bool afterComment = false;
-    long code = -1;
-    while (at < text->size()) {
-        std::size_t end = text->find('\n', at);
-        if (end == std::string::npos) end = text->size();
-        std::size_t first = at;
-        while (first < end && ((*text)[first] == ' ' || (*text)[first] == '\t')) ++first;
-        const std::string_view value(text->data() + first, end - first);
-        if (line % 2 == 0) {
-            code = -1;
-            for (std::size_t i = 0; i < value.size() && i < 9; ++i) {
-                const char c = value[i];
-                if (c < '0' || c > '9') break;
-                code = (code < 0 ? 0 : code * 10) + (c - '0');
-            }
-            afterComment =
-                code == 999 && value.find_first_not_of(" \t\r", 3) == std::string_view::npos;
-        } else {
-            if (afterComment && value.substr(0, 6) == "dxflib") (*text)[first] = 'D';
-            if (IsRealCode(code) && value.find_first_not_of(" \t\r") == std::string_view::npos)
-                zeros.push_back(at);
-            afterComment = false;
-        }
-        at = end + 1;
-        ++line;
-    }
-    if (zeros.empty()) return;
-    std::string out;
-    out.reserve(text->size() + zeros.size());
-    std::size_t from = 0;
-    for (const std::size_t z : zeros) {
-        out.append(*text, from, z - from).push_back('0');
-        from = z;
-    }
-    out.append(*text, from, std::string::npos);
-    *text = std::move(out);
-}
-
 }  // namespace
 
 bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& options,
@@ -1582,10 +1565,9 @@ bool DxfScript(const std::string& path, const PageData& page, const DxfOptions& 
     std::ostringstream raw;
     raw << file.rdbuf();
     std::string text = std::move(raw).str();
-    PrepareForDxflib(&text);
     Records records;
     std::string why;
-    if (!ReadRecords(text, &records, &why)) {
+    if (!ReadRecords(&text, &records, &why)) {
         *error = path + ": " + why;
         return false;
     }
