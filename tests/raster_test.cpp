@@ -3,6 +3,7 @@
 // libtiff's Group 4 decoder.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
@@ -58,6 +59,24 @@ std::string ColourLine(std::int32_t y, std::int32_t pixels) {
         s += static_cast<char>(x % 2 ? 0 : 255);
     }
     return s;
+}
+
+// The HP-GL/2 band moves between RTL bands: the values of "PR0,n" (or
+// "PR n,0" along x) that stand between "\e%0B" and "\e%1A".
+std::vector<long> BandMoves(const std::string& s) {
+    std::vector<long> moves;
+    for (std::size_t at = s.find("\x1b%0BPR"); at != std::string::npos;
+         at = s.find("\x1b%0BPR", at + 1)) {
+        long x = 0, y = 0;
+        if (std::sscanf(s.c_str() + at + 6, "%ld,%ld", &x, &y) == 2) moves.push_back(x + y);
+    }
+    return moves;
+}
+
+long Sum(const std::vector<long>& values) {
+    long sum = 0;
+    for (long v : values) sum += v;
+    return sum;
 }
 
 // The first RTL band in a stream: (W, rows, coded bytes).
@@ -170,15 +189,16 @@ TEST_F(RasterTest, RtlFramingOfOneBand) {
     applyConfigDefaults(0);
     const std::string out = RunRaster(1181, 295, false, kResolution600,
                                       [](std::int32_t y) { return ColourLine(y, 1181); });
-    ASSERT_EQ(out.substr(0, 16), "\x1b%1A\x1b&a0N\x1b*t600R");
+    // An opaque image: its white pixels cover what lies below.
+    ASSERT_EQ(out.substr(0, 21), "\x1b%1A\x1b&a0N\x1b*v1N\x1b*t600R");
     const auto bands = RtlBands(out);
     ASSERT_EQ(bands.size(), 1u);
     EXPECT_EQ(bands[0].width, 1216);
     EXPECT_EQ(bands[0].rows, 295);
     const std::string head = "\x1b*r1216S\x1b*r295T\x1b*r1A\x1b*b8M\x1b*b" +
                              std::to_string(bands[0].coded.size() + 4) + "W";
-    EXPECT_EQ(out.substr(16, head.size()), head);
-    EXPECT_EQ(Hex(out.substr(16 + head.size(), 4)), "00 00 04 C0");
+    EXPECT_EQ(out.substr(21, head.size()), head);
+    EXPECT_EQ(Hex(out.substr(21 + head.size(), 4)), "00 00 04 C0");
     EXPECT_EQ(out.substr(out.size() - 8), "\x1b*rC\x1b%0B");
 
     // Decoded, the band is the dither of the image, white to W.
@@ -227,7 +247,15 @@ TEST_F(RasterTest, BandsOfAMultipleOf32Rows) {
     EXPECT_EQ(Count(out, "\x1b*r16000S"), 32u);
     EXPECT_EQ(Count(out, "\x1b*r160T"), 31u);
     EXPECT_EQ(Count(out, "\x1b*r40T"), 1u);
-    EXPECT_EQ(Count(out, "\x1b*rC\x1b%0BPR0,270\x1b%1A\x1b&a0N\x1b*t600R"), 31u);
+    // Each move carries the remainder of the one before: after k bands the
+    // device stands at k x 160 rows rounded once (160 rows are 270.93 units).
+    const auto moves = BandMoves(out);
+    ASSERT_EQ(moves.size(), 31u);
+    for (std::size_t k = 1; k <= moves.size(); ++k) {
+        const std::vector<long> first(moves.begin(), moves.begin() + static_cast<long>(k));
+        EXPECT_EQ(Sum(first), std::lround(k * 160 * 1016.0 / 600)) << k;
+    }
+    EXPECT_EQ(Count(out, "\x1b%1A\x1b&a0N\x1b*v1N\x1b*t600R"), 32u);
     for (const auto& band : RtlBands(out)) {
         const auto decoded = DecodeGroup4(band.coded, band.width, band.rows);
         ASSERT_EQ(decoded.size(), static_cast<std::size_t>(2000 * band.rows));
@@ -277,7 +305,9 @@ TEST_F(RasterTest, TheSingleBandLimitIsInclusive) {
     out = RunRaster(19648, 1025, false, kResolution400, [](std::int32_t) { return std::string(); });
     EXPECT_EQ(Count(out, "\x1b*r32T"), 32u);
     EXPECT_EQ(Count(out, "\x1b*r1T"), 1u);
-    EXPECT_EQ(Count(out, "PR0,81"), 32u);  // 32 rows at 400 dpi: 81.28 units
+    // 32 moves of 32 rows at 400 dpi (81.28 units each): 1024 rows, 2600.96 units.
+    EXPECT_EQ(BandMoves(out).size(), 32u);
+    EXPECT_EQ(Sum(BandMoves(out)), 2601);
 }
 
 TEST_F(RasterTest, ImageWithoutRowsSendsNoBand) {
@@ -290,7 +320,7 @@ TEST_F(RasterTest, ImageWithoutRowsSendsNoBand) {
     BeginRaster();
     EXPECT_EQ(EncodeAndSendBands(), 0);
     EndRaster();
-    EXPECT_EQ(TestHost::Get().Output(), "\x1b%1A\x1b&a0N\x1b*t600R\x1b*rC\x1b%0B");
+    EXPECT_EQ(TestHost::Get().Output(), "\x1b%1A\x1b&a0N\x1b*v1N\x1b*t600R\x1b*rC\x1b%0B");
     (void)out;
 }
 
@@ -391,8 +421,8 @@ TEST_F(ImageRequestTest, GridPlacementAndLinesAt600Dpi) {
 
     const std::string out = host().Output();
     const std::string head =
-        "TR0;PU3000,2000PA3000,2000IW2000,1000,2500,3000\x1b%1A\x1b&a0N\x1b*t600R\x1b*r1216S\x1b*"
-        "r294T";
+        "TR0;PU3000,2000PA3000,2000IW1000,2000,3000,2500\x1b%1A\x1b&a0N\x1b*v1N\x1b*t600R\x1b*"
+        "r1216S\x1b*r294T";
     EXPECT_EQ(out.substr(0, head.size()), head);
     const auto bands = RtlBands(out);
     ASSERT_EQ(bands.size(), 1u);
@@ -407,9 +437,12 @@ TEST_F(ImageRequestTest, GridPlacementAndLinesAt600Dpi) {
         ASSERT_EQ(static_cast<bool>(decoded[x / 8] & (0x80 >> (x % 8))), ExpectedBlack(level, x, 0))
             << x;
     }
-    // Restoration: transparency off, position, relative mode, palette, window.
-    const std::size_t tail =
-        out.find("\x1b*rC\x1b%0BTR0;PA3000,2000PU0,0PRPC1,76,76,76PC2,226,226,226");
+    // Restoration: transparency off, position, relative mode, the palette
+    // as job start set it up (the raster mode may have installed its own),
+    // window.
+    const std::size_t tail = out.find(
+        "\x1b*rC\x1b%0BTR0;PA3000,2000PU0,0PRNP256CR0,255,0,255,0,255PC1,76,76,76PC2,226,226,"
+        "226");
     ASSERT_NE(tail, std::string::npos);
     EXPECT_EQ(out.substr(out.size() - 11 - 18), "PC255,0,0,0" + std::string(SavedWindowCommand));
     EXPECT_EQ(PageState.PenState, kPenClosed);
@@ -436,6 +469,8 @@ TEST_F(ImageRequestTest, TransparencyAndItsLeadingSemicolon) {
     DrawImage(image);
     std::string out = host().Output();
     EXPECT_NE(out.find("PE7ss;TR1;PU3000,2000"), std::string::npos);
+    EXPECT_NE(out.find("\x1b%1A\x1b&a0N\x1b*v0N\x1b*t600R"), std::string::npos);
+    EXPECT_EQ(out.find("\x1b*v1N"), std::string::npos);
     EXPECT_NE(out.find("\x1b%0BTR0;PA"), std::string::npos);
 
     // Pixel kind 1 with 2 bits per pixel is drawn opaque.
@@ -443,6 +478,7 @@ TEST_F(ImageRequestTest, TransparencyAndItsLeadingSemicolon) {
     Packet twoBit = ImagePacket(1000, 2000, 3000, 2500, 1, 400, 100, 1, 2);
     DrawImage(twoBit);
     EXPECT_EQ(host().Output().substr(0, 5), ";TR0;");
+    EXPECT_NE(host().Output().find("\x1b*v1N"), std::string::npos);
 }
 
 TEST_F(ImageRequestTest, BilevelColoursAndTheKeyColour) {

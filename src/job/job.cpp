@@ -18,6 +18,7 @@
 #include "varnu/pen_palette.h"
 #include "varnu/vcgl_commands.h"
 #include "vector/device_setup.h"
+#include "vector/pens.h"
 #include "vector/vector_state.h"
 
 namespace varnu {
@@ -39,8 +40,6 @@ constexpr char kWindow[] = "IW0,0,%ld,%ld;";
 constexpr char kManualOutputOn[] = "XF4,1;";
 constexpr char kManualOutputOff[] = "XF4,0;";
 constexpr char kLineAttributes[] = "LA1,4,2,4SP7RF";  // round ends and joins, pen 7
-constexpr char kPenCount[] = "NP256";
-constexpr char kColourRange[] = "CR0,255,0,255,0,255";
 constexpr char kHomeRelative[] = "PUPA0,0PR;";
 constexpr char kTransparency[] = "TR0;";
 constexpr char kRtlPageEnd[] = ";PUSP0;PG;";  // closes an open PE too
@@ -238,6 +237,7 @@ void JobStart() {
     ResetPageState();
     CommandFill = 0;
     const bool vcglMode = (Config.modeFlags & kModeVcgl) != 0;
+    KeepReplayForMode(vcglMode);
     if (!vcglMode) PeOpener = (Config.optionFlags & kOptionPe8Bit) ? "PE" : "PE7";
 
     if (!AllocateCommandBuffer()) {

@@ -206,6 +206,8 @@ void RestoreVectorState() {
     SendDirectText(kRestoreAnchor, PendingImage.x1, PendingImage.y0);
     SendDirectText(kRestoreMove, PendingImage.savedX, PendingImage.savedY);
     SendDirectText("%s", kRelativeMode);
+    // The image's raster mode may have installed a palette of its own.
+    SendDirectText("%s%s", kPenCount, kColourRange);
     for (int pen = 1; pen < 256; ++pen) {
         char text[32];
         const int n = FormatPenColour(pen, text, sizeof text);
@@ -260,13 +262,8 @@ void DrawImage() {
         const long long k = TruncateToInt32(s);
         SendDirectText(kImageMove, anchorX * k, anchorY * k);
         SendDirectText(kImageAnchor, anchorX * k, anchorY * k);
-        // In the normal orientation the window goes in the rotated order the
-        // device's raster frame uses.
-        if (longEdge) {
-            SendDirectText(kImageWindow, im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
-        } else {
-            SendDirectText(kImageWindow, im.y0 * k, im.x0 * k, im.y1 * k, im.x1 * k);
-        }
+        // The window in HP-GL/2's order, x0, y0, x1, y1: it holds the anchor.
+        SendDirectText(kImageWindow, im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
     } else {
         SendDirect(im.transparent ? vcgl::kPaintTransparent : vcgl::kPaintOpaque);
     }

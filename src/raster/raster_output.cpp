@@ -40,6 +40,8 @@ namespace {
 // HP-RTL commands.
 constexpr char kEnterRtl[] = "\x1b%1A";  // HP-GL/2 to RTL, keep the pen position
 constexpr char kOpaqueBackground[] = "\x1b&a0N";
+// Source transparency: white pixels of an opaque image cover what lies below.
+constexpr char kSourceTransparency[] = "\x1b*v%dN";
 constexpr char kRasterWidth[] = "\x1b*r%dS";
 constexpr char kRasterHeight[] = "\x1b*r%dT";
 constexpr char kStartRaster[] = "\x1b*r1A";  // at the current position
@@ -66,6 +68,14 @@ void SendBigEndian32(std::int32_t value) {
 void SendVcglResolution() {
     if (CurrentDpi == 400) SendDirect(vcgl::kResolution400);
     if (CurrentDpi == 200) SendDirect(vcgl::kResolution200);
+}
+
+// Raster mode for the image, at its first band and after every band move.
+void EnterRtlRaster() {
+    SendDirectText("%s", kEnterRtl);
+    SendDirectText("%s", kOpaqueBackground);
+    SendDirectText(kSourceTransparency, RasterState.transparent != 0 ? 0 : 1);
+    SendDirectText("%s", ResolutionCommand);
 }
 
 std::int64_t RoundUp32(std::int64_t v) {
@@ -225,13 +235,15 @@ void MoveToNextBand(std::int32_t advance) {
     if (!RasterState.vcgl) {
         SendDirectText("%s", kEndRaster);
         SendDirectText("%s", kEnterHpgl2);
-        // Rows at the device resolution in HP-GL/2 units, truncated.
-        const auto units =
-            static_cast<std::int32_t>(static_cast<double>(advance) / CurrentDpi * 1016.0);
+        // The device stands at the rows moved so far in HP-GL/2 units,
+        // rounded once: no band's remainder is lost on the way.
+        RasterState.rowsMoved += advance;
+        const std::int64_t dpi = CurrentDpi > 0 ? CurrentDpi : 1;
+        const std::int64_t target = (RasterState.rowsMoved * 2 * 1016 + dpi) / (2 * dpi);
+        const auto units = static_cast<std::int32_t>(target - RasterState.unitsMoved);
+        RasterState.unitsMoved = target;
         SendDirectText(RasterState.longEdge ? kMoveAlongX : kMoveAlongY, units);
-        SendDirectText("%s", kEnterRtl);
-        SendDirectText("%s", kOpaqueBackground);
-        SendDirectText("%s", ResolutionCommand);
+        EnterRtlRaster();
         return;
     }
     SendDirect(vcgl::kDataMode0200);
@@ -307,9 +319,7 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
 std::int32_t BeginRaster() {
     BuildDitherMasks();
     if (!RasterState.vcgl) {
-        SendDirectText("%s", kEnterRtl);
-        SendDirectText("%s", kOpaqueBackground);
-        SendDirectText("%s", ResolutionCommand);
+        EnterRtlRaster();
     } else {
         SendVcglResolution();
     }

@@ -37,6 +37,8 @@ struct RasterStateRecord {
     std::int32_t width;          // W: row pixels raised to a multiple of 32, plus 32
     std::int32_t stride;         // W / 8 bytes
     std::int32_t rowCounter;     // rows written into the page buffer
+    std::int64_t rowsMoved;      // RTL/GL2: rows the band moves have advanced
+    std::int64_t unitsMoved;     // and the HP-GL/2 units sent for them
 
     // Buffers, allocated before anything of the image is sent.
     std::uint8_t* pageBuffer;  // nominalRows rows of stride bytes

@@ -11,6 +11,11 @@
 
 namespace varnu {
 
+// The palette's size and colour range: job start sends them before the
+// pens' colours, and an image again before it sends the colours again.
+inline constexpr char kPenCount[] = "NP256";
+inline constexpr char kColourRange[] = "CR0,255,0,255,0,255";
+
 // The "IW" text of job start; raster output sends it again after an image.
 inline constexpr int kSavedWindowCommandSize = 64;
 extern char SavedWindowCommand[kSavedWindowCommandSize];

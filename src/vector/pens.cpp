@@ -66,6 +66,12 @@ void Fail() {
 
 }  // namespace
 
+void KeepReplayForMode(bool vcgl) {
+    if (GraphicsStateReplay.vcgl == vcgl) return;
+    GraphicsStateReplay = GraphicsStateReplayRecord{};
+    GraphicsStateReplay.vcgl = vcgl;
+}
+
 std::int32_t CloseOpenSequence() {
     if (!VcglMode() && PageState.PenState != kPenClosed && AppendText(";") != 0) return -1;
     SetPenState(kPenClosed);

@@ -19,8 +19,13 @@ struct GraphicsStateReplayRecord {
     ReplayCommand hostPen;   // VCGL only: 47 01 host pen
     ReplayCommand width;     // "PW…" or 40 01 width
     ReplayCommand lineType;  // "LT…" or 43 01 00 n
+    bool vcgl;               // the data mode the commands were sent in
 };
 extern GraphicsStateReplayRecord GraphicsStateReplay;
+
+// Job start: the record outlives jobs of one data mode only; a job in the
+// other mode starts with none, so nothing of one mode is sent in the other.
+void KeepReplayForMode(bool vcgl);
 
 // RTL/GL2: ";" when a PE sequence is open; both modes: PenState to 1.
 // -1 when the ";" could not be sent (the state is then unchanged).

@@ -406,6 +406,10 @@ class RtlReader {
             const long v = Value();
             const char end = Next();
             if (family == '&' && group == 'a' && end == 'N') return;  // opaque background
+            if (family == '*' && group == 'v' && end == 'N') {
+                transparent_ = v == 0;  // source transparency: 0 transparent, 1 opaque
+                return;
+            }
             if (family == '*' && group == 't' && end == 'R') {
                 dpi_ = v;
                 return;
