@@ -62,9 +62,9 @@ void CaptureOutput(std::string* into) {
 
 void OpenJob(bool vcgl, double extentX, double extentY) {
     applyConfigDefaults(0);
-    Config.modelIndex = 0;
-    if (vcgl) Config.modeFlags = kModeVcgl | kResolution400;
-    EncodeConfigRecord(Config, Stored);
+    Configuration.Config.modelIndex = 0;
+    if (vcgl) Configuration.Config.modeFlags = kModeVcgl | kResolution400;
+    EncodeConfigRecord(Configuration.Config, Stored);
     hostkit::JobOpening opening;
     opening.extentX = extentX;
     opening.extentY = extentY;

@@ -52,8 +52,8 @@ TEST_F(ConfigTest, StoredBytesFollowTheFieldOffsets) {
 }
 
 TEST_F(ConfigTest, DefaultsForTheShippedModel) {
-    Config.modelIndex = 7;  // kept as it was
-    Config.unusedByte = 0;
+    Configuration.Config.modelIndex = 7;  // kept as it was
+    Configuration.Config.unusedByte = 0;
     applyConfigDefaults(0);
     const std::uint8_t expected[40] = {1,    0,    0,   0,  // copies
                                        1,    0,    0,   0,  // paperIndex
@@ -68,73 +68,74 @@ TEST_F(ConfigTest, DefaultsForTheShippedModel) {
                                        7,    0,                    // modelIndex untouched
                                        0,    123,  187, 228, 255,  // curvePoints
                                        0};
-    const auto bytes = Encoded(Config);
+    const auto bytes = Encoded(Configuration.Config);
     EXPECT_EQ(std::memcmp(bytes.data(), expected, 40), 0);
     // The curve through the five values, not the default table.
-    EXPECT_EQ(ToneCurve[64], 103);
-    EXPECT_EQ(ToneCurve[128], 174);
+    EXPECT_EQ(Configuration.ToneCurve[64], 103);
+    EXPECT_EQ(Configuration.ToneCurve[128], 174);
 }
 
 TEST_F(ConfigTest, RoundTripThroughTheHostByteForByte) {
     applyConfigDefaults(0);
-    Config.copies = 12;
-    Config.paperIndex = 23;
-    Config.customLengthMm = 1000;
-    Config.marginMm = 5;
-    Config.modeFlags = kResolution400 | kModeManualOutput;
-    Config.curvePoints[2] = 140;
-    Config.unusedByte = 0x5A;
+    Configuration.Config.copies = 12;
+    Configuration.Config.paperIndex = 23;
+    Configuration.Config.customLengthMm = 1000;
+    Configuration.Config.marginMm = 5;
+    Configuration.Config.modeFlags = kResolution400 | kModeManualOutput;
+    Configuration.Config.curvePoints[2] = 140;
+    Configuration.Config.unusedByte = 0x5A;
     ASSERT_EQ(StoreConfigToHost(), 0);
     const auto stored = host().storedConfig;
-    EXPECT_EQ(stored, Encoded(Config));
+    EXPECT_EQ(stored, Encoded(Configuration.Config));
     const auto storeCall = host().CallsOf(CallKind::StoreConfig).at(0);
     EXPECT_EQ(storeCall.a, 40);
 
-    Config = ConfigRecord{};
+    Configuration.Config = ConfigRecord{};
     ASSERT_EQ(LoadConfigFromHost(), 0);
-    EXPECT_EQ(Encoded(Config), stored);
+    EXPECT_EQ(Encoded(Configuration.Config), stored);
     EXPECT_EQ(host().CallsOf(CallKind::LoadConfig).at(0).a, 40);
 }
 
 TEST_F(ConfigTest, FailedLoadLeavesTheRecordAsItWas) {
     applyConfigDefaults(0);
-    const auto before = Encoded(Config);
+    const auto before = Encoded(Configuration.Config);
     host().hasStoredConfig = true;
     host().storedConfig.fill(0xFF);
     host().loadResult = 3;
     EXPECT_EQ(LoadConfigFromHost(), 3);
-    EXPECT_EQ(Encoded(Config), before);
+    EXPECT_EQ(Encoded(Configuration.Config), before);
 }
 
 TEST_F(ConfigTest, ModuleLoadState) {
-    EXPECT_EQ(Encoded(Config), (std::array<std::uint8_t, 40>{}));
-    EXPECT_EQ(JobCopies, 1);
-    EXPECT_EQ(LabelText[0], '\0');
-    EXPECT_TRUE(std::equal(ToneCurve.begin(), ToneCurve.end(), DefaultToneCurve.begin()));
+    EXPECT_EQ(Encoded(Configuration.Config), (std::array<std::uint8_t, 40>{}));
+    EXPECT_EQ(Configuration.JobCopies, 1);
+    EXPECT_EQ(Configuration.LabelText[0], '\0');
+    EXPECT_TRUE(std::equal(Configuration.ToneCurve.begin(), Configuration.ToneCurve.end(),
+                           DefaultToneCurve.begin()));
 }
 
 TEST_F(ConfigTest, ToneCurveIdentityAndDefaults) {
     const std::int32_t identity[5] = {0, 64, 128, 192, 255};
     rebuildToneCurve(identity);
-    for (int i = 0; i < 256; ++i) ASSERT_EQ(ToneCurve[i], i) << i;
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(Configuration.ToneCurve[i], i) << i;
 
     const std::int32_t defaults[5] = {0, 123, 187, 228, 255};
     rebuildToneCurve(defaults);
-    EXPECT_EQ(ToneCurve[0], 0);
-    EXPECT_EQ(ToneCurve[64], 103);
-    EXPECT_EQ(ToneCurve[124], 170);
-    EXPECT_EQ(ToneCurve[128], 174);
-    EXPECT_EQ(ToneCurve[192], 222);
-    EXPECT_EQ(ToneCurve[255], 255);
-    EXPECT_EQ(std::memcmp(ToneCurveEditPoints, defaults, sizeof defaults), 0);
+    EXPECT_EQ(Configuration.ToneCurve[0], 0);
+    EXPECT_EQ(Configuration.ToneCurve[64], 103);
+    EXPECT_EQ(Configuration.ToneCurve[124], 170);
+    EXPECT_EQ(Configuration.ToneCurve[128], 174);
+    EXPECT_EQ(Configuration.ToneCurve[192], 222);
+    EXPECT_EQ(Configuration.ToneCurve[255], 255);
+    EXPECT_EQ(std::memcmp(Configuration.ToneCurveEditPoints, defaults, sizeof defaults), 0);
 }
 
 TEST_F(ConfigTest, ToneCurveOutsideTheByteRangeIsHeldAtItsEnds) {
     const std::int32_t steep[5] = {-300, -300, 128, 600, 600};
     rebuildToneCurve(steep);
-    EXPECT_EQ(ToneCurve[0], 0);
-    EXPECT_EQ(ToneCurve[255], 255);
-    EXPECT_TRUE(std::is_sorted(ToneCurve.begin(), ToneCurve.end()));
+    EXPECT_EQ(Configuration.ToneCurve[0], 0);
+    EXPECT_EQ(Configuration.ToneCurve[255], 255);
+    EXPECT_TRUE(std::is_sorted(Configuration.ToneCurve.begin(), Configuration.ToneCurve.end()));
 }
 
 }  // namespace

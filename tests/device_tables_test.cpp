@@ -80,10 +80,12 @@ TEST_F(TablesTest, PaperRowsAndTheirDefaultLengths) {
 
 TEST_F(TablesTest, PaperNameListHoldsTheRowNamesInOrder) {
     RebuildPaperNameList(0);
-    EXPECT_EQ(PaperNameList.count, 41);
-    EXPECT_STREQ(PaperNameList.names[0], "E-Arch(36Zoll)   ");
-    EXPECT_STREQ(PaperNameList.names[22], "Benutzerdef. Format von E-Arch(36Zoll) Breite ");
-    EXPECT_STREQ(PaperNameList.names[40], "Benutzerdef. Format von Sp. A2 435mm Breite");
+    EXPECT_EQ(Configuration.PaperNameList.count, 41);
+    EXPECT_STREQ(Configuration.PaperNameList.names[0], "E-Arch(36Zoll)   ");
+    EXPECT_STREQ(Configuration.PaperNameList.names[22],
+                 "Benutzerdef. Format von E-Arch(36Zoll) Breite ");
+    EXPECT_STREQ(Configuration.PaperNameList.names[40],
+                 "Benutzerdef. Format von Sp. A2 435mm Breite");
 }
 
 TEST_F(TablesTest, MediaRows) {

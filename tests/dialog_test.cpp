@@ -74,9 +74,9 @@ class DialogTest : public DriverTest {
     // Driver request 21 with a stored record (defaults changed by `configure`).
     void DetailConfigure(std::function<void(ConfigRecord&)> configure = {}) {
         applyConfigDefaults(0);
-        Config.modelIndex = 0;
-        if (configure) configure(Config);
-        EncodeConfigRecord(Config, host().storedConfig.data());
+        Configuration.Config.modelIndex = 0;
+        if (configure) configure(Configuration.Config);
+        EncodeConfigRecord(Configuration.Config, host().storedConfig.data());
         host().hasStoredConfig = true;
         Packet p(21);
         SendDriver(p);
@@ -97,7 +97,7 @@ class DialogTest : public DriverTest {
 };
 
 TEST_F(DialogTest, DriverDialogOpensWithTheRecordAndTheModelsCapabilities) {
-    std::strcpy(LabelText, "");
+    std::strcpy(Configuration.LabelText, "");
     bool inspected = false;
     Inspect(kDriver, [&](const HeadlessDialog& d) {
         inspected = true;
@@ -141,8 +141,8 @@ TEST_F(DialogTest, CopiesValidationAndCommit) {
     EXPECT_EQ(HeadlessMessageBoxes()[0].style, 0x30u);
     EXPECT_EQ(HeadlessMessageBoxes()[0].ownerDialog, kDriver);
     EXPECT_EQ(Closed(kDriver).result, 0);
-    EXPECT_EQ(Config.copies, 12);
-    EXPECT_EQ(JobCopies, 12);
+    EXPECT_EQ(Configuration.Config.copies, 12);
+    EXPECT_EQ(Configuration.JobCopies, 12);
     EXPECT_EQ(Stored().copies, 12);
     EXPECT_EQ(Closed(kDriver).controls.at(IDC_COPIES_SPIN).spinPosition, 12);
 }
@@ -157,7 +157,7 @@ TEST_F(DialogTest, AbbrechenLeavesTheRecordUnchanged) {
     Packet p(46);
     SendPlot(p);
     EXPECT_EQ(host().storedConfig, before);
-    EXPECT_EQ(Config.copies, 1);
+    EXPECT_EQ(Configuration.Config.copies, 1);
 }
 
 TEST_F(DialogTest, SpinsWriteTheirEdits) {
@@ -169,8 +169,8 @@ TEST_F(DialogTest, SpinsWriteTheirEdits) {
     });
     Click(kDriver, IDC_OK);
     PlotConfigure();
-    EXPECT_EQ(Config.copies, 4);
-    EXPECT_EQ(Config.marginMm, 10);
+    EXPECT_EQ(Configuration.Config.copies, 4);
+    EXPECT_EQ(Configuration.Config.marginMm, 10);
     EXPECT_TRUE(HeadlessMessageBoxes().empty());
 }
 
@@ -209,8 +209,8 @@ TEST_F(DialogTest, CustomLengthFollowsThePaperRow) {
     EXPECT_EQ(HeadlessMessageBoxes()[0].text,
               "Stellen Sie die L\xe4nge auf 15000 oder weniger ein.");
     EXPECT_EQ(HeadlessMessageBoxes()[0].caption, "L\xe4nge des Sonderformats");
-    EXPECT_EQ(Config.paperIndex, 33);
-    EXPECT_EQ(Config.customLengthMm, 3000);
+    EXPECT_EQ(Configuration.Config.paperIndex, 33);
+    EXPECT_EQ(Configuration.Config.customLengthMm, 3000);
 
     // Back to a fixed format: the length controls go grey.
     ResetHeadlessDialogs();
@@ -226,7 +226,7 @@ TEST_F(DialogTest, LabelAcceptsAsciiOnly) {
     QueueUserAction(Act(UserActionKind::LoseFocus, kDriver, IDC_LABEL));
     Click(kDriver, IDC_CANCEL);
     PlotConfigure();
-    EXPECT_STREQ(LabelText, "Plan 7, Rev. B/2");  // "Abbrechen" does not undo it
+    EXPECT_STREQ(Configuration.LabelText, "Plan 7, Rev. B/2");  // "Abbrechen" does not undo it
 
     for (const char* bad : {"Gr\xfc\xdf"
                             "e",
@@ -244,7 +244,7 @@ TEST_F(DialogTest, LabelAcceptsAsciiOnly) {
         EXPECT_EQ(HeadlessMessageBoxes()[0].caption, "Etikett");
         EXPECT_EQ(HeadlessMessageBoxes()[0].text,
                   "Geben Sie eine Nachricht unter Verwendung von ASCII-Zeichen ein.");
-        EXPECT_STREQ(LabelText, "Plan 7, Rev. B/2");
+        EXPECT_STREQ(Configuration.LabelText, "Plan 7, Rev. B/2");
     }
     // A label longer than 64 characters is cut by the edit's limit.
     ResetHeadlessDialogs();
@@ -252,7 +252,7 @@ TEST_F(DialogTest, LabelAcceptsAsciiOnly) {
     QueueUserAction(Act(UserActionKind::LoseFocus, kDriver, IDC_LABEL));
     Packet p(46);
     SendPlot(p);
-    EXPECT_EQ(std::strlen(LabelText), 64u);
+    EXPECT_EQ(std::strlen(Configuration.LabelText), 64u);
 }
 
 TEST_F(DialogTest, FillAndResolutionButtons) {
@@ -261,9 +261,9 @@ TEST_F(DialogTest, FillAndResolutionButtons) {
     Select(kDriver, IDC_MEDIA, 3);
     Click(kDriver, IDC_OK);
     PlotConfigure();
-    EXPECT_EQ(Config.optionFlags & kOptionHalftoneFill, 0);
-    EXPECT_EQ(Config.modeFlags & kModeResolutionMask, kResolution300);
-    EXPECT_EQ(Config.mediaIndex, 3);
+    EXPECT_EQ(Configuration.Config.optionFlags & kOptionHalftoneFill, 0);
+    EXPECT_EQ(Configuration.Config.modeFlags & kModeResolutionMask, kResolution300);
+    EXPECT_EQ(Configuration.Config.mediaIndex, 3);
     EXPECT_TRUE(Closed(kDriver).controls.at(IDC_DPI300).checked);
     EXPECT_FALSE(Closed(kDriver).controls.at(IDC_DPI600).checked);
 }
@@ -274,7 +274,7 @@ TEST_F(DialogTest, DisabledControlsCannotBeUsed) {
     PlotConfigure();
     ASSERT_EQ(HeadlessErrors().size(), 1u);
     HeadlessErrors().clear();
-    EXPECT_EQ(Config.modeFlags & kModeVcgl, 0);
+    EXPECT_EQ(Configuration.Config.modeFlags & kModeVcgl, 0);
 }
 
 TEST_F(DialogTest, OptionsDialogWithTheBypass) {
@@ -296,10 +296,10 @@ TEST_F(DialogTest, OptionsDialogWithTheBypass) {
     Click("OPTIONCFG2_GER", IDC_OK);
     Click(kDriver, IDC_OK);
     PlotConfigure();
-    EXPECT_EQ(Config.finishProgramIndex, 1);
-    EXPECT_EQ(Config.finishMarginIndex, 1);
-    EXPECT_EQ(Config.outputBinIndex, 5);
-    EXPECT_NE(Config.modeFlags & kModeManualOutput, 0);
+    EXPECT_EQ(Configuration.Config.finishProgramIndex, 1);
+    EXPECT_EQ(Configuration.Config.finishMarginIndex, 1);
+    EXPECT_EQ(Configuration.Config.outputBinIndex, 5);
+    EXPECT_NE(Configuration.Config.modeFlags & kModeManualOutput, 0);
 
     // Options "OK", then "Abbrechen" in the configuration: nothing kept.
     ResetHeadlessDialogs();
@@ -348,11 +348,11 @@ TEST_F(DialogTest, ShiftAndContrastSteps) {
     Click(kDriver, IDC_OK);
     PlotConfigure();
     const std::uint8_t expected[5] = {2, 124, 187, 227, 253};
-    EXPECT_EQ(std::memcmp(Config.curvePoints, expected, 5), 0);
+    EXPECT_EQ(std::memcmp(Configuration.Config.curvePoints, expected, 5), 0);
     // The table is the curve of the committed values.
-    const auto table = ToneCurve;
+    const auto table = Configuration.ToneCurve;
     rebuildToneCurveFromConfig();
-    EXPECT_EQ(table, ToneCurve);
+    EXPECT_EQ(table, Configuration.ToneCurve);
 }
 
 TEST_F(DialogTest, GammaStepsStayWithinByteValues) {
@@ -363,10 +363,10 @@ TEST_F(DialogTest, GammaStepsStayWithinByteValues) {
     PlotConfigure();
     // Six steps fit (P3 228 -> 252); the seventh would take P3 to 256 and is refused.
     const std::uint8_t expected[5] = {0, 147, 217, 252, 255};
-    EXPECT_EQ(std::memcmp(Config.curvePoints, expected, 5), 0);
-    const auto table = ToneCurve;
+    EXPECT_EQ(std::memcmp(Configuration.Config.curvePoints, expected, 5), 0);
+    const auto table = Configuration.ToneCurve;
     rebuildToneCurveFromConfig();
-    EXPECT_EQ(table, ToneCurve);
+    EXPECT_EQ(table, Configuration.ToneCurve);
 
     // Lowering from a low curve never goes below zero either.
     ResetHeadlessDialogs();
@@ -376,8 +376,9 @@ TEST_F(DialogTest, GammaStepsStayWithinByteValues) {
     Click(kDriver, IDC_OK);
     Packet p(46);
     SendPlot(p);
-    for (int k = 0; k < 5; ++k) EXPECT_GE(ToneCurveEditPoints[k], 0);
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(Config.curvePoints[k], ToneCurveEditPoints[k]);
+    for (int k = 0; k < 5; ++k) EXPECT_GE(Configuration.ToneCurveEditPoints[k], 0);
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(Configuration.Config.curvePoints[k], Configuration.ToneCurveEditPoints[k]);
 }
 
 TEST_F(DialogTest, VoreinstellungAsksAndResets) {
@@ -385,11 +386,13 @@ TEST_F(DialogTest, VoreinstellungAsksAndResets) {
     ScrollLine(IDC_GAMMA, true);
     Click(kCurve, IDC_DEFAULT_CURVE);
     Answer(kAnswerNo);
-    Inspect(kCurve,
-            [](const HeadlessDialog&) { EXPECT_EQ(ToneCurveEditPoints[1], 104); });  // 100 + 4
+    Inspect(kCurve, [](const HeadlessDialog&) {
+        EXPECT_EQ(Configuration.ToneCurveEditPoints[1], 104);
+    });  // 100 + 4
     Click(kCurve, IDC_DEFAULT_CURVE);
     Answer(kAnswerYes);
-    Inspect(kCurve, [](const HeadlessDialog&) { EXPECT_EQ(ToneCurveEditPoints[1], 123); });
+    Inspect(kCurve,
+            [](const HeadlessDialog&) { EXPECT_EQ(Configuration.ToneCurveEditPoints[1], 123); });
     Click(kCurve, IDC_CURVE_OK);
     Click(kDriver, IDC_OK);
     PlotConfigure({.configure = [](ConfigRecord& c) { c.curvePoints[1] = 100; }});
@@ -399,7 +402,7 @@ TEST_F(DialogTest, VoreinstellungAsksAndResets) {
               "cksetzen auf Originalwert?");
     EXPECT_EQ(HeadlessMessageBoxes()[0].caption, "Bildkorrektur");
     EXPECT_EQ(HeadlessMessageBoxes()[0].style, 0x4u | 0x20u | 0x10000u);
-    EXPECT_EQ(Config.curvePoints[1], 123);
+    EXPECT_EQ(Configuration.Config.curvePoints[1], 123);
 }
 
 // The handle positions of the preview, as the dialog paints them.
@@ -520,7 +523,8 @@ TEST_F(DialogTest, DraggingAHandleStopsShortOfItsNeighbour) {
     Inspect(kCurve, [&](const HeadlessDialog& d) {
         EXPECT_EQ(d.capture, IDC_PREVIEW);
         const int y = h.y[3] + 4;  // stops 4 pixels below handle 3
-        EXPECT_EQ(ToneCurveEditPoints[2], (kPreviewHeight - y) * 255 / kPreviewHeight);
+        EXPECT_EQ(Configuration.ToneCurveEditPoints[2],
+                  (kPreviewHeight - y) * 255 / kPreviewHeight);
     });
     Mouse(UserActionKind::Move, h.x[2], 0xFFF0);  // above the control: as negative
     Mouse(UserActionKind::Release, h.x[2], 0);
@@ -528,8 +532,8 @@ TEST_F(DialogTest, DraggingAHandleStopsShortOfItsNeighbour) {
     Click(kCurve, IDC_CURVE_OK);
     Click(kDriver, IDC_OK);
     PlotConfigure();
-    EXPECT_LT(Config.curvePoints[2], Config.curvePoints[3]);
-    EXPECT_GT(Config.curvePoints[2], 187);
+    EXPECT_LT(Configuration.Config.curvePoints[2], Configuration.Config.curvePoints[3]);
+    EXPECT_GT(Configuration.Config.curvePoints[2], 187);
 }
 
 // Summary ------------------------------------------------------------------------

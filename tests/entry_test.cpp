@@ -176,9 +176,9 @@ TEST_F(EntryTest, MessageTableHoldsTheListedTextsInWindows1252) {
 
 TEST_F(EntryTest, InstalledMessagesPrintAsStored) {
     InstallMessages();
-    EXPECT_EQ(std::memcmp(ActiveMessages, MessageTable, sizeof ActiveMessages), 0);
+    EXPECT_EQ(std::memcmp(Module.ActiveMessages, MessageTable, sizeof Module.ActiveMessages), 0);
     ReportSlot(kMsgOutputFailed);
-    ReportMessage("\n%s", ActiveMessages[kMsgNoMemory]);
+    ReportMessage("\n%s", Module.ActiveMessages[kMsgNoMemory]);
     EXPECT_EQ(host().Messages(),
               (std::vector<std::string>{"\nFehler bei der Plotter-Ausgabe. \n",
                                         "\nF\xfcr den Vorgang erforderlicher Arbeitsspeicher kann "

@@ -122,9 +122,9 @@ TEST_F(FaultTest, WriteFailsAtEveryCall) {
             host().writesBeforeFailure = static_cast<std::int64_t>(k - 1);
             ReferenceJob();
             ASSERT_EQ(OutputFailureMessages(), 1) << mode.name << " call " << k;
-            ASSERT_EQ(ErrorLatch, kLatchOutput) << mode.name << " call " << k;
-            ASSERT_EQ(CommandBuffer, nullptr);
-            ASSERT_EQ(RasterState.pageBuffer, nullptr);
+            ASSERT_EQ(JobState.ErrorLatch, kLatchOutput) << mode.name << " call " << k;
+            ASSERT_EQ(PageState.CommandBuffer, nullptr);
+            ASSERT_EQ(Image.RasterState.pageBuffer, nullptr);
             ASSERT_EQ(StartJob(), -1);  // latched until request 49
 
             // Request 49 and a new job: the same bytes as a clean run (checked
@@ -151,15 +151,15 @@ TEST_F(FaultTest, HeapFailsAtEveryAllocation) {
             FailAllocationsAfterForTesting(-1);
             if (k == 0) {
                 // No CommandBuffer: the job start fails with the memory message.
-                ASSERT_EQ(ErrorLatch, kLatchOutput);
+                ASSERT_EQ(JobState.ErrorLatch, kLatchOutput);
                 ASSERT_TRUE(host().CallsOf(CallKind::WriteOutput).empty());
             } else {
                 // A raster buffer missing: the image is refused, the job goes on.
-                ASSERT_EQ(ErrorLatch, 0) << mode.name << " allocation " << k;
+                ASSERT_EQ(JobState.ErrorLatch, 0) << mode.name << " allocation " << k;
                 const std::string out = host().Output();
                 ASSERT_EQ(out.substr(out.size() - 10), clean.substr(clean.size() - 10));
             }
-            ASSERT_EQ(RasterState.pageBuffer, nullptr);
+            ASSERT_EQ(Image.RasterState.pageBuffer, nullptr);
             host().ClearCalls();
             OpenPlotSession(mode.session);
             host().ClearCalls();
@@ -181,9 +181,9 @@ TEST_F(FaultTest, RowFetchFailsOrStopsAtEveryLine) {
                 host().ClearCalls();
                 (fail ? ImageHost::Get().failAtCall : ImageHost::Get().stopAtCall) = k;
                 ReferenceJob();
-                ASSERT_EQ(ErrorLatch, 0);
+                ASSERT_EQ(JobState.ErrorLatch, 0);
                 ASSERT_EQ(HeadlessMessageBoxes().size(), fail && k < lines ? 1u : 0u) << k;
-                ASSERT_EQ(RasterState.pageBuffer, nullptr);
+                ASSERT_EQ(Image.RasterState.pageBuffer, nullptr);
                 const std::string out = host().Output();
                 ASSERT_EQ(out.substr(out.size() - 10), clean.substr(clean.size() - 10));
             }
@@ -217,8 +217,8 @@ TEST_F(FaultTest, RequestsOutOfOrder) {
         Packet image = ImagePacket(5000, 3000, 9000, 4000, 2, 100, 25);
         SendPlot(image);
         EndJob();
-        EXPECT_EQ(ErrorLatch, kLatchOutput);
-        EXPECT_EQ(RasterState.pageBuffer, nullptr);
+        EXPECT_EQ(JobState.ErrorLatch, kLatchOutput);
+        EXPECT_EQ(Image.RasterState.pageBuffer, nullptr);
     }
 }
 
@@ -253,7 +253,7 @@ TEST_F(FaultTest, PacketValuesAtTheirLimits) {
         SendPlot(image);
         Point(8, 0, 0);
         EndJob();
-        EXPECT_EQ(RasterState.pageBuffer, nullptr);
+        EXPECT_EQ(Image.RasterState.pageBuffer, nullptr);
     }
 }
 

@@ -49,9 +49,9 @@ TEST_F(JobTest, RtlJobStartStream) {
         "XF4,0;LA1,4,2,4SP7RFNP256CR0,255,0,255,0,255" +
         palette + "PUPA0,0PR;TR0;";
     EXPECT_EQ(Waiting(), expected);
-    EXPECT_STREQ(SavedWindowCommand, "IW0,0,40640,30480;");
-    EXPECT_STREQ(PeOpener, "PE7");
-    EXPECT_EQ(JobPens.BlackPen, 7);  // the shipped model has no red printing: unchanged
+    EXPECT_STREQ(Module.SavedWindowCommand, "IW0,0,40640,30480;");
+    EXPECT_STREQ(Module.PeOpener, "PE7");
+    EXPECT_EQ(JobState.BlackPen, 7);  // the shipped model has no red printing: unchanged
     EXPECT_TRUE(host().CallsOf(CallKind::WriteOutput).empty());
     const auto notes = host().CallsOf(CallKind::NotifyHost);
     ASSERT_EQ(notes.size(), 1u);
@@ -76,13 +76,13 @@ TEST_F(JobTest, FinishingProgramAddsMarginAndBinLines) {
         "@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0B;BP2,12;IN;MT4;PS";
     EXPECT_EQ(Waiting().substr(0, head.size()), head);
     EXPECT_NE(Waiting().find("XF4,1;LA1"), std::string::npos);
-    EXPECT_STREQ(PeOpener, "PE");
+    EXPECT_STREQ(Module.PeOpener, "PE");
 }
 
 TEST_F(JobTest, MarginsAndALabel) {
     OpenPlotSession(
         {.configure = [](ConfigRecord& c) { c.marginMm = 10; }, .extentX = 40.0, .extentY = 30.0});
-    std::strcpy(LabelText, "Plan 7");
+    std::strcpy(Configuration.LabelText, "Plan 7");
     ASSERT_EQ(StartJob(), 0);
     // 10 mm is 399.99999999999994 steps at 1016 per inch: floor gives 399.
     EXPECT_NE(Waiting().find(
@@ -92,7 +92,7 @@ TEST_F(JobTest, MarginsAndALabel) {
 
 TEST_F(JobTest, QuoteInALabelStaysInsideItsString) {
     OpenPlotSession();
-    std::strcpy(LabelText, "a\";PG;IN;BP1,\"b");
+    std::strcpy(Configuration.LabelText, "a\";PG;IN;BP1,\"b");
     ASSERT_EQ(StartJob(), 0);
     EXPECT_NE(Waiting().find("BP1,\"a\"\";PG;IN;BP1,\"\"b\",2,1;IN;"), std::string::npos);
     EXPECT_EQ(Waiting().find(";PG;IN;BP1,\"b\""), std::string::npos);
@@ -166,7 +166,7 @@ TEST_F(JobTest, VcglJobStartStream) {
     EXPECT_EQ(Hex(s.substr(at + 12, 12)), "30 05 00 01 00 4C FF FF FF FF FF FF");
     EXPECT_EQ(Hex(s.substr(at + 255 * 12, 12)), "30 05 00 FF 00 00 FF FF FF FF FF FF");
     at += 256 * 12;
-    EXPECT_EQ(JobPens.BlackPen, 255);
+    EXPECT_EQ(JobState.BlackPen, 255);
 
     const std::string tail =
         "41 01 00 07 47 01 00 07 "
@@ -209,13 +209,13 @@ TEST_F(JobTest, HalftoneCellsOfTheDocumentedLevels) {
 
 TEST_F(JobTest, VcglLabelIsPaddedToWholeWords) {
     OpenPlotSession(kVcglSession);
-    std::strcpy(LabelText, "ABC");
+    std::strcpy(Configuration.LabelText, "ABC");
     ASSERT_EQ(StartJob(), 0);
     EXPECT_EQ(Hex(Waiting().substr(96, 8)), "14 03 00 03 41 42 43 00");
     EndJob();
 
     OpenPlotSession(kVcglSession);
-    std::strcpy(LabelText, "AB");
+    std::strcpy(Configuration.LabelText, "AB");
     ASSERT_EQ(StartJob(), 0);
     EXPECT_EQ(Hex(Waiting().substr(96, 8)), "14 02 00 02 41 42 32 13");
 }
@@ -231,7 +231,7 @@ TEST_F(JobTest, JobWithoutDrawingSendsNothingButNotifiesTwice) {
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_EQ(notes[1].a, 12);
     EXPECT_EQ(notes[1].b, 1);
-    EXPECT_EQ(CommandBuffer, nullptr);
+    EXPECT_EQ(PageState.CommandBuffer, nullptr);
 
     // A second job end: nothing sent, the same handle again.
     EndJob();
@@ -250,10 +250,10 @@ TEST_F(JobTest, JobEndsWithContentInBothModes) {
     ASSERT_EQ(StartJob(), 0);
     const std::string start = Waiting();
     PageState.PageHasContent = 1;
-    JobCopies = 3;
+    Configuration.JobCopies = 3;
     EndJob();
     EXPECT_EQ(host().Output(), start + ";PUSP0;PG;\x1b%-12345X\r\n");
-    EXPECT_EQ(JobCopies, 1);
+    EXPECT_EQ(Configuration.JobCopies, 1);
     EXPECT_EQ(PageState.PageHasContent, 0);
     EXPECT_EQ(PageState.PenState, kPenClosed);
     for (const auto& call : host().CallsOf(CallKind::WriteOutput))
@@ -276,7 +276,7 @@ TEST_F(JobTest, AllocationFailureAtJobStart) {
     FailAllocationsAfterForTesting(0);
     EXPECT_EQ(StartJob(), -1);
     FailAllocationsAfterForTesting(-1);
-    EXPECT_EQ(ErrorLatch, 255);
+    EXPECT_EQ(JobState.ErrorLatch, 255);
     EXPECT_EQ(
         host().Messages().back(),
         "\nF\xfcr den Vorgang erforderlicher Arbeitsspeicher kann nicht bereitgestellt werden.");
@@ -294,10 +294,10 @@ TEST_F(JobTest, WriteFailureDuringTheFinalFlush) {
     PageState.PageHasContent = 1;
     host().writesBeforeFailure = 3;
     EndJob();
-    EXPECT_EQ(ErrorLatch, 255);
+    EXPECT_EQ(JobState.ErrorLatch, 255);
     EXPECT_EQ(host().CallsOf(CallKind::WriteOutput).size(), 3u);
     EXPECT_EQ(host().Messages().back(), "\nFehler bei der Plotter-Ausgabe. \n");
-    EXPECT_EQ(CommandBuffer, nullptr);
+    EXPECT_EQ(PageState.CommandBuffer, nullptr);
     EXPECT_EQ(host().CallsOf(CallKind::NotifyHost).size(), 2u);
 
     // The next job start refuses until a request 49; after it, the same bytes.
@@ -319,10 +319,10 @@ TEST_F(JobTest, WriteFailureInsideJobStartWhenTheBufferFills) {
     ASSERT_EQ(StartJob(), 0);
     EndJob();
     ASSERT_TRUE(AllocateCommandBuffer());
-    CommandFill = kCommandBufferCapacity - 10;
+    PageState.CommandFill = kCommandBufferCapacity - 10;
     host().writesBeforeFailure = 0;
     EXPECT_EQ(AppendText("PC1,76,76,76PC2"), -1);
-    EXPECT_EQ(ErrorLatch, 255);
+    EXPECT_EQ(JobState.ErrorLatch, 255);
     ReleaseCommandBuffer();
 }
 

@@ -41,7 +41,7 @@ class LifecycleTest : public DriverTest {
         reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2);
         SendPlot(reset);
         ASSERT_EQ(reset.Get<std::int16_t>(10), 0);
-        ASSERT_EQ(ErrorLatch, 0);
+        ASSERT_EQ(JobState.ErrorLatch, 0);
     }
 
     void StoreWithHost(const ConfigRecord& record) {
@@ -75,13 +75,13 @@ TEST_F(LifecycleTest, VersionCheck) {
     EXPECT_EQ(ok.result(), 0);
     EXPECT_EQ(ok.Get<std::int16_t>(4), 3);
     EXPECT_EQ(ok.Get<std::int16_t>(6), 0);
-    EXPECT_EQ(HostWindow, 0xCAFEu);
+    EXPECT_EQ(Module.HostWindow, 0xCAFEu);
 
     Packet old(11);
     old.Set<std::int16_t>(4, 2);
     SendDriver(old);
     EXPECT_EQ(old.result(), -1);
-    EXPECT_EQ(ErrorLatch, 137);
+    EXPECT_EQ(JobState.ErrorLatch, 137);
     EXPECT_EQ(host().Messages(), std::vector<std::string>{kBadVersion});
 
     // Gated requests refuse until a request 49 clears the latch.
@@ -91,7 +91,7 @@ TEST_F(LifecycleTest, VersionCheck) {
     Packet reset(49);
     reset.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 2);
     SendDriver(reset);
-    EXPECT_EQ(ErrorLatch, 0);
+    EXPECT_EQ(JobState.ErrorLatch, 0);
     Packet recovered(11);
     recovered.Set<std::int16_t>(4, 3);
     EXPECT_EQ(SendDriver(recovered).result(), 0);
@@ -112,13 +112,13 @@ TEST_F(LifecycleTest, IdentityReplyAndItsFailures) {
     foreign.Set<std::int16_t>(4, 2).Set<std::uint8_t>(7, 2);
     SendPlot(foreign);
     EXPECT_EQ(foreign.Get<std::int16_t>(10), -3);
-    EXPECT_EQ(ErrorLatch, 137);
+    EXPECT_EQ(JobState.ErrorLatch, 137);
 
     Packet old(49);
     old.Set<std::int16_t>(4, 1).Set<std::uint8_t>(7, 1);
     SendDriver(old);
     EXPECT_EQ(old.Get<std::int16_t>(10), -5);
-    EXPECT_EQ(ErrorLatch, 137);
+    EXPECT_EQ(JobState.ErrorLatch, 137);
     EXPECT_EQ(host().Messages(), (std::vector<std::string>{kForeignHost, kBadVersion}));
 
     PlotReset();
@@ -195,22 +195,22 @@ TEST_F(LifecycleTest, ConfigureWithDefaultsReportsThePageData) {
     EXPECT_EQ(p.Get<std::int16_t>(54), 8);
     EXPECT_EQ(p.Get<std::int16_t>(56), 1);
     EXPECT_EQ(p.data()[58], 0);
-    EXPECT_EQ(Config.modeFlags, kResolution600 | kModeLongEdgeAlongX);
-    EXPECT_EQ(ToneCurve[128], 174);
+    EXPECT_EQ(Configuration.Config.modeFlags, kResolution600 | kModeLongEdgeAlongX);
+    EXPECT_EQ(Configuration.ToneCurve[128], 174);
     EXPECT_TRUE(host().CallsOf(CallKind::LoadConfig).empty());  // defaults asked for: no load
 }
 
 TEST_F(LifecycleTest, ConfigureTakesTheStoredRecordOrFallsBackToDefaults) {
     ConfigRecord stored{};
     applyConfigDefaults(0);
-    stored = Config;
+    stored = Configuration.Config;
     stored.modelIndex = 0;
     stored.paperIndex = 23;  // custom length on the E-Arch width
     stored.customLengthMm = 1000;
     stored.marginMm = 5;
     stored.optionFlags |= kOptionSerial;
     StoreWithHost(stored);
-    Config = ConfigRecord{};
+    Configuration.Config = ConfigRecord{};
 
     Packet p(21);
     SendDriver(p);
@@ -220,7 +220,7 @@ TEST_F(LifecycleTest, ConfigureTakesTheStoredRecordOrFallsBackToDefaults) {
     EXPECT_DOUBLE_EQ(p.Get<double>(8), 39.37007874015748 - 2 * margin);
     EXPECT_DOUBLE_EQ(p.Get<double>(16), 36.0 - 2 * margin);
     EXPECT_EQ(p.Get<std::int16_t>(48), 1);  // serial
-    EXPECT_EQ(Config.paperIndex, 23);
+    EXPECT_EQ(Configuration.Config.paperIndex, 23);
 
     // A record stored for another model is replaced by the defaults.
     stored.modelIndex = 1;
@@ -229,24 +229,24 @@ TEST_F(LifecycleTest, ConfigureTakesTheStoredRecordOrFallsBackToDefaults) {
     SendDriver(q);  // compares the record in memory (model 0) and loads model 1's
     Packet r(21);
     SendDriver(r);  // now the record in memory is model 1's: defaults
-    EXPECT_EQ(Config.paperIndex, 1);
+    EXPECT_EQ(Configuration.Config.paperIndex, 1);
     EXPECT_EQ(r.Get<double>(8), 48.0);
 
     // A host without a stored record: defaults, no message.
     host().hasStoredConfig = false;
-    Config.modelIndex = 0;
-    Config.paperIndex = 7;
+    Configuration.Config.modelIndex = 0;
+    Configuration.Config.paperIndex = 7;
     Packet s(21);
     SendDriver(s);
     EXPECT_EQ(s.result(), 0);
-    EXPECT_EQ(Config.paperIndex, 1);
+    EXPECT_EQ(Configuration.Config.paperIndex, 1);
     EXPECT_TRUE(host().Messages().empty());
 }
 
 TEST_F(LifecycleTest, SaveStoresTheRecordWithTheModelRow) {
     applyConfigDefaults(0);
-    Config.modelIndex = 5;
-    Config.copies = 3;
+    Configuration.Config.modelIndex = 5;
+    Configuration.Config.copies = 3;
     Packet p(47);
     SendDriver(p);
     EXPECT_EQ(p.result(), 0);
@@ -259,7 +259,7 @@ TEST_F(LifecycleTest, SaveStoresTheRecordWithTheModelRow) {
     Packet q(47);
     SendDriver(q);
     EXPECT_EQ(q.result(), -1);
-    EXPECT_EQ(ErrorLatch, 137);
+    EXPECT_EQ(JobState.ErrorLatch, 137);
     EXPECT_EQ(host().Messages(), std::vector<std::string>{kNotStored});
     Packet gated(47);
     EXPECT_EQ(SendDriver(gated).result(), -1);
@@ -268,22 +268,22 @@ TEST_F(LifecycleTest, SaveStoresTheRecordWithTheModelRow) {
 
 TEST_F(LifecycleTest, PlotOpeningLoadsAndClampsCopies) {
     applyConfigDefaults(0);
-    Config.modelIndex = 0;
+    Configuration.Config.modelIndex = 0;
     for (std::int32_t copies : {150, 100, 99, 0, -2}) {
-        ConfigRecord r = Config;
+        ConfigRecord r = Configuration.Config;
         r.copies = copies;
         StoreWithHost(r);
-        std::strcpy(LabelText, "left over");
+        std::strcpy(Configuration.LabelText, "left over");
         Packet p(29);
         p.Set<std::int16_t>(4, 3).Set<std::uint32_t>(11, 77);
         SendPlot(p);
         ASSERT_EQ(p.result(), 0);
         const std::int32_t expected = copies > 99 ? 1 : copies;
-        EXPECT_EQ(Config.copies, expected);
-        EXPECT_EQ(JobCopies, expected);
-        EXPECT_EQ(LabelText[0], '\0');
+        EXPECT_EQ(Configuration.Config.copies, expected);
+        EXPECT_EQ(Configuration.JobCopies, expected);
+        EXPECT_EQ(Configuration.LabelText[0], '\0');
         EXPECT_EQ(p.Get<std::int16_t>(4), 3);
-        EXPECT_EQ(HostWindow, 77u);
+        EXPECT_EQ(Module.HostWindow, 77u);
     }
 }
 
@@ -291,7 +291,7 @@ TEST_F(LifecycleTest, PlotOpeningFailures) {
     Packet old(29);
     old.Set<std::int16_t>(4, 2);
     EXPECT_EQ(SendPlot(old).result(), -1);
-    EXPECT_EQ(ErrorLatch, 137);
+    EXPECT_EQ(JobState.ErrorLatch, 137);
     EXPECT_EQ(host().Messages(), std::vector<std::string>{kBadVersion});
     PlotReset();
 
@@ -300,14 +300,14 @@ TEST_F(LifecycleTest, PlotOpeningFailures) {
     Packet noConfig(29);
     noConfig.Set<std::int16_t>(4, 3);
     EXPECT_EQ(SendPlot(noConfig).result(), -1);
-    EXPECT_EQ(ErrorLatch, 137);
+    EXPECT_EQ(JobState.ErrorLatch, 137);
     EXPECT_EQ(host().Messages(), std::vector<std::string>{kNotLoaded});
     PlotReset();
 }
 
 TEST_F(LifecycleTest, DamagedStoredRecordReadsAsDefaultsWhereOutOfRange) {
     applyConfigDefaults(0);
-    ConfigRecord r = Config;
+    ConfigRecord r = Configuration.Config;
     r.modelIndex = 0;
     r.copies = 150;
     r.paperIndex = 99;
@@ -322,24 +322,24 @@ TEST_F(LifecycleTest, DamagedStoredRecordReadsAsDefaultsWhereOutOfRange) {
     Packet p(29);
     p.Set<std::int16_t>(4, 3);
     ASSERT_EQ(SendPlot(p).result(), 0);
-    EXPECT_EQ(Config.copies, 1);
-    EXPECT_EQ(Config.paperIndex, 1);
-    EXPECT_EQ(Config.customLengthMm, 396);
-    EXPECT_EQ(Config.mediaIndex, 0);
-    EXPECT_EQ(Config.finishProgramIndex, 0);
-    EXPECT_EQ(Config.finishMarginIndex, 0);
-    EXPECT_EQ(Config.outputBinIndex, 0);
-    EXPECT_EQ(Config.redPen, 1);
-    EXPECT_EQ(Config.marginMm, 0);
+    EXPECT_EQ(Configuration.Config.copies, 1);
+    EXPECT_EQ(Configuration.Config.paperIndex, 1);
+    EXPECT_EQ(Configuration.Config.customLengthMm, 396);
+    EXPECT_EQ(Configuration.Config.mediaIndex, 0);
+    EXPECT_EQ(Configuration.Config.finishProgramIndex, 0);
+    EXPECT_EQ(Configuration.Config.finishMarginIndex, 0);
+    EXPECT_EQ(Configuration.Config.outputBinIndex, 0);
+    EXPECT_EQ(Configuration.Config.redPen, 1);
+    EXPECT_EQ(Configuration.Config.marginMm, 0);
 
     // A record of a model the tables do not have plots with the first model.
-    r = Config;
+    r = Configuration.Config;
     r.modelIndex = 9;
     StoreWithHost(r);
     Packet q(29);
     q.Set<std::int16_t>(4, 3);
     ASSERT_EQ(SendPlot(q).result(), 0);
-    EXPECT_EQ(CurrentModel, 0);
+    EXPECT_EQ(Configuration.CurrentModel, 0);
 }
 
 TEST_F(LifecycleTest, PlotConfigureReportsStoresAndCopiesBack) {
@@ -349,7 +349,7 @@ TEST_F(LifecycleTest, PlotConfigureReportsStoresAndCopiesBack) {
     p.Set<std::uint32_t>(5, 0x40);
     SendPlot(p);
     EXPECT_EQ(p.result(), 19);
-    EXPECT_EQ(HostOptionBits, 0x40u);
+    EXPECT_EQ(Configuration.HostOptionBits, 0x40u);
     EXPECT_EQ(p.Get<double>(9), 48.0);
     EXPECT_EQ(p.Get<double>(25), 48.0);
     EXPECT_EQ(p.Get<double>(17), 36.0);
@@ -361,32 +361,32 @@ TEST_F(LifecycleTest, PlotConfigureReportsStoresAndCopiesBack) {
     EXPECT_EQ(p.data()[140], 0);
     EXPECT_EQ(p.data()[266], 0x11);
     EXPECT_EQ(p.data()[267], 0x11);
-    EXPECT_EQ(PageGeometry.PlotExtentX, 48.0);
+    EXPECT_EQ(JobState.PlotExtentX, 48.0);
     // Stored although the dialog was cancelled.
     ASSERT_EQ(host().CallsOf(CallKind::StoreConfig).size(), 1u);
     std::array<std::uint8_t, 40> now{};
-    EncodeConfigRecord(Config, now.data());
+    EncodeConfigRecord(Configuration.Config, now.data());
     EXPECT_EQ(host().storedConfig, now);
 
     host().storeResult = 2;
     Packet q(46);
     SendPlot(q);
     EXPECT_EQ(q.result(), -1);
-    EXPECT_EQ(ErrorLatch, 137);
+    EXPECT_EQ(JobState.ErrorLatch, 137);
     EXPECT_EQ(host().Messages().back(), kNotStored);
 }
 
 TEST_F(LifecycleTest, PageDataOnlyAfterAReset) {
     OpenPlotSession({.configure = {}, .extentX = 40.0, .extentY = 30.0});
     // The page (48 x 36) did not fit the host's 40 x 30: host extents stay.
-    EXPECT_EQ(PageGeometry.PlotExtentX, 40.0);
-    EXPECT_EQ(PageGeometry.PlotExtentY, 30.0);
+    EXPECT_EQ(JobState.PlotExtentX, 40.0);
+    EXPECT_EQ(JobState.PlotExtentY, 30.0);
 
     Packet again(48);
     again.Set<double>(9, 100.0).Set<double>(17, 100.0).Set<std::uint32_t>(5, 9);
     SendPlot(again);
     EXPECT_EQ(again.result(), 0);  // not stale: only the option bits
-    EXPECT_EQ(HostOptionBits, 9u);
+    EXPECT_EQ(Configuration.HostOptionBits, 9u);
     EXPECT_EQ(again.data()[73], 0);
 
     PlotReset();
@@ -398,8 +398,8 @@ TEST_F(LifecycleTest, PageDataOnlyAfterAReset) {
     EXPECT_EQ(fits.Get<double>(17), 36.0);
     EXPECT_EQ(fits.Get<double>(25), 48.0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(fits.data() + 73), 4), Bytes("MAX\0"));
-    EXPECT_EQ(PageGeometry.HostResolution[0], 508.0);
-    EXPECT_EQ(PaperNameList.count, 41);
+    EXPECT_EQ(Configuration.PageGeometry.HostResolution[0], 508.0);
+    EXPECT_EQ(Configuration.PaperNameList.count, 41);
 }
 
 TEST_F(LifecycleTest, ExtentsRequestLeavesItsCodeAndSetsShortCoordinates) {
@@ -407,13 +407,13 @@ TEST_F(LifecycleTest, ExtentsRequestLeavesItsCodeAndSetsShortCoordinates) {
                      .extentX = 40.0,
                      .extentY = 30.0,
                      .hostResolution = 800.0});
-    EXPECT_EQ(VcglShortCoordinates, 1);
+    EXPECT_EQ(Configuration.VcglShortCoordinates, 1);
     Packet p(47);
     p.Set<double>(9, 41.0).Set<double>(17, 10.0);
     SendPlot(p);
     EXPECT_EQ(p.result(), 47);
     EXPECT_EQ(p.data()[139], 2);
-    EXPECT_EQ(VcglShortCoordinates, 0);
+    EXPECT_EQ(Configuration.VcglShortCoordinates, 0);
 }
 
 TEST_F(LifecycleTest, StepDivisorFollowsTheLongerSide) {
@@ -429,18 +429,18 @@ TEST_F(LifecycleTest, StepDivisorFollowsTheLongerSide) {
     };
     for (const Case& c : cases) {
         applyConfigDefaults(0);
-        Config.paperIndex = 23;
-        Config.customLengthMm = c.lengthMm;
-        Config.modeFlags = static_cast<std::uint16_t>(c.mode | kResolution400);
+        Configuration.Config.paperIndex = 23;
+        Configuration.Config.customLengthMm = c.lengthMm;
+        Configuration.Config.modeFlags = static_cast<std::uint16_t>(c.mode | kResolution400);
         double x = 0, y = 0;
         ComputePageGeometry(true, &x, &y);
-        EXPECT_EQ(PageGeometry.StepDivisor, c.divisor) << c.lengthMm;
+        EXPECT_EQ(Configuration.PageGeometry.StepDivisor, c.divisor) << c.lengthMm;
         if (c.mode) {
-            EXPECT_EQ(PageGeometry.HostResolution[0], 800.0 / c.divisor);
-            EXPECT_EQ(PageGeometry.ScaleFactor, c.divisor * 0.5);
+            EXPECT_EQ(Configuration.PageGeometry.HostResolution[0], 800.0 / c.divisor);
+            EXPECT_EQ(Configuration.PageGeometry.ScaleFactor, c.divisor * 0.5);
         } else {
-            EXPECT_EQ(PageGeometry.HostResolution[0], 1016.0 / c.divisor);
-            EXPECT_EQ(PageGeometry.ScaleFactor, c.divisor);
+            EXPECT_EQ(Configuration.PageGeometry.HostResolution[0], 1016.0 / c.divisor);
+            EXPECT_EQ(Configuration.PageGeometry.ScaleFactor, c.divisor);
         }
     }
 }
@@ -462,12 +462,12 @@ TEST_F(LifecycleTest, ConfigurationRoundTripsThroughTheHost) {
     Packet p(46);
     SendPlot(p);
     EXPECT_EQ(host().storedConfig, before);
-    Config = ConfigRecord{};
+    Configuration.Config = ConfigRecord{};
     Packet open(29);
     open.Set<std::int16_t>(4, 3);
     SendPlot(open);
     std::array<std::uint8_t, 40> now{};
-    EncodeConfigRecord(Config, now.data());
+    EncodeConfigRecord(Configuration.Config, now.data());
     EXPECT_EQ(now, before);
 }
 

@@ -53,7 +53,7 @@ TEST_F(OutputBufferTest, FlushSendsPiecesOfAtMost128Bytes) {
         EXPECT_EQ(call.b, 0);
         EXPECT_EQ(call.c, 0);
     }
-    EXPECT_EQ(CommandFill, 0);
+    EXPECT_EQ(PageState.CommandFill, 0);
     ASSERT_EQ(FlushOutput(), 0);  // nothing waiting: no call
     EXPECT_EQ(WriteSizes().size(), 3u);
 }
@@ -62,15 +62,15 @@ TEST_F(OutputBufferTest, BufferNeverWaitsFull) {
     const std::string big = Pattern(kCap - 1);
     ASSERT_EQ(AppendBytes(kCap - 1, big.data()), 0);
     EXPECT_TRUE(host().Calls().empty());
-    EXPECT_EQ(CommandFill, kCap - 1);
+    EXPECT_EQ(PageState.CommandFill, kCap - 1);
 
     ASSERT_EQ(AppendText("Z"), 0);
     const auto sizes = WriteSizes();
     ASSERT_EQ(sizes.size(), 16384u);
     EXPECT_EQ(sizes.back(), 127);
     EXPECT_EQ(host().Output(), big);
-    EXPECT_EQ(CommandFill, 1);
-    EXPECT_EQ(CommandBuffer[0], 'Z');
+    EXPECT_EQ(PageState.CommandFill, 1);
+    EXPECT_EQ(PageState.CommandBuffer[0], 'Z');
 }
 
 TEST_F(OutputBufferTest, WholeBlocksGoOutAfterWhatWaits) {
@@ -82,14 +82,14 @@ TEST_F(OutputBufferTest, WholeBlocksGoOutAfterWhatWaits) {
     EXPECT_EQ(sizes[0], 10);
     for (std::size_t i = 1; i < sizes.size(); ++i) ASSERT_EQ(sizes[i], 128);
     EXPECT_EQ(host().Output(), "0123456789" + block);
-    EXPECT_EQ(CommandFill, 0);
+    EXPECT_EQ(PageState.CommandFill, 0);
 }
 
 TEST_F(OutputBufferTest, TwoBlocksAndARemainderKeepTheRemainderWaiting) {
     const std::string data = Pattern(2 * std::size_t{kCap} + 300);
     ASSERT_EQ(AppendBytes(static_cast<std::int32_t>(data.size()), data.data()), 0);
     EXPECT_EQ(WriteSizes().size(), 2u * 16384u);
-    EXPECT_EQ(CommandFill, 300);
+    EXPECT_EQ(PageState.CommandFill, 300);
     ASSERT_EQ(FlushOutput(), 0);
     EXPECT_EQ(host().Output(), data);
 }
@@ -97,7 +97,7 @@ TEST_F(OutputBufferTest, TwoBlocksAndARemainderKeepTheRemainderWaiting) {
 TEST_F(OutputBufferTest, EmptyTextAndZeroCountCallNothing) {
     EXPECT_EQ(AppendText(""), 0);
     EXPECT_EQ(AppendBytes(0, nullptr), 0);
-    EXPECT_EQ(CommandFill, 0);
+    EXPECT_EQ(PageState.CommandFill, 0);
     EXPECT_TRUE(host().Calls().empty());
 }
 
@@ -109,25 +109,25 @@ TEST_F(OutputBufferTest, ZeroBytesInsideBinaryDataAreKept) {
 
 TEST_F(OutputBufferTest, WithoutABufferEverythingSucceedsAndStoresNothing) {
     ReleaseCommandBuffer();
-    ErrorLatch = kLatchOutput;
+    JobState.ErrorLatch = kLatchOutput;
     EXPECT_EQ(AppendText("PA0,0;"), 0);
     EXPECT_EQ(AppendPeNumber(5, false), 0);
     EXPECT_EQ(FlushOutput(), 0);
-    EXPECT_EQ(CommandFill, 0);
+    EXPECT_EQ(PageState.CommandFill, 0);
     EXPECT_TRUE(host().Calls().empty());
 }
 
 TEST_F(OutputBufferTest, FailedWriteReportsOnceLatchesAndDropsTheRest) {
     PageState.PageHasContent = 1;
-    JobCopies = 4;
+    Configuration.JobCopies = 4;
     const std::string data = Pattern(1000);
     ASSERT_EQ(AppendBytes(1000, data.data()), 0);
     host().writesBeforeFailure = 2;
     EXPECT_EQ(FlushOutput(), -1);
-    EXPECT_EQ(ErrorLatch, kLatchOutput);
-    EXPECT_EQ(CommandFill, 0);
+    EXPECT_EQ(JobState.ErrorLatch, kLatchOutput);
+    EXPECT_EQ(PageState.CommandFill, 0);
     EXPECT_EQ(PageState.PageHasContent, 0);
-    EXPECT_EQ(JobCopies, 1);
+    EXPECT_EQ(Configuration.JobCopies, 1);
     EXPECT_EQ(host().Output(), data.substr(0, 256));
     EXPECT_EQ(host().Messages(), std::vector<std::string>{"\nFehler bei der Plotter-Ausgabe. \n"});
 
@@ -139,7 +139,7 @@ TEST_F(OutputBufferTest, FailedWriteReportsOnceLatchesAndDropsTheRest) {
     EXPECT_EQ(PageState.PageHasContent, 0);
     EXPECT_EQ(AppendPeNumber(1, false), -1);
     EXPECT_EQ(FlushOutput(), -1);
-    EXPECT_EQ(CommandFill, 0);
+    EXPECT_EQ(PageState.CommandFill, 0);
     EXPECT_TRUE(host().Calls().empty());
 }
 
@@ -148,7 +148,7 @@ TEST_F(OutputBufferTest, FailureWhileFlushingForABigAppendStopsTheAppend) {
     host().writesBeforeFailure = 0;
     const std::string block = Pattern(kCap);
     EXPECT_EQ(AppendBytes(kCap, block.data()), -1);
-    EXPECT_EQ(ErrorLatch, kLatchOutput);
+    EXPECT_EQ(JobState.ErrorLatch, kLatchOutput);
     EXPECT_EQ(host().Messages().size(), 1u);
 }
 
@@ -156,15 +156,16 @@ TEST_F(OutputBufferTest, FormattedTextIsBoundedByTheScratch) {
     ASSERT_EQ(AppendFormat("BP2,%d;IN;", 3), 0);
     const std::string longLabel(2000, 'L');
     ASSERT_EQ(AppendFormat("%s", longLabel.c_str()), 0);
-    EXPECT_EQ(CommandFill, 9 + kCommandScratchSize - 1);
+    EXPECT_EQ(PageState.CommandFill, 9 + kCommandScratchSize - 1);
 }
 
 // PE numbers --------------------------------------------------------------
 
 std::string Pe(std::int32_t value) {
-    const std::int32_t before = CommandFill;
-    EXPECT_EQ(AppendPeNumber(value, (Config.optionFlags & kOptionPe8Bit) != 0), 0);
-    return std::string(reinterpret_cast<const char*>(CommandBuffer) + before, CommandFill - before);
+    const std::int32_t before = PageState.CommandFill;
+    EXPECT_EQ(AppendPeNumber(value, (Configuration.Config.optionFlags & kOptionPe8Bit) != 0), 0);
+    return std::string(reinterpret_cast<const char*>(PageState.CommandBuffer) + before,
+                       PageState.CommandFill - before);
 }
 
 // Reference: the sign-folded value written in base 32 (or 64), low group first.
@@ -192,7 +193,7 @@ TEST_F(OutputBufferTest, PeNumbersInTheSevenBitForm) {
 }
 
 TEST_F(OutputBufferTest, PeNumbersInTheEightBitForm) {
-    Config.optionFlags |= kOptionPe8Bit;
+    Configuration.Config.optionFlags |= kOptionPe8Bit;
     EXPECT_EQ(Pe(0), "\xbf");
     EXPECT_EQ(Pe(31), "\xfd");
     EXPECT_EQ(Pe(32), "?\xc0");

@@ -9,12 +9,12 @@ namespace varnu::testing {
 
 void OpenPlotSession(const SessionOptions& options) {
     applyConfigDefaults(0);
-    Config.modelIndex = 0;
-    if (options.configure) options.configure(Config);
+    Configuration.Config.modelIndex = 0;
+    if (options.configure) options.configure(Configuration.Config);
     TestHost& host = TestHost::Get();
-    EncodeConfigRecord(Config, host.storedConfig.data());
+    EncodeConfigRecord(Configuration.Config, host.storedConfig.data());
     host.hasStoredConfig = true;
-    Config = ConfigRecord{};
+    Configuration.Config = ConfigRecord{};
 
     hostkit::JobOpening opening;
     opening.extentX = options.extentX;
@@ -37,9 +37,9 @@ void EndJob() {
 }
 
 std::string Waiting() {
-    if (CommandBuffer == nullptr) return {};
-    return std::string(reinterpret_cast<const char*>(CommandBuffer),
-                       static_cast<std::size_t>(CommandFill));
+    if (PageState.CommandBuffer == nullptr) return {};
+    return std::string(reinterpret_cast<const char*>(PageState.CommandBuffer),
+                       static_cast<std::size_t>(PageState.CommandFill));
 }
 
 }  // namespace varnu::testing

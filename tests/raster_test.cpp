@@ -47,7 +47,7 @@ bool ExpectedBlack(int level, int x, int y) {
 }
 
 int LevelOf(int r, int g, int b) {
-    return 255 - ToneCurve[(30 * r + 59 * g + 11 * b) / 100];
+    return 255 - Configuration.ToneCurve[(30 * r + 59 * g + 11 * b) / 100];
 }
 
 // A colour test image: a gradient with some structure.
@@ -125,13 +125,13 @@ class RasterTest : public DriverTest {
 TEST_F(RasterTest, DitherMasksFollowTheThresholds) {
     BuildDitherMasks();
     for (int r = 0; r < 16; ++r) {
-        EXPECT_EQ(DitherMasks[r][0], 0);
-        EXPECT_EQ(DitherMasks[r][255], 0xFFFF);
+        EXPECT_EQ(Image.DitherMasks[r][0], 0);
+        EXPECT_EQ(Image.DitherMasks[r][255], 0xFFFF);
     }
     int white254 = 0, black85 = 0;
     for (int r = 0; r < 16; ++r) {
-        white254 += 16 - __builtin_popcount(DitherMasks[r][254]);
-        black85 += __builtin_popcount(DitherMasks[r][85]);
+        white254 += 16 - __builtin_popcount(Image.DitherMasks[r][254]);
+        black85 += __builtin_popcount(Image.DitherMasks[r][85]);
     }
     EXPECT_EQ(white254, 2);  // the cells holding 255 and 256
     EXPECT_EQ(black85, 85);
@@ -139,7 +139,7 @@ TEST_F(RasterTest, DitherMasksFollowTheThresholds) {
     // (200, 100, 50): grey 124, 170 through the default curve, level 85.
     applyConfigDefaults(0);
     EXPECT_EQ(LevelOf(200, 100, 50), 85);
-    EXPECT_EQ(DitherMasks[0][85], 0xA8A8);  // x % 16 = 0, 2, 4, 8, 10, 12
+    EXPECT_EQ(Image.DitherMasks[0][85], 0xA8A8);  // x % 16 = 0, 2, 4, 8, 10, 12
 }
 
 TEST_F(RasterTest, FastAndPortableDitherAgreeWithThePixelRule) {
@@ -326,11 +326,11 @@ TEST_F(RasterTest, ImageWithoutRowsSendsNoBand) {
 
 TEST_F(RasterTest, ResolutionCommandBeforeAnySelectionIsBlanks) {
     EXPECT_EQ(SelectResolution(0x300, false), 0.0);
-    EXPECT_STREQ(ResolutionCommand, "                      ");
+    EXPECT_STREQ(Module.ResolutionCommand, "                      ");
     EXPECT_EQ(SelectResolution(0x400, false), 300.0);
-    EXPECT_STREQ(ResolutionCommand, "\x1b*t300R");
+    EXPECT_STREQ(Module.ResolutionCommand, "\x1b*t300R");
     EXPECT_EQ(SelectResolution(0x000, false), 300.0);  // kept
-    EXPECT_STREQ(ResolutionCommand, "\x1b*t300R");
+    EXPECT_STREQ(Module.ResolutionCommand, "\x1b*t300R");
 }
 
 TEST_F(RasterTest, VcglFramingWithAndWithoutTheBlankPreamble) {
@@ -382,17 +382,17 @@ class ImageRequestTest : public RasterTest {
     void DrawImage(Packet& image) {
         EXPECT_EQ(SendPlot(image).result(), 52);
         EXPECT_EQ(image.Get<std::int16_t>(layout::image::kTaken), 1);
-        EXPECT_EQ(PendingImage.marker, kImagePending);
+        EXPECT_EQ(Image.PendingImage.marker, kImagePending);
         Packet next(8);
         SendPlot(next);
-        EXPECT_EQ(PendingImage.marker, 0u);
+        EXPECT_EQ(Image.PendingImage.marker, 0u);
     }
 };
 
 TEST_F(ImageRequestTest, GridPlacementAndLinesAt600Dpi) {
     Start(kNormalRtl);
-    ASSERT_EQ(PageGeometry.ScaleFactor, 1.0);
-    ASSERT_EQ(Config.modeFlags & kModeLongEdgeAlongX, 0);
+    ASSERT_EQ(Configuration.PageGeometry.ScaleFactor, 1.0);
+    ASSERT_EQ(Configuration.Config.modeFlags & kModeLongEdgeAlongX, 0);
     ImageHost::Get().lineBytes = [](std::int32_t y) { return ColourLine(y, 1181); };
     Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
     DrawImage(image);
@@ -444,7 +444,8 @@ TEST_F(ImageRequestTest, GridPlacementAndLinesAt600Dpi) {
         "\x1b*rC\x1b%0BTR0;PA3000,2000PU0,0PRNP256CR0,255,0,255,0,255PC1,76,76,76PC2,226,226,"
         "226");
     ASSERT_NE(tail, std::string::npos);
-    EXPECT_EQ(out.substr(out.size() - 11 - 18), "PC255,0,0,0" + std::string(SavedWindowCommand));
+    EXPECT_EQ(out.substr(out.size() - 11 - 18),
+              "PC255,0,0,0" + std::string(Module.SavedWindowCommand));
     EXPECT_EQ(PageState.PenState, kPenClosed);
 }
 
@@ -540,7 +541,7 @@ TEST_F(ImageRequestTest, FailureReplyAbandonsTheImage) {
     Start(kNormalRtl);
     ImageHost::Get().lineBytes = [](std::int32_t y) { return ColourLine(y, 1181); };
     ImageHost::Get().failAtCall = 3;
-    HostWindow = 0x77;
+    Module.HostWindow = 0x77;
     Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100);
     DrawImage(image);
     ASSERT_EQ(HeadlessMessageBoxes().size(), 1u);
@@ -552,7 +553,7 @@ TEST_F(ImageRequestTest, FailureReplyAbandonsTheImage) {
     const std::string out = host().Output();
     EXPECT_EQ(out.find("\x1b*r1216S"), std::string::npos);
     EXPECT_NE(out.find("\x1b*t600R\x1b*rC\x1b%0BTR0;PA3000,2000"), std::string::npos);
-    EXPECT_EQ(ErrorLatch, 0);
+    EXPECT_EQ(JobState.ErrorLatch, 0);
 }
 
 TEST_F(ImageRequestTest, StopOnTheFirstLine) {
@@ -574,8 +575,8 @@ TEST_F(ImageRequestTest, OneLineGridFetchesNothingAt600Dpi) {
 
     host().ClearCalls();
     Packet again = ImagePacket(1000, 2000, 1010, 2004, 2, 1, 1);
-    Config.modeFlags =
-        static_cast<std::uint16_t>((Config.modeFlags & ~kModeResolutionMask) | kResolution400);
+    Configuration.Config.modeFlags = static_cast<std::uint16_t>(
+        (Configuration.Config.modeFlags & ~kModeResolutionMask) | kResolution400);
     DrawImage(again);
     EXPECT_EQ(ImageHost::Get().requests.size(), 1u);
 }
@@ -613,12 +614,12 @@ TEST_F(ImageRequestTest, UnusableImagesAreRefusedWithoutAByte) {
     SendPlot(next);
     FailAllocationsAfterForTesting(-1);
     EXPECT_TRUE(host().CallsOf(CallKind::WriteOutput).empty());
-    EXPECT_EQ(RasterState.pageBuffer, nullptr);
+    EXPECT_EQ(Image.RasterState.pageBuffer, nullptr);
     // The job goes on.
     Packet draw(4);
     draw.Set<std::uint16_t>(layout::point::kX, 10).Set<std::uint16_t>(layout::point::kY, 10);
     EXPECT_EQ(SendPlot(draw).result(), 4);
-    EXPECT_EQ(ErrorLatch, 0);
+    EXPECT_EQ(JobState.ErrorLatch, 0);
 }
 
 const SessionOptions kVcgl = {
@@ -635,7 +636,7 @@ TEST_F(ImageRequestTest, VcglImageAndTheRestoredState) {
     SendPlot(width);
     ImageHost::Get().lineBytes = [](std::int32_t) { return std::string(3 * 200, '\x80'); };
     // 400 host units (1/800 inch) at 400 dpi: a 200 x 50 grid; long edge set.
-    ASSERT_NE(Config.modeFlags & kModeLongEdgeAlongX, 0);
+    ASSERT_NE(Configuration.Config.modeFlags & kModeLongEdgeAlongX, 0);
     Packet image = ImagePacket(1000, 2000, 1400, 2100, 2, 20, 5);
     EXPECT_EQ(SendPlot(image).result(), 52);
     Packet next(8);
@@ -669,7 +670,7 @@ TEST_F(ImageRequestTest, VcglAt600DpiIsSentAt400) {
     ImageHost::Get().lineBytes = [](std::int32_t) { return std::string(3 * 50, '\x80'); };
     Packet image = ImagePacket(1000, 2000, 1400, 2100, 2, 20, 5);
     DrawImage(image);
-    EXPECT_EQ(CurrentDpi, 400);
+    EXPECT_EQ(Module.CurrentDpi, 400);
     EXPECT_EQ(ImageHost::Get().requests.size(), 200u);
 }
 

@@ -34,7 +34,7 @@ class VectorTest : public DriverTest {
     void Start(const SessionOptions& options, double scale = 1.0) {
         OpenPlotSession(options);
         ASSERT_EQ(StartJob(), 0);
-        PageGeometry.ScaleFactor = scale;
+        Configuration.PageGeometry.ScaleFactor = scale;
         Mark();
     }
     void Mark() { mark_ = Waiting().size(); }
@@ -109,7 +109,7 @@ TEST_F(VectorTest, WorkedExampleRtl) {
 
 TEST_F(VectorTest, WorkedExampleVcgl) {
     Start(kVcgl);
-    ASSERT_EQ(VcglShortCoordinates, 1);
+    ASSERT_EQ(Configuration.VcglShortCoordinates, 1);
     Move(100, 200);
     EXPECT_EQ(Sent(), "");
     Draw(150, 200);
@@ -123,7 +123,7 @@ TEST_F(VectorTest, WorkedExampleVcgl) {
 TEST_F(VectorTest, VcglLongCoordinatesAndTheRealScale) {
     Start({.configure = kVcgl.configure, .extentX = 50.0, .extentY = 30.0, .hostResolution = 800.0},
           0.5);
-    ASSERT_EQ(VcglShortCoordinates, 0);
+    ASSERT_EQ(Configuration.VcglShortCoordinates, 0);
     Move(101, 201);
     Draw(301, 201);
     // 0.5 device units per host step, truncated: (50, 100) by (100, 0).
@@ -227,10 +227,10 @@ TEST_F(VectorTest, AbortLatchesAndLaterRequestsFail) {
     Start(kRtl);
     Draw(10, 10);
     Simple(8);  // state 2
-    JobCopies = 4;
+    Configuration.JobCopies = 4;
     EXPECT_EQ(Simple(9), 9);
-    EXPECT_EQ(ErrorLatch, 255);
-    EXPECT_EQ(JobCopies, 1);
+    EXPECT_EQ(JobState.ErrorLatch, 255);
+    EXPECT_EQ(Configuration.JobCopies, 1);
     EXPECT_EQ(PageState.PageHasContent, 0);
     EXPECT_EQ(Simple(8), 8);  // from state 2: nothing to send, success
     EXPECT_EQ(Draw(20, 20), -1);
@@ -261,13 +261,13 @@ TEST_F(VectorTest, PenSelectionAndReplay) {
     EXPECT_EQ(PageState.PenState, kPenClosed);
     Pen(3);
     EXPECT_EQ(Sent(), "SP7");
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(GraphicsStateReplay.pen.bytes),
-                          GraphicsStateReplay.pen.length),
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(Module.GraphicsStateReplay.pen.bytes),
+                          Module.GraphicsStateReplay.pen.length),
               "SP7");
 
     // Red printing on, with a model that cannot print red: still BlackPen.
-    Config.modeFlags |= kModeRedPrinting;
-    Config.redPen = 3;
+    Configuration.Config.modeFlags |= kModeRedPrinting;
+    Configuration.Config.redPen = 3;
     Pen(3);
     EXPECT_EQ(Sent(), "SP7");
 
@@ -275,7 +275,7 @@ TEST_F(VectorTest, PenSelectionAndReplay) {
     Start(kVcgl);
     Pen(3);
     EXPECT_EQ(Hex(Sent()), "41 01 00 FF 47 01 00 03");  // BlackPen 255 after the VCGL palette
-    EXPECT_EQ(GraphicsStateReplay.hostPen.length, 4);
+    EXPECT_EQ(Module.GraphicsStateReplay.hostPen.length, 4);
 }
 
 TEST_F(VectorTest, LineTypesAndTheirCount) {
@@ -304,7 +304,7 @@ TEST_F(VectorTest, LineTypesAndTheirCount) {
     Packet refresh(43);
     refresh.Set<std::uint8_t>(layout::pen::kLineTypeCount8, 4);
     SendPlot(refresh);
-    EXPECT_EQ(LineTypeCount, 4);
+    EXPECT_EQ(Module.LineTypeCount, 4);
     LineType(5);
     EXPECT_EQ(Sent(), "LT");
 
@@ -366,14 +366,14 @@ TEST_F(VectorTest, TrianglesInBothModes) {
            .extentY = 30.0});
     EXPECT_EQ(Polygon(3, {{0, 0}, {100, 0}, {100, 100}}), 0);
     EXPECT_EQ(Sent(), "SP7PE7<__;PM0PE7Ge__GeHeHe;PM2FPSP3");
-    EXPECT_EQ(JobPens.PendingPenReselect, 1);
+    EXPECT_EQ(JobState.PendingPenReselect, 1);
     EXPECT_EQ(PageState.PenState, kPenClosed);
     EXPECT_EQ(PageState.DevicePosition.x, 0);
 
     // The next move selects the line pen again.
     Move(10, 10);
     EXPECT_EQ(Sent(), ";SP1PE7<ss");
-    EXPECT_EQ(JobPens.PendingPenReselect, 0);
+    EXPECT_EQ(JobState.PendingPenReselect, 0);
 
     EndJob();
     Start({.configure =
@@ -384,7 +384,7 @@ TEST_F(VectorTest, TrianglesInBothModes) {
            .extentX = 30.0,
            .extentY = 20.0,
            .hostResolution = 800.0});
-    JobPens.BlackPen = 7;
+    JobState.BlackPen = 7;
     EXPECT_EQ(Polygon(3, {{0, 0}, {100, 0}, {100, 100}}), 0);
     EXPECT_EQ(Hex(Sent()),
               "47 01 00 07 FF 7C 00 06 00 00 00 00 00 64 00 00 00 00 00 64 47 01 00 03");
@@ -436,7 +436,7 @@ TEST_F(VectorTest, PolygonThroughAHostAddress) {
         .Set<HostAddress>(layout::polygon_by_address::kVertices, 0);
     EXPECT_EQ(SendPlot(null).result(), -1);
     EXPECT_EQ(Sent(), "");
-    EXPECT_EQ(ErrorLatch, 0);
+    EXPECT_EQ(JobState.ErrorLatch, 0);
 }
 
 TEST_F(VectorTest, LargeVcglPolygons) {
@@ -474,7 +474,7 @@ TEST_F(VectorTest, LargeVcglPolygons) {
         .Set<HostAddress>(layout::polygon_by_address::kVertices, address);
     EXPECT_EQ(SendPlot(tooMany).result(), -1);
     EXPECT_EQ(Sent(), "");
-    EXPECT_EQ(ErrorLatch, 0);  // refused, the job goes on
+    EXPECT_EQ(JobState.ErrorLatch, 0);  // refused, the job goes on
     EXPECT_EQ(Draw(10, 10), 4);
 }
 

@@ -10,10 +10,7 @@
 
 namespace varnu {
 
-ConfigRecord Config;
-std::int32_t JobCopies = 1;
-std::int32_t CurrentModel = 0;
-char LabelText[kLabelTextMax + 1];
+ConfigurationRecord Configuration;
 
 void EncodeConfigRecord(const ConfigRecord& r, std::uint8_t out[kConfigRecordSize]) {
     StoreLe(out, 0, r.copies);
@@ -69,10 +66,10 @@ ConfigRecord DefaultConfigRecord(std::int32_t model) {
 
 void applyConfigDefaults(std::int32_t model) {
     ConfigRecord r = DefaultConfigRecord(model);
-    r.modelIndex = Config.modelIndex;
-    r.unusedByte = Config.unusedByte;
-    Config = r;
-    ToneCurve = DefaultToneCurve;
+    r.modelIndex = Configuration.Config.modelIndex;
+    r.unusedByte = Configuration.Config.unusedByte;
+    Configuration.Config = r;
+    Configuration.ToneCurve = DefaultToneCurve;
     rebuildToneCurveFromConfig();
 }
 
@@ -99,26 +96,19 @@ void ReplaceOutOfRangeFields(ConfigRecord* r) {
 
 std::int32_t LoadConfigFromHost() {
     std::uint8_t bytes[kConfigRecordSize];
-    EncodeConfigRecord(Config, bytes);
+    EncodeConfigRecord(Configuration.Config, bytes);
     const std::int32_t result = HostLoadConfig(bytes);
     if (result == 0) {
-        DecodeConfigRecord(bytes, &Config);
-        ReplaceOutOfRangeFields(&Config);
+        DecodeConfigRecord(bytes, &Configuration.Config);
+        ReplaceOutOfRangeFields(&Configuration.Config);
     }
     return result;
 }
 
 std::int32_t StoreConfigToHost() {
     std::uint8_t bytes[kConfigRecordSize];
-    EncodeConfigRecord(Config, bytes);
+    EncodeConfigRecord(Configuration.Config, bytes);
     return HostStoreConfig(bytes);
-}
-
-void ResetConfigOnLoad() {
-    CurrentModel = 0;
-    Config = ConfigRecord{};
-    JobCopies = 1;
-    std::memset(LabelText, 0, sizeof LabelText);
 }
 
 }  // namespace varnu

@@ -11,11 +11,9 @@ const ModelRecord ModelTable[kModelCount] = {
     {"4820/4810 Wide Format",  1,       1,    {0, 0, 0}, 1,    0,   0,     1,     1,     0},
 };
 
-namespace {
-
 // Paper formats of model 0, row 0 unused. Lengths and widths in inches; the
 // length of a custom row is replaced by the configured length at run time.
-constexpr std::array<PaperFormatRecord, kModelGroups * kPaperRowsPerModel> kPaperFormatRows = {{
+constexpr PaperFormatRows kPaperFormatRows = {{
     //  name                                                 length   width   custom maxMm
     {"", 0.0, 0.0, 0, 0, {}},                                                             //  0
     {"E-Arch(36Zoll)   ",                                     48.0,   36.0,    0, 0,     {}},  //  1
@@ -62,9 +60,6 @@ constexpr std::array<PaperFormatRecord, kModelGroups * kPaperRowsPerModel> kPape
     // rows 42..83: the group of the further model, empty
 }};
 
-}  // namespace
-
-std::array<PaperFormatRecord, kModelGroups * kPaperRowsPerModel> PaperFormatTable = kPaperFormatRows;
 
 const MediaRecord MediaTable[kModelGroups * kMediaRowsPerModel] = {
     //  name                                 hpglCommand  vcglName  vcglCommand
@@ -176,7 +171,7 @@ const ModelRecord* Model(std::int32_t model) {
 }
 
 PaperFormatRecord* MutablePaperFormat(std::int32_t model, std::int32_t row) {
-    return ListedRow(PaperFormatTable.data(), kPaperRowsPerModel, 1, model, row);
+    return ListedRow(Configuration.PaperFormatTable.data(), kPaperRowsPerModel, 1, model, row);
 }
 
 const PaperFormatRecord* PaperFormat(std::int32_t model, std::int32_t row) {
@@ -201,7 +196,8 @@ const FinishingChoiceRecord* OutputBin(std::int32_t model, std::int32_t row) {
 
 std::int32_t PaperRowCount(std::int32_t model) {
     if (!ValidModel(model)) return 0;
-    return ListedRows(PaperFormatTable.data() + model * kPaperRowsPerModel, kPaperRowsPerModel, 1);
+    return ListedRows(Configuration.PaperFormatTable.data() + model * kPaperRowsPerModel,
+                      kPaperRowsPerModel, 1);
 }
 
 std::int32_t MediaRowCount(std::int32_t model) {
@@ -238,22 +234,15 @@ std::int32_t defaultCustomLength(std::int32_t model, std::int32_t row) {
     return kFixedFormatLength;
 }
 
-PaperNameListRecord PaperNameList;
-
 void RebuildPaperNameList(std::int32_t model) {
-    std::memset(&PaperNameList, 0, sizeof PaperNameList);
+    std::memset(&Configuration.PaperNameList, 0, sizeof Configuration.PaperNameList);
     const std::int32_t count = PaperRowCount(model);
     for (std::int32_t i = 0; i < count; ++i) {
         // Names are at most 47 characters; a longer one would be cut, not overrun.
         const char* name = PaperFormat(model, i + 1)->name;
-        std::memcpy(PaperNameList.names[i], name, strnlen(name, kPaperNameSize - 1));
+        std::memcpy(Configuration.PaperNameList.names[i], name, strnlen(name, kPaperNameSize - 1));
     }
-    PaperNameList.count = count;
-}
-
-void ResetDeviceTablesOnLoad() {
-    PaperFormatTable = kPaperFormatRows;
-    std::memset(&PaperNameList, 0, sizeof PaperNameList);
+    Configuration.PaperNameList.count = count;
 }
 
 }  // namespace varnu

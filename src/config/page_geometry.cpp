@@ -2,11 +2,9 @@
 
 #include "config/config_record.h"
 #include "config/device_tables.h"
+#include "interface/lifetimes.h"
 
 namespace varnu {
-
-PageGeometryRecord PageGeometry;
-std::int32_t VcglShortCoordinates = 0;
 
 namespace {
 
@@ -43,48 +41,46 @@ std::int32_t StepDivisorFor(const StepDivisorRow (&rows)[N], std::int32_t larges
 }  // namespace
 
 void ComputePageGeometry(bool withResolution, double* x, double* y) {
-    const double margin = Config.marginMm * kInchesPerMm;
-    for (double& m : PageGeometry.MarginInches) m = margin;
-    const double* M = PageGeometry.MarginInches;
+    const double margin = Configuration.Config.marginMm * kInchesPerMm;
+    for (double& m : Configuration.PageGeometry.MarginInches) m = margin;
+    const double* M = Configuration.PageGeometry.MarginInches;
 
     // A paper index the tables do not have reads as the first format.
-    PaperFormatRecord* paper = MutablePaperFormat(CurrentModel, Config.paperIndex);
+    PaperFormatRecord* paper =
+        MutablePaperFormat(Configuration.CurrentModel, Configuration.Config.paperIndex);
     if (paper == nullptr) paper = MutablePaperFormat(0, 1);
-    if (paper->custom == 1) paper->length = Config.customLengthMm * kInchesPerMm;
+    if (paper->custom == 1) paper->length = Configuration.Config.customLengthMm * kInchesPerMm;
 
     if (paper->width < paper->length) {
         *x = paper->length - M[1] - M[0];
         *y = paper->width - M[3] - M[2];
-        Config.modeFlags |= kModeLongEdgeAlongX;
-        PageGeometry.LongEdgeAcross = 0;
+        Configuration.Config.modeFlags |= kModeLongEdgeAlongX;
+        Configuration.PageGeometry.LongEdgeAcross = 0;
     } else {
         *x = paper->width - M[3] - M[2];
         *y = paper->length - M[1] - M[0];
-        Config.modeFlags &= static_cast<std::uint16_t>(~kModeLongEdgeAlongX);
-        PageGeometry.LongEdgeAcross = 1;
+        Configuration.Config.modeFlags &= static_cast<std::uint16_t>(~kModeLongEdgeAlongX);
+        Configuration.PageGeometry.LongEdgeAcross = 1;
     }
 
-    const bool vcgl = (Config.modeFlags & kModeVcgl) != 0;
-    PageGeometry.StepDivisor = vcgl ? StepDivisorFor(kVcglStepDivisors, kVcglLargestDivisor, *x, *y)
-                                    : StepDivisorFor(kRtlStepDivisors, kRtlLargestDivisor, *x, *y);
-    PageGeometry.ScaleFactor = vcgl ? PageGeometry.StepDivisor * 0.5 : PageGeometry.StepDivisor;
+    const bool vcgl = (Configuration.Config.modeFlags & kModeVcgl) != 0;
+    Configuration.PageGeometry.StepDivisor =
+        vcgl ? StepDivisorFor(kVcglStepDivisors, kVcglLargestDivisor, *x, *y)
+             : StepDivisorFor(kRtlStepDivisors, kRtlLargestDivisor, *x, *y);
+    Configuration.PageGeometry.ScaleFactor = vcgl ? Configuration.PageGeometry.StepDivisor * 0.5
+                                                  : Configuration.PageGeometry.StepDivisor;
     if (withResolution) {
-        const double resolution =
-            (vcgl ? kVcglHostStepsPerInch : kRtlUnitsPerInch) / PageGeometry.StepDivisor;
-        PageGeometry.HostResolution[0] = resolution;
-        PageGeometry.HostResolution[1] = resolution;
+        const double resolution = (vcgl ? kVcglHostStepsPerInch : kRtlUnitsPerInch) /
+                                  Configuration.PageGeometry.StepDivisor;
+        Configuration.PageGeometry.HostResolution[0] = resolution;
+        Configuration.PageGeometry.HostResolution[1] = resolution;
     }
 }
 
 void UpdateVcglShortCoordinates() {
-    if ((Config.modeFlags & kModeVcgl) == 0) return;
-    VcglShortCoordinates =
-        PageGeometry.PlotExtentX < kVcglShortLimit && PageGeometry.PlotExtentY < kVcglShortLimit;
-}
-
-void ResetPageGeometryOnLoad() {
-    PageGeometry = PageGeometryRecord{};
-    VcglShortCoordinates = 0;
+    if ((Configuration.Config.modeFlags & kModeVcgl) == 0) return;
+    Configuration.VcglShortCoordinates =
+        JobState.PlotExtentX < kVcglShortLimit && JobState.PlotExtentY < kVcglShortLimit;
 }
 
 }  // namespace varnu

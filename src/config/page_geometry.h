@@ -5,23 +5,9 @@
 #include <climits>
 #include <cstdint>
 
+#include "config/configuration.h"
+
 namespace varnu {
-
-struct PageGeometryRecord {
-    double MarginInches[4];  // M0, M1 come off the length, M2, M3 off the width
-    double PlotExtentX;      // usable plot size in inches, from requests 46, 47, 48
-    double PlotExtentY;
-    std::uint8_t LongEdgeAcross;  // 1 when the paper's width is not smaller than its length
-    std::int32_t StepDivisor;     // 1, 2, 4, 8 or 16
-    double HostResolution[2];     // host steps per inch, X and Y (equal)
-    double ScaleFactor;           // device units per host step
-};
-
-extern PageGeometryRecord PageGeometry;
-
-// 1 when both plot extents are below 40.9575 inches in the VCGL+MMR mode:
-// VCGL coordinates then fit 16-bit words.
-extern std::int32_t VcglShortCoordinates;
 
 inline constexpr double kInchesPerMm = 0.03937007874015748;
 
@@ -33,8 +19,6 @@ void ComputePageGeometry(bool withResolution, double* x, double* y);
 
 // In the VCGL+MMR mode, from the current plot extents.
 void UpdateVcglShortCoordinates();
-
-void ResetPageGeometryOnLoad();
 
 // Truncation toward zero to a 32-bit integer, as every point and size
 // conversion does; values beyond the range are held at its ends (a plain

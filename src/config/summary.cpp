@@ -2,6 +2,7 @@
 
 #include "config/config_record.h"
 #include "config/device_tables.h"
+#include "interface/lifetimes.h"
 #include "interface/messages.h"
 
 namespace varnu {
@@ -35,7 +36,7 @@ enum SummarySlot : int {
 };
 
 const char* Text(int slot) {
-    return ActiveMessages[slot];
+    return Module.ActiveMessages[slot];
 }
 
 void Item(int slot, const char* value) {
@@ -48,39 +49,44 @@ void Line(int slot) {
 }  // namespace
 
 void PrintConfigurationSummary() {
-    const ModelRecord* model = Model(CurrentModel);
+    const ModelRecord* model = Model(Configuration.CurrentModel);
     if (model == nullptr) model = &ModelTable[0];
-    const bool vcgl = (Config.modeFlags & kModeVcgl) != 0;
+    const bool vcgl = (Configuration.Config.modeFlags & kModeVcgl) != 0;
 
     ReportMessage(" %s", Text(kPlotter));
     ReportMessage("%s", model->name);
     if (model->media == 1) {
-        const MediaRecord* media = Media(CurrentModel, Config.mediaIndex);
+        const MediaRecord* media =
+            Media(Configuration.CurrentModel, Configuration.Config.mediaIndex);
         Item(kMedia, media == nullptr ? "" : vcgl ? media->vcglName : media->name);
     }
-    const std::int32_t paper = Config.paperIndex - 1;
-    Item(kFormat, paper >= 0 && paper < PaperNameList.count ? PaperNameList.names[paper] : "");
+    const std::int32_t paper = Configuration.Config.paperIndex - 1;
+    Item(kFormat, paper >= 0 && paper < Configuration.PaperNameList.count
+                      ? Configuration.PaperNameList.names[paper]
+                      : "");
     Line(vcgl ? kDataVcgl : kDataRtl);
     if (model->finisher == 1) {
-        if (Config.finishProgramIndex == 0) {
-            Item(kProgram, FinishProgram(CurrentModel, 0)->name);
+        if (Configuration.Config.finishProgramIndex == 0) {
+            Item(kProgram, FinishProgram(Configuration.CurrentModel, 0)->name);
         } else {
             const FinishingChoiceRecord* program =
-                FinishProgram(CurrentModel, Config.finishProgramIndex);
+                FinishProgram(Configuration.CurrentModel, Configuration.Config.finishProgramIndex);
             const FinishingChoiceRecord* margin =
-                FinishMargin(CurrentModel, Config.finishMarginIndex);
-            const FinishingChoiceRecord* bin = OutputBin(CurrentModel, Config.outputBinIndex);
+                FinishMargin(Configuration.CurrentModel, Configuration.Config.finishMarginIndex);
+            const FinishingChoiceRecord* bin =
+                OutputBin(Configuration.CurrentModel, Configuration.Config.outputBinIndex);
             Item(kProgram, program != nullptr ? program->name : "");
             Item(kMargin, margin != nullptr ? margin->name : "");
             Item(kBin, bin != nullptr ? bin->name : "");
         }
     }
-    if (model->redPrinting == 1) Line((Config.modeFlags & kModeRedPrinting) ? kRedOn : kRedOff);
+    if (model->redPrinting == 1)
+        Line((Configuration.Config.modeFlags & kModeRedPrinting) ? kRedOn : kRedOff);
     if (model->manualOutput == 1)
-        Line((Config.modeFlags & kModeManualOutput) ? kManualOn : kManualOff);
-    Line((Config.optionFlags & kOptionHalftoneFill) ? kFillHalftone : kFillSolid);
+        Line((Configuration.Config.modeFlags & kModeManualOutput) ? kManualOn : kManualOff);
+    Line((Configuration.Config.optionFlags & kOptionHalftoneFill) ? kFillHalftone : kFillSolid);
     Line(kResolutionHeading);
-    switch (Config.modeFlags & kModeResolutionMask) {
+    switch (Configuration.Config.modeFlags & kModeResolutionMask) {
         case kResolution600:
             ReportMessage("%s", Text(kDpi600));
             break;
@@ -94,7 +100,7 @@ void PrintConfigurationSummary() {
             ReportMessage("%s", Text(kDpi200));
             break;
     }
-    ReportMessage("\n %s%2d ", Text(kCopies), JobCopies);
+    ReportMessage("\n %s%2d ", Text(kCopies), Configuration.JobCopies);
     Line(kPort);
     ReportMessage("%s", Text(kParallel));  // the port is reported as parallel, whatever the line is
     ReportMessage("\n");

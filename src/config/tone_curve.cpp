@@ -14,11 +14,8 @@ static_assert(FLT_EVAL_METHOD == 0, "doubles must be evaluated as doubles (-msse
 
 namespace varnu {
 
-std::array<std::uint8_t, 256> ToneCurve = DefaultToneCurve;
-std::int32_t ToneCurveEditPoints[5];
-
 void rebuildToneCurve(const std::int32_t points[5]) {
-    for (int k = 0; k < 5; ++k) ToneCurveEditPoints[k] = points[k];
+    for (int k = 0; k < 5; ++k) Configuration.ToneCurveEditPoints[k] = points[k];
     const double p0 = points[0], p1 = points[1], p2 = points[2], p3 = points[3], p4 = points[4];
     for (int i = 0; i < 256; ++i) {
         const double t = i * 0.00392156862745098;  // 1/255; exactly 1.0 at i = 255
@@ -29,19 +26,16 @@ void rebuildToneCurve(const std::int32_t points[5]) {
         // out of the byte range; it is held at the nearer end instead of
         // wrapping round to the opposite grey.
         const int level = static_cast<int>(y);
-        ToneCurve[i] = static_cast<std::uint8_t>(level < 0 ? 0 : level > 255 ? 255 : level);
+        Configuration.ToneCurve[i] = static_cast<std::uint8_t>(level < 0     ? 0
+                                                               : level > 255 ? 255
+                                                                             : level);
     }
 }
 
 void rebuildToneCurveFromConfig() {
     std::int32_t points[5];
-    for (int k = 0; k < 5; ++k) points[k] = Config.curvePoints[k];
+    for (int k = 0; k < 5; ++k) points[k] = Configuration.Config.curvePoints[k];
     rebuildToneCurve(points);
-}
-
-void ResetToneCurveOnLoad() {
-    ToneCurve = DefaultToneCurve;
-    std::memset(ToneCurveEditPoints, 0, sizeof ToneCurveEditPoints);
 }
 
 }  // namespace varnu

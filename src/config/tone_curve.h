@@ -4,13 +4,12 @@
 #include <array>
 #include <cstdint>
 
+#include "config/configuration.h"
+
 namespace varnu {
 
 // Inputs at which the five control values give (or pull) the curve's output.
 inline constexpr int kCurveInputs[5] = {0, 64, 128, 192, 255};
-
-extern std::array<std::uint8_t, 256> ToneCurve;  // output level per input level
-extern std::int32_t ToneCurveEditPoints[5];      // control values of the last rebuild
 
 // Samples the quartic Bezier through P0..P4 into ToneCurve and keeps the
 // values as ToneCurveEditPoints. Outputs are held to 0..255.
@@ -18,8 +17,5 @@ void rebuildToneCurve(const std::int32_t points[5]);
 
 // The same from the configuration's curvePoints.
 void rebuildToneCurveFromConfig();
-
-// Module load: the raw default table.
-void ResetToneCurveOnLoad();
 
 }  // namespace varnu

@@ -15,7 +15,7 @@
 
 namespace varnu {
 
-ConfigRecord DialogWorkingCopy;
+DialogStateRecord Dialogs;
 
 namespace {
 
@@ -34,11 +34,11 @@ constexpr ConfigDialogVariant kDetailVariant = {"DETAILCFG2_GER", false, "OPTION
 const ConfigDialogVariant* Variant = &kDriverVariant;  // of the dialog that is open
 
 ConfigRecord& W() {
-    return DialogWorkingCopy;
+    return Dialogs.DialogWorkingCopy;
 }
 
 const ModelRecord& CurrentModelRow() {
-    const ModelRecord* model = Model(CurrentModel);
+    const ModelRecord* model = Model(Configuration.CurrentModel);
     return model != nullptr ? *model : ModelTable[0];
 }
 
@@ -56,9 +56,9 @@ void Warn(DialogWindow dialog, const char* text, const char* caption) {
 
 void FillPaperCombo(DialogWindow dialog) {
     ComboReset(dialog, IDC_PAPER);
-    RebuildPaperNameList(CurrentModel);
-    for (std::int32_t i = 0; i < PaperNameList.count; ++i)
-        ComboAdd(dialog, IDC_PAPER, PaperNameList.names[i]);
+    RebuildPaperNameList(Configuration.CurrentModel);
+    for (std::int32_t i = 0; i < Configuration.PaperNameList.count; ++i)
+        ComboAdd(dialog, IDC_PAPER, Configuration.PaperNameList.names[i]);
     ComboSelect(dialog, IDC_PAPER, W().paperIndex - 1);
 }
 
@@ -66,7 +66,7 @@ void FillMediaCombo(DialogWindow dialog) {
     ComboReset(dialog, IDC_MEDIA);
     const bool vcgl = VcglSelected();
     for (std::int32_t row = 0; row < kMediaRowsPerModel; ++row) {
-        const MediaRecord* media = Media(CurrentModel, row);
+        const MediaRecord* media = Media(Configuration.CurrentModel, row);
         if (media == nullptr) break;
         const char* name = vcgl ? media->vcglName : media->name;
         if (name[0] == '\0') break;  // this data mode has no media names
@@ -77,7 +77,7 @@ void FillMediaCombo(DialogWindow dialog) {
 
 // The custom-length edit for the selected paper row.
 void ShowCustomLength(DialogWindow dialog) {
-    const PaperFormatRecord* paper = PaperFormat(CurrentModel, W().paperIndex);
+    const PaperFormatRecord* paper = PaperFormat(Configuration.CurrentModel, W().paperIndex);
     if (paper == nullptr || paper->custom != 1) {
         EnableControl(dialog, IDC_LENGTH_LABEL, false);
         EnableControl(dialog, IDC_LENGTH, false);
@@ -99,7 +99,7 @@ void ShowRedPen(DialogWindow dialog) {
 
 bool Init(DialogWindow dialog) {
     const ModelRecord& model = CurrentModelRow();
-    W() = Config;
+    W() = Configuration.Config;
     // A count outside 1..99 (a record from elsewhere) would make the copies
     // field warn about its own value for ever; the dialog starts from one copy.
     if (W().copies < 1 || W().copies > kMaxCopies) W().copies = 1;
@@ -178,7 +178,7 @@ bool Init(DialogWindow dialog) {
     if (Variant->hasLabel) {
         if (model.label == 1) {
             LimitText(dialog, IDC_LABEL, kLabelTextMax);
-            SetControlText(dialog, IDC_LABEL, LabelText);
+            SetControlText(dialog, IDC_LABEL, Configuration.LabelText);
         } else {
             for (int id : {IDC_LABEL_CAPTION, IDC_LABEL_HINT, IDC_LABEL})
                 EnableControl(dialog, id, false);
@@ -214,7 +214,7 @@ void ValidateMargin(DialogWindow dialog) {
 void ValidateLength(DialogWindow dialog) {
     bool isNumber = false;  // not looked at: an empty text reads as 0
     const std::uint32_t value = GetControlUnsigned(dialog, IDC_LENGTH, &isNumber);
-    const PaperFormatRecord* paper = PaperFormat(CurrentModel, W().paperIndex);
+    const PaperFormatRecord* paper = PaperFormat(Configuration.CurrentModel, W().paperIndex);
     const std::uint32_t maximum =
         paper != nullptr && paper->maxLengthMm > 0 ? paper->maxLengthMm : kMaxCustomLengthMm;
     if (value == 0) return;
@@ -252,8 +252,8 @@ void ValidateLabel(DialogWindow dialog) {
             return;
         }
     }
-    std::memcpy(LabelText, text, static_cast<std::size_t>(length));
-    LabelText[length] = '\0';
+    std::memcpy(Configuration.LabelText, text, static_cast<std::size_t>(length));
+    Configuration.LabelText[length] = '\0';
 }
 
 void SelectDataMode(DialogWindow dialog, bool vcgl) {
@@ -280,8 +280,8 @@ bool Command(DialogWindow dialog, int control, int notification) {
     const ModelRecord& model = CurrentModelRow();
     switch (control) {
         case IDC_OK:
-            Config = W();
-            JobCopies = Config.copies;
+            Configuration.Config = W();
+            Configuration.JobCopies = Configuration.Config.copies;
             EndDialogWith(dialog, static_cast<std::int32_t>(DialogResult::Ok));
             return true;
         case IDC_CANCEL:
@@ -290,9 +290,11 @@ bool Command(DialogWindow dialog, int control, int notification) {
         case IDC_PAPER: {
             if (notification == kSelectionChange)
                 W().paperIndex = ComboSelection(dialog, IDC_PAPER) + 1;
-            const PaperFormatRecord* paper = PaperFormat(CurrentModel, W().paperIndex);
+            const PaperFormatRecord* paper =
+                PaperFormat(Configuration.CurrentModel, W().paperIndex);
             if (paper != nullptr && paper->custom == 1)
-                W().customLengthMm = defaultCustomLength(CurrentModel, W().paperIndex);
+                W().customLengthMm =
+                    defaultCustomLength(Configuration.CurrentModel, W().paperIndex);
             ShowCustomLength(dialog);
             return true;
         }
@@ -367,7 +369,8 @@ bool Command(DialogWindow dialog, int control, int notification) {
         case IDC_IMAGE_CORRECTION:
             ShowImageCorrectionDialog(dialog);
             for (int k = 0; k < kCurvePointCount; ++k)
-                W().curvePoints[k] = static_cast<std::uint8_t>(ToneCurveEditPoints[k]);
+                W().curvePoints[k] =
+                    static_cast<std::uint8_t>(Configuration.ToneCurveEditPoints[k]);
             return true;
         default:
             return false;
@@ -403,13 +406,6 @@ DialogResult ShowDriverDialog() {
 }
 DialogResult ShowDetailDialog() {
     return Show(kDetailVariant);
-}
-
-void ResetDialogsOnLoad() {
-    DialogWorkingCopy = ConfigRecord{};
-    Variant = &kDriverVariant;
-    ResetOptionsDialogOnLoad();
-    ResetImageCorrectionOnLoad();
 }
 
 }  // namespace varnu

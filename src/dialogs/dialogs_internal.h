@@ -12,8 +12,4 @@ std::int32_t ShowDriverInfoDialog(DialogWindow owner);
 // "IDD_COLOR_GER"; edits ToneCurveEditPoints starting from the working copy.
 std::int32_t ShowImageCorrectionDialog(DialogWindow owner);
 
-// Their state back to the module's load.
-void ResetOptionsDialogOnLoad();
-void ResetImageCorrectionOnLoad();
-
 }  // namespace varnu

@@ -16,17 +16,8 @@ namespace varnu {
 
 namespace {
 
-struct CurveHandleState {
-    PaintPoint handles[5];  // screen positions, recomputed at every repaint
-    std::int32_t height;    // of the preview at the last repaint
-    bool dragging;
-    int dragged;  // handle index while dragging
-    bool dragMoved;
-};
-CurveHandleState Curve;
-
 std::int32_t* P() {
-    return ToneCurveEditPoints;
+    return Configuration.ToneCurveEditPoints;
 }
 
 constexpr Rgb24 kHandleColour = {255, 0, 0};
@@ -35,10 +26,10 @@ constexpr int kHitDistance = 2;
 constexpr int kHandleGap = 4;
 
 bool Init(DialogWindow) {
-    for (int k = 0; k < kCurvePointCount; ++k) P()[k] = DialogWorkingCopy.curvePoints[k];
+    for (int k = 0; k < kCurvePointCount; ++k) P()[k] = Dialogs.DialogWorkingCopy.curvePoints[k];
     rebuildToneCurve(P());
-    Curve.dragMoved = false;
-    Curve.dragging = false;
+    Dialogs.Curve.dragMoved = false;
+    Dialogs.Curve.dragging = false;
     return true;
 }
 
@@ -53,26 +44,27 @@ std::int32_t BezierAt(const std::int32_t v[5], int i) {
 
 void Paint(DialogWindow, int, Canvas canvas, const PaintRect& r) {
     DrawBitmapStretched(canvas, IDB_CURVE_GRID, r);
-    Curve.height = r.bottom - r.top;
+    Dialogs.Curve.height = r.bottom - r.top;
     const std::int32_t xs[5] = {r.left, (r.left + r.right) / 4, (r.left + r.right) / 2,
                                 3 * (r.left + r.right) / 4, r.right};
     std::int32_t ys[5];
     for (int k = 0; k < 5; ++k) {
         ys[k] = r.bottom - (r.bottom * P()[k]) / 255;
-        Curve.handles[k] = {xs[k], ys[k]};
+        Dialogs.Curve.handles[k] = {xs[k], ys[k]};
     }
     PaintPoint points[256];
     for (int i = 0; i < 256; ++i) points[i] = {BezierAt(xs, i), BezierAt(ys, i)};
-    for (const PaintPoint& h : Curve.handles)
+    for (const PaintPoint& h : Dialogs.Curve.handles)
         FillRectangle(canvas, {h.x - 2, h.y - 2, h.x + 2, h.y + 2}, kHandleColour);
     DrawPolyline(canvas, points, 256, kCurveColour);
 }
 
 // The dragged handle's new screen position has been set: its value follows.
 void HandleMoved(DialogWindow dialog) {
-    const int k = Curve.dragged;
-    if (Curve.height <= 0) return;
-    std::int32_t value = (Curve.height - Curve.handles[k].y) * 255 / Curve.height;
+    const int k = Dialogs.Curve.dragged;
+    if (Dialogs.Curve.height <= 0) return;
+    std::int32_t value =
+        (Dialogs.Curve.height - Dialogs.Curve.handles[k].y) * 255 / Dialogs.Curve.height;
     value = value < 0 ? 0 : value > 255 ? 255 : value;
     P()[k] = value;
     RepaintControl(dialog, IDC_PREVIEW);
@@ -82,11 +74,11 @@ void Mouse(DialogWindow dialog, int control, MouseAction action, int x, int y) {
     switch (action) {
         case MouseAction::Press:
             for (int k = 0; k < 5; ++k) {
-                const PaintPoint h = Curve.handles[k];
+                const PaintPoint h = Dialogs.Curve.handles[k];
                 if (x >= h.x - kHitDistance && x <= h.x + kHitDistance && y >= h.y - kHitDistance &&
                     y <= h.y + kHitDistance) {
-                    Curve.dragging = true;
-                    Curve.dragged = k;
+                    Dialogs.Curve.dragging = true;
+                    Dialogs.Curve.dragged = k;
                     CaptureMouse(dialog, control);
                     SetCursorShape(CursorShape::Cross);
                     return;
@@ -94,13 +86,13 @@ void Mouse(DialogWindow dialog, int control, MouseAction action, int x, int y) {
             }
             return;
         case MouseAction::Move: {
-            if (!Curve.dragging) return;
+            if (!Dialogs.Curve.dragging) return;
             SetCursorShape(CursorShape::Cross);
             // The 16-bit client coordinate: 0x8000 and above lie above the control.
             const auto my = static_cast<std::int16_t>(static_cast<std::uint16_t>(y));
             const std::int32_t bottom = ControlClientBottom(dialog, control);
-            const int k = Curve.dragged;
-            const PaintPoint* h = Curve.handles;
+            const int k = Dialogs.Curve.dragged;
+            const PaintPoint* h = Dialogs.Curve.handles;
             auto within = [bottom](std::int32_t v) { return v < bottom ? v : bottom; };
             std::int32_t ny;
             // Each handle stays 4 pixels above its left neighbour and below its
@@ -118,14 +110,14 @@ void Mouse(DialogWindow dialog, int control, MouseAction action, int x, int y) {
             } else {
                 ny = my < 0 ? 0 : my > h[3].y - kHandleGap ? h[3].y - kHandleGap : within(my);
             }
-            Curve.handles[k].y = ny;
-            Curve.dragMoved = true;
+            Dialogs.Curve.handles[k].y = ny;
+            Dialogs.Curve.dragMoved = true;
             HandleMoved(dialog);
             return;
         }
         case MouseAction::Release:
-            if (!Curve.dragging) return;
-            Curve.dragging = false;
+            if (!Dialogs.Curve.dragging) return;
+            Dialogs.Curve.dragging = false;
             ReleaseMouse(dialog);
             SetCursorShape(CursorShape::Arrow);
             return;
@@ -185,10 +177,10 @@ bool Command(DialogWindow dialog, int control, int) {
         case IDC_DEFAULT_CURVE:
             if (MessageBoxFor(dialog, dialog_texts::kResetQuestion, dialog_texts::kResetCaption,
                               kBoxYesNo | kBoxQuestion | kBoxForeground) == kAnswerYes) {
-                ToneCurve = DefaultToneCurve;
+                Configuration.ToneCurve = DefaultToneCurve;
                 for (int k = 0; k < kCurvePointCount; ++k) {
-                    P()[k] = ToneCurve[kCurveInputs[k]];
-                    DialogWorkingCopy.curvePoints[k] = static_cast<std::uint8_t>(P()[k]);
+                    P()[k] = Configuration.ToneCurve[kCurveInputs[k]];
+                    Dialogs.DialogWorkingCopy.curvePoints[k] = static_cast<std::uint8_t>(P()[k]);
                 }
                 rebuildToneCurve(P());
                 RepaintControl(dialog, IDC_PREVIEW);
@@ -210,10 +202,6 @@ constexpr DialogLogic kImageCorrectionLogic = {Init, Command, Scroll, Paint, Mou
 
 std::int32_t ShowImageCorrectionDialog(DialogWindow owner) {
     return RunDialog("IDD_COLOR_GER", owner, kImageCorrectionLogic);
-}
-
-void ResetImageCorrectionOnLoad() {
-    Curve = CurveHandleState{};
 }
 
 }  // namespace varnu

@@ -7,27 +7,26 @@
 #include "dialogs/dialog_platform.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/dialogs_internal.h"
-#include "interface/driver_header.h"
+#include "interface/lifetimes.h"
 #include "resource.h"
 
 namespace varnu {
 
-ConfigRecord OptionsWorkingCopy;
-
 namespace {
 
 ConfigRecord& O() {
-    return OptionsWorkingCopy;
+    return Dialogs.OptionsWorkingCopy;
 }
 
 const ModelRecord& CurrentModelRow() {
-    const ModelRecord* model = Model(CurrentModel);
+    const ModelRecord* model = Model(Configuration.CurrentModel);
     return model != nullptr ? *model : ModelTable[0];
 }
 
 // With the bypass, margin and bin are neither offered nor sent.
 void ApplyBypassTest(DialogWindow dialog) {
-    const FinishingChoiceRecord* program = FinishProgram(CurrentModel, O().finishProgramIndex);
+    const FinishingChoiceRecord* program =
+        FinishProgram(Configuration.CurrentModel, O().finishProgramIndex);
     const bool enabled = program == nullptr || !IsBypassProgram(*program);
     for (int id : {IDC_MARGIN_LABEL, IDC_FINISH_MARGIN, IDC_BIN_LABEL, IDC_BIN})
         EnableControl(dialog, id, enabled);
@@ -37,7 +36,7 @@ template <typename RowFn>
 void FillCombo(DialogWindow dialog, int control, RowFn row, int selected) {
     ComboReset(dialog, control);
     for (std::int32_t i = 0;; ++i) {
-        const FinishingChoiceRecord* choice = row(CurrentModel, i);
+        const FinishingChoiceRecord* choice = row(Configuration.CurrentModel, i);
         if (choice == nullptr) break;
         ComboAdd(dialog, control, choice->name);
     }
@@ -46,7 +45,7 @@ void FillCombo(DialogWindow dialog, int control, RowFn row, int selected) {
 
 bool OptionsInit(DialogWindow dialog) {
     const ModelRecord& model = CurrentModelRow();
-    O() = DialogWorkingCopy;
+    O() = Dialogs.DialogWorkingCopy;
     if (model.finisher == 1) {
         FillCombo(dialog, IDC_PROGRAM, FinishProgram, O().finishProgramIndex);
         FillCombo(dialog, IDC_FINISH_MARGIN, FinishMargin, O().finishMarginIndex);
@@ -70,7 +69,7 @@ bool OptionsCommand(DialogWindow dialog, int control, int notification) {
     };
     switch (control) {
         case IDC_OK:
-            DialogWorkingCopy = O();
+            Dialogs.DialogWorkingCopy = O();
             EndDialogWith(dialog, static_cast<std::int32_t>(DialogResult::Ok));
             return true;
         case IDC_CANCEL:
@@ -112,7 +111,7 @@ constexpr DialogLogic kOptionsLogic = {OptionsInit, OptionsCommand, AnsweredScro
 
 bool InfoInit(DialogWindow dialog) {
     char identity[kIdentityReplySize + 1] = {};
-    std::memcpy(identity, DriverHeader, kIdentityReplySize);
+    std::memcpy(identity, Module.DriverHeader, kIdentityReplySize);
     SetControlText(dialog, IDC_IDENTITY, identity);
     return true;
 }
@@ -133,10 +132,6 @@ std::int32_t ShowOptionsDialog(DialogWindow owner, const char* templateName) {
 
 std::int32_t ShowDriverInfoDialog(DialogWindow owner) {
     return RunDialog("DRV_VER_GER", owner, kInfoLogic);
-}
-
-void ResetOptionsDialogOnLoad() {
-    OptionsWorkingCopy = ConfigRecord{};
 }
 
 }  // namespace varnu

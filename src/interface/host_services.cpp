@@ -1,18 +1,16 @@
 #include "interface/host_services.h"
 
+#include "interface/lifetimes.h"
 #include "varnu/byte_order.h"
 
 namespace varnu {
-
-const std::uint8_t* HostServices = nullptr;
-std::uint32_t HostWindow = 0;
 
 namespace {
 
 template <typename Fn>
 Fn* Slot(HostServiceSlot offset) {
-    if (HostServices == nullptr) return nullptr;
-    return FunctionFromHostAddress<Fn>(LoadLe<HostAddress>(HostServices, offset));
+    if (Module.HostServices == nullptr) return nullptr;
+    return FunctionFromHostAddress<Fn>(LoadLe<HostAddress>(Module.HostServices, offset));
 }
 
 constexpr std::int32_t kConfigRecordSize = 40;

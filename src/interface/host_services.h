@@ -7,13 +7,6 @@
 
 namespace varnu {
 
-// The table the host handed to PLADI; kept for the life of the module.
-extern const std::uint8_t* HostServices;
-
-// The host's window, from driver request 11 and plot request 29; owner of
-// the raster failure message box.
-extern std::uint32_t HostWindow;
-
 // Slot calls. A missing table or an empty slot counts as the slot's failure
 // result (WriteOutput 0, LoadConfig/StoreConfig non-zero, NotifyHost -1), so
 // a half-filled host table never makes the driver jump to address 0.

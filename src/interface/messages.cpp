@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "interface/host_services.h"
+#include "interface/lifetimes.h"
 
 namespace varnu {
 
@@ -12,7 +13,6 @@ const char MessageTable[kMessageSlots][kMessageSlotSize] = {
 #include "message_table.inc"
 };
 
-char ActiveMessages[kMessageSlots][kMessageSlotSize];
 char MessageBuffer[kMessageBufferSize];
 
 void ReportMessage(const char* format, ...) {
@@ -24,16 +24,11 @@ void ReportMessage(const char* format, ...) {
 }
 
 void ReportSlot(MessageSlot slot) {
-    ReportMessage("\n%s\n", ActiveMessages[slot]);
+    ReportMessage("\n%s\n", Module.ActiveMessages[slot]);
 }
 
 void InstallMessages() {
-    std::memcpy(ActiveMessages, MessageTable, sizeof ActiveMessages);
-}
-
-void ResetMessagesOnLoad() {
-    std::memset(ActiveMessages, 0, sizeof ActiveMessages);
-    std::memset(MessageBuffer, 0, sizeof MessageBuffer);
+    std::memcpy(Module.ActiveMessages, MessageTable, sizeof Module.ActiveMessages);
 }
 
 }  // namespace varnu

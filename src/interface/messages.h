@@ -22,8 +22,6 @@ enum MessageSlot : int {
 
 // The built-in texts in Windows-1252, NUL-padded slots.
 extern const char MessageTable[kMessageSlots][kMessageSlotSize];
-// What ReportMessage prints from; empty until request 50 installs the table.
-extern char ActiveMessages[kMessageSlots][kMessageSlotSize];
 extern char MessageBuffer[kMessageBufferSize];
 
 // printf-style text to the host's PrintMessage. Output longer than the
@@ -35,8 +33,5 @@ void ReportSlot(MessageSlot slot);
 
 // Request 50 of either handler.
 void InstallMessages();
-
-// Module load: every slot empty.
-void ResetMessagesOnLoad();
 
 }  // namespace varnu

@@ -10,9 +10,6 @@
 
 namespace varnu {
 
-std::uint8_t* CommandBuffer = nullptr;
-std::int32_t CommandFill = 0;
-std::uint8_t ErrorLatch = kLatchClear;
 char CommandScratch[kCommandScratchSize];
 
 namespace {
@@ -20,7 +17,7 @@ namespace {
 // Every failure path of the buffer leaves the job in the same state: nothing
 // waiting, no page content to close, a single copy for the next job.
 std::int32_t FailQuietly() {
-    CommandFill = 0;
+    PageState.CommandFill = 0;
     ForgetFailedJobOutput();
     return -1;
 }
@@ -31,42 +28,42 @@ std::int32_t WritePieces(const std::uint8_t* bytes, std::int32_t count) {
         const std::int32_t piece = count - done < kWritePieceSize ? count - done : kWritePieceSize;
         if (HostWriteOutput(bytes + done, piece) == 0) {
             ReportSlot(kMsgOutputFailed);
-            ErrorLatch = kLatchOutput;
+            JobState.ErrorLatch = kLatchOutput;
             return FailQuietly();
         }
     }
-    CommandFill = 0;
+    PageState.CommandFill = 0;
     return 0;
 }
 
 }  // namespace
 
 std::int32_t FlushOutput() {
-    if (CommandBuffer == nullptr) return 0;
-    if (ErrorLatch != kLatchClear) return FailQuietly();
-    return WritePieces(CommandBuffer, CommandFill);
+    if (PageState.CommandBuffer == nullptr) return 0;
+    if (JobState.ErrorLatch != kLatchClear) return FailQuietly();
+    return WritePieces(PageState.CommandBuffer, PageState.CommandFill);
 }
 
 std::int32_t AppendBytes(std::int32_t count, const void* bytes) {
-    if (CommandBuffer == nullptr) return 0;
-    if (ErrorLatch != kLatchClear) return FailQuietly();
+    if (PageState.CommandBuffer == nullptr) return 0;
+    if (JobState.ErrorLatch != kLatchClear) return FailQuietly();
     if (count <= 0) return 0;
     auto* src = static_cast<const std::uint8_t*>(bytes);
 
     // The usual case: the bytes fit behind the waiting ones with room to spare.
-    if (count < kCommandBufferCapacity - CommandFill) {
-        std::memcpy(CommandBuffer + CommandFill, src, count);
-        CommandFill += count;
+    if (count < kCommandBufferCapacity - PageState.CommandFill) {
+        std::memcpy(PageState.CommandBuffer + PageState.CommandFill, src, count);
+        PageState.CommandFill += count;
         return 0;
     }
 
     // Whole 2 MB blocks go out one buffer-full at a time, after what waits.
     if (count >= kCommandBufferCapacity) {
-        if (CommandFill > 0 && FlushOutput() != 0) return -1;
-        CommandFill = 0;
+        if (PageState.CommandFill > 0 && FlushOutput() != 0) return -1;
+        PageState.CommandFill = 0;
         while (count >= kCommandBufferCapacity) {
-            std::memcpy(CommandBuffer, src, kCommandBufferCapacity);
-            CommandFill = kCommandBufferCapacity;
+            std::memcpy(PageState.CommandBuffer, src, kCommandBufferCapacity);
+            PageState.CommandFill = kCommandBufferCapacity;
             if (FlushOutput() != 0) return -1;
             src += kCommandBufferCapacity;
             count -= kCommandBufferCapacity;
@@ -76,12 +73,12 @@ std::int32_t AppendBytes(std::int32_t count, const void* bytes) {
 
     // A piece that would fill the buffer to the brim or beyond first sends
     // what waits; so the buffer never waits full.
-    if (CommandFill + count >= kCommandBufferCapacity) {
-        if (CommandFill > 0 && FlushOutput() != 0) return -1;
-        CommandFill = 0;
+    if (PageState.CommandFill + count >= kCommandBufferCapacity) {
+        if (PageState.CommandFill > 0 && FlushOutput() != 0) return -1;
+        PageState.CommandFill = 0;
     }
-    std::memcpy(CommandBuffer + CommandFill, src, count);
-    CommandFill += count;
+    std::memcpy(PageState.CommandBuffer + PageState.CommandFill, src, count);
+    PageState.CommandFill += count;
     return 0;
 }
 
@@ -157,20 +154,14 @@ std::int32_t PackBigEndian8(std::uint8_t value, std::uint8_t* scratch) {
 
 bool AllocateCommandBuffer() {
     ReleaseCommandBuffer();
-    CommandBuffer = static_cast<std::uint8_t*>(AllocateZeroed(kCommandBufferBlockSize));
-    return CommandBuffer != nullptr;
+    PageState.CommandBuffer = static_cast<std::uint8_t*>(AllocateZeroed(kCommandBufferBlockSize));
+    return PageState.CommandBuffer != nullptr;
 }
 
 void ReleaseCommandBuffer() {
-    ReleaseBlock(CommandBuffer);
-    CommandBuffer = nullptr;
-    CommandFill = 0;
-}
-
-void ResetOutputOnLoad() {
-    ReleaseCommandBuffer();
-    ErrorLatch = kLatchClear;
-    std::memset(CommandScratch, 0, sizeof CommandScratch);
+    ReleaseBlock(PageState.CommandBuffer);
+    PageState.CommandBuffer = nullptr;
+    PageState.CommandFill = 0;
 }
 
 }  // namespace varnu

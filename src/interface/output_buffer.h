@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "interface/lifetimes.h"
+
 namespace varnu {
 
 // Bytes collected before a flush; the block has 8 bytes of slack behind it.
@@ -11,15 +13,6 @@ inline constexpr std::int32_t kCommandBufferCapacity = 2097152;
 inline constexpr std::int32_t kCommandBufferBlockSize = kCommandBufferCapacity + 8;
 // The host never receives more than this per WriteOutput call.
 inline constexpr std::int32_t kWritePieceSize = 128;
-
-// Values of ErrorLatch.
-inline constexpr std::uint8_t kLatchClear = 0;
-inline constexpr std::uint8_t kLatchHostInterface = 137;  // version, config load/store
-inline constexpr std::uint8_t kLatchOutput = 255;         // write, memory, job step, abort
-
-extern std::uint8_t* CommandBuffer;  // nullptr while no job is open
-extern std::int32_t CommandFill;     // bytes waiting, 0 .. capacity - 1 between calls
-extern std::uint8_t ErrorLatch;      // sticky until request 49
 
 // Room for the longest formatted command (the label line with 64 characters).
 inline constexpr int kCommandScratchSize = 512;
@@ -52,8 +45,5 @@ void ForgetFailedJobOutput();
 bool AllocateCommandBuffer();
 // Job end and request 49: no buffer, nothing waiting.
 void ReleaseCommandBuffer();
-
-// Module load: no buffer, latch clear.
-void ResetOutputOnLoad();
 
 }  // namespace varnu

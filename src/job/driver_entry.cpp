@@ -14,6 +14,7 @@
 #include "job/job.h"
 #include "job/requests.h"
 #include "raster/image_request.h"
+#include "raster/raster_output.h"
 #include "varnu/byte_order.h"
 #include "vector/pens.h"
 #include "vector/vector_state.h"
@@ -51,42 +52,35 @@ bool StoreHandlerAddresses() {
         !FunctionToHostAddress(&PlotRequest, &plotRequest)) {
         return false;
     }
-    StoreLe(DriverHeader, kRequestHandlerOffset, driverRequest);
-    StoreLe(DriverHeader, kPlotHandlerOffset, plotRequest);
+    StoreLe(Module.DriverHeader, kRequestHandlerOffset, driverRequest);
+    StoreLe(Module.DriverHeader, kPlotHandlerOffset, plotRequest);
     return true;
 }
 
 }  // namespace
 
-std::uint8_t DriverHeader[kDriverHeaderSize];
 std::uint8_t* CurrentPacket = nullptr;
 
 void RestoreModuleLoadStateForTesting() {
-    HostServices = nullptr;
     CurrentPacket = nullptr;
-    std::memset(DriverHeader, 0, sizeof DriverHeader);
-    ResetMessagesOnLoad();
-    ResetOutputOnLoad();
-    ResetDeviceTablesOnLoad();
-    ResetConfigOnLoad();
-    ResetToneCurveOnLoad();
-    ResetVectorStateOnLoad();
-    ResetPensOnLoad();
-    ResetPageGeometryOnLoad();
-    ResetRequestStateOnLoad();
-    ResetJobOnLoad();
-    ResetImageRequestOnLoad();
-    ResetDialogsOnLoad();
+    ReleaseCommandBuffer();
+    Module = ModuleStateRecord{};
+    JobState = JobStateRecord{};
+    PageState = PageStateRecord{};
+    Configuration = ConfigurationRecord{};
+    ReleaseRasterBuffers();
+    Image = ImageStateRecord{};
+    Dialogs = DialogStateRecord{};
 }
 
 }  // namespace varnu
 
 extern "C" void* ADI_CALLEE_CLEANS PLADI(const void* hostServices, std::uint32_t /*reserved*/) {
     using namespace varnu;
-    HostServices = static_cast<const std::uint8_t*>(hostServices);
-    std::memcpy(DriverHeader, kHeaderTemplate.data(), kDriverHeaderSize);
+    Module.HostServices = static_cast<const std::uint8_t*>(hostServices);
+    std::memcpy(Module.DriverHeader, kHeaderTemplate.data(), kDriverHeaderSize);
     // A build whose handlers load above 4 GiB cannot describe itself to the
     // host; it hands back no header rather than truncated addresses.
     if (!StoreHandlerAddresses()) return nullptr;
-    return DriverHeader;
+    return Module.DriverHeader;
 }

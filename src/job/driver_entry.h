@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "interface/driver_header.h"
+#include "interface/lifetimes.h"
 #include "interface/packet.h"
 #include "varnu/pladi.h"
 

@@ -23,8 +23,6 @@
 
 namespace varnu {
 
-JobStateRecord JobState;
-
 namespace {
 
 // PJL wrapper and HP-GL/2 set-up texts.
@@ -59,14 +57,15 @@ std::int32_t Append(const std::array<std::uint8_t, N>& bytes) {
 // latched the failure already); JobStart then fails the job here, once: the
 // job is over until request 49.
 void FailJob() {
-    ErrorLatch = kLatchOutput;
+    JobState.ErrorLatch = kLatchOutput;
     SetResult(kResultFailed);
 }
 
 void SendSerialHandshake() {
-    if ((HostOptionBits & kHostOwnsHandshake) != 0 || (Config.optionFlags & kOptionSerial) == 0)
+    if ((Configuration.HostOptionBits & kHostOwnsHandshake) != 0 ||
+        (Configuration.Config.optionFlags & kOptionSerial) == 0)
         return;
-    switch (Config.optionFlags & kOptionHandshakeMask) {
+    switch (Configuration.Config.optionFlags & kOptionHandshakeMask) {
         case kHandshakeXonXoff:
             for (const char* s : kXonXoffHandshake) HostSendDeviceString(s);
             break;
@@ -83,13 +82,14 @@ bool RtlHead(const ModelRecord& model) {
     if (AppendText(kPjlEnter) != 0) return false;
     if (model.finisher == 1) {
         const FinishingChoiceRecord* program =
-            FinishProgram(CurrentModel, Config.finishProgramIndex);
+            FinishProgram(Configuration.CurrentModel, Configuration.Config.finishProgramIndex);
         if (program != nullptr) {
             if (AppendText(program->pjlLine) != 0) return false;
             if (!IsBypassProgram(*program)) {
-                const FinishingChoiceRecord* margin =
-                    FinishMargin(CurrentModel, Config.finishMarginIndex);
-                const FinishingChoiceRecord* bin = OutputBin(CurrentModel, Config.outputBinIndex);
+                const FinishingChoiceRecord* margin = FinishMargin(
+                    Configuration.CurrentModel, Configuration.Config.finishMarginIndex);
+                const FinishingChoiceRecord* bin =
+                    OutputBin(Configuration.CurrentModel, Configuration.Config.outputBinIndex);
                 if (margin != nullptr && AppendText(margin->pjlLine) != 0) return false;
                 if (bin != nullptr && AppendText(bin->pjlLine) != 0) return false;
             }
@@ -100,16 +100,17 @@ bool RtlHead(const ModelRecord& model) {
     // can end the string and start a command of its own.
     char quoted[2 * kLabelTextMax + 1];
     std::size_t q = 0;
-    for (const char* c = LabelText; *c != '\0' && q + 2 < sizeof quoted; ++c) {
+    for (const char* c = Configuration.LabelText; *c != '\0' && q + 2 < sizeof quoted; ++c) {
         if (*c == '"') quoted[q++] = '"';
         quoted[q++] = *c;
     }
     quoted[q] = '\0';
-    const std::int32_t begin = LabelText[0] == '\0'
-                                   ? AppendFormat(kBeginPlot, Config.copies)
-                                   : AppendFormat(kBeginPlotLabel, quoted, Config.copies);
+    const std::int32_t begin =
+        Configuration.LabelText[0] == '\0'
+            ? AppendFormat(kBeginPlot, Configuration.Config.copies)
+            : AppendFormat(kBeginPlotLabel, quoted, Configuration.Config.copies);
     if (begin != 0) return false;
-    const MediaRecord* media = Media(CurrentModel, Config.mediaIndex);
+    const MediaRecord* media = Media(Configuration.CurrentModel, Configuration.Config.mediaIndex);
     if (model.media == 1 && media != nullptr && media->hpglCommand[0] != '\0') {
         if (AppendText(media->hpglCommand) != 0) return false;
     }
@@ -118,7 +119,7 @@ bool RtlHead(const ModelRecord& model) {
 
 bool VcglHead(const ModelRecord& model) {
     if (Append(vcgl::kJobBegin) != 0) return false;
-    const MediaRecord* media = Media(CurrentModel, Config.mediaIndex);
+    const MediaRecord* media = Media(Configuration.CurrentModel, Configuration.Config.mediaIndex);
     if (model.media == 1 && media != nullptr && media->vcglCommand[0] != 0) {
         // Length from the command's own fourth byte, never past its field.
         const std::int32_t length = media->vcglCommand[3] + 4;
@@ -127,13 +128,13 @@ bool VcglHead(const ModelRecord& model) {
     }
     // Copies: a failure here shows at the next step.
     Append(vcgl::kCopiesHead);
-    AppendFormat("%02X", Config.copies);
-    if (model.manualOutput == 1 && (Config.modeFlags & kModeManualOutput) != 0) {
+    AppendFormat("%02X", Configuration.Config.copies);
+    if (model.manualOutput == 1 && (Configuration.Config.modeFlags & kModeManualOutput) != 0) {
         if (Append(vcgl::kManualOutput) != 0) return false;
     }
     if (VcglJobHeader() != 0) return false;
 
-    const std::int32_t n = static_cast<std::int32_t>(std::strlen(LabelText));
+    const std::int32_t n = static_cast<std::int32_t>(std::strlen(Configuration.LabelText));
     if (n > 0) {
         std::uint8_t head[1 + 2 + 3];
         std::int32_t k = 0;
@@ -143,21 +144,21 @@ bool VcglHead(const ModelRecord& model) {
         k += PackBigEndian16(static_cast<std::uint16_t>(n), head + k);
         if (AppendBytes(k, head) != 0) return false;
         // An odd label is padded to whole words with its terminating NUL.
-        if (AppendBytes(n % 2 == 0 ? n : n + 1, LabelText) != 0) return false;
+        if (AppendBytes(n % 2 == 0 ? n : n + 1, Configuration.LabelText) != 0) return false;
     }
     return true;
 }
 
 void ComputeDeviceUnits() {
-    const double resolution = PageGeometry.HostResolution[0];
-    const double scale = PageGeometry.ScaleFactor;
+    const double resolution = Configuration.PageGeometry.HostResolution[0];
+    const double scale = Configuration.PageGeometry.ScaleFactor;
     JobState.PageWidthUnits = TruncateToInt32(
-        std::floor(PageGeometry.HostResolution[0] * PageGeometry.PlotExtentX * scale));
+        std::floor(Configuration.PageGeometry.HostResolution[0] * JobState.PlotExtentX * scale));
     JobState.PageHeightUnits = TruncateToInt32(
-        std::floor(PageGeometry.HostResolution[1] * PageGeometry.PlotExtentY * scale));
+        std::floor(Configuration.PageGeometry.HostResolution[1] * JobState.PlotExtentY * scale));
     for (int i = 0; i < 4; ++i)
-        JobState.MarginUnits[i] =
-            TruncateToInt32(std::floor(PageGeometry.MarginInches[i] * resolution) * scale);
+        JobState.MarginUnits[i] = TruncateToInt32(
+            std::floor(Configuration.PageGeometry.MarginInches[i] * resolution) * scale);
 }
 
 bool VcglTail(const ModelRecord& model) {
@@ -177,14 +178,14 @@ bool VcglTail(const ModelRecord& model) {
         } else {
             const std::int32_t grey = PenGrey(p);
             AppendWords({p, grey, -1, -1, -1});
-            if (grey == 0) JobPens.BlackPen = static_cast<std::int16_t>(p);
+            if (grey == 0) JobState.BlackPen = static_cast<std::int16_t>(p);
         }
     }
     if (VcglDefaultAttributes() != 0) return false;
     // Width 0 while the page corners are marked, then the default width.
     if (Append(vcgl::kPenWidthHead) != 0 || AppendWords({0}) != 0) return false;
     if (AppendVcglDot(0, 0) != 0) return false;
-    const bool across = PageGeometry.LongEdgeAcross == 1;
+    const bool across = Configuration.PageGeometry.LongEdgeAcross == 1;
     if (AppendVcglDot(across ? JobState.PageHeightUnits : JobState.PageWidthUnits,
                       across ? JobState.PageWidthUnits : JobState.PageHeightUnits) != 0)
         return false;
@@ -196,15 +197,15 @@ bool RtlTail(const ModelRecord& model) {
     const long w = JobState.PageWidthUnits, h = JobState.PageHeightUnits;
     const long m0 = JobState.MarginUnits[0], m1 = JobState.MarginUnits[1],
                m2 = JobState.MarginUnits[2], m3 = JobState.MarginUnits[3];
-    const bool across = PageGeometry.LongEdgeAcross == 1;
+    const bool across = Configuration.PageGeometry.LongEdgeAcross == 1;
     if (AppendFormat(kPageSize, (across ? h : w) + m1 + m0, (across ? w : h) + m3 + m2) != 0)
         return false;
     if (AppendFormat(kInputWindow, m2, m1, w + m3, h + m0) != 0) return false;
     if (AppendFormat(kScale, w, h) != 0) return false;
-    std::snprintf(SavedWindowCommand, sizeof SavedWindowCommand, kWindow, w, h);
-    if (AppendText(SavedWindowCommand) != 0) return false;
+    std::snprintf(Module.SavedWindowCommand, sizeof Module.SavedWindowCommand, kWindow, w, h);
+    if (AppendText(Module.SavedWindowCommand) != 0) return false;
     if (model.manualOutput == 1) {
-        const bool manual = (Config.modeFlags & kModeManualOutput) != 0;
+        const bool manual = (Configuration.Config.modeFlags & kModeManualOutput) != 0;
         if (AppendText(manual ? kManualOutputOn : kManualOutputOff) != 0) return false;
     }
     if (AppendText(kLineAttributes) != 0 || AppendText(kPenCount) != 0 ||
@@ -217,7 +218,7 @@ bool RtlTail(const ModelRecord& model) {
         char text[32];
         FormatPenColour(p, text, sizeof text);
         if (model.redPrinting == 1 && !RedPenApplies(model, p) && PenGrey(p) == 0)
-            JobPens.BlackPen = static_cast<std::int16_t>(p);
+            JobState.BlackPen = static_cast<std::int16_t>(p);
         if (AppendText(text) != 0) return false;
     }
     return AppendText(kHomeRelative) == 0 && AppendText(kTransparency) == 0;
@@ -227,28 +228,30 @@ bool RtlTail(const ModelRecord& model) {
 
 void ForgetFailedJobOutput() {
     PageState.PageHasContent = 0;
-    JobCopies = 1;
+    Configuration.JobCopies = 1;
 }
 
 void JobStart() {
-    PendingImage.marker = 0;
+    Image.PendingImage.marker = 0;
     if (!PassLatchGate()) return;
     SetResult(kResultOk);
-    ResetPageState();
-    CommandFill = 0;
-    const bool vcglMode = (Config.modeFlags & kModeVcgl) != 0;
-    KeepReplayForMode(vcglMode);
-    if (!vcglMode) PeOpener = (Config.optionFlags & kOptionPe8Bit) ? "PE" : "PE7";
+    // A new page: nothing drawn, nothing waiting.
+    ReleaseCommandBuffer();
+    PageState = PageStateRecord{};
+    const bool vcglMode = (Configuration.Config.modeFlags & kModeVcgl) != 0;
+    KeepReplayForMode(vcglMode ? DataMode::kVcgl : DataMode::kRtlGl2);
+    if (!vcglMode)
+        Module.PeOpener = (Configuration.Config.optionFlags & kOptionPe8Bit) ? "PE" : "PE7";
 
     if (!AllocateCommandBuffer()) {
-        ReportMessage("\n%s", ActiveMessages[kMsgNoMemory]);
-        ErrorLatch = kLatchOutput;
+        ReportMessage("\n%s", Module.ActiveMessages[kMsgNoMemory]);
+        JobState.ErrorLatch = kLatchOutput;
         SetResult(kResultFailed);
         return;
     }
     JobState.OutputHandle = HostNotify(30, 1);
 
-    const ModelRecord* model = Model(CurrentModel);
+    const ModelRecord* model = Model(Configuration.CurrentModel);
     if (model == nullptr) model = Model(0);
     if (!(vcglMode ? VcglHead(*model) : RtlHead(*model))) {
         FailJob();
@@ -259,14 +262,14 @@ void JobStart() {
         FailJob();
         return;
     }
-    PendingImage.marker = 0;
+    Image.PendingImage.marker = 0;
 }
 
 void JobEnd() {
     SetPenState(kPenClosed);
-    if (ErrorLatch == kLatchClear && PageState.PageHasContent == 1) {
+    if (JobState.ErrorLatch == kLatchClear && PageState.PageHasContent == 1) {
         PageState.PageHasContent = 0;
-        if ((Config.modeFlags & kModeVcgl) != 0) {
+        if ((Configuration.Config.modeFlags & kModeVcgl) != 0) {
             Append(vcgl::kVcglPreamble);
             Append(vcgl::kPageEnd);
             Append(vcgl::kJobEnd);
@@ -274,21 +277,12 @@ void JobEnd() {
             AppendText(kRtlPageEnd);
             AppendText(kPjlExit);
         }
-        JobCopies = 1;
-        if (CommandFill > 0 && ErrorLatch == kLatchClear && FlushOutput() != 0)
-            ErrorLatch = kLatchOutput;
+        Configuration.JobCopies = 1;
+        if (PageState.CommandFill > 0 && JobState.ErrorLatch == kLatchClear && FlushOutput() != 0)
+            JobState.ErrorLatch = kLatchOutput;
     }
     ReleaseCommandBuffer();
     if (JobState.OutputHandle >= 0) HostNotify(JobState.OutputHandle, 1);
-}
-
-void ResetJobState() {
-    JobState = JobStateRecord{};
-}
-
-void ResetJobOnLoad() {
-    ResetJobState();
-    std::memset(SavedWindowCommand, 0, sizeof SavedWindowCommand);
 }
 
 }  // namespace varnu

@@ -20,9 +20,6 @@
 
 namespace varnu {
 
-std::uint32_t HostOptionBits = 0;
-std::uint8_t PaperListStale = 0;
-
 namespace {
 
 // Host version word at +4: 3 or more is a host we can serve.
@@ -40,7 +37,7 @@ constexpr double kRequest44Value = 0.00278;
 bool VersionCheck() {
     if (PacketGet<std::int16_t>(layout::version::kVersion) < kMinimumHostVersion) {
         ReportSlot(kMsgBadHostVersion);
-        ErrorLatch = kLatchHostInterface;
+        JobState.ErrorLatch = kLatchHostInterface;
         SetResult(kResultFailed);
         return false;
     }
@@ -52,22 +49,22 @@ bool VersionCheck() {
 void IdentityReply() {
     PacketPut<std::int16_t>(layout::reset::kKindAnswer, 0);
     PacketPut<std::int16_t>(layout::reset::kZero, 0);
-    std::memcpy(CurrentPacket + layout::reset::kIdentity, DriverHeader, kIdentityReplySize);
+    std::memcpy(CurrentPacket + layout::reset::kIdentity, Module.DriverHeader, kIdentityReplySize);
     if (PacketGet<std::int16_t>(layout::reset::kHostKind) != kExpectedHostKind) {
         ReportSlot(kMsgForeignHost);
         PacketPut<std::int16_t>(layout::reset::kKindAnswer, kForeignHostReply);
-        ErrorLatch = kLatchHostInterface;
+        JobState.ErrorLatch = kLatchHostInterface;
     } else if (PacketGet<std::uint8_t>(layout::reset::kHostRelease) < kMinimumHostRelease) {
         ReportSlot(kMsgBadHostVersion);
         PacketPut<std::int16_t>(layout::reset::kKindAnswer, kOldHostReply);
-        ErrorLatch = kLatchHostInterface;
+        JobState.ErrorLatch = kLatchHostInterface;
     }
 }
 
 bool StoreOrReport() {
     if (StoreConfigToHost() == 0) return true;
     ReportSlot(kMsgConfigNotStored);
-    ErrorLatch = kLatchHostInterface;
+    JobState.ErrorLatch = kLatchHostInterface;
     SetResult(kResultFailed);
     return false;
 }
@@ -82,7 +79,7 @@ void ByteTable(std::int16_t tag, std::uint8_t fill) {
 }  // namespace
 
 bool PassLatchGate() {
-    if (ErrorLatch == kLatchClear) return true;
+    if (JobState.ErrorLatch == kLatchClear) return true;
     SetResult(kResultFailed);
     return false;
 }
@@ -91,12 +88,12 @@ void DriverVersionCheck() {
     if (!PassLatchGate()) return;
     if (!VersionCheck()) return;
     SetResult(kResultOk);
-    HostWindow = PacketGet<std::uint32_t>(layout::version::kHostWindow);
+    Module.HostWindow = PacketGet<std::uint32_t>(layout::version::kHostWindow);
 }
 
 void DriverModelDescription() {
     LoadConfigFromHost();  // a host without a stored record leaves ours as it is
-    CurrentModel = 0;
+    Configuration.CurrentModel = 0;
     PacketPut<std::int16_t>(layout::model::kZero, 0);
     PacketPut<std::int16_t>(layout::model::kModelCount, kModelCount);
     std::memcpy(CurrentPacket + layout::model::kName, ModelTable[0].name,
@@ -109,14 +106,15 @@ void DriverConfigure() {
     if (!PassLatchGate()) return;
     SetResult(kResultOk);
     if (PacketGet<std::int16_t>(layout::configure::kDefaults) == 1 ||
-        Config.modelIndex != CurrentModel || LoadConfigFromHost() != 0) {
-        applyConfigDefaults(CurrentModel);
+        Configuration.Config.modelIndex != Configuration.CurrentModel ||
+        LoadConfigFromHost() != 0) {
+        applyConfigDefaults(Configuration.CurrentModel);
     }
 
     // The fixed part of the reply, before the dialog.
     namespace cfg = layout::configure;
     PacketPut<std::int16_t>(cfg::kFixed40, 395);
-    PacketPut<std::int16_t>(cfg::kPort, (Config.optionFlags & kOptionSerial) ? 1 : 2);
+    PacketPut<std::int16_t>(cfg::kPort, (Configuration.Config.optionFlags & kOptionSerial) ? 1 : 2);
     PacketPut<std::int16_t>(cfg::kStopBits, 1);
     PacketPut<std::int16_t>(cfg::kParity, 0);
     PacketPut<std::int16_t>(cfg::kDataBits, 8);
@@ -130,8 +128,8 @@ void DriverConfigure() {
     ComputePageGeometry(true, &x, &y);
     PacketPut<double>(cfg::kExtentX, x);
     PacketPut<double>(cfg::kExtentY, y);
-    PacketPut<double>(cfg::kResolutionX, PageGeometry.HostResolution[0]);
-    PacketPut<double>(cfg::kResolutionY, PageGeometry.HostResolution[1]);
+    PacketPut<double>(cfg::kResolutionX, Configuration.PageGeometry.HostResolution[0]);
+    PacketPut<double>(cfg::kResolutionY, Configuration.PageGeometry.HostResolution[1]);
     PacketPut<std::int16_t>(cfg::kPenCount, 255);
     PacketPut<std::int16_t>(cfg::kFixed44, 1);
     PacketPut<std::int16_t>(cfg::kFixed46, 7);
@@ -176,12 +174,12 @@ void DriverDoubleTable() {
 void DriverSaveConfig() {
     if (!PassLatchGate()) return;
     SetResult(kResultOk);
-    Config.modelIndex = static_cast<std::int16_t>(CurrentModel);
+    Configuration.Config.modelIndex = static_cast<std::int16_t>(Configuration.CurrentModel);
     StoreOrReport();
 }
 
 void DriverReset() {
-    ErrorLatch = kLatchClear;
+    JobState.ErrorLatch = kLatchClear;
     IdentityReply();
 }
 
@@ -195,18 +193,19 @@ void PlotOpen() {
     if (!VersionCheck()) return;
     if (LoadConfigFromHost() != 0) {
         ReportSlot(kMsgConfigNotLoaded);
-        ErrorLatch = kLatchHostInterface;
+        JobState.ErrorLatch = kLatchHostInterface;
         SetResult(kResultFailed);
         return;
     }
     // A record stored for a model we do not have plots with the first model.
-    CurrentModel = Model(Config.modelIndex) != nullptr ? Config.modelIndex : 0;
-    if (Config.copies > kMaxCopies) Config.copies = 1;
-    JobCopies = Config.copies;
+    Configuration.CurrentModel =
+        Model(Configuration.Config.modelIndex) != nullptr ? Configuration.Config.modelIndex : 0;
+    if (Configuration.Config.copies > kMaxCopies) Configuration.Config.copies = 1;
+    Configuration.JobCopies = Configuration.Config.copies;
     PacketPut<std::int16_t>(layout::version::kVersion, 3);
     PacketPut<std::int16_t>(layout::version::kZero, 0);
-    HostWindow = PacketGet<std::uint32_t>(layout::version::kHostWindow);
-    LabelText[0] = '\0';
+    Module.HostWindow = PacketGet<std::uint32_t>(layout::version::kHostWindow);
+    Configuration.LabelText[0] = '\0';
     rebuildToneCurveFromConfig();
 }
 
@@ -216,7 +215,7 @@ void PlotConfigure() {
     namespace pg = layout::page;
     std::uint8_t copy[pg::kConfigureSize];
     std::memcpy(copy, CurrentPacket, sizeof copy);
-    HostOptionBits = LoadLe<std::uint32_t>(copy, pg::kOptionBits);
+    Configuration.HostOptionBits = LoadLe<std::uint32_t>(copy, pg::kOptionBits);
     copy[pg::kFlag139] = 2;
     copy[pg::kFlag140] = 0;
 
@@ -228,10 +227,10 @@ void PlotConfigure() {
     StoreLe(copy, pg::kPaperX, x);
     StoreLe(copy, pg::kExtentY, y);
     StoreLe(copy, pg::kPaperY, y);
-    StoreLe(copy, pg::kResolutionX, PageGeometry.HostResolution[0]);
-    StoreLe(copy, pg::kResolutionY, PageGeometry.HostResolution[0]);
-    PageGeometry.PlotExtentX = x;
-    PageGeometry.PlotExtentY = y;
+    StoreLe(copy, pg::kResolutionX, Configuration.PageGeometry.HostResolution[0]);
+    StoreLe(copy, pg::kResolutionY, Configuration.PageGeometry.HostResolution[0]);
+    JobState.PlotExtentX = x;
+    JobState.PlotExtentY = y;
     std::memcpy(copy + pg::kPaperName, "MAX", 4);
     std::memcpy(CurrentPacket, copy, sizeof copy);
     SetResult(kResultPageData);
@@ -242,25 +241,26 @@ void PlotConfigure() {
 
 void PlotExtents() {
     if (!PassLatchGate()) return;
-    PageGeometry.PlotExtentX = PacketGet<double>(layout::page::kExtentX);
-    PageGeometry.PlotExtentY = PacketGet<double>(layout::page::kExtentY);
+    JobState.PlotExtentX = PacketGet<double>(layout::page::kExtentX);
+    JobState.PlotExtentY = PacketGet<double>(layout::page::kExtentY);
     UpdateVcglShortCoordinates();
     PacketPut<std::uint8_t>(layout::page::kFlag139, 2);
-    HostOptionBits = PacketGet<std::uint32_t>(layout::page::kOptionBits);
+    Configuration.HostOptionBits = PacketGet<std::uint32_t>(layout::page::kOptionBits);
 }
 
 void PlotPageData() {
     if (!PassLatchGate()) return;
     namespace pg = layout::page;
     SetResult(kResultOk);
-    HostOptionBits = PacketGet<std::uint32_t>(pg::kOptionBits);
-    if (PaperListStale != 1) return;
-    PaperListStale = 0;
-    RebuildPaperNameList(CurrentModel);
+    Configuration.HostOptionBits = PacketGet<std::uint32_t>(pg::kOptionBits);
+    if (Configuration.PaperListStale != 1) return;
+    Configuration.PaperListStale = 0;
+    RebuildPaperNameList(Configuration.CurrentModel);
 
     PacketPut<std::uint8_t>(pg::kFlag139, 2);
     PacketPut<std::uint8_t>(pg::kFlag140, 0);
-    if (Config.paperIndex > PaperNameList.count) Config.paperIndex = 1;
+    if (Configuration.Config.paperIndex > Configuration.PaperNameList.count)
+        Configuration.Config.paperIndex = 1;
     double x = 0, y = 0;
     ComputePageGeometry(false, &x, &y);
     PacketPut<double>(pg::kPaperX, x);
@@ -271,30 +271,21 @@ void PlotPageData() {
         PacketPut<double>(pg::kExtentY, y);
         std::memcpy(CurrentPacket + pg::kPaperName, "MAX", 4);
     }
-    PageGeometry.PlotExtentX = PacketGet<double>(pg::kExtentX);
-    PageGeometry.PlotExtentY = PacketGet<double>(pg::kExtentY);
-    PageGeometry.HostResolution[0] = PacketGet<double>(pg::kResolutionX);
-    PageGeometry.HostResolution[1] = PacketGet<double>(pg::kResolutionY);
+    JobState.PlotExtentX = PacketGet<double>(pg::kExtentX);
+    JobState.PlotExtentY = PacketGet<double>(pg::kExtentY);
+    Configuration.PageGeometry.HostResolution[0] = PacketGet<double>(pg::kResolutionX);
+    Configuration.PageGeometry.HostResolution[1] = PacketGet<double>(pg::kResolutionY);
     UpdateVcglShortCoordinates();
     SetResult(kResultPageData);
 }
 
 void PlotReset() {
-    PaperListStale = 1;
-    ResetJobState();
-    ErrorLatch = kLatchClear;
-    PageState.PageHasContent = 0;
+    Configuration.PaperListStale = 1;
+    // A new plot: the latch clear, no page open and nothing on it to close.
     ReleaseCommandBuffer();
-    PageGeometry.PlotExtentX = 0;
-    PageGeometry.PlotExtentY = 0;
-    ResetJobPens();
+    JobState = JobStateRecord{};
+    PageState.PageHasContent = 0;
     IdentityReply();
-}
-
-void ResetRequestStateOnLoad() {
-    HostOptionBits = 0;
-    PaperListStale = 0;
-    HostWindow = 0;
 }
 
 }  // namespace varnu

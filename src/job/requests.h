@@ -6,9 +6,6 @@
 
 namespace varnu {
 
-extern std::uint32_t HostOptionBits;  // from plot requests 46, 47, 48
-extern std::uint8_t PaperListStale;   // set by plot request 49, used by 48
-
 // Bit of HostOptionBits: the host drives the serial line itself.
 inline constexpr std::uint32_t kHostOwnsHandshake = 0x40;
 
@@ -34,7 +31,5 @@ void PlotConfigure();  // 46
 void PlotExtents();    // 47
 void PlotPageData();   // 48
 void PlotReset();      // 49
-
-void ResetRequestStateOnLoad();
 
 }  // namespace varnu

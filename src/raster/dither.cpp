@@ -13,8 +13,6 @@
 
 namespace varnu {
 
-std::uint16_t DitherMasks[16][256];
-
 namespace {
 
 // Level per grey for the current image: 255 - ToneCurve[grey].
@@ -93,7 +91,7 @@ constexpr std::array<std::uint8_t, 256> BuildBitReversal() {
 constexpr auto kBitReversal = BuildBitReversal();
 
 void DitherRow(std::int32_t y, std::uint32_t* out) {
-    DitherWords(RasterState.levels, RasterState.width / 32, y, out);
+    DitherWords(Image.RasterState.levels, Image.RasterState.width / 32, y, out);
 }
 
 }  // namespace
@@ -107,16 +105,17 @@ void BuildDitherMasks() {
                 if (level == 255 || (level != 0 && level >= ThresholdMatrix[r][c]))
                     mask |= static_cast<std::uint16_t>(0x8000u >> c);
             }
-            DitherMasks[r][level] = mask;
+            Image.DitherMasks[r][level] = mask;
         }
     }
-    for (int g = 0; g < 256; ++g) LevelOfGrey[g] = static_cast<std::uint8_t>(255 - ToneCurve[g]);
+    for (int g = 0; g < 256; ++g)
+        LevelOfGrey[g] = static_cast<std::uint8_t>(255 - Configuration.ToneCurve[g]);
     for (int sum = 0; sum <= kLargestSum; ++sum) LevelOfSum[sum] = LevelOfGrey[sum / 100];
 }
 
 void DitherWordsPortable(const std::uint8_t* level, std::int32_t words, std::int32_t y,
                          std::uint32_t* out) {
-    const std::uint16_t* masks = DitherMasks[y % 16];
+    const std::uint16_t* masks = Image.DitherMasks[y % 16];
     for (std::int32_t w = 0; w < words; ++w, level += 32) {
         std::uint32_t bits = 0;
         for (int i = 0; i < 16; ++i)
@@ -152,17 +151,17 @@ void DitherWords(const std::uint8_t* level, std::int32_t words, std::int32_t y,
 std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool bilevel,
                           std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     // A line longer than the grid is cut to it, a shorter one padded white.
-    if (count > RasterState.pixelsPerLine) count = RasterState.pixelsPerLine;
+    if (count > Image.RasterState.pixelsPerLine) count = Image.RasterState.pixelsPerLine;
     if (count < 0 || pixels == nullptr) count = 0;
-    const std::int32_t n = RasterState.replication;
-    std::uint8_t* level = RasterState.levels;
+    const std::int32_t n = Image.RasterState.replication;
+    std::uint8_t* level = Image.RasterState.levels;
     const std::uint8_t white = LevelOfGrey[255];
 
     // One level per source pixel, then widened to n device pixels each.
     if (bilevel) {
         const std::uint8_t ink = LevelOfGrey[(30 * red + 59 * green + 11 * blue) / 100];
         for (std::int32_t i = 0; i < count; ++i) level[i] = pixels[i] != 0 ? ink : white;
-    } else if (RasterState.transparent != 0) {
+    } else if (Image.RasterState.transparent != 0) {
         // The key colour of a transparent image prints white.
         for (std::int32_t i = 0; i < count; ++i) {
             const std::uint8_t* p = pixels + 3 * i;
@@ -174,15 +173,17 @@ std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool b
     if (n > 1) Replicate(level, count, n);
     level += static_cast<std::size_t>(count) * n;
     // The rest of the row, up to W, is white paper through the same curve.
-    std::memset(level, white,
-                static_cast<std::size_t>(RasterState.width - (level - RasterState.levels)));
+    std::memset(
+        level, white,
+        static_cast<std::size_t>(Image.RasterState.width - (level - Image.RasterState.levels)));
 
-    for (std::int32_t k = 0; k < n && RasterState.rowCounter < RasterState.nominalRows; ++k) {
+    for (std::int32_t k = 0; k < n && Image.RasterState.rowCounter < Image.RasterState.nominalRows;
+         ++k) {
         auto* row = reinterpret_cast<std::uint32_t*>(
-            RasterState.pageBuffer +
-            static_cast<std::size_t>(RasterState.rowCounter) * RasterState.stride);
-        DitherRow(RasterState.rowCounter, row);
-        ++RasterState.rowCounter;
+            Image.RasterState.pageBuffer +
+            static_cast<std::size_t>(Image.RasterState.rowCounter) * Image.RasterState.stride);
+        DitherRow(Image.RasterState.rowCounter, row);
+        ++Image.RasterState.rowCounter;
     }
     return 0;
 }

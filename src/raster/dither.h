@@ -4,11 +4,9 @@
 
 #include <cstdint>
 
-namespace varnu {
+#include "raster/image_state.h"
 
-// Masks of the current image: bit 15 - (x % 16) of [y % 16][level] is set
-// when pixel x of row y is black at that level (level 0 never, 255 always).
-extern std::uint16_t DitherMasks[16][256];
+namespace varnu {
 
 // Builds the masks and the grey-to-level tables from ToneCurve; once per image.
 void BuildDitherMasks();

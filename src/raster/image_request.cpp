@@ -24,8 +24,7 @@
 
 namespace varnu {
 
-PendingImageRecord PendingImage;
-std::uint8_t RowRequest[kRowRequestSize];
+ImageStateRecord Image;
 
 namespace {
 
@@ -70,13 +69,13 @@ constexpr char kFailureCaption[] = "DAD4.3";
 namespace img = layout::image;
 
 bool VcglMode() {
-    return (Config.modeFlags & kModeVcgl) != 0;
+    return (Configuration.Config.modeFlags & kModeVcgl) != 0;
 }
 
 // Resolution code of the image. VCGL raster images exist at 400 and 200 dpi
 // only: 600 and 300 dpi codes are sent at the nearest of these.
 std::uint16_t ImageResolutionCode() {
-    std::uint16_t code = Config.modeFlags & kModeResolutionMask;
+    std::uint16_t code = Configuration.Config.modeFlags & kModeResolutionMask;
     if (VcglMode()) {
         if (code == kResolution600) code = kResolution400;
         if (code == kResolution300) code = kResolution200;
@@ -103,7 +102,7 @@ struct Grid {
 
 // The pixel grid the host is asked for, or false when it cannot be computed.
 bool ComputeGrid(double dpi, Grid* grid) {
-    const PendingImageRecord& im = PendingImage;
+    const PendingImageRecord& im = Image.PendingImage;
     const std::int64_t dx = std::int64_t{im.x1} - im.x0, dy = std::int64_t{im.y1} - im.y0;
     if (dpi <= 0 || dx <= 0 || dy <= 0 || im.pixelsPerLine <= 0 || im.lineCount <= 0) return false;
     double w, h;
@@ -126,8 +125,8 @@ bool ComputeGrid(double dpi, Grid* grid) {
 
 void FillRowRequest(std::int32_t line, std::int32_t pixelsPerLine, double strip, bool longEdge) {
     namespace rr = layout::row_request;
-    const PendingImageRecord& im = PendingImage;
-    std::uint8_t* r = RowRequest;
+    const PendingImageRecord& im = Image.PendingImage;
+    std::uint8_t* r = Module.RowRequest;
     const std::int32_t from = TruncateToInt32((longEdge ? im.x0 : im.y0) + line * strip);
     const std::int32_t to = TruncateToInt32((longEdge ? im.x0 : im.y0) + (line + 1) * strip);
     // A line is a row of the image, or a column with the long edge along x.
@@ -160,19 +159,19 @@ void FillRowRequest(std::int32_t line, std::int32_t pixelsPerLine, double strip,
 // reply: the image is then abandoned.
 bool FetchLines(std::int32_t firstLine, std::int32_t pixelsPerLine, std::int32_t lineCount,
                 double strip, bool longEdge) {
-    auto* fetch =
-        FunctionFromHostAddress<RowFetchFn>(LoadLe<HostAddress>(PendingImage.packet, img::kFetch));
+    auto* fetch = FunctionFromHostAddress<RowFetchFn>(
+        LoadLe<HostAddress>(Image.PendingImage.packet, img::kFetch));
     auto* release = FunctionFromHostAddress<RowReleaseFn>(
-        LoadLe<HostAddress>(PendingImage.packet, img::kRelease));
+        LoadLe<HostAddress>(Image.PendingImage.packet, img::kRelease));
     for (std::int32_t line = firstLine; line < lineCount; ++line) {
         FillRowRequest(line, pixelsPerLine, strip, longEdge);
-        auto* reply = static_cast<std::uint8_t*>(fetch(RowRequest));
+        auto* reply = static_cast<std::uint8_t*>(fetch(Module.RowRequest));
         const std::int32_t count =
             reply != nullptr ? LoadLe<std::int32_t>(reply, layout::row_reply::kCount) : 0;
         if (reply == nullptr || LoadLe<std::int16_t>(reply, layout::row_reply::kFailed) != 0) {
             char text[64];
             std::snprintf(text, sizeof text, kFailureFormat, line, pixelsPerLine, count);
-            ShowMessageBox(HostWindow, text, kFailureCaption, kMessageBoxWarning);
+            ShowMessageBox(Module.HostWindow, text, kFailureCaption, kMessageBoxWarning);
             return false;  // a failed reply is not released
         }
         if (LoadLe<std::int16_t>(reply, layout::row_reply::kStop) != 0) {
@@ -181,9 +180,9 @@ bool FetchLines(std::int32_t firstLine, std::int32_t pixelsPerLine, std::int32_t
         }
         const auto* pixels = FromHostAddress<const std::uint8_t>(
             LoadLe<HostAddress>(reply, layout::row_reply::kPixels));
-        if (PendingImage.bilevel) {
-            AddImageLine(count, pixels, true, PendingImage.red, PendingImage.green,
-                         PendingImage.blue);
+        if (Image.PendingImage.bilevel) {
+            AddImageLine(count, pixels, true, Image.PendingImage.red, Image.PendingImage.green,
+                         Image.PendingImage.blue);
         } else {
             AddImageLine(count / 3, pixels, false, 0, 0, 0);
         }
@@ -196,15 +195,15 @@ void RestoreVectorState() {
     if (VcglMode()) {
         SendDirect(vcgl::kPaintOpaque);
         if (VcglJobHeader() != 0 || VcglDefaultAttributes() != 0) return;
-        AppendReplay(GraphicsStateReplay.pen);
-        AppendReplay(GraphicsStateReplay.hostPen);
-        AppendReplay(GraphicsStateReplay.width);
-        AppendReplay(GraphicsStateReplay.lineType);
+        AppendReplay(Module.GraphicsStateReplay.pen);
+        AppendReplay(Module.GraphicsStateReplay.hostPen);
+        AppendReplay(Module.GraphicsStateReplay.width);
+        AppendReplay(Module.GraphicsStateReplay.lineType);
         return;
     }
     SendDirectText(kImageTransparency, "", 0);
-    SendDirectText(kRestoreAnchor, PendingImage.x1, PendingImage.y0);
-    SendDirectText(kRestoreMove, PendingImage.savedX, PendingImage.savedY);
+    SendDirectText(kRestoreAnchor, Image.PendingImage.x1, Image.PendingImage.y0);
+    SendDirectText(kRestoreMove, Image.PendingImage.savedX, Image.PendingImage.savedY);
     SendDirectText("%s", kRelativeMode);
     // The image's raster mode may have installed a palette of its own.
     SendDirectText("%s%s", kPenCount, kColourRange);
@@ -213,16 +212,16 @@ void RestoreVectorState() {
         const int n = FormatPenColour(pen, text, sizeof text);
         if (n > 0) HostWriteOutput(text, n);
     }
-    SendDirectText("%s", SavedWindowCommand);
-    SendReplay(GraphicsStateReplay.pen);
-    SendReplay(GraphicsStateReplay.width);
-    SendReplay(GraphicsStateReplay.lineType);
+    SendDirectText("%s", Module.SavedWindowCommand);
+    SendReplay(Module.GraphicsStateReplay.pen);
+    SendReplay(Module.GraphicsStateReplay.width);
+    SendReplay(Module.GraphicsStateReplay.lineType);
 }
 
 void DrawImage() {
-    PendingImageRecord& im = PendingImage;
+    PendingImageRecord& im = Image.PendingImage;
     const bool vcgl = VcglMode();
-    const bool longEdge = (Config.modeFlags & kModeLongEdgeAlongX) != 0;
+    const bool longEdge = (Configuration.Config.modeFlags & kModeLongEdgeAlongX) != 0;
     const std::uint16_t code = ImageResolutionCode();
 
     // Everything that can refuse the image comes before the first byte: a
@@ -230,7 +229,8 @@ void DrawImage() {
     if (im.colourIndex < 0) return;
     if (LoadLe<HostAddress>(im.packet, img::kFetch) == 0) return;
     const double dpi = SelectResolution(
-        static_cast<std::uint16_t>((Config.modeFlags & ~kModeResolutionMask) | code), vcgl);
+        static_cast<std::uint16_t>((Configuration.Config.modeFlags & ~kModeResolutionMask) | code),
+        vcgl);
     if (vcgl && dpi != 400 && dpi != 200) return;
     Grid grid;
     if (!ComputeGrid(dpi, &grid)) return;
@@ -238,10 +238,11 @@ void DrawImage() {
     const std::int32_t lineCount = longEdge ? grid.width : grid.height;
     const double strip = longEdge ? static_cast<double>(std::int64_t{im.x1} - im.x0) / lineCount
                                   : static_cast<double>(std::int64_t{im.y1} - im.y0) / lineCount;
-    const double s = PageGeometry.ScaleFactor;
+    const double s = Configuration.PageGeometry.ScaleFactor;
     const std::int32_t anchorX = longEdge ? im.x0 : im.x1, anchorY = im.y0;
     if (!PrepareRaster(pixelsPerLine, lineCount, vcgl, im.transparent, TruncateToInt32(anchorX * s),
-                       TruncateToInt32(anchorY * s), PageGeometry.StepDivisor, longEdge)) {
+                       TruncateToInt32(anchorY * s), Configuration.PageGeometry.StepDivisor,
+                       longEdge)) {
         return;
     }
     im.pixelsPerLine = pixelsPerLine;
@@ -253,7 +254,7 @@ void DrawImage() {
     }
     im.savedX = PageState.DevicePosition.x;
     im.savedY = PageState.DevicePosition.y;
-    if (CommandFill > 0) FlushOutput();
+    if (PageState.CommandFill > 0) FlushOutput();
 
     if (!vcgl) {
         const char* lead = PageState.PageHasContent ? ";" : "";
@@ -267,7 +268,7 @@ void DrawImage() {
     } else {
         SendDirect(im.transparent ? vcgl::kPaintTransparent : vcgl::kPaintOpaque);
     }
-    if (CommandFill > 0) FlushOutput();
+    if (PageState.CommandFill > 0) FlushOutput();
 
     BeginRaster();
     const std::int32_t firstLine = !vcgl && code == kResolution600 ? 1 : 0;
@@ -282,7 +283,10 @@ void DrawImage() {
 }  // namespace
 
 void AcceptImage() {
-    PendingImageRecord& im = PendingImage;
+    // A new image: nothing of the one before it is kept here.
+    ReleaseRasterBuffers();
+    Image = ImageStateRecord{};
+    PendingImageRecord& im = Image.PendingImage;
     im.x0 = PacketGet<std::int32_t>(img::kCorners);
     im.y0 = PacketGet<std::int32_t>(img::kCorners + 4);
     im.x1 = PacketGet<std::int32_t>(img::kCorners + 8);
@@ -309,17 +313,11 @@ void AcceptImage() {
 }
 
 std::int32_t FlushPendingImage() {
-    if (PendingImage.marker != kImagePending) return 0;
+    if (Image.PendingImage.marker != kImagePending) return 0;
     DrawImage();
     ReleaseRasterBuffers();
-    PendingImage.marker = 0;
+    Image.PendingImage.marker = 0;
     return 0;
-}
-
-void ResetImageRequestOnLoad() {
-    PendingImage = PendingImageRecord{};
-    std::memset(RowRequest, 0, sizeof RowRequest);
-    ResetRasterOnLoad();
 }
 
 }  // namespace varnu

@@ -16,10 +16,6 @@
 
 namespace varnu {
 
-RasterStateRecord RasterState;
-std::int32_t CurrentDpi = 0;
-char ResolutionCommand[kResolutionCommandSize] = "                      ";
-
 void SendDirectBytes(const void* bytes, std::size_t count) {
     HostWriteOutput(bytes, static_cast<std::int32_t>(count));
 }
@@ -66,16 +62,16 @@ void SendBigEndian32(std::int32_t value) {
 }
 
 void SendVcglResolution() {
-    if (CurrentDpi == 400) SendDirect(vcgl::kResolution400);
-    if (CurrentDpi == 200) SendDirect(vcgl::kResolution200);
+    if (Module.CurrentDpi == 400) SendDirect(vcgl::kResolution400);
+    if (Module.CurrentDpi == 200) SendDirect(vcgl::kResolution200);
 }
 
 // Raster mode for the image, at its first band and after every band move.
 void EnterRtlRaster() {
     SendDirectText("%s", kEnterRtl);
     SendDirectText("%s", kOpaqueBackground);
-    SendDirectText(kSourceTransparency, RasterState.transparent != 0 ? 0 : 1);
-    SendDirectText("%s", ResolutionCommand);
+    SendDirectText(kSourceTransparency, Image.RasterState.transparent != 0 ? 0 : 1);
+    SendDirectText("%s", Module.ResolutionCommand);
 }
 
 std::int64_t RoundUp32(std::int64_t v) {
@@ -104,7 +100,7 @@ std::int64_t OutputAreaBytes(std::int32_t rows, std::int32_t stride) {
 // The host's-thread coder's area, doubled (plus what a row may need) when a
 // band does not fit.
 bool GrowOutputArea(BitWriterState& writer, std::size_t bytes) {
-    BandCoder& c = RasterState.coder;
+    BandCoder& c = Image.RasterState.coder;
     const std::size_t used = writer.byteCount;
     const std::size_t capacity = c.capacity * 2 + bytes;
     auto* area = static_cast<std::uint8_t*>(AllocateZeroed(capacity));
@@ -123,7 +119,7 @@ bool AllocateCoder(BandCoder* c, std::size_t capacity) {
     c->area = static_cast<std::uint8_t*>(AllocateZeroed(capacity));
     c->capacity = capacity;
     c->runLists = static_cast<std::int32_t*>(
-        AllocateZeroed(2 * RunListEntries(RasterState.width) * sizeof(std::int32_t)));
+        AllocateZeroed(2 * RunListEntries(Image.RasterState.width) * sizeof(std::int32_t)));
     return c->area != nullptr && c->runLists != nullptr;
 }
 
@@ -165,15 +161,15 @@ class RunAside {
 std::int32_t CodeBand(BandCoder* c, std::int32_t start, std::int32_t rows, GrowOutputFn grow) {
     BitWriterState& w = c->writer;
     ResetBitWriter(w, c->area, c->capacity);
-    const std::size_t entries = RunListEntries(RasterState.width);
+    const std::size_t entries = RunListEntries(Image.RasterState.width);
     std::int32_t* current = c->runLists;
     std::int32_t* reference = c->runLists + entries;
     reference[0] = 1;  // the white row above every band
-    reference[1] = reference[2] = RasterState.width;
+    reference[1] = reference[2] = Image.RasterState.width;
     const std::uint8_t* first =
-        RasterState.pageBuffer + static_cast<std::size_t>(start) * RasterState.stride;
-    c->status = EncodeMmrRows(w, first, rows, RasterState.stride, RasterState.width, current,
-                              reference, grow);
+        Image.RasterState.pageBuffer + static_cast<std::size_t>(start) * Image.RasterState.stride;
+    c->status = EncodeMmrRows(w, first, rows, Image.RasterState.stride, Image.RasterState.width,
+                              current, reference, grow);
     if (c->status != 0) return c->status;
     WriteEndOfBlock(w);
     SwapWordBytes(w.area, w.area, w.byteCount);
@@ -182,29 +178,29 @@ std::int32_t CodeBand(BandCoder* c, std::int32_t start, std::int32_t rows, GrowO
 
 void FrameRtl(std::int32_t rows, const BandCoder& c) {
     const std::uint32_t coded = c.writer.byteCount;
-    SendDirectText(kRasterWidth, RasterState.width);
+    SendDirectText(kRasterWidth, Image.RasterState.width);
     SendDirectText(kRasterHeight, rows);
     SendDirectText("%s", kStartRaster);
     SendDirectText("%s", kCompressionMmr);
     SendDirectText(kTransferData, static_cast<std::int32_t>(coded + 4));
-    SendBigEndian32(RasterState.width);
+    SendBigEndian32(Image.RasterState.width);
     SendDirectBytes(c.area, coded);
 }
 
 void SendImageHeader(std::int32_t width, std::int32_t rows) {
     SendDirect(vcgl::kImageHeaderOpener);
-    SendBigEndian32(RasterState.anchorX);
-    SendBigEndian32(RasterState.anchorY);
+    SendBigEndian32(Image.RasterState.anchorX);
+    SendBigEndian32(Image.RasterState.anchorY);
     SendBigEndian32(width);
     SendBigEndian32(rows);
 }
 
 void FrameVcgl(std::int32_t rows, const BandCoder& c) {
     const std::uint32_t coded = c.writer.byteCount;
-    if (RasterState.transparent == 0) {
+    if (Image.RasterState.transparent == 0) {
         // Blank preamble: clears the band's area before the opaque image.
         SendImageHeader(32, 1);
-        SendBigEndian32(RasterState.rowPixels);
+        SendBigEndian32(Image.RasterState.rowPixels);
         SendBigEndian32(rows);
         SendDirect(vcgl::kImageHeaderTail);
         SendDirect(vcgl::kDataMode0207);
@@ -215,10 +211,10 @@ void FrameVcgl(std::int32_t rows, const BandCoder& c) {
         SendDirect(vcgl::kPaintTransparent);
         SendVcglResolution();
     }
-    SendImageHeader(RasterState.width, rows);
+    SendImageHeader(Image.RasterState.width, rows);
     // The size in 400-dpi device units.
-    const std::int32_t scale = CurrentDpi == 200 ? 2 : 1;
-    SendBigEndian32(RasterState.width * scale);
+    const std::int32_t scale = Module.CurrentDpi == 200 ? 2 : 1;
+    SendBigEndian32(Image.RasterState.width * scale);
     SendBigEndian32(rows * scale);
     SendDirect(vcgl::kImageHeaderTail);
     SendDirect(vcgl::kDataMode0207);
@@ -228,26 +224,26 @@ void FrameVcgl(std::int32_t rows, const BandCoder& c) {
 }
 
 void Frame(std::int32_t rows, const BandCoder& c) {
-    RasterState.vcgl ? FrameVcgl(rows, c) : FrameRtl(rows, c);
+    Image.RasterState.vcgl ? FrameVcgl(rows, c) : FrameRtl(rows, c);
 }
 
 void MoveToNextBand(std::int32_t advance) {
-    if (!RasterState.vcgl) {
+    if (!Image.RasterState.vcgl) {
         SendDirectText("%s", kEndRaster);
         SendDirectText("%s", kEnterHpgl2);
         // The device stands at the rows moved so far in HP-GL/2 units,
         // rounded once: no band's remainder is lost on the way.
-        RasterState.rowsMoved += advance;
-        const std::int64_t dpi = CurrentDpi > 0 ? CurrentDpi : 1;
-        const std::int64_t target = (RasterState.rowsMoved * 2 * 1016 + dpi) / (2 * dpi);
-        const auto units = static_cast<std::int32_t>(target - RasterState.unitsMoved);
-        RasterState.unitsMoved = target;
-        SendDirectText(RasterState.longEdge ? kMoveAlongX : kMoveAlongY, units);
+        Image.RasterState.rowsMoved += advance;
+        const std::int64_t dpi = Module.CurrentDpi > 0 ? Module.CurrentDpi : 1;
+        const std::int64_t target = (Image.RasterState.rowsMoved * 2 * 1016 + dpi) / (2 * dpi);
+        const auto units = static_cast<std::int32_t>(target - Image.RasterState.unitsMoved);
+        Image.RasterState.unitsMoved = target;
+        SendDirectText(Image.RasterState.longEdge ? kMoveAlongX : kMoveAlongY, units);
         EnterRtlRaster();
         return;
     }
     SendDirect(vcgl::kDataMode0200);
-    (RasterState.longEdge ? RasterState.anchorX : RasterState.anchorY) += advance;
+    (Image.RasterState.longEdge ? Image.RasterState.anchorX : Image.RasterState.anchorY) += advance;
     SendVcglResolution();
 }
 
@@ -257,10 +253,10 @@ double SelectResolution(std::uint16_t modeFlags, bool vcgl) {
     const std::uint16_t code = modeFlags & 0xF00;
     for (const DpiCode& entry : kDpiCodes) {
         if (entry.code != code) continue;
-        CurrentDpi = entry.dpi;
-        if (!vcgl) std::snprintf(ResolutionCommand, 8, kResolutionFormat, entry.dpi);
+        Module.CurrentDpi = entry.dpi;
+        if (!vcgl) std::snprintf(Module.ResolutionCommand, 8, kResolutionFormat, entry.dpi);
     }
-    return CurrentDpi;
+    return Module.CurrentDpi;
 }
 
 bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl,
@@ -281,35 +277,38 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
     const std::int64_t stride = width / 8;
     if (stride * rows > kMaxPageBytes) return false;
 
-    RasterState = RasterStateRecord{};
-    RasterState.vcgl = vcgl;
-    RasterState.transparent = transparent;
-    RasterState.anchorX = anchorX;
-    RasterState.anchorY = anchorY;
-    RasterState.replication = replication;
-    RasterState.longEdge = longEdge;
-    RasterState.pixelsPerLine = pixelsPerLine;
-    RasterState.rowPixels = static_cast<std::int32_t>(rowPixels);
-    RasterState.nominalRows = static_cast<std::int32_t>(rows);
-    RasterState.width = static_cast<std::int32_t>(width);
-    RasterState.stride = static_cast<std::int32_t>(stride);
+    Image.RasterState = RasterStateRecord{};
+    Image.RasterState.vcgl = vcgl;
+    Image.RasterState.transparent = transparent;
+    Image.RasterState.anchorX = anchorX;
+    Image.RasterState.anchorY = anchorY;
+    Image.RasterState.replication = replication;
+    Image.RasterState.longEdge = longEdge;
+    Image.RasterState.pixelsPerLine = pixelsPerLine;
+    Image.RasterState.rowPixels = static_cast<std::int32_t>(rowPixels);
+    Image.RasterState.nominalRows = static_cast<std::int32_t>(rows);
+    Image.RasterState.width = static_cast<std::int32_t>(width);
+    Image.RasterState.stride = static_cast<std::int32_t>(stride);
 
     // The largest output area any row count up to the nominal one needs: the
     // single block just under the limit, or the band of the full count.
-    const std::int64_t perRow = BytesPerCodedRow(RasterState.stride);
+    const std::int64_t perRow = BytesPerCodedRow(Image.RasterState.stride);
     const std::int64_t singleRows =
         rows < kSingleBandLimit / perRow ? rows : kSingleBandLimit / perRow;
-    std::int64_t area = OutputAreaBytes(static_cast<std::int32_t>(singleRows), RasterState.stride);
-    const std::int64_t banded = OutputAreaBytes(RasterState.nominalRows, RasterState.stride);
+    std::int64_t area =
+        OutputAreaBytes(static_cast<std::int32_t>(singleRows), Image.RasterState.stride);
+    const std::int64_t banded =
+        OutputAreaBytes(Image.RasterState.nominalRows, Image.RasterState.stride);
     if (banded > area) area = banded;
-    area += static_cast<std::int64_t>(WorstCaseRowBytes(RasterState.width) + kEndOfBlockBytes);
+    area +=
+        static_cast<std::int64_t>(WorstCaseRowBytes(Image.RasterState.width) + kEndOfBlockBytes);
 
-    RasterState.pageBuffer =
+    Image.RasterState.pageBuffer =
         static_cast<std::uint8_t*>(AllocateZeroed(static_cast<std::size_t>(stride * rows)));
-    RasterState.levels =
+    Image.RasterState.levels =
         static_cast<std::uint8_t*>(AllocateZeroed(static_cast<std::size_t>(width) + 64));
-    const bool coder = AllocateCoder(&RasterState.coder, static_cast<std::size_t>(area));
-    if (RasterState.pageBuffer == nullptr || RasterState.levels == nullptr || !coder) {
+    const bool coder = AllocateCoder(&Image.RasterState.coder, static_cast<std::size_t>(area));
+    if (Image.RasterState.pageBuffer == nullptr || Image.RasterState.levels == nullptr || !coder) {
         ReleaseRasterBuffers();
         return false;
     }
@@ -318,7 +317,7 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
 
 std::int32_t BeginRaster() {
     BuildDitherMasks();
-    if (!RasterState.vcgl) {
+    if (!Image.RasterState.vcgl) {
         EnterRtlRaster();
     } else {
         SendVcglResolution();
@@ -327,10 +326,10 @@ std::int32_t BeginRaster() {
 }
 
 std::int32_t EncodeAndSendBands() {
-    const std::int32_t total = RasterState.rowCounter;
+    const std::int32_t total = Image.RasterState.rowCounter;
     if (total == 0) return 0;  // nothing collected: no band at all
-    const std::int64_t perRow = BytesPerCodedRow(RasterState.stride);
-    BandCoder& first = RasterState.coder;
+    const std::int64_t perRow = BytesPerCodedRow(Image.RasterState.stride);
+    BandCoder& first = Image.RasterState.coder;
 
     if (total * perRow <= kSingleBandLimit) {
         if (CodeBand(&first, 0, total, GrowOutputArea) != 0) return -1;
@@ -346,7 +345,7 @@ std::int32_t EncodeAndSendBands() {
     const auto rowsAt = [&](std::int32_t start) {
         return total - start < bandRows ? total - start : bandRows;
     };
-    BandCoder& second = RasterState.secondCoder;
+    BandCoder& second = Image.RasterState.secondCoder;
     bool twoCores = second.area != nullptr ||
                     AllocateCoder(&second, static_cast<std::size_t>(bandRows * perRow));
     for (std::int32_t start = 0; start < total; start += 2 * bandRows) {
@@ -374,7 +373,7 @@ std::int32_t EncodeAndSendBands() {
 }
 
 void EndRaster() {
-    if (!RasterState.vcgl) {
+    if (!Image.RasterState.vcgl) {
         SendDirectText("%s", kEndRaster);
         SendDirectText("%s", kEnterHpgl2);
     } else {
@@ -385,20 +384,12 @@ void EndRaster() {
 }
 
 void ReleaseRasterBuffers() {
-    ReleaseBlock(RasterState.pageBuffer);
-    RasterState.pageBuffer = nullptr;
-    ReleaseBlock(RasterState.levels);
-    RasterState.levels = nullptr;
-    ReleaseCoder(&RasterState.coder);
-    ReleaseCoder(&RasterState.secondCoder);
-}
-
-void ResetRasterOnLoad() {
-    ReleaseRasterBuffers();
-    RasterState = RasterStateRecord{};
-    CurrentDpi = 0;
-    std::memset(ResolutionCommand, ' ', sizeof ResolutionCommand - 1);
-    ResolutionCommand[sizeof ResolutionCommand - 1] = '\0';
+    ReleaseBlock(Image.RasterState.pageBuffer);
+    Image.RasterState.pageBuffer = nullptr;
+    ReleaseBlock(Image.RasterState.levels);
+    Image.RasterState.levels = nullptr;
+    ReleaseCoder(&Image.RasterState.coder);
+    ReleaseCoder(&Image.RasterState.secondCoder);
 }
 
 }  // namespace varnu

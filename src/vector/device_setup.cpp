@@ -9,8 +9,6 @@
 
 namespace varnu {
 
-char SavedWindowCommand[kSavedWindowCommandSize];
-
 namespace {
 
 constexpr char kPenColour[] = "PC%d,%d,%d,%d";
@@ -24,8 +22,8 @@ std::int32_t Append(const std::array<std::uint8_t, N>& bytes) {
 }  // namespace
 
 bool RedPenApplies(const ModelRecord& model, int pen) {
-    return model.redPrinting == 1 && (Config.modeFlags & kModeRedPrinting) != 0 &&
-           Config.redPen == pen;
+    return model.redPrinting == 1 && (Configuration.Config.modeFlags & kModeRedPrinting) != 0 &&
+           Configuration.Config.redPen == pen;
 }
 
 std::int32_t AppendWords(std::initializer_list<std::int32_t> values) {
@@ -36,7 +34,7 @@ std::int32_t AppendWords(std::initializer_list<std::int32_t> values) {
 }
 
 int FormatPenColour(int pen, char* text, std::size_t size) {
-    const ModelRecord* model = Model(CurrentModel);
+    const ModelRecord* model = Model(Configuration.CurrentModel);
     if (model != nullptr && RedPenApplies(*model, pen))
         return std::snprintf(text, size, kRedPenColour, pen);
     const std::int32_t grey = PenGrey(pen);

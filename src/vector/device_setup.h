@@ -16,10 +16,6 @@ namespace varnu {
 inline constexpr char kPenCount[] = "NP256";
 inline constexpr char kColourRange[] = "CR0,255,0,255,0,255";
 
-// The "IW" text of job start; raster output sends it again after an image.
-inline constexpr int kSavedWindowCommandSize = 64;
-extern char SavedWindowCommand[kSavedWindowCommandSize];
-
 // Whether `pen` prints red: the model can, red printing is on, it is the red pen.
 bool RedPenApplies(const ModelRecord& model, int pen);
 

@@ -15,9 +15,6 @@
 
 namespace varnu {
 
-std::int32_t LineTypeCount = 0;
-GraphicsStateReplayRecord GraphicsStateReplay;
-
 namespace {
 
 constexpr int kHighestPatternedType = 8;
@@ -33,7 +30,7 @@ constexpr double kMaxWidthMm = 297.0;
 constexpr std::int32_t kMaxVcglWidth = 511;  // 1/400 inch
 
 bool VcglMode() {
-    return (Config.modeFlags & kModeVcgl) != 0;
+    return (Configuration.Config.modeFlags & kModeVcgl) != 0;
 }
 
 // Keeps a command as sent and appends it.
@@ -66,10 +63,10 @@ void Fail() {
 
 }  // namespace
 
-void KeepReplayForMode(bool vcgl) {
-    if (GraphicsStateReplay.vcgl == vcgl) return;
-    GraphicsStateReplay = GraphicsStateReplayRecord{};
-    GraphicsStateReplay.vcgl = vcgl;
+void KeepReplayForMode(DataMode mode) {
+    if (Module.GraphicsStateReplay.mode == mode) return;
+    Module.GraphicsStateReplay = GraphicsStateReplayRecord{};
+    Module.GraphicsStateReplay.mode = mode;
 }
 
 std::int32_t CloseOpenSequence() {
@@ -81,19 +78,21 @@ std::int32_t CloseOpenSequence() {
 void SelectPen() {
     if (CloseOpenSequence() != 0) return Fail();
     const std::uint16_t hostPen = PacketGet<std::uint16_t>(layout::pen::kPen);
-    PageState.LinePen = JobPens.BlackPen;
-    const ModelRecord* model = Model(CurrentModel);
-    if (model != nullptr && model->redPrinting == 1 && (Config.modeFlags & kModeRedPrinting) != 0 &&
-        hostPen == Config.redPen) {
-        PageState.LinePen = static_cast<std::int16_t>(Config.redPen);
+    PageState.LinePen = JobState.BlackPen;
+    const ModelRecord* model = Model(Configuration.CurrentModel);
+    if (model != nullptr && model->redPrinting == 1 &&
+        (Configuration.Config.modeFlags & kModeRedPrinting) != 0 &&
+        hostPen == Configuration.Config.redPen) {
+        PageState.LinePen = static_cast<std::int16_t>(Configuration.Config.redPen);
     }
     if (!VcglMode()) {
-        if (SendText(GraphicsStateReplay.pen, kSelectPen, PageState.LinePen) != 0) return Fail();
+        if (SendText(Module.GraphicsStateReplay.pen, kSelectPen, PageState.LinePen) != 0)
+            return Fail();
         return;
     }
-    if (SendWordCommand(GraphicsStateReplay.pen, vcgl::kLinePenHead, PageState.LinePen) != 0)
+    if (SendWordCommand(Module.GraphicsStateReplay.pen, vcgl::kLinePenHead, PageState.LinePen) != 0)
         return Fail();
-    if (SendWordCommand(GraphicsStateReplay.hostPen, vcgl::kHostPenHead, hostPen) != 0)
+    if (SendWordCommand(Module.GraphicsStateReplay.hostPen, vcgl::kHostPenHead, hostPen) != 0)
         return Fail();
 }
 
@@ -101,16 +100,16 @@ void SelectLineType() {
     if (CloseOpenSequence() != 0) return Fail();
     const std::uint16_t n = PacketGet<std::uint16_t>(layout::pen::kLineType);
     // A host that declares more than 8 line types gets solid lines above 8.
-    const bool patterned =
-        n != 0 && n <= static_cast<std::uint16_t>(LineTypeCount) && n <= kHighestPatternedType;
+    const bool patterned = n != 0 && n <= static_cast<std::uint16_t>(Module.LineTypeCount) &&
+                           n <= kHighestPatternedType;
     std::int32_t status;
     if (!VcglMode()) {
-        status = patterned ? SendText(GraphicsStateReplay.lineType, kAdaptiveLineType, n,
+        status = patterned ? SendText(Module.GraphicsStateReplay.lineType, kAdaptiveLineType, n,
                                       kPatternLength[n])
-                           : SendText(GraphicsStateReplay.lineType, "%s", kSolidLine);
+                           : SendText(Module.GraphicsStateReplay.lineType, "%s", kSolidLine);
     } else {
-        status =
-            SendWordCommand(GraphicsStateReplay.lineType, vcgl::kLineTypeHead, patterned ? n : 0);
+        status = SendWordCommand(Module.GraphicsStateReplay.lineType, vcgl::kLineTypeHead,
+                                 patterned ? n : 0);
     }
     if (status != 0) Fail();
 }
@@ -125,7 +124,7 @@ void SelectPenWidth() {
         // the widest, as a negative one always has.
         double mm = w * 25.4;
         if (!(w >= 0.0) || mm > kMaxWidthMm) mm = kMaxWidthMm;
-        status = SendText(GraphicsStateReplay.width, kPenWidth, mm);
+        status = SendText(Module.GraphicsStateReplay.width, kPenWidth, mm);
     } else {
         const double d = w * 400.0;
         std::int32_t value;
@@ -135,30 +134,27 @@ void SelectPenWidth() {
             value = 1;
         else
             value = static_cast<std::int32_t>(std::floor(d));
-        status = SendWordCommand(GraphicsStateReplay.width, vcgl::kPenWidthHead, value);
+        status = SendWordCommand(Module.GraphicsStateReplay.width, vcgl::kPenWidthHead, value);
     }
     if (status != 0) Fail();
 }
 
 void SetLineTypeCount() {
-    LineTypeCount = PacketGet<std::int16_t>(layout::pen::kLineTypeCount);
+    Module.LineTypeCount = PacketGet<std::int16_t>(layout::pen::kLineTypeCount);
 }
 
 void RefreshModel() {
-    CurrentModel = Model(Config.modelIndex) != nullptr ? Config.modelIndex : 0;
-    LineTypeCount = PacketGet<std::uint8_t>(layout::pen::kLineTypeCount8);
+    Configuration.CurrentModel =
+        Model(Configuration.Config.modelIndex) != nullptr ? Configuration.Config.modelIndex : 0;
+    Module.LineTypeCount = PacketGet<std::uint8_t>(layout::pen::kLineTypeCount8);
 }
 
 void DescribeLineTypes() {
-    ReportMessage("\n%s", ActiveMessages[kMsgLineTypeSolid]);
+    ReportMessage("\n%s", Module.ActiveMessages[kMsgLineTypeSolid]);
     for (int type = 1; type <= 7; ++type)
-        ReportMessage("\n                %d%s", type, ActiveMessages[kMsgLineTypeSolid + type]);
+        ReportMessage("\n                %d%s", type,
+                      Module.ActiveMessages[kMsgLineTypeSolid + type]);
     ReportMessage("\n");
-}
-
-void ResetPensOnLoad() {
-    LineTypeCount = 0;
-    std::memset(&GraphicsStateReplay, 0, sizeof GraphicsStateReplay);
 }
 
 }  // namespace varnu

@@ -4,28 +4,13 @@
 
 #include <cstdint>
 
+#include "interface/lifetimes.h"
+
 namespace varnu {
-
-// Highest line type the host may use as a pattern; 0 = all solid.
-extern std::int32_t LineTypeCount;
-
-// The most recent command of each kind exactly as sent.
-struct ReplayCommand {
-    std::uint8_t bytes[32];
-    std::int32_t length;
-};
-struct GraphicsStateReplayRecord {
-    ReplayCommand pen;       // "SP…" or 41 01 pen
-    ReplayCommand hostPen;   // VCGL only: 47 01 host pen
-    ReplayCommand width;     // "PW…" or 40 01 width
-    ReplayCommand lineType;  // "LT…" or 43 01 00 n
-    bool vcgl;               // the data mode the commands were sent in
-};
-extern GraphicsStateReplayRecord GraphicsStateReplay;
 
 // Job start: the record outlives jobs of one data mode only; a job in the
 // other mode starts with none, so nothing of one mode is sent in the other.
-void KeepReplayForMode(bool vcgl);
+void KeepReplayForMode(DataMode mode);
 
 // RTL/GL2: ";" when a PE sequence is open; both modes: PenState to 1.
 // -1 when the ";" could not be sent (the state is then unchanged).
@@ -37,7 +22,5 @@ void SelectPenWidth();     // 41
 void SetLineTypeCount();   // 36
 void RefreshModel();       // 43
 void DescribeLineTypes();  // 15
-
-void ResetPensOnLoad();
 
 }  // namespace varnu

@@ -39,7 +39,7 @@ struct Vertices {
 };
 
 bool HalftoneFill() {
-    return (Config.optionFlags & kOptionHalftoneFill) != 0;
+    return (Configuration.Config.optionFlags & kOptionHalftoneFill) != 0;
 }
 
 std::int32_t SendFillPen(std::int32_t pen) {
@@ -49,15 +49,15 @@ std::int32_t SendFillPen(std::int32_t pen) {
 }
 
 std::int32_t RtlPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v) {
-    const std::int32_t fillPen = HalftoneFill() ? hostPen : JobPens.BlackPen;
+    const std::int32_t fillPen = HalftoneFill() ? hostPen : JobState.BlackPen;
     if (PageState.PenState != kPenClosed && AppendText(";") != 0) return -1;
     SetPenState(kPenClosed);
     if (AppendFormat(kSelectPen, fillPen) != 0) return -1;
-    if (AppendText(PeOpener) != 0 || AppendText("<") != 0) return -1;
+    if (AppendText(Module.PeOpener) != 0 || AppendText("<") != 0) return -1;
     PageState.PenStatePrevious = kPenClosed;
     PageState.PenState = kPenMoved;
     if (EmitPoint(v.x(0), v.y(0)) != 0) return -1;  // pen-up move to the first vertex
-    if (AppendFormat(kPolygonModeOn, PeOpener) != 0) return -1;
+    if (AppendFormat(kPolygonModeOn, Module.PeOpener) != 0) return -1;
     PageState.PenStatePrevious = kPenMoved;
     PageState.PenState = kPenDrawing;
     for (std::int32_t i = 1; i < n; ++i)
@@ -71,12 +71,12 @@ std::int32_t RtlPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v)
 }
 
 std::int32_t VcglPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v) {
-    const bool shortForm = VcglShortCoordinates != 0;
+    const bool shortForm = Configuration.VcglShortCoordinates != 0;
     // The 32-bit form cannot state the word count of a larger polygon; such a
     // polygon is refused before anything is sent rather than sent miscounted.
     if (!shortForm && n > kMaxVcglLongVertices) return -1;
 
-    const std::int32_t fillPen = HalftoneFill() ? hostPen : JobPens.BlackPen;
+    const std::int32_t fillPen = HalftoneFill() ? hostPen : JobState.BlackPen;
     SetPenState(kPenClosed);
     if (SendFillPen(fillPen) != 0) return -1;
     PageState.PenStatePrevious = kPenClosed;
@@ -114,7 +114,7 @@ std::int32_t VcglPolygon(std::int16_t hostPen, std::int32_t n, const Vertices& v
 }
 
 void FillPolygon(std::int16_t hostPen, std::int16_t count, const std::uint8_t* vertices) {
-    if (ErrorLatch != kLatchClear) {
+    if (JobState.ErrorLatch != kLatchClear) {
         SetResult(kResultOk);
         return;
     }
@@ -124,10 +124,11 @@ void FillPolygon(std::int16_t hostPen, std::int16_t count, const std::uint8_t* v
         return;
     }
     const Vertices v{vertices};
-    const std::int32_t result = (Config.modeFlags & kModeVcgl) ? VcglPolygon(hostPen, count, v)
-                                                               : RtlPolygon(hostPen, count, v);
+    const std::int32_t result = (Configuration.Config.modeFlags & kModeVcgl)
+                                    ? VcglPolygon(hostPen, count, v)
+                                    : RtlPolygon(hostPen, count, v);
     SetResult(static_cast<std::int16_t>(result));
-    if (result == 0) JobPens.PendingPenReselect = 1;
+    if (result == 0) JobState.PendingPenReselect = 1;
 }
 
 }  // namespace

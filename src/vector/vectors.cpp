@@ -16,11 +16,11 @@ constexpr char kPenUpFlag[] = "<";
 constexpr char kReselectPen[] = ";SP%d";
 
 bool VcglMode() {
-    return (Config.modeFlags & kModeVcgl) != 0;
+    return (Configuration.Config.modeFlags & kModeVcgl) != 0;
 }
 
 bool PeEightBit() {
-    return (Config.optionFlags & kOptionPe8Bit) != 0;
+    return (Configuration.Config.optionFlags & kOptionPe8Bit) != 0;
 }
 
 // The request repeats the last point without a change of state: ignored.
@@ -37,12 +37,12 @@ void Fail() {
 
 std::int32_t ConvertPoint(std::uint16_t hostX, std::uint16_t hostY, std::int32_t* dx,
                           std::int32_t* dy) {
-    if (ErrorLatch != kLatchClear) return -1;
+    if (JobState.ErrorLatch != kLatchClear) return -1;
     PageState.LastHostPoint = {hostX, hostY};
     // Each offset is the difference of two truncated absolute positions, so
     // truncation never adds up along a polyline.
-    const DevicePoint next = {TruncateToInt32(hostX * PageGeometry.ScaleFactor),
-                              TruncateToInt32(hostY * PageGeometry.ScaleFactor)};
+    const DevicePoint next = {TruncateToInt32(hostX * Configuration.PageGeometry.ScaleFactor),
+                              TruncateToInt32(hostY * Configuration.PageGeometry.ScaleFactor)};
     PageState.PreviousDevicePosition = PageState.DevicePosition;
     PageState.DevicePosition = next;
     *dx = next.x - PageState.PreviousDevicePosition.x;
@@ -61,8 +61,8 @@ std::int32_t EmitPoint(std::uint16_t hostX, std::uint16_t hostY) {
 
 void MoveTo() {
     const bool vcgl = VcglMode();
-    if (JobPens.PendingPenReselect) {
-        JobPens.PendingPenReselect = 0;
+    if (JobState.PendingPenReselect) {
+        JobState.PendingPenReselect = 0;
         if (!vcgl) {
             if (AppendFormat(kReselectPen, PageState.LinePen) != 0) return Fail();
             SetPenState(kPenClosed);  // the ";" closed any open sequence
@@ -79,7 +79,7 @@ void MoveTo() {
     if (!vcgl) {
         std::int32_t status = 0;
         if (PageState.PenState == kPenClosed) {
-            status = AppendText(PeOpener);
+            status = AppendText(Module.PeOpener);
             if (status == 0) status = AppendText(kPenUpFlag);
         } else if (PageState.PenState != kPenLifted) {
             status = AppendText(kPenUpFlag);
@@ -98,7 +98,7 @@ void DrawTo() {
     if (VcglMode()) {
         PageState.PenState = kPenDrawing;
     } else if (PageState.PenState == kPenClosed) {
-        if (AppendText(PeOpener) != 0) return Fail();
+        if (AppendText(Module.PeOpener) != 0) return Fail();
         PageState.PenState = kPenDrawing;
     } else if (PageState.PenState == kPenLifted) {
         // A zero-length pen-up move uses up the pending flag.
@@ -118,8 +118,8 @@ void PenUp() {
 }
 
 void AbortPlot() {
-    if (ErrorLatch == kLatchClear) ErrorLatch = kLatchOutput;
-    JobCopies = 1;
+    if (JobState.ErrorLatch == kLatchClear) JobState.ErrorLatch = kLatchOutput;
+    Configuration.JobCopies = 1;
     PageState.PageHasContent = 0;
 }
 
