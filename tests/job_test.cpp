@@ -9,11 +9,10 @@
 #include "config/config_record.h"
 #include "interface/memory.h"
 #include "interface/output_buffer.h"
+#include "modes/data_mode.h"
 #include "plot_session.h"
 #include "test_host.h"
 #include "varnu/pen_palette.h"
-#include "vector/device_setup.h"
-#include "vector/vector_state.h"
 
 namespace varnu::testing {
 namespace {

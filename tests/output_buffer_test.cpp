@@ -10,8 +10,8 @@
 
 #include "config/config_record.h"
 #include "interface/messages.h"
+#include "modes/data_mode.h"
 #include "test_host.h"
-#include "vector/vector_state.h"
 
 namespace varnu::testing {
 namespace {

@@ -19,6 +19,7 @@
 #include "interface/output_buffer.h"
 #include "job/job.h"
 #include "job/requests.h"
+#include "modes/data_mode.h"
 #include "plot_session.h"
 #include "raster/dither.h"
 #include "raster/image_request.h"
@@ -27,8 +28,6 @@
 #include "varnu/byte_order.h"
 #include "varnu/headless_dialogs.h"
 #include "varnu/threshold_matrix.h"
-#include "vector/device_setup.h"
-#include "vector/vector_state.h"
 
 namespace varnu::testing {
 namespace {
@@ -169,11 +168,11 @@ TEST_F(RasterTest, FastAndPortableDitherAgreeWithThePixelRule) {
 }
 
 // Collects an image of `rows` lines through the raster output directly.
-std::string RunRaster(std::int32_t pixels, std::int32_t rows, bool vcgl, std::uint16_t code,
+std::string RunRaster(std::int32_t pixels, std::int32_t rows, DataMode mode, std::uint16_t code,
                       const std::function<std::string(std::int32_t)>& line,
                       std::int32_t replication = 1, std::int32_t transparent = 0) {
-    SelectResolution(code, vcgl);
-    EXPECT_TRUE(PrepareRaster(pixels, rows, vcgl, transparent, 100, 200, replication, false));
+    SelectResolution(code, mode);
+    EXPECT_TRUE(PrepareRaster(pixels, rows, mode, transparent, 100, 200, replication, false));
     BeginRaster();
     for (std::int32_t y = 0; y < rows; ++y) {
         const std::string bytes = line(y);
@@ -187,7 +186,7 @@ std::string RunRaster(std::int32_t pixels, std::int32_t rows, bool vcgl, std::ui
 
 TEST_F(RasterTest, RtlFramingOfOneBand) {
     applyConfigDefaults(0);
-    const std::string out = RunRaster(1181, 295, false, kResolution600,
+    const std::string out = RunRaster(1181, 295, DataMode::kRtlGl2, kResolution600,
                                       [](std::int32_t y) { return ColourLine(y, 1181); });
     // An opaque image: its white pixels cover what lies below.
     ASSERT_EQ(out.substr(0, 21), "\x1b%1A\x1b&a0N\x1b*v1N\x1b*t600R");
@@ -221,7 +220,7 @@ TEST_F(RasterTest, ReplicationMakesEachPixelABlockWithItsOwnRows) {
     applyConfigDefaults(0);
     // One grey pixel per line, replicated 2 x 2: rows y and y + 1 use their own matrix rows.
     const std::string out = RunRaster(
-        3, 2, false, kResolution600,
+        3, 2, DataMode::kRtlGl2, kResolution600,
         [](std::int32_t) { return std::string("\x60\x60\x60\x60\x60\x60\xff\xff\xff", 9); }, 2);
     const auto bands = RtlBands(out);
     ASSERT_EQ(bands.size(), 1u);
@@ -242,8 +241,8 @@ TEST_F(RasterTest, ReplicationMakesEachPixelABlockWithItsOwnRows) {
 TEST_F(RasterTest, BandsOfAMultipleOf32Rows) {
     applyConfigDefaults(0);
     // Stride 2000 (W 16000): 5000 rows go out as 31 bands of 160 and one of 40.
-    const std::string out =
-        RunRaster(15968, 5000, false, kResolution600, [](std::int32_t) { return std::string(); });
+    const std::string out = RunRaster(15968, 5000, DataMode::kRtlGl2, kResolution600,
+                                      [](std::int32_t) { return std::string(); });
     EXPECT_EQ(Count(out, "\x1b*r16000S"), 32u);
     EXPECT_EQ(Count(out, "\x1b*r160T"), 31u);
     EXPECT_EQ(Count(out, "\x1b*r40T"), 1u);
@@ -274,12 +273,12 @@ TEST_F(RasterTest, BandsCodedOnASecondCoreAreTheSameBytes) {
             for (std::int32_t x = 0; x < pixels; x += 2) s.replace(3 * x, 3, 3, '\0');
         return s;
     };
-    const std::string both = RunRaster(pixels, rows, false, kResolution600, line);
+    const std::string both = RunRaster(pixels, rows, DataMode::kRtlGl2, kResolution600, line);
     // Without the second area (the allocation after the image's four) the
     // same bands are coded one by one.
     TestHost::Get().ClearCalls();
     FailAllocationsAfterForTesting(4);
-    const std::string one = RunRaster(pixels, rows, false, kResolution600, line);
+    const std::string one = RunRaster(pixels, rows, DataMode::kRtlGl2, kResolution600, line);
     FailAllocationsAfterForTesting(-1);
     EXPECT_EQ(one.size(), both.size());
     EXPECT_TRUE(one == both);
@@ -297,12 +296,13 @@ TEST_F(RasterTest, BandsCodedOnASecondCoreAreTheSameBytes) {
 TEST_F(RasterTest, TheSingleBandLimitIsInclusive) {
     applyConfigDefaults(0);
     // Stride 2460: 1024 rows need exactly 10,485,760 bytes of output area.
-    std::string out =
-        RunRaster(19648, 1024, false, kResolution400, [](std::int32_t) { return std::string(); });
+    std::string out = RunRaster(19648, 1024, DataMode::kRtlGl2, kResolution400,
+                                [](std::int32_t) { return std::string(); });
     EXPECT_EQ(Count(out, "\x1b*r1024T"), 1u);
     EXPECT_EQ(Count(out, "\x1b*rC\x1b%0BPR"), 0u);
     TestHost::Get().ClearCalls();
-    out = RunRaster(19648, 1025, false, kResolution400, [](std::int32_t) { return std::string(); });
+    out = RunRaster(19648, 1025, DataMode::kRtlGl2, kResolution400,
+                    [](std::int32_t) { return std::string(); });
     EXPECT_EQ(Count(out, "\x1b*r32T"), 32u);
     EXPECT_EQ(Count(out, "\x1b*r1T"), 1u);
     // 32 moves of 32 rows at 400 dpi (81.28 units each): 1024 rows, 2600.96 units.
@@ -312,11 +312,11 @@ TEST_F(RasterTest, TheSingleBandLimitIsInclusive) {
 
 TEST_F(RasterTest, ImageWithoutRowsSendsNoBand) {
     applyConfigDefaults(0);
-    const std::string out =
-        RunRaster(100, 0 + 1, false, kResolution600, [](std::int32_t) { return std::string(); });
+    const std::string out = RunRaster(100, 0 + 1, DataMode::kRtlGl2, kResolution600,
+                                      [](std::int32_t) { return std::string(); });
     TestHost::Get().ClearCalls();
-    SelectResolution(kResolution600, false);
-    ASSERT_TRUE(PrepareRaster(100, 5, false, 0, 0, 0, 1, false));
+    SelectResolution(kResolution600, DataMode::kRtlGl2);
+    ASSERT_TRUE(PrepareRaster(100, 5, DataMode::kRtlGl2, 0, 0, 0, 1, false));
     BeginRaster();
     EXPECT_EQ(EncodeAndSendBands(), 0);
     EndRaster();
@@ -325,18 +325,18 @@ TEST_F(RasterTest, ImageWithoutRowsSendsNoBand) {
 }
 
 TEST_F(RasterTest, ResolutionCommandBeforeAnySelectionIsBlanks) {
-    EXPECT_EQ(SelectResolution(0x300, false), 0.0);
+    EXPECT_EQ(SelectResolution(0x300, DataMode::kRtlGl2), 0.0);
     EXPECT_STREQ(Module.ResolutionCommand, "                      ");
-    EXPECT_EQ(SelectResolution(0x400, false), 300.0);
+    EXPECT_EQ(SelectResolution(0x400, DataMode::kRtlGl2), 300.0);
     EXPECT_STREQ(Module.ResolutionCommand, "\x1b*t300R");
-    EXPECT_EQ(SelectResolution(0x000, false), 300.0);  // kept
+    EXPECT_EQ(SelectResolution(0x000, DataMode::kRtlGl2), 300.0);  // kept
     EXPECT_STREQ(Module.ResolutionCommand, "\x1b*t300R");
 }
 
 TEST_F(RasterTest, VcglFramingWithAndWithoutTheBlankPreamble) {
     applyConfigDefaults(0);
     const auto white = [](std::int32_t) { return std::string(); };
-    std::string out = RunRaster(40, 3, true, kResolution200, white, 1, 0);
+    std::string out = RunRaster(40, 3, DataMode::kVcgl, kResolution200, white, 1, 0);
     // Resolution 200; blank preamble; header with the size at 400 dpi; data.
     const std::string expected =
         "9B 52 00 02 00 00 "
@@ -350,7 +350,7 @@ TEST_F(RasterTest, VcglFramingWithAndWithoutTheBlankPreamble) {
     EXPECT_EQ(Hex(out.substr(out.size() - 12)), "9B 5D 00 02 02 00 9B 52 00 02 00 01");
 
     TestHost::Get().ClearCalls();
-    out = RunRaster(40, 3, true, kResolution400, white, 1, 1);
+    out = RunRaster(40, 3, DataMode::kVcgl, kResolution400, white, 1, 1);
     EXPECT_EQ(Hex(out.substr(0, 6 + 30)),
               "9B 52 00 02 00 01 9B 5F 00 1A 00 00 00 64 00 00 00 C8 00 00 00 60 00 00 00 03 00 00 "
               "00 60 00 00 00 03 00 01");

@@ -10,12 +10,12 @@
 #include "config/config_record.h"
 #include "config/page_geometry.h"
 #include "interface/output_buffer.h"
+#include "modes/data_mode.h"
 #include "plot_session.h"
 #include "test_host.h"
 #include "varnu/adi_abi.h"
 #include "varnu/packet_layouts.h"
 #include "vector/pens.h"
-#include "vector/vector_state.h"
 
 namespace varnu::testing {
 namespace {

@@ -5,9 +5,15 @@
 #include <cstdint>
 
 #include "config/configuration.h"
+#include "interface/lifetimes.h"
 #include "varnu/config_record.h"
 
 namespace varnu {
+
+// The data mode the configuration chooses.
+inline DataMode CurrentDataMode() {
+    return (Configuration.Config.modeFlags & kModeVcgl) != 0 ? DataMode::kVcgl : DataMode::kRtlGl2;
+}
 
 // Fills Config with the defaults for a model row and rebuilds the tone curve
 // through the default curve values; modelIndex keeps its value.

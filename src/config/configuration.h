@@ -36,6 +36,9 @@ extern const PaperFormatRows kPaperFormatRows;  // the rows as the printer's tab
 
 inline constexpr int kLabelTextMax = 64;
 
+// Bit of HostOptionBits: the host drives the serial line itself.
+inline constexpr std::uint32_t kHostOwnsHandshake = 0x40;
+
 struct ConfigurationRecord {
     ConfigRecord Config = {};                // the driver's one block; zero at module load
     std::int32_t CurrentModel = 0;           // model row in use
@@ -45,7 +48,7 @@ struct ConfigurationRecord {
     // 1 when both plot extents are below 40.9575 inches in the VCGL+MMR
     // mode: VCGL coordinates then fit 16-bit words.
     std::int32_t VcglShortCoordinates = 0;
-    std::uint32_t HostOptionBits = 0;  // from plot requests 46, 47, 48
+    std::uint32_t HostOptionBits = 0;  // from plot requests 46, 47, 48 (kHostOwnsHandshake)
     std::uint8_t PaperListStale = 0;   // set by plot request 49, used by 48
     std::array<std::uint8_t, 256> ToneCurve = DefaultToneCurve;  // output level per input level
     std::int32_t ToneCurveEditPoints[5] = {};  // control values of the last rebuild

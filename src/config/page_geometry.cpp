@@ -8,34 +8,34 @@ namespace varnu {
 
 namespace {
 
-// First row whose bound holds both extents wins.
 struct StepDivisorRow {
     double bound;
     std::int32_t divisor;
 };
+// The host's steps per data mode: the step divisor is the first row whose
+// bound holds both extents (the largest past them all), the host counts
+// stepsPerInch / divisor steps an inch, and a step is scalePerStep x divisor
+// device units (HP-GL/2 1016 an inch; VCGL 400, reached as 800 / d x d / 2).
+struct ModeSteps {
+    StepDivisorRow divisors[4];
+    std::int32_t largestDivisor;
+    double stepsPerInch;
+    double scalePerStep;
+};
 // clang-format off
-constexpr StepDivisorRow kRtlStepDivisors[] = {
-    {64.5, 1}, {129.0, 2}, {258.0, 4}, {516.0, 8},
+constexpr ModeSteps kModeSteps[kDataModeCount] = {
+    // bounds of the divisors 1, 2, 4, 8                     largest steps/inch scale
+    {{{64.5, 1},   {129.0, 2},  {258.0, 4},  {516.0, 8}},  16, 1016.0, 1.0},  // RTL/GL2
+    {{{81.915, 1}, {163.83, 2}, {327.66, 4}, {655.32, 8}}, 16, 800.0,  0.5},  // VCGL+MMR
 };
-constexpr std::int32_t kRtlLargestDivisor = 16;
-constexpr StepDivisorRow kVcglStepDivisors[] = {
-    {81.915, 1}, {163.83, 2}, {327.66, 4}, {655.32, 8},
-};
-constexpr std::int32_t kVcglLargestDivisor = 16;
 // clang-format on
-
-// Device units per inch: HP-GL/2 1016, VCGL 400 (reached as 800 / d × d / 2).
-constexpr double kRtlUnitsPerInch = 1016.0;
-constexpr double kVcglHostStepsPerInch = 800.0;
 
 constexpr double kVcglShortLimit = 40.9575;
 
-template <std::size_t N>
-std::int32_t StepDivisorFor(const StepDivisorRow (&rows)[N], std::int32_t largest, double x,
-                            double y) {
-    for (const auto& row : rows)
+std::int32_t StepDivisorFor(const ModeSteps& steps, double x, double y) {
+    for (const auto& row : steps.divisors)
         if (x <= row.bound && y <= row.bound) return row.divisor;
-    return largest;
+    return steps.largestDivisor;
 }
 
 }  // namespace
@@ -63,22 +63,19 @@ void ComputePageGeometry(bool withResolution, double* x, double* y) {
         Configuration.PageGeometry.LongEdgeAcross = 1;
     }
 
-    const bool vcgl = (Configuration.Config.modeFlags & kModeVcgl) != 0;
-    Configuration.PageGeometry.StepDivisor =
-        vcgl ? StepDivisorFor(kVcglStepDivisors, kVcglLargestDivisor, *x, *y)
-             : StepDivisorFor(kRtlStepDivisors, kRtlLargestDivisor, *x, *y);
-    Configuration.PageGeometry.ScaleFactor = vcgl ? Configuration.PageGeometry.StepDivisor * 0.5
-                                                  : Configuration.PageGeometry.StepDivisor;
+    const ModeSteps& steps = kModeSteps[static_cast<int>(CurrentDataMode())];
+    PageGeometryRecord& g = Configuration.PageGeometry;
+    g.StepDivisor = StepDivisorFor(steps, *x, *y);
+    g.ScaleFactor = g.StepDivisor * steps.scalePerStep;
     if (withResolution) {
-        const double resolution = (vcgl ? kVcglHostStepsPerInch : kRtlUnitsPerInch) /
-                                  Configuration.PageGeometry.StepDivisor;
-        Configuration.PageGeometry.HostResolution[0] = resolution;
-        Configuration.PageGeometry.HostResolution[1] = resolution;
+        const double resolution = steps.stepsPerInch / g.StepDivisor;
+        g.HostResolution[0] = resolution;
+        g.HostResolution[1] = resolution;
     }
 }
 
 void UpdateVcglShortCoordinates() {
-    if ((Configuration.Config.modeFlags & kModeVcgl) == 0) return;
+    if (CurrentDataMode() != DataMode::kVcgl) return;
     Configuration.VcglShortCoordinates =
         JobState.PlotExtentX < kVcglShortLimit && JobState.PlotExtentY < kVcglShortLimit;
 }

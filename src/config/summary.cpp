@@ -51,7 +51,7 @@ void Line(int slot) {
 void PrintConfigurationSummary() {
     const ModelRecord* model = Model(Configuration.CurrentModel);
     if (model == nullptr) model = &ModelTable[0];
-    const bool vcgl = (Configuration.Config.modeFlags & kModeVcgl) != 0;
+    const bool vcgl = CurrentDataMode() == DataMode::kVcgl;
 
     ReportMessage(" %s", Text(kPlotter));
     ReportMessage("%s", model->name);

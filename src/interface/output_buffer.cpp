@@ -38,6 +38,21 @@ std::int32_t WritePieces(const std::uint8_t* bytes, std::int32_t count) {
 
 }  // namespace
 
+void SendDirectBytes(const void* bytes, std::size_t count) {
+    HostWriteOutput(bytes, static_cast<std::int32_t>(count));
+}
+
+void SendDirectText(const char* format, ...) {
+    char text[64];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n > 0)
+        SendDirectBytes(text, static_cast<std::size_t>(
+                                  n < static_cast<int>(sizeof text) ? n : sizeof text - 1));
+}
+
 std::int32_t FlushOutput() {
     if (PageState.CommandBuffer == nullptr) return 0;
     if (JobState.ErrorLatch != kLatchClear) return FailQuietly();

@@ -2,6 +2,8 @@
 // error latch, HP-GL/2 PE numbers and the big-endian packers of VCGL.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "interface/lifetimes.h"
@@ -25,6 +27,21 @@ std::int32_t AppendBytes(std::int32_t count, const void* bytes);
 // printf-style into CommandScratch, then AppendText.
 std::int32_t AppendFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::int32_t FlushOutput();
+
+// A constant command of the printer's tables.
+template <std::size_t N>
+std::int32_t AppendCommand(const std::array<std::uint8_t, N>& bytes) {
+    return AppendBytes(static_cast<std::int32_t>(N), bytes.data());
+}
+
+// Straight to the host's WriteOutput: an image's own commands bypass the
+// command buffer, and their results are not looked at.
+void SendDirectBytes(const void* bytes, std::size_t count);
+void SendDirectText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+template <std::size_t N>
+void SendDirect(const std::array<std::uint8_t, N>& bytes) {
+    SendDirectBytes(bytes.data(), N);
+}
 
 // HP-GL/2 polyline-encoded integer, in the 7-bit form (base 32) or the
 // 8-bit form (base 64) the configuration chooses.

@@ -13,11 +13,11 @@
 #include "interface/output_buffer.h"
 #include "job/job.h"
 #include "job/requests.h"
+#include "modes/data_mode.h"
 #include "raster/image_request.h"
 #include "raster/raster_output.h"
 #include "varnu/byte_order.h"
 #include "vector/pens.h"
-#include "vector/vector_state.h"
 
 namespace varnu {
 

@@ -15,8 +15,8 @@
 #include "job/driver_entry.h"
 #include "job/job.h"
 #include "job/requests.h"
+#include "modes/data_mode.h"
 #include "varnu/packet_layouts.h"
-#include "vector/vector_state.h"
 
 namespace varnu {
 

@@ -6,9 +6,6 @@
 
 namespace varnu {
 
-// Bit of HostOptionBits: the host drives the serial line itself.
-inline constexpr std::uint32_t kHostOwnsHandshake = 0x40;
-
 // The latch gate of the gated requests: false (and -1 written) while latched.
 bool PassLatchGate();
 

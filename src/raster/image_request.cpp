@@ -12,15 +12,12 @@
 #include "interface/output_buffer.h"
 #include "interface/packet.h"
 #include "interface/platform.h"
+#include "modes/data_mode.h"
 #include "raster/dither.h"
 #include "raster/raster_output.h"
 #include "varnu/adi_abi.h"
 #include "varnu/byte_order.h"
 #include "varnu/packet_layouts.h"
-#include "varnu/vcgl_commands.h"
-#include "vector/device_setup.h"
-#include "vector/pens.h"
-#include "vector/vector_state.h"
 
 namespace varnu {
 
@@ -53,69 +50,23 @@ constexpr std::uint8_t kKeyColour[3] = {0x00, 0x01, 0x02};
 using RowFetchFn = void* ADI_CALLER_CLEANS(void* rowRequest);
 using RowReleaseFn = std::int32_t ADI_CALLER_CLEANS(void* rowReply);
 
-// HP-GL/2 texts around an image in RTL/GL2 mode.
-constexpr char kImageTransparency[] = "%sTR%d;";  // leading ";" when the page has content
-constexpr char kImageMove[] = "PU%lld,%lld";
-constexpr char kImageAnchor[] = "PA%lld,%lld";
-constexpr char kImageWindow[] = "IW%lld,%lld,%lld,%lld";
-constexpr char kRestoreAnchor[] = "PA%d,%d";
-constexpr char kRestoreMove[] = "PU%d,%d";
-constexpr char kRelativeMode[] = "PR";
-
 constexpr char kFailureFormat[] = "image faile=%d %d %d";
 constexpr char kFailureCaption[] = "DAD4.3";
 
 // Request 52's fields.
 namespace img = layout::image;
 
-bool VcglMode() {
-    return (Configuration.Config.modeFlags & kModeVcgl) != 0;
-}
-
-// Resolution code of the image. VCGL raster images exist at 400 and 200 dpi
-// only: 600 and 300 dpi codes are sent at the nearest of these.
-std::uint16_t ImageResolutionCode() {
-    std::uint16_t code = Configuration.Config.modeFlags & kModeResolutionMask;
-    if (VcglMode()) {
-        if (code == kResolution600) code = kResolution400;
-        if (code == kResolution300) code = kResolution200;
-    }
-    return code;
-}
-
-void SendReplay(const ReplayCommand& command) {
-    if (command.length > 0) HostWriteOutput(command.bytes, command.length);
-}
-
-std::int32_t AppendReplay(const ReplayCommand& command) {
-    return AppendBytes(command.length, command.bytes);
-}
-
-template <std::size_t N>
-std::int32_t Append(const std::array<std::uint8_t, N>& bytes) {
-    return AppendBytes(static_cast<std::int32_t>(N), bytes.data());
-}
-
 struct Grid {
     std::int32_t width, height;
 };
 
 // The pixel grid the host is asked for, or false when it cannot be computed.
-bool ComputeGrid(double dpi, Grid* grid) {
+bool ComputeGrid(const DataModeOps& mode, double dpi, Grid* grid) {
     const PendingImageRecord& im = Image.PendingImage;
     const std::int64_t dx = std::int64_t{im.x1} - im.x0, dy = std::int64_t{im.y1} - im.y0;
     if (dpi <= 0 || dx <= 0 || dy <= 0 || im.pixelsPerLine <= 0 || im.lineCount <= 0) return false;
     double w, h;
-    if (!VcglMode()) {
-        // Host units are 1/1016 inch (0.0025 cm); the source is at dpi.
-        const double sw = im.pixelsPerLine, sh = im.lineCount;
-        w = std::trunc((static_cast<double>(dx) * 0.0025) / ((sw / dpi) * 2.54) * sw);
-        h = std::trunc((static_cast<double>(dy) * 0.0025) / ((sh / dpi) * 2.54) * sh);
-    } else {
-        const std::int64_t divisor = dpi == 400 ? 2 : dpi == 200 ? 4 : 1;
-        w = static_cast<double>(dx / divisor);
-        h = static_cast<double>(dy / divisor);
-    }
+    if (!mode.grid(dpi, dx, dy, im.pixelsPerLine, im.lineCount, &w, &h)) return false;
     constexpr double kLargest = 1 << 24;
     if (!(w >= 1 && h >= 1 && w <= kLargest && h <= kLargest)) return false;
     grid->width = static_cast<std::int32_t>(w);
@@ -191,90 +142,57 @@ bool FetchLines(std::int32_t firstLine, std::int32_t pixelsPerLine, std::int32_t
     return true;
 }
 
-void RestoreVectorState() {
-    if (VcglMode()) {
-        SendDirect(vcgl::kPaintOpaque);
-        if (VcglJobHeader() != 0 || VcglDefaultAttributes() != 0) return;
-        AppendReplay(Module.GraphicsStateReplay.pen);
-        AppendReplay(Module.GraphicsStateReplay.hostPen);
-        AppendReplay(Module.GraphicsStateReplay.width);
-        AppendReplay(Module.GraphicsStateReplay.lineType);
-        return;
-    }
-    SendDirectText(kImageTransparency, "", 0);
-    SendDirectText(kRestoreAnchor, Image.PendingImage.x1, Image.PendingImage.y0);
-    SendDirectText(kRestoreMove, Image.PendingImage.savedX, Image.PendingImage.savedY);
-    SendDirectText("%s", kRelativeMode);
-    // The image's raster mode may have installed a palette of its own.
-    SendDirectText("%s%s", kPenCount, kColourRange);
-    for (int pen = 1; pen < 256; ++pen) {
-        char text[32];
-        const int n = FormatPenColour(pen, text, sizeof text);
-        if (n > 0) HostWriteOutput(text, n);
-    }
-    SendDirectText("%s", Module.SavedWindowCommand);
-    SendReplay(Module.GraphicsStateReplay.pen);
-    SendReplay(Module.GraphicsStateReplay.width);
-    SendReplay(Module.GraphicsStateReplay.lineType);
-}
-
 void DrawImage() {
     PendingImageRecord& im = Image.PendingImage;
-    const bool vcgl = VcglMode();
-    const bool longEdge = (Configuration.Config.modeFlags & kModeLongEdgeAlongX) != 0;
-    const std::uint16_t code = ImageResolutionCode();
+    const DataMode dataMode = CurrentDataMode();
+    const DataModeOps& mode = ModeOps(dataMode);
+    const ConfigurationRecord& c = Configuration;
+    const bool longEdge = (c.Config.modeFlags & kModeLongEdgeAlongX) != 0;
+    const std::uint16_t code = mode.imageResolution(c.Config.modeFlags & kModeResolutionMask);
 
     // Everything that can refuse the image comes before the first byte: a
     // refused image sends nothing and leaves the vector state as it was.
     if (im.colourIndex < 0) return;
     if (LoadLe<HostAddress>(im.packet, img::kFetch) == 0) return;
     const double dpi = SelectResolution(
-        static_cast<std::uint16_t>((Configuration.Config.modeFlags & ~kModeResolutionMask) | code),
-        vcgl);
-    if (vcgl && dpi != 400 && dpi != 200) return;
+        static_cast<std::uint16_t>((c.Config.modeFlags & ~kModeResolutionMask) | code), dataMode);
     Grid grid;
-    if (!ComputeGrid(dpi, &grid)) return;
+    if (!ComputeGrid(mode, dpi, &grid)) return;
     const std::int32_t pixelsPerLine = longEdge ? grid.height : grid.width;
     const std::int32_t lineCount = longEdge ? grid.width : grid.height;
     const double strip = longEdge ? static_cast<double>(std::int64_t{im.x1} - im.x0) / lineCount
                                   : static_cast<double>(std::int64_t{im.y1} - im.y0) / lineCount;
-    const double s = Configuration.PageGeometry.ScaleFactor;
-    const std::int32_t anchorX = longEdge ? im.x0 : im.x1, anchorY = im.y0;
-    if (!PrepareRaster(pixelsPerLine, lineCount, vcgl, im.transparent, TruncateToInt32(anchorX * s),
-                       TruncateToInt32(anchorY * s), Configuration.PageGeometry.StepDivisor,
-                       longEdge)) {
+    const double s = c.PageGeometry.ScaleFactor;
+    ImagePlacement place = {im.x0,
+                            im.y0,
+                            im.x1,
+                            im.y1,
+                            longEdge ? im.x0 : im.x1,
+                            im.y0,
+                            TruncateToInt32(s),
+                            im.transparent,
+                            PageState.DevicePosition};
+    if (!PrepareRaster(pixelsPerLine, lineCount, dataMode, im.transparent,
+                       TruncateToInt32(place.anchorX * s), TruncateToInt32(place.anchorY * s),
+                       c.PageGeometry.StepDivisor, longEdge)) {
         return;
     }
     im.pixelsPerLine = pixelsPerLine;
     im.lineCount = lineCount;
 
-    if (vcgl) {
-        Append(vcgl::kVcglPreamble);
-        Append(vcgl::kPageEnd);
-    }
+    mode.imageOpen();
     im.savedX = PageState.DevicePosition.x;
     im.savedY = PageState.DevicePosition.y;
+    place.saved = PageState.DevicePosition;
     if (PageState.CommandFill > 0) FlushOutput();
-
-    if (!vcgl) {
-        const char* lead = PageState.PageHasContent ? ";" : "";
-        SendDirectText(kImageTransparency, lead, im.transparent ? 1 : 0);
-        // In 64 bits: a corner far out times the scale may pass 2^31.
-        const long long k = TruncateToInt32(s);
-        SendDirectText(kImageMove, anchorX * k, anchorY * k);
-        SendDirectText(kImageAnchor, anchorX * k, anchorY * k);
-        // The window in HP-GL/2's order, x0, y0, x1, y1: it holds the anchor.
-        SendDirectText(kImageWindow, im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
-    } else {
-        SendDirect(im.transparent ? vcgl::kPaintTransparent : vcgl::kPaintOpaque);
-    }
+    mode.placeImage(place);
     if (PageState.CommandFill > 0) FlushOutput();
 
     BeginRaster();
-    const std::int32_t firstLine = !vcgl && code == kResolution600 ? 1 : 0;
+    const std::int32_t firstLine = mode.skipsFirstLineAt600 && code == kResolution600 ? 1 : 0;
     if (FetchLines(firstLine, pixelsPerLine, lineCount, strip, longEdge)) EncodeAndSendBands();
     EndRaster();
-    RestoreVectorState();
+    mode.restore(place);
     // The image is on the page: job end must close it.
     PageState.PageHasContent = 1;
     PageState.PenState = kPenClosed;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "modes/data_mode.h"
 #include "raster/mmr.h"
 
 namespace varnu {
@@ -34,21 +35,14 @@ struct BandCoder {
     std::int32_t status;  // of the last band coded: 0, or -1 when it found no room
 };
 
-struct RasterStateRecord {
-    bool vcgl;  // data mode of the image
-    std::int32_t transparent;
-    std::int32_t anchorX;  // VCGL: device units, advanced band by band
-    std::int32_t anchorY;
+// The framing's part (the mode, transparency, anchor, orientation, row
+// pixels, W, band moves) comes first, as the data mode reads it.
+struct RasterStateRecord : RasterFrame {
     std::int32_t replication;    // n: each host pixel becomes n x n device pixels
-    bool longEdge;               // long-edge bit of the configuration
     std::int32_t pixelsPerLine;  // grid
-    std::int32_t rowPixels;      // pixels per line x n
     std::int32_t nominalRows;    // line count x n
-    std::int32_t width;          // W: row pixels raised to a multiple of 32, plus 32
     std::int32_t stride;         // W / 8 bytes
     std::int32_t rowCounter;     // rows written into the page buffer
-    std::int64_t rowsMoved;      // RTL/GL2: rows the band moves have advanced
-    std::int64_t unitsMoved;     // and the HP-GL/2 units sent for them
 
     // Buffers, allocated before anything of the image is sent.
     std::uint8_t* pageBuffer;  // nominalRows rows of stride bytes

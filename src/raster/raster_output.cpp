@@ -10,69 +10,19 @@
 #include "interface/host_services.h"
 #include "interface/memory.h"
 #include "interface/output_buffer.h"
+#include "modes/data_mode.h"
 #include "raster/dither.h"
 #include "raster/mmr.h"
-#include "varnu/vcgl_commands.h"
 
 namespace varnu {
 
-void SendDirectBytes(const void* bytes, std::size_t count) {
-    HostWriteOutput(bytes, static_cast<std::int32_t>(count));
-}
-
-void SendDirectText(const char* format, ...) {
-    char text[64];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (n > 0)
-        SendDirectBytes(text, static_cast<std::size_t>(
-                                  n < static_cast<int>(sizeof text) ? n : sizeof text - 1));
-}
-
 namespace {
-
-// HP-RTL commands.
-constexpr char kEnterRtl[] = "\x1b%1A";  // HP-GL/2 to RTL, keep the pen position
-constexpr char kOpaqueBackground[] = "\x1b&a0N";
-// Source transparency: white pixels of an opaque image cover what lies below.
-constexpr char kSourceTransparency[] = "\x1b*v%dN";
-constexpr char kRasterWidth[] = "\x1b*r%dS";
-constexpr char kRasterHeight[] = "\x1b*r%dT";
-constexpr char kStartRaster[] = "\x1b*r1A";  // at the current position
-constexpr char kCompressionMmr[] = "\x1b*b8M";
-constexpr char kTransferData[] = "\x1b*b%dW";  // then the block
-constexpr char kEndRaster[] = "\x1b*rC";
-constexpr char kEnterHpgl2[] = "\x1b%0B";
-constexpr char kMoveAlongX[] = "PR%d,0";
-constexpr char kMoveAlongY[] = "PR0,%d";
-constexpr char kResolutionFormat[] = "\x1b*t%dR";
 
 struct DpiCode {
     std::uint16_t code;
     std::int32_t dpi;
 };
 constexpr DpiCode kDpiCodes[] = {{0x100, 600}, {0x200, 400}, {0x400, 300}, {0x800, 200}};
-
-void SendBigEndian32(std::int32_t value) {
-    std::uint8_t packed[5];
-    PackBigEndian32(static_cast<std::uint32_t>(value), packed);
-    SendDirectBytes(packed, 4);
-}
-
-void SendVcglResolution() {
-    if (Module.CurrentDpi == 400) SendDirect(vcgl::kResolution400);
-    if (Module.CurrentDpi == 200) SendDirect(vcgl::kResolution200);
-}
-
-// Raster mode for the image, at its first band and after every band move.
-void EnterRtlRaster() {
-    SendDirectText("%s", kEnterRtl);
-    SendDirectText("%s", kOpaqueBackground);
-    SendDirectText(kSourceTransparency, Image.RasterState.transparent != 0 ? 0 : 1);
-    SendDirectText("%s", Module.ResolutionCommand);
-}
 
 std::int64_t RoundUp32(std::int64_t v) {
     return (v + 31) / 32 * 32;
@@ -176,90 +126,29 @@ std::int32_t CodeBand(BandCoder* c, std::int32_t start, std::int32_t rows, GrowO
     return 0;
 }
 
-void FrameRtl(std::int32_t rows, const BandCoder& c) {
-    const std::uint32_t coded = c.writer.byteCount;
-    SendDirectText(kRasterWidth, Image.RasterState.width);
-    SendDirectText(kRasterHeight, rows);
-    SendDirectText("%s", kStartRaster);
-    SendDirectText("%s", kCompressionMmr);
-    SendDirectText(kTransferData, static_cast<std::int32_t>(coded + 4));
-    SendBigEndian32(Image.RasterState.width);
-    SendDirectBytes(c.area, coded);
-}
-
-void SendImageHeader(std::int32_t width, std::int32_t rows) {
-    SendDirect(vcgl::kImageHeaderOpener);
-    SendBigEndian32(Image.RasterState.anchorX);
-    SendBigEndian32(Image.RasterState.anchorY);
-    SendBigEndian32(width);
-    SendBigEndian32(rows);
-}
-
-void FrameVcgl(std::int32_t rows, const BandCoder& c) {
-    const std::uint32_t coded = c.writer.byteCount;
-    if (Image.RasterState.transparent == 0) {
-        // Blank preamble: clears the band's area before the opaque image.
-        SendImageHeader(32, 1);
-        SendBigEndian32(Image.RasterState.rowPixels);
-        SendBigEndian32(rows);
-        SendDirect(vcgl::kImageHeaderTail);
-        SendDirect(vcgl::kDataMode0207);
-        SendDirect(vcgl::kDataOpener);
-        SendDirect(vcgl::kBlankLength);
-        SendDirect(vcgl::kBlankPattern);
-        SendDirect(vcgl::kDataMode0200);
-        SendDirect(vcgl::kPaintTransparent);
-        SendVcglResolution();
-    }
-    SendImageHeader(Image.RasterState.width, rows);
-    // The size in 400-dpi device units.
-    const std::int32_t scale = Module.CurrentDpi == 200 ? 2 : 1;
-    SendBigEndian32(Image.RasterState.width * scale);
-    SendBigEndian32(rows * scale);
-    SendDirect(vcgl::kImageHeaderTail);
-    SendDirect(vcgl::kDataMode0207);
-    SendDirect(vcgl::kDataOpener);
-    SendBigEndian32(static_cast<std::int32_t>(coded));
-    SendDirectBytes(c.area, coded);
-}
-
 void Frame(std::int32_t rows, const BandCoder& c) {
-    Image.RasterState.vcgl ? FrameVcgl(rows, c) : FrameRtl(rows, c);
+    RasterStateRecord& r = Image.RasterState;
+    ModeOps(r.mode).frame(r, rows, c.area, c.writer.byteCount);
 }
 
 void MoveToNextBand(std::int32_t advance) {
-    if (!Image.RasterState.vcgl) {
-        SendDirectText("%s", kEndRaster);
-        SendDirectText("%s", kEnterHpgl2);
-        // The device stands at the rows moved so far in HP-GL/2 units,
-        // rounded once: no band's remainder is lost on the way.
-        Image.RasterState.rowsMoved += advance;
-        const std::int64_t dpi = Module.CurrentDpi > 0 ? Module.CurrentDpi : 1;
-        const std::int64_t target = (Image.RasterState.rowsMoved * 2 * 1016 + dpi) / (2 * dpi);
-        const auto units = static_cast<std::int32_t>(target - Image.RasterState.unitsMoved);
-        Image.RasterState.unitsMoved = target;
-        SendDirectText(Image.RasterState.longEdge ? kMoveAlongX : kMoveAlongY, units);
-        EnterRtlRaster();
-        return;
-    }
-    SendDirect(vcgl::kDataMode0200);
-    (Image.RasterState.longEdge ? Image.RasterState.anchorX : Image.RasterState.anchorY) += advance;
-    SendVcglResolution();
+    RasterStateRecord& r = Image.RasterState;
+    ModeOps(r.mode).bandMove(r, advance);
 }
 
 }  // namespace
 
-double SelectResolution(std::uint16_t modeFlags, bool vcgl) {
+double SelectResolution(std::uint16_t modeFlags, DataMode mode) {
     const std::uint16_t code = modeFlags & 0xF00;
     for (const DpiCode& entry : kDpiCodes) {
         if (entry.code != code) continue;
         Module.CurrentDpi = entry.dpi;
-        if (!vcgl) std::snprintf(Module.ResolutionCommand, 8, kResolutionFormat, entry.dpi);
+        ModeOps(mode).selectResolution(entry.dpi);
     }
     return Module.CurrentDpi;
 }
 
-bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl,
+bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, DataMode mode,
                    std::int32_t transparent, std::int32_t anchorX, std::int32_t anchorY,
                    std::int32_t replication, bool longEdge) {
     ReleaseRasterBuffers();
@@ -278,7 +167,7 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
     if (stride * rows > kMaxPageBytes) return false;
 
     Image.RasterState = RasterStateRecord{};
-    Image.RasterState.vcgl = vcgl;
+    Image.RasterState.mode = mode;
     Image.RasterState.transparent = transparent;
     Image.RasterState.anchorX = anchorX;
     Image.RasterState.anchorY = anchorY;
@@ -317,11 +206,7 @@ bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl
 
 std::int32_t BeginRaster() {
     BuildDitherMasks();
-    if (!Image.RasterState.vcgl) {
-        EnterRtlRaster();
-    } else {
-        SendVcglResolution();
-    }
+    ModeOps(Image.RasterState.mode).rasterBegin(Image.RasterState);
     return 0;
 }
 
@@ -373,13 +258,7 @@ std::int32_t EncodeAndSendBands() {
 }
 
 void EndRaster() {
-    if (!Image.RasterState.vcgl) {
-        SendDirectText("%s", kEndRaster);
-        SendDirectText("%s", kEnterHpgl2);
-    } else {
-        SendDirect(vcgl::kDataMode0200);
-        SendDirect(vcgl::kResolution400);
-    }
+    ModeOps(Image.RasterState.mode).rasterEnd();
     ReleaseRasterBuffers();
 }
 

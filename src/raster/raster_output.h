@@ -18,11 +18,11 @@ inline constexpr std::int64_t kSingleBandLimit = 0xA00000;
 
 // The dpi of a resolution code (600, 400, 300, 200); any other code keeps
 // the current dpi. In RTL/GL2 mode it also prepares the resolution command.
-double SelectResolution(std::uint16_t modeFlags, bool vcgl);
+double SelectResolution(std::uint16_t modeFlags, DataMode mode);
 
 // Sizes and allocates everything the image needs; false (nothing allocated,
 // nothing sent) when a size does not fit or a buffer cannot be had.
-bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, bool vcgl,
+bool PrepareRaster(std::int32_t pixelsPerLine, std::int32_t lineCount, DataMode mode,
                    std::int32_t transparent, std::int32_t anchorX, std::int32_t anchorY,
                    std::int32_t replication, bool longEdge);
 
@@ -39,14 +39,5 @@ void EndRaster();
 
 // Frees whatever an image left allocated (also when it was refused).
 void ReleaseRasterBuffers();
-
-// Straight to the host's WriteOutput: an image's own commands bypass the
-// command buffer, and their results are not looked at.
-void SendDirectBytes(const void* bytes, std::size_t count);
-void SendDirectText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-template <std::size_t N>
-void SendDirect(const std::array<std::uint8_t, N>& bytes) {
-    SendDirectBytes(bytes.data(), N);
-}
 
 }  // namespace varnu

@@ -1,0 +1,60 @@
+#include "modes/data_mode.h"
+
+#include <cstring>
+
+#include "config/page_geometry.h"
+#include "interface/output_buffer.h"
+
+namespace varnu {
+
+// Each defined in its mode's file.
+extern const DataModeOps kRtlGl2Mode;
+extern const DataModeOps kVcglMode;
+
+namespace {
+
+// clang-format off
+constexpr const DataModeOps* kDataModes[kDataModeCount] = {
+    &kRtlGl2Mode,  // DataMode::kRtlGl2: PJL, HP-GL/2, HP-RTL raster
+    &kVcglMode,    // DataMode::kVcgl: binary VCGL with MMR raster
+};
+// clang-format on
+
+}  // namespace
+
+const DataModeOps& ModeOps(DataMode mode) {
+    return *kDataModes[static_cast<int>(mode)];
+}
+
+std::int32_t SendAndRecord(ReplayCommand& record, const void* bytes, std::int32_t length) {
+    std::memcpy(record.bytes, bytes, static_cast<std::size_t>(length));
+    record.length = length;
+    return AppendBytes(length, bytes);
+}
+
+bool RedPenApplies(const ModelRecord& model, std::int32_t pen) {
+    const ConfigRecord& config = Configuration.Config;
+    return model.redPrinting == 1 && (config.modeFlags & kModeRedPrinting) != 0 &&
+           config.redPen == pen;
+}
+
+std::int32_t ConvertPoint(std::uint16_t hostX, std::uint16_t hostY, std::int32_t* dx,
+                          std::int32_t* dy) {
+    if (JobState.ErrorLatch != kLatchClear) return -1;
+    PageState.LastHostPoint = {hostX, hostY};
+    const double scale = Configuration.PageGeometry.ScaleFactor;
+    const DevicePoint next = {TruncateToInt32(hostX * scale), TruncateToInt32(hostY * scale)};
+    PageState.PreviousDevicePosition = PageState.DevicePosition;
+    PageState.DevicePosition = next;
+    *dx = next.x - PageState.PreviousDevicePosition.x;
+    *dy = next.y - PageState.PreviousDevicePosition.y;
+    return 0;
+}
+
+std::int32_t EmitPoint(std::uint16_t hostX, std::uint16_t hostY) {
+    std::int32_t dx, dy;
+    if (ConvertPoint(hostX, hostY, &dx, &dy) != 0) return -1;
+    return ActiveMode().segment(dx, dy);
+}
+
+}  // namespace varnu

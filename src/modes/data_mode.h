@@ -1,0 +1,127 @@
+// The data modes: what each writes for a job, a pen, a vector, a polygon and
+// a raster image. The requests keep the logic that every mode shares and
+// call the row of the mode in effect; a mode is one file and one row of
+// kDataModes (data_mode.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "config/config_record.h"
+#include "interface/lifetimes.h"
+#include "varnu/byte_order.h"
+#include "varnu/printer_tables.h"
+
+namespace varnu {
+
+// Vertices as the host laid them out: unsigned 16-bit X, then Y, 4 bytes each.
+struct PolygonVertices {
+    const std::uint8_t* base;
+    std::uint16_t x(std::int32_t i) const {
+        return LoadLe<std::uint16_t>(base, 4 * static_cast<std::size_t>(i));
+    }
+    std::uint16_t y(std::int32_t i) const {
+        return LoadLe<std::uint16_t>(base, 4 * static_cast<std::size_t>(i) + 2);
+    }
+};
+
+// Where an image goes, in host units, and what it covers.
+struct ImagePlacement {
+    std::int32_t x0, y0, x1, y1;    // target area
+    std::int32_t anchorX, anchorY;  // (x1, y0), or (x0, y0) with the long edge along x
+    long long scale;                // ScaleFactor truncated to an integer
+    std::int32_t transparent;
+    DevicePoint saved;  // DevicePosition when drawing began
+};
+
+// The part of an image's raster state that the framing reads and advances.
+struct RasterFrame {
+    DataMode mode;  // of the image
+    std::int32_t transparent;
+    std::int32_t anchorX;  // VCGL: device units, advanced band by band
+    std::int32_t anchorY;
+    bool longEdge;            // long-edge bit of the configuration
+    std::int32_t rowPixels;   // pixels per line x n
+    std::int32_t width;       // W: row pixels raised to a multiple of 32, plus 32
+    std::int64_t rowsMoved;   // RTL/GL2: rows the band moves have advanced
+    std::int64_t unitsMoved;  // and the HP-GL/2 units sent for them
+};
+
+// One row per mode. Statuses are 0 or -1 (a failed append, which the
+// command buffer has latched); the raster operations send straight to the
+// host and have no status, as the host expects.
+struct DataModeOps {
+    // Job start (request 30): before the buffer, the set-up before and
+    // after the device units are known; job end's close of the page.
+    void (*start)();
+    bool (*head)(const ModelRecord& model);
+    bool (*tail)(const ModelRecord& model);
+    void (*pageEnd)();
+
+    // Pens (requests 5, 7, 41): each command is recorded for the replay.
+    std::int32_t (*pen)(std::int16_t linePen, std::uint16_t hostPen);
+    std::int32_t (*lineType)(std::uint16_t type, bool patterned);
+    std::int32_t (*width)(double inches);
+
+    // Vectors (requests 3, 4, 8): the open sequence, the pen's state
+    // changes and the offsets of each converted point.
+    std::int32_t (*closeSequence)();
+    std::int32_t (*reselectPen)(std::int16_t pen);
+    std::int32_t (*openMove)();
+    std::int32_t (*openDraw)();
+    std::int32_t (*segment)(std::int32_t dx, std::int32_t dy);
+    std::int32_t (*penUp)();
+
+    // A filled polygon of n >= 2 vertices (requests 33, 54).
+    std::int32_t (*polygon)(std::int16_t hostPen, std::int32_t n, const PolygonVertices& v);
+
+    // Images (request 52): the pixel grid asked of the host (false when the
+    // mode cannot place the image), whether line 0 is skipped at 600 dpi,
+    // the commands before the first raster byte, and the vector state
+    // after the last.
+    bool (*grid)(double dpi, std::int64_t dx, std::int64_t dy, std::int32_t sourceWidth,
+                 std::int32_t sourceHeight, double* width, double* height);
+    bool skipsFirstLineAt600;
+    std::uint16_t (*imageResolution)(std::uint16_t code);
+    void (*imageOpen)();
+    void (*placeImage)(const ImagePlacement& image);
+    void (*restore)(const ImagePlacement& image);
+
+    // Raster output: the resolution chosen, raster mode entered, one coded
+    // band framed, the move to the next band, raster mode left.
+    void (*selectResolution)(std::int32_t dpi);
+    void (*rasterBegin)(const RasterFrame& frame);
+    void (*frame)(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* coded,
+                  std::uint32_t count);
+    void (*bandMove)(RasterFrame& frame, std::int32_t advance);
+    void (*rasterEnd)();
+};
+
+const DataModeOps& ModeOps(DataMode mode);
+
+// The row of the mode the configuration has now: a drawing request follows
+// the mode in effect.
+inline const DataModeOps& ActiveMode() {
+    return ModeOps(CurrentDataMode());
+}
+
+// What the modes share.
+
+// Keeps a command as sent and appends it.
+std::int32_t SendAndRecord(ReplayCommand& record, const void* bytes, std::int32_t length);
+
+// Whether `pen` prints red: the model can, red printing is on, it is the red pen.
+bool RedPenApplies(const ModelRecord& model, std::int32_t pen);
+
+// Point conversion: -1 while latched; otherwise positions move and the
+// offsets from the previous position are returned. Each offset is the
+// difference of two truncated absolute positions, so truncation never adds
+// up along a polyline.
+std::int32_t ConvertPoint(std::uint16_t hostX, std::uint16_t hostY, std::int32_t* dx,
+                          std::int32_t* dy);
+
+// Converts a host point and sends it as the mode and PenState call for. -1
+// while the latch is set (nothing changes then) or when the send fails.
+std::int32_t EmitPoint(std::uint16_t hostX, std::uint16_t hostY);
+
+}  // namespace varnu
