@@ -408,6 +408,56 @@ TEST_F(AdihostTest, ImageComesBackBitForBit) {
         }
 }
 
+TEST_F(AdihostTest, TransparentPngAreasPrintWhite) {
+    // Black pixels of the image's bands (the padding to a multiple of 32 is white).
+    auto blackInBands = [this](const std::string& folder) {
+        std::size_t black = 0;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const std::string pbm = Read(entry.path().string());
+            int width = 0, height = 0, skip = 0;
+            if (std::sscanf(pbm.c_str(), "P4\n%d %d\n%n", &width, &height, &skip) != 2) continue;
+            for (std::size_t i = static_cast<std::size_t>(skip); i < pbm.size(); ++i)
+                black += static_cast<std::size_t>(
+                    __builtin_popcount(static_cast<unsigned char>(pbm[i])));
+        }
+        return black;
+    };
+    // Black pixels, the left half of them fully transparent: RGBA and grey
+    // with alpha, opaque and transparent images alike.
+    const int w = 64, h = 32;
+    for (const bool grey : {false, true}) {
+        const int channels = grey ? 2 : 4;
+        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(w * h * channels), 0);
+        for (int y = 0; y < h; ++y)
+            for (int x = w / 2; x < w; ++x) pixels[(y * w + x) * channels + channels - 1] = 255;
+        png_image png;
+        std::memset(&png, 0, sizeof png);
+        png.version = PNG_IMAGE_VERSION;
+        png.width = w;
+        png.height = h;
+        png.format = grey ? PNG_FORMAT_GA : PNG_FORMAT_RGBA;
+        ASSERT_TRUE(
+            png_image_write_to_file(&png, Path("alpha.png").c_str(), 0, pixels.data(), 0, nullptr));
+        for (const char* transparent : {"", " --transparent"}) {
+            SCOPED_TRACE(std::string(grey ? "grey" : "rgb") + transparent);
+            ASSERT_EQ(Adihost("plot " + Path("alpha.png") + " -o " + Path("alpha.prn") +
+                              " --quiet --at 10,10,74,42" + transparent)
+                          .status,
+                      0);
+            fs::remove_all(Path("alpha-bands"));
+            fs::create_directories(Path("alpha-bands"));
+            ASSERT_EQ(Adihost("render " + Path("alpha.prn") + " -o " + Path("alpha-sheet.png") +
+                              " --dpi 10 --bands " + Path("alpha-bands"))
+                          .status,
+                      0);
+            // 64 x 32 mm at 600 dpi: 1512 x 756 device pixels, half of them black.
+            const double black = static_cast<double>(blackInBands(Path("alpha-bands")));
+            EXPECT_GT(black, 0.45 * 1512 * 756);
+            EXPECT_LT(black, 0.55 * 1512 * 756);
+        }
+    }
+}
+
 // A configuration record: either data mode, the default paper (long edge
 // along x) or a user-defined one wider than long (lines are rows).
 std::string Record(bool vcgl, bool across) {

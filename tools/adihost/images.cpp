@@ -111,7 +111,10 @@ bool LoadPng(const std::string& path, Image* image, std::string* error) {
     image->width = static_cast<std::int32_t>(png.width);
     image->height = static_cast<std::int32_t>(png.height);
     image->pixels.resize(PNG_IMAGE_SIZE(png));
-    if (!png_image_finish_read(&png, nullptr, image->pixels.data(), 0, nullptr)) {
+    // What is transparent lies on white paper: libpng composites alpha onto
+    // this background (black without one).
+    const png_color paper = {255, 255, 255};
+    if (!png_image_finish_read(&png, &paper, image->pixels.data(), 0, nullptr)) {
         *error = std::string("PNG decoding failed: ") + png.message;
         png_image_free(&png);
         return false;
