@@ -53,6 +53,12 @@ void SendDirectText(const char* format, ...) {
                                   n < static_cast<int>(sizeof text) ? n : sizeof text - 1));
 }
 
+void SendDirectBigEndian32(std::int32_t value) {
+    std::uint8_t packed[5];
+    PackBigEndian32(static_cast<std::uint32_t>(value), packed);
+    SendDirectBytes(packed, 4);
+}
+
 std::int32_t FlushOutput() {
     if (PageState.CommandBuffer == nullptr) return 0;
     if (JobState.ErrorLatch != kLatchClear) return FailQuietly();

@@ -38,6 +38,7 @@ std::int32_t AppendCommand(const std::array<std::uint8_t, N>& bytes) {
 // command buffer, and their results are not looked at.
 void SendDirectBytes(const void* bytes, std::size_t count);
 void SendDirectText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void SendDirectBigEndian32(std::int32_t value);
 template <std::size_t N>
 void SendDirect(const std::array<std::uint8_t, N>& bytes) {
     SendDirectBytes(bytes.data(), N);

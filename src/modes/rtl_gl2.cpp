@@ -355,12 +355,6 @@ void RasterBegin(const RasterFrame& frame) {
     SendDirectText("%s", Module.ResolutionCommand);
 }
 
-void SendBigEndian32(std::int32_t value) {
-    std::uint8_t packed[5];
-    PackBigEndian32(static_cast<std::uint32_t>(value), packed);
-    SendDirectBytes(packed, 4);
-}
-
 void Frame(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* coded,
            std::uint32_t count) {
     SendDirectText(kRasterWidth, frame.width);
@@ -368,7 +362,7 @@ void Frame(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* code
     SendDirectText("%s", kStartRaster);
     SendDirectText("%s", kCompressionMmr);
     SendDirectText(kTransferData, static_cast<std::int32_t>(count + 4));
-    SendBigEndian32(frame.width);
+    SendDirectBigEndian32(frame.width);
     SendDirectBytes(coded, count);
 }
 

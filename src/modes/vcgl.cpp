@@ -309,25 +309,19 @@ void RasterBegin(const RasterFrame&) {
     SendResolution();
 }
 
-void SendBigEndian32(std::int32_t value) {
-    std::uint8_t packed[5];
-    PackBigEndian32(static_cast<std::uint32_t>(value), packed);
-    SendDirectBytes(packed, 4);
-}
-
 void SendImageHeader(const RasterFrame& frame, std::int32_t width, std::int32_t rows) {
     SendDirect(vcgl::kImageHeaderOpener);
-    SendBigEndian32(frame.anchorX);
-    SendBigEndian32(frame.anchorY);
-    SendBigEndian32(width);
-    SendBigEndian32(rows);
+    SendDirectBigEndian32(frame.anchorX);
+    SendDirectBigEndian32(frame.anchorY);
+    SendDirectBigEndian32(width);
+    SendDirectBigEndian32(rows);
 }
 
 // Clears the band's area before an opaque image.
 void SendBlankPreamble(const RasterFrame& frame, std::int32_t rows) {
     SendImageHeader(frame, 32, 1);
-    SendBigEndian32(frame.rowPixels);
-    SendBigEndian32(rows);
+    SendDirectBigEndian32(frame.rowPixels);
+    SendDirectBigEndian32(rows);
     SendDirect(vcgl::kImageHeaderTail);
     SendDirect(vcgl::kDataMode0207);
     SendDirect(vcgl::kDataOpener);
@@ -344,12 +338,12 @@ void Frame(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* code
     SendImageHeader(frame, frame.width, rows);
     // The size in 400-dpi device units.
     const std::int32_t scale = Module.CurrentDpi == 200 ? 2 : 1;
-    SendBigEndian32(frame.width * scale);
-    SendBigEndian32(rows * scale);
+    SendDirectBigEndian32(frame.width * scale);
+    SendDirectBigEndian32(rows * scale);
     SendDirect(vcgl::kImageHeaderTail);
     SendDirect(vcgl::kDataMode0207);
     SendDirect(vcgl::kDataOpener);
-    SendBigEndian32(static_cast<std::int32_t>(count));
+    SendDirectBigEndian32(static_cast<std::int32_t>(count));
     SendDirectBytes(coded, count);
 }
 
