@@ -238,7 +238,7 @@ std::int32_t EncodeAndSendBands() {
         RunAside aside;
         if (twoCores && next < total)
             twoCores = aside.Start(
-                [next, &rowsAt, &second] { CodeBand(&second, next, rowsAt(next), nullptr); });
+                [next, &rowsAt, coder = &second] { CodeBand(coder, next, rowsAt(next), nullptr); });
         if (start > 0) MoveToNextBand(bandRows);
         if (CodeBand(&first, start, rowsAt(start), GrowOutputArea) != 0) return -1;
         Frame(rowsAt(start), first);
