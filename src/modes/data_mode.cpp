@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "config/page_geometry.h"
 #include "interface/output_buffer.h"
 
 namespace varnu {
@@ -36,25 +35,6 @@ bool RedPenApplies(const ModelRecord& model, std::int32_t pen) {
     const ConfigRecord& config = Configuration.Config;
     return model.redPrinting == 1 && (config.modeFlags & kModeRedPrinting) != 0 &&
            config.redPen == pen;
-}
-
-std::int32_t ConvertPoint(std::uint16_t hostX, std::uint16_t hostY, std::int32_t* dx,
-                          std::int32_t* dy) {
-    if (JobState.ErrorLatch != kLatchClear) return -1;
-    PageState.LastHostPoint = {hostX, hostY};
-    const double scale = Configuration.PageGeometry.ScaleFactor;
-    const DevicePoint next = {TruncateToInt32(hostX * scale), TruncateToInt32(hostY * scale)};
-    PageState.PreviousDevicePosition = PageState.DevicePosition;
-    PageState.DevicePosition = next;
-    *dx = next.x - PageState.PreviousDevicePosition.x;
-    *dy = next.y - PageState.PreviousDevicePosition.y;
-    return 0;
-}
-
-std::int32_t EmitPoint(std::uint16_t hostX, std::uint16_t hostY) {
-    std::int32_t dx, dy;
-    if (ConvertPoint(hostX, hostY, &dx, &dy) != 0) return -1;
-    return ActiveMode().segment(dx, dy);
 }
 
 }  // namespace varnu

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "config/config_record.h"
+#include "config/page_geometry.h"
 #include "interface/lifetimes.h"
 #include "varnu/byte_order.h"
 #include "varnu/printer_tables.h"
@@ -116,12 +117,26 @@ bool RedPenApplies(const ModelRecord& model, std::int32_t pen);
 // Point conversion: -1 while latched; otherwise positions move and the
 // offsets from the previous position are returned. Each offset is the
 // difference of two truncated absolute positions, so truncation never adds
-// up along a polyline.
-std::int32_t ConvertPoint(std::uint16_t hostX, std::uint16_t hostY, std::int32_t* dx,
-                          std::int32_t* dy);
+// up along a polyline. Inline: every vector point passes here.
+inline std::int32_t ConvertPoint(std::uint16_t hostX, std::uint16_t hostY, std::int32_t* dx,
+                                 std::int32_t* dy) {
+    if (JobState.ErrorLatch != kLatchClear) return -1;
+    PageState.LastHostPoint = {hostX, hostY};
+    const double scale = Configuration.PageGeometry.ScaleFactor;
+    const DevicePoint next = {TruncateToInt32(hostX * scale), TruncateToInt32(hostY * scale)};
+    PageState.PreviousDevicePosition = PageState.DevicePosition;
+    PageState.DevicePosition = next;
+    *dx = next.x - PageState.PreviousDevicePosition.x;
+    *dy = next.y - PageState.PreviousDevicePosition.y;
+    return 0;
+}
 
 // Converts a host point and sends it as the mode and PenState call for. -1
 // while the latch is set (nothing changes then) or when the send fails.
-std::int32_t EmitPoint(std::uint16_t hostX, std::uint16_t hostY);
+inline std::int32_t EmitPoint(const DataModeOps& mode, std::uint16_t hostX, std::uint16_t hostY) {
+    std::int32_t dx, dy;
+    if (ConvertPoint(hostX, hostY, &dx, &dy) != 0) return -1;
+    return mode.segment(dx, dy);
+}
 
 }  // namespace varnu

@@ -264,6 +264,12 @@ std::int32_t PenUp() {
     return AppendText(kPenUpFlag);
 }
 
+std::int32_t Point(std::uint16_t hostX, std::uint16_t hostY) {
+    std::int32_t dx, dy;
+    if (ConvertPoint(hostX, hostY, &dx, &dy) != 0) return -1;
+    return Segment(dx, dy);
+}
+
 // A pen-up move to the first vertex, the outline in polygon mode, fill.
 std::int32_t Polygon(std::int16_t hostPen, std::int32_t n, const PolygonVertices& v) {
     const bool halftone = (Configuration.Config.optionFlags & kOptionHalftoneFill) != 0;
@@ -274,13 +280,13 @@ std::int32_t Polygon(std::int16_t hostPen, std::int32_t n, const PolygonVertices
     if (AppendText(Module.PeOpener) != 0 || AppendText(kPenUpFlag) != 0) return -1;
     PageState.PenStatePrevious = kPenClosed;
     PageState.PenState = kPenMoved;
-    if (EmitPoint(v.x(0), v.y(0)) != 0) return -1;
+    if (Point(v.x(0), v.y(0)) != 0) return -1;
     if (AppendFormat(kPolygonModeOn, Module.PeOpener) != 0) return -1;
     PageState.PenStatePrevious = kPenMoved;
     PageState.PenState = kPenDrawing;
     for (std::int32_t i = 1; i < n; ++i)
-        if (EmitPoint(v.x(i), v.y(i)) != 0) return -1;
-    if (EmitPoint(v.x(0), v.y(0)) != 0) return -1;  // closes the outline
+        if (Point(v.x(i), v.y(i)) != 0) return -1;
+    if (Point(v.x(0), v.y(0)) != 0) return -1;  // closes the outline
     if (AppendText(kPolygonFill) != 0) return -1;
     if (!halftone && AppendFormat(kSelectPen, hostPen) != 0) return -1;
     SetPenState(kPenClosed);

@@ -33,7 +33,7 @@ void MoveTo() {
     PageState.PenStatePrevious = PageState.PenState;
     if (mode.openMove() != 0) return Fail();
     PageState.PenState = kPenMoved;
-    if (EmitPoint(x, y) != 0) Fail();
+    if (EmitPoint(mode, x, y) != 0) Fail();
 }
 
 void DrawTo() {
@@ -41,8 +41,9 @@ void DrawTo() {
                         y = PacketGet<std::uint16_t>(layout::point::kY);
     if (IsRepeatedPoint(x, y)) return;
     PageState.PenStatePrevious = PageState.PenState;
-    if (ActiveMode().openDraw() != 0) return Fail();
-    if (EmitPoint(x, y) != 0) return Fail();
+    const DataModeOps& mode = ActiveMode();
+    if (mode.openDraw() != 0) return Fail();
+    if (EmitPoint(mode, x, y) != 0) return Fail();
     PageState.PageHasContent = 1;
 }
 
