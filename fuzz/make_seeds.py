@@ -66,3 +66,58 @@ open('fuzz/corpus/script/job.adi', 'w').write('\0' +
     'width 0.35mm\nwidth 0.01\npolygon 3 0,0 100,0 100,100\nsummary\ncatalogue\n'
     'request 41 4:f64=0.5\nrequest 52 16:i32=1000 36:i32=4 40:i32=4 73:str=abc\n')
 open('fuzz/corpus/script/errors.adi', 'w').write('\0move 1\ndraw 70000 0\npolygon x\nimage a.png 1 2 3\n')
+
+# The session target: jobs of a head (mode, paper, options, fail, steps) and
+# 5-byte steps (kind, 4 argument bytes); see fuzz/session_fuzzer.cpp.
+def step(kind, *args):
+    return bytes([kind]) + bytes(args[:4]).ljust(4, b'\0')
+
+
+def word(v):
+    return (v & 255, v >> 8)
+
+
+def point(kind, x, y):
+    return step(kind, *word(x), *word(y))
+
+
+VECTORS = [step(0, 3), step(1, 2), step(2, *word(400)), point(3, 1000, 1000), point(4, 5000, 1200),
+           point(4, 5200, 4000), step(5), step(6, 0x13, *word(6000), 20), step(8, 0x45, 0x35, 30, 70),
+           step(0, 5), point(3, 100, 100), point(4, 9000, 100), point(4, 9000, 7000), step(5)]
+IMAGE_FIRST = [step(8, 0x0B, 0x58, 40, 40), point(3, 500, 500), point(4, 2500, 700), step(0, 2),
+               step(2, *word(200)), point(4, 2500, 2500), step(5)]
+LINE_TYPES = [step(9, 8), step(0, 1)] + sum(([step(1, t), point(3, 1000, 900 * t), point(4, 8000, 900 * t)]
+                                             for t in range(1, 9)), [])
+BY_ADDRESS = [step(0, 4), step(7, 0x27, *word(9000), 40), step(10, 6), step(1, 5), point(3, 10, 10),
+              point(4, 60000, 30000), step(11)]
+
+
+def session_job(vcgl, res, steps, paper=1, options=0x10, around=0, fail=0, no_res=False, red=False):
+    mode = (1 if vcgl else 0) | (res << 1) | (8 if no_res else 0) | (16 if red else 0) | (around << 5)
+    return bytes([mode, paper, options, fail, len(steps)]) + b''.join(steps)
+
+
+os.makedirs('fuzz/corpus/session', exist_ok=True)
+session = {}
+for vcgl in (0, 1):
+    m = 'vcgl' if vcgl else 'rtl'
+    for res in range(4):
+        session['%s-%d-vectors' % (m, res)] = session_job(vcgl, res, VECTORS)
+    session[m + '-replay'] = session_job(vcgl, 0, VECTORS) + session_job(vcgl, 1, IMAGE_FIRST)
+    session[m + '-image-first'] = session_job(vcgl, 2, IMAGE_FIRST)
+    session[m + '-line-types'] = session_job(vcgl, 0, LINE_TYPES) + session_job(vcgl, 3, LINE_TYPES[1:])
+    session[m + '-by-address'] = session_job(vcgl, 1, BY_ADDRESS, options=0x20)
+    for paper, options in ((5, 0x10), (12, 0x40), (23, 0x05), (33, 0x1F), (41, 0xC0), (44, 0)):
+        session['%s-paper-%d' % (m, paper)] = session_job(vcgl, 1, VECTORS[:9], paper, options)
+    for around, fail in ((4, 0), (5, 0), (6, 3), (6, 90), (7, 0)):
+        session['%s-around-%d-%d' % (m, around, fail)] = (
+            session_job(vcgl, 0, VECTORS) + session_job(vcgl, 0, VECTORS, around=around, fail=fail) +
+            session_job(vcgl, 0, VECTORS))
+    session[m + '-no-resolution'] = session_job(vcgl, 2, VECTORS) + session_job(vcgl, 0, VECTORS, no_res=True)
+    session[m + '-red'] = session_job(vcgl, 0, VECTORS, red=True)
+    session[m + '-empty-then-job'] = session_job(vcgl, 0, []) + session_job(vcgl, 0, VECTORS)
+session['modes-alternating'] = b''.join(session_job(i % 2, i % 4, VECTORS) for i in range(4))
+session['modes-alternating-papers'] = b''.join(
+    session_job(i % 2, 3 - i % 4, VECTORS[:8], paper=1 + 7 * i, options=i * 37 % 256) for i in range(5))
+for name, data in session.items():
+    open('fuzz/corpus/session/' + name, 'wb').write(data)

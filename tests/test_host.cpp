@@ -117,10 +117,14 @@ std::vector<std::string> TestHost::Messages() const {
     return out;
 }
 
-void DriverTest::SetUp() {
+std::uint8_t* ReloadModule() {
     RestoreModuleLoadStateForTesting();
+    return static_cast<std::uint8_t*>(PLADI(TestHost::Get().ServiceTable(), 0));
+}
+
+void DriverTest::SetUp() {
     host().Reset();
-    header = static_cast<std::uint8_t*>(PLADI(host().ServiceTable(), 0));
+    header = ReloadModule();
     ASSERT_NE(header, nullptr);
 }
 

@@ -70,6 +70,11 @@ class TestHost {
     hostkit::LowArena arena_;
 };
 
+// The module as a host has just loaded it, this host installed again through
+// PLADI (request 50 not yet sent); the host's switches and its stored record
+// stay as they are. Returns the header, or nullptr.
+std::uint8_t* ReloadModule();
+
 // Fixture: every test starts from the module-loaded state with the test host
 // installed through PLADI (request 50 not yet sent).
 class DriverTest : public ::testing::Test {
