@@ -482,6 +482,22 @@ TEST_F(ImageRequestTest, TransparencyAndItsLeadingSemicolon) {
     EXPECT_NE(host().Output().find("\x1b*v1N"), std::string::npos);
 }
 
+TEST_F(ImageRequestTest, AnOpenSequenceIsClosedBeforeTheImage) {
+    // A move alone opens a PE sequence without drawing anything: the image
+    // still closes it first, or its commands would read as PE digits.
+    Start(kNormalRtl);
+    ImageHost::Get().lineBytes = [](std::int32_t) { return std::string(); };
+    Packet move(3);
+    move.Set<std::uint16_t>(layout::point::kX, 20).Set<std::uint16_t>(layout::point::kY, 20);
+    SendPlot(move);
+    Packet image = ImagePacket(1000, 2000, 3000, 2500, 2, 400, 100, 1);
+    DrawImage(image);
+    const std::string out = host().Output();
+    const std::size_t tr = out.find("TR1;");
+    ASSERT_NE(tr, std::string::npos);
+    EXPECT_EQ(out[tr - 1], ';') << out.substr(0, tr + 4);
+}
+
 TEST_F(ImageRequestTest, BilevelColoursAndTheKeyColour) {
     Start(kNormalRtl);
     // Index 9 is taken as 7 (black); set pixels print at level 255 - ToneCurve[0].

@@ -312,7 +312,10 @@ std::uint16_t ImageResolution(std::uint16_t code) {
 void ImageOpen() {}
 
 void PlaceImage(const ImagePlacement& im) {
-    const char* lead = PageState.PageHasContent ? ";" : "";
+    // The ";" closes the drawing's PE sequence; one that is open without
+    // anything drawn (a move alone) needs it as much.
+    const bool open = PageState.PageHasContent || PageState.PenState != kPenClosed;
+    const char* lead = open ? ";" : "";
     SendDirectText(kImageTransparency, lead, im.transparent ? 1 : 0);
     // In 64 bits: a corner far out times the scale may pass 2^31.
     const long long k = im.scale;
