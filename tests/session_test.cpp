@@ -563,6 +563,21 @@ TEST_F(SessionTest, LineTypeCountCarriesToTheNextJob) {
 // that names no resolution draws its images at the last one selected, and
 // otherwise writes what a fresh module writes for that resolution. (Not at
 // 600 dpi: an image of a 600 dpi record leaves out its first line.)
+TEST_F(SessionTest, ResolutionOfTheOtherModeDoesNotCarry) {
+    // Without a resolution of its own a job after one of the other mode
+    // writes what it writes from a fresh module: its image is refused.
+    for (const Setting& before : kSettings) {
+        const bool vcgl = (before.modeFlags & kModeVcgl) != 0;
+        Job unnamed = JobOf(kSettings[vcgl ? 0 : 4], "vectors", VectorsFirst);
+        unnamed.name = "no resolution/vectors";
+        unnamed.record = MakeRecord(vcgl ? 0 : kModeVcgl);
+        const std::string expected = Fresh(unnamed);
+        ReloadModule();
+        Run(JobOf(before, "vectors", VectorsFirst));
+        EXPECT_EQ(reference::FirstDifference(expected, Run(unnamed)), "") << before.name;
+    }
+}
+
 TEST_F(SessionTest, ResolutionInUseCarriesToARecordWithoutOne) {
     for (const Setting& s : {kSettings[1], kSettings[2], kSettings[3]}) {
         const Job named = JobOf(s, "vectors", VectorsFirst);

@@ -44,7 +44,6 @@ struct GraphicsStateReplayRecord {
     ReplayCommand hostPen;   // VCGL only: 47 01 host pen
     ReplayCommand width;     // "PW…" or 40 01 width
     ReplayCommand lineType;  // "LT…" or 43 01 00 n
-    DataMode mode;           // the data mode the commands were sent in
 };
 
 inline constexpr int kResolutionCommandSize = 22 + 1;
@@ -61,6 +60,11 @@ struct ModuleStateRecord {
     std::uint32_t HostWindow = 0;
     // What ReportMessage prints from; empty until request 50 installs the table.
     char ActiveMessages[kMessageSlots][kMessageSlotSize] = {};
+    // The data mode of the last job start. What outlives jobs of one data
+    // mode (the resolution in use, the replay record) is set back to the
+    // module's load when a job starts in the other mode: no job's bytes
+    // depend on a job of the other mode.
+    DataMode JobMode = DataMode::kRtlGl2;
     // The dpi last selected for an image (0 before any) and its RTL command
     // (22 blanks before any): a code outside the four keeps both.
     std::int32_t CurrentDpi = 0;
@@ -73,7 +77,6 @@ struct ModuleStateRecord {
     // have switched to RTL/GL2 since.
     const char* PeOpener = "PE7";                           // "PE7" or "PE"
     char SavedWindowCommand[kSavedWindowCommandSize] = {};  // job start's "IW" text
-    // Outlives jobs of one data mode: a job start in the other mode clears it.
     GraphicsStateReplayRecord GraphicsStateReplay = {};
     std::int32_t LineTypeCount = 0;  // highest patterned type, requests 36 and 43
 };

@@ -56,7 +56,7 @@ void JobStart() {
     PageState = PageStateRecord{};
     const DataMode mode = CurrentDataMode();
     const DataModeOps& ops = ModeOps(mode);
-    KeepReplayForMode(mode);
+    StartJobInMode(mode);
     ops.start();
 
     if (!AllocateCommandBuffer()) {

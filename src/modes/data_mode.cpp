@@ -25,6 +25,15 @@ const DataModeOps& ModeOps(DataMode mode) {
     return *kDataModes[static_cast<int>(mode)];
 }
 
+void StartJobInMode(DataMode mode) {
+    if (Module.JobMode == mode) return;
+    const ModuleStateRecord load;
+    Module.JobMode = mode;
+    Module.CurrentDpi = load.CurrentDpi;
+    std::memcpy(Module.ResolutionCommand, load.ResolutionCommand, sizeof load.ResolutionCommand);
+    Module.GraphicsStateReplay = load.GraphicsStateReplay;
+}
+
 std::int32_t SendAndRecord(ReplayCommand& record, const void* bytes, std::int32_t length) {
     std::memcpy(record.bytes, bytes, static_cast<std::size_t>(length));
     record.length = length;

@@ -108,6 +108,11 @@ inline const DataModeOps& ActiveMode() {
 
 // What the modes share.
 
+// Job start: a job in the other data mode than the last starts from the
+// module's load as far as the mode's own lasting values go (the resolution
+// in use and its RTL command, the replay record).
+void StartJobInMode(DataMode mode);
+
 // Keeps a command as sent and appends it.
 std::int32_t SendAndRecord(ReplayCommand& record, const void* bytes, std::int32_t length);
 

@@ -21,12 +21,6 @@ void Fail() {
 
 }  // namespace
 
-void KeepReplayForMode(DataMode mode) {
-    if (Module.GraphicsStateReplay.mode == mode) return;
-    Module.GraphicsStateReplay = GraphicsStateReplayRecord{};
-    Module.GraphicsStateReplay.mode = mode;
-}
-
 std::int32_t CloseOpenSequence() {
     if (ActiveMode().closeSequence() != 0) return -1;
     SetPenState(kPenClosed);

@@ -8,10 +8,6 @@
 
 namespace varnu {
 
-// Job start: the record outlives jobs of one data mode only; a job in the
-// other mode starts with none, so nothing of one mode is sent in the other.
-void KeepReplayForMode(DataMode mode);
-
 // RTL/GL2: ";" when a PE sequence is open; both modes: PenState to 1.
 // -1 when the ";" could not be sent (the state is then unchanged).
 std::int32_t CloseOpenSequence();
