@@ -312,9 +312,12 @@ std::uint16_t ImageResolution(std::uint16_t code) {
 void ImageOpen() {}
 
 void PlaceImage(const ImagePlacement& im) {
-    // The ";" closes the drawing's PE sequence; one that is open without
-    // anything drawn (a move alone) needs it as much.
-    const bool open = PageState.PageHasContent || PageState.PenState != kPenClosed;
+    // The ";" closes the drawing's PE sequence; one that a move alone left
+    // open in the job's buffer (nothing drawn yet), on its way to the host,
+    // needs it as much.
+    const bool moved = PageState.CommandBuffer != nullptr && JobState.ErrorLatch == kLatchClear &&
+                       PageState.PenState != kPenClosed;
+    const bool open = PageState.PageHasContent || moved;
     const char* lead = open ? ";" : "";
     SendDirectText(kImageTransparency, lead, im.transparent ? 1 : 0);
     // In 64 bits: a corner far out times the scale may pass 2^31.
