@@ -6,6 +6,8 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <new>
 #include <sstream>
 
 #include "model/clip.h"
@@ -33,9 +35,14 @@ bool LoadDrawing(std::string text, const std::string& path, Reader* reader, std:
     }
     reader->SetRecords(std::move(records));
     std::istringstream stream(std::move(text));
-    DL_Dxf dxflib;
+    // dxflib's constructor leaves the version a comment would set unset; in
+    // zeroed storage it reads as none, and MTEXT angles as degrees, file
+    // after file in one process.
+    alignas(DL_Dxf) unsigned char storage[sizeof(DL_Dxf)] = {};
+    std::unique_ptr<DL_Dxf, void (*)(DL_Dxf*)> dxflib(new (storage) DL_Dxf,
+                                                      [](DL_Dxf* d) { d->~DL_Dxf(); });
     try {
-        if (!dxflib.in(stream, reader)) {
+        if (!dxflib->in(stream, reader)) {
             *error = path + ": not a readable DXF file";
             return false;
         }
