@@ -111,7 +111,7 @@ bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
 }
 
 // Clamped to the host's range; never a NaN into the integer cast.
-Vertex Step(Point2 q) {
+Vertex ToSteps(Point2 q) {
     const double limit = 65535;
     const double sx = std::round(q.x), sy = std::round(q.y);
     const double x = std::isnan(sx) ? 0.0 : std::clamp(sx, 0.0, limit);
@@ -137,9 +137,9 @@ bool EmitArea(const Primitive& p, const std::vector<Ring>& rings, const std::str
     for (const Ring& r : rings) {
         if (!outline.empty() && outline.size() + r.size() + 2 > kOutlineCut && !flush())
             return false;
-        const Vertex anchor = outline.empty() ? Step(r.front()) : outline.front();
-        for (const Point2& q : r) outline.push_back(Step(q));
-        outline.push_back(Step(r.front()));
+        const Vertex anchor = outline.empty() ? ToSteps(r.front()) : outline.front();
+        for (const Point2& q : r) outline.push_back(ToSteps(q));
+        outline.push_back(ToSteps(r.front()));
         if (outline.front() != anchor || outline.size() > r.size() + 1) outline.push_back(anchor);
     }
     return flush();
@@ -147,10 +147,10 @@ bool EmitArea(const Primitive& p, const std::vector<Ring>& rings, const std::str
 
 void EmitLines(const Primitive& p, const std::vector<Ring>& rings, Plot* plot) {
     for (const Ring& r : rings) {
-        const Vertex first = Step(r.front());
+        const Vertex first = ToSteps(r.front());
         plot->Move(first.first, first.second, p.line);
         for (std::size_t i = 1; i < r.size(); ++i) {
-            const Vertex q = Step(r[i]);
+            const Vertex q = ToSteps(r[i]);
             plot->Draw(q.first, q.second, p.line);
         }
         if (r.size() == 1) plot->Draw(first.first, first.second, p.line);

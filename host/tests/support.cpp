@@ -11,6 +11,12 @@
 #include "session/driver.h"
 #include "session/plot_session.h"
 
+// Under LeakSanitizer (the asan build): fontconfig, which cairo's text uses,
+// keeps its caches for the life of the process by design.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n";
+}
+
 namespace varnu::host::testing {
 
 void HostTest::SetUp() {
