@@ -1,4 +1,4 @@
-// Fuzzes adihost's image readers: PNG through libpng and TIFF through
+// Fuzzes the host library's image readers: PNG through libpng and TIFF through
 // libtiff, each on the bytes as a file. The first byte chooses which.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "adihost/images.h"
+#include "readers/images.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
@@ -16,10 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto rest = static_cast<ssize_t>(size - 1);
     if (write(fd, data + 1, size - 1) == rest) {
         const std::string path = "/proc/self/fd/" + std::to_string(fd);
-        adihost::Image image;
+        varnu::host::Image image;
         std::string error;
-        const bool ok = (data[0] & 1) == 0 ? adihost::LoadPng(path, &image, &error)
-                                           : adihost::LoadTiff(path, &image, &error);
+        const bool ok = (data[0] & 1) == 0 ? varnu::host::LoadPng(path, &image, &error)
+                                           : varnu::host::LoadTiff(path, &image, &error);
         const std::size_t channels = image.bilevel ? 1 : 3;
         if (ok && image.pixels.size() != static_cast<std::size_t>(image.width) *
                                              static_cast<std::size_t>(image.height) * channels)

@@ -220,6 +220,46 @@ TEST_F(CupsTest, BrokenRasterIsAnErrorWithNoOutput) {
             << entry.path();
 }
 
+// CUPS cancels a job with SIGTERM, a hang-up sends SIGHUP and a reader that
+// goes away SIGPIPE; whenever the filter is stopped, even by SIGKILL, the
+// job's TMPDIR keeps nothing of it, and it dies of that signal.
+TEST_F(CupsTest, AStoppedFilterLeavesNothingInItsTmpdir) {
+    WriteRaster(Path("pages.ras"), 8, 842, 1191, 8);  // A3 pages, each some work
+    for (const int signal : {SIGTERM, SIGHUP, SIGPIPE, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        const fs::path tmp = dir_ / ("tmp-" + std::to_string(signal));
+        fs::create_directories(tmp);
+        int err[2];
+        ASSERT_EQ(pipe(err), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            setenv("TMPDIR", tmp.c_str(), 1);
+            dup2(open(Path("pages.ras").c_str(), O_RDONLY), 0);
+            dup2(open("/dev/null", O_WRONLY), 1);
+            dup2(err[1], 2);
+            close(err[0]);
+            execl(RASTERTOVARNU_PATH, "rastertovarnu", "1", "user", "title", "1", "", nullptr);
+            _exit(127);
+        }
+        close(err[1]);
+        // Stopped while it works on the second page, the first one done.
+        std::string said;
+        char piece[256];
+        for (ssize_t n; said.find("INFO: Printing page 2") == std::string::npos &&
+                        (n = read(err[0], piece, sizeof piece)) > 0;)
+            said.append(piece, static_cast<std::size_t>(n));
+        ASSERT_NE(said.find("PAGE: 1 1"), std::string::npos) << said;
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(err[0]);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), signal);
+        for (const auto& entry : fs::recursive_directory_iterator(tmp))
+            ADD_FAILURE() << "left behind: " << entry.path();
+    }
+}
+
 // A cupsd of the test's own on a unix socket, stopped whatever happens.
 class PrivateCupsd {
   public:

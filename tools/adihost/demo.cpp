@@ -6,15 +6,19 @@
 #include <fstream>
 #include <sstream>
 
-#include "adihost/host.h"
-#include "adihost/output_file.h"
-#include "adihost/png_writer.h"
 #include "adihost/render.h"
+#include "model/send.h"
+#include "session/config_store.h"
+#include "session/driver.h"
+#include "session/plot_session.h"
+#include "sinks/png_file.h"
 #include "varnu/config_record.h"
 
 namespace adihost {
 
 namespace {
+
+using namespace varnu::host;
 
 // A grey wedge with a sinusoidal ripple, as a colour image.
 Image GreyWedge() {
@@ -50,93 +54,132 @@ Image RingScan() {
     return im;
 }
 
-}  // namespace
+// Everything in inches, turned into host steps here.
+struct Pen {
+    Plot* plot;
+    double resolution;
+    std::uint16_t S(double inches) const {
+        return static_cast<std::uint16_t>(std::lround(inches * resolution));
+    }
+    void Line(double x0, double y0, double x1, double y1) const {
+        plot->Move(S(x0), S(y0));
+        plot->Draw(S(x1), S(y1));
+    }
+    void Rectangle(double x0, double y0, double x1, double y1) const {
+        plot->Move(S(x0), S(y0));
+        plot->Draw(S(x1), S(y0));
+        plot->Draw(S(x1), S(y1));
+        plot->Draw(S(x0), S(y1));
+        plot->Draw(S(x0), S(y0));
+    }
+    void Polygon(std::int16_t fill,
+                 std::initializer_list<std::pair<double, double>> corners) const {
+        std::vector<Vertex> vertices;
+        for (const auto& [x, y] : corners) vertices.emplace_back(S(x), S(y));
+        plot->Polygon(fill, std::move(vertices));
+    }
+};
 
-Script DemoScript(double extentX, double extentY, double resolution) {
-    // Everything in inches, turned into host steps here.
-    auto s = [resolution](double inches) {
-        return static_cast<long>(std::lround(inches * resolution));
-    };
-    std::ostringstream t;
-    auto rect = [&](double x0, double y0, double x1, double y1) {
-        t << "move " << s(x0) << ' ' << s(y0) << "\ndraw " << s(x1) << ' ' << s(y0) << "\ndraw "
-          << s(x1) << ' ' << s(y1) << "\ndraw " << s(x0) << ' ' << s(y1) << "\ndraw " << s(x0)
-          << ' ' << s(y0) << '\n';
-    };
-    const double w = extentX, h = extentY;
-    t << "# sample drawing\npen 7\nwidth 0.5mm\n";
-    rect(0.5, 0.5, w - 0.5, h - 0.5);
-    // Title block, bottom right.
-    t << "width 0.35mm\n";
-    rect(w - 8.5, 0.5, w - 0.5, 3.0);
-    for (double y : {1.1, 1.7, 2.3})
-        t << "move " << s(w - 8.5) << ' ' << s(y) << "\ndraw " << s(w - 0.5) << ' ' << s(y) << '\n';
-    t << "move " << s(w - 4.5) << ' ' << s(0.5) << "\ndraw " << s(w - 4.5) << ' ' << s(1.7) << '\n';
-    // Every line type.
-    t << "linetypes 8\nwidth 0.25mm\n";
+// The frame, the title block, every line type, several widths and the pens.
+void DrawLines(const Pen& p, double w, double h) {
+    Plot& plot = *p.plot;
+    plot.Pen(7);
+    plot.Width(0.5 / 25.4);
+    p.Rectangle(0.5, 0.5, w - 0.5, h - 0.5);
+    plot.Width(0.35 / 25.4);
+    p.Rectangle(w - 8.5, 0.5, w - 0.5, 3.0);
+    for (double y : {1.1, 1.7, 2.3}) p.Line(w - 8.5, y, w - 0.5, y);
+    p.Line(w - 4.5, 0.5, w - 4.5, 1.7);
+    plot.LineTypes(8);
+    plot.Width(0.25 / 25.4);
     for (int type = 0; type <= 8; ++type) {
         const double y = h - 1.5 - 0.6 * type;
-        t << "linetype " << type << "\nmove " << s(1.5) << ' ' << s(y) << "\ndraw " << s(9.5) << ' '
-          << s(y) << '\n';
+        plot.LineType(static_cast<std::uint16_t>(type));
+        p.Line(1.5, y, 9.5, y);
     }
-    t << "linetype 0\n";
-    // Several widths, and the pens.
+    plot.LineType(0);
     const double widths[] = {0.1, 0.25, 0.5, 1.0, 2.0};
     for (int i = 0; i < 5; ++i) {
         const double x = 11.0 + 0.8 * i;
-        t << "width " << widths[i] << "mm\nmove " << s(x) << ' ' << s(h - 1.5) << "\ndraw " << s(x)
-          << ' ' << s(h - 6.0) << '\n';
+        plot.Width(widths[i] / 25.4);
+        p.Line(x, h - 1.5, x, h - 6.0);
     }
-    t << "width 0.35mm\n";
+    plot.Width(0.35 / 25.4);
     for (int pen = 1; pen <= 7; ++pen) {
         const double y = h - 7.0 - 0.5 * pen;
-        t << "pen " << pen << "\nmove " << s(1.5) << ' ' << s(y) << "\ndraw " << s(9.5) << ' '
-          << s(y + 0.3) << '\n';
+        plot.Pen(static_cast<std::uint16_t>(pen));
+        p.Line(1.5, y, 9.5, y + 0.3);
     }
-    // Filled polygons: greys from the palette, a star, a thin sliver.
+}
+
+// Filled polygons: greys from the palette, a star, a thin sliver.
+void DrawAreas(const Pen& p, double h) {
     const int fills[] = {8, 9, 250, 251, 252, 253};
     for (int i = 0; i < 6; ++i) {
         const double x = 16.0 + 1.6 * i, y = h - 4.0;
-        t << "polygon " << fills[i] << ' ' << s(x) << ',' << s(y) << ' ' << s(x + 1.4) << ','
-          << s(y) << ' ' << s(x + 1.4) << ',' << s(y + 2.0) << ' ' << s(x) << ',' << s(y + 2.0)
-          << '\n';
+        p.Polygon(static_cast<std::int16_t>(fills[i]),
+                  {{x, y}, {x + 1.4, y}, {x + 1.4, y + 2.0}, {x, y + 2.0}});
     }
-    t << "polygon 7";
+    std::vector<Vertex> star;
     for (int k = 0; k < 10; ++k) {
         const double r = k % 2 == 0 ? 1.5 : 0.6, a = M_PI / 2 + k * M_PI / 5;
-        t << ' ' << s(19.0 + r * std::cos(a)) << ',' << s(h - 8.0 + r * std::sin(a));
+        star.emplace_back(p.S(19.0 + r * std::cos(a)), p.S(h - 8.0 + r * std::sin(a)));
     }
-    t << "\npolygon 1 " << s(16.0) << ',' << s(h - 11.0) << ' ' << s(26.0) << ',' << s(h - 10.8)
-      << ' ' << s(16.0) << ',' << s(h - 10.7) << '\n';
-    t << "pen 7\nmove " << s(1.0) << ' ' << s(1.0) << "\n";
-
-    Script script;
-    std::string error;
-    ParseScriptText(t.str(), "demo", &script, &error);
-    // The two images, after the vectors.
-    script.images.push_back(GreyWedge());
-    script.images.push_back(RingScan());
-    ScriptStep wedge{};
-    wedge.kind = ScriptStep::Kind::Image;
-    wedge.image = 0;
-    wedge.placement = {static_cast<std::int32_t>(s(1.5)),
-                       static_cast<std::int32_t>(s(3.5)),
-                       static_cast<std::int32_t>(s(13.5)),
-                       static_cast<std::int32_t>(s(7.5)),
-                       false,
-                       7};
-    ScriptStep rings = wedge;
-    rings.image = 1;
-    rings.placement = {static_cast<std::int32_t>(s(w - 8.0)),
-                       static_cast<std::int32_t>(s(4.0)),
-                       static_cast<std::int32_t>(s(w - 2.0)),
-                       static_cast<std::int32_t>(s(10.0)),
-                       true,
-                       5};
-    script.steps.push_back(wedge);
-    script.steps.push_back(rings);
-    return script;
+    p.plot->Polygon(7, std::move(star));
+    p.Polygon(1, {{16.0, h - 11.0}, {26.0, h - 10.8}, {16.0, h - 10.7}});
+    p.plot->Pen(7);
+    p.plot->Move(p.S(1.0), p.S(1.0));
 }
+
+}  // namespace
+
+Plot DemoPlot(const Sheet& sheet) {
+    Plot plot("demo");
+    const Pen p{&plot, sheet.resolution};
+    DrawLines(p, sheet.extentX, sheet.extentY);
+    DrawAreas(p, sheet.extentY);
+    // The two images, after the vectors.
+    const double w = sheet.extentX;
+    const std::size_t wedge = plot.AddImage(GreyWedge()), rings = plot.AddImage(RingScan());
+    plot.DrawImage(wedge, {p.S(1.5), p.S(3.5), p.S(13.5), p.S(7.5), false, 7});
+    plot.DrawImage(rings, {p.S(w - 8.0), p.S(4.0), p.S(w - 2.0), p.S(10.0), true, 5});
+    return plot;
+}
+
+namespace {
+
+// One data mode's stream, from a record of the demo's own (the user's
+// stays untouched), and its preview.
+bool DemoMode(const std::string& out, std::uint16_t modeFlags, bool quiet, std::string* error) {
+    varnu::ConfigRecord defaults = varnu::DefaultConfigRecord(0);
+    defaults.modeFlags = modeFlags;
+    RecordBytes record;
+    varnu::EncodeConfigRecord(defaults, record.data());
+    UseConfigMemory(record);
+    const bool plotted = PlotOneJob(
+        {out, {}, {}}, "",
+        [quiet](const Sheet& sheet, std::string* e) { return Send(DemoPlot(sheet), !quiet, e); },
+        error);
+    LowReset();
+    if (!plotted) return false;
+    std::fprintf(stderr, "adihost: wrote %s (%llu bytes)\n", out.c_str(),
+                 static_cast<unsigned long long>(std::filesystem::file_size(out)));
+    // And what the printer would make of it.
+    std::ifstream in(out, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    const RenderResult preview = RenderStream(bytes.str(), RenderOptions{});
+    const std::string png = out.substr(0, out.size() - 4) + ".png";
+    if (!preview.ok ||
+        !WritePng(png, preview.preview.width, preview.preview.height, preview.preview.rgb, error)) {
+        *error = "the preview of " + out + ": " + (preview.ok ? *error : preview.error);
+        return false;
+    }
+    std::fprintf(stderr, "adihost: wrote %s\n", png.c_str());
+    return true;
+}
+
+}  // namespace
 
 int RunDemo(const std::string& directory, bool quiet) {
     std::error_code ec;
@@ -146,66 +189,15 @@ int RunDemo(const std::string& directory, bool quiet) {
                      ec.message().c_str());
         return 1;
     }
-    struct Mode {
-        const char* file;
-        std::uint16_t modeFlags;
-    };
-    const Mode modes[] = {{"demo-rtl.prn", varnu::kResolution600},
-                          {"demo-vcgl.prn", varnu::kModeVcgl | varnu::kResolution400}};
-    for (const Mode& mode : modes) {
-        // The demo's own record, next to its output: the user's stays untouched.
-        const std::string config = directory + "/.demo-config";
-        varnu::ConfigRecord defaults = varnu::DefaultConfigRecord(0);
-        defaults.modeFlags = mode.modeFlags;
-        std::uint8_t record[40];
-        varnu::EncodeConfigRecord(defaults, record);
-        RemoveOnSignal(config);
-        std::FILE* f = std::fopen(config.c_str(), "wb");
-        if (f == nullptr || std::fwrite(record, 1, 40, f) != 40) {
-            if (f != nullptr) std::fclose(f);
-            std::remove(config.c_str());
-            std::fprintf(stderr, "adihost: cannot write %s\n", config.c_str());
-            return 1;
-        }
-        std::fclose(f);
-        SetConfigPath(config);
-
-        const std::string out = directory + "/" + mode.file;
+    const std::pair<const char*, std::uint16_t> modes[] = {
+        {"demo-rtl.prn", varnu::kResolution600},
+        {"demo-vcgl.prn", varnu::kModeVcgl | varnu::kResolution400}};
+    for (const auto& [file, flags] : modes) {
         std::string error;
-        PageData page;
-        if (!BeginOutput(out, {}, &error) || !OpenPlotJob("", &page, &error)) {
-            AbandonOutput();
-            std::remove(config.c_str());
+        if (!DemoMode(directory + "/" + file, flags, quiet, &error)) {
             std::fprintf(stderr, "adihost: %s\n", error.c_str());
             return 1;
         }
-        const Script script = DemoScript(page.extentX, page.extentY, page.resolution);
-        const bool ran = RunScript(script, !quiet, &error);
-        ClosePlotJob();
-        if (!ran || !FinishOutput(&error)) {
-            AbandonOutput();
-            std::remove(config.c_str());
-            std::fprintf(stderr, "adihost: %s\n", error.c_str());
-            return 1;
-        }
-        LowReset();
-        std::fprintf(stderr, "adihost: wrote %s (%llu bytes)\n", out.c_str(),
-                     static_cast<unsigned long long>(OutputBytes()));
-        std::remove(config.c_str());
-        KeepOnSignal(config);
-        // And what the printer would make of it.
-        std::ifstream in(out, std::ios::binary);
-        std::stringstream bytes;
-        bytes << in.rdbuf();
-        const RenderResult preview = RenderStream(bytes.str(), RenderOptions{});
-        const std::string png = out.substr(0, out.size() - 4) + ".png";
-        if (!preview.ok || !WritePng(png, preview.preview.width, preview.preview.height,
-                                     preview.preview.rgb, &error)) {
-            std::fprintf(stderr, "adihost: the preview of %s: %s\n", out.c_str(),
-                         preview.ok ? error.c_str() : preview.error.c_str());
-            return 1;
-        }
-        std::fprintf(stderr, "adihost: wrote %s\n", png.c_str());
     }
     return 0;
 }

@@ -1,17 +1,18 @@
-// adihost demo: the built-in sample job in both data modes.
+// adihost demo: the built-in sample drawing in both data modes.
 #pragma once
 
 #include <string>
 
-#include "adihost/script.h"
+#include "model/plot.h"
+#include "session/job.h"
 
 namespace adihost {
 
-// The sample drawing for a page of `extentX` x `extentY` inches at
-// `resolution` host steps per inch, with its two generated images.
-Script DemoScript(double extentX, double extentY, double resolution);
+// The sample drawing for `sheet`, with its two generated images.
+varnu::host::Plot DemoPlot(const varnu::host::Sheet& sheet);
 
-// Writes demo-rtl.prn and demo-vcgl.prn into `directory`; exit status.
+// Writes demo-rtl.prn and demo-vcgl.prn into `directory`, and what the
+// printer would make of each as a PNG; exit status.
 int RunDemo(const std::string& directory, bool quiet);
 
 }  // namespace adihost

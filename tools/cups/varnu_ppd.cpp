@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "cups/varnu_options.h"
+#include "readers/cups_options.h"
 #include "varnu/config_record.h"
 #include "varnu/printer_tables.h"
 

@@ -1,0 +1,55 @@
+#include "model/fit.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace varnu::host {
+
+namespace {
+
+bool FitsAt(Area size, double scale, bool turned, const Sheet& sheet) {
+    const double x = (turned ? size.height : size.width) * scale;
+    const double y = (turned ? size.width : size.height) * scale;
+    return x <= sheet.extentX + kFitSlackInches && y <= sheet.extentY + kFitSlackInches;
+}
+
+}  // namespace
+
+double FitScale(Area content, Area sheet, double margin) {
+    return std::min(sheet.width * (1 - 2 * margin) / content.width,
+                    sheet.height * (1 - 2 * margin) / content.height);
+}
+
+double Centred(double size, double sheet) {
+    return (sheet - size) / 2;
+}
+
+std::optional<PageFit> FitPage(Area size, const Sheet& sheet, const PageRule& rule) {
+    const Area extent{sheet.extentX, sheet.extentY};
+    const Area turnedSize{size.height, size.width};
+    PageFit fit;
+    if (rule.fit) {
+        fit.turned = rule.mayTurn && FitScale(turnedSize, extent) > FitScale(size, extent);
+        fit.scale = FitScale(fit.turned ? turnedSize : size, extent);
+    } else {
+        fit.scale = rule.scale;
+        fit.turned = rule.mayTurn && !FitsAt(size, fit.scale, false, sheet) &&
+                     FitsAt(size, fit.scale, true, sheet);
+        if (!FitsAt(size, fit.scale, fit.turned, sheet)) return std::nullopt;
+    }
+    const double x = (fit.turned ? size.height : size.width) * fit.scale;
+    const double y = (fit.turned ? size.width : size.height) * fit.scale;
+    fit.size = {std::min(x, sheet.extentX), std::min(y, sheet.extentY)};
+    const double r = sheet.resolution;
+    const double x0 = Centred(fit.size.width, sheet.extentX) * r;
+    const double y0 = Centred(fit.size.height, sheet.extentY) * r;
+    fit.placement = {static_cast<std::int32_t>(std::lround(x0)),
+                     static_cast<std::int32_t>(std::lround(y0)),
+                     static_cast<std::int32_t>(std::lround(x0 + fit.size.width * r)),
+                     static_cast<std::int32_t>(std::lround(y0 + fit.size.height * r)),
+                     false,
+                     7};
+    return fit;
+}
+
+}  // namespace varnu::host

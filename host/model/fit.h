@@ -1,0 +1,43 @@
+// The one fit-on-sheet policy: how large a drawing, page or picture is
+// drawn and where, whatever reads it.
+#pragma once
+
+#include <optional>
+
+#include "session/job.h"
+#include "session/row_server.h"
+
+namespace varnu::host {
+
+// How far a page may pass the sheet and still count as fitting: a page
+// drawn for the format, its size rounded to points or dots.
+inline constexpr double kFitSlackInches = 0.02;
+
+struct Area {
+    double width = 0, height = 0;
+};
+
+// The largest scale at which `content` fits `sheet` (in any units) with a
+// margin of `margin` times the sheet on every side.
+double FitScale(Area content, Area sheet, double margin = 0);
+// Where `size` starts, centred on `sheet`.
+double Centred(double size, double sheet);
+
+// A page of `size` inches (a PDF page, a CUPS raster page): fitted to the
+// sheet, or at a fixed scale; turned a quarter clockwise when that lets it
+// fit larger (fitted) or only then it fits (fixed).
+struct PageRule {
+    bool fit = false;
+    double scale = 1;  // when not fitted
+    bool mayTurn = false;
+};
+struct PageFit {
+    double scale = 1;
+    bool turned = false;
+    Area size;  // inches on the sheet, inside it even where the slack let it pass
+    Placement placement{};
+};
+// Nothing when at its fixed scale the page does not fit.
+std::optional<PageFit> FitPage(Area size, const Sheet& sheet, const PageRule& rule);
+
+}  // namespace varnu::host

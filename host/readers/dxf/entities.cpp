@@ -1,0 +1,446 @@
+#include "readers/dxf/entities.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace varnu::host::dxf {
+
+int LineTypeOf(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+    if (name.empty() || name == "CONTINUOUS" || name == "BYLAYER" || name == "BYBLOCK") return 0;
+    static const std::pair<const char*, int> kKnown[] = {
+        {"DOT", 1},     {"DASHED", 2},  {"HIDDEN", 3}, {"CENTER", 4},
+        {"PHANTOM", 5}, {"DASHDOT", 6}, {"DIVIDE", 7}, {"BORDER", 8}};
+    for (const auto& [prefix, type] : kKnown)
+        if (name.rfind(prefix, 0) == 0) return type;
+    return 1 + static_cast<int>(std::hash<std::string>{}(name) % 8);
+}
+
+void Reader::setVariableString(const std::string& key, const std::string& value, int) {
+    if (key == "$DWGCODEPAGE") codePage_ = value;
+}
+
+void Reader::addLayer(const DL_LayerData& data) {
+    const DL_Attributes a = getAttributes();
+    const std::string name = Upper(data.name);
+    layerNames.insert(name);
+    layerOff[name] = a.getColor() < 0;
+    layerFrozen[name] = (data.flags & 1) != 0;
+    layers_[name] = {std::abs(a.getColor()) % 256 == 0 ? 7 : std::abs(a.getColor()) % 256,
+                     LineTypeOf(a.getLinetype()), a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
+}
+
+void Reader::addBlock(const DL_BlockData& data) {
+    current_ = data.name;
+    basePoints_[data.name] = {data.bpx, data.bpy};
+}
+
+void Reader::addArc(const DL_ArcData& a) {
+    const Point2 c{a.cx, a.cy};
+    const double r = a.radius, a0 = a.angle1 * M_PI / 180, a1 = a.angle2 * M_PI / 180;
+    Entity e = Path({}, false);
+    e.curve = [=](double tolerance) { return ArcPoints(c, r, r, 0, a0, a1, tolerance); };
+    Add(Planar(std::move(e)));
+}
+
+void Reader::addCircle(const DL_CircleData& cd) {
+    const Point2 c{cd.cx, cd.cy};
+    const double r = cd.radius;
+    Entity e = Path({}, true);
+    e.curve = [=](double tolerance) { return ArcPoints(c, r, r, 0, 0, 2 * M_PI, tolerance); };
+    Add(Planar(std::move(e)));
+}
+
+void Reader::addEllipse(const DL_EllipseData& el) {
+    const Point2 c{el.cx, el.cy};
+    const double major = std::hypot(el.mx, el.my), rotation = std::atan2(el.my, el.mx);
+    // The sweep turns about the extrusion: seen from above, clockwise for (0, 0, -1).
+    const double ratio = getExtrusion()->getDirection()[2] < 0 ? -el.ratio : el.ratio;
+    const double a0 = el.angle1, a1 = el.angle2;
+    Entity e = Path({}, false);
+    e.curve = [=](double tolerance) {
+        return ArcPoints(c, major, major * ratio, rotation, a0, a1, tolerance);
+    };
+    Add(std::move(e));
+}
+
+void Reader::addPolyline(const DL_PolylineData& data) {
+    FinishPolyline();
+    polyline_ = std::make_unique<Entity>(Path({}, (data.flags & 1) != 0));
+    polylineOcs_ = (data.flags & 8) != 0 ? Transform{} : Ocs();  // 3-D polylines are in world
+    vertices_.clear();
+}
+
+void Reader::addVertex(const DL_VertexData& v) {
+    if (polyline_) vertices_.push_back({v.x, v.y, v.bulge});
+}
+
+void Reader::addSpline(const DL_SplineData& data) {
+    FinishPolyline();
+    spline_ = std::make_unique<Entity>(Path({}, (data.flags & 1) != 0));
+    splineDegree_ = static_cast<int>(data.degree);
+    control_.clear();
+    knots_.clear();
+}
+
+void Reader::addControlPoint(const DL_ControlPointData& p) {
+    control_.push_back({p.x, p.y});
+}
+
+void Reader::addInsert(const DL_InsertData& data) {
+    Entity e = Begin(Entity::Kind::Insert);
+    e.block = data.name;
+    const double angle = data.angle * M_PI / 180;
+    const double sx = data.sx == 0 ? 1 : data.sx, sy = data.sy == 0 ? 1 : data.sy;
+    e.place = {sx * std::cos(angle),
+               sx * std::sin(angle),
+               -sy * std::sin(angle),
+               sy * std::cos(angle),
+               data.ipx,
+               data.ipy};
+    const int cols = std::clamp(data.cols, 1, kMaxArray),
+              rows = std::clamp(data.rows, 1, kMaxArray);
+    if (data.cols > kMaxArray || data.rows > kMaxArray) ++skipped["INSERT array cut to 100 x 100"];
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            Entity copy = e;
+            copy.place.e += c * data.colSp * std::cos(angle) - r * data.rowSp * std::sin(angle);
+            copy.place.f += c * data.colSp * std::sin(angle) + r * data.rowSp * std::cos(angle);
+            Add(Planar(std::move(copy)));
+        }
+}
+
+void Reader::Dimension() {
+    const std::string name = ValueOf(2);
+    if (name.empty()) {
+        ++skipped["DIMENSION"];
+        return;
+    }
+    Entity e = Begin(Entity::Kind::Insert);
+    e.block = name;
+    e.dimension = true;
+    Add(Planar(std::move(e)));
+}
+
+void Reader::addDimDiametric(const DL_DimensionData&, const DL_DimDiametricData&) {
+    Dimension();
+}
+
+void Reader::addDimAngular(const DL_DimensionData&, const DL_DimAngular2LData&) {
+    Dimension();
+}
+
+void Reader::addDimAngular3P(const DL_DimensionData&, const DL_DimAngular3PData&) {
+    Dimension();
+}
+
+void Reader::addDimOrdinate(const DL_DimensionData&, const DL_DimOrdinateData&) {
+    Dimension();
+}
+
+void Reader::addLeader(const DL_LeaderData& data) {
+    FinishPolyline();
+    leader_ = std::make_unique<Entity>(Path({}, false));
+    leaderArrow_ = data.arrowHeadFlag == 1;
+}
+
+void Reader::addLeaderVertex(const DL_LeaderVertexData& v) {
+    if (leader_) {
+        if (leader_->rings.empty()) leader_->rings.emplace_back();
+        leader_->rings.back().push_back({v.x, v.y});
+    }
+}
+
+void Reader::setVariableDouble(const std::string& key, double value, int) {
+    if (key == "$DIMASZ") arrowSize_ = value;
+    if (key == "$DIMSCALE") dimScale_ = value;
+}
+
+void Reader::addHatch(const DL_HatchData& data) {
+    FinishPolyline();
+    hatch_ = std::make_unique<Entity>(Begin(Entity::Kind::Fill));
+    hatchOcs_ = Ocs();
+    hatchSolid_ = data.solid;
+    hatchLines_.clear();
+    hatchEdges_.clear();
+    // The pattern's line families (78), each an angle (53), base point
+    // (43, 44), offset between its lines (45, 46) and dashes (79, 49),
+    // scaled and turned as the hatch draws them.
+    if (!data.solid) {
+        bool pattern = false;
+        for (const auto& [code, value] : Pairs()) {
+            const double v = std::strtod(value.c_str(), nullptr);
+            if (code == 78) pattern = true;
+            if (!pattern) continue;
+            if (code == 53 && hatchLines_.size() < 64)
+                hatchLines_.push_back({v * M_PI / 180, {0, 0}, {0, 0}, {}});
+            if (hatchLines_.empty()) continue;
+            PatternLine& line = hatchLines_.back();
+            if (code == 43) line.base.x = v;
+            if (code == 44) line.base.y = v;
+            if (code == 45) line.offset.x = v;
+            if (code == 46) line.offset.y = v;
+            if (code == 49 && line.dashes.size() < 64) line.dashes.push_back(v);
+        }
+    }
+}
+
+void Reader::addHatchLoop(const DL_HatchLoopData&) {
+    if (hatch_) hatchEdges_.emplace_back();
+}
+
+void Reader::addHatchEdge(const DL_HatchEdgeData& e) {
+    if (!hatch_ || hatchEdges_.empty()) return;
+    Ring& ring = hatchEdges_.back().emplace_back();
+    if (!e.vertices.empty()) {
+        // Chords within a thousandth of the loop's size.
+        std::vector<BulgeVertex> vertices;
+        double low = 1e300, high = -1e300;
+        for (const auto& v : e.vertices)
+            if (v.size() >= 2) {
+                vertices.emplace_back(v[0], v[1], v.size() >= 3 ? v[2] : 0);
+                low = std::min({low, v[0], v[1]}), high = std::max({high, v[0], v[1]});
+            }
+        ring = BulgedPolyline(vertices, true, std::max(high - low, 1e-9) * 1e-3);
+    } else if (e.type == 1) {
+        ring.push_back({e.x1, e.y1});
+        ring.push_back({e.x2, e.y2});
+    } else if (e.type == 2) {
+        double a0 = e.angle1, a1 = e.angle2;
+        if (!e.ccw) std::swap(a0, a1);
+        Ring arc = ArcPoints({e.cx, e.cy}, e.radius, e.radius, 0, a0, a1, e.radius * 0.01);
+        if (!e.ccw) std::reverse(arc.begin(), arc.end());
+        ring.insert(ring.end(), arc.begin(), arc.end());
+    } else if (e.type == 3) {
+        const double major = std::hypot(e.mx, e.my);
+        Ring arc = ArcPoints({e.cx, e.cy}, major, major * e.ratio, std::atan2(e.my, e.mx), e.angle1,
+                             e.angle2, major * 0.01);
+        if (!e.ccw) std::reverse(arc.begin(), arc.end());
+        ring.insert(ring.end(), arc.begin(), arc.end());
+    } else if (e.type == 4) {
+        std::vector<Point2> control;
+        for (const auto& p : e.controlPoints)
+            if (p.size() >= 2) control.push_back({p[0], p[1]});
+        Ring s = SplinePoints(control, e.knots, static_cast<int>(e.degree), 64);
+        ring.insert(ring.end(), s.begin(), s.end());
+    }
+}
+
+void Reader::Finish() {
+    FinishLeader();
+    FinishPolyline();
+    FinishHatch();
+    if (!mtextChunks_.empty() || mtextPending_) AddMText(mtextChunks_);
+}
+
+void Reader::endSection() {
+    FinishLeader();
+    if (const Records::Object* r = Current(); r && r->type >= 0) {
+        const std::string_view type = kTypes[r->type];
+        // The printer's pens have no white to wipe out with.
+        if (type == "WIPEOUT") ++skipped["WIPEOUT"];
+        if (type == "MULTILEADER" || type == "MLEADER") ++skipped["MLEADER"];
+        // A constant attribute definition draws its value in every INSERT
+        // of its block; the others are templates of the ATTRIBs.
+        const int flags = IntOf(70);
+        if (type == "ATTDEF" && (flags & 2) != 0 && (flags & 1) == 0) {
+            const DL_TextData t(RealOf(10), RealOf(20), 0, RealOf(11), RealOf(21), 0, RealOf(40),
+                                RealOf(41, 1), 0, IntOf(72), IntOf(74), ValueOf(1), ValueOf(7),
+                                RealOf(50) * M_PI / 180);
+            Text(t);
+        }
+    }
+    ++sections_;
+}
+
+Style Reader::LayerStyle(const std::string& layer) const {
+    const auto it = layers_.find(layer);
+    return it != layers_.end() ? it->second : Style{};
+}
+
+bool Reader::Frozen(const std::string& layer) const {
+    const auto it = layerFrozen.find(layer);
+    return onlyLayers.empty() && it != layerFrozen.end() && it->second;
+}
+
+bool Reader::Plotted(const std::string& layer) const {
+    if (!onlyLayers.empty()) return onlyLayers.count(layer) != 0;
+    const auto off = layerOff.find(layer);
+    return !Frozen(layer) && (off == layerOff.end() || !off->second) && layer != "DEFPOINTS";
+}
+
+const Records::Object* Reader::Current() const {
+    return sections_ >= 1 && sections_ <= records_.objects.size() ? &records_.objects[sections_ - 1]
+                                                                  : nullptr;
+}
+
+const std::vector<std::pair<int, std::string>>& Reader::Pairs() const {
+    static const std::vector<std::pair<int, std::string>> kNone;
+    const auto it = records_.pairs.find(sections_ - 1);
+    return it != records_.pairs.end() ? it->second : kNone;
+}
+
+std::string Reader::ValueOf(int code) const {
+    for (const auto& [c, value] : Pairs())
+        if (c == code)
+            return value.substr(value.find_first_not_of(' ') == std::string::npos
+                                    ? value.size()
+                                    : value.find_first_not_of(' '));
+    return "";
+}
+
+double Reader::RealOf(int code, double otherwise) const {
+    const std::string value = ValueOf(code);
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    return end != value.c_str() && std::isfinite(v) ? v : otherwise;
+}
+
+void Reader::FinishLeader() {
+    if (!leader_) return;
+    Entity e = std::move(*leader_);
+    leader_.reset();
+    if (e.rings.empty() || e.rings[0].size() < 2) return;
+    const Ring& r = e.rings[0];
+    const double size = arrowSize_ * (dimScale_ > 0 ? dimScale_ : 1);
+    const double dx = r[1].x - r[0].x, dy = r[1].y - r[0].y, length = std::hypot(dx, dy);
+    if (leaderArrow_ && size > 0 && length > 0) {
+        Entity arrow = e;
+        arrow.kind = Entity::Kind::Fill;
+        // The closed filled arrow: a third as wide as it is long.
+        const double ux = dx / length * size, uy = dy / length * size;
+        arrow.rings = {{r[0],
+                        {r[0].x + ux - uy / 6, r[0].y + uy + ux / 6},
+                        {r[0].x + ux + uy / 6, r[0].y + uy - ux / 6}}};
+        Add(std::move(arrow));
+    }
+    Add(std::move(e));
+}
+
+Entity Reader::Begin(Entity::Kind kind) {
+    Entity e;
+    e.kind = kind;
+    e.style = StyleNow();
+    e.layer = Upper(getAttributes().getLayer());
+    layerNames.insert(e.layer);
+    if (const Records::Object* r = Current()) e.line = r->line;
+    return e;
+}
+
+Style Reader::StyleNow() {
+    const DL_Attributes a = getAttributes();
+    Style s;
+    const auto layer = layers_.find(Upper(a.getLayer()));
+    const Style layerStyle = layer != layers_.end() ? layer->second : Style{};
+    const int colour = a.getColor();
+    s.penByLayer = colour == 256 || colour < 0;
+    s.pen = s.penByLayer        ? layerStyle.pen
+            : colour == 0       ? kByBlock
+            : colour % 256 == 0 ? 7
+                                : colour % 256;
+    const std::string lt = a.getLinetype();
+    s.typeByLayer = lt.empty() || lt == "BYLAYER" || lt == "ByLayer";
+    s.lineType = s.typeByLayer ? layerStyle.lineType : LineTypeOf(lt);
+    s.widthByLayer = !(a.getWidth() > 0);
+    s.widthMm = s.widthByLayer ? layerStyle.widthMm : a.getWidth() / 100.0;
+    return s;
+}
+
+Transform Reader::Ocs() {
+    const double* d = getExtrusion()->getDirection();
+    const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    if (!(length > 0) || !std::isfinite(length)) return {};
+    const double nx = d[0] / length, ny = d[1] / length, nz = d[2] / length;
+    if (nx == 0 && ny == 0 && nz > 0) return {};
+    double ax = 0, ay = 0, az = 0;
+    if (std::fabs(nx) < 1.0 / 64 && std::fabs(ny) < 1.0 / 64)
+        ax = nz, az = -nx;  // world y cross N
+    else
+        ax = -ny, ay = nx;  // world z cross N
+    const double a = std::sqrt(ax * ax + ay * ay + az * az);
+    ax /= a, ay /= a, az /= a;
+    return {ax, ay, ny * az - nz * ay, nz * ax - nx * az, 0, 0};
+}
+
+Entity Reader::Planar(Entity e, const Transform& ocs) {
+    if (e.kind == Entity::Kind::Insert) {
+        e.place = e.place.Then(ocs);
+        return e;
+    }
+    for (Ring& r : e.rings)
+        for (Point2& p : r) p = ocs.Apply(p);
+    if (e.curve)
+        e.curve = [curve = std::move(e.curve), ocs](double tolerance) {
+            Ring ring = curve(tolerance);
+            for (Point2& p : ring) p = ocs.Apply(p);
+            return ring;
+        };
+    return e;
+}
+
+Entity Reader::Path(Ring points, bool closed) {
+    FinishHatch();
+    Entity e = Begin(Entity::Kind::Path);
+    e.closed = closed;
+    if (!points.empty()) e.rings.push_back(std::move(points));
+    return e;
+}
+
+void Reader::FinishPolyline() {
+    FinishHatch();
+    if (polyline_) {
+        Entity e = std::move(*polyline_);
+        polyline_.reset();
+        auto vertices = vertices_;
+        const bool closed = e.closed;
+        e.curve = [vertices, closed](double tolerance) {
+            return BulgedPolyline(vertices, closed, tolerance);
+        };
+        Add(Planar(std::move(e), polylineOcs_));
+    }
+    if (spline_) FinishSpline();
+}
+
+void Reader::FinishSpline() {
+    Entity e = std::move(*spline_);
+    spline_.reset();
+    auto control = control_;
+    auto knots = knots_;
+    const int degree = splineDegree_;
+    e.curve = [control, knots, degree](double) {
+        return SplinePoints(control, knots, degree,
+                            std::max<int>(32, 8 * static_cast<int>(control.size())));
+    };
+    Add(std::move(e));
+}
+
+void Reader::FinishHatch() {
+    if (!hatch_) return;
+    Entity e = std::move(*hatch_);
+    hatch_.reset();
+    for (auto& edges : hatchEdges_) e.rings.push_back(Chained(std::move(edges)));
+    hatchEdges_.clear();
+    std::erase_if(e.rings, [](const Ring& r) { return r.size() < 3; });
+    if (e.rings.empty()) return;
+    if (hatchSolid_) {
+        Add(Planar(std::move(e), hatchOcs_));
+        return;
+    }
+    if (hatchLines_.empty()) {
+        ++skipped["HATCH (pattern without its lines)"];
+        return;
+    }
+    Entity lines = e;
+    lines.kind = Entity::Kind::Path;
+    lines.style.lineType = 0;  // the pattern's dashes are its own
+    lines.rings.clear();
+    if (!PatternLines(e.rings, hatchLines_, &lines.rings, &patternBudget_)) {
+        ++skipped["HATCH (pattern too dense)"];
+        return;
+    }
+    patternBudget_.dashes -= lines.rings.size();
+    if (!lines.rings.empty()) Add(Planar(std::move(lines), hatchOcs_));
+}
+
+}  // namespace varnu::host::dxf

@@ -1,0 +1,193 @@
+#include <algorithm>
+#include <cmath>
+
+#include "readers/dxf/entities.h"
+#include "readers/dxf/text_outlines.h"
+
+namespace varnu::host::dxf {
+
+std::string Reader::Decoded(const std::string& text) {
+    if (ValidUtf8(text)) return text;
+    std::string out;
+    const std::string page = codePage_.empty() ? "ANSI_1252" : codePage_;
+    if (FromCodePage(text, page, &out)) return out;
+    ++skipped["text not in code page " + page];
+    return "";
+}
+
+void Reader::addTextStyle(const DL_StyleData& data) {
+    styleFonts_[Upper(data.name)] = data.primaryFontFile;
+}
+
+std::string Reader::FontOf(const std::string& style) const {
+    const auto it = styleFonts_.find(Upper(style));
+    return it != styleFonts_.end() ? it->second : "";
+}
+
+void Reader::addAttribute(const DL_AttributeData& a) {
+    if ((IntOf(70) & 1) == 0) Text(a);
+}
+
+void Reader::Text(const DL_TextData& t) {
+    std::string text;
+    const std::string raw = Decoded(t.text);
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        if (const std::size_t n = UnicodeEscape(raw, i, &text))
+            i += n - 1;
+        else
+            text += raw[i];
+    // dxflib gives TEXT's angle in radians already.
+    double angle = t.angle, height = t.height;
+    std::vector<Run> runs = PercentCodes(text, {"", height, 0, false, false, FontOf(t.style)});
+    double widthFactor = t.xScaleFactor > 0 ? t.xScaleFactor : 1;
+    int h = t.hJustification, v = t.vJustification;
+    const Point2 first{t.ipx, t.ipy}, second{t.apx, t.apy};
+    if ((h == 3 || h == 5) && v == 0) {
+        // Aligned and fit: the text runs from the first point to the
+        // second, aligned scaling its height with its width, fit only its width.
+        const double length = std::hypot(second.x - first.x, second.y - first.y);
+        const double advance = TextOutlines(Joined(runs), height, false, FontOf(t.style)).advance;
+        if (length > 0 && advance > 0) {
+            angle = std::atan2(second.y - first.y, second.x - first.x);
+            if (h == 3) height *= length / (advance * widthFactor);
+            if (h == 3)
+                for (Run& r : runs) r.height = height;
+            else
+                widthFactor = length / advance;
+        }
+        AddText(runs, height, angle, first, 0, 0, widthFactor);
+        return;
+    }
+    if (h > 5 || h < 0) h = 0;
+    if (v > 3 || v < 0) v = 0;
+    // Any alignment but left/baseline places the text at the second point.
+    AddText(runs, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor);
+}
+
+void Reader::addMText(const DL_MTextData& t) {
+    mtext_ = t;
+    mtextChunks_.clear();
+    AddMText(t.text);
+}
+
+void Reader::AddText(const std::vector<Run>& runs, double height, double angle, Point2 at, int h,
+                     int v, double widthFactor) {
+    std::vector<TextShape> shapes;
+    double width = 0, descent = 0;
+    for (const Run& r : runs) {
+        shapes.push_back(TextOutlines(r.text, r.height, true, r.font));
+        width += shapes.back().advance * widthFactor;
+        descent = std::max(descent, shapes.back().descent);
+    }
+    const double dx = h == 1 || h == 4 ? -width / 2 : h == 2 ? -width : 0;
+    const double dy = h == 4 || v == 2 ? -height / 2 : v == 1 ? descent : v == 3 ? -height : 0;
+    auto place = [&](double x, double y) {
+        return Point2{at.x + (x + dx) * std::cos(angle) - (y + dy) * std::sin(angle),
+                      at.y + (x + dx) * std::sin(angle) + (y + dy) * std::cos(angle)};
+    };
+    double x = 0;
+    for (std::size_t k = 0; k < runs.size(); ++k) {
+        const Run& run = runs[k];
+        const double advance = shapes[k].advance * widthFactor;
+        Entity e = Begin(Entity::Kind::Fill);
+        if (run.pen > 0) e.style.pen = run.pen, e.style.penByLayer = false;
+        for (Ring& r : shapes[k].rings) {
+            for (Point2& p : r) p = place(x + p.x * widthFactor, p.y);
+            e.rings.push_back(std::move(r));
+        }
+        if (!e.rings.empty()) Add(Planar(std::move(e)));
+        // Under- and overlines a fifth of the height below the baseline and above the caps.
+        for (const auto& [on, y] : {std::pair{run.under, -0.2}, std::pair{run.over, 1.2}}) {
+            if (!on || !(advance > 0)) continue;
+            Entity line = Begin(Entity::Kind::Path);
+            if (run.pen > 0) line.style.pen = run.pen, line.style.penByLayer = false;
+            line.rings.push_back({place(x, y * run.height), place(x + advance, y * run.height)});
+            Add(Planar(std::move(line)));
+        }
+        x += advance;
+    }
+}
+
+double Reader::Advance(const std::vector<Run>& runs) {
+    double advance = 0;
+    for (const Run& r : runs) advance += TextOutlines(r.text, r.height, false, r.font).advance;
+    return advance;
+}
+
+std::vector<std::vector<Run>> Reader::Wrap(const std::vector<Run>& paragraph, double width) {
+    if (!(width > 0)) return {paragraph};
+    std::vector<std::vector<Run>> words(1);
+    for (const Run& run : paragraph)
+        for (std::size_t at = 0;;) {
+            const std::size_t space = run.text.find(' ', at);
+            Run piece = run;
+            piece.text = run.text.substr(at, space == std::string::npos ? space : space - at);
+            if (!piece.text.empty()) words.back().push_back(std::move(piece));
+            if (space == std::string::npos) break;
+            words.emplace_back();
+            at = space + 1;
+        }
+    std::vector<std::vector<Run>> lines;
+    std::vector<Run> line;
+    for (std::size_t k = 0; k < words.size(); ++k) {
+        std::vector<Run> longer = line;
+        if (k > 0) {
+            Run space =
+                longer.empty()
+                    ? words[k].empty() ? Run{"", mtext_.height, 0, false, false, ""} : words[k][0]
+                    : longer.back();
+            space.text.assign(1, ' ');
+            Append(&longer, space);
+        }
+        for (const Run& piece : words[k]) Append(&longer, piece);
+        if (!line.empty() && Advance(longer) > width) {
+            lines.push_back(std::move(line));
+            line = words[k];
+        } else {
+            line = std::move(longer);
+        }
+    }
+    lines.push_back(std::move(line));
+    return lines;
+}
+
+void Reader::AddMText(const std::string& chunk) {
+    const std::string text = Decoded(mtextChunks_ + chunk);
+    const std::vector<std::vector<Run>> paragraphs = MTextParagraphs(
+        text, {"", mtext_.height, 0, false, false, FontOf(mtext_.style)}, mtext_.height);
+    const double angle = std::atan2(mtext_.diry, mtext_.dirx) +
+                         (mtext_.dirx == 0 && mtext_.diry == 0 ? mtext_.angle * M_PI / 180 : 0);
+    std::vector<std::vector<Run>> lines;
+    for (const auto& paragraph : paragraphs) {
+        std::vector<Run> runs;
+        for (const Run& r : paragraph) {
+            const std::vector<Run> coded = PercentCodes(r.text, r);
+            runs.insert(runs.end(), coded.begin(), coded.end());
+        }
+        for (auto& line : Wrap(runs, mtext_.width)) lines.push_back(std::move(line));
+    }
+    // Baselines 5/3 of the height apart at spacing factor 1 (of the
+    // tallest text in a line); the caps of the first line reach the top,
+    // the last baseline is the bottom.
+    const double factor = mtext_.lineSpacingFactor > 0 ? mtext_.lineSpacingFactor : 1;
+    std::vector<double> down;
+    for (const auto& line : lines) {
+        double tallest = line.empty() ? mtext_.height : 0;
+        for (const Run& r : line) tallest = std::max(tallest, r.height);
+        down.push_back(down.empty() ? tallest : down.back() + tallest * 5 / 3 * factor);
+    }
+    const int attach =
+        mtext_.attachmentPoint >= 1 && mtext_.attachmentPoint <= 9 ? mtext_.attachmentPoint : 1;
+    const double block = down.back();
+    const double lift = attach >= 7 ? block : attach >= 4 ? block / 2 : 0;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const double d = down[k] - lift;
+        AddText(lines[k], mtext_.height, angle,
+                {mtext_.ipx + d * std::sin(angle), mtext_.ipy - d * std::cos(angle)},
+                (attach - 1) % 3);
+    }
+    mtextChunks_.clear();
+    mtextPending_ = false;
+}
+
+}  // namespace varnu::host::dxf

@@ -1,0 +1,107 @@
+#include "readers/dxf/expand.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace varnu::host::dxf {
+
+namespace {
+
+// `open` holds the blocks being expanded, outermost first: a block that
+// inserts itself, directly or through others, is skipped rather than
+// expanded until the depth limit (2^16 copies for a block inserting itself twice).
+// What the INSERT placing a block passes to its entities: its layer to
+// those on layer "0" for whether they are plotted, its pen to those BYBLOCK.
+struct Inherited {
+    const std::string& layer;
+    int pen;
+};
+
+bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited& from,
+                 const Transform& t, std::vector<const std::string*>* open, double tolerance,
+                 std::vector<Primitive>* out, std::map<std::string, int>* skipped, Budget* budget) {
+    const auto it = reader.blocks.find(block);
+    if (it == reader.blocks.end()) return true;
+    for (const Entity& e : it->second) {
+        ++budget->visits;
+        if (budget->Spent()) return false;
+        const std::string& layer = e.layer == "0" ? from.layer : e.layer;
+        Style style = e.style;
+        if (&layer != &e.layer) {
+            const Style of = reader.LayerStyle(layer);
+            if (style.penByLayer) style.pen = of.pen;
+            if (style.typeByLayer) style.lineType = of.lineType;
+            if (style.widthByLayer) style.widthMm = of.widthMm;
+        }
+        const int pen = style.pen == kByBlock ? from.pen : style.pen;
+        if (e.kind == Entity::Kind::Insert) {
+            if (reader.Frozen(layer)) continue;  // a frozen reference hides all it places
+            const char* refusal = nullptr;
+            if (reader.blocks.count(e.block) == 0)
+                refusal = e.dimension ? "DIMENSION" : "INSERT (no such block)";
+            else if (std::any_of(open->begin(), open->end(),
+                                 [&](const std::string* name) { return *name == e.block; }))
+                refusal = "INSERT (block inserts itself)";
+            else if (static_cast<int>(open->size()) > kMaxInsertDepth)
+                refusal = "INSERT (nested too deep)";
+            if (refusal) {
+                ++(*skipped)[refusal];
+                continue;
+            }
+            const auto base = reader.basePoints_.find(e.block);
+            Transform inner;
+            if (base != reader.basePoints_.end())
+                inner = {1, 0, 0, 1, -base->second.x, -base->second.y};
+            open->push_back(&e.block);
+            const bool ok = ExpandBlock(reader, e.block, {layer, pen}, inner.Then(e.place).Then(t),
+                                        open, tolerance, out, skipped, budget);
+            open->pop_back();
+            if (!ok) return false;
+            continue;
+        }
+        if (!reader.Plotted(layer)) continue;
+        Primitive p{e.kind == Entity::Kind::Fill, style, {}, e.closed, e.line};
+        p.style.pen = pen;
+        if (e.curve) {
+            const double scale = t.Scale() > 0 ? t.Scale() : 1;
+            p.rings.push_back(e.curve(tolerance / scale));
+        } else {
+            p.rings = e.rings;
+        }
+        bool inRange = true;
+        for (Ring& r : p.rings)
+            for (Point2& q : r) {
+                q = t.Apply(q);
+                inRange = inRange && std::fabs(q.x) <= kMaxCoordinate &&
+                          std::fabs(q.y) <= kMaxCoordinate;  // false for NaN too
+            }
+        if (!inRange) {
+            ++(*skipped)["entity with coordinates beyond 1e12 or not numbers"];
+            continue;
+        }
+        std::erase_if(p.rings, [](const Ring& r) { return r.empty(); });
+        for (const Ring& r : p.rings) budget->points += r.size();
+        if (!p.rings.empty()) out->push_back(std::move(p));
+    }
+    return !budget->Spent();
+}
+
+}  // namespace
+
+bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
+            std::map<std::string, int>* skipped, const std::string& path, std::string* error) {
+    // The entities outside blocks are kept as the block "", which an INSERT
+    // may name too.
+    static const std::string kModelSpace;
+    std::vector<const std::string*> open{&kModelSpace};
+    Budget budget;
+    static const std::string kLayer0 = "0";
+    if (ExpandBlock(reader, kModelSpace, {kLayer0, 7}, {}, &open, tolerance, out, skipped, &budget))
+        return true;
+    *error = path +
+             ": the drawing expands to more than 2 million points or block entities (nested block "
+             "arrays?)";
+    return false;
+}
+
+}  // namespace varnu::host::dxf

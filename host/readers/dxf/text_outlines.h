@@ -1,0 +1,24 @@
+// Text as filled outlines, through cairo and the fonts fontconfig knows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/clip.h"
+
+namespace varnu::host::dxf {
+
+// Text as filled outlines from a font, in text units with the baseline
+// at 0, and how far its pen advances and its descenders reach below the baseline.
+struct TextShape {
+    std::vector<Ring> rings;
+    double advance = 0, descent = 0;
+};
+
+// Only measured, without outlines, when `outlines` is false. `font` is the
+// font file a STYLE names ("arial.ttf"); the system sans-serif without one
+// fontconfig knows by that name. The cap height stands for `height`.
+TextShape TextOutlines(const std::string& text, double height, bool outlines = true,
+                       const std::string& font = "");
+
+}  // namespace varnu::host::dxf

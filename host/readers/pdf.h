@@ -1,0 +1,42 @@
+// PDF drawings through poppler: each page a plot of one picture, rendered
+// band by band at the device resolution as the driver asks for its lines.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "model/plot.h"
+#include "session/job.h"
+
+namespace varnu::host {
+
+struct PdfOptions {
+    bool fit = false;         // scale the page to the sheet; else its own size
+    double scale = 1;         // with fit off: the page's size times this
+    bool rotateAuto = false;  // turn the page a quarter when only then it fits
+    bool progress = true;
+};
+
+class PdfDocument {
+  public:
+    PdfDocument();
+    ~PdfDocument();
+    PdfDocument(const PdfDocument&) = delete;
+    PdfDocument& operator=(const PdfDocument&) = delete;
+
+    // Refuses a truncated or password-protected file and one without pages.
+    bool Open(const std::string& path, std::string* error);
+    int pages() const;
+    // "all" or a page number from 1: the first and last page's index.
+    bool Pages(const std::string& pages, int* first, int* last, std::string* error) const;
+    // The page of `index` (from 0) on `sheet` at `dpi` device pixels an inch.
+    // The plot draws from the document, which must outlive it.
+    bool PagePlot(int index, const Sheet& sheet, int dpi, const PdfOptions& options, Plot* plot,
+                  std::string* error) const;
+
+  private:
+    struct Poppler;
+    std::unique_ptr<Poppler> poppler_;
+};
+
+}  // namespace varnu::host
