@@ -97,23 +97,7 @@ void ShowRedPen(DialogWindow dialog) {
     SetControlUnsigned(dialog, IDC_RED_PEN, static_cast<std::uint32_t>(W().redPen));
 }
 
-bool Init(DialogWindow dialog) {
-    const ModelRecord& model = CurrentModelRow();
-    W() = Configuration.Config;
-    // A count outside 1..99 (a record from elsewhere) would make the copies
-    // field warn about its own value for ever; the dialog starts from one copy.
-    if (W().copies < 1 || W().copies > kMaxCopies) W().copies = 1;
-
-    FillPaperCombo(dialog);
-    if (model.media == 1) {
-        FillMediaCombo(dialog);
-    } else {
-        EnableControl(dialog, IDC_MEDIA_LABEL, false);
-        EnableControl(dialog, IDC_MEDIA, false);
-    }
-    CheckRadio(dialog, IDC_FILL_SOLID, IDC_FILL_HALFTONE,
-               (W().optionFlags & kOptionHalftoneFill) ? IDC_FILL_HALFTONE : IDC_FILL_SOLID);
-
+void InitResolution(DialogWindow dialog, const ModelRecord& model) {
     const std::uint16_t code = W().modeFlags & kModeResolutionMask;
     if (VcglSelected()) {
         if (code != kResolution400 && code != kResolution200) SetResolutionCode(kResolution400);
@@ -137,7 +121,9 @@ bool Init(DialogWindow dialog) {
                                            : IDC_DPI400);
         EnableControl(dialog, IDC_DPI600, false);
     }
+}
 
+void InitColourAndDataMode(DialogWindow dialog, const ModelRecord& model) {
     if (model.redPrinting == 1) {
         CheckRadio(dialog, IDC_RED_ON, IDC_RED_OFF,
                    (W().modeFlags & kModeRedPrinting) ? IDC_RED_ON : IDC_RED_OFF);
@@ -155,7 +141,9 @@ bool Init(DialogWindow dialog) {
         CheckRadio(dialog, IDC_DATA_RTL, IDC_DATA_VCGL,
                    VcglSelected() ? IDC_DATA_VCGL : IDC_DATA_RTL);
     }
+}
 
+void InitNumberFields(DialogWindow dialog, const ModelRecord& model) {
     LimitText(dialog, IDC_COPIES, 2);
     SpinRange(dialog, IDC_COPIES_SPIN, 1, kMaxCopies);
     SpinSetPosition(dialog, IDC_COPIES_SPIN, W().copies);
@@ -172,7 +160,27 @@ bool Init(DialogWindow dialog) {
         EnableControl(dialog, IDC_RED_PEN_LABEL, false);
         EnableControl(dialog, IDC_RED_PEN, false);
     }
+}
 
+bool Init(DialogWindow dialog) {
+    const ModelRecord& model = CurrentModelRow();
+    W() = Configuration.Config;
+    // A count outside 1..99 (a record from elsewhere) would make the copies
+    // field warn about its own value for ever; the dialog starts from one copy.
+    if (W().copies < 1 || W().copies > kMaxCopies) W().copies = 1;
+
+    FillPaperCombo(dialog);
+    if (model.media == 1) {
+        FillMediaCombo(dialog);
+    } else {
+        EnableControl(dialog, IDC_MEDIA_LABEL, false);
+        EnableControl(dialog, IDC_MEDIA, false);
+    }
+    CheckRadio(dialog, IDC_FILL_SOLID, IDC_FILL_HALFTONE,
+               (W().optionFlags & kOptionHalftoneFill) ? IDC_FILL_HALFTONE : IDC_FILL_SOLID);
+    InitResolution(dialog, model);
+    InitColourAndDataMode(dialog, model);
+    InitNumberFields(dialog, model);
     ShowCustomLength(dialog);
 
     if (Variant->hasLabel) {
@@ -276,8 +284,39 @@ void SelectDataMode(DialogWindow dialog, bool vcgl) {
     if (model.media == 1) FillMediaCombo(dialog);
 }
 
-bool Command(DialogWindow dialog, int control, int notification) {
-    const ModelRecord& model = CurrentModelRow();
+void SelectPaper(DialogWindow dialog, int notification) {
+    if (notification == kSelectionChange) W().paperIndex = ComboSelection(dialog, IDC_PAPER) + 1;
+    const PaperFormatRecord* paper = PaperFormat(Configuration.CurrentModel, W().paperIndex);
+    if (paper != nullptr && paper->custom == 1)
+        W().customLengthMm = defaultCustomLength(Configuration.CurrentModel, W().paperIndex);
+    ShowCustomLength(dialog);
+}
+
+void SelectFill(DialogWindow dialog, int control) {
+    CheckRadio(dialog, IDC_FILL_SOLID, IDC_FILL_HALFTONE, control);
+    if (control == IDC_FILL_HALFTONE) {
+        W().optionFlags |= kOptionHalftoneFill;
+    } else {
+        W().optionFlags &= static_cast<std::uint16_t>(~kOptionHalftoneFill);
+    }
+}
+
+void SelectRedPrinting(DialogWindow dialog, int control) {
+    if (CurrentModelRow().redPrinting != 1) return;
+    CheckRadio(dialog, IDC_RED_ON, IDC_RED_OFF, control);
+    const bool on = control == IDC_RED_ON;
+    if (on) {
+        W().modeFlags |= kModeRedPrinting;
+    } else {
+        W().modeFlags &= static_cast<std::uint16_t>(~kModeRedPrinting);
+    }
+    EnableControl(dialog, IDC_RED_PEN_LABEL, on);
+    EnableControl(dialog, IDC_RED_PEN, on);
+    if (on) ShowRedPen(dialog);
+}
+
+// The buttons and fields that open other dialogs or end this one.
+bool ButtonCommand(DialogWindow dialog, int control) {
     switch (control) {
         case IDC_OK:
             Configuration.Config = W();
@@ -287,17 +326,28 @@ bool Command(DialogWindow dialog, int control, int notification) {
         case IDC_CANCEL:
             EndDialogWith(dialog, static_cast<std::int32_t>(DialogResult::Cancel));
             return true;
-        case IDC_PAPER: {
-            if (notification == kSelectionChange)
-                W().paperIndex = ComboSelection(dialog, IDC_PAPER) + 1;
-            const PaperFormatRecord* paper =
-                PaperFormat(Configuration.CurrentModel, W().paperIndex);
-            if (paper != nullptr && paper->custom == 1)
-                W().customLengthMm =
-                    defaultCustomLength(Configuration.CurrentModel, W().paperIndex);
-            ShowCustomLength(dialog);
+        case IDC_VERSION:
+            ShowDriverInfoDialog(dialog);
             return true;
-        }
+        case IDC_OPTIONS:
+            ShowOptionsDialog(dialog, Variant->optionsTemplate);
+            return true;
+        case IDC_IMAGE_CORRECTION:
+            ShowImageCorrectionDialog(dialog);
+            for (int k = 0; k < kCurvePointCount; ++k)
+                W().curvePoints[k] =
+                    static_cast<std::uint8_t>(Configuration.ToneCurveEditPoints[k]);
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Command(DialogWindow dialog, int control, int notification) {
+    switch (control) {
+        case IDC_PAPER:
+            SelectPaper(dialog, notification);
+            return true;
         case IDC_MEDIA:
             if (notification == kSelectionChange) {
                 const int position = ComboSelection(dialog, IDC_MEDIA);
@@ -317,12 +367,7 @@ bool Command(DialogWindow dialog, int control, int notification) {
             return true;
         case IDC_FILL_SOLID:
         case IDC_FILL_HALFTONE:
-            CheckRadio(dialog, IDC_FILL_SOLID, IDC_FILL_HALFTONE, control);
-            if (control == IDC_FILL_HALFTONE) {
-                W().optionFlags |= kOptionHalftoneFill;
-            } else {
-                W().optionFlags &= static_cast<std::uint16_t>(~kOptionHalftoneFill);
-            }
+            SelectFill(dialog, control);
             return true;
         case IDC_DPI600:
         case IDC_DPI400:
@@ -334,27 +379,13 @@ bool Command(DialogWindow dialog, int control, int notification) {
             SetResolutionCode(kCodes[control - IDC_DPI600]);
             return true;
         }
-        case IDC_VERSION:
-            ShowDriverInfoDialog(dialog);
-            return true;
         case IDC_LABEL:
             if (!Variant->hasLabel) return false;
             if (notification == kFocusLost) ValidateLabel(dialog);
             return true;
         case IDC_RED_ON:
         case IDC_RED_OFF:
-            if (model.redPrinting != 1) return true;
-            CheckRadio(dialog, IDC_RED_ON, IDC_RED_OFF, control);
-            if (control == IDC_RED_OFF) {
-                W().modeFlags &= static_cast<std::uint16_t>(~kModeRedPrinting);
-                EnableControl(dialog, IDC_RED_PEN_LABEL, false);
-                EnableControl(dialog, IDC_RED_PEN, false);
-            } else {
-                W().modeFlags |= kModeRedPrinting;
-                EnableControl(dialog, IDC_RED_PEN_LABEL, true);
-                EnableControl(dialog, IDC_RED_PEN, true);
-                ShowRedPen(dialog);
-            }
+            SelectRedPrinting(dialog, control);
             return true;
         case IDC_RED_PEN:
             ValidateRedPen(dialog);
@@ -363,17 +394,8 @@ bool Command(DialogWindow dialog, int control, int notification) {
         case IDC_DATA_VCGL:
             SelectDataMode(dialog, control == IDC_DATA_VCGL);
             return true;
-        case IDC_OPTIONS:
-            ShowOptionsDialog(dialog, Variant->optionsTemplate);
-            return true;
-        case IDC_IMAGE_CORRECTION:
-            ShowImageCorrectionDialog(dialog);
-            for (int k = 0; k < kCurvePointCount; ++k)
-                W().curvePoints[k] =
-                    static_cast<std::uint8_t>(Configuration.ToneCurveEditPoints[k]);
-            return true;
         default:
-            return false;
+            return ButtonCommand(dialog, control);
     }
 }
 
