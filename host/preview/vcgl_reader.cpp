@@ -206,11 +206,17 @@ void VcglReader::Segment(bool longForm) {
 }
 
 // The corner is the plot area's size scaled once more by the host steps'
-// scale (0.5, 1 or 2 by the sheet's length, the step divisor's ranges), and
-// it says which side runs along the feed; x runs along the longer side.
+// scale, which the sheet's longer side chose (the step divisor's bounds, in
+// inches), and it says which side runs along the feed; x runs along the
+// longer side.
 void VcglReader::PageCorner(double x, double y, std::uint64_t start) {
     const double longer = std::max(x, y), shorter = std::min(x, y);
-    const double scale = longer <= 16383 ? 0.5 : longer <= 65532 ? 1 : 2;
+    const double bounds[] = {81.915, 163.83, 327.66, 655.32};
+    double scale = 0.5;
+    for (double bound : bounds) {
+        if (longer / scale <= bound * 400) break;
+        scale *= 2;
+    }
     sheet_ = OpenSheet(longer / scale, shorter / scale, 400.0, options_, start, in_);
     out_->sheet = sheet_;
     longEdge_ = x >= y;
