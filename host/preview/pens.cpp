@@ -106,14 +106,16 @@ std::vector<double> LineTypePercent(int type) {
 std::shared_ptr<Sheet> OpenSheet(double along, double across, double unitsPerInch,
                                  const Options& options, std::uint64_t at, Input& in) {
     const double x = along / unitsPerInch, y = across / unitsPerInch;
-    // The longest sheet is 15,000 mm of the widest roll (36 inches).
-    if (!(along > 0) || !(across > 0) || !(x <= 600) || !(y <= 40)) {
+    // The longest sheet is 15,000 mm of the widest roll (36 inches); a
+    // stream whose host steps are the other data mode's (a job whose mode
+    // changed after its page was set up) describes it up to 2.54 times as large.
+    if (!(along > 0) || !(across > 0) || !(x <= 1524) || !(y <= 92)) {
         char size[64];
         std::snprintf(size, sizeof size, "%.4g x %.4g in", x, y);
         throw StreamError(at, std::string("a sheet of ") + size + ", larger than any roll takes");
     }
-    // Two full sheets of raster at 600 dpi, four times over, and a gigabyte
-    // of vectors: more than any job for this sheet takes.
+    // A byte a device pixel of the whole sheet at 600 dpi (eight raw bitmaps
+    // of it) and a gigabyte of vectors: more than any job for this sheet takes.
     const std::uint64_t limit =
         options.maxStreamBytes != 0
             ? options.maxStreamBytes

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace varnu::preview {
@@ -41,21 +43,12 @@ std::vector<Cell> Cells(double o, int d, double p, long n, int limit) {
     return cells;
 }
 
-// Black pixels among bits [k0, k1) of a row (first pixel in the top bit;
-// the row has 8 readable bytes beyond its end).
-int CountBlack(const std::uint8_t* row, int k0, int k1) {
-    int count = 0;
-    while (k0 < k1) {
-        const int len = std::min(k1 - k0, 56);
-        std::uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) v = v << 8 | row[k0 / 8 + i];
-        count += std::popcount((v << (k0 % 8)) >> (64 - len));
-        k0 += len;
-    }
-    return count;
-}
-
-// Rows of a band onto the sheet, a preview row (or column) at a time.
+// Rows of a band onto the sheet. Black pixels are counted where they are
+// (white runs cost a test every 64 pixels) into the preview pixel each
+// falls on, and a transparent band draws only the preview pixels that got
+// black: the work follows the ink, not the band's size. Along the long
+// edge a preview pixel's rows make a column of the sheet: 16 columns are
+// drawn together, a tile's height at a time.
 class BandPainter {
   public:
     BandPainter(Sheet* sheet, const BandPlace& place, long width, long rows) : sheet_(sheet) {
@@ -70,40 +63,119 @@ class BandPainter {
             pixels_ = Cells(origin.y, -1, p, width, sheet->Height());
             rows_ = Cells(origin.x, 1, p, rows, sheet->Width());
         }
+        // Which preview pixel each raster pixel counts for; preview pixels
+        // on the same raster pixels (a raster coarser than the preview) share.
+        cellOf_.assign(static_cast<std::size_t>(width) + 64, -1);
+        for (std::size_t i = 0; i < pixels_.size(); ++i) {
+            const Cell& c = pixels_[i];
+            const bool same = i > 0 && c.k0 == pixels_[i - 1].k0;
+            counted_.push_back(same ? counted_.back() : static_cast<int>(i));
+            if (!same)
+                for (int k = c.k0; k < c.k1; ++k) cellOf_[k] = static_cast<int>(i);
+            across1_.push_back(1.0 / (c.k1 - c.k0));
+        }
         sums_.assign(pixels_.size(), 0);
     }
 
     void Row(long r, const std::uint8_t* bits, std::size_t bytes) {
         while (next_ < rows_.size() && rows_[next_].k1 <= r) ++next_;  // cells left behind
         if (next_ >= rows_.size() || r < rows_[next_].k0) return;
-        if (std::any_of(bits, bits + bytes, [](std::uint8_t b) { return b != 0; }))
-            for (std::size_t i = 0; i < pixels_.size(); ++i)
-                sums_[i] += CountBlack(bits, pixels_[i].k0, pixels_[i].k1);
+        Count(bits, bytes);
         if (r + 1 < rows_[next_].k1) return;
-        // The cell's last row: it and every cell on the same rows are drawn.
-        const Cell done = rows_[next_];
-        while (next_ < rows_.size() && rows_[next_].k0 == done.k0) Paint(rows_[next_++]);
-        std::fill(sums_.begin(), sums_.end(), 0);
+        // The cell's last row: it and every cell on the same rows are done.
+        // A transparent band draws only the preview pixels that got black.
+        const int k0 = rows_[next_].k0;
+        const double down = 1.0 / (rows_[next_].k1 - k0);
+        cells_.clear();
+        if (opaque_) {
+            for (std::size_t i = 0; i < pixels_.size(); ++i) cells_.push_back(i);
+        } else {
+            std::sort(touched_.begin(), touched_.end());
+            for (const int t : touched_)
+                for (std::size_t i = t; i < pixels_.size() && counted_[i] == t; ++i)
+                    cells_.push_back(i);
+        }
+        while (next_ < rows_.size() && rows_[next_].k0 == k0) {
+            const int at = rows_[next_++].at;
+            if (across_) {
+                for (std::size_t i : cells_)
+                    Paint(sheet_->Pixel(pixels_[i].at, at), i, sums_[counted_[i]], down);
+            } else {
+                columns_.push_back({at, down, waiting_.size()});
+                for (std::size_t i : cells_)
+                    waiting_.push_back({static_cast<std::uint32_t>(i), sums_[counted_[i]]});
+            }
+        }
+        for (const int t : touched_) sums_[t] = 0;
+        touched_.clear();
+        if (columns_.size() >= kBlock) Finish();
+    }
+
+    // The columns waiting, a tile's height of the sheet at a time.
+    void Finish() {
+        columns_.push_back({0, 0, waiting_.size()});  // where the last one ends
+        const std::size_t n = columns_.size() - 1;
+        std::vector<std::size_t> at(n);
+        for (std::size_t c = 0; c < n; ++c) at[c] = columns_[c].from;
+        for (bool more = n > 0; more;) {
+            more = false;
+            for (std::size_t c = 0; c < n; ++c) {
+                const std::size_t end = columns_[c + 1].from;
+                if (at[c] == end) continue;
+                // Cells run up the sheet: one tile row of the column, then the next.
+                const int tile = pixels_[waiting_[at[c]].first].at / Sheet::kTile;
+                for (; at[c] < end; ++at[c]) {
+                    const auto [i, black] = waiting_[at[c]];
+                    if (pixels_[i].at / Sheet::kTile != tile) break;
+                    Paint(sheet_->Pixel(columns_[c].x, pixels_[i].at), i, black, columns_[c].down);
+                }
+                more = more || at[c] < end;
+            }
+        }
+        columns_.clear();
+        waiting_.clear();
     }
 
   private:
-    void Paint(const Cell& row) {
-        const int rowsIn = row.k1 - row.k0;
-        for (std::size_t i = 0; i < pixels_.size(); ++i) {
-            const int n = (pixels_[i].k1 - pixels_[i].k0) * rowsIn;
-            const std::uint32_t black = sums_[i];
-            if (black == 0 && !opaque_) continue;
-            std::uint8_t* ink = across_ ? sheet_->Pixel(pixels_[i].at, row.at)
-                                        : sheet_->Pixel(row.at, pixels_[i].at);
-            const std::uint32_t below = opaque_ ? 0 : *ink;
-            *ink = static_cast<std::uint8_t>((255 * black + below * (n - black) + n / 2) / n);
+    static constexpr std::size_t kBlock = 16;
+    struct Column {
+        int x;
+        double down;       // 1 / raster rows in it
+        std::size_t from;  // its first preview pixel in waiting_
+    };
+
+    // Adds the row's black pixels to the preview pixels they fall on.
+    void Count(const std::uint8_t* bits, std::size_t bytes) {
+        for (std::size_t at = 0; at < bytes; at += 8) {
+            std::uint64_t v;
+            std::memcpy(&v, bits + at, 8);
+            if (v == 0) continue;
+            if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+            while (v != 0) {
+                const int z = __builtin_clzll(v);
+                v &= ~(std::uint64_t{1} << (63 - z));
+                const int cell = cellOf_[at * 8 + z];
+                if (cell < 0) continue;
+                if (sums_[cell]++ == 0) touched_.push_back(cell);
+            }
         }
+    }
+
+    // The preview pixel from the black pixels of its cell.
+    void Paint(std::uint8_t* ink, std::size_t i, std::uint32_t black, double down) {
+        const double share = black * across1_[i] * down;  // of the cell's pixels
+        *ink = static_cast<std::uint8_t>(255.0 * share + (opaque_ ? 0 : *ink * (1 - share)) + 0.5);
     }
 
     Sheet* sheet_;
     bool opaque_ = false, across_ = false;
     std::vector<Cell> pixels_, rows_;
-    std::vector<std::uint32_t> sums_;
+    std::vector<int> cellOf_, counted_, touched_;
+    std::vector<double> across1_;      // 1 / raster pixels across each preview pixel
+    std::vector<std::uint32_t> sums_;  // black pixels of each preview pixel so far
+    std::vector<Column> columns_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> waiting_;  // preview pixel, black
+    std::vector<std::size_t> cells_;
     std::size_t next_ = 0;
 };
 
@@ -199,6 +271,7 @@ void DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, l
         if (observe) observe(static_cast<int>(r), row.data());
         painter.Row(r, row.data(), bytes);
     }
+    painter.Finish();
     TIFFClose(tif);  // closes fd
     if (r < rows) throw StreamError(start, "MMR band that does not decode to its header's size");
 }

@@ -12,8 +12,8 @@ namespace varnu::preview {
 namespace {
 
 constexpr int kTileBytes = Sheet::kTile * Sheet::kTile;
-// Open tiles at most (16 MiB): a few columns of tiles across the longest sheet.
-constexpr int kMaxOpen = 256;
+// Open tiles at most (32 MiB): a few columns of tiles across the longest sheet.
+constexpr int kMaxOpen = 512;
 
 Rect Intersect(const Rect& a, const Rect& b) {
     return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
@@ -94,6 +94,7 @@ Sheet::Sheet(double width, double height, double scale)
       tiles_(static_cast<std::size_t>(tilesX_) * tilesY_) {}
 
 Sheet::~Sheet() {
+    if (packer_ != nullptr) deflateEnd(packer_.get());
     for (Tile& t : tiles_)
         if (t.surface != nullptr) cairo_surface_destroy(t.surface);
 }
@@ -107,7 +108,7 @@ void Sheet::Unlink(int index) {
 
 Sheet::Tile& Sheet::Open(int index) {
     Tile& t = tiles_[index];
-    if (!t.open.empty()) {
+    if (t.open != nullptr) {
         if (first_ != index) {
             Unlink(index);
             t.next = first_;
@@ -116,14 +117,19 @@ Sheet::Tile& Sheet::Open(int index) {
         }
         return t;
     }
-    t.open.resize(kTileBytes);
+    if (spare_.empty()) {
+        t.open.reset(new std::uint8_t[kTileBytes]);
+    } else {
+        t.open = std::move(spare_.back());
+        spare_.pop_back();
+    }
     if (t.packed.empty())
-        std::memset(t.open.data(), t.level, kTileBytes);
+        std::memset(t.open.get(), t.level, kTileBytes);
     else
-        Unpack(t, t.open.data());
+        Unpack(t, t.open.get());
     t.packed = {};
     t.surface =
-        cairo_image_surface_create_for_data(t.open.data(), CAIRO_FORMAT_A8, kTile, kTile, kTile);
+        cairo_image_surface_create_for_data(t.open.get(), CAIRO_FORMAT_A8, kTile, kTile, kTile);
     t.next = first_;
     if (first_ >= 0) tiles_[first_].prev = index;
     first_ = index;
@@ -137,17 +143,26 @@ void Sheet::Close(int index) {
     Tile& t = tiles_[index];
     cairo_surface_destroy(t.surface);
     t.surface = nullptr;
-    const std::uint8_t* data = t.open.data();
+    const std::uint8_t* data = t.open.get();
     if (std::all_of(data, data + kTileBytes, [&](std::uint8_t v) { return v == data[0]; })) {
         t.level = data[0];
     } else {
-        uLongf size = compressBound(kTileBytes);
-        t.packed.resize(size);
-        compress2(t.packed.data(), &size, data, kTileBytes, 1);
-        t.packed.resize(size);
-        t.packed.shrink_to_fit();
+        // Runs only (zlib's RLE): fast, and a sheet is mostly runs.
+        if (packer_ == nullptr) {
+            packer_ = std::make_unique<z_stream>();
+            deflateInit2(packer_.get(), 1, Z_DEFLATED, 15, 8, Z_RLE);
+        }
+        z_stream& z = *packer_;
+        deflateReset(&z);
+        scratch_.resize(deflateBound(&z, kTileBytes));
+        z.next_in = const_cast<std::uint8_t*>(data);
+        z.avail_in = kTileBytes;
+        z.next_out = scratch_.data();
+        z.avail_out = static_cast<uInt>(scratch_.size());
+        deflate(&z, Z_FINISH);
+        t.packed.assign(scratch_.data(), z.next_out);
     }
-    t.open = {};
+    spare_.push_back(std::move(t.open));
     Unlink(index);
     --openCount_;
     if (cachedIndex_ == index) cachedIndex_ = -1;
@@ -158,15 +173,11 @@ void Sheet::Unpack(const Tile& tile, std::uint8_t* to) const {
     uncompress(to, &size, tile.packed.data(), tile.packed.size());
 }
 
-std::uint8_t* Sheet::Pixel(int x, int y) {
-    const int index = (y / kTile) * tilesX_ + x / kTile;
-    if (index != cachedIndex_) {
-        Tile& t = Open(index);
-        cairo_surface_mark_dirty(t.surface);
-        cachedIndex_ = index;
-        cachedData_ = t.open.data();
-    }
-    return cachedData_ + (y % kTile) * kTile + x % kTile;
+void Sheet::Reopen(int index) {
+    Tile& t = Open(index);
+    cairo_surface_mark_dirty(t.surface);
+    cachedIndex_ = index;
+    cachedData_ = t.open.get();
 }
 
 // Calls `draw` with a cairo context on tile `index`, translated to sheet
@@ -305,7 +316,7 @@ void Sheet::FillRect(const Rect& area, std::uint8_t ink) {
             const int cy0 = std::max(y0, ty * kTile), cy1 = std::min(y1, (ty + 1) * kTile);
             if (cx1 - cx0 == kTile && cy1 - cy0 == kTile) {
                 // A whole tile: one level, whatever it held.
-                if (!tiles_[index].open.empty()) Close(index);
+                if (tiles_[index].open != nullptr) Close(index);
                 tiles_[index].packed = {};
                 tiles_[index].level = ink;
                 continue;
@@ -321,7 +332,7 @@ void Sheet::ForEachRow(const std::function<void(const std::uint8_t* ink)>& row) 
     for (int ty = 0; ty < tilesY_; ++ty) {
         for (int tx = 0; tx < tilesX_; ++tx) {
             const Tile& t = tiles_[ty * tilesX_ + tx];
-            const std::uint8_t* data = t.open.empty() ? nullptr : t.open.data();
+            const std::uint8_t* data = t.open.get();
             if (data == nullptr && !t.packed.empty()) {
                 Unpack(t, unpacked.data());
                 data = unpacked.data();

@@ -9,7 +9,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
+
+struct z_stream_s;
 
 namespace varnu::preview {
 
@@ -53,18 +56,24 @@ class Sheet {
     // A rectangle of one ink level, in whole pixels.
     void FillRect(const Rect& area, std::uint8_t ink);
     // The pixel at (x, y) for raster drawing; the pointer holds until the next call.
-    std::uint8_t* Pixel(int x, int y);
+    std::uint8_t* Pixel(int x, int y) {
+        const int index = (y / kTile) * tilesX_ + x / kTile;
+        if (index != cachedIndex_) Reopen(index);
+        return cachedData_ + (y % kTile) * kTile + x % kTile;
+    }
 
     void ForEachRow(const std::function<void(const std::uint8_t* ink)>& row) const;
 
   private:
     struct Tile {
-        std::vector<std::uint8_t> open, packed;  // at most one of them
-        std::uint8_t level = 0;                  // when neither
+        std::unique_ptr<std::uint8_t[]> open;  // or packed, or neither
+        std::vector<std::uint8_t> packed;
+        std::uint8_t level = 0;  // when neither
         cairo_surface_t* surface = nullptr;
         int prev = -1, next = -1;  // the list of open tiles, most recent first
     };
     Tile& Open(int index);
+    void Reopen(int index);
     void Close(int index);
     void Unlink(int index);
     void DrawTile(int index, const Rect& clip, const std::function<void(cairo_t*)>& draw);
@@ -75,6 +84,11 @@ class Sheet {
     double scale_, heightUnits_;
     mutable std::vector<Tile> tiles_;
     int first_ = -1, last_ = -1, openCount_ = 0;
+    // Open tiles' memory is kept for the next ones: freed and taken again
+    // between packed tiles it would scatter the heap.
+    std::vector<std::unique_ptr<std::uint8_t[]>> spare_;
+    std::vector<std::uint8_t> scratch_;
+    std::unique_ptr<z_stream_s> packer_;
     int cachedIndex_ = -1;
     std::uint8_t* cachedData_ = nullptr;
 };

@@ -195,7 +195,10 @@ void VcglReader::Segment(bool longForm) {
     const double dx = longForm ? Long(8) : Short(4), dy = longForm ? Long(12) : Short(6);
     // The page rectangle: a dot at the origin, then one at the far corner.
     if (dots_ < 2) {
-        if (dots_++ == 1) PageCorner(x, y, start);
+        // A size: the short form's words read unsigned.
+        if (dots_++ == 1)
+            PageCorner(longForm ? x : static_cast<std::uint16_t>(Short(0)),
+                       longForm ? y : static_cast<std::uint16_t>(Short(2)), start);
         return;
     }
     EnsureSheet(start);

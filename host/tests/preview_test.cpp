@@ -276,5 +276,172 @@ TEST_F(Preview, APageSizeAgainStartsTheSheetAnew) {
     EXPECT_EQ(At(r, 1000, r.Height() - 101), 255) << "what earlier sheets held is gone";
 }
 
+// An RTL job of one page, 10000 units square, with `body` in HP-GL/2.
+std::string SquareJob(const std::string& body) {
+    return "\x1b%-12345X@PJL\r\n@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0B;IN;PS10000,10000;" + body +
+           "PG;\x1b%-12345X\r\n";
+}
+// A band of `width` x `rows` white pixels at (x, y): one coded bit a row.
+std::string WhiteBand(long x, long y, std::uint32_t width, long rows, const std::string& coded) {
+    const std::string w{static_cast<char>(width >> 24), static_cast<char>(width >> 16),
+                        static_cast<char>(width >> 8), static_cast<char>(width)};
+    return "PU" + std::to_string(x) + "," + std::to_string(y) + ";\x1b%1A\x1b*t600R\x1b*r" +
+           std::to_string(width) + "S\x1b*r" + std::to_string(rows) + "T\x1b*b8M\x1b*b" +
+           std::to_string(4 + coded.size()) + "W" + w + coded + "\x1b%0B;";
+}
+
+TEST_F(Preview, DrawsOnlyTheSheetWhateverTheStreamSays) {
+    std::string dashes = "LT2,0.001;PW5;SP1;";
+    for (int i = 0; i < 200; ++i)
+        dashes += "PU0," + std::to_string(i * 50) + ";PD1e15," + std::to_string(i) + ";";
+    const std::pair<const char*, std::string> drawn[] = {
+        {"beyond", SquareJob(WhiteBand(50000, 50000, 40000, 8, "\xff"))},
+        {"wide", SquareJob(WhiteBand(5000, 5000, 100000, 8, "\xff"))},
+        {"below", SquareJob(WhiteBand(-90000, -90000, 64, 16, "\xff\xff"))},
+        {"dashes", SquareJob(dashes)},
+        {"widths", SquareJob("PW1e300;SP1;PU0,0;PD1e300,-1e300;PD1e999,5;")},
+        {"polygon", SquareJob("PU0,0;PM0;PD1e300,0,0,1e300,-1e300,-1e300;PM2;FP;")},
+        // Found by fuzzing: selections beyond int reached an integer cast.
+        {"selections", SquareJob("LT1e15,3;SP-nan;PC1e99,1,2,3;PM1e300;PM2;PU0,0;PD100,100;")}};
+    for (const auto& [name, stream] : drawn) {
+        const Rendering r = Draw(stream, 40);
+        EXPECT_TRUE(r.ok) << name << ": " << r.error;
+        EXPECT_EQ(r.Width(), 394) << name;
+    }
+    // Bands the stream cannot hold or places before the sheet, sheets no
+    // roll holds, numbers that never end.
+    const std::pair<std::string, const char*> refused[] = {
+        {SquareJob(WhiteBand(5000, 5000, 64, 8000000, std::string(1000, '\xff'))),
+         "more rows than its data can code"},
+        {SquareJob(WhiteBand(5000, 5000, 1u << 30, 8, "\xff")), "raster band of"},
+        {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;" + WhiteBand(0, 0, 64, 8, "\xff") + "PG;",
+         "raster before the page size"},
+        {SquareJob("PU-;PD1,1;"), "a sign or point without a number"},
+        {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;PS1e150,10;PG;", "larger than any roll takes"},
+        {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;PS1600000,36576;PG;", "a sheet of 1575 x 36 in"},
+        {SquareJob("LB\"" + std::string(5000, 'x')), "a label longer than 4096 bytes"},
+        {"\x1b%-12345X@PJL " + std::string(5000, 'x'), "a PJL line longer than 4096 bytes"}};
+    for (const auto& [stream, why] : refused) {
+        const Rendering r = Draw(stream, 100);
+        EXPECT_FALSE(r.ok) << why;
+        EXPECT_NE(r.error.find(why), std::string::npos) << r.error;
+    }
+}
+
+TEST_F(Preview, DriverVectorsLandOnTheirPixels) {
+    InstallDriver();
+    for (const bool vcgl : {false, true}) {
+        SCOPED_TRACE(vcgl ? "VCGL" : "RTL");
+        // A 0.5 mm line from 2 to 10 inches at 2 inches, a filled square at (12, 6) inches.
+        const double steps = vcgl ? 800 : 1016;
+        auto at = [steps](double inches) { return static_cast<std::uint16_t>(inches * steps); };
+        Plot plot("line");
+        plot.Width(0.5 / 25.4);
+        plot.Move(at(2), at(2));
+        plot.Draw(at(10), at(2));
+        plot.Polygon(7, {{at(12), at(6)}, {at(13), at(6)}, {at(13), at(7)}, {at(12), at(7)}});
+        std::string error;
+        const std::string stream = StreamOf(plot, Record(vcgl, 400), &error);
+        ASSERT_FALSE(stream.empty()) << error;
+        const Rendering r = Draw(stream, 100);
+        ASSERT_TRUE(r.ok) << r.error;
+        const int row = r.Height() - 200;  // y = 2 inches
+        for (int x : {210, 600, 990}) EXPECT_LT(At(r, x, row), 60) << x;
+        EXPECT_EQ(At(r, 600, row - 4), 255);  // 0.5 mm is two pixels wide
+        EXPECT_EQ(At(r, 600, row + 4), 255);
+        EXPECT_EQ(At(r, 190, row), 255);  // before the start
+        EXPECT_EQ(At(r, 1010, row), 255);
+        // Inside the square: black (RTL) or its halftone (VCGL) darkens the area.
+        double sum = 0;
+        for (int y = r.Height() - 690; y < r.Height() - 610; ++y)
+            for (int x = 1210; x < 1290; ++x) sum += At(r, x, y);
+        EXPECT_LT(sum / (80.0 * 80.0), vcgl ? 200 : 40);
+    }
+}
+
+TEST_F(Preview, DriverImageComesBackBitForBit) {
+    InstallDriver();
+    // A bilevel scan of 500 x 100 pixels placed so that the grid is the scan itself.
+    const int sw = 500, sh = 100;
+    auto set = [](int x, int y) {
+        return (x * 7 + y * 3) % 11 < 4 || (x - 250) * (x - 250) + (y - 50) * (y - 50) < 900;
+    };
+    Image scan;
+    scan.width = sw, scan.height = sh, scan.bilevel = true;
+    for (int y = 0; y < sh; ++y)
+        for (int x = 0; x < sw; ++x) scan.pixels.push_back(set(x, y) ? 1 : 0);
+    Plot plot("scan");
+    // 400 dpi: 2.54 host steps (1/1016 inch) a pixel.
+    plot.DrawImage(plot.AddImage(scan), {2000, 3000, 2000 + sw * 254 / 100, 3000 + sh * 254 / 100});
+    std::string error;
+    const std::string stream = StreamOf(plot, Record(false, 400), &error);
+    ASSERT_FALSE(stream.empty()) << error;
+    preview::Options options;
+    options.dpi = 20;
+    int width = 0, rows = 0, bands = 0;
+    std::vector<std::uint8_t> band;
+    options.bandRow = [&](int b, int w, int n, int, const std::uint8_t* bits) {
+        bands = b + 1, width = w, rows = n;
+        band.insert(band.end(), bits, bits + (w + 7) / 8);
+    };
+    ASSERT_TRUE(Render(stream, options).ok);
+    // Along the sheet's long edge a raster row is a column of the scan, its
+    // pixels running up the sheet; the row is padded white to a multiple of
+    // 32, plus 32.
+    ASSERT_EQ(bands, 1);
+    ASSERT_EQ(rows, sw);
+    ASSERT_EQ(width, 160);
+    for (int r = 0; r < rows; ++r)
+        for (int p = 0; p < width; ++p) {
+            const bool black = band[r * (width / 8) + p / 8] & (0x80 >> (p % 8));
+            ASSERT_EQ(black, p < sh && set(r, sh - 1 - p)) << r << "," << p;
+        }
+}
+
+TEST_F(Preview, DriverBandsOfALargeImageAbut) {
+    InstallDriver();
+    // A black image of 7,200 lines, cut into bands. At 600 dpi the first
+    // line is not fetched, and the 7,199 rows sent make bands of 224 rows
+    // while 7,200 would make 256: the device must still move by 224.
+    Image black;
+    black.width = black.height = 16;
+    black.pixels.assign(16 * 16 * 3, 0);
+    constexpr int kDpi = 50;
+    for (const bool vcgl : {false, true})
+        for (const bool across : {false, true}) {
+            SCOPED_TRACE(std::string(vcgl ? "VCGL" : "RTL") + (across ? ", across" : ", along"));
+            ConfigRecord c = DefaultConfigRecord(0);
+            if (vcgl) c.modeFlags = kModeVcgl | kResolution400;
+            if (across) c.paperIndex = 33, c.customLengthMm = 600;  // A0 width, wider than long
+            RecordBytes record;
+            EncodeConfigRecord(c, record.data());
+            // 7,200 lines: 12,193 units at 600 dpi, 14,400 at 400 dpi.
+            const int lines = vcgl ? 14400 : 12193, pixels = vcgl ? 4252 : 3601;
+            const int dx = across ? pixels : lines, dy = across ? lines : pixels;
+            Plot plot("big");
+            plot.DrawImage(plot.AddImage(black), {1000, 1000, 1000 + dx, 1000 + dy});
+            std::string error;
+            const std::string stream = StreamOf(plot, record, &error);
+            ASSERT_FALSE(stream.empty()) << error;
+            const Rendering r = Draw(stream, kDpi);
+            ASSERT_TRUE(r.ok) << r.error;
+            int left = r.Width(), right = -1, top = r.Height(), bottom = -1;
+            for (int y = 0; y < r.Height(); ++y)
+                for (int x = 0; x < r.Width(); ++x)
+                    if (At(r, x, y) < 128)
+                        left = std::min(left, x), right = std::max(right, x),
+                        top = std::min(top, y), bottom = std::max(bottom, y);
+            ASSERT_GE(right, left);
+            // The image is as long as the rows sent, not longer...
+            const int rows = vcgl ? 7200 : 7199, dpi = vcgl ? 400 : 600;
+            EXPECT_NEAR(across ? bottom - top + 1 : right - left + 1, rows * kDpi / dpi, 2);
+            // ...and no row or column inside it is white.
+            int light = 0;
+            for (int y = top + 1; y < bottom; ++y)
+                for (int x = left + 1; x < right; ++x) light += At(r, x, y) < 128 ? 0 : 1;
+            EXPECT_EQ(light, 0);
+        }
+}
+
 }  // namespace
 }  // namespace varnu::host::testing

@@ -410,7 +410,8 @@ int Run(int argc, char** argv) {
     renderCommand
         ->add_option("--dpi", render.dpi,
                      "preview pixels per inch of the sheet, 1 to 600 for every sheet the driver "
-                     "describes (up to 15,000 mm of a 36-inch roll)")
+                     "describes (15,000 mm of a 36-inch roll, and up to 2.54 times that in "
+                     "a mode's steps)")
         ->check(CLI::Range(1.0, varnu::preview::kMaxDpi));
     renderCommand->add_flag("--partial", render.partial,
                             "write what was drawn even when the stream stops making sense");
