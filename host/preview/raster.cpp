@@ -17,8 +17,9 @@ namespace {
 
 // One preview pixel along an axis and the raster pixels that fall on it.
 struct Cell {
-    int at;      // preview pixel
-    int k0, k1;  // raster pixels [k0, k1)
+    int at;        // preview pixel
+    int k0, k1;    // raster pixels [k0, k1)
+    double cover;  // how much of the preview pixel the band covers, 0 to 1
 };
 
 // The preview pixels an axis of `n` raster pixels covers: raster pixel k
@@ -37,7 +38,9 @@ std::vector<Cell> Cells(double o, int d, double p, long n, int limit) {
              k1 = static_cast<long>(std::ceil(u1 - 0.5));
         if (k0 >= k1) k0 = static_cast<long>(std::floor((u0 + u1) / 2)), k1 = k0 + 1;
         k0 = std::clamp(k0, 0L, n), k1 = std::clamp(k1, 0L, n);
-        if (k0 < k1) cells.push_back({c, static_cast<int>(k0), static_cast<int>(k1)});
+        const double cover =
+            std::min(c + 1.0, std::max(a, b)) - std::max(double(c), std::min(a, b));
+        if (k0 < k1) cells.push_back({c, static_cast<int>(k0), static_cast<int>(k1), cover});
     }
     if (d < 0) std::reverse(cells.begin(), cells.end());
     return cells;
@@ -51,7 +54,8 @@ std::vector<Cell> Cells(double o, int d, double p, long n, int limit) {
 // drawn together, a tile's height at a time.
 class BandPainter {
   public:
-    BandPainter(Sheet* sheet, const BandPlace& place, long width, long rows) : sheet_(sheet) {
+    BandPainter(Sheet* sheet, const BandPlace& place, long width, long rows, BandCarry* carry)
+        : sheet_(sheet), carry_(carry), place_(place), width_(width) {
         const Point origin = sheet->At(place.x, place.y);
         const double p = place.pixel * sheet->Scale();
         opaque_ = place.opaque;
@@ -75,6 +79,7 @@ class BandPainter {
             across1_.push_back(1.0 / (c.k1 - c.k0));
         }
         sums_.assign(pixels_.size(), 0);
+        TakeCarry();
     }
 
     void Row(long r, const std::uint8_t* bits, std::size_t bytes) {
@@ -85,7 +90,11 @@ class BandPainter {
         // The cell's last row: it and every cell on the same rows are done.
         // A transparent band draws only the preview pixels that got black.
         const int k0 = rows_[next_].k0;
-        const double down = 1.0 / (rows_[next_].k1 - k0);
+        const double down = 1.0 / (rows_[next_].k1 - k0 + extraRows_);
+        rows_[next_].cover = std::min(1.0, rows_[next_].cover + extraCover_);
+        extraRows_ = 0, extraCover_ = 0;
+        if (next_ + 1 == rows_.size() && rows_[next_].cover < 1 - 1e-9 && Hold(rows_[next_]))
+            return;
         cells_.clear();
         if (opaque_) {
             for (std::size_t i = 0; i < pixels_.size(); ++i) cells_.push_back(i);
@@ -96,12 +105,13 @@ class BandPainter {
                     cells_.push_back(i);
         }
         while (next_ < rows_.size() && rows_[next_].k0 == k0) {
-            const int at = rows_[next_++].at;
+            const int at = rows_[next_].at;
+            const double cover = rows_[next_++].cover;
             if (across_) {
                 for (std::size_t i : cells_)
-                    Paint(sheet_->Pixel(pixels_[i].at, at), i, sums_[counted_[i]], down);
+                    Paint(sheet_->Pixel(pixels_[i].at, at), i, sums_[counted_[i]], down, cover);
             } else {
-                columns_.push_back({at, down, waiting_.size()});
+                columns_.push_back({at, down, cover, waiting_.size()});
                 for (std::size_t i : cells_)
                     waiting_.push_back({static_cast<std::uint32_t>(i), sums_[counted_[i]]});
             }
@@ -111,9 +121,19 @@ class BandPainter {
         if (columns_.size() >= kBlock) Finish();
     }
 
+    // A carried preview row (or column) by itself.
+    void Draw(const BandCarry& carry) {
+        const double down = 1.0 / carry.rows;
+        for (std::size_t i = 0; i < pixels_.size() && i < carry.black.size(); ++i)
+            if (carry.black[i] != 0 || opaque_)
+                Paint(across_ ? sheet_->Pixel(pixels_[i].at, carry.at)
+                              : sheet_->Pixel(carry.at, pixels_[i].at),
+                      i, carry.black[i], down, carry.cover);
+    }
+
     // The columns waiting, a tile's height of the sheet at a time.
     void Finish() {
-        columns_.push_back({0, 0, waiting_.size()});  // where the last one ends
+        columns_.push_back({0, 0, 0, waiting_.size()});  // where the last one ends
         const std::size_t n = columns_.size() - 1;
         std::vector<std::size_t> at(n);
         for (std::size_t c = 0; c < n; ++c) at[c] = columns_[c].from;
@@ -127,7 +147,8 @@ class BandPainter {
                 for (; at[c] < end; ++at[c]) {
                     const auto [i, black] = waiting_[at[c]];
                     if (pixels_[i].at / Sheet::kTile != tile) break;
-                    Paint(sheet_->Pixel(columns_[c].x, pixels_[i].at), i, black, columns_[c].down);
+                    Paint(sheet_->Pixel(columns_[c].x, pixels_[i].at), i, black, columns_[c].down,
+                          columns_[c].cover);
                 }
                 more = more || at[c] < end;
             }
@@ -137,10 +158,41 @@ class BandPainter {
     }
 
   private:
+    bool Same(const BandPlace& a) const {
+        return a.pixel == place_.pixel && a.longEdge == place_.longEdge &&
+               a.opaque == place_.opaque &&
+               std::fabs((a.longEdge ? a.y : a.x) - (place_.longEdge ? place_.y : place_.x)) < 1e-6;
+    }
+    // The last band's part-covered preview pixels, when this band goes on from them.
+    void TakeCarry() {
+        if (!carry_->held) return;
+        if (rows_.empty() || carry_->width != width_ || !Same(carry_->place) ||
+            rows_.front().at != carry_->at || carry_->black.size() != sums_.size()) {
+            DrawCarry(carry_, sheet_);
+            return;
+        }
+        sums_ = carry_->black;
+        for (std::size_t i = 0; i < sums_.size(); ++i)
+            if (sums_[i] != 0) touched_.push_back(static_cast<int>(i));
+        extraRows_ = carry_->rows, extraCover_ = carry_->cover;
+        carry_->held = false;
+    }
+    // Keeps the last preview pixels for the next band instead of drawing them.
+    bool Hold(const Cell& row) {
+        *carry_ = {true, place_, width_, row.at, row.k1 - row.k0, row.cover, sums_};
+        // Each preview pixel's count, also where preview pixels share raster pixels.
+        for (std::size_t i = 0; i < sums_.size(); ++i) carry_->black[i] = sums_[counted_[i]];
+        ++next_;
+        for (const int t : touched_) sums_[t] = 0;
+        touched_.clear();
+        return true;
+    }
+
     static constexpr std::size_t kBlock = 16;
     struct Column {
         int x;
         double down;       // 1 / raster rows in it
+        double cover;      // how much of it the band covers
         std::size_t from;  // its first preview pixel in waiting_
     };
 
@@ -161,13 +213,21 @@ class BandPainter {
         }
     }
 
-    // The preview pixel from the black pixels of its cell.
-    void Paint(std::uint8_t* ink, std::size_t i, std::uint32_t black, double down) {
-        const double share = black * across1_[i] * down;  // of the cell's pixels
-        *ink = static_cast<std::uint8_t>(255.0 * share + (opaque_ ? 0 : *ink * (1 - share)) + 0.5);
+    // The preview pixel from the black pixels of its cell, as much of it as
+    // the band covers (a band's edge may end inside a preview pixel).
+    void Paint(std::uint8_t* ink, std::size_t i, std::uint32_t black, double down, double cover) {
+        const double part = cover * pixels_[i].cover;
+        const double share = black * across1_[i] * down * part;
+        *ink =
+            static_cast<std::uint8_t>(255.0 * share + *ink * (1 - (opaque_ ? part : share)) + 0.5);
     }
 
     Sheet* sheet_;
+    BandCarry* carry_;
+    BandPlace place_;
+    long width_;
+    int extraRows_ = 0;  // the carried rows of the first preview pixel
+    double extraCover_ = 0;
     bool opaque_ = false, across_ = false;
     std::vector<Cell> pixels_, rows_;
     std::vector<int> cellOf_, counted_, touched_;
@@ -241,8 +301,17 @@ int SpoolBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, l
 
 }  // namespace
 
+void DrawCarry(BandCarry* carry, Sheet* sheet) {
+    if (!carry->held) return;
+    carry->held = false;
+    BandPlace place = carry->place;
+    BandCarry none;
+    BandPainter painter(sheet, place, carry->width, 1, &none);
+    painter.Draw(*carry);
+}
+
 void DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, long rows,
-              const BandPlace& place, Sheet* sheet,
+              const BandPlace& place, Sheet* sheet, BandCarry* carry,
               const std::function<void(int row, const std::uint8_t* bits)>& observe) {
     if (width <= 0 || rows <= 0 || width > (1 << 17) || rows > (1 << 24))
         throw StreamError(start, "raster band of " + std::to_string(width) + " x " +
@@ -262,7 +331,7 @@ void DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, l
         close(fd);
         throw StreamError(start, "MMR band that does not decode to its header's size");
     }
-    BandPainter painter(sheet, place, width, rows);
+    BandPainter painter(sheet, place, width, rows, carry);
     const std::size_t bytes = static_cast<std::size_t>(width + 7) / 8;
     std::vector<std::uint8_t> row(bytes + 8, 0);
     long r = 0;

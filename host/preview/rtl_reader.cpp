@@ -15,7 +15,6 @@ namespace varnu::preview {
 
 namespace {
 
-constexpr double kLift = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t kMaxPath = 4096;        // points stroked at once
 constexpr std::size_t kMaxPolygon = 1 << 20;  // points in the polygon buffer
 constexpr std::size_t kMaxText = 4096;        // a PJL line, a label, a number
@@ -86,6 +85,7 @@ class RtlReader {
             }
         }
         Flush();
+        if (sheet_ != nullptr) DrawCarry(&carry_, sheet_.get());
         if (sheet_ == nullptr) throw StreamError(in_.Offset(), "the stream has no page size (PS)");
         // A job that stops before its page end was cut short.
         if (!pageEnded_)
@@ -134,6 +134,7 @@ class RtlReader {
     }
     void MoveTo(double u, double v, bool down);
     void Flush() {
+        if (sheet_ != nullptr && path_.size() >= 2) DrawCarry(&carry_, sheet_.get());
         if (sheet_ != nullptr && path_.size() >= 2)
             StrokeDashed(*sheet_, path_, width_ * sheet_->Scale(), Ink(), &dashes_, clip_);
         path_.clear();
@@ -150,8 +151,6 @@ class RtlReader {
     double grey_ = 0, width_ = 0.35 / 25.4 * 1016;
     int pen_ = 0;
     Dashes dashes_;
-    int lineType_ = 0;
-    double patternPercent_ = 4;
     double penX_ = 0, penY_ = 0;  // user units
     bool down_ = false, relative_ = false, polygonMode_ = false, pageEnded_ = false;
     bool longEdge_ = true, sourceOpaque_ = false, patternOpaque_ = false;
@@ -160,6 +159,7 @@ class RtlReader {
     long dpi_ = 0, rasterWidth_ = 0, rasterRows_ = 0;
     double capX_ = 0, capY_ = 0;
     int bands_ = 0;
+    BandCarry carry_;
 };
 
 bool RtlReader::NextNumber(double* v) {
@@ -289,7 +289,7 @@ void RtlReader::RasterBlock(std::uint64_t start, long count) {
                              bits);
         };
     DrawBand(in_, start, static_cast<std::uint64_t>(count - 4), width, rasterRows_, place,
-             sheet_.get(), observe);
+             sheet_.get(), &carry_, observe);
     // The next rows follow the last ones.
     (longEdge_ ? capX_ : capY_) += rasterRows_ * place.pixel;
 }
@@ -435,6 +435,7 @@ void RtlReader::Setup(const std::string& op, const std::vector<double>& v, std::
 void RtlReader::PageSize(const std::vector<double>& v, std::uint64_t start) {
     if (v.size() != 2 || !(v[0] > 0) || !(v[1] > 0)) throw StreamError(start, "PS without a size");
     const double along = std::max(v[0], v[1]), across = std::min(v[0], v[1]);
+    carry_.held = false;
     sheet_ = OpenSheet(along, across, 1016.0, options_, start, in_);
     out_->sheet = sheet_;
     longEdge_ = v[0] >= v[1];
@@ -490,8 +491,10 @@ void RtlReader::Attributes(const std::string& op, const std::vector<double>& v) 
             polygonMode_ = false;
         }
     } else if (op == "FP") {
-        if (polygon_.size() >= 3 && sheet_ != nullptr)
+        if (polygon_.size() >= 3 && sheet_ != nullptr) {
+            DrawCarry(&carry_, sheet_.get());
             sheet_->FillPolygon(polygon_, Fill{Ink()}, clip_);
+        }
         polygon_.clear();
     }
     // TR sets how white parts of HP-GL/2 fills print; every fill here is solid.

@@ -304,24 +304,35 @@ void Sheet::FillPolygon(const std::vector<Point>& points, const Fill& fill, cons
     if (cell != nullptr) cairo_surface_destroy(cell);
 }
 
+// Pixels the rectangle covers only in part take the level in that part.
 void Sheet::FillRect(const Rect& area, std::uint8_t ink) {
     const Rect r = Intersect(area, Whole());
     if (Empty(r)) return;
-    const int x0 = static_cast<int>(std::lround(r.x0)), x1 = static_cast<int>(std::lround(r.x1));
-    const int y0 = static_cast<int>(std::lround(r.y0)), y1 = static_cast<int>(std::lround(r.y1));
-    for (int ty = y0 / kTile; ty <= (y1 - 1) / kTile && y1 > y0; ++ty)
-        for (int tx = x0 / kTile; tx <= (x1 - 1) / kTile && x1 > x0; ++tx) {
+    const int x0 = static_cast<int>(std::floor(r.x0)), x1 = static_cast<int>(std::ceil(r.x1));
+    const int y0 = static_cast<int>(std::floor(r.y0)), y1 = static_cast<int>(std::ceil(r.y1));
+    auto cover = [](int p, double lo, double hi) {
+        return std::min(p + 1.0, hi) - std::max(double(p), lo);
+    };
+    for (int ty = y0 / kTile; ty <= (y1 - 1) / kTile; ++ty)
+        for (int tx = x0 / kTile; tx <= (x1 - 1) / kTile; ++tx) {
             const int index = ty * tilesX_ + tx;
             const int cx0 = std::max(x0, tx * kTile), cx1 = std::min(x1, (tx + 1) * kTile);
             const int cy0 = std::max(y0, ty * kTile), cy1 = std::min(y1, (ty + 1) * kTile);
-            if (cx1 - cx0 == kTile && cy1 - cy0 == kTile) {
+            const bool whole =
+                cx0 > r.x0 - 1e-9 && cx1 < r.x1 + 1e-9 && cy0 > r.y0 - 1e-9 && cy1 < r.y1 + 1e-9;
+            if (whole && cx1 - cx0 == kTile && cy1 - cy0 == kTile) {
                 // A whole tile: one level, whatever it held.
                 if (tiles_[index].open != nullptr) Close(index);
                 tiles_[index].packed = {};
                 tiles_[index].level = ink;
                 continue;
             }
-            for (int y = cy0; y < cy1; ++y) std::memset(Pixel(cx0, y), ink, cx1 - cx0);
+            for (int y = cy0; y < cy1; ++y)
+                for (int x = cx0; x < cx1; ++x) {
+                    const double c = cover(x, r.x0, r.x1) * cover(y, r.y0, r.y1);
+                    std::uint8_t* p = Pixel(x, y);
+                    *p = static_cast<std::uint8_t>(ink * c + *p * (1 - c) + 0.5);
+                }
         }
 }
 

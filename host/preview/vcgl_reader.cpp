@@ -18,6 +18,7 @@ class VcglReader {
 
     void Read() {
         while (!in_.AtEnd()) Command();
+        if (sheet_ != nullptr) DrawCarry(&carry_, sheet_.get());
         if (!jobEnded_) throw StreamError(in_.Offset(), "the stream ends before the job end");
     }
 
@@ -62,6 +63,7 @@ class VcglReader {
     double pixel_ = 1;
     std::array<std::int32_t, 4> image_{};
     std::array<std::int32_t, 2> imageScaled_{};
+    BandCarry carry_;  // what a band leaves to the next of its image
 };
 
 void VcglReader::Command() {
@@ -202,6 +204,7 @@ void VcglReader::Segment(bool longForm) {
         return;
     }
     EnsureSheet(start);
+    DrawCarry(&carry_, sheet_.get());
     dashes_.phase = 0;
     StrokeDashed(*sheet_, {sheet_->At(x, y), sheet_->At(x + dx, y + dy)}, width_ * sheet_->Scale(),
                  static_cast<std::uint8_t>(std::lround(255 * (1 - grey_))), &dashes_,
@@ -227,6 +230,7 @@ void VcglReader::PageCorner(double x, double y, std::uint64_t start) {
 
 void VcglReader::Polygon(std::uint64_t start, std::size_t n, bool longForm) {
     EnsureSheet(start);
+    DrawCarry(&carry_, sheet_.get());
     if (n < 2) return;
     std::vector<Point> points;
     double x = 0, y = 0;
@@ -271,7 +275,7 @@ void VcglReader::RasterData(std::uint64_t start, std::uint64_t coded) {
         observe = [&](int row, const std::uint8_t* bits) {
             options_.bandRow(band, width, rows, row, bits);
         };
-    DrawBand(in_, start, coded, width, rows, place, sheet_.get(), observe);
+    DrawBand(in_, start, coded, width, rows, place, sheet_.get(), &carry_, observe);
 }
 
 }  // namespace
