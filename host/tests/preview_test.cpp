@@ -233,13 +233,13 @@ TEST_F(Preview, VcglPaintModeDecidesWhatWhitePixelsDo) {
 }
 
 TEST_F(Preview, EndlessInputIsRefusedWithinBoundedMemory) {
-    // A job that never ends: its vectors come forever.
-    const std::string head = RtlJob(kLongEdge, "PU0,0;");
-    const std::string head2 = head.substr(0, head.find(";PUSP0"));
+    // A job that never ends: one polyline of relative points that goes on forever.
+    const std::string job = RtlJob(kLongEdge, "PU0,1000;PD;PR");
+    const std::string head2 = job.substr(0, job.find(";PUSP0"));
     std::uint64_t pulled = 0;
     const preview::ByteSource endless = [&](char* to, std::size_t n) {
         for (std::size_t i = 0; i < n; ++i, ++pulled) {
-            static const std::string draw = "PD1000,1000,2000,1000;";
+            static const std::string draw = "5,0,";
             to[i] =
                 pulled < head2.size() ? head2[pulled] : draw[(pulled - head2.size()) % draw.size()];
         }
@@ -247,11 +247,11 @@ TEST_F(Preview, EndlessInputIsRefusedWithinBoundedMemory) {
     };
     preview::Options options;
     options.dpi = 10;
-    options.maxStreamBytes = 4 << 20;
+    options.maxStreamBytes = 2 << 20;
     const Rendering r = Render(endless, options);
     EXPECT_FALSE(r.ok);
-    EXPECT_NE(r.error.find("the stream goes on past 4194304 bytes"), std::string::npos) << r.error;
-    EXPECT_LT(pulled, (4u << 20) + (1u << 20)) << "read no further than the limit";
+    EXPECT_NE(r.error.find("the stream goes on past 2097152 bytes"), std::string::npos) << r.error;
+    EXPECT_LT(pulled, (2u << 20) + (1u << 20)) << "read no further than the limit";
     // Zeros forever are no job at all, seen at once.
     pulled = 0;
     const preview::ByteSource zeros = [&](char* to, std::size_t n) {
