@@ -171,12 +171,13 @@ TEST_F(Preview, WhiteRasterPixelsLeaveWhatIsBelowUnlessTheSourceIsOpaque) {
     }
 }
 
-// A VCGL job: the page rectangle's corner, then `body`.
+// `v` as `bytes` big-endian bytes (sign-extended beyond 8).
 std::string Be(std::int64_t v, int bytes) {
     std::string s;
-    for (int i = bytes - 1; i >= 0; --i) s += static_cast<char>(v >> (8 * i));
+    for (int i = bytes - 1; i >= 0; --i) s += static_cast<char>(i < 8 ? v >> (8 * i) : v >> 63);
     return s;
 }
+// A VCGL job: the page rectangle's corner, then `body`.
 std::string VcglJob(std::int32_t cornerX, std::int32_t cornerY, const std::string& body) {
     const std::string dot = "\x6b\x08" + Be(0, 16);
     return std::string("\x9b\x5e\x00\x02\x00\x02", 6) + dot + "\x6b\x08" + Be(cornerX, 4) +
