@@ -17,13 +17,7 @@ int Rendering::Height() const {
 }
 
 void Rendering::ForEachRow(const std::function<void(const std::uint8_t*)>& row) const {
-    if (!sheet) return;
-    std::vector<std::uint8_t> grey(static_cast<std::size_t>(sheet->Width()));
-    sheet->ForEachRow([&](const std::uint8_t* ink) {
-        for (std::size_t i = 0; i < grey.size(); ++i)
-            grey[i] = static_cast<std::uint8_t>(255 - ink[i]);
-        row(grey.data());
-    });
+    if (sheet) sheet->ForEachRow(row);
 }
 
 std::vector<std::uint8_t> Rendering::Grey() const {

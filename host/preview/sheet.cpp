@@ -148,9 +148,9 @@ void Sheet::Close(int index) {
         t.level = data[0];
     } else {
         // Runs only (zlib's RLE): fast, and a sheet is mostly runs.
-        if (packer_ == nullptr) {
+        if (packer_ == nullptr) {  // raw deflate: no checksum to compute
             packer_ = std::make_unique<z_stream>();
-            deflateInit2(packer_.get(), 1, Z_DEFLATED, 15, 8, Z_RLE);
+            deflateInit2(packer_.get(), 1, Z_DEFLATED, -15, 8, Z_RLE);
         }
         z_stream& z = *packer_;
         deflateReset(&z);
@@ -169,8 +169,14 @@ void Sheet::Close(int index) {
 }
 
 void Sheet::Unpack(const Tile& tile, std::uint8_t* to) const {
-    uLongf size = kTileBytes;
-    uncompress(to, &size, tile.packed.data(), tile.packed.size());
+    z_stream z{};
+    inflateInit2(&z, -15);
+    z.next_in = const_cast<std::uint8_t*>(tile.packed.data());
+    z.avail_in = static_cast<uInt>(tile.packed.size());
+    z.next_out = to;
+    z.avail_out = kTileBytes;
+    inflate(&z, Z_FINISH);
+    inflateEnd(&z);
 }
 
 void Sheet::Reopen(int index) {
@@ -336,7 +342,8 @@ void Sheet::FillRect(const Rect& area, std::uint8_t ink) {
         }
 }
 
-void Sheet::ForEachRow(const std::function<void(const std::uint8_t* ink)>& row) const {
+// Rows as grey (255 - ink), a tile row at a time.
+void Sheet::ForEachRow(const std::function<void(const std::uint8_t* grey)>& row) const {
     std::vector<std::uint8_t> band(static_cast<std::size_t>(kTile) * tilesX_ * kTile);
     std::vector<std::uint8_t> unpacked(kTileBytes);
     const std::size_t stride = static_cast<std::size_t>(tilesX_) * kTile;
@@ -350,10 +357,16 @@ void Sheet::ForEachRow(const std::function<void(const std::uint8_t* ink)>& row) 
             }
             for (int r = 0; r < kTile; ++r) {
                 std::uint8_t* to = band.data() + r * stride + tx * kTile;
-                if (data == nullptr)
-                    std::memset(to, t.level, kTile);
-                else
-                    std::memcpy(to, data + r * kTile, kTile);
+                if (data == nullptr) {
+                    std::memset(to, 255 - t.level, kTile);
+                    continue;
+                }
+                for (int i = 0; i < kTile; i += 8) {  // 255 - v is v ^ 255
+                    std::uint64_t v;
+                    std::memcpy(&v, data + r * kTile + i, 8);
+                    v = ~v;
+                    std::memcpy(to + i, &v, 8);
+                }
             }
         }
         for (int r = 0; r < kTile && ty * kTile + r < height_; ++r) row(band.data() + r * stride);

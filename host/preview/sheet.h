@@ -62,7 +62,8 @@ class Sheet {
         return cachedData_ + (y % kTile) * kTile + x % kTile;
     }
 
-    void ForEachRow(const std::function<void(const std::uint8_t* ink)>& row) const;
+    // The sheet's rows top to bottom, grey (0 black, 255 white).
+    void ForEachRow(const std::function<void(const std::uint8_t* grey)>& row) const;
 
   private:
     struct Tile {

@@ -68,7 +68,7 @@ bool WriteGreyPng(const std::string& path, int width, int height, const PngRows&
     // Fast: a preview of a whole roll has billions of pixels.
     png_set_compression_level(png, 1);
     png_set_compression_strategy(png, Z_RLE);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
     png_write_info(png, info);
     rows([&](const std::uint8_t* row) { png_write_row(png, row); });
