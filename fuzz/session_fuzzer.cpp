@@ -3,7 +3,7 @@
 // hands over with request 29), with a drawing of pens, widths, line types,
 // moves, draws, polygons and small images, and now and then a request 49,
 // a request 9 or a failing output between and inside the jobs. Every job
-// that completes must have written a stream that adihost render reads to
+// that completes must have written a stream that the preview reads to
 // its end in the job's data mode; one it refuses is a crash, named on
 // standard error.
 //
@@ -24,10 +24,10 @@
 #include <cstring>
 #include <string>
 
-#include "adihost/render.h"
 #include "host_table.h"
 #include "job/driver_entry.h"
 #include "low_arena.h"
+#include "preview/preview.h"
 #include "varnu/adi_abi.h"
 #include "varnu/byte_order.h"
 #include "varnu/config_record.h"
@@ -150,7 +150,7 @@ void Image(Reader& in) {
 
 void PolygonStep(Reader& in, bool byAddress) {
     const std::uint8_t shape = in.Byte();
-    // Within the 16-bit range and at most 2.5 inches across: adihost render
+    // Within the 16-bit range and at most 2.5 inches across: the preview
     // takes seconds for a VCGL polygon of a few square feet at 10 dpi.
     const int cx = 1300 + in.Word() % 60000, cy = 1300 + cx * 7 % 30000;
     const std::uint8_t r = in.Byte();
@@ -305,9 +305,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::fclose(f);
             }
         }
-        adihost::RenderOptions render;
+        varnu::preview::Options render;
         render.dpi = 10;
-        const adihost::RenderResult result = adihost::RenderStream(Output, render);
+        const varnu::preview::Rendering result = varnu::preview::Render(Output, render);
         const char* expected = (mode & 1) ? "VCGL+MMR" : "RTL/GL2";
         if (!result.ok || result.mode != expected) {
             std::fprintf(stderr, "job %d (mode flags %04X, paper %d, %zu bytes): %s%s%s\n", job,

@@ -1,7 +1,8 @@
 // adihost as a user runs it: the program started as a process on scripts,
 // images and configuration changes, its files and exit status checked. What
 // the host library does inside is tested in process (host/tests); these
-// check the program itself, and its render subcommand.
+// check the program itself and its render subcommand; what the preview
+// draws is tested in process (host/tests/preview_test.cpp).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
@@ -222,14 +223,6 @@ bool ReadPng(const std::string& path, int* width, int* height, std::vector<std::
     return png_image_finish_read(&png, nullptr, rgb->data(), 0, nullptr) != 0;
 }
 
-std::string VcglRecord() {
-    ConfigRecord c = DefaultConfigRecord(0);
-    c.modeFlags = kModeVcgl | kResolution400;
-    std::string record(40, '\0');
-    EncodeConfigRecord(c, reinterpret_cast<std::uint8_t*>(record.data()));
-    return record;
-}
-
 TEST_F(AdihostTest, ImagesLabelAndDemo) {
     ASSERT_EQ(Adihost("configure --defaults").status, 0);
     WritePng(Path("photo.png"));
@@ -282,92 +275,6 @@ TEST_F(AdihostTest, ImagesLabelAndDemo) {
     EXPECT_GT(static_cast<double>(both) / either, 0.85) << both << " of " << either;
 }
 
-TEST_F(AdihostTest, RenderedVectorsLandOnTheirPixels) {
-    for (const bool vcgl : {false, true}) {
-        if (vcgl) {
-            Write("varnu.cfg", VcglRecord());
-        } else {
-            ASSERT_EQ(Adihost("configure --defaults").status, 0);
-        }
-        // A 0.5 mm line from 2 to 10 inches at 2 inches, and a filled square at (12, 6) inches.
-        const double steps = vcgl ? 800 : 1016;
-        auto at = [steps](double inches) {
-            return std::to_string(static_cast<long>(inches * steps));
-        };
-        Write("line.adi", "width 0.5mm\nmove " + at(2) + " " + at(2) + "\ndraw " + at(10) + " " +
-                              at(2) + "\npolygon 7 " + at(12) + "," + at(6) + " " + at(13) + "," +
-                              at(6) + " " + at(13) + "," + at(7) + " " + at(12) + "," + at(7) +
-                              "\n");
-        ASSERT_EQ(Adihost("plot " + Path("line.adi") + " -o " + Path("line.prn")).status, 0);
-        const ProcessResult render =
-            Adihost("render " + Path("line.prn") + " -o " + Path("line.png") + " --dpi 100");
-        ASSERT_EQ(render.status, 0) << render.err;
-        int w = 0, h = 0;
-        std::vector<std::uint8_t> rgb;
-        ASSERT_TRUE(ReadPng(Path("line.png"), &w, &h, &rgb));
-        auto grey = [&](int x, int y) { return rgb[(static_cast<std::size_t>(y) * w + x) * 3]; };
-        const int row = h - 200;  // y = 2 inches at 100 dpi
-        for (int x : {210, 600, 990}) EXPECT_LT(grey(x, row), 60) << (vcgl ? "VCGL " : "RTL ") << x;
-        EXPECT_EQ(grey(600, row - 4), 255);  // 0.5 mm is two pixels wide at 100 dpi
-        EXPECT_EQ(grey(600, row + 4), 255);
-        EXPECT_EQ(grey(190, row), 255);  // before the start
-        EXPECT_EQ(grey(1010, row), 255);
-        // Inside the square: black (RTL) or its halftone (VCGL) darkens the area.
-        double sum = 0;
-        for (int y = h - 690; y < h - 610; ++y)
-            for (int x = 1210; x < 1290; ++x) sum += grey(x, y);
-        EXPECT_LT(sum / (80.0 * 80.0), vcgl ? 200 : 40) << (vcgl ? "VCGL" : "RTL");
-    }
-}
-
-TEST_F(AdihostTest, ImageComesBackBitForBit) {
-    ASSERT_EQ(Adihost("configure --defaults --resolution 400").status, 0);
-    // A 1-bit scan of 500 x 100 pixels placed so that the grid is the scan itself.
-    const int sw = 500, sh = 100;
-    std::vector<std::uint8_t> rows(static_cast<std::size_t>((sw + 7) / 8) * sh, 0);
-    auto set = [&](int x, int y) {
-        return (x * 7 + y * 3) % 11 < 4 || (x - 250) * (x - 250) + (y - 50) * (y - 50) < 900;
-    };
-    for (int y = 0; y < sh; ++y)
-        for (int x = 0; x < sw; ++x)
-            if (set(x, y))
-                rows[static_cast<std::size_t>(y) * ((sw + 7) / 8) + x / 8] |=
-                    static_cast<std::uint8_t>(0x80 >> (x % 8));
-    TIFF* tif = TIFFOpen(Path("scan.tif").c_str(), "w");
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(sw));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(sh));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(sh));
-    TIFFWriteEncodedStrip(tif, 0, rows.data(), static_cast<tmsize_t>(rows.size()));
-    TIFFClose(tif);
-    // 400 dpi: 2.54 host steps (1/1016 inch) a pixel.
-    Write("scan.adi", "image scan.tif 2000 3000 " + std::to_string(2000 + sw * 254 / 100) + " " +
-                          std::to_string(3000 + sh * 254 / 100) + "\n");
-    const ProcessResult plot = Adihost("plot " + Path("scan.adi") + " -o " + Path("scan.prn"));
-    ASSERT_EQ(plot.status, 0) << plot.err;
-    fs::create_directories(Path("bands"));
-    const ProcessResult render = Adihost("render " + Path("scan.prn") + " -o " + Path("scan.png") +
-                                         " --bands " + Path("bands"));
-    ASSERT_EQ(render.status, 0) << render.err;
-    const std::string pbm = Read(Path("bands/band-000.pbm"));
-    ASSERT_FALSE(pbm.empty());
-    int width = 0, height = 0, skip = 0;
-    ASSERT_EQ(std::sscanf(pbm.c_str(), "P4\n%d %d\n%n", &width, &height, &skip), 2);
-    // Along the sheet's long edge a raster row is a column of the scan, its
-    // pixels running up the sheet; the row is padded white to a multiple of 32, plus 32.
-    ASSERT_EQ(height, sw);
-    ASSERT_EQ(width, 160);
-    const int rowBytes = (width + 7) / 8;
-    for (int r = 0; r < height; ++r)
-        for (int p = 0; p < width; ++p) {
-            const bool black =
-                static_cast<unsigned char>(pbm[skip + r * rowBytes + p / 8]) & (0x80 >> (p % 8));
-            ASSERT_EQ(black, p < sh && set(r, sh - 1 - p)) << r << "," << p;
-        }
-}
-
 TEST_F(AdihostTest, TransparentPngAreasPrintWhite) {
     // Black pixels of the image's bands (the padding to a multiple of 32 is white).
     auto blackInBands = [this](const std::string& folder) {
@@ -418,69 +325,6 @@ TEST_F(AdihostTest, TransparentPngAreasPrintWhite) {
     }
 }
 
-// A configuration record: either data mode, the default paper (long edge
-// along x) or a user-defined one wider than long (lines are rows).
-std::string Record(bool vcgl, bool across) {
-    ConfigRecord c = DefaultConfigRecord(0);
-    if (vcgl) c.modeFlags = kModeVcgl | kResolution400;
-    if (across) {
-        c.paperIndex = 33;  // A0 width, user-defined length
-        c.customLengthMm = 600;
-    }
-    std::string record(40, '\0');
-    EncodeConfigRecord(c, reinterpret_cast<std::uint8_t*>(record.data()));
-    return record;
-}
-
-TEST_F(AdihostTest, BandsOfALargeImageAbut) {
-    // A black image of 7,200 lines, cut into bands. At 600 dpi the first
-    // line is not fetched, and the 7,199 rows sent make bands of 224 rows
-    // while 7,200 would make 256: the device must still move by 224.
-    ASSERT_TRUE(
-        WritePixels(Path("black.png"), 16, 16, std::vector<std::uint8_t>(16 * 16, 0), true));
-    constexpr int kDpi = 50;
-    for (const bool vcgl : {false, true}) {
-        for (const bool across : {false, true}) {
-            SCOPED_TRACE(std::string(vcgl ? "VCGL" : "RTL") + (across ? ", across" : ", along"));
-            Write("varnu.cfg", Record(vcgl, across));
-            // 7,200 lines: 12,193 units at 600 dpi, 14,400 at 400 dpi; lines
-            // of 2,126 pixels, wide enough to be cut into bands.
-            const int lines = vcgl ? 14400 : 12193, pixels = vcgl ? 4252 : 3601;
-            const int dx = across ? pixels : lines, dy = across ? lines : pixels;
-            Write("big.adi", "image black.png 1000 1000 " + std::to_string(1000 + dx) + " " +
-                                 std::to_string(1000 + dy) + "\n");
-            ASSERT_EQ(Adihost("plot " + Path("big.adi") + " -o " + Path("big.prn")).status, 0);
-            const ProcessResult render =
-                Adihost("render " + Path("big.prn") + " -o " + Path("big.png") + " --dpi " +
-                        std::to_string(kDpi));
-            ASSERT_EQ(render.status, 0) << render.err;
-            int w = 0, h = 0;
-            std::vector<std::uint8_t> rgb;
-            ASSERT_TRUE(ReadPng(Path("big.png"), &w, &h, &rgb));
-            auto dark = [&](int x, int y) {
-                return rgb[(static_cast<std::size_t>(y) * w + x) * 3] < 128;
-            };
-            int left = w, right = -1, top = h, bottom = -1;
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x)
-                    if (dark(x, y)) {
-                        left = std::min(left, x), right = std::max(right, x);
-                        top = std::min(top, y), bottom = std::max(bottom, y);
-                    }
-            ASSERT_GE(right, left);
-            // The image is as long as the rows sent, not longer...
-            const int rows = vcgl ? 7200 : 7199, dpi = vcgl ? 400 : 600;
-            const int along = across ? bottom - top + 1 : right - left + 1;
-            EXPECT_NEAR(along, rows * kDpi / dpi, 2);
-            // ...and no row or column inside it is white.
-            int light = 0;
-            for (int y = top + 1; y < bottom; ++y)
-                for (int x = left + 1; x < right; ++x) light += dark(x, y) ? 0 : 1;
-            EXPECT_EQ(light, 0);
-        }
-    }
-}
-
 TEST_F(AdihostTest, UnreadableStreamsNameTheOffset) {
     ASSERT_EQ(Adihost("configure --defaults").status, 0);
     Write("job.adi", "move 100 100\ndraw 2000 2000\n");
@@ -499,6 +343,11 @@ TEST_F(AdihostTest, UnreadableStreamsNameTheOffset) {
     const ProcessResult odd = Adihost("render " + Path("odd.prn") + " -o " + Path("odd.png"));
     EXPECT_EQ(odd.status, 1);
     EXPECT_NE(odd.err.find("unknown HP-GL/2 command ZZ"), std::string::npos) << odd.err;
+    // A stream that never ends is read as it comes and refused at once.
+    const ProcessResult zeros = Adihost("render /dev/zero -o " + Path("zero.png"));
+    EXPECT_EQ(zeros.status, 1);
+    EXPECT_EQ(zeros.err, "adihost: /dev/zero: byte 0: neither a PJL job nor a VCGL job\n");
+    EXPECT_FALSE(fs::exists(Path("zero.png")));
 }
 
 // Drawings of Debian's librecad-data: every file plots or is refused cleanly.
@@ -746,69 +595,9 @@ TEST_F(AdihostTest, ConfigureRefusesRowsOutsideItsListsAndTakesTurns) {
     EXPECT_FALSE(AnyNameContains(dir_, ".part"));
 }
 
-// An RTL job of one page, 10000 units square, with `body` in HP-GL/2.
-std::string RtlJob(const std::string& body) {
-    return "\x1b%-12345X@PJL\r\n@PJL ENTER LANGUAGE=HPGL2\r\n\x1b%0B;IN;PS10000,10000;" + body +
-           "PG;\x1b%-12345X\r\n";
-}
-
-// A raster band of `width` x `rows` white pixels at the pen position
-// (x, y): one coded bit a row.
-std::string RtlBand(long x, long y, std::uint32_t width, long rows, const std::string& coded) {
-    const std::string w{static_cast<char>(width >> 24), static_cast<char>(width >> 16),
-                        static_cast<char>(width >> 8), static_cast<char>(width)};
-    return "PU" + std::to_string(x) + "," + std::to_string(y) + ";\x1b%1A\x1b*t600R\x1b*r" +
-           std::to_string(width) + "S\x1b*r" + std::to_string(rows) + "T\x1b*b8M\x1b*b" +
-           std::to_string(4 + coded.size()) + "W" + w + coded + "\x1b%0B;";
-}
-
-TEST_F(AdihostTest, RenderClipsToTheSheetWhateverTheStreamSays) {
-    // Bands beyond the sheet, and wider than a cairo surface can be.
-    const std::pair<const char*, std::string> drawn[] = {
-        {"beyond", RtlJob(RtlBand(50000, 50000, 40000, 8, "\xff"))},
-        {"wide", RtlJob(RtlBand(5000, 5000, 100000, 8, "\xff"))},
-        {"below", RtlJob(RtlBand(-90000, -90000, 64, 16, "\xff\xff"))},
-        {"dashes", RtlJob("LT2,0.001;PW5;SP1;" +
-                          [] {
-                              std::string lines;
-                              for (int i = 0; i < 200; ++i)
-                                  lines += "PU0," + std::to_string(i * 50) + ";PD1e15," +
-                                           std::to_string(i) + ";";
-                              return lines;
-                          }())},
-        {"widths", RtlJob("PW1e300;SP1;PU0,0;PD1e300,-1e300;PD1e999,5;")},
-        // Found by fuzzing: selections beyond int reached an integer cast.
-        {"selections", RtlJob("LT1e15,3;SP-nan;PC1e99,1,2,3;PM1e300;PM2;PU0,0;PD100,100;")}};
-    for (const auto& [name, stream] : drawn) {
-        Write("s.prn", stream);
-        const ProcessResult run =
-            Adihost("render " + Path("s.prn") + " -o " + Path("s.png") + " --dpi 40");
-        EXPECT_EQ(run.status, 0) << name << ": " << run.err;
-        int width = 0, height = 0;
-        std::vector<std::uint8_t> rgb;
-        EXPECT_TRUE(ReadPng(Path("s.png"), &width, &height, &rgb)) << name;
-        fs::remove(Path("s.png"));
-    }
-    // Bands the stream cannot hold, or placed before the sheet exists.
-    const std::pair<std::string, const char*> refused[] = {
-        {RtlJob(RtlBand(5000, 5000, 64, 8000000, std::string(1000, '\xff'))),
-         "more rows than its data can code"},
-        {RtlJob(RtlBand(5000, 5000, 1u << 30, 8, "\xff")), "raster band of"},
-        {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;" + RtlBand(0, 0, 64, 8, "\xff") + "PG;",
-         "raster before the page size"},
-        // Found by fuzzing: a lone sign was read as a number forever, and a
-        // page size beyond int reached an integer cast.
-        {RtlJob("PU-;PD1,1;"), "a sign or point without a number"},
-        {"\x1b%-12345X@PJL\r\n\x1b%0B;IN;PS1e150,10;PG;", "too large to preview"}};
-    for (const auto& [stream, why] : refused) {
-        Write("r.prn", stream);
-        const ProcessResult run = Adihost("render " + Path("r.prn") + " -o " + Path("r.png"));
-        EXPECT_EQ(run.status, 1) << why;
-        EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(Path("r.png")));
-    }
-    // plot says when an image is cut at the sheet's edge and sends only what
-    // lands on it: the same stream as the visible part placed by itself.
+// plot says when an image is cut at the sheet's edge and sends only what
+// lands on it: the same stream as the visible part placed by itself.
+TEST_F(AdihostTest, AnImageCutAtTheSheetsEdgeSendsWhatLandsOnIt) {
     ASSERT_EQ(Adihost("configure --defaults").status, 0);  // 1219.2 x 914.4 mm
     auto writeRgb = [](const std::string& path, int width, int height, int left, int top) {
         std::vector<std::uint8_t> rgb;

@@ -1,7 +1,9 @@
 #include "sinks/png_file.h"
 
 #include <png.h>
+#include <zlib.h>
 
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
@@ -29,6 +31,50 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
     }
     if (!file.Commit(error)) return false;
     return true;
+}
+
+namespace {
+
+// libpng writes through here and never stops on a failed write: the file's
+// error state is checked once at the end.
+void WriteBytes(png_structp png, png_bytep data, png_size_t length) {
+    std::fwrite(data, 1, length, static_cast<std::FILE*>(png_get_io_ptr(png)));
+}
+void FlushBytes(png_structp png) {
+    std::fflush(static_cast<std::FILE*>(png_get_io_ptr(png)));
+}
+
+}  // namespace
+
+bool WriteGreyPng(const std::string& path, int width, int height, const PngRows& rows,
+                  std::string* error, const std::string& input) {
+    if (width <= 0 || height <= 0) {
+        *error = "no picture to write";
+        return false;
+    }
+    OutputFile file;
+    if (!file.Open(path, input, error)) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        *error = "cannot write " + path + ": the picture is too large for a PNG";
+        return false;
+    }
+    png_set_write_fn(png, file.stream(), WriteBytes, FlushBytes);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    // Fast: a preview of a whole roll has billions of pixels.
+    png_set_compression_level(png, 1);
+    png_set_compression_strategy(png, Z_RLE);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
+    png_write_info(png, info);
+    rows([&](const std::uint8_t* row) { png_write_row(png, row); });
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return file.Commit(error);
 }
 
 }  // namespace varnu::host

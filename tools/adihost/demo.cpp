@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "adihost/render.h"
 #include "model/send.h"
+#include "preview/preview.h"
 #include "session/config_store.h"
 #include "session/driver.h"
 #include "session/plot_session.h"
@@ -166,12 +166,14 @@ bool DemoMode(const std::string& out, std::uint16_t modeFlags, bool quiet, std::
                  static_cast<unsigned long long>(std::filesystem::file_size(out)));
     // And what the printer would make of it.
     std::ifstream in(out, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    const RenderResult preview = RenderStream(bytes.str(), RenderOptions{});
+    const varnu::preview::Rendering preview = varnu::preview::Render(
+        [&in](char* to, std::size_t n) {
+            in.read(to, static_cast<std::streamsize>(n));
+            return static_cast<std::size_t>(in.gcount());
+        },
+        varnu::preview::Options{});
     const std::string png = out.substr(0, out.size() - 4) + ".png";
-    if (!preview.ok ||
-        !WritePng(png, preview.preview.width, preview.preview.height, preview.preview.rgb, error)) {
+    if (!preview.ok || !varnu::preview::WritePng(preview, png, out, error)) {
         *error = "the preview of " + out + ": " + (preview.ok ? *error : preview.error);
         return false;
     }

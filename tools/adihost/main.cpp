@@ -9,9 +9,9 @@
 #include <string>
 
 #include "adihost/demo.h"
-#include "adihost/render.h"
 #include "model/image_placement.h"
 #include "model/send.h"
+#include "preview/preview.h"
 #include "readers/dxf.h"
 #include "readers/images.h"
 #include "readers/pdf.h"
@@ -224,41 +224,70 @@ struct RenderCommand {
     bool partial = false, verbose = false;
 };
 
+// Each raster band as the printer decodes it, one PBM file a band.
+class BandFiles {
+  public:
+    explicit BandFiles(const std::string& folder) : folder_(folder) {}
+    void Row(int band, int width, int rows, int row, const std::uint8_t* bits) {
+        if (row == 0) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/band-%03d.pbm", band);
+            file_.close();
+            file_.open(folder_ + name, std::ios::binary);
+            file_ << "P4\n" << width << ' ' << rows << '\n';
+        }
+        file_.write(reinterpret_cast<const char*>(bits), (width + 7) / 8);
+        failed_ = failed_ || !file_;
+    }
+    bool Close() {
+        file_.close();
+        return !failed_;
+    }
+
+  private:
+    std::string folder_;
+    std::ofstream file_;
+    bool failed_ = false;
+};
+
 int RunRender(const RenderCommand& o) {
     std::ifstream in(o.input, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
     if (!in) {
         std::fprintf(stderr, "adihost: %s: cannot be read\n", o.input.c_str());
         return kRefused;
     }
-    RenderOptions options;
+    varnu::preview::Options options;
     options.dpi = o.dpi;
     options.verbose = o.verbose;
-    options.keepBands = !o.bands.empty();
-    const RenderResult result = RenderStream(bytes.str(), options);
+    BandFiles bands(o.bands);
+    if (!o.bands.empty())
+        options.bandRow = [&bands](int band, int width, int rows, int row,
+                                   const std::uint8_t* bits) {
+            bands.Row(band, width, rows, row, bits);
+        };
+    bool unreadable = false;
+    const varnu::preview::Rendering result = varnu::preview::Render(
+        [&](char* to, std::size_t n) {
+            in.read(to, static_cast<std::streamsize>(n));
+            unreadable = unreadable || in.bad();
+            return static_cast<std::size_t>(in.gcount());
+        },
+        options);
+    if (unreadable) {
+        std::fprintf(stderr, "adihost: %s: cannot be read\n", o.input.c_str());
+        return kRefused;
+    }
     if (!result.ok)
         std::fprintf(stderr, "adihost: %s: %s\n", o.input.c_str(), result.error.c_str());
-    if (!result.ok && !o.partial) return kRefused;
+    if (!result.ok && (!o.partial || result.sheet == nullptr)) return kRefused;
     std::string error;
-    if (!WritePng(o.output, result.preview.width, result.preview.height, result.preview.rgb, &error,
-                  o.input)) {
+    if (!varnu::preview::WritePng(result, o.output, o.input, &error)) {
         std::fprintf(stderr, "adihost: %s\n", error.c_str());
         return kRefused;
     }
-    // Each raster band as the printer decodes it, one PBM file a band.
-    for (std::size_t i = 0; i < result.rasters.size() && !o.bands.empty(); ++i) {
-        const RasterBand& band = result.rasters[i];
-        char name[32];
-        std::snprintf(name, sizeof name, "/band-%03zu.pbm", i);
-        std::ofstream pbm(o.bands + name, std::ios::binary);
-        pbm << "P4\n" << band.width << ' ' << band.rows << '\n';
-        pbm.write(reinterpret_cast<const char*>(band.bits.data()),
-                  static_cast<std::streamsize>(band.bits.size()));
-        if (!pbm) {
-            std::fprintf(stderr, "adihost: cannot write the bands into %s\n", o.bands.c_str());
-            return kRefused;
-        }
+    if (!bands.Close()) {
+        std::fprintf(stderr, "adihost: cannot write the bands into %s\n", o.bands.c_str());
+        return kRefused;
     }
     return result.ok ? 0 : kRefused;
 }
@@ -378,8 +407,12 @@ int Run(int argc, char** argv) {
     renderCommand
         ->add_option("-o,--output", render.output, "the PNG to write (- for standard output)")
         ->required();
-    renderCommand->add_option("--dpi", render.dpi, "preview pixels per inch of the sheet")
-        ->check(CLI::Range(1.0, 600.0));
+    renderCommand
+        ->add_option("--dpi", render.dpi,
+                     "preview pixels per inch of the sheet, 1 to 600 for every sheet the driver "
+                     "describes (15,000 mm of a 36-inch roll, and up to 2.54 times that in "
+                     "a mode's steps)")
+        ->check(CLI::Range(1.0, varnu::preview::kMaxDpi));
     renderCommand->add_flag("--partial", render.partial,
                             "write what was drawn even when the stream stops making sense");
     renderCommand->add_flag("--verbose", render.verbose, "list the PJL lines");
