@@ -44,6 +44,12 @@ bool StreamSink::Write(const void* bytes, std::size_t count) {
     return true;
 }
 
+bool StreamSink::Flush() {
+    if (stream_ == nullptr || broken_) return false;
+    if (streams() && std::fflush(stream_) != 0) broken_ = true;
+    return !broken_;
+}
+
 bool StreamSink::Finish(std::string* error) {
     if (stream_ == nullptr || broken_) {
         Abandon();
