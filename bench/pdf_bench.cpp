@@ -1,52 +1,51 @@
-// adihost plot on an E-size vector drawing (36 x 48 inches, written with
-// cairo: a title block, a grid, many circles, arcs and hatched parts) at
-// 600 dpi: the time from start to the last byte and the peak memory of the
-// adihost process.
+// adihost plot beside Ghostscript's tiffg4 device on the same PDFs at
+// 600 dpi (drawings written with cairo: A4, A0, a light and a heavy E-size
+// sheet, a 900 x 5000 mm banner): each one's time from start to the last
+// byte, its peak memory, and adihost's time over Ghostscript's.
 //
-//   varnu_pdf_bench [scratch directory]
+//   varnu_pdf_bench [scratch directory] [case name...]
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
-void WriteEsizeDrawing(const std::string& path) {
-    const double w = 48 * 72, h = 36 * 72;  // landscape, as the E-Arch sheet
-    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), w, h);
-    cairo_t* cr = cairo_create(surface);
+struct Content {
+    int circles = 0, fills = 0, lines = 0, texts = 0;
+};
+
+// A border, a half-inch grid, circles and arcs, filled areas, separately
+// stroked lines, a title block and lines of text, spread over the page.
+void DrawSheet(cairo_t* cr, double w, double h, const Content& c) {
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_set_line_width(cr, 2);
     cairo_rectangle(cr, 36, 36, w - 72, h - 72);
     cairo_stroke(cr);
     cairo_set_line_width(cr, 0.5);
-    for (double x = 72; x < w - 72; x += 36) {  // half-inch grid
-        cairo_move_to(cr, x, 72);
-        cairo_line_to(cr, x, h - 72);
-    }
-    for (double y = 72; y < h - 72; y += 36) {
-        cairo_move_to(cr, 72, y);
-        cairo_line_to(cr, w - 72, y);
-    }
+    for (double x = 72; x < w - 72; x += 36) cairo_move_to(cr, x, 72), cairo_line_to(cr, x, h - 72);
+    for (double y = 72; y < h - 72; y += 36) cairo_move_to(cr, 72, y), cairo_line_to(cr, w - 72, y);
     cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
     cairo_stroke(cr);
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_set_line_width(cr, 1.5);
-    for (int i = 0; i < 4000; ++i) {  // parts: circles and arcs
+    for (int i = 0; i < c.circles; ++i) {
         const double x = 108 + std::fmod(i * 97.3, w - 216), y = 108 + std::fmod(i * 61.7, h - 216);
         cairo_new_sub_path(cr);
         cairo_arc(cr, x, y, 6 + i % 30, 0, (i % 3 == 0 ? 1.5 : 2) * M_PI);
     }
     cairo_stroke(cr);
-    for (int i = 0; i < 300; ++i) {  // hatched and filled areas
+    for (int i = 0; i < c.fills; ++i) {
         const double x = 144 + std::fmod(i * 211.0, w - 400),
                      y = 144 + std::fmod(i * 137.0, h - 400);
         cairo_rectangle(cr, x, y, 120, 80);
@@ -54,12 +53,33 @@ void WriteEsizeDrawing(const std::string& path) {
         cairo_fill(cr);
     }
     cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_rectangle(cr, w - 72 - 720, 72, 720, 216);  // title block
+    cairo_set_line_width(cr, 0.7);
+    for (int i = 0; i < c.lines; ++i) {  // each its own path, as CAD exports write them
+        const double x = 80 + std::fmod(i * 53.9, w - 240), y = 80 + std::fmod(i * 29.3, h - 240);
+        cairo_move_to(cr, x, y);
+        cairo_line_to(cr, x + 20 + i % 140, y + (i % 7) * 9);
+        cairo_stroke(cr);
+    }
+    cairo_select_font_face(cr, "sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, 9);
+    for (int i = 0; i < c.texts; ++i) {
+        cairo_move_to(cr, 80 + std::fmod(i * 71.1, w - 300), 90 + std::fmod(i * 43.7, h - 200));
+        const std::string text = "PART " + std::to_string(i) + " M8x40 DIN 912";
+        cairo_show_text(cr, text.c_str());
+    }
+    cairo_rectangle(cr, w - 72 - std::min(720.0, w / 2), 72, std::min(720.0, w / 2), 216);
     cairo_stroke(cr);
     cairo_select_font_face(cr, "sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
-    cairo_set_font_size(cr, 40);
-    cairo_move_to(cr, w - 72 - 700, 140);
-    cairo_show_text(cr, "VARNU BENCH E-SIZE");
+    cairo_set_font_size(cr, 30);
+    cairo_move_to(cr, w - 72 - std::min(700.0, w / 2 - 20), 140);
+    cairo_show_text(cr, "VARNU BENCH");
+}
+
+void WriteSheet(const std::string& path, double wMm, double hMm, const Content& c) {
+    const double w = wMm / 25.4 * 72, h = hMm / 25.4 * 72;
+    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), w, h);
+    cairo_t* cr = cairo_create(surface);
+    DrawSheet(cr, w, h, c);
     cairo_show_page(cr);
     cairo_destroy(cr);
     cairo_surface_destroy(surface);
@@ -81,29 +101,59 @@ int Timed(const std::string& command, double* seconds, long* peakKb) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+struct Case {
+    const char* name;
+    double wMm, hMm;
+    Content content;
+    const char* configure;  // the sheet it goes on
+};
+
+const Case kCases[] = {
+    {"A4", 210, 297, {300, 40, 0, 0}, "--paper 1"},
+    {"A0", 1189, 841, {4000, 300, 0, 0}, "--paper 1"},
+    {"E-light", 48 * 25.4, 36 * 25.4, {4000, 300, 0, 0}, "--paper 1"},
+    {"E-heavy", 48 * 25.4, 36 * 25.4, {4000, 300, 20000, 5000}, "--paper 1"},
+    {"banner", 900, 5000, {4000, 300, 0, 0}, "--paper 23 --length 5000"},
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     const fs::path dir =
         argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "varnu-pdf-bench";
+    const std::vector<std::string> only(argv + std::min(argc, 2), argv + argc);
     fs::create_directories(dir);
-    const std::string pdf = (dir / "esize.pdf").string(), prn = (dir / "esize.prn").string();
     const std::string adihost =
-        std::string(ADIHOST_PATH) + " --config " + (dir / "varnu.cfg").string();
-    WriteEsizeDrawing(pdf);
-    if (std::system((adihost + " configure --defaults --resolution 600").c_str()) != 0) return 1;
-    double seconds = 0;
-    long peakKb = 0;
-    if (Timed(adihost + " plot " + pdf + " -o " + prn + " --quiet", &seconds, &peakKb) != 0) {
-        std::fputs("adihost plot failed\n", stderr);
-        return 1;
+        std::string(std::getenv("ADIHOST") ? std::getenv("ADIHOST") : ADIHOST_PATH) + " --config " +
+        (dir / "varnu.cfg").string();
+    if (std::system("gs --version > /dev/null") != 0)
+        std::fputs("gs (Debian package ghostscript) not found: adihost alone\n", stderr);
+    std::printf("%-8s %10s %8s %10s %8s %6s\n", "page", "adihost s", "MB", "gs tiffg4", "MB",
+                "ratio");
+    for (const Case& c : kCases) {
+        if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) continue;
+        const std::string pdf = (dir / (std::string(c.name) + ".pdf")).string();
+        const std::string prn = (dir / (std::string(c.name) + ".prn")).string();
+        WriteSheet(pdf, c.wMm, c.hMm, c.content);
+        if (std::system(
+                (adihost + " configure --defaults --resolution 600 " + c.configure + " > /dev/null")
+                    .c_str()) != 0)
+            return 1;
+        double seconds = 0, gsSeconds = 0;
+        long peakKb = 0, gsPeakKb = 0;
+        if (Timed(adihost + " plot " + pdf + " -o " + prn + " --rotate auto --quiet", &seconds,
+                  &peakKb) != 0) {
+            std::fprintf(stderr, "%s: adihost plot failed\n", c.name);
+            return 1;
+        }
+        const int gs = Timed("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=tiffg4 -r600 -sOutputFile=" +
+                                 (dir / "gs.tif").string() + " " + pdf,
+                             &gsSeconds, &gsPeakKb);
+        std::printf("%-8s %10.2f %8.0f %10.2f %8.0f %6.2f\n", c.name, seconds, peakKb / 1024.0,
+                    gs == 0 ? gsSeconds : 0, gsPeakKb / 1024.0,
+                    gs == 0 ? seconds / gsSeconds : 0.0);
+        std::fflush(stdout);
     }
-    std::error_code ec;
-    std::printf(
-        "E-size vector PDF (%ju bytes), 600 dpi: %.2f s to the last byte, peak memory %.0f MB, "
-        "stream %ju bytes\n",
-        static_cast<std::uintmax_t>(fs::file_size(pdf, ec)), seconds, peakKb / 1024.0,
-        static_cast<std::uintmax_t>(fs::file_size(prn, ec)));
     return 0;
 }
