@@ -119,7 +119,12 @@ RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixe
         pixels->assign(static_cast<std::size_t>(band->width) * band->height, 0xFFFFFF);
         band->pixels = reinterpret_cast<const std::uint8_t*>(pixels->data());
         band->format = PixelFormat::Rgb24;
-        band->stride = 4 * static_cast<std::size_t>(band->width);
+        // Columns drawn as rows where the picture can: a column read down a
+        // band of rows is a cache miss a pixel, and a tall narrow band is
+        // slow to draw.
+        band->columns = column && source.renderColumns;
+        band->stride = 4 * static_cast<std::size_t>(band->columns ? band->height : band->width);
+        if (band->columns) return source.renderColumns(band->x, band->width, pixels->data(), error);
         return source.render(band->x, band->y, band->width, band->height, pixels->data(), error);
     };
     return picture;

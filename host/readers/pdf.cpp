@@ -17,9 +17,9 @@ namespace varnu::host {
 
 namespace {
 
-// cairo's image surfaces are at most 32767 pixels a side; taller bands
-// are drawn in tiles of at most this many rows.
-constexpr std::int32_t kTileRows = 32000;
+// cairo's image surfaces are at most 32767 pixels a side; larger bands
+// are drawn in tiles of at most this many pixels a side.
+constexpr std::int32_t kTile = 32000;
 
 struct GObjectDeleter {
     void operator()(void* object) const {
@@ -95,35 +95,38 @@ cairo_surface_t* PageRecording::Surface(std::string* error) {
     return nullptr;
 }
 
-// Replays the rectangle of the page's picture straight into the band,
-// tile by tile.
-bool RenderRectangle(PageRecording& recording, std::int32_t x, std::int32_t y, std::int32_t w,
-                     std::int32_t h, std::uint32_t* pixels, std::string* error) {
-    const int stride = 4 * w;
-    if (cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, w) != stride) {
-        *error = "the band is too wide to draw";
-        return false;
-    }
+// Replays the page's picture into `pixels` (`w` x `h` words, rows of
+// `stride` bytes) in tiles cairo can draw, pixel (u, v) of the buffer
+// being the picture's (x + u, y + v), or (x + v, y + u) when `columns`.
+bool Replay(PageRecording& recording, std::int32_t x, std::int32_t y, bool columns, std::int32_t w,
+            std::int32_t h, std::uint32_t* pixels, std::size_t stride, std::string* error) {
     cairo_surface_t* page = recording.Surface(error);
     if (page == nullptr) return false;
-    for (std::int32_t top = 0; top < h; top += kTileRows) {
-        const std::int32_t rows = std::min(kTileRows, h - top);
-        cairo_surface_t* surface = cairo_image_surface_create_for_data(
-            reinterpret_cast<unsigned char*>(pixels + static_cast<std::size_t>(top) * w),
-            CAIRO_FORMAT_RGB24, w, rows, stride);
-        cairo_t* cr = cairo_create(surface);
-        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_surface(cr, page, -x, -(y + top));
-        cairo_paint(cr);
-        cairo_destroy(cr);
-        cairo_surface_flush(surface);
-        const cairo_status_t status = cairo_surface_status(surface);
-        cairo_surface_destroy(surface);
-        if (status != CAIRO_STATUS_SUCCESS) {
-            *error = std::string("rendering failed: ") + cairo_status_to_string(status);
-            return false;
+    for (std::int32_t v0 = 0; v0 < h; v0 += kTile)
+        for (std::int32_t u0 = 0; u0 < w; u0 += kTile) {
+            cairo_surface_t* tile = cairo_image_surface_create_for_data(
+                reinterpret_cast<unsigned char*>(pixels) + v0 * stride + 4 * std::size_t(u0),
+                CAIRO_FORMAT_RGB24, std::min(kTile, w - u0), std::min(kTile, h - v0),
+                static_cast<int>(stride));
+            cairo_t* cr = cairo_create(tile);
+            cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+            cairo_set_source_surface(cr, page, 0, 0);
+            cairo_matrix_t m;  // tile pixel to picture pixel
+            if (columns)
+                cairo_matrix_init(&m, 0, 1, 1, 0, x + v0, y + u0);
+            else
+                cairo_matrix_init_translate(&m, x + u0, y + v0);
+            cairo_pattern_set_matrix(cairo_get_source(cr), &m);
+            cairo_paint(cr);
+            cairo_destroy(cr);
+            cairo_surface_flush(tile);
+            const cairo_status_t status = cairo_surface_status(tile);
+            cairo_surface_destroy(tile);
+            if (status != CAIRO_STATUS_SUCCESS) {
+                *error = std::string("rendering failed: ") + cairo_status_to_string(status);
+                return false;
+            }
         }
-    }
     return true;
 }
 
@@ -265,7 +268,12 @@ bool PdfDocument::PagePlot(int index, const Sheet& sheet, int dpi, const PdfOpti
     auto recording = std::make_shared<PageRecording>(std::move(layout.drawing));
     picture.render = [recording](std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
                                  std::uint32_t* pixels, std::string* e) {
-        return RenderRectangle(*recording, x, y, w, h, pixels, e);
+        return Replay(*recording, x, y, false, w, h, pixels, 4 * std::size_t(w), e);
+    };
+    const std::int32_t height = picture.height;
+    picture.renderColumns = [recording, height](std::int32_t x, std::int32_t w,
+                                                std::uint32_t* pixels, std::string* e) {
+        return Replay(*recording, x, 0, true, height, w, pixels, 4 * std::size_t(height), e);
     };
     picture.label = name;
     if (o.progress) picture.progressLabel = name + " of " + std::to_string(pages());

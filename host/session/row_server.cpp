@@ -109,16 +109,19 @@ void PutPixel(const std::uint8_t* pixel, std::uint8_t* out) {
     }
 }
 
-// Row `index` of the held band, its pixels as MapLine chose them, to `out`.
+// Line `index` of the held band, a row of its pixels (a picture row, or a
+// column of a band of columns), the pixels as MapLine chose them, to `out`.
 template <PixelFormat format>
 void CopyRow(const Band& band, std::int32_t index, std::uint8_t* out) {
     constexpr std::size_t size = format == PixelFormat::Rgb24 ? 4
                                  : format == PixelFormat::Rgb ? 3
                                                               : 1;
     constexpr std::size_t bytes = format == PixelFormat::Bilevel ? 1 : 3;
-    const std::uint8_t* row = band.pixels + static_cast<std::size_t>(index - band.y) * band.stride;
-    for (const std::int32_t x : Current.along)
-        PutPixel<format>(row + static_cast<std::size_t>(x - band.x) * size, out), out += bytes;
+    const std::int32_t first = band.columns ? band.x : band.y;
+    const std::int32_t along = band.columns ? band.y : band.x;
+    const std::uint8_t* row = band.pixels + static_cast<std::size_t>(index - first) * band.stride;
+    for (const std::int32_t at : Current.along)
+        PutPixel<format>(row + static_cast<std::size_t>(at - along) * size, out), out += bytes;
 }
 
 // Columns `index` to `index + count - 1` of the held band into the column
@@ -145,7 +148,7 @@ void CacheColumns(const Band& band, std::int32_t index, std::int32_t count) {
 void CopyLine(const Band& band, bool column, std::int32_t index, std::uint8_t* out) {
     const std::size_t lineBytes =
         Current.along.size() * (band.format == PixelFormat::Bilevel ? 1 : 3);
-    if (!column) {
+    if (column == band.columns) {
         switch (band.format) {
             case PixelFormat::Bilevel:
                 return CopyRow<PixelFormat::Bilevel>(band, index, out);
