@@ -36,9 +36,13 @@ class Counter {
 
     bool Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth, PageWork* work,
                  std::string* error);
+    // The appearances of the page's annotations, which are printed too.
+    bool Annotations(QPDFObjectHandle page, PageWork* work, std::string* error);
 
   private:
     bool Draw(QPDFObjectHandle resources, const std::string& name, int depth, PageWork* work,
+              std::string* error);
+    bool Form(QPDFObjectHandle form, QPDFObjectHandle resources, int depth, PageWork* work,
               std::string* error);
     bool Image(QPDFObjectHandle dict, double bytes, PageWork* work, std::string* error) const;
 
@@ -93,6 +97,12 @@ bool Counter::Draw(QPDFObjectHandle resources, const std::string& name, int dept
         dict.getKey("/Subtype").isName() ? dict.getKey("/Subtype").getName() : std::string();
     if (subtype == "/Image") return Image(dict, Number(dict, "/Length"), work, error);
     if (subtype != "/Form") return true;
+    return Form(object, resources, depth, work, error);
+}
+
+bool Counter::Form(QPDFObjectHandle object, QPDFObjectHandle resources, int depth, PageWork* work,
+                   std::string* error) {
+    QPDFObjectHandle dict = object.getDict();
     work->formDraws += 1;
     const QPDFObjGen id = object.getObjGen();
     auto known = forms_.find(id);
@@ -145,6 +155,25 @@ bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int de
     return true;
 }
 
+bool Counter::Annotations(QPDFObjectHandle page, PageWork* work, std::string* error) {
+    QPDFObjectHandle annotations = page.getKey("/Annots");
+    if (!annotations.isArray()) return true;
+    for (int i = 0; i < annotations.getArrayNItems(); ++i) {
+        QPDFObjectHandle normal =
+            annotations.getArrayItem(i).getKeyIfDict("/AP").getKeyIfDict("/N");
+        std::vector<QPDFObjectHandle> appearances;
+        if (normal.isStream())
+            appearances.push_back(normal);
+        else if (normal.isDictionary())
+            for (const std::string& key : normal.getKeys())
+                appearances.push_back(normal.getKey(key));
+        for (QPDFObjectHandle& a : appearances)
+            if (a.isStream() && !Form(a, QPDFObjectHandle::newDictionary(), 1, work, error))
+                return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 struct PdfWork::Qpdf {
@@ -177,7 +206,8 @@ bool PdfWork::Count(int index, const WorkLimits& limits, PageWork* work, std::st
         QPDFPageObjectHelper& page = qpdf_->pages[static_cast<std::size_t>(index)];
         Counter counter(limits);
         return counter.Content(page.getObjectHandle(), page.getAttribute("/Resources", false), 0,
-                               work, error);
+                               work, error) &&
+               counter.Annotations(page.getObjectHandle(), work, error);
     } catch (const std::exception& e) {
         *error = std::string("its content cannot be read: ") + e.what();
         return false;

@@ -129,6 +129,18 @@ std::string PagePdf(const std::string& box, const std::string& content,
     return PdfOf(objects);
 }
 
+// An empty page whose annotation appears as form 4 of `forms`.
+std::string AnnotatedPdf(const std::vector<std::string>& forms) {
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Annots [" +
+            std::to_string(forms.size() + 4) + " 0 R] >>"};
+    for (const std::string& f : forms) objects.push_back(f);
+    objects.push_back(
+        "<< /Type /Annot /Subtype /Square /Rect [0 0 600 800] /F 4 /AP << /N 4 0 R >> >>");
+    return PdfOf(objects);
+}
+
 // Forms 4 to 4 + n - 1, each drawing the next twice; the last a line.
 std::vector<std::string> NestedForms(int n) {
     std::vector<std::string> forms;
@@ -181,6 +193,8 @@ TEST_F(Pages, PdfPagesAskingForTooMuchAreRefusedBeforeDrawing) {
                          "/X4 Do")}),
          "a form draws itself"},
         {"dot.pdf", PagePdf("0.01 0.01", "0 0 m 1 1 l S", {}), "smaller than a printer dot"},
+        // The same forms as an annotation's appearance, which is printed too.
+        {"annotation.pdf", AnnotatedPdf(NestedForms(17)), "it draws forms 131071 times"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
