@@ -24,11 +24,7 @@ bool PlotSession::Job(const std::string& label, const DrawJob& draw, std::string
     }
     const bool drawn = draw(sheet, error);
     CloseJob();
-    if (drawn && !sink_.Flush()) {
-        *error = "cannot write the printer stream";
-        return false;
-    }
-    return drawn;
+    return drawn && sink_.Flush(error);
 }
 
 bool PlotSession::Finish(std::string* error) {

@@ -44,10 +44,11 @@ bool StreamSink::Write(const void* bytes, std::size_t count) {
     return true;
 }
 
-bool StreamSink::Flush() {
-    if (stream_ == nullptr || broken_) return false;
-    if (streams() && std::fflush(stream_) != 0) broken_ = true;
-    return !broken_;
+bool StreamSink::Flush(std::string* error) {
+    if (stream_ != nullptr && !broken_ && streams() && std::fflush(stream_) != 0) broken_ = true;
+    if (stream_ != nullptr && !broken_) return true;
+    *error = "writing " + name_ + " failed";
+    return false;
 }
 
 bool StreamSink::Finish(std::string* error) {

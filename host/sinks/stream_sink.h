@@ -33,9 +33,9 @@ class StreamSink {
     std::uint64_t bytes() const { return bytes_; }
     // Standard output, a device or FIFO: written as it comes.
     bool streams() const { return spool_ == nullptr && file_.streams(); }
-    // What is written so far, out where the target streams; false once a
-    // write has failed.
-    bool Flush();
+    // What is written so far, out where the target streams; false with
+    // `error` set once a write has failed.
+    bool Flush(std::string* error);
     // The stream complete: renamed into place, or copied to standard output.
     bool Finish(std::string* error);
     // Nothing of the stream stays, but what a device or FIFO already got.
