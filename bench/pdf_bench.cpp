@@ -85,8 +85,13 @@ void WriteSheet(const std::string& path, double wMm, double hMm, const Content& 
     cairo_surface_destroy(surface);
 }
 
+struct Usage {
+    double seconds = 0, cpu = 0;  // from start to end; user and system
+    long peakKb = 0;
+};
+
 // Runs the command line through sh; its time and peak resident memory.
-int Timed(const std::string& command, double* seconds, long* peakKb) {
+int Timed(const std::string& command, Usage* u) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -96,8 +101,10 @@ int Timed(const std::string& command, double* seconds, long* peakKb) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    *peakKb = usage.ru_maxrss;
+    u->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    u->cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    u->peakKb = usage.ru_maxrss;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -129,8 +136,11 @@ int main(int argc, char** argv) {
         (dir / "varnu.cfg").string();
     if (std::system("gs --version > /dev/null") != 0)
         std::fputs("gs (Debian package ghostscript) not found: adihost alone\n", stderr);
-    std::printf("%-8s %10s %8s %10s %8s %6s\n", "page", "adihost s", "MB", "gs tiffg4", "MB",
-                "ratio");
+    // Wall time and CPU time (user and system): on a shared machine the
+    // CPU time is the steadier of the two.
+    std::printf("%-8s | %-22s | %-22s | %s\n", "", "adihost plot", "gs tiffg4", "adihost / gs");
+    std::printf("%-8s | %7s %7s %6s | %7s %7s %6s | %6s %6s\n", "page", "wall s", "cpu s", "MB",
+                "wall s", "cpu s", "MB", "wall", "cpu");
     for (const Case& c : kCases) {
         if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) continue;
         const std::string pdf = (dir / (std::string(c.name) + ".pdf")).string();
@@ -140,19 +150,19 @@ int main(int argc, char** argv) {
                 (adihost + " configure --defaults --resolution 600 " + c.configure + " > /dev/null")
                     .c_str()) != 0)
             return 1;
-        double seconds = 0, gsSeconds = 0;
-        long peakKb = 0, gsPeakKb = 0;
-        if (Timed(adihost + " plot " + pdf + " -o " + prn + " --rotate auto --quiet", &seconds,
-                  &peakKb) != 0) {
+        Usage ours, gs;
+        if (Timed(adihost + " plot " + pdf + " -o " + prn + " --rotate auto --quiet", &ours) != 0) {
             std::fprintf(stderr, "%s: adihost plot failed\n", c.name);
             return 1;
         }
-        const int gs = Timed("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=tiffg4 -r600 -sOutputFile=" +
-                                 (dir / "gs.tif").string() + " " + pdf,
-                             &gsSeconds, &gsPeakKb);
-        std::printf("%-8s %10.2f %8.0f %10.2f %8.0f %6.2f\n", c.name, seconds, peakKb / 1024.0,
-                    gs == 0 ? gsSeconds : 0, gsPeakKb / 1024.0,
-                    gs == 0 ? seconds / gsSeconds : 0.0);
+        if (Timed("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=tiffg4 -r600 -sOutputFile=" +
+                      (dir / "gs.tif").string() + " " + pdf,
+                  &gs) != 0)
+            gs = Usage{};
+        std::printf("%-8s | %7.2f %7.2f %6.0f | %7.2f %7.2f %6.0f | %6.2f %6.2f\n", c.name,
+                    ours.seconds, ours.cpu, ours.peakKb / 1024.0, gs.seconds, gs.cpu,
+                    gs.peakKb / 1024.0, gs.seconds > 0 ? ours.seconds / gs.seconds : 0.0,
+                    gs.cpu > 0 ? ours.cpu / gs.cpu : 0.0);
         std::fflush(stdout);
     }
     return 0;

@@ -89,9 +89,10 @@ RowPicture ImagePicture(const Image& image) {
     return picture;
 }
 
-// A picture drawn a band at a time; bands of at most 64 MB.
+// A picture drawn a band at a time; bands of at most 32 MB (a PDF band is
+// drawn through a working copy of cairo's of as much again).
 RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixels) {
-    constexpr std::size_t kBandBytes = std::size_t{64} << 20;
+    constexpr std::size_t kBandBytes = std::size_t{32} << 20;
     RowPicture picture;
     picture.width = source.width;
     picture.height = source.height;
