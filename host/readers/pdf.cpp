@@ -54,31 +54,41 @@ struct PageDrawing {
 // The page interpreted once into cairo's display list, at picture pixels
 // on white; each band replays only what lies in it. Rendering the page
 // through poppler for each band would interpret all of it every time.
+// Bands of columns replay a second list, recorded mirrored on the
+// diagonal: replaying one list under a mirroring matrix draws text whose
+// matrix turns the wrong way round.
 class PageRecording {
   public:
     explicit PageRecording(PageDrawing d) : d_(std::move(d)) {}
     ~PageRecording() {
-        if (surface_ != nullptr) cairo_surface_destroy(surface_);
+        for (cairo_surface_t* s : surfaces_)
+            if (s != nullptr) cairo_surface_destroy(s);
     }
     PageRecording(const PageRecording&) = delete;
     PageRecording& operator=(const PageRecording&) = delete;
 
-    // The display list, recorded on first use.
-    cairo_surface_t* Surface(std::string* error);
+    // The display list, recorded on first use: pixel (u, v) of it the
+    // picture's (u, v), or (v, u) for `columns`.
+    cairo_surface_t* Surface(bool columns, std::string* error);
 
   private:
     PageDrawing d_;
-    cairo_surface_t* surface_ = nullptr;
+    cairo_surface_t* surfaces_[2] = {nullptr, nullptr};
 };
 
-cairo_surface_t* PageRecording::Surface(std::string* error) {
-    if (surface_ != nullptr) return surface_;
-    const cairo_rectangle_t extents{0, 0, static_cast<double>(d_.width),
-                                    static_cast<double>(d_.height)};
-    surface_ = cairo_recording_surface_create(CAIRO_CONTENT_COLOR, &extents);
-    cairo_t* cr = cairo_create(surface_);
+cairo_surface_t* PageRecording::Surface(bool columns, std::string* error) {
+    cairo_surface_t*& surface = surfaces_[columns ? 1 : 0];
+    if (surface != nullptr) return surface;
+    const double w = d_.width, h = d_.height;
+    const cairo_rectangle_t extents{0, 0, columns ? h : w, columns ? w : h};
+    surface = cairo_recording_surface_create(CAIRO_CONTENT_COLOR, &extents);
+    cairo_t* cr = cairo_create(surface);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
+    if (columns) {
+        const cairo_matrix_t mirror{0, 1, 1, 0, 0, 0};
+        cairo_transform(cr, &mirror);
+    }
     if (d_.turned) {
         // A quarter clockwise: the page's top edge along the picture's right.
         cairo_translate(cr, d_.pageH * d_.k, 0);
@@ -87,11 +97,11 @@ cairo_surface_t* PageRecording::Surface(std::string* error) {
     cairo_scale(cr, d_.k, d_.k);
     poppler_page_render_for_printing(d_.page.get(), cr);
     cairo_destroy(cr);
-    const cairo_status_t status = cairo_surface_status(surface_);
-    if (status == CAIRO_STATUS_SUCCESS) return surface_;
+    const cairo_status_t status = cairo_surface_status(surface);
+    if (status == CAIRO_STATUS_SUCCESS) return surface;
     *error = std::string("rendering failed: ") + cairo_status_to_string(status);
-    cairo_surface_destroy(surface_);
-    surface_ = nullptr;
+    cairo_surface_destroy(surface);
+    surface = nullptr;
     return nullptr;
 }
 
@@ -100,8 +110,10 @@ cairo_surface_t* PageRecording::Surface(std::string* error) {
 // being the picture's (x + u, y + v), or (x + v, y + u) when `columns`.
 bool Replay(PageRecording& recording, std::int32_t x, std::int32_t y, bool columns, std::int32_t w,
             std::int32_t h, std::uint32_t* pixels, std::size_t stride, std::string* error) {
-    cairo_surface_t* page = recording.Surface(error);
+    cairo_surface_t* page = recording.Surface(columns, error);
     if (page == nullptr) return false;
+    // The buffer's origin in the list's pixels.
+    const std::int32_t originU = columns ? y : x, originV = columns ? x : y;
     for (std::int32_t v0 = 0; v0 < h; v0 += kTile)
         for (std::int32_t u0 = 0; u0 < w; u0 += kTile) {
             cairo_surface_t* tile = cairo_image_surface_create_for_data(
@@ -110,13 +122,7 @@ bool Replay(PageRecording& recording, std::int32_t x, std::int32_t y, bool colum
                 static_cast<int>(stride));
             cairo_t* cr = cairo_create(tile);
             cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-            cairo_set_source_surface(cr, page, 0, 0);
-            cairo_matrix_t m;  // tile pixel to picture pixel
-            if (columns)
-                cairo_matrix_init(&m, 0, 1, 1, 0, x + v0, y + u0);
-            else
-                cairo_matrix_init_translate(&m, x + u0, y + v0);
-            cairo_pattern_set_matrix(cairo_get_source(cr), &m);
+            cairo_set_source_surface(cr, page, -(originU + u0), -(originV + v0));
             cairo_paint(cr);
             cairo_destroy(cr);
             cairo_surface_flush(tile);

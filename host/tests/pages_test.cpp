@@ -88,6 +88,55 @@ TEST_F(Pages, PdfPagesAtTheirSizeOrFittedAndDrawnInBands) {
     EXPECT_EQ(error, "not a complete PDF (no end-of-file marker; truncated?)");
 }
 
+// A tall page of large text, some of it turned by the page's matrix.
+void WriteTextPdf(const std::string& path) {
+    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), 300, 600);
+    cairo_t* cr = cairo_create(surface);
+    cairo_select_font_face(cr, "sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, 40);
+    cairo_move_to(cr, 20, 80);
+    cairo_show_text(cr, "VARNU 48");
+    cairo_translate(cr, 150, 200);
+    cairo_rotate(cr, 0.6);
+    cairo_move_to(cr, 0, 0);
+    cairo_show_text(cr, "Rotated");
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+}
+
+TEST_F(Pages, PdfBandsOfColumnsAreTheRowsMirrored) {
+    WriteTextPdf(Path("text.pdf"));
+    PdfDocument pdf;
+    std::string error;
+    ASSERT_TRUE(pdf.Open(Path("text.pdf"), &error)) << error;
+    // At its own size, and turned a quarter to fit a sheet only 5 inches high.
+    const Sheet low{12.0, 5.0, 1016.0};
+    for (const bool turned : {false, true}) {
+        SCOPED_TRACE(turned ? "turned" : "upright");
+        PdfOptions o;
+        o.rotateAuto = turned;
+        Plot page;
+        ASSERT_TRUE(pdf.PagePlot(0, turned ? low : kSheet, 100, o, &page, &error)) << error;
+        const Picture& p = page.pictures().at(0);
+        ASSERT_TRUE(p.renderColumns);
+        EXPECT_EQ(turned, p.width > p.height);
+        const std::vector<std::uint32_t> rows = Band(page, 0, 0, p.width, p.height);
+        std::vector<std::uint32_t> columns(rows.size());
+        ASSERT_TRUE(p.renderColumns(0, p.width, columns.data(), &error)) << error;
+        int inked = 0, differing = 0;
+        for (std::int32_t y = 0; y < p.height; ++y)
+            for (std::int32_t x = 0; x < p.width; ++x) {
+                const int a = rows[y * p.width + x] & 0xFF, b = columns[x * p.height + y] & 0xFF;
+                inked += a < 128;
+                differing += std::abs(a - b) > 96;
+            }
+        // Anti-aliased edges may differ a level or two, never a glyph.
+        EXPECT_GT(inked, 2000);
+        EXPECT_LT(differing, inked / 200);
+    }
+}
+
 // A PDF of `objects` (numbered from 1; 1 the catalogue), with its
 // cross-reference table, as hostile files are written by hand.
 std::string PdfOf(const std::vector<std::string>& objects) {
