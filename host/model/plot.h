@@ -34,7 +34,8 @@ struct Picture {
     // diagonal), for the driver's column lines.
     std::function<bool(std::int32_t x, std::int32_t w, std::uint32_t* pixels, std::string* error)>
         renderColumns;
-    std::string label;  // "page 2": names it in errors
+    bool opaque = false;  // render and renderColumns set every pixel, white or not
+    std::string label;    // "page 2": names it in errors
     std::string progressLabel;
 };
 

@@ -117,7 +117,11 @@ RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixe
             band->height = std::min(lines, index + 1);
             band->y = index + 1 - band->height;
         }
-        pixels->assign(static_cast<std::size_t>(band->width) * band->height, 0xFFFFFF);
+        const std::size_t size = static_cast<std::size_t>(band->width) * band->height;
+        if (source.opaque)
+            pixels->resize(size);
+        else
+            pixels->assign(size, 0xFFFFFF);
         band->pixels = reinterpret_cast<const std::uint8_t*>(pixels->data());
         band->format = PixelFormat::Rgb24;
         // Columns drawn as rows where the picture can: a column read down a

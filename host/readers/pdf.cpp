@@ -281,6 +281,7 @@ bool PdfDocument::PagePlot(int index, const Sheet& sheet, int dpi, const PdfOpti
                                                 std::uint32_t* pixels, std::string* e) {
         return Replay(*recording, x, 0, true, height, w, pixels, 4 * std::size_t(height), e);
     };
+    picture.opaque = true;  // replayed on the page's white
     picture.label = name;
     if (o.progress) picture.progressLabel = name + " of " + std::to_string(pages());
     *plot = Plot(name);

@@ -49,6 +49,7 @@ struct Serving {
     std::vector<std::int32_t> along;
     std::int64_t mapped = -1;
     bool mappedColumn = false;
+    bool reversed = false;  // `along` counts down from the picture's last pixel
     ColumnCache cache;
     std::vector<std::uint8_t> columns;  // the cached columns, each a line as served
 };
@@ -90,6 +91,7 @@ void MapLine(const RowPicture& pic, bool column, std::int64_t pixels) {
     }
     Current.mapped = pixels;
     Current.mappedColumn = column;
+    Current.reversed = pixels == size;
     Current.cache = ColumnCache{};
 }
 
@@ -120,6 +122,13 @@ void CopyRow(const Band& band, std::int32_t index, std::uint8_t* out) {
     const std::int32_t first = band.columns ? band.x : band.y;
     const std::int32_t along = band.columns ? band.y : band.x;
     const std::uint8_t* row = band.pixels + static_cast<std::size_t>(index - first) * band.stride;
+    if (Current.reversed) {
+        // One line pixel a picture pixel: the row backwards, as it lies.
+        const std::uint8_t* pixel = row + static_cast<std::size_t>(Current.along[0] - along) * size;
+        for (std::size_t p = 0; p < Current.along.size(); ++p, pixel -= size, out += bytes)
+            PutPixel<format>(pixel, out);
+        return;
+    }
     for (const std::int32_t at : Current.along)
         PutPixel<format>(row + static_cast<std::size_t>(at - along) * size, out), out += bytes;
 }
