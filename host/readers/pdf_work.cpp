@@ -141,8 +141,24 @@ bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int de
     for (Operators::Op& op : parsed.ops) {
         work->operators += 1;
         if (op.name == "ID") inlineDict = &op.operands;
-        if (op.name == "Do" && !op.operands.empty() && op.operands.back().isName()) {
+        const bool named = !op.operands.empty() && op.operands.back().isName();
+        if (op.name == "Do" && named) {
             if (!Draw(resources, op.operands.back().getName(), depth, work, error)) return false;
+        } else if ((op.name == "scn" || op.name == "SCN") && named) {
+            // A tiling pattern draws its content like a form.
+            QPDFObjectHandle pattern =
+                resources.getKeyIfDict("/Pattern").getKeyIfDict(op.operands.back().getName());
+            if (pattern.isStream() && !Form(pattern, resources, depth, work, error)) return false;
+        } else if (op.name == "Tf" && op.operands.size() == 2 && op.operands[0].isName()) {
+            // A Type 3 font's glyphs are content streams too.
+            QPDFObjectHandle procs = resources.getKeyIfDict("/Font")
+                                         .getKeyIfDict(op.operands[0].getName())
+                                         .getKeyIfDict("/CharProcs");
+            if (procs.isDictionary())
+                for (const std::string& glyph : procs.getKeys())
+                    if (procs.getKey(glyph).isStream() &&
+                        !Form(procs.getKey(glyph), resources, depth, work, error))
+                        return false;
         } else if (op.name == "EI") {
             // The inline image's dictionary: the operands of ID, before it.
             QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();

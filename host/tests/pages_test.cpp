@@ -178,6 +178,23 @@ std::string PagePdf(const std::string& box, const std::string& content,
     return PdfOf(objects);
 }
 
+// A page filled with a tiling pattern whose cell draws form 4 of `forms`.
+std::string PatternPdf(std::vector<std::string> forms) {
+    const std::string cell = Stream(
+        "/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10 "
+        "/Resources << /XObject << /X4 4 0 R >> >>",
+        "/X4 Do");
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Pattern << /P " +
+            std::to_string(forms.size() + 4) + " 0 R >> >> /Contents " +
+            std::to_string(forms.size() + 5) + " 0 R >>"};
+    for (const std::string& f : forms) objects.push_back(f);
+    objects.push_back(cell);
+    objects.push_back(Stream("", "/Pattern cs /P scn 0 0 595 842 re f"));
+    return PdfOf(objects);
+}
+
 // An empty page whose annotation appears as form 4 of `forms`.
 std::string AnnotatedPdf(const std::vector<std::string>& forms) {
     std::vector<std::string> objects = {
@@ -242,6 +259,8 @@ TEST_F(Pages, PdfPagesAskingForTooMuchAreRefusedBeforeDrawing) {
                          "/X4 Do")}),
          "a form draws itself"},
         {"dot.pdf", PagePdf("0.01 0.01", "0 0 m 1 1 l S", {}), "smaller than a printer dot"},
+        // The same forms as a tiling pattern's cell.
+        {"pattern.pdf", PatternPdf(NestedForms(17)), "it draws forms 131072 times"},
         // The same forms as an annotation's appearance, which is printed too.
         {"annotation.pdf", AnnotatedPdf(NestedForms(17)), "it draws forms 131071 times"},
     };
