@@ -1,26 +1,36 @@
-// adihost plot on an E-size vector drawing (36 x 48 inches, written with
-// cairo: a title block, a grid, many circles, arcs and hatched parts) at
-// 600 dpi: the time from start to the last byte and the peak memory of the
-// adihost process.
+// adihost plot beside Ghostscript's tiffg4 device on the same PDFs at
+// 600 dpi (drawings written with cairo: A4, A0, a light and a heavy E-size
+// sheet, a 900 x 5000 mm banner): each one's time from start to the last
+// byte, its peak memory, and adihost's time over Ghostscript's.
 //
-//   varnu_pdf_bench [scratch directory]
+//   varnu_pdf_bench [scratch directory] [case name...]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
-#include "esize_drawing.h"
+#include "sheet_drawing.h"
 
 namespace {
 
+using bench_drawing::Content;
+using bench_drawing::WriteSheet;
+
+struct Usage {
+    double seconds = 0, cpu = 0;  // from start to end; user and system
+    long peakKb = 0;
+};
+
 // Runs the command line through sh; its time and peak resident memory.
-int Timed(const std::string& command, double* seconds, long* peakKb) {
+int Timed(const std::string& command, Usage* u) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -30,10 +40,27 @@ int Timed(const std::string& command, double* seconds, long* peakKb) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    *peakKb = usage.ru_maxrss;
+    u->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    u->cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    u->peakKb = usage.ru_maxrss;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+struct Case {
+    const char* name;
+    double wMm, hMm;
+    Content content;
+    const char* configure;  // the sheet it goes on
+};
+
+const Case kCases[] = {
+    {"A4", 210, 297, {300, 40, 0, 0}, "--paper 1"},
+    {"A0", 1189, 841, {4000, 300, 0, 0}, "--paper 1"},
+    {"E-light", 48 * 25.4, 36 * 25.4, {4000, 300, 0, 0}, "--paper 1"},
+    {"E-heavy", 48 * 25.4, 36 * 25.4, {4000, 300, 20000, 5000}, "--paper 1"},
+    {"banner", 900, 5000, {4000, 300, 0, 0}, "--paper 23 --length 5000"},
+};
 
 }  // namespace
 
@@ -41,23 +68,41 @@ int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     const fs::path dir =
         argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "varnu-pdf-bench";
+    const std::vector<std::string> only(argv + std::min(argc, 2), argv + argc);
     fs::create_directories(dir);
-    const std::string pdf = (dir / "esize.pdf").string(), prn = (dir / "esize.prn").string();
     const std::string adihost =
-        std::string(ADIHOST_PATH) + " --config " + (dir / "varnu.cfg").string();
-    WriteEsizeDrawing(pdf);
-    if (std::system((adihost + " configure --defaults --resolution 600").c_str()) != 0) return 1;
-    double seconds = 0;
-    long peakKb = 0;
-    if (Timed(adihost + " plot " + pdf + " -o " + prn + " --quiet", &seconds, &peakKb) != 0) {
-        std::fputs("adihost plot failed\n", stderr);
-        return 1;
+        std::string(std::getenv("ADIHOST") ? std::getenv("ADIHOST") : ADIHOST_PATH) + " --config " +
+        (dir / "varnu.cfg").string();
+    if (std::system("gs --version > /dev/null") != 0)
+        std::fputs("gs (Debian package ghostscript) not found: adihost alone\n", stderr);
+    // Wall time and CPU time (user and system): on a shared machine the
+    // CPU time is the steadier of the two.
+    std::printf("%-8s | %-22s | %-22s | %s\n", "", "adihost plot", "gs tiffg4", "adihost / gs");
+    std::printf("%-8s | %7s %7s %6s | %7s %7s %6s | %6s %6s\n", "page", "wall s", "cpu s", "MB",
+                "wall s", "cpu s", "MB", "wall", "cpu");
+    for (const Case& c : kCases) {
+        if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) continue;
+        const std::string pdf = (dir / (std::string(c.name) + ".pdf")).string();
+        const std::string prn = (dir / (std::string(c.name) + ".prn")).string();
+        WriteSheet(pdf, c.wMm, c.hMm, c.content);
+        if (std::system(
+                (adihost + " configure --defaults --resolution 600 " + c.configure + " > /dev/null")
+                    .c_str()) != 0)
+            return 1;
+        Usage ours, gs;
+        if (Timed(adihost + " plot " + pdf + " -o " + prn + " --rotate auto --quiet", &ours) != 0) {
+            std::fprintf(stderr, "%s: adihost plot failed\n", c.name);
+            return 1;
+        }
+        if (Timed("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=tiffg4 -r600 -sOutputFile=" +
+                      (dir / "gs.tif").string() + " " + pdf,
+                  &gs) != 0)
+            gs = Usage{};
+        std::printf("%-8s | %7.2f %7.2f %6.0f | %7.2f %7.2f %6.0f | %6.2f %6.2f\n", c.name,
+                    ours.seconds, ours.cpu, ours.peakKb / 1024.0, gs.seconds, gs.cpu,
+                    gs.peakKb / 1024.0, gs.seconds > 0 ? ours.seconds / gs.seconds : 0.0,
+                    gs.cpu > 0 ? ours.cpu / gs.cpu : 0.0);
+        std::fflush(stdout);
     }
-    std::error_code ec;
-    std::printf(
-        "E-size vector PDF (%ju bytes), 600 dpi: %.2f s to the last byte, peak memory %.0f MB, "
-        "stream %ju bytes\n",
-        static_cast<std::uintmax_t>(fs::file_size(pdf, ec)), seconds, peakKb / 1024.0,
-        static_cast<std::uintmax_t>(fs::file_size(prn, ec)));
     return 0;
 }

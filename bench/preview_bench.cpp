@@ -14,8 +14,8 @@
 #include <fstream>
 #include <string>
 
-#include "esize_drawing.h"
 #include "preview/preview.h"
+#include "sheet_drawing.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     StreamPath = (dir / "esize.prn").string();
     const std::string adihost =
         std::string(ADIHOST_PATH) + " --config " + (dir / "varnu.cfg").string();
-    WriteEsizeDrawing(pdf);
+    bench_drawing::WriteEsizeDrawing(pdf);
     if (std::system((adihost + " configure --defaults --resolution 600").c_str()) != 0 ||
         std::system((adihost + " plot " + pdf + " -o " + StreamPath + " --quiet").c_str()) != 0) {
         std::fputs("adihost plot failed\n", stderr);

@@ -1,6 +1,8 @@
 // PDF drawings through adihost: each page plotted, read back with
 // `adihost render` and compared with poppler's own rendering of the page
 // (pdftoppm), at a resolution coarse enough to see through the dither.
+#include <cairo-pdf.h>
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include "pdf_sheets.h"
@@ -13,6 +15,22 @@ class PdfTest : public SheetTest {};
 // Two pages that differ where a swapped or mirrored page would show.
 void WriteTwoPages(const std::string& path, double widthMm, double heightMm) {
     WriteDrawingPdf(path, widthMm, heightMm, 2);
+}
+
+// A page that fits the sheet, then one that does not.
+void WriteMixedPdf(const std::string& path) {
+    const double mm = 72 / 25.4;
+    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), 200 * mm, 100 * mm);
+    cairo_t* cr = cairo_create(surface);
+    cairo_rectangle(cr, 10, 10, 100, 100);
+    cairo_fill(cr);
+    cairo_show_page(cr);
+    cairo_pdf_surface_set_size(surface, 2000 * mm, 1000 * mm);
+    cairo_rectangle(cr, 10, 10, 100, 100);
+    cairo_fill(cr);
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
 }
 
 TEST_F(PdfTest, EveryPageComesBackAsPopplerDrawsIt) {
@@ -97,6 +115,7 @@ TEST_F(PdfTest, RefusedDocumentsLeaveNoOutput) {
               0)
         << "qpdf (Debian package qpdf) makes the password-protected PDF";
     WriteDrawingPdf(Path("huge.pdf"), 2000, 1000, 1);  // wider than any roll
+    WriteMixedPdf(Path("mixed.pdf"));
     const struct {
         const char* file;
         const char* arguments;
@@ -110,6 +129,12 @@ TEST_F(PdfTest, RefusedDocumentsLeaveNoOutput) {
         {"good.pdf", "--page 3", "has 2 page(s)"},
         {"good.pdf", "--page 0", "has 2 page(s)"},
         {"good.pdf", "--scale 0", "--scale"},
+        {"good.pdf", "--scale 1:0", "--scale 1:0: give a factor or 1:N"},
+        {"good.pdf", "--scale 1:-1", "--scale"},
+        {"good.pdf", "--scale 2x", "--scale 2x: give a factor or 1:N"},
+        {"good.pdf", "--scale 1e-9", "--scale"},
+        {"good.pdf", "--scale 1:1e300", "--scale"},
+        {"mixed.pdf", "--page all", "page 2: the page (2000 x 1000 mm at scale 1) does not fit"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.arguments);
@@ -120,6 +145,13 @@ TEST_F(PdfTest, RefusedDocumentsLeaveNoOutput) {
         EXPECT_FALSE(fs::exists(Path("out.prn")));
         EXPECT_FALSE(fs::exists(Path("out.prn.part")));
     }
+    // To standard output, where a page sent cannot be taken back: page 2
+    // is refused before page 1 goes out.
+    const ProcessResult streamed =
+        Adihost("plot " + Path("mixed.pdf") + " -o - --page all --quiet");
+    EXPECT_EQ(streamed.status, 1);
+    EXPECT_NE(streamed.err.find("page 2: the page"), std::string::npos) << streamed.err;
+    EXPECT_EQ(Read(Path("stdout.txt")), "");
 }
 
 }  // namespace

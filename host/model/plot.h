@@ -29,7 +29,13 @@ struct Picture {
     std::function<bool(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
                        std::uint32_t* pixels, std::string* error)>
         render;
-    std::string label;  // "page 2": names it in errors
+    // When set: fills columns x to x + w - 1, each `height` words from the
+    // top, one column after the other (the picture mirrored on its
+    // diagonal), for the driver's column lines.
+    std::function<bool(std::int32_t x, std::int32_t w, std::uint32_t* pixels, std::string* error)>
+        renderColumns;
+    bool opaque = false;  // render and renderColumns set every pixel, white or not
+    std::string label;    // "page 2": names it in errors
     std::string progressLabel;
 };
 

@@ -89,9 +89,10 @@ RowPicture ImagePicture(const Image& image) {
     return picture;
 }
 
-// A picture drawn a band at a time; bands of at most 64 MB.
+// A picture drawn a band at a time; bands of at most 32 MB (a PDF band is
+// drawn through a working copy of cairo's of as much again).
 RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixels) {
-    constexpr std::size_t kBandBytes = std::size_t{64} << 20;
+    constexpr std::size_t kBandBytes = std::size_t{32} << 20;
     RowPicture picture;
     picture.width = source.width;
     picture.height = source.height;
@@ -116,10 +117,19 @@ RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixe
             band->height = std::min(lines, index + 1);
             band->y = index + 1 - band->height;
         }
-        pixels->assign(static_cast<std::size_t>(band->width) * band->height, 0xFFFFFF);
+        const std::size_t size = static_cast<std::size_t>(band->width) * band->height;
+        if (source.opaque)
+            pixels->resize(size);
+        else
+            pixels->assign(size, 0xFFFFFF);
         band->pixels = reinterpret_cast<const std::uint8_t*>(pixels->data());
         band->format = PixelFormat::Rgb24;
-        band->stride = 4 * static_cast<std::size_t>(band->width);
+        // Columns drawn as rows where the picture can: a column read down a
+        // band of rows is a cache miss a pixel, and a tall narrow band is
+        // slow to draw.
+        band->columns = column && source.renderColumns;
+        band->stride = 4 * static_cast<std::size_t>(band->columns ? band->height : band->width);
+        if (band->columns) return source.renderColumns(band->x, band->width, pixels->data(), error);
         return source.render(band->x, band->y, band->width, band->height, pixels->data(), error);
     };
     return picture;

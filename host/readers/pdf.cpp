@@ -11,15 +11,15 @@
 #include <fstream>
 
 #include "model/fit.h"
+#include "readers/pdf_work.h"
 
 namespace varnu::host {
 
 namespace {
 
-// cairo's image surfaces are at most 32767 pixels a side; taller bands
-// are rendered in tiles of at most this many rows. Each tile renders the
-// whole page clipped to it, so the fewer the faster.
-constexpr std::int32_t kTileRows = 32000;
+// cairo's image surfaces are at most 32767 pixels a side; larger bands
+// are drawn in tiles of at most this many pixels a side.
+constexpr std::int32_t kTile = 32000;
 
 struct GObjectDeleter {
     void operator()(void* object) const {
@@ -48,42 +48,91 @@ struct PageDrawing {
     Page page;
     bool turned = false;
     double k = 1, pageH = 0;
+    std::int32_t width = 0, height = 0;  // picture pixels
 };
 
-// Renders the rectangle of the page's picture straight into the band,
-// tile by tile.
-bool RenderRectangle(const PageDrawing& d, std::int32_t x, std::int32_t y, std::int32_t w,
-                     std::int32_t h, std::uint32_t* pixels, std::string* error) {
-    const int stride = 4 * w;
-    if (cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, w) != stride) {
-        *error = "the band is too wide to draw";
-        return false;
+// The page interpreted once into cairo's display list, at picture pixels
+// on white; each band replays only what lies in it. Rendering the page
+// through poppler for each band would interpret all of it every time.
+// Bands of columns replay a second list, recorded mirrored on the
+// diagonal: replaying one list under a mirroring matrix draws text whose
+// matrix turns the wrong way round.
+class PageRecording {
+  public:
+    explicit PageRecording(PageDrawing d) : d_(std::move(d)) {}
+    ~PageRecording() {
+        for (cairo_surface_t* s : surfaces_)
+            if (s != nullptr) cairo_surface_destroy(s);
     }
-    for (std::int32_t top = 0; top < h; top += kTileRows) {
-        const std::int32_t rows = std::min(kTileRows, h - top);
-        cairo_surface_t* surface = cairo_image_surface_create_for_data(
-            reinterpret_cast<unsigned char*>(pixels + static_cast<std::size_t>(top) * w),
-            CAIRO_FORMAT_RGB24, w, rows, stride);
-        cairo_t* cr = cairo_create(surface);
-        cairo_set_source_rgb(cr, 1, 1, 1);
-        cairo_paint(cr);
-        cairo_translate(cr, -x, -(y + top));
-        if (d.turned) {
-            // A quarter clockwise: the page's top edge along the picture's right.
-            cairo_translate(cr, d.pageH * d.k, 0);
-            cairo_rotate(cr, M_PI / 2);
-        }
-        cairo_scale(cr, d.k, d.k);
-        poppler_page_render_for_printing(d.page.get(), cr);
-        cairo_destroy(cr);
-        cairo_surface_flush(surface);
-        const cairo_status_t status = cairo_surface_status(surface);
-        cairo_surface_destroy(surface);
-        if (status != CAIRO_STATUS_SUCCESS) {
-            *error = std::string("rendering failed: ") + cairo_status_to_string(status);
-            return false;
-        }
+    PageRecording(const PageRecording&) = delete;
+    PageRecording& operator=(const PageRecording&) = delete;
+
+    // The display list, recorded on first use: pixel (u, v) of it the
+    // picture's (u, v), or (v, u) for `columns`.
+    cairo_surface_t* Surface(bool columns, std::string* error);
+
+  private:
+    PageDrawing d_;
+    cairo_surface_t* surfaces_[2] = {nullptr, nullptr};
+};
+
+cairo_surface_t* PageRecording::Surface(bool columns, std::string* error) {
+    cairo_surface_t*& surface = surfaces_[columns ? 1 : 0];
+    if (surface != nullptr) return surface;
+    const double w = d_.width, h = d_.height;
+    const cairo_rectangle_t extents{0, 0, columns ? h : w, columns ? w : h};
+    surface = cairo_recording_surface_create(CAIRO_CONTENT_COLOR, &extents);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    if (columns) {
+        const cairo_matrix_t mirror{0, 1, 1, 0, 0, 0};
+        cairo_transform(cr, &mirror);
     }
+    if (d_.turned) {
+        // A quarter clockwise: the page's top edge along the picture's right.
+        cairo_translate(cr, d_.pageH * d_.k, 0);
+        cairo_rotate(cr, M_PI / 2);
+    }
+    cairo_scale(cr, d_.k, d_.k);
+    poppler_page_render_for_printing(d_.page.get(), cr);
+    cairo_destroy(cr);
+    const cairo_status_t status = cairo_surface_status(surface);
+    if (status == CAIRO_STATUS_SUCCESS) return surface;
+    *error = std::string("rendering failed: ") + cairo_status_to_string(status);
+    cairo_surface_destroy(surface);
+    surface = nullptr;
+    return nullptr;
+}
+
+// Replays the page's picture into `pixels` (`w` x `h` words, rows of
+// `stride` bytes) in tiles cairo can draw, pixel (u, v) of the buffer
+// being the picture's (x + u, y + v), or (x + v, y + u) when `columns`.
+bool Replay(PageRecording& recording, std::int32_t x, std::int32_t y, bool columns, std::int32_t w,
+            std::int32_t h, std::uint32_t* pixels, std::size_t stride, std::string* error) {
+    cairo_surface_t* page = recording.Surface(columns, error);
+    if (page == nullptr) return false;
+    // The buffer's origin in the list's pixels.
+    const std::int32_t originU = columns ? y : x, originV = columns ? x : y;
+    for (std::int32_t v0 = 0; v0 < h; v0 += kTile)
+        for (std::int32_t u0 = 0; u0 < w; u0 += kTile) {
+            cairo_surface_t* tile = cairo_image_surface_create_for_data(
+                reinterpret_cast<unsigned char*>(pixels) + v0 * stride + 4 * std::size_t(u0),
+                CAIRO_FORMAT_RGB24, std::min(kTile, w - u0), std::min(kTile, h - v0),
+                static_cast<int>(stride));
+            cairo_t* cr = cairo_create(tile);
+            cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+            cairo_set_source_surface(cr, page, -(originU + u0), -(originV + v0));
+            cairo_paint(cr);
+            cairo_destroy(cr);
+            cairo_surface_flush(tile);
+            const cairo_status_t status = cairo_surface_status(tile);
+            cairo_surface_destroy(tile);
+            if (status != CAIRO_STATUS_SUCCESS) {
+                *error = std::string("rendering failed: ") + cairo_status_to_string(status);
+                return false;
+            }
+        }
     return true;
 }
 
@@ -101,6 +150,12 @@ std::string DoesNotFit(double w, double h, double scale, const Sheet& sheet) {
 
 struct PdfDocument::Poppler {
     Document document;
+    PdfWork work;
+};
+
+struct PdfDocument::PageLayout {
+    PageDrawing drawing;
+    PageFit fit;
 };
 
 PdfDocument::PdfDocument() : poppler_(std::make_unique<Poppler>()) {}
@@ -132,7 +187,7 @@ bool PdfDocument::Open(const std::string& path, std::string* error) {
         *error = "the PDF has no pages";
         return false;
     }
-    return true;
+    return poppler_->work.Open(path, error);
 }
 
 int PdfDocument::pages() const {
@@ -154,10 +209,10 @@ bool PdfDocument::Pages(const std::string& pages, int* first, int* last, std::st
     return true;
 }
 
-bool PdfDocument::PagePlot(int index, const Sheet& sheet, int dpi, const PdfOptions& o, Plot* plot,
-                           std::string* error) const {
+bool PdfDocument::Layout(int index, const Sheet& sheet, int dpi, const PdfOptions& o,
+                         PageLayout* layout, std::string* error) const {
     const std::string name = "page " + std::to_string(index + 1);
-    PageDrawing d;
+    PageDrawing& d = layout->drawing;
     d.page = Page(poppler_document_get_page(poppler_->document.get(), index), GObjectDeleter{});
     double pageW = 0, pageH = 0;
     if (d.page != nullptr) poppler_page_get_size(d.page.get(), &pageW, &pageH);
@@ -172,21 +227,65 @@ bool PdfDocument::PagePlot(int index, const Sheet& sheet, int dpi, const PdfOpti
         *error = name + ": " + DoesNotFit(size.width, size.height, o.scale, sheet);
         return false;
     }
+    layout->fit = *fit;
     d.turned = fit->turned;
     d.k = dpi * fit->scale / 72;  // picture pixels a point
     d.pageH = pageH;
+    const double w = fit->size.width * dpi, h = fit->size.height * dpi;
+    if (!(w >= 1 && h >= 1)) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "%s: the page (%.3g x %.3g mm at scale %g) is smaller than a printer dot",
+                      name.c_str(), size.width * 25.4 * o.scale, size.height * 25.4 * o.scale,
+                      o.scale);
+        *error = text;
+        return false;
+    }
+    d.width = static_cast<std::int32_t>(std::lround(w));
+    d.height = static_cast<std::int32_t>(std::lround(h));
+    PageWork work;
+    const WorkLimits limits;
+    std::string why;
+    if (!poppler_->work.Count(index, limits, &work, &why) ||
+        !(why = TooMuchWork(work, w * h, limits)).empty()) {
+        *error = name + " is refused: " + why;
+        return false;
+    }
+    return true;
+}
+
+bool PdfDocument::Check(int first, int last, const Sheet& sheet, int dpi, const PdfOptions& o,
+                        std::string* error) const {
+    for (int i = first; i <= last; ++i) {
+        PageLayout layout;
+        if (!Layout(i, sheet, dpi, o, &layout, error)) return false;
+    }
+    return true;
+}
+
+bool PdfDocument::PagePlot(int index, const Sheet& sheet, int dpi, const PdfOptions& o, Plot* plot,
+                           std::string* error) const {
+    PageLayout layout;
+    if (!Layout(index, sheet, dpi, o, &layout, error)) return false;
+    const std::string name = "page " + std::to_string(index + 1);
     Picture picture;
-    picture.width =
-        std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(fit->size.width * dpi)));
-    picture.height =
-        std::max<std::int32_t>(1, static_cast<std::int32_t>(std::lround(fit->size.height * dpi)));
-    picture.render = [d](std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
-                         std::uint32_t* pixels,
-                         std::string* e) { return RenderRectangle(d, x, y, w, h, pixels, e); };
+    picture.width = layout.drawing.width;
+    picture.height = layout.drawing.height;
+    auto recording = std::make_shared<PageRecording>(std::move(layout.drawing));
+    picture.render = [recording](std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
+                                 std::uint32_t* pixels, std::string* e) {
+        return Replay(*recording, x, y, false, w, h, pixels, 4 * std::size_t(w), e);
+    };
+    const std::int32_t height = picture.height;
+    picture.renderColumns = [recording, height](std::int32_t x, std::int32_t w,
+                                                std::uint32_t* pixels, std::string* e) {
+        return Replay(*recording, x, 0, true, height, w, pixels, 4 * std::size_t(height), e);
+    };
+    picture.opaque = true;  // replayed on the page's white
     picture.label = name;
     if (o.progress) picture.progressLabel = name + " of " + std::to_string(pages());
     *plot = Plot(name);
-    plot->DrawPicture(std::move(picture), fit->placement);
+    plot->DrawPicture(std::move(picture), layout.fit.placement);
     return true;
 }
 

@@ -29,12 +29,21 @@ class PdfDocument {
     int pages() const;
     // "all" or a page number from 1: the first and last page's index.
     bool Pages(const std::string& pages, int* first, int* last, std::string* error) const;
+    // Whether pages `first` to `last` (from 0) can be plotted, before any is:
+    // each fits at the options' scale, is at least a printer dot, and asks
+    // for no more drawing work than its size warrants.
+    bool Check(int first, int last, const Sheet& sheet, int dpi, const PdfOptions& options,
+               std::string* error) const;
     // The page of `index` (from 0) on `sheet` at `dpi` device pixels an inch.
     // The plot draws from the document, which must outlive it.
     bool PagePlot(int index, const Sheet& sheet, int dpi, const PdfOptions& options, Plot* plot,
                   std::string* error) const;
 
   private:
+    struct PageLayout;
+    bool Layout(int index, const Sheet& sheet, int dpi, const PdfOptions& options,
+                PageLayout* layout, std::string* error) const;
+
     struct Poppler;
     std::unique_ptr<Poppler> poppler_;
 };

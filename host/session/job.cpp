@@ -13,6 +13,8 @@ namespace {
 
 namespace layout = varnu::layout;
 
+}  // namespace
+
 // What the host learns at configuration time: the version, the page data.
 bool ReadSheet(Sheet* sheet, std::string* error) {
     Packet version(11);
@@ -32,6 +34,8 @@ bool ReadSheet(Sheet* sheet, std::string* error) {
     sheet->resolution = configure.Get<double>(layout::configure::kResolutionX);
     return true;
 }
+
+namespace {
 
 // The label is typed into the driver's dialog of request 46, as a user
 // would, so that it passes the dialog's checks.

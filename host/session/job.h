@@ -11,6 +11,8 @@ struct Sheet {
     double resolution = 0;            // host steps per inch
 };
 
+// Driver requests 11 and 21: the sheet, without a job.
+bool ReadSheet(Sheet* sheet, std::string* error);
 // Driver requests 11 and 21, then the job's plot requests: 49, 50, 29,
 // [46 with the label typed into its dialog], 47, 48, 30. False with a
 // message when a request fails.

@@ -24,7 +24,7 @@ bool PlotSession::Job(const std::string& label, const DrawJob& draw, std::string
     }
     const bool drawn = draw(sheet, error);
     CloseJob();
-    return drawn;
+    return drawn && sink_.Flush(error);
 }
 
 bool PlotSession::Finish(std::string* error) {

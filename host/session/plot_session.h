@@ -25,12 +25,16 @@ class PlotSession {
     PlotSession& operator=(const PlotSession&) = delete;
 
     bool Open(const StreamTarget& target, std::string* error);
-    // Opens a job with `label`, draws it and closes it, whatever the drawing did.
+    // Opens a job with `label`, draws it and closes it, whatever the drawing
+    // did; a job drawn goes out at once where the output streams.
     bool Job(const std::string& label, const DrawJob& draw, std::string* error);
     // Refuses an output the driver wrote nothing into.
     bool Finish(std::string* error);
     void Abandon();
     std::uint64_t bytes() const { return sink_.bytes(); }
+    // Whether what is written goes out at once (standard output, a device
+    // or FIFO), so that a job abandoned later leaves the ones before it.
+    bool streams() const { return sink_.streams(); }
 
   private:
     StreamSink sink_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "session/driver.h"
 #include "varnu/adi_abi.h"
@@ -24,6 +25,13 @@ using varnu::StoreLe;
 constexpr std::int32_t kAlongLongEdge = 7;  // row_request::kOrientation: lines are columns
 constexpr std::size_t kReplySize = 16;
 
+// Columns served ahead of the driver's asking, from the band at `band`.
+constexpr std::int32_t kCachedColumns = 128;
+struct ColumnCache {
+    const std::uint8_t* band = nullptr;
+    std::int32_t first = 0, count = 0;
+};
+
 // The picture the driver is drawing, the band of it held, and the low
 // memory the lines are handed over in.
 struct Serving {
@@ -36,6 +44,14 @@ struct Serving {
     std::string error;
     bool progress = false;
     int shownPercent = -1;
+    // For each pixel of a line of `mapped` pixels, the picture's column
+    // (row lines) or row (column lines) it shows.
+    std::vector<std::int32_t> along;
+    std::int64_t mapped = -1;
+    bool mappedColumn = false;
+    bool reversed = false;  // `along` counts down from the picture's last pixel
+    ColumnCache cache;
+    std::vector<std::uint8_t> columns;  // the cached columns, each a line as served
 };
 Serving Current;
 
@@ -62,26 +78,119 @@ bool Holds(const Band& band, bool column, std::int32_t index) {
                   : index >= band.y && index < band.y + band.height;
 }
 
-// Copies the pixel at (x, y) of the held band to `out` as the driver takes it.
-void PutPixel(const Band& band, std::int32_t x, std::int32_t y, std::uint8_t* out) {
-    const std::uint8_t* row = band.pixels + static_cast<std::size_t>(y - band.y) * band.stride;
-    const std::size_t column = static_cast<std::size_t>(x - band.x);
-    switch (band.format) {
-        case PixelFormat::Bilevel:
-            out[0] = row[column];
-            break;
-        case PixelFormat::Rgb:
-            std::memcpy(out, row + 3 * column, 3);
-            break;
-        case PixelFormat::Rgb24: {
-            std::uint32_t v;
-            std::memcpy(&v, row + 4 * column, 4);
-            out[0] = static_cast<std::uint8_t>(v >> 16);
-            out[1] = static_cast<std::uint8_t>(v >> 8);
-            out[2] = static_cast<std::uint8_t>(v);
-            break;
+// Which of the picture's pixels each of a line's `pixels` shows: the
+// nearest, right to left along a row, upwards along a column.
+void MapLine(const RowPicture& pic, bool column, std::int64_t pixels) {
+    if (Current.mapped == pixels && Current.mappedColumn == column) return;
+    const std::int32_t size = column ? pic.height : pic.width;
+    Current.along.resize(static_cast<std::size_t>(pixels));
+    for (std::int64_t p = 0; p < pixels; ++p) {
+        const double along = (p + 0.5) / static_cast<double>(pixels);
+        Current.along[static_cast<std::size_t>(p)] =
+            size - 1 - static_cast<std::int32_t>(along * size);
+    }
+    Current.mapped = pixels;
+    Current.mappedColumn = column;
+    Current.reversed = pixels == size;
+    Current.cache = ColumnCache{};
+}
+
+// One pixel of the band as the driver takes it: one byte, or R, G, B.
+template <PixelFormat format>
+void PutPixel(const std::uint8_t* pixel, std::uint8_t* out) {
+    if constexpr (format == PixelFormat::Bilevel) {
+        *out = *pixel;
+    } else if constexpr (format == PixelFormat::Rgb) {
+        std::memcpy(out, pixel, 3);
+    } else {
+        std::uint32_t v;
+        std::memcpy(&v, pixel, 4);
+        out[0] = static_cast<std::uint8_t>(v >> 16);
+        out[1] = static_cast<std::uint8_t>(v >> 8);
+        out[2] = static_cast<std::uint8_t>(v);
+    }
+}
+
+// Line `index` of the held band, a row of its pixels (a picture row, or a
+// column of a band of columns), the pixels as MapLine chose them, to `out`.
+template <PixelFormat format>
+void CopyRow(const Band& band, std::int32_t index, std::uint8_t* out) {
+    constexpr std::size_t size = format == PixelFormat::Rgb24 ? 4
+                                 : format == PixelFormat::Rgb ? 3
+                                                              : 1;
+    constexpr std::size_t bytes = format == PixelFormat::Bilevel ? 1 : 3;
+    const std::int32_t first = band.columns ? band.x : band.y;
+    const std::int32_t along = band.columns ? band.y : band.x;
+    const std::uint8_t* row = band.pixels + static_cast<std::size_t>(index - first) * band.stride;
+    if (Current.reversed) {
+        // One line pixel a picture pixel: the row backwards, as it lies.
+        const std::uint8_t* pixel = row + static_cast<std::size_t>(Current.along[0] - along) * size;
+        for (std::size_t p = 0; p < Current.along.size(); ++p, pixel -= size, out += bytes)
+            PutPixel<format>(pixel, out);
+        return;
+    }
+    for (const std::int32_t at : Current.along)
+        PutPixel<format>(row + static_cast<std::size_t>(at - along) * size, out), out += bytes;
+}
+
+// Columns `index` to `index + count - 1` of the held band into the column
+// cache, read row by row since a band's column is spread over all its
+// rows: pixel p of each column beside each other.
+template <PixelFormat format>
+void CacheColumns(const Band& band, std::int32_t index, std::int32_t count) {
+    constexpr std::size_t size = format == PixelFormat::Rgb24 ? 4
+                                 : format == PixelFormat::Rgb ? 3
+                                                              : 1;
+    constexpr std::size_t bytes = format == PixelFormat::Bilevel ? 1 : 3;
+    std::uint8_t* cache = Current.columns.data();
+    for (std::size_t p = 0; p < Current.along.size(); ++p) {
+        const std::uint8_t* row =
+            band.pixels + static_cast<std::size_t>(Current.along[p] - band.y) * band.stride +
+            static_cast<std::size_t>(index - band.x) * size;
+        for (std::int32_t k = 0; k < count; ++k)
+            PutPixel<format>(row + k * size, cache + (p * count + k) * bytes);
+    }
+}
+
+// Line `index` (a row, or a column) of the held band to `out` as the
+// driver takes it.
+void CopyLine(const Band& band, bool column, std::int32_t index, std::uint8_t* out) {
+    const std::size_t lineBytes =
+        Current.along.size() * (band.format == PixelFormat::Bilevel ? 1 : 3);
+    if (column == band.columns) {
+        switch (band.format) {
+            case PixelFormat::Bilevel:
+                return CopyRow<PixelFormat::Bilevel>(band, index, out);
+            case PixelFormat::Rgb:
+                return CopyRow<PixelFormat::Rgb>(band, index, out);
+            case PixelFormat::Rgb24:
+                return CopyRow<PixelFormat::Rgb24>(band, index, out);
         }
     }
+    ColumnCache& c = Current.cache;
+    if (c.band != band.pixels || index < c.first || index >= c.first + c.count) {
+        c.band = band.pixels;
+        c.first = index;
+        c.count = std::min(kCachedColumns, band.x + band.width - index);
+        Current.columns.resize(static_cast<std::size_t>(c.count) * lineBytes);
+        switch (band.format) {
+            case PixelFormat::Bilevel:
+                CacheColumns<PixelFormat::Bilevel>(band, index, c.count);
+                break;
+            case PixelFormat::Rgb:
+                CacheColumns<PixelFormat::Rgb>(band, index, c.count);
+                break;
+            case PixelFormat::Rgb24:
+                CacheColumns<PixelFormat::Rgb24>(band, index, c.count);
+                break;
+        }
+    }
+    const std::size_t bytes = band.format == PixelFormat::Bilevel ? 1 : 3;
+    const std::size_t count = static_cast<std::size_t>(c.count);
+    const std::uint8_t* from =
+        Current.columns.data() + static_cast<std::size_t>(index - c.first) * bytes;
+    for (std::size_t p = 0; p < lineBytes; p += bytes, from += count * bytes)
+        std::memcpy(out + p, from, bytes);
 }
 
 // Our row fetch routine. Lines are counted from the bottom (or left) of the
@@ -113,19 +222,14 @@ void* FetchRow(void* row) {
                : pic.height - 1 - static_cast<std::int32_t>(fraction * pic.height);
     if (!Holds(Current.band, column, index)) {
         Current.band = Band{};
+        Current.cache = ColumnCache{};
         if (!pic.hold(column, index, &Current.band, &Current.error)) {
             Current.band = Band{};
             return Fail(Current.error);
         }
     }
-    for (std::int64_t p = 0; p < pixels; ++p) {
-        const double along = (p + 0.5) / static_cast<double>(pixels);
-        const std::int32_t x =
-            column ? index : pic.width - 1 - static_cast<std::int32_t>(along * pic.width);
-        const std::int32_t y =
-            column ? pic.height - 1 - static_cast<std::int32_t>(along * pic.height) : index;
-        PutPixel(Current.band, x, y, Current.line + p * bytes);
-    }
+    MapLine(pic, column, pixels);
+    CopyLine(Current.band, column, index, Current.line);
     HostAddress address = 0;
     varnu::ToHostAddress(Current.line, &address);
     StoreLe<HostAddress>(Current.reply, reply::kPixels, address);

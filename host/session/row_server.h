@@ -28,7 +28,8 @@ enum class PixelFormat {
 struct Band {
     const std::uint8_t* pixels = nullptr;
     PixelFormat format = PixelFormat::Rgb;
-    std::size_t stride = 0;     // bytes a row
+    bool columns = false;       // each row of `pixels` a column of the picture, from its top
+    std::size_t stride = 0;     // bytes a row of `pixels`
     std::int32_t x = 0, y = 0;  // the band's first pixel in the picture
     std::int32_t width = 0, height = 0;
 };

@@ -24,6 +24,8 @@ class OutputFile {
     void Discard();
 
     std::FILE* stream() const { return stream_; }
+    // Standard output, a device or FIFO: no temporary, written as it comes.
+    bool streams() const { return stream_ != nullptr && temporary_.empty(); }
     const std::string& path() const { return path_; }
 
   private:

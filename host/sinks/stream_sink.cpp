@@ -44,6 +44,13 @@ bool StreamSink::Write(const void* bytes, std::size_t count) {
     return true;
 }
 
+bool StreamSink::Flush(std::string* error) {
+    if (stream_ != nullptr && !broken_ && streams() && std::fflush(stream_) != 0) broken_ = true;
+    if (stream_ != nullptr && !broken_) return true;
+    *error = "writing " + name_ + " failed";
+    return false;
+}
+
 bool StreamSink::Finish(std::string* error) {
     if (stream_ == nullptr || broken_) {
         Abandon();

@@ -31,6 +31,11 @@ class StreamSink {
     // False once a write has failed; what follows is not written.
     bool Write(const void* bytes, std::size_t count);
     std::uint64_t bytes() const { return bytes_; }
+    // Standard output, a device or FIFO: written as it comes.
+    bool streams() const { return spool_ == nullptr && file_.streams(); }
+    // What is written so far, out where the target streams; false with
+    // `error` set once a write has failed.
+    bool Flush(std::string* error);
     // The stream complete: renamed into place, or copied to standard output.
     bool Finish(std::string* error);
     // Nothing of the stream stays, but what a device or FIFO already got.

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "readers/cups_raster.h"
 #include "readers/pdf.h"
@@ -84,6 +86,224 @@ TEST_F(Pages, PdfPagesAtTheirSizeOrFittedAndDrawnInBands) {
     PdfDocument cut;
     EXPECT_FALSE(cut.Open(Path("cut.pdf"), &error));
     EXPECT_EQ(error, "not a complete PDF (no end-of-file marker; truncated?)");
+}
+
+// A tall page of large text, some of it turned by the page's matrix.
+void WriteTextPdf(const std::string& path) {
+    cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), 300, 600);
+    cairo_t* cr = cairo_create(surface);
+    cairo_select_font_face(cr, "sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, 40);
+    cairo_move_to(cr, 20, 80);
+    cairo_show_text(cr, "VARNU 48");
+    cairo_translate(cr, 150, 200);
+    cairo_rotate(cr, 0.6);
+    cairo_move_to(cr, 0, 0);
+    cairo_show_text(cr, "Rotated");
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+}
+
+TEST_F(Pages, PdfBandsOfColumnsAreTheRowsMirrored) {
+    WriteTextPdf(Path("text.pdf"));
+    PdfDocument pdf;
+    std::string error;
+    ASSERT_TRUE(pdf.Open(Path("text.pdf"), &error)) << error;
+    // At its own size, and turned a quarter to fit a sheet only 5 inches high.
+    const Sheet low{12.0, 5.0, 1016.0};
+    for (const bool turned : {false, true}) {
+        SCOPED_TRACE(turned ? "turned" : "upright");
+        PdfOptions o;
+        o.rotateAuto = turned;
+        Plot page;
+        ASSERT_TRUE(pdf.PagePlot(0, turned ? low : kSheet, 100, o, &page, &error)) << error;
+        const Picture& p = page.pictures().at(0);
+        ASSERT_TRUE(p.renderColumns);
+        EXPECT_EQ(turned, p.width > p.height);
+        const std::vector<std::uint32_t> rows = Band(page, 0, 0, p.width, p.height);
+        std::vector<std::uint32_t> columns(rows.size());
+        ASSERT_TRUE(p.renderColumns(0, p.width, columns.data(), &error)) << error;
+        int inked = 0, differing = 0;
+        for (std::int32_t y = 0; y < p.height; ++y)
+            for (std::int32_t x = 0; x < p.width; ++x) {
+                const int a = rows[y * p.width + x] & 0xFF, b = columns[x * p.height + y] & 0xFF;
+                inked += a < 128;
+                differing += std::abs(a - b) > 96;
+            }
+        // Anti-aliased edges may differ a level or two, never a glyph.
+        EXPECT_GT(inked, 2000);
+        EXPECT_LT(differing, inked / 200);
+    }
+}
+
+// A PDF of `objects` (numbered from 1; 1 the catalogue), with its
+// cross-reference table, as hostile files are written by hand.
+std::string PdfOf(const std::vector<std::string>& objects) {
+    std::string pdf = "%PDF-1.5\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t at : offsets) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", at);
+        pdf += line;
+    }
+    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+}
+
+std::string Stream(const std::string& dict, const std::string& data) {
+    return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
+           "\nendstream";
+}
+
+// One page of `box` points drawing `content`, with the objects from 4 as
+// its XObjects /X4, /X5, ...
+std::string PagePdf(const std::string& box, const std::string& content,
+                    const std::vector<std::string>& xobjects) {
+    std::string names;
+    for (std::size_t i = 0; i < xobjects.size(); ++i)
+        names += " /X" + std::to_string(i + 4) + " " + std::to_string(i + 4) + " 0 R";
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + box + "] /Resources << /XObject <<" +
+            names + " >> >> /Contents " + std::to_string(xobjects.size() + 4) + " 0 R >>"};
+    for (const std::string& x : xobjects) objects.push_back(x);
+    objects.push_back(Stream("", content));
+    return PdfOf(objects);
+}
+
+// A page filled with a tiling pattern whose cell draws form 4 of `forms`.
+std::string PatternPdf(std::vector<std::string> forms) {
+    const std::string cell = Stream(
+        "/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10 "
+        "/Resources << /XObject << /X4 4 0 R >> >>",
+        "/X4 Do");
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Pattern << /P " +
+            std::to_string(forms.size() + 4) + " 0 R >> >> /Contents " +
+            std::to_string(forms.size() + 5) + " 0 R >>"};
+    for (const std::string& f : forms) objects.push_back(f);
+    objects.push_back(cell);
+    objects.push_back(Stream("", "/Pattern cs /P scn 0 0 595 842 re f"));
+    return PdfOf(objects);
+}
+
+// An empty page whose annotation appears as form 4 of `forms`.
+std::string AnnotatedPdf(const std::vector<std::string>& forms) {
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Annots [" +
+            std::to_string(forms.size() + 4) + " 0 R] >>"};
+    for (const std::string& f : forms) objects.push_back(f);
+    objects.push_back(
+        "<< /Type /Annot /Subtype /Square /Rect [0 0 600 800] /F 4 /AP << /N 4 0 R >> >>");
+    return PdfOf(objects);
+}
+
+// Forms 4 to 4 + n - 1, each drawing the next twice; the last a line.
+std::vector<std::string> NestedForms(int n) {
+    std::vector<std::string> forms;
+    for (int i = 0; i < n; ++i) {
+        const std::string next = "/X" + std::to_string(i + 5);
+        const std::string body =
+            i + 1 < n ? next + " Do 1 0 0 1 1 0 cm " + next + " Do" : "0 0 m 500 500 l S";
+        const std::string resources = i + 1 < n ? " /Resources << /XObject << " + next + " " +
+                                                      std::to_string(i + 5) + " 0 R >> >>"
+                                                : "";
+        forms.push_back(
+            Stream("/Type /XObject /Subtype /Form /BBox [0 0 600 800]" + resources, body));
+    }
+    return forms;
+}
+
+TEST_F(Pages, PdfPagesAskingForTooMuchAreRefusedBeforeDrawing) {
+    const std::string draw = "q 500 0 0 700 50 50 cm /X4 Do Q";
+    const auto image = [](int w, int h, std::size_t bytes) {
+        return Stream("/Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " +
+                          std::to_string(h) +
+                          " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /FlateDecode",
+                      std::string(bytes, 'x'));
+    };
+    const struct {
+        const char* name;
+        std::string pdf;
+        const char* message;
+    } cases[] = {
+        // A million pixels a side in a kilobyte.
+        {"huge-image.pdf", PagePdf("595 842", draw, {image(1000000, 1000000, 1024)}),
+         "page 1 is refused: an image declares 1000000 x 1000000 pixels in 1024 bytes"},
+        // Held by its data, but far more than an A4 page shows at 600 dpi.
+        {"large-image.pdf", PagePdf("595 842", draw, {image(40000, 40000, 400000)}),
+         "page 1 is refused: its images hold 1600 million pixels"},
+        {"inline-image.pdf",
+         PagePdf("595 842",
+                 "q 500 0 0 700 50 50 cm BI /W 100000 /H 100000 /BPC 1 /CS /G ID "
+                 "xxxx EI Q",
+                 {}),
+         "an image declares 100000 x 100000 pixels in"},
+        // 2^16 drawings of the innermost form from 17 small objects.
+        {"nested-forms.pdf", PagePdf("595 842", "/X4 Do", NestedForms(17)),
+         "page 1 is refused: it draws forms 131071 times (at most 100000)"},
+        {"deep-forms.pdf", PagePdf("595 842", "/X4 Do", NestedForms(40)), "forms nested more"},
+        {"self-drawing-form.pdf",
+         PagePdf("595 842", "/X4 Do",
+                 {Stream("/Type /XObject /Subtype /Form /BBox [0 0 9 9] /Resources << /XObject "
+                         "<< /X4 4 0 R >> >>",
+                         "/X4 Do")}),
+         "a form draws itself"},
+        {"dot.pdf", PagePdf("0.01 0.01", "0 0 m 1 1 l S", {}), "smaller than a printer dot"},
+        // The same forms as a tiling pattern's cell.
+        {"pattern.pdf", PatternPdf(NestedForms(17)), "it draws forms 131072 times"},
+        // The same forms as an annotation's appearance, which is printed too.
+        {"annotation.pdf", AnnotatedPdf(NestedForms(17)), "it draws forms 131071 times"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write(c.name, c.pdf);
+        PdfDocument pdf;
+        std::string error;
+        ASSERT_TRUE(pdf.Open(Path(c.name), &error)) << error;
+        EXPECT_FALSE(pdf.Check(0, 0, kSheet, 600, {}, &error));
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        Plot page;
+        EXPECT_FALSE(pdf.PagePlot(0, kSheet, 600, {}, &page, &error));
+    }
+    // The same forms a few levels deep, and a modest image, are drawn.
+    Write("forms.pdf", PagePdf("595 842", "/X4 Do", NestedForms(6)));
+    Write("image.pdf", PagePdf("595 842", draw, {image(2000, 2000, 4000)}));
+    for (const char* name : {"forms.pdf", "image.pdf"}) {
+        PdfDocument pdf;
+        std::string error;
+        ASSERT_TRUE(pdf.Open(Path(name), &error)) << error;
+        EXPECT_TRUE(pdf.Check(0, 0, kSheet, 600, {}, &error)) << name << ": " << error;
+    }
+}
+
+TEST_F(Pages, PdfPagesCheckedTogetherBeforeAny) {
+    // Page 2 twice the size of page 1: at scale 7, page 1 fits the sheet, page 2 does not.
+    cairo_surface_t* surface = cairo_pdf_surface_create(Path("two.pdf").c_str(), 300, 200);
+    cairo_t* cr = cairo_create(surface);
+    cairo_show_page(cr);
+    cairo_pdf_surface_set_size(surface, 600, 400);
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    PdfDocument pdf;
+    std::string error;
+    ASSERT_TRUE(pdf.Open(Path("two.pdf"), &error)) << error;
+    PdfOptions scaled;
+    scaled.scale = 7;
+    EXPECT_TRUE(pdf.Check(0, 0, kSheet, 100, scaled, &error)) << error;
+    EXPECT_FALSE(pdf.Check(0, 1, kSheet, 100, scaled, &error));
+    EXPECT_EQ(error.rfind("page 2: the page (1482 x 988 mm at scale 7) does not fit", 0), 0u)
+        << error;
 }
 
 // A raster stream of one 8-bit page of `space`, 200 dpi, lines of `grey`.

@@ -66,38 +66,56 @@ void PrintMessages(const std::vector<std::string>& messages) {
     for (const std::string& m : messages) std::fprintf(stderr, "adihost: %s\n", m.c_str());
 }
 
-// A PDF: --scale is a factor or 1:N, the page at its own size unless --fit;
-// each page its own job.
+// --scale for a PDF: a factor (0.5) or 1:N, the whole text a number; the
+// page from a thousandth to a hundred times its size.
+bool ReadPdfScale(const std::string& text, double* scale, std::string* error) {
+    if (text.empty()) return true;
+    double one = 0, n = 0;
+    int used = 0;
+    const bool ratio = std::sscanf(text.c_str(), "%lf:%lf%n", &one, &n, &used) == 2 &&
+                       used == static_cast<int>(text.size());
+    const bool factor = !ratio && std::sscanf(text.c_str(), "%lf%n", &one, &used) == 1 &&
+                        used == static_cast<int>(text.size());
+    const double value = ratio ? one / n : one;
+    if (!(ratio || factor) || (ratio && !(one > 0 && n > 0)) || !std::isfinite(value) ||
+        !(value >= 0.001 && value <= 100)) {
+        *error = "--scale " + text + ": give a factor or 1:N for 0.001 to 100 times the page";
+        return false;
+    }
+    *scale = value;
+    return true;
+}
+
+// A PDF: the page at its own size unless --fit; each page its own job.
+// Every page is checked before the first is sent.
 int PlotPdfFile(const PlotOptions& o) {
     PdfOptions pdf;
     pdf.fit = o.fitGiven;
     pdf.rotateAuto = o.rotate == "auto";
     pdf.progress = !o.quiet;
-    double one = 0, n = 0;
-    if (!o.scale.empty() && std::sscanf(o.scale.c_str(), "%lf:%lf", &one, &n) == 2 && n > 0) {
-        pdf.scale = one / n;
-    } else if (!o.scale.empty() && std::sscanf(o.scale.c_str(), "%lf", &one) == 1) {
-        pdf.scale = one;
-    } else if (!o.scale.empty()) {
-        return Refuse("--scale expects a factor (0.5) or 1:N");
-    }
     std::string error;
-    if (!(pdf.scale > 0 && pdf.scale <= 100)) error = "--scale must be above 0 and at most 100";
+    if (!ReadPdfScale(o.scale, &pdf.scale, &error)) return Refuse(error);
     PdfDocument document;
     int first = 0, last = 0;
-    bool ok = error.empty() && document.Open(o.input, &error) &&
-              document.Pages(o.pages, &first, &last, &error);
+    Sheet sheet;
+    bool ok = document.Open(o.input, &error) && document.Pages(o.pages, &first, &last, &error) &&
+              ReadSheet(&sheet, &error) &&
+              document.Check(first, last, sheet, StoredDpi(), pdf, &error);
     PlotSession session;
     ok = ok && session.Open({o.output, o.input, {}}, &error);
-    for (int i = first; ok && i <= last; ++i)
+    int sent = 0;
+    for (int i = first; ok && i <= last; ++i, sent += ok ? 1 : 0)
         ok = session.Job(
             o.label,
-            [&](const Sheet& sheet, std::string* e) {
+            [&](const Sheet& jobSheet, std::string* e) {
                 Plot page;
-                return document.PagePlot(i, sheet, StoredDpi(), pdf, &page, e) &&
+                return document.PagePlot(i, jobSheet, StoredDpi(), pdf, &page, e) &&
                        Send(page, pdf.progress, e);
             },
             &error);
+    if (!ok && sent > 0 && session.streams())
+        error += "; " + std::string(sent == 1 ? "page " : "pages ") + std::to_string(first + 1) +
+                 (sent == 1 ? "" : " to " + std::to_string(first + sent)) + " went out already";
     if (ok && session.Finish(&error)) return 0;
     return Refuse(o.input + ": " + error);
 }

@@ -1,0 +1,257 @@
+#include "readers/pdf_work.h"
+
+// qpdf 11 without its old PointerHolder.
+#define POINTERHOLDER_TRANSITION 4
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <set>
+#include <vector>
+
+namespace varnu::host {
+
+namespace {
+
+double Number(QPDFObjectHandle dict, const char* key, const char* shortKey = nullptr) {
+    QPDFObjectHandle value = dict.getKey(key);
+    if (shortKey != nullptr && value.isNull()) value = dict.getKey(shortKey);
+    return value.isNumber() ? value.getNumericValue() : 0;
+}
+
+std::string ImageRefusal(double w, double h, double bytes) {
+    char text[160];
+    std::snprintf(text, sizeof text, "an image declares %.0f x %.0f pixels in %.0f bytes of data",
+                  w, h, bytes);
+    return text;
+}
+
+// Counts a content stream and what it draws, each form once however often
+// it is drawn: the work of a form is kept and multiplied.
+class Counter {
+  public:
+    explicit Counter(const WorkLimits& limits) : limits_(limits) {}
+
+    bool Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth, PageWork* work,
+                 std::string* error);
+    // The appearances of the page's annotations, which are printed too.
+    bool Annotations(QPDFObjectHandle page, PageWork* work, std::string* error);
+
+  private:
+    bool Draw(QPDFObjectHandle resources, const std::string& name, int depth, PageWork* work,
+              std::string* error);
+    bool Form(QPDFObjectHandle form, QPDFObjectHandle resources, int depth, PageWork* work,
+              std::string* error);
+    bool Image(QPDFObjectHandle dict, double bytes, PageWork* work, std::string* error) const;
+
+    const WorkLimits& limits_;
+    std::map<QPDFObjGen, PageWork> forms_;
+    std::set<QPDFObjGen> open_;  // forms being counted: one drawing itself
+};
+
+// The objects of a content stream: operators counted, the operand before
+// Do named, an inline image's size and data.
+class Operators : public QPDFObjectHandle::ParserCallbacks {
+  public:
+    void handleObject(QPDFObjectHandle object) override {
+        if (!object.isOperator()) {
+            if (object.isInlineImage()) inlineBytes = object.getInlineImageValue().size();
+            operands.push_back(object);
+            return;
+        }
+        ops.push_back({object.getOperatorValue(), std::move(operands), inlineBytes});
+        operands.clear();
+        inlineBytes = 0;
+    }
+    void handleEOF() override {}
+
+    struct Op {
+        std::string name;
+        std::vector<QPDFObjectHandle> operands;
+        std::size_t inlineBytes;
+    };
+    std::vector<Op> ops;
+    std::vector<QPDFObjectHandle> operands;
+    std::size_t inlineBytes = 0;
+};
+
+bool Counter::Image(QPDFObjectHandle dict, double bytes, PageWork* work, std::string* error) const {
+    const double w = Number(dict, "/Width", "/W"), h = Number(dict, "/Height", "/H");
+    const double pixels = w * h;
+    if (pixels > limits_.pixelsPerByte * std::max(bytes, 1.0)) {
+        *error = ImageRefusal(w, h, bytes);
+        return false;
+    }
+    work->imagePixels += pixels;
+    return true;
+}
+
+bool Counter::Draw(QPDFObjectHandle resources, const std::string& name, int depth, PageWork* work,
+                   std::string* error) {
+    QPDFObjectHandle object = resources.getKeyIfDict("/XObject").getKeyIfDict(name);
+    if (!object.isStream()) return true;  // poppler skips it too
+    QPDFObjectHandle dict = object.getDict();
+    const std::string subtype =
+        dict.getKey("/Subtype").isName() ? dict.getKey("/Subtype").getName() : std::string();
+    if (subtype == "/Image") return Image(dict, Number(dict, "/Length"), work, error);
+    if (subtype != "/Form") return true;
+    return Form(object, resources, depth, work, error);
+}
+
+bool Counter::Form(QPDFObjectHandle object, QPDFObjectHandle resources, int depth, PageWork* work,
+                   std::string* error) {
+    QPDFObjectHandle dict = object.getDict();
+    work->formDraws += 1;
+    const QPDFObjGen id = object.getObjGen();
+    auto known = forms_.find(id);
+    if (known == forms_.end()) {
+        if (open_.count(id) != 0) {
+            *error = "a form draws itself";
+            return false;
+        }
+        if (depth >= limits_.formDepth) {
+            *error = "forms nested more than " + std::to_string(limits_.formDepth) + " deep";
+            return false;
+        }
+        open_.insert(id);
+        PageWork form;
+        QPDFObjectHandle own = dict.getKey("/Resources");
+        const bool ok =
+            Content(object, own.isDictionary() ? own : resources, depth + 1, &form, error);
+        open_.erase(id);
+        if (!ok) return false;
+        known = forms_.emplace(id, form).first;
+    }
+    work->operators += known->second.operators;
+    work->formDraws += known->second.formDraws;
+    work->imagePixels += known->second.imagePixels;
+    return true;
+}
+
+bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth, PageWork* work,
+                      std::string* error) {
+    Operators parsed;
+    if (owner.isStream())
+        owner.parseAsContents(&parsed);
+    else
+        QPDFPageObjectHelper(owner).parseContents(&parsed);
+    std::vector<QPDFObjectHandle>* inlineDict = nullptr;
+    for (Operators::Op& op : parsed.ops) {
+        work->operators += 1;
+        if (op.name == "ID") inlineDict = &op.operands;
+        const bool named = !op.operands.empty() && op.operands.back().isName();
+        if (op.name == "Do" && named) {
+            if (!Draw(resources, op.operands.back().getName(), depth, work, error)) return false;
+        } else if ((op.name == "scn" || op.name == "SCN") && named) {
+            // A tiling pattern draws its content like a form.
+            QPDFObjectHandle pattern =
+                resources.getKeyIfDict("/Pattern").getKeyIfDict(op.operands.back().getName());
+            if (pattern.isStream() && !Form(pattern, resources, depth, work, error)) return false;
+        } else if (op.name == "Tf" && op.operands.size() == 2 && op.operands[0].isName()) {
+            // A Type 3 font's glyphs are content streams too.
+            QPDFObjectHandle procs = resources.getKeyIfDict("/Font")
+                                         .getKeyIfDict(op.operands[0].getName())
+                                         .getKeyIfDict("/CharProcs");
+            if (procs.isDictionary())
+                for (const std::string& glyph : procs.getKeys())
+                    if (procs.getKey(glyph).isStream() &&
+                        !Form(procs.getKey(glyph), resources, depth, work, error))
+                        return false;
+        } else if (op.name == "EI") {
+            // The inline image's dictionary: the operands of ID, before it.
+            QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+            for (std::size_t i = 0; inlineDict != nullptr && i + 1 < inlineDict->size(); i += 2)
+                if ((*inlineDict)[i].isName())
+                    dict.replaceKey((*inlineDict)[i].getName(), (*inlineDict)[i + 1]);
+            if (!Image(dict, static_cast<double>(op.inlineBytes), work, error)) return false;
+        }
+    }
+    return true;
+}
+
+bool Counter::Annotations(QPDFObjectHandle page, PageWork* work, std::string* error) {
+    QPDFObjectHandle annotations = page.getKey("/Annots");
+    if (!annotations.isArray()) return true;
+    for (int i = 0; i < annotations.getArrayNItems(); ++i) {
+        QPDFObjectHandle normal =
+            annotations.getArrayItem(i).getKeyIfDict("/AP").getKeyIfDict("/N");
+        std::vector<QPDFObjectHandle> appearances;
+        if (normal.isStream())
+            appearances.push_back(normal);
+        else if (normal.isDictionary())
+            for (const std::string& key : normal.getKeys())
+                appearances.push_back(normal.getKey(key));
+        for (QPDFObjectHandle& a : appearances)
+            if (a.isStream() && !Form(a, QPDFObjectHandle::newDictionary(), 1, work, error))
+                return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+struct PdfWork::Qpdf {
+    QPDF pdf;
+    std::vector<QPDFPageObjectHelper> pages;
+};
+
+PdfWork::PdfWork() : qpdf_(std::make_unique<Qpdf>()) {}
+PdfWork::~PdfWork() = default;
+
+bool PdfWork::Open(const std::string& path, std::string* error) {
+    try {
+        qpdf_->pdf.setSuppressWarnings(true);
+        qpdf_->pdf.processFile(path.c_str());
+        qpdf_->pages = QPDFPageDocumentHelper(qpdf_->pdf).getAllPages();
+        return true;
+    } catch (const std::exception& e) {
+        *error = std::string("not a readable PDF: ") + e.what();
+        return false;
+    }
+}
+
+bool PdfWork::Count(int index, const WorkLimits& limits, PageWork* work, std::string* error) const {
+    *work = PageWork{};
+    if (index < 0 || static_cast<std::size_t>(index) >= qpdf_->pages.size()) {
+        *error = "the page cannot be read";
+        return false;
+    }
+    try {
+        QPDFPageObjectHelper& page = qpdf_->pages[static_cast<std::size_t>(index)];
+        Counter counter(limits);
+        return counter.Content(page.getObjectHandle(), page.getAttribute("/Resources", false), 0,
+                               work, error) &&
+               counter.Annotations(page.getObjectHandle(), work, error);
+    } catch (const std::exception& e) {
+        *error = std::string("its content cannot be read: ") + e.what();
+        return false;
+    }
+}
+
+std::string TooMuchWork(const PageWork& work, double devicePixels, const WorkLimits& limits) {
+    char text[200];
+    if (work.formDraws > limits.formDraws) {
+        std::snprintf(text, sizeof text, "it draws forms %.0f times (at most %.0f)", work.formDraws,
+                      limits.formDraws);
+        return text;
+    }
+    if (work.operators > limits.operators) {
+        std::snprintf(text, sizeof text, "it draws %.0f operators (at most %.0f)", work.operators,
+                      limits.operators);
+        return text;
+    }
+    const double pixels =
+        limits.imagePixelsPerDevicePixel * devicePixels + limits.imagePixelsBeside;
+    if (work.imagePixels > pixels) {
+        std::snprintf(text, sizeof text,
+                      "its images hold %.0f million pixels, more than %.0f million for the "
+                      "page at this size",
+                      work.imagePixels / 1e6, pixels / 1e6);
+        return text;
+    }
+    return {};
+}
+
+}  // namespace varnu::host
