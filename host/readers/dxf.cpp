@@ -33,6 +33,7 @@ bool LoadDrawing(std::string text, const std::string& path, Reader* reader, std:
         *error = path + ": " + why;
         return false;
     }
+    if (records.textCuts > 0) reader->skipped["text cut at 1000 characters"] = records.textCuts;
     reader->SetRecords(std::move(records));
     std::istringstream stream(std::move(text));
     // dxflib's constructor leaves the version a comment would set unset; in
@@ -81,6 +82,19 @@ void FitDrawing(Point2 low, Point2 high, double pageW, double pageH, Layout* lay
     layout->offsetY = Centred(h * layout->scale, pageH) - low.y * layout->scale;
 }
 
+std::string Report(const std::map<std::string, int>& skipped) {
+    std::ostringstream report;
+    for (const auto& [name, count] : skipped)
+        report << (report.tellp() > 0 ? ", " : "") << count << ' ' << name;
+    return report.str();
+}
+
+// Says what was not drawn, when something was not.
+std::string NothingToDraw(const std::string& path, const std::map<std::string, int>& skipped) {
+    const std::string what = Report(skipped);
+    return path + ": nothing to draw" + (what.empty() ? "" : " (skipped: " + what + ")");
+}
+
 bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
             const std::string& path, Layout* layout, std::map<std::string, int>* skipped,
             std::string* error) {
@@ -99,7 +113,8 @@ bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
     if (!dxf::Expand(reader, 1e9, &probe, &ignore, path, error)) return false;
     Point2 low, high;
     if (!Measure(probe, &low, &high)) {
-        *error = path + ": nothing to draw";
+        for (const auto& [what, count] : ignore) (*skipped)[what] += count;
+        *error = NothingToDraw(path, *skipped);
         return false;
     }
     FitDrawing(low, high, pageW, pageH, layout);
@@ -198,13 +213,6 @@ bool Emit(const Layout& layout, const Sheet& sheet, const std::string& path, Plo
     return true;
 }
 
-std::string Report(const std::map<std::string, int>& skipped) {
-    std::ostringstream report;
-    for (const auto& [name, count] : skipped)
-        report << (report.tellp() > 0 ? ", " : "") << count << ' ' << name;
-    return report.str();
-}
-
 }  // namespace
 
 bool ReadDxfText(std::string text, const std::string& path, const Sheet& sheet,
@@ -219,7 +227,7 @@ bool ReadDxfText(std::string text, const std::string& path, const Sheet& sheet,
     Layout layout;
     if (!LayOut(reader, sheet, options, path, &layout, &skipped, error)) return false;
     if (layout.primitives.empty()) {
-        *error = path + ": nothing to draw";
+        *error = NothingToDraw(path, skipped);
         return false;
     }
     *plot = Plot(path);

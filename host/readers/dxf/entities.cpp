@@ -17,6 +17,14 @@ int LineTypeOf(std::string name) {
     return 1 + static_cast<int>(std::hash<std::string>{}(name) % 8);
 }
 
+int Reader::LineTypeId(const std::string& name) {
+    std::string upper = Upper(name);
+    if (upper.empty() || upper == "BYLAYER" || upper == "BYBLOCK") upper = "CONTINUOUS";
+    const auto [it, added] = lineTypeIds_.emplace(upper, static_cast<int>(lineTypes.size()));
+    if (added) lineTypes.push_back({upper, false, {}});
+    return it->second;
+}
+
 void Reader::setVariableString(const std::string& key, const std::string& value, int) {
     if (key == "$DWGCODEPAGE") codePage_ = value;
 }
@@ -28,7 +36,7 @@ void Reader::addLayer(const DL_LayerData& data) {
     layerOff[name] = a.getColor() < 0;
     layerFrozen[name] = (data.flags & 1) != 0;
     layers_[name] = {std::abs(a.getColor()) % 256 == 0 ? 7 : std::abs(a.getColor()) % 256,
-                     LineTypeOf(a.getLinetype()), a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
+                     LineTypeId(a.getLinetype()), 1, a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
 }
 
 void Reader::addBlock(const DL_BlockData& data) {
@@ -155,6 +163,7 @@ void Reader::addLeaderVertex(const DL_LeaderVertexData& v) {
 void Reader::setVariableDouble(const std::string& key, double value, int) {
     if (key == "$DIMASZ") arrowSize_ = value;
     if (key == "$DIMSCALE") dimScale_ = value;
+    if (key == "$LTSCALE" && value > 0 && std::isfinite(value)) lineTypeScale = value;
 }
 
 void Reader::addHatch(const DL_HatchData& data) {
@@ -231,7 +240,7 @@ void Reader::Finish() {
     FinishLeader();
     FinishPolyline();
     FinishHatch();
-    if (!mtextChunks_.empty() || mtextPending_) AddMText(mtextChunks_);
+    mtextChunks_.clear();  // pieces of an MTEXT the file ends inside
 }
 
 void Reader::endSection() {
@@ -241,6 +250,7 @@ void Reader::endSection() {
         // The printer's pens have no white to wipe out with.
         if (type == "WIPEOUT") ++skipped["WIPEOUT"];
         if (type == "MULTILEADER" || type == "MLEADER") ++skipped["MLEADER"];
+        if (type == "LTYPE") DefineLineType();
         // A constant attribute definition draws its value in every INSERT
         // of its block; the others are templates of the ATTRIBs.
         const int flags = IntOf(70);
@@ -252,6 +262,20 @@ void Reader::endSection() {
         }
     }
     ++sections_;
+}
+
+// A table entry's dashes (49); shapes and text in a pattern (74) are not drawn.
+void Reader::DefineLineType() {
+    LineType& type = lineTypes[static_cast<std::size_t>(LineTypeId(ValueOf(2)))];
+    type.defined = true;
+    type.dashes.clear();
+    for (const auto& [code, value] : Pairs()) {
+        const double length = std::strtod(value.c_str(), nullptr);
+        if (code == 49 && std::isfinite(length) && type.dashes.size() < 64)
+            type.dashes.push_back(length);
+    }
+    if (std::all_of(type.dashes.begin(), type.dashes.end(), [](double d) { return d == 0; }))
+        type.dashes.clear();
 }
 
 Style Reader::LayerStyle(const std::string& layer) const {
@@ -341,7 +365,8 @@ Style Reader::StyleNow() {
                                 : colour % 256;
     const std::string lt = a.getLinetype();
     s.typeByLayer = lt.empty() || lt == "BYLAYER" || lt == "ByLayer";
-    s.lineType = s.typeByLayer ? layerStyle.lineType : LineTypeOf(lt);
+    s.lineType = s.typeByLayer ? layerStyle.lineType : LineTypeId(lt);
+    s.typeScale = a.getLinetypeScale() > 0 ? a.getLinetypeScale() : 1;
     s.widthByLayer = !(a.getWidth() > 0);
     s.widthMm = s.widthByLayer ? layerStyle.widthMm : a.getWidth() / 100.0;
     return s;

@@ -22,7 +22,8 @@ namespace varnu::host::dxf {
 
 struct Style {
     int pen = 7;  // kByBlock: the pen of the INSERT placing it
-    int lineType = 0;
+    int lineType = 0;      // into Reader::lineTypes; 0 is continuous
+    double typeScale = 1;  // the entity's scale of its line type's lengths (48)
     double widthMm = 0.25;
     // Taken from the layer: in a block on layer "0", from the INSERT's layer.
     bool penByLayer = false, typeByLayer = false, widthByLayer = false;
@@ -45,14 +46,28 @@ struct Entity {
     std::function<Ring(double tolerance)> curve;
 };
 
-// One of the printer's eight line types for a DXF line type name.
+// One of the printer's eight line types for a DXF line type name that the
+// drawing's LTYPE table does not define.
 int LineTypeOf(std::string name);
+
+// A line type by name; `defined` when the LTYPE table has it, with its
+// dashes in drawing units (a dash when positive, a gap when negative, a
+// dot when 0; none for a solid line).
+struct LineType {
+    std::string name;
+    bool defined = false;
+    std::vector<double> dashes;
+};
 
 // Collects the entities of every block and of model space.
 class Reader : public DL_CreationAdapter {
   public:
     std::map<std::string, std::vector<Entity>> blocks;  // "" is model space
     std::map<std::string, int> skipped;
+    std::vector<LineType> lineTypes{{"CONTINUOUS", true, {}}};
+    double lineTypeScale = 1;  // $LTSCALE
+    // The index of a line type name in lineTypes, added when new.
+    int LineTypeId(const std::string& name);
 
     void setVariableString(const std::string& key, const std::string& value, int) override;
     // Text that is not UTF-8 is read in the drawing's code page (Windows-1252
@@ -177,6 +192,7 @@ class Reader : public DL_CreationAdapter {
     std::vector<std::vector<Run>> Wrap(const std::vector<Run>& paragraph, double width);
     void AddMText(const std::string& chunk);
 
+    void DefineLineType();
     void FinishPolyline();
     void FinishSpline();
     void FinishHatch();
@@ -185,6 +201,7 @@ class Reader : public DL_CreationAdapter {
     Records records_;
     std::size_t sections_ = 0;
     std::map<std::string, Style> layers_;
+    std::map<std::string, int> lineTypeIds_{{"CONTINUOUS", 0}};
     std::map<std::string, std::string> styleFonts_;  // of each STYLE
     std::string current_;
     std::unique_ptr<Entity> polyline_, spline_, hatch_, leader_;
@@ -201,7 +218,6 @@ class Reader : public DL_CreationAdapter {
     std::vector<std::vector<Ring>> hatchEdges_;  // of each loop
     DL_MTextData mtext_{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "", "", 0};
     std::string mtextChunks_;
-    bool mtextPending_ = false;
 };
 
 }  // namespace varnu::host::dxf

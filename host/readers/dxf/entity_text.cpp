@@ -64,9 +64,11 @@ void Reader::Text(const DL_TextData& t) {
     AddText(runs, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor);
 }
 
+// dxflib hands over the group-3 pieces of a long text before the entity
+// with its group-1 tail: joined before any escape is read, since a piece
+// may end inside one.
 void Reader::addMText(const DL_MTextData& t) {
     mtext_ = t;
-    mtextChunks_.clear();
     AddMText(t.text);
 }
 
@@ -187,7 +189,6 @@ void Reader::AddMText(const std::string& chunk) {
                 (attach - 1) % 3);
     }
     mtextChunks_.clear();
-    mtextPending_ = false;
 }
 
 }  // namespace varnu::host::dxf

@@ -17,6 +17,39 @@ struct Inherited {
     int pen;
 };
 
+// A line of a type the LTYPE table defines drawn as its dashes, at its
+// lengths times $LTSCALE, the entity's scale (48) and the scale of the
+// blocks placing it (`placed`); in model space
+// $PSLTSCALE scales nothing. Dashes finer than a host step, or more than
+// the budget holds, are drawn as the solid line they look like. A type the
+// table lacks is the printer's of its name.
+void Dash(const Reader& reader, double placed, double tolerance, Primitive* p, Budget* budget) {
+    const LineType& type = reader.lineTypes[static_cast<std::size_t>(p->style.lineType)];
+    if (!type.defined) {
+        p->style.lineType = LineTypeOf(type.name);
+        return;
+    }
+    p->style.lineType = 0;
+    if (type.dashes.empty()) return;
+    const double scale = reader.lineTypeScale * p->style.typeScale * placed;
+    double period = 0;
+    for (const double d : type.dashes) period += std::fabs(d) * scale;
+    // In drawing units here: the tolerance is half a host step.
+    if (!(period > 2 * tolerance * static_cast<double>(type.dashes.size()))) return;
+    std::vector<double> dashes = type.dashes;
+    for (double& d : dashes) d *= scale;
+    std::vector<Ring> out;
+    for (Ring& r : p->rings) {
+        if (p->closed && r.size() > 1) r.push_back(r.front());
+        const std::size_t room = kMaxPoints > budget->points ? kMaxPoints - budget->points : 0;
+        std::vector<Ring> dashed = Dashed(r, dashes, room / 2);
+        if (dashed.empty()) dashed.push_back(std::move(r));
+        for (Ring& d : dashed) out.push_back(std::move(d));
+    }
+    p->rings = std::move(out);
+    p->closed = false;
+}
+
 bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited& from,
                  const Transform& t, std::vector<const std::string*>* open, double tolerance,
                  std::vector<Primitive>* out, std::map<std::string, int>* skipped, Budget* budget) {
@@ -80,6 +113,7 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
             continue;
         }
         std::erase_if(p.rings, [](const Ring& r) { return r.empty(); });
+        if (!p.fill) Dash(reader, t.Scale(), tolerance, &p, budget);
         for (const Ring& r : p.rings) budget->points += r.size();
         if (!p.rings.empty()) out->push_back(std::move(p));
     }

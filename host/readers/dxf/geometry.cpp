@@ -96,6 +96,10 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
         budget->work -= work;
         double period = 0;
         for (const double d : family.dashes) period += std::fabs(d);
+        // A family of gaps alone draws nothing, however many periods it has.
+        if (!family.dashes.empty() &&
+            std::none_of(family.dashes.begin(), family.dashes.end(), [](double d) { return d >= 0; }))
+            continue;
         // Counted from 0: far from the origin, first + 1 may equal first.
         for (double j = 0; j <= last - first; ++j) {
             const double k = first + j;
@@ -123,7 +127,11 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
                 } else {
                     const double origin = std::floor(a / period) * period;
                     const double count = std::ceil((b - origin) / period);
-                    if (!(count < static_cast<double>(budget->dashes))) return false;
+                    // Every period walked is work, whether it draws or not.
+                    const double walk = count * static_cast<double>(family.dashes.size());
+                    if (!(count < static_cast<double>(budget->dashes)) || !(walk <= budget->work))
+                        return false;
+                    budget->work -= walk;
                     for (double j = 0; j < count; ++j) {
                         double t = origin + j * period;
                         for (const double d : family.dashes) {
@@ -139,6 +147,39 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
         }
     }
     return true;
+}
+
+std::vector<Ring> Dashed(const Ring& ring, const std::vector<double>& dashes, std::size_t most) {
+    std::vector<Ring> out;
+    double period = 0, length = 0;
+    for (const double d : dashes) period += std::fabs(d);
+    for (std::size_t i = 1; i < ring.size(); ++i)
+        length += std::hypot(ring[i].x - ring[i - 1].x, ring[i].y - ring[i - 1].y);
+    if (!(period > 0) || !(length / period * static_cast<double>(dashes.size()) < double(most)))
+        return out;
+    std::size_t k = 0;                  // the dash being walked
+    double left = std::fabs(dashes[0]);  // of it
+    bool down = dashes[0] >= 0;
+    if (down) out.push_back({ring.front()});
+    for (std::size_t i = 1; i < ring.size(); ++i) {
+        const Point2 a = ring[i - 1], b = ring[i];
+        const double step = std::hypot(b.x - a.x, b.y - a.y);
+        double at = 0;  // along this segment
+        while (step - at > left) {
+            at += left;
+            const Point2 q{a.x + (b.x - a.x) * at / step, a.y + (b.y - a.y) * at / step};
+            if (down) out.back().push_back(q);
+            k = (k + 1) % dashes.size();
+            left = std::fabs(dashes[k]);
+            down = dashes[k] >= 0;
+            if (down) out.push_back({q});
+        }
+        left -= step - at;
+        if (down) out.back().push_back(b);
+    }
+    for (Ring& r : out)
+        if (r.size() == 1) r.push_back(r.front());  // a dot
+    return out;
 }
 
 Ring Chained(std::vector<Ring> edges) {

@@ -58,6 +58,11 @@ struct PatternBudget {
 bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLine>& families,
                   std::vector<Ring>* out, PatternBudget* budget);
 
+// A polyline cut into the dashes of a line type: `dashes` (a dash when
+// positive, a gap when negative, a dot when 0) repeated from its start on.
+// Empty when there would be more than `most` dashes.
+std::vector<Ring> Dashed(const Ring& ring, const std::vector<double>& dashes, std::size_t most);
+
 // The edges of a boundary loop as one ring, each edge followed by the one
 // that starts (or, turned round, ends) where it ends; in the file's order
 // when none does, or when there are too many edges to sort.
