@@ -58,20 +58,31 @@ bool LoadDrawing(std::string text, const std::string& path, Reader* reader, std:
 // Host steps per drawing unit, where the drawing's origin lands, and what is drawn.
 struct Layout {
     double scale = 1, offsetX = 0, offsetY = 0;
-    std::vector<Primitive> primitives;
+    double tolerance = 0.5;  // drawing units the curves are flattened within
 };
 
-// The extents of what is drawn; false when nothing is.
-bool Measure(const std::vector<Primitive>& drawn, Point2* low, Point2* high) {
-    *low = {1e300, 1e300}, *high = {-1e300, -1e300};
-    for (const auto& p : drawn)
-        for (const auto& r : p.rings)
-            for (const auto& q : r) {
-                if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
-                low->x = std::min(low->x, q.x), low->y = std::min(low->y, q.y);
-                high->x = std::max(high->x, q.x), high->y = std::max(high->y, q.y);
-            }
-    return high->x >= low->x;
+// The extents of what the drawing draws, flattened within `tolerance`;
+// false with `error` set when it cannot be expanded.
+struct Extents {
+    Point2 low{1e300, 1e300}, high{-1e300, -1e300};
+    bool Any() const { return high.x >= low.x; }
+};
+bool Measure(const Reader& reader, double tolerance, std::map<std::string, int>* skipped,
+             const std::string& path, Extents* extents, std::string* error) {
+    return dxf::Expand(
+        reader, tolerance,
+        [extents](Primitive&& p) {
+            for (const auto& r : p.rings)
+                for (const auto& q : r) {
+                    if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
+                    extents->low.x = std::min(extents->low.x, q.x);
+                    extents->low.y = std::min(extents->low.y, q.y);
+                    extents->high.x = std::max(extents->high.x, q.x);
+                    extents->high.y = std::max(extents->high.y, q.y);
+                }
+            return true;
+        },
+        skipped, path, error);
 }
 
 // Fitted with a margin of 2% of the sheet on every side, centred.
@@ -95,6 +106,8 @@ std::string NothingToDraw(const std::string& path, const std::map<std::string, i
     return path + ": nothing to draw" + (what.empty() ? "" : " (skipped: " + what + ")");
 }
 
+// The scale and place of the drawing on the sheet, and the tolerance its
+// curves are flattened within.
 bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
             const std::string& path, Layout* layout, std::map<std::string, int>* skipped,
             std::string* error) {
@@ -103,25 +116,26 @@ bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
         layout->scale = sheet.resolution / 25.4 / options.scaleDenominator;
         layout->offsetX = options.originX / 25.4 * sheet.resolution;
         layout->offsetY = options.originY / 25.4 * sheet.resolution;
-        return dxf::Expand(reader, 0.5 / layout->scale, &layout->primitives, skipped, path, error);
+        layout->tolerance = 0.5 / layout->scale;
+        return true;
     }
     // Fit: a coarse flattening only ever underestimates the extents (its
     // points lie on the curves), so the scale it gives is an upper bound;
     // flattened for that scale, the geometry drawn gives the extents.
     std::map<std::string, int> ignore;
-    std::vector<Primitive> probe;
-    if (!dxf::Expand(reader, 1e9, &probe, &ignore, path, error)) return false;
-    Point2 low, high;
-    if (!Measure(probe, &low, &high)) {
+    Extents probe;
+    if (!Measure(reader, 1e9, &ignore, path, &probe, error)) return false;
+    if (!probe.Any()) {
         for (const auto& [what, count] : ignore) (*skipped)[what] += count;
         *error = NothingToDraw(path, *skipped);
         return false;
     }
-    FitDrawing(low, high, pageW, pageH, layout);
-    if (!dxf::Expand(reader, 0.5 / layout->scale, &layout->primitives, skipped, path, error))
-        return false;
-    Measure(layout->primitives, &low, &high);
-    FitDrawing(low, high, pageW, pageH, layout);
+    FitDrawing(probe.low, probe.high, pageW, pageH, layout);
+    layout->tolerance = 0.5 / layout->scale;
+    Extents drawn;
+    ignore.clear();
+    if (!Measure(reader, layout->tolerance, &ignore, path, &drawn, error)) return false;
+    FitDrawing(drawn.low, drawn.high, pageW, pageH, layout);
     return true;
 }
 
@@ -191,27 +205,44 @@ std::vector<Ring> OnSheet(const Primitive& p, const Layout& layout, double pageW
 }
 
 // Requests, with pen, line type and width sent when they change.
-bool Emit(const Layout& layout, const Sheet& sheet, const std::string& path, Plot* plot,
-          std::string* error) {
-    const double pageW = sheet.extentX * sheet.resolution, pageH = sheet.extentY * sheet.resolution;
-    int pen = -1, lineType = -1;
-    double width = -1;
-    plot->LineTypes(8);
-    for (const Primitive& p : layout.primitives) {
-        const std::vector<Ring> rings = OnSheet(p, layout, pageW, pageH);
-        if (rings.empty()) continue;
-        if (p.style.pen != pen) plot->Pen(static_cast<std::uint16_t>(pen = p.style.pen), p.line);
-        if (p.fill) {
-            if (!EmitArea(p, rings, path, plot, error)) return false;
-            continue;
-        }
-        if (p.style.lineType != lineType)
-            plot->LineType(static_cast<std::uint16_t>(lineType = p.style.lineType), p.line);
-        if (p.style.widthMm != width) plot->Width((width = p.style.widthMm) / 25.4, p.line);
-        EmitLines(p, rings, plot);
+class Emitter {
+  public:
+    Emitter(const Layout& layout, const Sheet& sheet, const std::string& path, Plot* plot,
+            std::string* error)
+        : layout_(layout),
+          pageW_(sheet.extentX * sheet.resolution),
+          pageH_(sheet.extentY * sheet.resolution),
+          path_(path),
+          plot_(plot),
+          error_(error) {
+        plot->LineTypes(8);
     }
-    return true;
-}
+
+    bool operator()(Primitive&& p) {
+        ++count;
+        const std::vector<Ring> rings = OnSheet(p, layout_, pageW_, pageH_);
+        if (rings.empty()) return true;
+        if (p.style.pen != pen_)
+            plot_->Pen(static_cast<std::uint16_t>(pen_ = p.style.pen), p.line);
+        if (p.fill) return EmitArea(p, rings, path_, plot_, error_);
+        if (p.style.lineType != lineType_)
+            plot_->LineType(static_cast<std::uint16_t>(lineType_ = p.style.lineType), p.line);
+        if (p.style.widthMm != width_) plot_->Width((width_ = p.style.widthMm) / 25.4, p.line);
+        EmitLines(p, rings, plot_);
+        return true;
+    }
+
+    std::size_t count = 0;  // primitives the drawing made, on the sheet or not
+
+  private:
+    const Layout& layout_;
+    const double pageW_, pageH_;
+    const std::string& path_;
+    Plot* plot_;
+    std::string* error_;
+    int pen_ = -1, lineType_ = -1;
+    double width_ = -1;
+};
 
 }  // namespace
 
@@ -226,12 +257,18 @@ bool ReadDxfText(std::string text, const std::string& path, const Sheet& sheet,
     std::map<std::string, int> skipped = reader.skipped;
     Layout layout;
     if (!LayOut(reader, sheet, options, path, &layout, &skipped, error)) return false;
-    if (layout.primitives.empty()) {
+    // Made and sent one primitive at a time: none is held.
+    Plot drawn(path);
+    Emitter emit(layout, sheet, path, &drawn, error);
+    if (!dxf::Expand(
+            reader, layout.tolerance, [&emit](Primitive&& p) { return emit(std::move(p)); },
+            &skipped, path, error))
+        return false;
+    if (emit.count == 0) {
         *error = NothingToDraw(path, skipped);
         return false;
     }
-    *plot = Plot(path);
-    if (!Emit(layout, sheet, path, plot, error)) return false;
+    *plot = std::move(drawn);
     report->skipped = Report(skipped);
     return true;
 }

@@ -2,9 +2,12 @@
 // the sheet in the units of a 100 dpi preview, and what it refuses.
 #include "readers/dxf.h"
 
+#include <cairo.h>
+
 #include <cmath>
 #include <string>
 
+#include "readers/dxf/text_outlines.h"
 #include "support.h"
 
 namespace varnu::host::testing {
@@ -646,6 +649,45 @@ TEST(Dxf, WorkAndCoordinatesAreBounded) {
                       "1 entity with coordinates beyond 1e12 or not numbers");
             EXPECT_TRUE(SameSteps(farRun.plot, ReadDxfEntities(line, options).plot)) << far;
         }
+}
+
+
+// Text outlined glyph by glyph from a cache is the outline cairo draws of
+// the whole string, point for point.
+TEST(Dxf, GlyphCacheOutlinesAsCairoDoes) {
+    for (const std::string text : {"T00017-AB", "Wg Ä%°~ fi", "1. Неуказанные", "WWWWiiii"}) {
+        cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
+        cairo_t* cr = cairo_create(surface);
+        cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+        cairo_set_font_size(cr, 100);
+        cairo_move_to(cr, 0, 0);
+        cairo_text_path(cr, text.c_str());
+        cairo_set_tolerance(cr, 0.5);
+        cairo_path_t* path = cairo_copy_path_flat(cr);
+        std::vector<Ring> expected;
+        for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
+            const cairo_path_data_t& h = path->data[i];
+            if (h.header.type == CAIRO_PATH_MOVE_TO) expected.emplace_back();
+            if (h.header.type != CAIRO_PATH_CLOSE_PATH && !expected.empty())
+                expected.back().push_back(
+                    {path->data[i + 1].point.x * 0.35, -path->data[i + 1].point.y * 0.35});
+        }
+        cairo_path_destroy(path);
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+        std::erase_if(expected, [](const Ring& r) { return r.size() < 3; });
+        for (int twice = 0; twice < 2; ++twice) {  // outlined, then from the cache
+            const dxf::TextShape shape = dxf::TextOutlines(text, 25);
+            ASSERT_EQ(shape.rings.size(), expected.size()) << text;
+            for (std::size_t r = 0; r < expected.size(); ++r) {
+                ASSERT_EQ(shape.rings[r].size(), expected[r].size()) << text;
+                for (std::size_t i = 0; i < expected[r].size(); ++i) {
+                    EXPECT_EQ(shape.rings[r][i].x, expected[r][i].x) << text;
+                    EXPECT_EQ(shape.rings[r][i].y, expected[r][i].y) << text;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

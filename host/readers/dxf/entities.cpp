@@ -395,6 +395,13 @@ Entity Reader::Planar(Entity e, const Transform& ocs) {
     }
     for (Ring& r : e.rings)
         for (Point2& p : r) p = ocs.Apply(p);
+    if (e.shape)
+        e.shape = [shape = std::move(e.shape), ocs]() {
+            std::vector<Ring> rings = shape();
+            for (Ring& r : rings)
+                for (Point2& p : r) p = ocs.Apply(p);
+            return rings;
+        };
     if (e.curve)
         e.curve = [curve = std::move(e.curve), ocs](double tolerance) {
             Ring ring = curve(tolerance);

@@ -44,6 +44,8 @@ struct Entity {
     bool dimension = false;  // Insert: a DIMENSION's own block
     // Curves are kept as functions of a tolerance, flattened once the scale is known.
     std::function<Ring(double tolerance)> curve;
+    // Fill: rings made when drawn (text's letters), not held.
+    std::function<std::vector<Ring>()> shape;
 };
 
 // One of the printer's eight line types for a DXF line type name that the

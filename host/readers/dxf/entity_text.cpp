@@ -77,13 +77,13 @@ void Reader::AddText(const std::vector<Run>& runs, double height, double angle, 
     std::vector<TextShape> shapes;
     double width = 0, descent = 0;
     for (const Run& r : runs) {
-        shapes.push_back(TextOutlines(r.text, r.height, true, r.font));
+        shapes.push_back(TextOutlines(r.text, r.height, false, r.font));
         width += shapes.back().advance * widthFactor;
         descent = std::max(descent, shapes.back().descent);
     }
     const double dx = h == 1 || h == 4 ? -width / 2 : h == 2 ? -width : 0;
     const double dy = h == 4 || v == 2 ? -height / 2 : v == 1 ? descent : v == 3 ? -height : 0;
-    auto place = [&](double x, double y) {
+    auto place = [at, angle, dx, dy](double x, double y) {
         return Point2{at.x + (x + dx) * std::cos(angle) - (y + dy) * std::sin(angle),
                       at.y + (x + dx) * std::sin(angle) + (y + dy) * std::cos(angle)};
     };
@@ -93,11 +93,16 @@ void Reader::AddText(const std::vector<Run>& runs, double height, double angle, 
         const double advance = shapes[k].advance * widthFactor;
         Entity e = Begin(Entity::Kind::Fill);
         if (run.pen > 0) e.style.pen = run.pen, e.style.penByLayer = false;
-        for (Ring& r : shapes[k].rings) {
-            for (Point2& p : r) p = place(x + p.x * widthFactor, p.y);
-            e.rings.push_back(std::move(r));
-        }
-        if (!e.rings.empty()) Add(Planar(std::move(e)));
+        // Outlined when drawn: a drawing's text held as outlines takes
+        // hundreds of times the file's size.
+        e.shape = [text = run.text, height = run.height, font = run.font, place, x,
+                   widthFactor]() {
+            std::vector<Ring> rings = TextOutlines(text, height, true, font).rings;
+            for (Ring& r : rings)
+                for (Point2& p : r) p = place(x + p.x * widthFactor, p.y);
+            return rings;
+        };
+        if (run.text.find_first_not_of(' ') != std::string::npos) Add(Planar(std::move(e)));
         // Under- and overlines a fifth of the height below the baseline and above the caps.
         for (const auto& [on, y] : {std::pair{run.under, -0.2}, std::pair{run.over, 1.2}}) {
             if (!on || !(advance > 0)) continue;

@@ -52,7 +52,7 @@ void Dash(const Reader& reader, double placed, double tolerance, Primitive* p, B
 
 bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited& from,
                  const Transform& t, std::vector<const std::string*>* open, double tolerance,
-                 std::vector<Primitive>* out, std::map<std::string, int>* skipped, Budget* budget) {
+                 const Sink& out, std::map<std::string, int>* skipped, Budget* budget) {
     const auto it = reader.blocks.find(block);
     if (it == reader.blocks.end()) return true;
     for (const Entity& e : it->second) {
@@ -95,7 +95,9 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
         if (!reader.Plotted(layer)) continue;
         Primitive p{e.kind == Entity::Kind::Fill, style, {}, e.closed, e.line};
         p.style.pen = pen;
-        if (e.curve) {
+        if (e.shape) {
+            p.rings = e.shape();
+        } else if (e.curve) {
             const double scale = t.Scale() > 0 ? t.Scale() : 1;
             p.rings.push_back(e.curve(tolerance / scale));
         } else {
@@ -114,15 +116,16 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
         }
         std::erase_if(p.rings, [](const Ring& r) { return r.empty(); });
         if (!p.fill) Dash(reader, t.Scale(), tolerance, &p, budget);
-        for (const Ring& r : p.rings) budget->points += r.size();
-        if (!p.rings.empty()) out->push_back(std::move(p));
+        for (const Ring& r : p.rings) (p.fill ? budget->areaPoints : budget->points) += r.size();
+        if (budget->Spent()) return false;
+        if (!p.rings.empty() && !out(std::move(p))) return false;
     }
     return !budget->Spent();
 }
 
 }  // namespace
 
-bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
+bool Expand(const Reader& reader, double tolerance, const Sink& out,
             std::map<std::string, int>* skipped, const std::string& path, std::string* error) {
     // The entities outside blocks are kept as the block "", which an INSERT
     // may name too.
@@ -132,9 +135,12 @@ bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
     static const std::string kLayer0 = "0";
     if (ExpandBlock(reader, kModelSpace, {kLayer0, 7}, {}, &open, tolerance, out, skipped, &budget))
         return true;
-    *error = path +
-             ": the drawing expands to more than 2 million points or block entities (nested block "
-             "arrays?)";
+    if (budget.areaPoints > kMaxAreaPoints)
+        *error = path + ": the drawing expands to more than 40 million points of filled areas";
+    else if (budget.Spent())
+        *error = path +
+                 ": the drawing expands to more than 2 million points or block entities (nested "
+                 "block arrays?)";
     return false;
 }
 

@@ -2,6 +2,7 @@
 // coordinates, within the bounds of limits.h.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,9 +20,13 @@ struct Primitive {
     int line;  // of the entity in the file
 };
 
+// Takes each primitive as it is made; false to stop, with the error set.
+using Sink = std::function<bool(Primitive&&)>;
+
 // The whole drawing (its entities outside blocks), curves flattened within
-// `tolerance`; false with `error` set past kMaxPoints or kMaxVisits.
-bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
+// `tolerance`, handed to `sink` in the drawing's order; false with `error`
+// set past the budget of limits.h, or as the sink set it.
+bool Expand(const Reader& reader, double tolerance, const Sink& sink,
             std::map<std::string, int>* skipped, const std::string& path, std::string* error);
 
 }  // namespace varnu::host::dxf
