@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "readers/dxf/entities.h"
 #include "readers/dxf/text_outlines.h"
 #include "support.h"
 
@@ -651,6 +652,115 @@ TEST(Dxf, WorkAndCoordinatesAreBounded) {
         }
 }
 
+
+int CountOf(const Plot& plot, Step::Kind kind) {
+    int n = 0;
+    for (const Step& s : plot.steps()) n += s.kind == kind;
+    return n;
+}
+
+std::string Entities(const std::string& entities, const std::string& tables = "") {
+    return (tables.empty() ? "" : "0\nSECTION\n2\nTABLES\n" + tables + "0\nENDSEC\n") +
+           "0\nSECTION\n2\nENTITIES\n" + entities + "0\nENDSEC\n0\nEOF\n";
+}
+
+// MTEXT longer than 250 characters comes as group-3 pieces before its
+// group-1 tail: all of it is drawn, escapes cut by a piece's end included;
+// a line too long for dxflib is split into such pieces, or cut.
+TEST(Dxf, LongTextWhole) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "Line " + std::to_string(i) + " \\U+043C\\P";
+    const auto mtext = [](const std::string& pieces) {
+        return ReadDxfEntities(Entities("0\nMTEXT\n8\n0\n10\n10\n20\n200\n40\n2\n" + pieces),
+                               AtScale(1));
+    };
+    const DxfResult whole = mtext("1\n" + text + "\n");
+    ASSERT_TRUE(whole.ok) << whole.error;
+    EXPECT_EQ(whole.report.skipped, "");
+    const std::size_t cut = text.find("\\U+043C") + 2;  // between "\U" and "+043C"
+    const DxfResult pieces = mtext("3\n" + text.substr(0, cut) + "\n3\n" +
+                                   text.substr(cut, 250) + "\n1\n" + text.substr(cut + 250) + "\n");
+    EXPECT_TRUE(SameSteps(pieces.plot, whole.plot));
+    const InkBox box = BoxOf(whole.plot);
+    EXPECT_NEAR(box.Height(), (39 * 2 * 5.0 / 3 + 2) * px, 3) << "40 lines";
+
+    // 1,100 characters: MTEXT split, TEXT and a comment cut; a number or a
+    // group code that long refused. None of them may hang dxflib.
+    const std::string longText(1100, 'H');
+    EXPECT_TRUE(SameSteps(mtext("1\n" + longText + "\n").plot,
+                          mtext("3\n" + longText.substr(0, 600) + "\n1\n" + longText.substr(600) +
+                                "\n")
+                              .plot));
+    const DxfResult cutText =
+        ReadDxfEntities("999\n" + longText + "\n" +
+                        Entities("0\nTEXT\n8\n0\n10\n0\n20\n0\n40\n2\n1\n" + longText + "\n"));
+    EXPECT_EQ(cutText.report.skipped, "1 text cut at 1000 characters");
+    const DxfResult font = ReadDxfEntities(Entities(
+        "0\nTEXT\n8\n0\n7\nLONG\n10\n0\n20\n0\n40\n2\n1\nH\n",
+        "0\nTABLE\n2\nSTYLE\n0\nSTYLE\n2\nLONG\n70\n0\n3\n" + longText + ".ttf\n0\nENDTAB\n"));
+    EXPECT_TRUE(font.ok) << font.error;
+    for (const std::string& bad : {"0\nLINE\n8\n0\n10\n" + std::string(1100, '1') + "\n",
+                                   std::string(1099, ' ') + "0\nLINE\n"}) {
+        Plot plot;
+        DxfReport report;
+        std::string error;
+        EXPECT_FALSE(ReadDxfText(Entities(bad), "long.dxf", kSheet, {}, &plot, &report, &error));
+        EXPECT_NE(error.find("long.dxf: line "), std::string::npos) << error;
+        EXPECT_NE(error.find("1100 characters"), std::string::npos) << error;
+    }
+}
+
+// A line type is what the LTYPE table says: no dashes, solid; dashes drawn
+// at their lengths times $LTSCALE and the entity's scale (48). A name the
+// table lacks keeps the printer's line type of its name.
+TEST(Dxf, LineTypesFromTheTable) {
+    const std::string table =
+        "0\nTABLE\n2\nLTYPE\n0\nLTYPE\n2\nK5LT32768\n70\n0\n3\n\n72\n65\n73\n0\n40\n0\n"
+        "0\nLTYPE\n2\nDASH10\n70\n0\n3\n__ __\n72\n65\n73\n2\n40\n15\n49\n10\n74\n0\n49\n-5\n74\n0\n"
+        "0\nENDTAB\n";
+    const auto line = [&](const std::string& type, const std::string& header = "",
+                          const std::string& scale = "") {
+        const std::string dxf =
+            (header.empty() ? "" : "0\nSECTION\n2\nHEADER\n" + header + "0\nENDSEC\n") +
+            Entities("0\nLINE\n8\n0\n6\n" + type + "\n" + scale +
+                         "10\n0\n20\n0\n11\n100\n21\n0\n",
+                     table);
+        return ReadDxfEntities(dxf, AtScale(1)).plot;
+    };
+    const auto lineTypes = [](const Plot& plot) {
+        std::vector<int> types;
+        for (const Step& s : plot.steps())
+            if (s.kind == Step::Kind::LineType) types.push_back(s.a);
+        return types;
+    };
+    const Plot solid = line("K5LT32768");
+    EXPECT_EQ(lineTypes(solid), std::vector<int>{0});
+    EXPECT_EQ(CountOf(solid, Step::Kind::Move), 1);
+    const Plot dashed = line("DASH10");
+    EXPECT_EQ(lineTypes(dashed), std::vector<int>{0});
+    EXPECT_EQ(CountOf(dashed, Step::Kind::Move), 7);  // 0-10, 15-25, ... 90-100
+    EXPECT_TRUE(InkIn(dashed, 1, -0.5, 9, 0.5));
+    EXPECT_FALSE(InkIn(dashed, 11, -0.5, 14, 0.5));
+    EXPECT_TRUE(InkIn(dashed, 16, -0.5, 24, 0.5));
+    EXPECT_EQ(CountOf(line("DASH10", "9\n$LTSCALE\n40\n2\n"), Step::Kind::Move), 4);
+    EXPECT_EQ(CountOf(line("DASH10", "", "48\n0.5\n"), Step::Kind::Move), 14);
+    // Finer than a host step: the solid line it looks like.
+    EXPECT_EQ(CountOf(line("DASH10", "9\n$LTSCALE\n40\n1e-6\n"), Step::Kind::Move), 1);
+    EXPECT_EQ(lineTypes(line("DASHED")), std::vector<int>{dxf::LineTypeOf("DASHED")});
+}
+
+// Text is held as its runs and outlined when drawn: a drawing of many short
+// texts plots, bounded by what its areas take in the plot.
+TEST(Dxf, ManyTextsPlot) {
+    std::string texts;
+    for (int i = 0; i < 8000; ++i)
+        texts += "0\nTEXT\n8\n0\n10\n" + std::to_string(i % 100 * 30) + "\n20\n" +
+                 std::to_string(i / 100 * 8) + "\n40\n2.5\n1\nT" + std::to_string(10000 + i) +
+                 "-AB\n";
+    const DxfResult r = ReadDxfEntities(Entities(texts));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(CountOf(r.plot, Step::Kind::Polygon), 8000);
+}
 
 // Text outlined glyph by glyph from a cache is the outline cairo draws of
 // the whole string, point for point.

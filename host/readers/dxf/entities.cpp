@@ -78,6 +78,17 @@ void Reader::addPolyline(const DL_PolylineData& data) {
     polyline_ = std::make_unique<Entity>(Path({}, (data.flags & 1) != 0));
     polylineOcs_ = (data.flags & 8) != 0 ? Transform{} : Ocs();  // 3-D polylines are in world
     vertices_.clear();
+    widths_.clear();
+    const Records::Object* r = Current();
+    if (!r || r->type < 0 || kTypes[r->type] != "LWPOLYLINE") return;
+    double all = 0;
+    for (const auto& [code, value] : Pairs()) {
+        const double v = std::strtod(value.c_str(), nullptr);
+        if (code == 43) all = v;
+        if (code == 10) widths_.emplace_back(all, all);
+        if (code == 40 && !widths_.empty()) widths_.back().first = v;
+        if (code == 41 && !widths_.empty()) widths_.back().second = v;
+    }
 }
 
 void Reader::addVertex(const DL_VertexData& v) {
@@ -90,6 +101,7 @@ void Reader::addSpline(const DL_SplineData& data) {
     splineDegree_ = static_cast<int>(data.degree);
     control_.clear();
     knots_.clear();
+    fit_.clear();
 }
 
 void Reader::addControlPoint(const DL_ControlPointData& p) {
@@ -251,17 +263,55 @@ void Reader::endSection() {
         if (type == "WIPEOUT") ++skipped["WIPEOUT"];
         if (type == "MULTILEADER" || type == "MLEADER") ++skipped["MLEADER"];
         if (type == "LTYPE") DefineLineType();
+        if (type == "MLINE") MultiLine();
+        // A layer may be kept from plotting (290 = 0) while it is shown.
+        if (type == "LAYER" && !ValueOf(290).empty() && IntOf(290) == 0)
+            layerNoPlot.insert(Upper(ValueOf(2)));
         // A constant attribute definition draws its value in every INSERT
         // of its block; the others are templates of the ATTRIBs.
+        // In model space, where no INSERT fills it in, a definition shows its
+        // tag (2), as CAD programs draw it.
         const int flags = IntOf(70);
-        if (type == "ATTDEF" && (flags & 2) != 0 && (flags & 1) == 0) {
+        const bool loose = current_.empty() && (flags & 2) == 0;
+        if (type == "ATTDEF" && (((flags & 2) != 0 && (flags & 1) == 0) || loose)) {
             const DL_TextData t(RealOf(10), RealOf(20), 0, RealOf(11), RealOf(21), 0, RealOf(40),
-                                RealOf(41, 1), 0, IntOf(72), IntOf(74), ValueOf(1), ValueOf(7),
-                                RealOf(50) * M_PI / 180);
+                                RealOf(41, 1), IntOf(71), IntOf(72), IntOf(74),
+                                ValueOf(loose ? 2 : 1), ValueOf(7), RealOf(50) * M_PI / 180);
             Text(t);
         }
     }
     ++sections_;
+}
+
+void Reader::MultiLine() {
+    struct Vertex {
+        Point2 at{0, 0}, miter{0, 0};
+        std::vector<double> offsets;  // of each element along the miter
+    };
+    std::vector<Vertex> vertices;
+    for (const auto& [code, value] : Pairs()) {
+        const double v = std::strtod(value.c_str(), nullptr);
+        if (code == 11) vertices.emplace_back().at.x = v;
+        if (vertices.empty()) continue;
+        Vertex& last = vertices.back();
+        if (code == 21) last.at.y = v;
+        if (code == 13) last.miter.x = v;
+        if (code == 23) last.miter.y = v;
+        // An element's first parameter (41) after its count (74) is its offset.
+        if (code == 74) last.offsets.push_back(std::nan(""));
+        if (code == 41 && !last.offsets.empty() && std::isnan(last.offsets.back()))
+            last.offsets.back() = v;
+    }
+    if (vertices.size() < 2 || vertices.size() > kMaxPoints) return;
+    const bool closed = (IntOf(71) & 2) != 0;
+    for (std::size_t k = 0; k < vertices.front().offsets.size() && k < 64; ++k) {
+        Ring line;
+        for (const Vertex& v : vertices) {
+            const double o = k < v.offsets.size() && std::isfinite(v.offsets[k]) ? v.offsets[k] : 0;
+            line.push_back({v.at.x + v.miter.x * o, v.at.y + v.miter.y * o});
+        }
+        Add(Path(std::move(line), closed));  // in world coordinates
+    }
 }
 
 // A table entry's dashes (49); shapes and text in a pattern (74) are not drawn.
@@ -291,7 +341,8 @@ bool Reader::Frozen(const std::string& layer) const {
 bool Reader::Plotted(const std::string& layer) const {
     if (!onlyLayers.empty()) return onlyLayers.count(layer) != 0;
     const auto off = layerOff.find(layer);
-    return !Frozen(layer) && (off == layerOff.end() || !off->second) && layer != "DEFPOINTS";
+    return !Frozen(layer) && (off == layerOff.end() || !off->second) && layer != "DEFPOINTS" &&
+           layerNoPlot.count(layer) == 0;
 }
 
 const Records::Object* Reader::Current() const {
@@ -426,17 +477,77 @@ void Reader::FinishPolyline() {
         polyline_.reset();
         auto vertices = vertices_;
         const bool closed = e.closed;
-        e.curve = [vertices, closed](double tolerance) {
-            return BulgedPolyline(vertices, closed, tolerance);
-        };
-        Add(Planar(std::move(e), polylineOcs_));
+        const bool wide = widths_.size() == vertices.size() &&
+                          std::any_of(widths_.begin(), widths_.end(), [](const auto& w) {
+                              return std::fabs(w.first) > 0 || std::fabs(w.second) > 0;
+                          });
+        if (wide) {
+            WidePolyline(std::move(e), vertices);
+        } else {
+            e.curve = [vertices, closed](double tolerance) {
+                return BulgedPolyline(vertices, closed, tolerance);
+            };
+            Add(Planar(std::move(e), polylineOcs_));
+        }
+        widths_.clear();
     }
     if (spline_) FinishSpline();
+}
+
+// Each segment a filled area from its start width to its end width; an
+// arc's flattened chords share its widths out along it. Joints are not mitred.
+void Reader::WidePolyline(Entity e, const std::vector<BulgeVertex>& vertices) {
+    const std::size_t n = vertices.size(), segments = e.closed ? n : n - 1;
+    e.curve = nullptr;
+    e.closed = false;
+    for (std::size_t i = 0; i < segments && n >= 2; ++i) {
+        const auto [x0, y0, bulge] = vertices[i];
+        const double x1 = std::get<0>(vertices[(i + 1) % n]), y1 = std::get<1>(vertices[(i + 1) % n]);
+        const auto [w0, w1] = widths_[i];
+        // Arcs flattened to chords within a thousandth of their chord's length.
+        const double span = std::hypot(x1 - x0, y1 - y0);
+        Ring points =
+            BulgedPolyline({{x0, y0, bulge}, {x1, y1, 0}}, false, std::max(span, 1e-9) * 1e-3);
+        points.push_back({x1, y1});
+        if (!(std::fabs(w0) + std::fabs(w1) > 0)) {
+            Entity line = e;
+            line.rings = {std::move(points)};
+            Add(Planar(std::move(line), polylineOcs_));
+            continue;
+        }
+        double total = 0, along = 0;
+        for (std::size_t k = 1; k < points.size(); ++k)
+            total += std::hypot(points[k].x - points[k - 1].x, points[k].y - points[k - 1].y);
+        // Each chord's quadrilateral an area of its own: as rings of one
+        // area, even-odd filling would open where they overlap.
+        for (std::size_t k = 1; k < points.size(); ++k) {
+            const double step =
+                std::hypot(points[k].x - points[k - 1].x, points[k].y - points[k - 1].y);
+            const double f0 = total > 0 ? along / total : 0;
+            const double f1 = total > 0 ? (along + step) / total : 1;
+            along += step;
+            Ring quad = WideSegment(points[k - 1], points[k], w0 + (w1 - w0) * f0,
+                                    w0 + (w1 - w0) * f1);
+            if (quad.empty()) continue;
+            Entity area = e;
+            area.kind = Entity::Kind::Fill;
+            area.rings = {std::move(quad)};
+            Add(Planar(std::move(area), polylineOcs_));
+        }
+    }
 }
 
 void Reader::FinishSpline() {
     Entity e = std::move(*spline_);
     spline_.reset();
+    if (control_.size() < 2 && fit_.size() >= 2) {
+        auto fit = fit_;
+        const bool closed = e.closed;
+        e.closed = false;
+        e.curve = [fit, closed](double) { return FitPointCurve(fit, closed, 16); };
+        Add(std::move(e));
+        return;
+    }
     auto control = control_;
     auto knots = knots_;
     const int degree = splineDegree_;

@@ -95,6 +95,8 @@ class Reader : public DL_CreationAdapter {
     void addSpline(const DL_SplineData& data) override;
     void addControlPoint(const DL_ControlPointData& p) override;
     void addKnot(const DL_KnotData& k) override { knots_.push_back(k.k); }
+    // A spline given by the points it passes through alone is drawn through them.
+    void addFitPoint(const DL_FitPointData& p) override { fit_.push_back({p.x, p.y}); }
 
     void addInsert(const DL_InsertData& data) override;
     void addSolid(const DL_SolidData& s) override { Quad(s); }
@@ -145,6 +147,7 @@ class Reader : public DL_CreationAdapter {
     // Layers that are off (negative colour) or frozen; every layer named in
     // the table or by an entity.
     std::map<std::string, bool> layerOff, layerFrozen;
+    std::set<std::string> layerNoPlot;  // shown but not plotted (290 = 0)
     std::set<std::string> layerNames;
     std::set<std::string> onlyLayers;  // the layers to plot; empty for all
 
@@ -187,14 +190,19 @@ class Reader : public DL_CreationAdapter {
     // Text at `at`, placed by the TEXT alignments: h 0 left, 1 centre, 2 right,
     // 4 middle (centred both ways); v 0 baseline, 1 bottom, 2 middle, 3 top
     // (of `height`).
+    // `mirror`: TEXT's 71, 2 backwards and 4 upside down, about `at`.
     void AddText(const std::vector<Run>& runs, double height, double angle, Point2 at, int h = 0,
-                 int v = 0, double widthFactor = 1);
+                 int v = 0, double widthFactor = 1, int mirror = 0);
     double Advance(const std::vector<Run>& runs);
     // A paragraph broken into lines at spaces to fit `width` (none when 0).
     std::vector<std::vector<Run>> Wrap(const std::vector<Run>& paragraph, double width);
     void AddMText(const std::string& chunk);
 
     void DefineLineType();
+    // An MLINE's element lines, from its own vertices and miters.
+    void MultiLine();
+    // A polyline with widths as filled segments.
+    void WidePolyline(Entity e, const std::vector<BulgeVertex>& vertices);
     void FinishPolyline();
     void FinishSpline();
     void FinishHatch();
@@ -213,6 +221,9 @@ class Reader : public DL_CreationAdapter {
     std::vector<BulgeVertex> vertices_;
     std::vector<Point2> control_;
     std::vector<double> knots_;
+    std::vector<Point2> fit_;
+    // An LWPOLYLINE's widths at each vertex (40, 41; 43 for all of them).
+    std::vector<std::pair<double, double>> widths_;
     int splineDegree_ = 3;
     bool hatchSolid_ = false;
     std::vector<PatternLine> hatchLines_;

@@ -55,13 +55,14 @@ void Reader::Text(const DL_TextData& t) {
             else
                 widthFactor = length / advance;
         }
-        AddText(runs, height, angle, first, 0, 0, widthFactor);
+        AddText(runs, height, angle, first, 0, 0, widthFactor, t.textGenerationFlags);
         return;
     }
     if (h > 5 || h < 0) h = 0;
     if (v > 3 || v < 0) v = 0;
     // Any alignment but left/baseline places the text at the second point.
-    AddText(runs, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor);
+    AddText(runs, height, angle, h == 0 && v == 0 ? first : second, h, v, widthFactor,
+            t.textGenerationFlags);
 }
 
 // dxflib hands over the group-3 pieces of a long text before the entity
@@ -73,7 +74,7 @@ void Reader::addMText(const DL_MTextData& t) {
 }
 
 void Reader::AddText(const std::vector<Run>& runs, double height, double angle, Point2 at, int h,
-                     int v, double widthFactor) {
+                     int v, double widthFactor, int mirror) {
     std::vector<TextShape> shapes;
     double width = 0, descent = 0;
     for (const Run& r : runs) {
@@ -83,9 +84,11 @@ void Reader::AddText(const std::vector<Run>& runs, double height, double angle, 
     }
     const double dx = h == 1 || h == 4 ? -width / 2 : h == 2 ? -width : 0;
     const double dy = h == 4 || v == 2 ? -height / 2 : v == 1 ? descent : v == 3 ? -height : 0;
-    auto place = [at, angle, dx, dy](double x, double y) {
-        return Point2{at.x + (x + dx) * std::cos(angle) - (y + dy) * std::sin(angle),
-                      at.y + (x + dx) * std::sin(angle) + (y + dy) * std::cos(angle)};
+    const double sx = (mirror & 2) != 0 ? -1 : 1, sy = (mirror & 4) != 0 ? -1 : 1;
+    auto place = [at, angle, dx, dy, sx, sy](double x, double y) {
+        const double u = (x + dx) * sx, w = (y + dy) * sy;
+        return Point2{at.x + u * std::cos(angle) - w * std::sin(angle),
+                      at.y + u * std::sin(angle) + w * std::cos(angle)};
     };
     double x = 0;
     for (std::size_t k = 0; k < runs.size(); ++k) {

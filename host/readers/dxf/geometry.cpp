@@ -49,6 +49,55 @@ Ring SplinePoints(const std::vector<Point2>& control, const std::vector<double>&
     return ring;
 }
 
+Ring FitPointCurve(const std::vector<Point2>& given, bool closed, int samples) {
+    std::vector<Point2> points = given;
+    if (closed && points.size() > 2) points.push_back(points.front());
+    const std::size_t n = points.size();
+    if (n < 3) return points;
+    // Natural end conditions: the second derivative is 0 at both ends.
+    std::vector<double> h(n - 1);
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        h[i] = std::max(std::hypot(points[i + 1].x - points[i].x, points[i + 1].y - points[i].y),
+                        1e-12);
+    std::vector<Point2> m(n, {0, 0});  // second derivatives, by the tridiagonal algorithm
+    std::vector<double> c(n, 0);
+    std::vector<Point2> d(n, {0, 0});
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        const double a = h[i - 1], b = 2 * (h[i - 1] + h[i]), cc = h[i];
+        auto slope = [&](std::size_t k) {
+            return Point2{(points[k + 1].x - points[k].x) / h[k],
+                          (points[k + 1].y - points[k].y) / h[k]};
+        };
+        const Point2 r{6 * (slope(i).x - slope(i - 1).x), 6 * (slope(i).y - slope(i - 1).y)};
+        const double denominator = b - a * c[i - 1];
+        c[i] = cc / denominator;
+        d[i] = {(r.x - a * d[i - 1].x) / denominator, (r.y - a * d[i - 1].y) / denominator};
+    }
+    for (std::size_t i = n - 2; i >= 1; --i)
+        m[i] = {d[i].x - c[i] * m[i + 1].x, d[i].y - c[i] * m[i + 1].y};
+    Ring ring{points.front()};
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        for (int s = 1; s <= samples; ++s) {
+            const double t = h[i] * s / samples, u = h[i] - t;
+            auto at = [&](double p0, double p1, double m0, double m1) {
+                return (m0 * u * u * u + m1 * t * t * t) / (6 * h[i]) +
+                       (p0 / h[i] - m0 * h[i] / 6) * u + (p1 / h[i] - m1 * h[i] / 6) * t;
+            };
+            ring.push_back({at(points[i].x, points[i + 1].x, m[i].x, m[i + 1].x),
+                            at(points[i].y, points[i + 1].y, m[i].y, m[i + 1].y)});
+        }
+    return ring;
+}
+
+Ring WideSegment(Point2 a, Point2 b, double w0, double w1) {
+    const double length = std::hypot(b.x - a.x, b.y - a.y);
+    if (!(length > 0)) return {};
+    const double nx = -(b.y - a.y) / length, ny = (b.x - a.x) / length;
+    Ring ring{{a.x + nx * w0 / 2, a.y + ny * w0 / 2}, {b.x + nx * w1 / 2, b.y + ny * w1 / 2},
+              {b.x - nx * w1 / 2, b.y - ny * w1 / 2}, {a.x - nx * w0 / 2, a.y - ny * w0 / 2}};
+    return ring;
+}
+
 Ring BulgedPolyline(const std::vector<BulgeVertex>& vertices, bool closed, double tolerance) {
     Ring ring;
     const std::size_t n = vertices.size();

@@ -31,6 +31,14 @@ Ring ArcPoints(Point2 c, double rx, double ry, double rotation, double a0, doubl
 Ring SplinePoints(const std::vector<Point2>& control, const std::vector<double>& knots, int degree,
                   int samples);
 
+// A curve through `points`: a cubic spline of their chord lengths, with
+// `samples` chords between each two.
+Ring FitPointCurve(const std::vector<Point2>& points, bool closed, int samples);
+
+// The filled outline of a polyline segment from a to b, `w0` wide at a and
+// `w1` at b (a quadrilateral; a triangle when one width is 0).
+Ring WideSegment(Point2 a, Point2 b, double w0, double w1);
+
 using BulgeVertex = std::tuple<double, double, double>;  // x, y, bulge
 
 // A polyline's points, each bulge (tan(angle / 4) of the arc to the next

@@ -64,7 +64,7 @@ bool LongValue(std::string_view type, long number, std::size_t codeAt, std::size
     std::size_t keep = kMaxLine;
     while (keep > 0 && (static_cast<unsigned char>(value[keep]) & 0xC0) == 0x80) --keep;
     edits->push_back({valueAt + keep, value.size() - keep, ""});
-    ++*cuts;
+    if (number != 999) ++*cuts;  // a comment is not drawn
     return true;
 }
 
