@@ -762,6 +762,85 @@ TEST(Dxf, ManyTextsPlot) {
     EXPECT_EQ(CountOf(r.plot, Step::Kind::Polygon), 8000);
 }
 
+// What CAD programs draw that used to be dropped: a SPLINE of fit points
+// through them, an MLINE's element lines, LWPOLYLINE widths as areas, a
+// loose ATTDEF's tag, TEXT backwards and upside down; a layer marked not to
+// plot (290 = 0) is not, unless named.
+TEST(Dxf, EntitiesOnceDropped) {
+    const DxfResult fit = ReadDxfEntities(
+        Entities("0\nSPLINE\n8\n0\n70\n8\n71\n3\n74\n4\n"
+                 "11\n10\n21\n10\n11\n40\n21\n50\n11\n70\n21\n10\n11\n100\n21\n50\n"),
+        AtScale(1));
+    ASSERT_TRUE(fit.ok) << fit.error;
+    for (const auto& [x, y] : {std::pair{10, 10}, {40, 50}, {70, 10}, {100, 50}})
+        EXPECT_TRUE(InkIn(fit.plot, x - 0.3, y - 0.3, x + 0.3, y + 0.3)) << x << "," << y;
+    EXPECT_TRUE(InkIn(fit.plot, 54, 28, 56, 32)) << "between its points";
+    EXPECT_FALSE(InkIn(fit.plot, 62, 45, 80, 60));
+
+    // Two elements a vertex, 2.5 mm either side of the path along its miter.
+    const DxfResult mline = ReadDxfEntities(
+        Entities("0\nMLINE\n8\n0\n2\nSTANDARD\n40\n5\n70\n0\n71\n0\n72\n2\n73\n2\n"
+                 "10\n10\n20\n100\n30\n0\n"
+                 "11\n10\n21\n100\n31\n0\n12\n1\n22\n0\n32\n0\n13\n0\n23\n1\n33\n0\n"
+                 "74\n2\n41\n2.5\n41\n0\n75\n0\n74\n2\n41\n-2.5\n41\n0\n75\n0\n"
+                 "11\n90\n21\n100\n31\n0\n12\n1\n22\n0\n32\n0\n13\n0\n23\n1\n33\n0\n"
+                 "74\n2\n41\n2.5\n41\n0\n75\n0\n74\n2\n41\n-2.5\n41\n0\n75\n0\n"),
+        AtScale(1));
+    ASSERT_TRUE(mline.ok) << mline.error;
+    EXPECT_TRUE(InkIn(mline.plot, 20, 102.3, 80, 102.7));
+    EXPECT_TRUE(InkIn(mline.plot, 20, 97.3, 80, 97.7));
+    EXPECT_FALSE(InkIn(mline.plot, 20, 99, 80, 101));
+
+    // 4 mm wide, then tapered from 6 mm to nothing.
+    const DxfResult wide = ReadDxfEntities(
+        Entities("0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n43\n4\n10\n10\n20\n50\n10\n90\n20\n50\n"
+                 "0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n10\n10\n20\n20\n40\n6\n41\n0\n10\n90\n20\n20\n"),
+        AtScale(1));
+    EXPECT_EQ(CountOf(wide.plot, Step::Kind::Draw), 0) << "areas, not hairlines";
+    EXPECT_EQ(FillPenAt(wide.plot, 50, 51.8), 7);
+    EXPECT_EQ(FillPenAt(wide.plot, 50, 52.2), -1);
+    EXPECT_EQ(FillPenAt(wide.plot, 12, 22.8), 7);
+    EXPECT_EQ(FillPenAt(wide.plot, 88, 20.5), -1);
+
+    const std::string layers =
+        "0\nTABLE\n2\nLAYER\n0\nLAYER\n2\nNOPLOT\n70\n0\n62\n1\n290\n0\n"
+        "0\nLAYER\n2\nPLOT\n70\n0\n62\n1\n290\n1\n0\nENDTAB\n";
+    const std::string attdef = "0\nATTDEF\n8\nPLOT\n10\n10\n20\n150\n40\n5\n1\n\n2\nTAGNAME\n70\n0\n";
+    const std::string flipped = "0\nTEXT\n8\nPLOT\n10\n100\n20\n150\n40\n5\n71\n6\n1\nHHHH\n";
+    const std::string text = Entities(
+        DxfLine("NOPLOT", 10, 10, 90, 10) + DxfLine("PLOT", 10, 30, 90, 30) + attdef + flipped,
+        layers);
+    const DxfResult plotted = ReadDxfEntities(text, AtScale(1));
+    EXPECT_FALSE(InkIn(plotted.plot, 10, 9, 90, 11)) << "a layer not to plot";
+    EXPECT_TRUE(InkIn(plotted.plot, 10, 29, 90, 31));
+    EXPECT_TRUE(InkIn(plotted.plot, 11, 151, 30, 154)) << "the tag";
+    EXPECT_TRUE(InkIn(plotted.plot, 85, 146, 99, 149)) << "backwards and upside down";
+    EXPECT_FALSE(InkIn(plotted.plot, 101, 151, 120, 155));
+    DxfOptions named = AtScale(1);
+    named.layers = {"NOPLOT"};
+    EXPECT_TRUE(InkIn(ReadDxfEntities(text, named).plot, 10, 9, 90, 11));
+}
+
+// Hatch patterns are bounded by the work they take, gaps or not; what
+// left nothing to draw is named.
+TEST(Dxf, HatchOfGapsAndNothingToDraw) {
+    const auto hatch = [](const std::string& dashes, const std::string& spacing) {
+        return "0\nHATCH\n8\n0\n10\n0\n20\n0\n2\nP\n70\n0\n71\n0\n91\n1\n92\n2\n72\n0\n73\n1\n"
+               "93\n4\n10\n0\n20\n0\n10\n0.9\n20\n0\n10\n0.9\n20\n0.9\n10\n0\n20\n0.9\n"
+               "97\n0\n75\n0\n76\n1\n78\n1\n53\n0\n43\n0\n44\n0\n45\n0\n46\n" +
+               spacing + "\n" + dashes + "98\n0\n";
+    };
+    Plot plot;
+    DxfReport report;
+    std::string error;
+    EXPECT_FALSE(ReadDxfText(Entities(hatch("79\n1\n49\n-1e-6\n", "1e-6")), "gaps.dxf", kSheet, {},
+                             &plot, &report, &error));
+    EXPECT_EQ(error, "gaps.dxf: nothing to draw");
+    EXPECT_FALSE(ReadDxfText(Entities(hatch("79\n2\n49\n1e-9\n49\n-1e-6\n", "1e-4")),
+                             "dense.dxf", kSheet, {}, &plot, &report, &error));
+    EXPECT_EQ(error, "dense.dxf: nothing to draw (skipped: 1 HATCH (pattern too dense))");
+}
+
 // Text outlined glyph by glyph from a cache is the outline cairo draws of
 // the whole string, point for point.
 TEST(Dxf, GlyphCacheOutlinesAsCairoDoes) {
