@@ -841,6 +841,40 @@ TEST(Dxf, HatchOfGapsAndNothingToDraw) {
     EXPECT_EQ(error, "dense.dxf: nothing to draw (skipped: 1 HATCH (pattern too dense))");
 }
 
+// MTEXT's \S stacks (over a bar for '/'), \W widens, \T spreads the letters,
+// \A places a lower run in the line's middle or top.
+TEST(Dxf, TextStackingWidthTrackingAlignment) {
+    const auto mtext = [](const std::string& text) {
+        return BoxOf(ReadDxfEntities(
+                         Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n" + text + "\n"),
+                         AtScale(1))
+                         .plot);
+    };
+    const InkBox plain = mtext("HH"), wide = mtext("\\W2;HH"), tracked = mtext("\\T3;HH");
+    EXPECT_NEAR(wide.Width(), 2 * plain.Width(), 2);
+    EXPECT_GT(tracked.Width(), 1.8 * plain.Width());
+    EXPECT_NEAR(tracked.Height(), plain.Height(), 0.5);
+    const InkBox stacked = mtext("\\S1/2;");
+    EXPECT_GT(stacked.Height(), 1.15 * plain.Height()) << "one over the other";
+    EXPECT_LT(stacked.Width(), plain.Width()) << "not written out";
+    const DxfResult bar = ReadDxfEntities(
+        Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n\\S1/2;\n"), AtScale(1));
+    EXPECT_TRUE(InkIn(bar.plot, 10.5, 104.5, 11, 105)) << "the bar at half the height";
+    const InkBox low = mtext("{\\H0.5x;h}H"), top = mtext("{\\H0.5x;\\A2;h}H");
+    EXPECT_NEAR(low.top, top.top, 0.5) << "the tall H sets the top either way";
+    const auto lowInk = [&](const std::string& text) {
+        const Plot p = ReadDxfEntities(
+                           Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n" + text +
+                                    "\n"),
+                           AtScale(1))
+                           .plot;
+        return InkIn(p, 10.5, 100.2, 12.5, 101.5);
+    };
+    EXPECT_TRUE(lowInk("{\\H0.5x;H}H"));
+    EXPECT_FALSE(lowInk("{\\H0.5x;\\A1;H}H"));
+    EXPECT_FALSE(lowInk("{\\H0.5x;\\A2;H}H"));
+}
+
 // Text outlined glyph by glyph from a cache is the outline cairo draws of
 // the whole string, point for point.
 TEST(Dxf, GlyphCacheOutlinesAsCairoDoes) {

@@ -494,12 +494,16 @@ void Reader::FinishPolyline() {
     if (spline_) FinishSpline();
 }
 
-// Each segment a filled area from its start width to its end width; an
-// arc's flattened chords share its widths out along it. Joints are not mitred.
+// Each segment a filled area from its start width to its end width, an
+// arc's flattened chords sharing its widths out along it; bevelled joints.
 void Reader::WidePolyline(Entity e, const std::vector<BulgeVertex>& vertices) {
     const std::size_t n = vertices.size(), segments = e.closed ? n : n - 1;
     e.curve = nullptr;
     e.closed = false;
+    Entity area = e;
+    area.kind = Entity::Kind::Fill;
+    Point2 lastNormal{0, 0};  // of the previous segment's end, for the joint
+    double lastWidth = 0;
     for (std::size_t i = 0; i < segments && n >= 2; ++i) {
         const auto [x0, y0, bulge] = vertices[i];
         const double x1 = std::get<0>(vertices[(i + 1) % n]), y1 = std::get<1>(vertices[(i + 1) % n]);
@@ -509,31 +513,50 @@ void Reader::WidePolyline(Entity e, const std::vector<BulgeVertex>& vertices) {
         Ring points =
             BulgedPolyline({{x0, y0, bulge}, {x1, y1, 0}}, false, std::max(span, 1e-9) * 1e-3);
         points.push_back({x1, y1});
-        if (!(std::fabs(w0) + std::fabs(w1) > 0)) {
+        if (!(std::fabs(w0) + std::fabs(w1) > 0) || !(span > 0)) {
             Entity line = e;
             line.rings = {std::move(points)};
             Add(Planar(std::move(line), polylineOcs_));
+            lastWidth = 0;
             continue;
         }
-        double total = 0, along = 0;
+        std::vector<double> along{0};
         for (std::size_t k = 1; k < points.size(); ++k)
-            total += std::hypot(points[k].x - points[k - 1].x, points[k].y - points[k - 1].y);
-        // Each chord's quadrilateral an area of its own: as rings of one
-        // area, even-odd filling would open where they overlap.
-        for (std::size_t k = 1; k < points.size(); ++k) {
-            const double step =
-                std::hypot(points[k].x - points[k - 1].x, points[k].y - points[k - 1].y);
-            const double f0 = total > 0 ? along / total : 0;
-            const double f1 = total > 0 ? (along + step) / total : 1;
-            along += step;
-            Ring quad = WideSegment(points[k - 1], points[k], w0 + (w1 - w0) * f0,
-                                    w0 + (w1 - w0) * f1);
-            if (quad.empty()) continue;
-            Entity area = e;
-            area.kind = Entity::Kind::Fill;
-            area.rings = {std::move(quad)};
-            Add(Planar(std::move(area), polylineOcs_));
+            along.push_back(along.back() + std::hypot(points[k].x - points[k - 1].x,
+                                                      points[k].y - points[k - 1].y));
+        // Each point offset along the mean of its chords' normals.
+        Ring left, right;
+        Point2 first{0, 0}, normal{0, 0};
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            Point2 sum{0, 0};
+            for (const std::size_t c : {k, k + 1}) {
+                if (c == 0 || c >= points.size()) continue;
+                const double dx = points[c].x - points[c - 1].x, dy = points[c].y - points[c - 1].y;
+                const double length = std::hypot(dx, dy);
+                if (length > 0) sum = {sum.x - dy / length, sum.y + dx / length};
+            }
+            const double length = std::hypot(sum.x, sum.y);
+            normal = length > 0 ? Point2{sum.x / length, sum.y / length} : normal;
+            if (k == 0) first = normal;
+            const double half =
+                (w0 + (w1 - w0) * (along.back() > 0 ? along[k] / along.back() : 0)) / 2;
+            left.push_back({points[k].x + normal.x * half, points[k].y + normal.y * half});
+            right.push_back({points[k].x - normal.x * half, points[k].y - normal.y * half});
         }
+        if (lastWidth > 0) {
+            const Point2 p{x0, y0};
+            const double a = lastWidth / 2, b = w0 / 2;
+            area.rings = {{{p.x + lastNormal.x * a, p.y + lastNormal.y * a},
+                           {p.x + first.x * b, p.y + first.y * b},
+                           {p.x - lastNormal.x * a, p.y - lastNormal.y * a},
+                           {p.x - first.x * b, p.y - first.y * b}}};
+            Add(Planar(area, polylineOcs_));
+        }
+        left.insert(left.end(), right.rbegin(), right.rend());
+        area.rings = {std::move(left)};
+        Add(Planar(area, polylineOcs_));
+        lastNormal = normal;
+        lastWidth = w1;
     }
 }
 

@@ -38,7 +38,7 @@ void Reader::Text(const DL_TextData& t) {
             text += raw[i];
     // dxflib gives TEXT's angle in radians already.
     double angle = t.angle, height = t.height;
-    std::vector<Run> runs = PercentCodes(text, {"", height, 0, false, false, FontOf(t.style)});
+    std::vector<Run> runs = PercentCodes(text, PlainRun(height, FontOf(t.style)));
     double widthFactor = t.xScaleFactor > 0 ? t.xScaleFactor : 1;
     int h = t.hJustification, v = t.vJustification;
     const Point2 first{t.ipx, t.ipy}, second{t.apx, t.apy};
@@ -68,6 +68,63 @@ void Reader::Text(const DL_TextData& t) {
 // dxflib hands over the group-3 pieces of a long text before the entity
 // with its group-1 tail: joined before any escape is read, since a piece
 // may end inside one.
+namespace {
+
+// A run's letters as TextOutlines draws them, with MTEXT's width, tracking
+// and stacking: stacked text at 70% of the height, centred over each other,
+// the upper from half the height up, the lower below it.
+TextShape RunShape(const Run& run, bool outlines) {
+    TextShape shape;
+    if (run.stack != 0) {
+        const double h = run.height * 0.7;
+        TextShape up = TextOutlines(run.text, h, outlines, run.font);
+        TextShape down = TextOutlines(run.denominator, h, outlines, run.font);
+        shape.advance = std::max(up.advance, down.advance) + run.height * 0.1;
+        shape.descent = std::max(TextOutlines("x", run.height, false, run.font).descent,
+                                 run.height * 0.3 + down.descent);
+        const auto put = [&](TextShape& part, double y) {
+            const double dx = (shape.advance - part.advance) / 2;
+            for (Ring& r : part.rings) {
+                for (Point2& p : r) p = {p.x + dx, p.y + y};
+                shape.rings.push_back(std::move(r));
+            }
+        };
+        put(up, run.height * 0.6);
+        put(down, run.height * 0.35 - h);
+        const double bar = run.height * 0.04, y = run.height * 0.475, w = shape.advance;
+        if (run.stack == '/')
+            shape.rings.push_back({{0, y - bar}, {w, y - bar}, {w, y + bar}, {0, y + bar}});
+        if (run.stack == '#')
+            shape.rings.push_back({{0, y - run.height * 0.6}, {bar * 2, y - run.height * 0.6},
+                                   {w, y + run.height * 0.6}, {w - bar * 2, y + run.height * 0.6}});
+    } else if (run.tracking != 1) {
+        // Letter by letter, each advance times the tracking.
+        for (std::size_t i = 0; i < run.text.size();) {
+            std::size_t n = 1;
+            while (i + n < run.text.size() && (static_cast<unsigned char>(run.text[i + n]) & 0xC0) == 0x80)
+                ++n;
+            TextShape letter = TextOutlines(run.text.substr(i, n), run.height, outlines, run.font);
+            for (Ring& r : letter.rings) {
+                for (Point2& p : r) p.x += shape.advance;
+                shape.rings.push_back(std::move(r));
+            }
+            shape.advance += letter.advance * run.tracking;
+            shape.descent = std::max(shape.descent, letter.descent);
+            i += n;
+        }
+    } else {
+        shape = TextOutlines(run.text, run.height, outlines, run.font);
+    }
+    if (run.width != 1) {
+        shape.advance *= run.width;
+        for (Ring& r : shape.rings)
+            for (Point2& p : r) p.x *= run.width;
+    }
+    return shape;
+}
+
+}  // namespace
+
 void Reader::addMText(const DL_MTextData& t) {
     mtext_ = t;
     AddMText(t.text);
@@ -77,8 +134,10 @@ void Reader::AddText(const std::vector<Run>& runs, double height, double angle, 
                      int v, double widthFactor, int mirror) {
     std::vector<TextShape> shapes;
     double width = 0, descent = 0;
+    double tallest = 0;
     for (const Run& r : runs) {
-        shapes.push_back(TextOutlines(r.text, r.height, false, r.font));
+        tallest = std::max(tallest, r.height);
+        shapes.push_back(RunShape(r, false));
         width += shapes.back().advance * widthFactor;
         descent = std::max(descent, shapes.back().descent);
     }
@@ -98,14 +157,16 @@ void Reader::AddText(const std::vector<Run>& runs, double height, double angle, 
         if (run.pen > 0) e.style.pen = run.pen, e.style.penByLayer = false;
         // Outlined when drawn: a drawing's text held as outlines takes
         // hundreds of times the file's size.
-        e.shape = [text = run.text, height = run.height, font = run.font, place, x,
-                   widthFactor]() {
-            std::vector<Ring> rings = TextOutlines(text, height, true, font).rings;
+        // \A: a run lower than the line centred in it, or at its top.
+        const double lift = run.align == 0 ? 0 : (tallest - run.height) * run.align / 2;
+        e.shape = [run, place, x, lift, widthFactor]() {
+            std::vector<Ring> rings = RunShape(run, true).rings;
             for (Ring& r : rings)
-                for (Point2& p : r) p = place(x + p.x * widthFactor, p.y);
+                for (Point2& p : r) p = place(x + p.x * widthFactor, lift == 0 ? p.y : p.y + lift);
             return rings;
         };
-        if (run.text.find_first_not_of(' ') != std::string::npos) Add(Planar(std::move(e)));
+        if (run.text.find_first_not_of(' ') != std::string::npos || run.stack != 0)
+            Add(Planar(std::move(e)));
         // Under- and overlines a fifth of the height below the baseline and above the caps.
         for (const auto& [on, y] : {std::pair{run.under, -0.2}, std::pair{run.over, 1.2}}) {
             if (!on || !(advance > 0)) continue;
@@ -120,7 +181,7 @@ void Reader::AddText(const std::vector<Run>& runs, double height, double angle, 
 
 double Reader::Advance(const std::vector<Run>& runs) {
     double advance = 0;
-    for (const Run& r : runs) advance += TextOutlines(r.text, r.height, false, r.font).advance;
+    for (const Run& r : runs) advance += RunShape(r, false).advance;
     return advance;
 }
 
@@ -128,7 +189,11 @@ std::vector<std::vector<Run>> Reader::Wrap(const std::vector<Run>& paragraph, do
     if (!(width > 0)) return {paragraph};
     std::vector<std::vector<Run>> words(1);
     for (const Run& run : paragraph)
-        for (std::size_t at = 0;;) {
+        for (std::size_t at = 0; run.stack == 0 || at == 0;) {
+            if (run.stack != 0) {
+                words.back().push_back(run);
+                break;
+            }
             const std::size_t space = run.text.find(' ', at);
             Run piece = run;
             piece.text = run.text.substr(at, space == std::string::npos ? space : space - at);
@@ -144,9 +209,11 @@ std::vector<std::vector<Run>> Reader::Wrap(const std::vector<Run>& paragraph, do
         if (k > 0) {
             Run space =
                 longer.empty()
-                    ? words[k].empty() ? Run{"", mtext_.height, 0, false, false, ""} : words[k][0]
+                    ? words[k].empty() ? PlainRun(mtext_.height) : words[k][0]
                     : longer.back();
             space.text.assign(1, ' ');
+            space.stack = 0;
+            space.denominator.clear();
             Append(&longer, space);
         }
         for (const Run& piece : words[k]) Append(&longer, piece);
@@ -164,13 +231,17 @@ std::vector<std::vector<Run>> Reader::Wrap(const std::vector<Run>& paragraph, do
 void Reader::AddMText(const std::string& chunk) {
     const std::string text = Decoded(mtextChunks_ + chunk);
     const std::vector<std::vector<Run>> paragraphs = MTextParagraphs(
-        text, {"", mtext_.height, 0, false, false, FontOf(mtext_.style)}, mtext_.height);
+        text, PlainRun(mtext_.height, FontOf(mtext_.style)), mtext_.height);
     const double angle = std::atan2(mtext_.diry, mtext_.dirx) +
                          (mtext_.dirx == 0 && mtext_.diry == 0 ? mtext_.angle * M_PI / 180 : 0);
     std::vector<std::vector<Run>> lines;
     for (const auto& paragraph : paragraphs) {
         std::vector<Run> runs;
         for (const Run& r : paragraph) {
+            if (r.stack != 0) {
+                runs.push_back(r);
+                continue;
+            }
             const std::vector<Run> coded = PercentCodes(r.text, r);
             runs.insert(runs.end(), coded.begin(), coded.end());
         }

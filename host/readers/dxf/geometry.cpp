@@ -89,15 +89,6 @@ Ring FitPointCurve(const std::vector<Point2>& given, bool closed, int samples) {
     return ring;
 }
 
-Ring WideSegment(Point2 a, Point2 b, double w0, double w1) {
-    const double length = std::hypot(b.x - a.x, b.y - a.y);
-    if (!(length > 0)) return {};
-    const double nx = -(b.y - a.y) / length, ny = (b.x - a.x) / length;
-    Ring ring{{a.x + nx * w0 / 2, a.y + ny * w0 / 2}, {b.x + nx * w1 / 2, b.y + ny * w1 / 2},
-              {b.x - nx * w1 / 2, b.y - ny * w1 / 2}, {a.x - nx * w0 / 2, a.y - ny * w0 / 2}};
-    return ring;
-}
-
 Ring BulgedPolyline(const std::vector<BulgeVertex>& vertices, bool closed, double tolerance) {
     Ring ring;
     const std::size_t n = vertices.size();

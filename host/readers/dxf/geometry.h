@@ -35,10 +35,6 @@ Ring SplinePoints(const std::vector<Point2>& control, const std::vector<double>&
 // `samples` chords between each two.
 Ring FitPointCurve(const std::vector<Point2>& points, bool closed, int samples);
 
-// The filled outline of a polyline segment from a to b, `w0` wide at a and
-// `w1` at b (a quadrilateral; a triangle when one width is 0).
-Ring WideSegment(Point2 a, Point2 b, double w0, double w1);
-
 using BulgeVertex = std::tuple<double, double, double>;  // x, y, bulge
 
 // A polyline's points, each bulge (tan(angle / 4) of the arc to the next
