@@ -875,6 +875,49 @@ TEST(Dxf, TextStackingWidthTrackingAlignment) {
     EXPECT_FALSE(lowInk("{\\H0.5x;\\A2;H}H"));
 }
 
+// A DIMENSION whose block the drawing lacks is drawn from its own points
+// and its style: extension lines, the dimension line with arrows, and the
+// measurement (or its text with "<>" standing for it).
+TEST(Dxf, DimensionsWithoutTheirBlock) {
+    const std::string style =
+        "0\nTABLE\n2\nDIMSTYLE\n0\nDIMSTYLE\n2\nBIG\n70\n0\n40\n1\n41\n3\n42\n1\n44\n2\n140\n5\n"
+        "271\n1\n0\nENDTAB\n";
+    const auto dimension = [&](const std::string& groups) {
+        return ReadDxfEntities(
+            Entities("0\nDIMENSION\n8\n0\n2\n*NONE\n3\nBIG\n" + groups, style), AtScale(1));
+    };
+    // Linear, horizontal: from (20, 20) and (80, 30), its line at y = 50.
+    const DxfResult linear = dimension(
+        "10\n80\n20\n50\n11\n50\n21\n55\n70\n0\n13\n20\n23\n20\n14\n80\n24\n30\n50\n0\n");
+    ASSERT_TRUE(linear.ok) << linear.error;
+    EXPECT_EQ(linear.report.skipped, "");
+    EXPECT_TRUE(InkIn(linear.plot, 19.9, 22, 20.1, 48)) << "first extension line";
+    EXPECT_FALSE(InkIn(linear.plot, 19.9, 20, 20.1, 20.8)) << "its offset from the point";
+    EXPECT_TRUE(InkIn(linear.plot, 79.9, 32, 80.1, 51.5)) << "second, past the line";
+    EXPECT_TRUE(InkIn(linear.plot, 30, 49.9, 40, 50.1)) << "the dimension line";
+    EXPECT_EQ(FillPenAt(linear.plot, 21.5, 50), 7) << "an arrow inside its end";
+    EXPECT_TRUE(InkIn(linear.plot, 40, 53, 60, 57)) << "the text at its point";
+    const DxfResult text = dimension(
+        "10\n80\n20\n50\n11\n50\n21\n55\n70\n0\n1\nL=<>\n13\n20\n23\n20\n14\n80\n24\n30\n50\n0\n");
+    EXPECT_GT(BoxOf(text.plot).Width(), BoxOf(linear.plot).Width() * 0.99);
+    EXPECT_FALSE(SameSteps(text.plot, linear.plot));
+
+    // Radius from (100, 100) to (130, 100); diameter; angle at a vertex.
+    const DxfResult radius = dimension("10\n100\n20\n100\n11\n115\n21\n105\n70\n4\n15\n130\n25\n100\n");
+    EXPECT_TRUE(InkIn(radius.plot, 105, 99.9, 120, 100.1));
+    EXPECT_EQ(FillPenAt(radius.plot, 128.5, 100), 7);
+    const DxfResult diameter = dimension("10\n70\n20\n100\n11\n100\n21\n105\n70\n3\n15\n130\n25\n100\n");
+    EXPECT_EQ(FillPenAt(diameter.plot, 71.5, 100), 7);
+    EXPECT_EQ(FillPenAt(diameter.plot, 128.5, 100), 7);
+    // A right angle at (100, 100) between +x and +y, its arc 40 mm out.
+    const DxfResult angle = dimension(
+        "10\n128.28\n20\n128.28\n70\n5\n13\n110\n23\n100\n14\n100\n24\n110\n15\n100\n25\n100\n");
+    ASSERT_TRUE(angle.ok) << angle.error;
+    EXPECT_TRUE(InkIn(angle.plot, 127.5, 127.5, 129, 129)) << "the arc through its point";
+    EXPECT_TRUE(InkIn(angle.plot, 120, 99.9, 135, 100.1)) << "extension line along x";
+    EXPECT_FALSE(InkIn(angle.plot, 60, 60, 95, 95)) << "not the other three quarters";
+}
+
 // Text outlined glyph by glyph from a cache is the outline cairo draws of
 // the whole string, point for point.
 TEST(Dxf, GlyphCacheOutlinesAsCairoDoes) {

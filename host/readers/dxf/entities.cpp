@@ -132,13 +132,14 @@ void Reader::addInsert(const DL_InsertData& data) {
 }
 
 void Reader::Dimension() {
-    const std::string name = ValueOf(2);
-    if (name.empty()) {
+    const std::string name = ValueOf(2), own = DrawDimension();
+    if (name.empty() && own.empty()) {
         ++skipped["DIMENSION"];
         return;
     }
     Entity e = Begin(Entity::Kind::Insert);
-    e.block = name;
+    e.block = name.empty() ? own : name;
+    e.fallback = own;
     e.dimension = true;
     Add(Planar(std::move(e)));
 }
@@ -173,9 +174,18 @@ void Reader::addLeaderVertex(const DL_LeaderVertexData& v) {
 }
 
 void Reader::setVariableDouble(const std::string& key, double value, int) {
-    if (key == "$DIMASZ") arrowSize_ = value;
-    if (key == "$DIMSCALE") dimScale_ = value;
+    if (key == "$DIMASZ") arrowSize_ = dimHeader_.arrow = value;
+    if (key == "$DIMSCALE") dimScale_ = dimHeader_.scale = value;
+    if (key == "$DIMTXT") dimHeader_.text = value;
+    if (key == "$DIMEXO") dimHeader_.extensionOffset = value;
+    if (key == "$DIMEXE") dimHeader_.extensionBeyond = value;
+    if (key == "$DIMLFAC") dimHeader_.factor = value;
     if (key == "$LTSCALE" && value > 0 && std::isfinite(value)) lineTypeScale = value;
+}
+
+void Reader::setVariableInt(const std::string& key, int value, int) {
+    if (key == "$DIMDEC") dimHeader_.decimals = value;
+    if (key == "$DIMADEC") dimHeader_.angleDecimals = value;
 }
 
 void Reader::addHatch(const DL_HatchData& data) {
@@ -264,6 +274,7 @@ void Reader::endSection() {
         if (type == "MULTILEADER" || type == "MLEADER") ++skipped["MLEADER"];
         if (type == "LTYPE") DefineLineType();
         if (type == "MLINE") MultiLine();
+        if (type == "DIMSTYLE") DefineDimStyle();
         // A layer may be kept from plotting (290 = 0) while it is shown.
         if (type == "LAYER" && !ValueOf(290).empty() && IntOf(290) == 0)
             layerNoPlot.insert(Upper(ValueOf(2)));

@@ -42,6 +42,7 @@ struct Entity {
     std::string block;       // Insert
     Transform place;         // Insert
     bool dimension = false;  // Insert: a DIMENSION's own block
+    std::string fallback;    // Insert: drawn instead of a block the drawing lacks
     // Curves are kept as functions of a tolerance, flattened once the scale is known.
     std::function<Ring(double tolerance)> curve;
     // Fill: rings made when drawn (text's letters), not held.
@@ -59,6 +60,13 @@ struct LineType {
     std::string name;
     bool defined = false;
     std::vector<double> dashes;
+};
+
+// A dimension style's sizes, in drawing units before its scale, and decimals.
+struct DimStyle {
+    double scale = 1, arrow = 0.18, text = 0.18, extensionOffset = 0.0625, extensionBeyond = 0.18;
+    double factor = 1;  // of the measured lengths
+    int decimals = 4, angleDecimals = 0;
 };
 
 // Collects the entities of every block and of model space.
@@ -119,6 +127,7 @@ class Reader : public DL_CreationAdapter {
     void addLeader(const DL_LeaderData& data) override;
     void addLeaderVertex(const DL_LeaderVertexData& v) override;
     void setVariableDouble(const std::string& key, double value, int) override;
+    void setVariableInt(const std::string& key, int value, int) override;
 
     void Text(const DL_TextData& t);
     void addMText(const DL_MTextData& t) override;
@@ -199,6 +208,13 @@ class Reader : public DL_CreationAdapter {
     void AddMText(const std::string& chunk);
 
     void DefineLineType();
+    void DefineDimStyle();
+    const DimStyle& DimStyleOf(const std::string& name) const;
+    // The current DIMENSION drawn into a block of its own; its name, or ""
+    // for a kind not drawn so (ordinate).
+    std::string DrawDimension();
+    void DimArrow(Point2 tip, Point2 toward, double size);
+    void DimText(const std::string& value, Point2 at, double angle, double height);
     // An MLINE's element lines, from its own vertices and miters.
     void MultiLine();
     // A polyline with widths as filled segments.
@@ -217,6 +233,8 @@ class Reader : public DL_CreationAdapter {
     std::unique_ptr<Entity> polyline_, spline_, hatch_, leader_;
     bool leaderArrow_ = false;
     double arrowSize_ = 0.18, dimScale_ = 1;
+    DimStyle dimHeader_;  // of the header's $DIM variables
+    std::map<std::string, DimStyle> dimStyles_;
     Transform polylineOcs_, hatchOcs_;
     std::vector<BulgeVertex> vertices_;
     std::vector<Point2> control_;

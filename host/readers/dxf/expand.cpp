@@ -69,11 +69,14 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
         const int pen = style.pen == kByBlock ? from.pen : style.pen;
         if (e.kind == Entity::Kind::Insert) {
             if (reader.Frozen(layer)) continue;  // a frozen reference hides all it places
+            // A DIMENSION whose block the drawing lacks is drawn from its own points.
+            const std::string& block =
+                reader.blocks.count(e.block) != 0 || e.fallback.empty() ? e.block : e.fallback;
             const char* refusal = nullptr;
-            if (reader.blocks.count(e.block) == 0)
+            if (reader.blocks.count(block) == 0)
                 refusal = e.dimension ? "DIMENSION" : "INSERT (no such block)";
             else if (std::any_of(open->begin(), open->end(),
-                                 [&](const std::string* name) { return *name == e.block; }))
+                                 [&](const std::string* name) { return *name == block; }))
                 refusal = "INSERT (block inserts itself)";
             else if (static_cast<int>(open->size()) > kMaxInsertDepth)
                 refusal = "INSERT (nested too deep)";
@@ -81,12 +84,12 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
                 ++(*skipped)[refusal];
                 continue;
             }
-            const auto base = reader.basePoints_.find(e.block);
+            const auto base = reader.basePoints_.find(block);
             Transform inner;
             if (base != reader.basePoints_.end())
                 inner = {1, 0, 0, 1, -base->second.x, -base->second.y};
-            open->push_back(&e.block);
-            const bool ok = ExpandBlock(reader, e.block, {layer, pen}, inner.Then(e.place).Then(t),
+            open->push_back(&block);
+            const bool ok = ExpandBlock(reader, block, {layer, pen}, inner.Then(e.place).Then(t),
                                         open, tolerance, out, skipped, budget);
             open->pop_back();
             if (!ok) return false;

@@ -16,10 +16,10 @@ namespace varnu::host::dxf {
 // kept (memory stays near the file's size); of the types named here the type,
 // and of the first four the group pairs, which dxflib does not pass on.
 inline constexpr std::string_view kTypes[] = {
-    "DIMENSION", "ATTRIB", "ATTDEF",  "HATCH",       "LTYPE",  "LAYER",
-    "MLINE",     "LWPOLYLINE", "WIPEOUT", "MULTILEADER", "MLEADER"};
+    "DIMENSION",  "ATTRIB",   "ATTDEF",  "HATCH",       "LTYPE",  "LAYER",
+    "MLINE",      "DIMSTYLE", "LWPOLYLINE", "WIPEOUT", "MULTILEADER", "MLEADER"};
 // LWPOLYLINE's pairs are kept only when it has a width.
-inline constexpr std::size_t kPairsKept = 8;
+inline constexpr std::size_t kPairsKept = 9;
 struct Records {
     struct Object {
         int line;
