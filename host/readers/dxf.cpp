@@ -14,6 +14,7 @@
 #include "model/fit.h"
 #include "readers/dxf/entities.h"
 #include "readers/dxf/expand.h"
+#include "readers/dxf/text_outlines.h"
 
 namespace varnu::host {
 
@@ -59,6 +60,7 @@ bool LoadDrawing(std::string text, const std::string& path, Reader* reader, std:
 struct Layout {
     double scale = 1, offsetX = 0, offsetY = 0;
     double tolerance = 0.5;  // drawing units the curves are flattened within
+    int coarseness = 0;      // of text outlines (text_outlines.h)
 };
 
 // The extents of what the drawing draws, flattened within `tolerance`;
@@ -68,8 +70,11 @@ struct Extents {
     bool Any() const { return high.x >= low.x; }
 };
 bool Measure(const Reader& reader, double tolerance, std::map<std::string, int>* skipped,
-             const std::string& path, Extents* extents, std::string* error) {
-    return dxf::Expand(
+             const std::string& path, Extents* extents, std::size_t* areaPoints,
+             std::string* error) {
+    dxf::Pass pass;
+    pass.boundAreas = false;  // nothing is held
+    const bool ok = dxf::Expand(
         reader, tolerance,
         [extents](Primitive&& p) {
             for (const auto& r : p.rings)
@@ -82,7 +87,20 @@ bool Measure(const Reader& reader, double tolerance, std::map<std::string, int>*
                 }
             return true;
         },
-        skipped, path, error);
+        skipped, path, error, &pass);
+    *areaPoints = pass.areaPoints;
+    return ok;
+}
+
+// Text outlined as finely as the plot can hold its filled areas: the
+// coarseness whose points (a quarter or so of the last's, each step) fit.
+int CoarsenessFor(std::size_t areaPoints) {
+    int coarseness = 0;
+    for (double points = static_cast<double>(areaPoints);
+         points > static_cast<double>(dxf::kMaxAreaPoints) && coarseness < dxf::kCoarsest;
+         points /= 2)
+        ++coarseness;
+    return coarseness;
 }
 
 // Fitted with a margin of 2% of the sheet on every side, centred.
@@ -117,6 +135,12 @@ bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
         layout->offsetX = options.originX / 25.4 * sheet.resolution;
         layout->offsetY = options.originY / 25.4 * sheet.resolution;
         layout->tolerance = 0.5 / layout->scale;
+        Extents unused;
+        std::map<std::string, int> ignore;
+        std::size_t areaPoints = 0;
+        if (!Measure(reader, layout->tolerance, &ignore, path, &unused, &areaPoints, error))
+            return false;
+        layout->coarseness = CoarsenessFor(areaPoints);
         return true;
     }
     // Fit: a coarse flattening only ever underestimates the extents (its
@@ -124,7 +148,8 @@ bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
     // flattened for that scale, the geometry drawn gives the extents.
     std::map<std::string, int> ignore;
     Extents probe;
-    if (!Measure(reader, 1e9, &ignore, path, &probe, error)) return false;
+    std::size_t areaPoints = 0;
+    if (!Measure(reader, 1e9, &ignore, path, &probe, &areaPoints, error)) return false;
     if (!probe.Any()) {
         for (const auto& [what, count] : ignore) (*skipped)[what] += count;
         *error = NothingToDraw(path, *skipped);
@@ -134,7 +159,9 @@ bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
     layout->tolerance = 0.5 / layout->scale;
     Extents drawn;
     ignore.clear();
-    if (!Measure(reader, layout->tolerance, &ignore, path, &drawn, error)) return false;
+    if (!Measure(reader, layout->tolerance, &ignore, path, &drawn, &areaPoints, error))
+        return false;
+    layout->coarseness = CoarsenessFor(areaPoints);
     FitDrawing(drawn.low, drawn.high, pageW, pageH, layout);
     return true;
 }
@@ -158,6 +185,7 @@ bool EmitArea(const Primitive& p, const std::vector<Ring>& rings, const std::str
             *error = path + ":" + std::to_string(p.line) + ": a polygon has at most 32767 vertices";
             return false;
         }
+        outline.shrink_to_fit();  // held in the plot: a drawing's text is millions of them
         if (outline.size() >= 3)
             plot->Polygon(static_cast<std::int16_t>(p.style.pen), std::move(outline), p.line);
         outline.clear();
@@ -257,14 +285,28 @@ bool ReadDxfText(std::string text, const std::string& path, const Sheet& sheet,
     std::map<std::string, int> skipped = reader.skipped;
     Layout layout;
     if (!LayOut(reader, sheet, options, path, &layout, &skipped, error)) return false;
-    // Made and sent one primitive at a time: none is held.
+    // Made and sent one primitive at a time: none is held. Text that the
+    // plot cannot hold at its coarseness is outlined coarser still.
     Plot drawn(path);
-    Emitter emit(layout, sheet, path, &drawn, error);
-    if (!dxf::Expand(
+    std::size_t made = 0;
+    const std::map<std::string, int> before = skipped;
+    for (dxf::Pass pass{layout.coarseness};; ++pass.coarseness) {
+        drawn = Plot(path);
+        skipped = before;
+        Emitter emit(layout, sheet, path, &drawn, error);
+        const bool ok = dxf::Expand(
             reader, layout.tolerance, [&emit](Primitive&& p) { return emit(std::move(p)); },
-            &skipped, path, error))
-        return false;
-    if (emit.count == 0) {
+            &skipped, path, error, &pass);
+        made = emit.count;
+        if (ok) {
+            layout.coarseness = pass.coarseness;
+            break;
+        }
+        if (!pass.areaSpent || pass.coarseness >= dxf::kCoarsest) return false;
+    }
+    if (layout.coarseness > 0)
+        skipped["drawing's text outlined coarser (past 80 million points of filled areas)"] = 1;
+    if (made == 0) {
         *error = NothingToDraw(path, skipped);
         return false;
     }

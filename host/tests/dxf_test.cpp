@@ -942,6 +942,14 @@ TEST(Dxf, GlyphCacheOutlinesAsCairoDoes) {
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
         std::erase_if(expected, [](const Ring& r) { return r.size() < 3; });
+        // Coarser outlines, for drawings of more text than the plot holds:
+        // fewer points, the same advance.
+        std::size_t fine = 0, coarse = 0;
+        const dxf::TextShape coarsest = dxf::TextOutlines(text, 25, true, "", dxf::kCoarsest);
+        for (const Ring& r : expected) fine += r.size();
+        for (const Ring& r : coarsest.rings) coarse += r.size();
+        EXPECT_LT(coarse * 2, fine) << text;
+        EXPECT_EQ(coarsest.advance, dxf::TextOutlines(text, 25).advance);
         for (int twice = 0; twice < 2; ++twice) {  // outlined, then from the cache
             const dxf::TextShape shape = dxf::TextOutlines(text, 25);
             ASSERT_EQ(shape.rings.size(), expected.size()) << text;

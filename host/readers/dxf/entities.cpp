@@ -458,8 +458,8 @@ Entity Reader::Planar(Entity e, const Transform& ocs) {
     for (Ring& r : e.rings)
         for (Point2& p : r) p = ocs.Apply(p);
     if (e.shape)
-        e.shape = [shape = std::move(e.shape), ocs]() {
-            std::vector<Ring> rings = shape();
+        e.shape = [shape = std::move(e.shape), ocs](int coarseness) {
+            std::vector<Ring> rings = shape(coarseness);
             for (Ring& r : rings)
                 for (Point2& p : r) p = ocs.Apply(p);
             return rings;

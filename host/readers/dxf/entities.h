@@ -45,8 +45,8 @@ struct Entity {
     std::string fallback;    // Insert: drawn instead of a block the drawing lacks
     // Curves are kept as functions of a tolerance, flattened once the scale is known.
     std::function<Ring(double tolerance)> curve;
-    // Fill: rings made when drawn (text's letters), not held.
-    std::function<std::vector<Ring>()> shape;
+    // Fill: rings made when drawn (text's letters, as coarse as asked), not held.
+    std::function<std::vector<Ring>(int coarseness)> shape;
 };
 
 // One of the printer's eight line types for a DXF line type name that the

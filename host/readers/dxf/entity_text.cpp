@@ -73,12 +73,12 @@ namespace {
 // A run's letters as TextOutlines draws them, with MTEXT's width, tracking
 // and stacking: stacked text at 70% of the height, centred over each other,
 // the upper from half the height up, the lower below it.
-TextShape RunShape(const Run& run, bool outlines) {
+TextShape RunShape(const Run& run, bool outlines, int coarseness = 0) {
     TextShape shape;
     if (run.stack != 0) {
         const double h = run.height * 0.7;
-        TextShape up = TextOutlines(run.text, h, outlines, run.font);
-        TextShape down = TextOutlines(run.denominator, h, outlines, run.font);
+        TextShape up = TextOutlines(run.text, h, outlines, run.font, coarseness);
+        TextShape down = TextOutlines(run.denominator, h, outlines, run.font, coarseness);
         shape.advance = std::max(up.advance, down.advance) + run.height * 0.1;
         shape.descent = std::max(TextOutlines("x", run.height, false, run.font).descent,
                                  run.height * 0.3 + down.descent);
@@ -103,7 +103,8 @@ TextShape RunShape(const Run& run, bool outlines) {
             std::size_t n = 1;
             while (i + n < run.text.size() && (static_cast<unsigned char>(run.text[i + n]) & 0xC0) == 0x80)
                 ++n;
-            TextShape letter = TextOutlines(run.text.substr(i, n), run.height, outlines, run.font);
+            TextShape letter =
+                TextOutlines(run.text.substr(i, n), run.height, outlines, run.font, coarseness);
             for (Ring& r : letter.rings) {
                 for (Point2& p : r) p.x += shape.advance;
                 shape.rings.push_back(std::move(r));
@@ -113,7 +114,7 @@ TextShape RunShape(const Run& run, bool outlines) {
             i += n;
         }
     } else {
-        shape = TextOutlines(run.text, run.height, outlines, run.font);
+        shape = TextOutlines(run.text, run.height, outlines, run.font, coarseness);
     }
     if (run.width != 1) {
         shape.advance *= run.width;
@@ -144,10 +145,10 @@ void Reader::AddText(const std::vector<Run>& runs, double height, double angle, 
     const double dx = h == 1 || h == 4 ? -width / 2 : h == 2 ? -width : 0;
     const double dy = h == 4 || v == 2 ? -height / 2 : v == 1 ? descent : v == 3 ? -height : 0;
     const double sx = (mirror & 2) != 0 ? -1 : 1, sy = (mirror & 4) != 0 ? -1 : 1;
-    auto place = [at, angle, dx, dy, sx, sy](double x, double y) {
+    const double cos = std::cos(angle), sin = std::sin(angle);
+    auto place = [at, cos, sin, dx, dy, sx, sy](double x, double y) {
         const double u = (x + dx) * sx, w = (y + dy) * sy;
-        return Point2{at.x + u * std::cos(angle) - w * std::sin(angle),
-                      at.y + u * std::sin(angle) + w * std::cos(angle)};
+        return Point2{at.x + u * cos - w * sin, at.y + u * sin + w * cos};
     };
     double x = 0;
     for (std::size_t k = 0; k < runs.size(); ++k) {
@@ -159,8 +160,8 @@ void Reader::AddText(const std::vector<Run>& runs, double height, double angle, 
         // hundreds of times the file's size.
         // \A: a run lower than the line centred in it, or at its top.
         const double lift = run.align == 0 ? 0 : (tallest - run.height) * run.align / 2;
-        e.shape = [run, place, x, lift, widthFactor]() {
-            std::vector<Ring> rings = RunShape(run, true).rings;
+        e.shape = [run, place, x, lift, widthFactor](int coarseness) {
+            std::vector<Ring> rings = RunShape(run, true, coarseness).rings;
             for (Ring& r : rings)
                 for (Point2& p : r) p = place(x + p.x * widthFactor, lift == 0 ? p.y : p.y + lift);
             return rings;

@@ -53,6 +53,7 @@ void Dash(const Reader& reader, double placed, double tolerance, Primitive* p, B
 bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited& from,
                  const Transform& t, std::vector<const std::string*>* open, double tolerance,
                  const Sink& out, std::map<std::string, int>* skipped, Budget* budget) {
+    const int coarseness = budget->coarseness;
     const auto it = reader.blocks.find(block);
     if (it == reader.blocks.end()) return true;
     for (const Entity& e : it->second) {
@@ -99,7 +100,7 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
         Primitive p{e.kind == Entity::Kind::Fill, style, {}, e.closed, e.line};
         p.style.pen = pen;
         if (e.shape) {
-            p.rings = e.shape();
+            p.rings = e.shape(coarseness);
         } else if (e.curve) {
             const double scale = t.Scale() > 0 ? t.Scale() : 1;
             p.rings.push_back(e.curve(tolerance / scale));
@@ -129,17 +130,25 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
 }  // namespace
 
 bool Expand(const Reader& reader, double tolerance, const Sink& out,
-            std::map<std::string, int>* skipped, const std::string& path, std::string* error) {
+            std::map<std::string, int>* skipped, const std::string& path, std::string* error,
+            Pass* pass) {
     // The entities outside blocks are kept as the block "", which an INSERT
     // may name too.
     static const std::string kModelSpace;
     std::vector<const std::string*> open{&kModelSpace};
     Budget budget;
+    Pass plain;
+    if (!pass) pass = &plain;
+    budget.coarseness = pass->coarseness;
+    budget.boundAreas = pass->boundAreas;
     static const std::string kLayer0 = "0";
-    if (ExpandBlock(reader, kModelSpace, {kLayer0, 7}, {}, &open, tolerance, out, skipped, &budget))
-        return true;
-    if (budget.areaPoints > kMaxAreaPoints)
-        *error = path + ": the drawing expands to more than 40 million points of filled areas";
+    const bool ok =
+        ExpandBlock(reader, kModelSpace, {kLayer0, 7}, {}, &open, tolerance, out, skipped, &budget);
+    pass->areaPoints = budget.areaPoints;
+    pass->areaSpent = budget.boundAreas && budget.areaPoints > kMaxAreaPoints;
+    if (ok) return true;
+    if (pass->areaSpent)
+        *error = path + ": the drawing expands to more than 80 million points of filled areas";
     else if (budget.Spent())
         *error = path +
                  ": the drawing expands to more than 2 million points or block entities (nested "

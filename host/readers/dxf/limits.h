@@ -12,7 +12,7 @@ inline constexpr int kMaxInsertDepth = 16;
 // (text's letters; four bytes each in the plot) is refused rather than
 // allowed to exhaust memory.
 inline constexpr std::size_t kMaxPoints = 2000000;
-inline constexpr std::size_t kMaxAreaPoints = 40000000;
+inline constexpr std::size_t kMaxAreaPoints = 80000000;
 // Arrays of blocks that draw nothing multiply the work alone: the entities
 // visited while expanding are bounded as well.
 inline constexpr std::size_t kMaxVisits = 2000000;
@@ -25,8 +25,11 @@ inline constexpr double kMaxCoordinate = 1e12;
 // What one expansion may still do.
 struct Budget {
     std::size_t points = 0, areaPoints = 0, visits = 0;
+    int coarseness = 0;       // of text outlines (text_outlines.h)
+    bool boundAreas = true;   // false where nothing is held (measuring)
     bool Spent() const {
-        return points > kMaxPoints || areaPoints > kMaxAreaPoints || visits > kMaxVisits;
+        return points > kMaxPoints || (boundAreas && areaPoints > kMaxAreaPoints) ||
+               visits > kMaxVisits;
     }
 };
 

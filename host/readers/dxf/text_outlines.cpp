@@ -59,7 +59,7 @@ cairo_font_face_t* FontFace(const std::string& file) {
 struct Font {
     cairo_surface_t* surface = nullptr;
     cairo_t* cr = nullptr;
-    std::map<unsigned long, std::vector<Ring>> glyphs;
+    std::map<std::pair<int, unsigned long>, std::vector<Ring>> glyphs;  // by coarseness
 };
 
 constexpr double kEm = 100.0;
@@ -81,11 +81,12 @@ Font& FontOf(const std::string& file) {
 }
 
 // The glyph's outline with its origin at (0, 0), as cairo flattens it.
-const std::vector<Ring>& GlyphOutline(Font* font, unsigned long index) {
-    const auto found = font->glyphs.find(index);
+const std::vector<Ring>& GlyphOutline(Font* font, unsigned long index, int coarseness) {
+    const auto found = font->glyphs.find({coarseness, index});
     if (found != font->glyphs.end()) return found->second;
-    std::vector<Ring>& rings = font->glyphs[index];
+    std::vector<Ring>& rings = font->glyphs[{coarseness, index}];
     cairo_new_path(font->cr);
+    cairo_set_tolerance(font->cr, 0.5 * std::pow(4.0, coarseness));
     const cairo_glyph_t glyph{index, 0, 0};
     cairo_glyph_path(font->cr, &glyph, 1);
     cairo_path_t* path = cairo_copy_path_flat(font->cr);
@@ -104,7 +105,7 @@ const std::vector<Ring>& GlyphOutline(Font* font, unsigned long index) {
 }  // namespace
 
 TextShape TextOutlines(const std::string& text, double height, bool outlines,
-                       const std::string& font) {
+                       const std::string& font, int coarseness) {
     TextShape shape;
     if (text.empty() || !(height > 0)) return shape;
     Font& f = FontOf(font);
@@ -127,7 +128,7 @@ TextShape TextOutlines(const std::string& text, double height, bool outlines,
     for (int g = 0; g < count; ++g) {
         const double ox = std::nearbyint(glyphs[g].x * 256) / 256;
         const double oy = std::nearbyint(glyphs[g].y * 256) / 256;
-        for (const Ring& r : GlyphOutline(&f, glyphs[g].index)) {
+        for (const Ring& r : GlyphOutline(&f, glyphs[g].index, std::clamp(coarseness, 0, kCoarsest))) {
             if (r.size() < 3) continue;
             Ring& placed = rings.emplace_back();
             placed.reserve(r.size());
