@@ -948,7 +948,10 @@ TEST(Dxf, GlyphCacheOutlinesAsCairoDoes) {
         const dxf::TextShape coarsest = dxf::TextOutlines(text, 25, true, "", dxf::kCoarsest);
         for (const Ring& r : expected) fine += r.size();
         for (const Ring& r : coarsest.rings) coarse += r.size();
-        EXPECT_LT(coarse * 2, fine) << text;
+        EXPECT_LE(coarse, fine) << text;
+        if (text.find('0') != std::string::npos || text.find('g') != std::string::npos) {
+            EXPECT_LT(coarse * 5, fine * 4) << text << ": curves in fewer chords";
+        }
         EXPECT_EQ(coarsest.advance, dxf::TextOutlines(text, 25).advance);
         for (int twice = 0; twice < 2; ++twice) {  // outlined, then from the cache
             const dxf::TextShape shape = dxf::TextOutlines(text, 25);
