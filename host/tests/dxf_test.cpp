@@ -712,10 +712,12 @@ TEST(Dxf, LongTextWhole) {
 
 // A line type is what the LTYPE table says: no dashes, solid; dashes drawn
 // at their lengths times $LTSCALE and the entity's scale (48). A name the
-// table lacks keeps the printer's line type of its name.
+// table lacks, or a standard name (CENTER2) it gives no dashes, keeps the
+// printer's line type of its name.
 TEST(Dxf, LineTypesFromTheTable) {
     const std::string table =
         "0\nTABLE\n2\nLTYPE\n0\nLTYPE\n2\nK5LT32768\n70\n0\n3\n\n72\n65\n73\n0\n40\n0\n"
+        "0\nLTYPE\n2\nCENTER2\n70\n0\n3\n\n72\n65\n73\n0\n40\n0\n"
         "0\nLTYPE\n2\nDASH10\n70\n0\n3\n__ __\n72\n65\n73\n2\n40\n15\n49\n10\n74\n0\n49\n-5\n74\n0\n"
         "0\nENDTAB\n";
     const auto line = [&](const std::string& type, const std::string& header = "",
@@ -733,6 +735,7 @@ TEST(Dxf, LineTypesFromTheTable) {
             if (s.kind == Step::Kind::LineType) types.push_back(s.a);
         return types;
     };
+    EXPECT_EQ(lineTypes(line("CENTER2")), std::vector<int>{4});
     const Plot solid = line("K5LT32768");
     EXPECT_EQ(lineTypes(solid), std::vector<int>{0});
     EXPECT_EQ(CountOf(solid, Step::Kind::Move), 1);
@@ -747,6 +750,7 @@ TEST(Dxf, LineTypesFromTheTable) {
     // Finer than a host step: the solid line it looks like.
     EXPECT_EQ(CountOf(line("DASH10", "9\n$LTSCALE\n40\n1e-6\n"), Step::Kind::Move), 1);
     EXPECT_EQ(lineTypes(line("DASHED")), std::vector<int>{dxf::LineTypeOf("DASHED")});
+    EXPECT_EQ(lineTypes(line("NOT_IN_TABLE")), std::vector<int>{dxf::LineTypeOf("NOT_IN_TABLE")});
 }
 
 // Text is held as its runs and outlined when drawn: a drawing of many short

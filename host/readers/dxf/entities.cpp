@@ -6,14 +6,20 @@
 
 namespace varnu::host::dxf {
 
-int LineTypeOf(std::string name) {
+int StandardLineType(std::string name) {
     std::transform(name.begin(), name.end(), name.begin(), ::toupper);
-    if (name.empty() || name == "CONTINUOUS" || name == "BYLAYER" || name == "BYBLOCK") return 0;
     static const std::pair<const char*, int> kKnown[] = {
         {"DOT", 1},     {"DASHED", 2},  {"HIDDEN", 3}, {"CENTER", 4},
         {"PHANTOM", 5}, {"DASHDOT", 6}, {"DIVIDE", 7}, {"BORDER", 8}};
     for (const auto& [prefix, type] : kKnown)
         if (name.rfind(prefix, 0) == 0) return type;
+    return 0;
+}
+
+int LineTypeOf(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+    if (name.empty() || name == "CONTINUOUS" || name == "BYLAYER" || name == "BYBLOCK") return 0;
+    if (const int type = StandardLineType(name)) return type;
     return 1 + static_cast<int>(std::hash<std::string>{}(name) % 8);
 }
 

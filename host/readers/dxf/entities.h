@@ -52,6 +52,8 @@ struct Entity {
 // One of the printer's eight line types for a DXF line type name that the
 // drawing's LTYPE table does not define.
 int LineTypeOf(std::string name);
+// The printer's line type of a standard name (DASHED, CENTER2, ...); 0 for another.
+int StandardLineType(std::string name);
 
 // A line type by name; `defined` when the LTYPE table has it, with its
 // dashes in drawing units (a dash when positive, a gap when negative, a

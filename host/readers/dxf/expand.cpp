@@ -29,7 +29,9 @@ void Dash(const Reader& reader, double placed, double tolerance, Primitive* p, B
         p->style.lineType = LineTypeOf(type.name);
         return;
     }
-    p->style.lineType = 0;
+    // An entry without dashes is solid, unless it names a standard type: some
+    // programs write those without their patterns.
+    p->style.lineType = type.dashes.empty() ? StandardLineType(type.name) : 0;
     if (type.dashes.empty()) return;
     const double scale = reader.lineTypeScale * p->style.typeScale * placed;
     double period = 0;
