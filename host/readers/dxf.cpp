@@ -250,8 +250,7 @@ class Emitter {
         ++count;
         const std::vector<Ring> rings = OnSheet(p, layout_, pageW_, pageH_);
         if (rings.empty()) return true;
-        if (p.style.pen != pen_)
-            plot_->Pen(static_cast<std::uint16_t>(pen_ = p.style.pen), p.line);
+        if (p.style.pen != pen_) plot_->Pen(static_cast<std::uint16_t>(pen_ = p.style.pen), p.line);
         if (p.fill) return EmitArea(p, rings, path_, plot_, error_);
         if (p.style.lineType != lineType_)
             plot_->LineType(static_cast<std::uint16_t>(lineType_ = p.style.lineType), p.line);

@@ -652,7 +652,6 @@ TEST(Dxf, WorkAndCoordinatesAreBounded) {
         }
 }
 
-
 int CountOf(const Plot& plot, Step::Kind kind) {
     int n = 0;
     for (const Step& s : plot.steps()) n += s.kind == kind;
@@ -678,8 +677,8 @@ TEST(Dxf, LongTextWhole) {
     ASSERT_TRUE(whole.ok) << whole.error;
     EXPECT_EQ(whole.report.skipped, "");
     const std::size_t cut = text.find("\\U+043C") + 2;  // between "\U" and "+043C"
-    const DxfResult pieces = mtext("3\n" + text.substr(0, cut) + "\n3\n" +
-                                   text.substr(cut, 250) + "\n1\n" + text.substr(cut + 250) + "\n");
+    const DxfResult pieces = mtext("3\n" + text.substr(0, cut) + "\n3\n" + text.substr(cut, 250) +
+                                   "\n1\n" + text.substr(cut + 250) + "\n");
     EXPECT_TRUE(SameSteps(pieces.plot, whole.plot));
     const InkBox box = BoxOf(whole.plot);
     EXPECT_NEAR(box.Height(), (39 * 2 * 5.0 / 3 + 2) * px, 3) << "40 lines";
@@ -687,10 +686,9 @@ TEST(Dxf, LongTextWhole) {
     // 1,100 characters: MTEXT split, TEXT and a comment cut; a number or a
     // group code that long refused. None of them may hang dxflib.
     const std::string longText(1100, 'H');
-    EXPECT_TRUE(SameSteps(mtext("1\n" + longText + "\n").plot,
-                          mtext("3\n" + longText.substr(0, 600) + "\n1\n" + longText.substr(600) +
-                                "\n")
-                              .plot));
+    EXPECT_TRUE(SameSteps(
+        mtext("1\n" + longText + "\n").plot,
+        mtext("3\n" + longText.substr(0, 600) + "\n1\n" + longText.substr(600) + "\n").plot));
     const DxfResult cutText =
         ReadDxfEntities("999\n" + longText + "\n" +
                         Entities("0\nTEXT\n8\n0\n10\n0\n20\n0\n40\n2\n1\n" + longText + "\n"));
@@ -718,14 +716,14 @@ TEST(Dxf, LineTypesFromTheTable) {
     const std::string table =
         "0\nTABLE\n2\nLTYPE\n0\nLTYPE\n2\nK5LT32768\n70\n0\n3\n\n72\n65\n73\n0\n40\n0\n"
         "0\nLTYPE\n2\nCENTER2\n70\n0\n3\n\n72\n65\n73\n0\n40\n0\n"
-        "0\nLTYPE\n2\nDASH10\n70\n0\n3\n__ __\n72\n65\n73\n2\n40\n15\n49\n10\n74\n0\n49\n-5\n74\n0\n"
+        "0\nLTYPE\n2\nDASH10\n70\n0\n3\n__ "
+        "__\n72\n65\n73\n2\n40\n15\n49\n10\n74\n0\n49\n-5\n74\n0\n"
         "0\nENDTAB\n";
     const auto line = [&](const std::string& type, const std::string& header = "",
                           const std::string& scale = "") {
         const std::string dxf =
             (header.empty() ? "" : "0\nSECTION\n2\nHEADER\n" + header + "0\nENDSEC\n") +
-            Entities("0\nLINE\n8\n0\n6\n" + type + "\n" + scale +
-                         "10\n0\n20\n0\n11\n100\n21\n0\n",
+            Entities("0\nLINE\n8\n0\n6\n" + type + "\n" + scale + "10\n0\n20\n0\n11\n100\n21\n0\n",
                      table);
         return ReadDxfEntities(dxf, AtScale(1)).plot;
     };
@@ -797,8 +795,9 @@ TEST(Dxf, EntitiesOnceDropped) {
 
     // 4 mm wide, then tapered from 6 mm to nothing.
     const DxfResult wide = ReadDxfEntities(
-        Entities("0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n43\n4\n10\n10\n20\n50\n10\n90\n20\n50\n"
-                 "0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n10\n10\n20\n20\n40\n6\n41\n0\n10\n90\n20\n20\n"),
+        Entities(
+            "0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n43\n4\n10\n10\n20\n50\n10\n90\n20\n50\n"
+            "0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n10\n10\n20\n20\n40\n6\n41\n0\n10\n90\n20\n20\n"),
         AtScale(1));
     EXPECT_EQ(CountOf(wide.plot, Step::Kind::Draw), 0) << "areas, not hairlines";
     EXPECT_EQ(FillPenAt(wide.plot, 50, 51.8), 7);
@@ -809,7 +808,8 @@ TEST(Dxf, EntitiesOnceDropped) {
     const std::string layers =
         "0\nTABLE\n2\nLAYER\n0\nLAYER\n2\nNOPLOT\n70\n0\n62\n1\n290\n0\n"
         "0\nLAYER\n2\nPLOT\n70\n0\n62\n1\n290\n1\n0\nENDTAB\n";
-    const std::string attdef = "0\nATTDEF\n8\nPLOT\n10\n10\n20\n150\n40\n5\n1\n\n2\nTAGNAME\n70\n0\n";
+    const std::string attdef =
+        "0\nATTDEF\n8\nPLOT\n10\n10\n20\n150\n40\n5\n1\n\n2\nTAGNAME\n70\n0\n";
     const std::string flipped = "0\nTEXT\n8\nPLOT\n10\n100\n20\n150\n40\n5\n71\n6\n1\nHHHH\n";
     const std::string text = Entities(
         DxfLine("NOPLOT", 10, 10, 90, 10) + DxfLine("PLOT", 10, 30, 90, 30) + attdef + flipped,
@@ -840,8 +840,8 @@ TEST(Dxf, HatchOfGapsAndNothingToDraw) {
     EXPECT_FALSE(ReadDxfText(Entities(hatch("79\n1\n49\n-1e-6\n", "1e-6")), "gaps.dxf", kSheet, {},
                              &plot, &report, &error));
     EXPECT_EQ(error, "gaps.dxf: nothing to draw");
-    EXPECT_FALSE(ReadDxfText(Entities(hatch("79\n2\n49\n1e-9\n49\n-1e-6\n", "1e-4")),
-                             "dense.dxf", kSheet, {}, &plot, &report, &error));
+    EXPECT_FALSE(ReadDxfText(Entities(hatch("79\n2\n49\n1e-9\n49\n-1e-6\n", "1e-4")), "dense.dxf",
+                             kSheet, {}, &plot, &report, &error));
     EXPECT_EQ(error, "dense.dxf: nothing to draw (skipped: 1 HATCH (pattern too dense))");
 }
 
@@ -849,10 +849,11 @@ TEST(Dxf, HatchOfGapsAndNothingToDraw) {
 // \A places a lower run in the line's middle or top.
 TEST(Dxf, TextStackingWidthTrackingAlignment) {
     const auto mtext = [](const std::string& text) {
-        return BoxOf(ReadDxfEntities(
-                         Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n" + text + "\n"),
-                         AtScale(1))
-                         .plot);
+        return BoxOf(
+            ReadDxfEntities(
+                Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n" + text + "\n"),
+                AtScale(1))
+                .plot);
     };
     const InkBox plain = mtext("HH"), wide = mtext("\\W2;HH"), tracked = mtext("\\T3;HH");
     EXPECT_NEAR(wide.Width(), 2 * plain.Width(), 2);
@@ -867,11 +868,11 @@ TEST(Dxf, TextStackingWidthTrackingAlignment) {
     const InkBox low = mtext("{\\H0.5x;h}H"), top = mtext("{\\H0.5x;\\A2;h}H");
     EXPECT_NEAR(low.top, top.top, 0.5) << "the tall H sets the top either way";
     const auto lowInk = [&](const std::string& text) {
-        const Plot p = ReadDxfEntities(
-                           Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n" + text +
-                                    "\n"),
-                           AtScale(1))
-                           .plot;
+        const Plot p =
+            ReadDxfEntities(
+                Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n" + text + "\n"),
+                AtScale(1))
+                .plot;
         return InkIn(p, 10.5, 100.2, 12.5, 101.5);
     };
     EXPECT_TRUE(lowInk("{\\H0.5x;H}H"));
@@ -887,12 +888,12 @@ TEST(Dxf, DimensionsWithoutTheirBlock) {
         "0\nTABLE\n2\nDIMSTYLE\n0\nDIMSTYLE\n2\nBIG\n70\n0\n40\n1\n41\n3\n42\n1\n44\n2\n140\n5\n"
         "271\n1\n0\nENDTAB\n";
     const auto dimension = [&](const std::string& groups) {
-        return ReadDxfEntities(
-            Entities("0\nDIMENSION\n8\n0\n2\n*NONE\n3\nBIG\n" + groups, style), AtScale(1));
+        return ReadDxfEntities(Entities("0\nDIMENSION\n8\n0\n2\n*NONE\n3\nBIG\n" + groups, style),
+                               AtScale(1));
     };
     // Linear, horizontal: from (20, 20) and (80, 30), its line at y = 50.
-    const DxfResult linear = dimension(
-        "10\n80\n20\n50\n11\n50\n21\n55\n70\n0\n13\n20\n23\n20\n14\n80\n24\n30\n50\n0\n");
+    const DxfResult linear =
+        dimension("10\n80\n20\n50\n11\n50\n21\n55\n70\n0\n13\n20\n23\n20\n14\n80\n24\n30\n50\n0\n");
     ASSERT_TRUE(linear.ok) << linear.error;
     EXPECT_EQ(linear.report.skipped, "");
     EXPECT_TRUE(InkIn(linear.plot, 19.9, 22, 20.1, 48)) << "first extension line";
@@ -907,10 +908,12 @@ TEST(Dxf, DimensionsWithoutTheirBlock) {
     EXPECT_FALSE(SameSteps(text.plot, linear.plot));
 
     // Radius from (100, 100) to (130, 100); diameter; angle at a vertex.
-    const DxfResult radius = dimension("10\n100\n20\n100\n11\n115\n21\n105\n70\n4\n15\n130\n25\n100\n");
+    const DxfResult radius =
+        dimension("10\n100\n20\n100\n11\n115\n21\n105\n70\n4\n15\n130\n25\n100\n");
     EXPECT_TRUE(InkIn(radius.plot, 105, 99.9, 120, 100.1));
     EXPECT_EQ(FillPenAt(radius.plot, 128.5, 100), 7);
-    const DxfResult diameter = dimension("10\n70\n20\n100\n11\n100\n21\n105\n70\n3\n15\n130\n25\n100\n");
+    const DxfResult diameter =
+        dimension("10\n70\n20\n100\n11\n100\n21\n105\n70\n3\n15\n130\n25\n100\n");
     EXPECT_EQ(FillPenAt(diameter.plot, 71.5, 100), 7);
     EXPECT_EQ(FillPenAt(diameter.plot, 128.5, 100), 7);
     // A right angle at (100, 100) between +x and +y, its arc 40 mm out.

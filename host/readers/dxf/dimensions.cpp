@@ -16,7 +16,9 @@ Point2 Unit(Point2 v) {
     return length > 0 ? Point2{v.x / length, v.y / length} : Point2{0, 0};
 }
 
-double Dot(Point2 a, Point2 b) { return a.x * b.x + a.y * b.y; }
+double Dot(Point2 a, Point2 b) {
+    return a.x * b.x + a.y * b.y;
+}
 
 Point2 Along(Point2 p, Point2 direction, double t) {
     return {p.x + direction.x * t, p.y + direction.y * t};
@@ -76,109 +78,138 @@ void Reader::DimText(const std::string& value, Point2 at, double angle, double h
     AddText(runs, height, angle, at, 4);
 }
 
+// The sizes a dimension is drawn with, in drawing units.
+struct Reader::DimSizes {
+    double arrow, height, offset, beyond, factor;
+    int decimals, angleDecimals;
+    bool placed;  // its text has its own point (11)
+};
+
+namespace {
+
+std::string Number(double v, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", std::clamp(decimals, 0, 8), v);
+    return text;
+}
+
+}  // namespace
+
 std::string Reader::DrawDimension() {
     const DimStyle& style = DimStyleOf(ValueOf(3));
     const double scale = style.scale > 0 ? style.scale : 1;
-    const double arrow = style.arrow * scale, height = style.text * scale;
-    const double offset = style.extensionOffset * scale, beyond = style.extensionBeyond * scale;
+    const DimSizes sizes{
+        style.arrow * scale,           style.text * scale,  style.extensionOffset * scale,
+        style.extensionBeyond * scale, style.factor,        style.decimals,
+        style.angleDecimals,           !ValueOf(11).empty()};
     const auto point = [this](int code) { return Point2{RealOf(code), RealOf(code + 10)}; };
-    const auto number = [&](double v, int decimals) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.*f", std::clamp(decimals, 0, 8), v);
-        return std::string(text);
-    };
-    const bool placed = !ValueOf(11).empty();
     const int type = IntOf(70) & 7;
-    // What measures nothing is not drawn.
+    // What measures nothing is not drawn, nor ordinates.
     const Point2 p13 = point(13), p14 = point(14), p10 = point(10), p15 = point(15);
     if (((type == 0 || type == 1) && p13.x == p14.x && p13.y == p14.y) ||
-        ((type >= 2 && type <= 5) && p10.x == p15.x && p10.y == p15.y))
+        ((type >= 2 && type <= 5) && p10.x == p15.x && p10.y == p15.y) || type > 5)
         return "";
-    const std::string own = "\x01" "dimension " + std::to_string(sections_);
+    const std::string own = "\x01dimension " + std::to_string(sections_);
     const std::string outer = current_;
     current_ = own;
-    const auto line = [this](Point2 a, Point2 b) { Add(Path({a, b}, false)); };
-    if (type == 0 || type == 1) {  // rotated (50) or aligned with what it measures
-        const Point2 p1 = point(13), p2 = point(14), d = point(10);
-        const double a = RealOf(50) * M_PI / 180;
-        const Point2 u = type == 1 ? Unit({p2.x - p1.x, p2.y - p1.y}) : Point2{std::cos(a), std::sin(a)};
-        const Point2 f1 = Along(d, u, Dot({p1.x - d.x, p1.y - d.y}, u));
-        const Point2 f2 = Along(d, u, Dot({p2.x - d.x, p2.y - d.y}, u));
-        for (const auto& [p, f] : {std::pair{p1, f1}, std::pair{p2, f2}}) {
-            const Point2 v = Unit({f.x - p.x, f.y - p.y});
-            if (v.x != 0 || v.y != 0) line(Along(p, v, offset), Along(f, v, beyond));
-        }
-        line(f1, f2);
-        DimArrow(f1, {f2.x - f1.x, f2.y - f1.y}, arrow);
-        DimArrow(f2, {f1.x - f2.x, f1.y - f2.y}, arrow);
-        const Point2 n{-u.y, u.x};
-        const Point2 middle{(f1.x + f2.x) / 2, (f1.y + f2.y) / 2};
-        DimText(number(std::fabs(Dot({p2.x - p1.x, p2.y - p1.y}, u)) * style.factor,
-                       style.decimals),
-                placed ? point(11) : Along(middle, n, height), Upright(std::atan2(u.y, u.x)),
-                height);
-    } else if (type == 3 || type == 4) {  // diameter (10 to 15), radius (centre 10 to 15)
-        const Point2 p = point(15), q = point(10);
-        const double length = std::hypot(p.x - q.x, p.y - q.y);
-        line(q, p);
-        DimArrow(p, {q.x - p.x, q.y - p.y}, arrow);
-        if (type == 3) DimArrow(q, {p.x - q.x, p.y - q.y}, arrow);
-        const Point2 middle{(p.x + q.x) / 2, (p.y + q.y) / 2};
-        DimText((type == 3 ? "%%c" : "R") + number(length * style.factor, style.decimals),
-                placed ? point(11) : middle, Upright(std::atan2(p.y - q.y, p.x - q.x)), height);
-    } else if (type == 2 || type == 5) {  // between two lines, or at a vertex (15)
-        Point2 v{0, 0}, at{0, 0};
-        std::vector<std::pair<Point2, Point2>> lines;  // each as two of its points
-        if (type == 5) {
-            v = point(15), at = point(10);
-            lines = {{v, point(13)}, {v, point(14)}};
-        } else {
-            const Point2 a = point(13), b = point(14), c = point(15), d = point(10);
-            const Point2 r{b.x - a.x, b.y - a.y}, s{d.x - c.x, d.y - c.y};
-            const double cross = r.x * s.y - r.y * s.x;
-            if (!(std::fabs(cross) > 0)) {
-                current_ = outer;
-                return "";
-            }
-            const double t = ((c.x - a.x) * s.y - (c.y - a.y) * s.x) / cross;
-            v = Along(a, r, t), at = point(16);
-            lines = {{a, b}, {c, d}};
-        }
-        std::vector<double> rays;
-        for (const auto& [p, q] : lines) {
-            const Point2 far = std::hypot(p.x - v.x, p.y - v.y) > std::hypot(q.x - v.x, q.y - v.y) ? p : q;
-            const double angle = std::atan2(far.y - v.y, far.x - v.x);
-            rays.push_back(angle);
-            if (type == 2) rays.push_back(angle + M_PI);
-        }
-        const double radius = std::hypot(at.x - v.x, at.y - v.y);
-        const auto [a0, a1] = Sector(rays, std::atan2(at.y - v.y, at.x - v.x));
-        Entity arc = Path({}, false);
-        arc.curve = [v, radius, a0 = a0, a1 = a1](double tolerance) {
-            return ArcPoints(v, radius, radius, 0, a0, a1, tolerance);
-        };
-        Add(std::move(arc));
-        for (const double a : {a0, a1}) {
-            const Point2 u{std::cos(a), std::sin(a)};
-            double reach = 0;  // of the line's points along the ray
-            for (const auto& [p, q] : lines)
-                for (const Point2 e : {p, q})
-                    if (std::fabs(u.x * (e.y - v.y) - u.y * (e.x - v.x)) < 1e-9 * (1 + radius))
-                        reach = std::max(reach, Dot({e.x - v.x, e.y - v.y}, u));
-            if (reach + offset < radius) line(Along(v, u, reach + offset), Along(v, u, radius + beyond));
-        }
-        DimArrow(Along(v, {std::cos(a0), std::sin(a0)}, radius), {-std::sin(a0), std::cos(a0)}, arrow);
-        DimArrow(Along(v, {std::cos(a1), std::sin(a1)}, radius), {std::sin(a1), -std::cos(a1)}, arrow);
-        const double middle = (a0 + a1) / 2;
-        DimText(number((a1 - a0) * 180 / M_PI, style.angleDecimals) + "%%d",
-                placed ? point(11) : Along(v, {std::cos(middle), std::sin(middle)}, radius + height),
-                Upright(middle + M_PI / 2), height);
-    } else {
-        current_ = outer;
-        return "";
-    }
+    if (type == 0 || type == 1) LinearDimension(sizes, type == 1);
+    if (type == 3 || type == 4) RadialDimension(sizes, type == 3);
+    if (type == 2 || type == 5) AngularDimension(sizes, type == 5);
     current_ = outer;
-    return own;
+    return blocks.count(own) != 0 ? own : "";
+}
+
+// Rotated (50), or aligned with what it measures: from 13 and 14 to the
+// dimension line through 10.
+void Reader::LinearDimension(const DimSizes& s, bool aligned) {
+    const auto point = [this](int code) { return Point2{RealOf(code), RealOf(code + 10)}; };
+    const auto line = [this](Point2 a, Point2 b) { Add(Path({a, b}, false)); };
+    const Point2 p1 = point(13), p2 = point(14), d = point(10);
+    const double a = RealOf(50) * M_PI / 180;
+    const Point2 u = aligned ? Unit({p2.x - p1.x, p2.y - p1.y}) : Point2{std::cos(a), std::sin(a)};
+    const Point2 f1 = Along(d, u, Dot({p1.x - d.x, p1.y - d.y}, u));
+    const Point2 f2 = Along(d, u, Dot({p2.x - d.x, p2.y - d.y}, u));
+    for (const auto& [p, f] : {std::pair{p1, f1}, std::pair{p2, f2}}) {
+        const Point2 v = Unit({f.x - p.x, f.y - p.y});
+        if (v.x != 0 || v.y != 0) line(Along(p, v, s.offset), Along(f, v, s.beyond));
+    }
+    line(f1, f2);
+    DimArrow(f1, {f2.x - f1.x, f2.y - f1.y}, s.arrow);
+    DimArrow(f2, {f1.x - f2.x, f1.y - f2.y}, s.arrow);
+    const Point2 n{-u.y, u.x};
+    const Point2 middle{(f1.x + f2.x) / 2, (f1.y + f2.y) / 2};
+    DimText(Number(std::fabs(Dot({p2.x - p1.x, p2.y - p1.y}, u)) * s.factor, s.decimals),
+            s.placed ? point(11) : Along(middle, n, s.height), Upright(std::atan2(u.y, u.x)),
+            s.height);
+}
+
+// A diameter (10 to 15) or a radius (centre 10 to 15).
+void Reader::RadialDimension(const DimSizes& s, bool diameter) {
+    const auto point = [this](int code) { return Point2{RealOf(code), RealOf(code + 10)}; };
+    const auto line = [this](Point2 a, Point2 b) { Add(Path({a, b}, false)); };
+    const Point2 p = point(15), q = point(10);
+    const double length = std::hypot(p.x - q.x, p.y - q.y);
+    line(q, p);
+    DimArrow(p, {q.x - p.x, q.y - p.y}, s.arrow);
+    if (diameter) DimArrow(q, {p.x - q.x, p.y - q.y}, s.arrow);
+    const Point2 middle{(p.x + q.x) / 2, (p.y + q.y) / 2};
+    DimText((diameter ? "%%c" : "R") + Number(length * s.factor, s.decimals),
+            s.placed ? point(11) : middle, Upright(std::atan2(p.y - q.y, p.x - q.x)), s.height);
+}
+
+// Between two lines (13-14, 15-10; the arc through 16), or at a vertex (15;
+// 13 and 14 on its sides, the arc through 10).
+void Reader::AngularDimension(const DimSizes& s, bool vertex) {
+    const auto point = [this](int code) { return Point2{RealOf(code), RealOf(code + 10)}; };
+    const auto line = [this](Point2 a, Point2 b) { Add(Path({a, b}, false)); };
+    Point2 v{0, 0}, at{0, 0};
+    std::vector<std::pair<Point2, Point2>> lines;  // each as two of its points
+    if (vertex) {
+        v = point(15), at = point(10);
+        lines = {{v, point(13)}, {v, point(14)}};
+    } else {
+        const Point2 a = point(13), b = point(14), c = point(15), d = point(10);
+        const Point2 first{b.x - a.x, b.y - a.y}, second{d.x - c.x, d.y - c.y};
+        const double cross = first.x * second.y - first.y * second.x;
+        if (!(std::fabs(cross) > 0)) return;
+        const double t = ((c.x - a.x) * second.y - (c.y - a.y) * second.x) / cross;
+        v = Along(a, first, t), at = point(16);
+        lines = {{a, b}, {c, d}};
+    }
+    std::vector<double> rays;
+    for (const auto& [p, q] : lines) {
+        const Point2 far =
+            std::hypot(p.x - v.x, p.y - v.y) > std::hypot(q.x - v.x, q.y - v.y) ? p : q;
+        const double angle = std::atan2(far.y - v.y, far.x - v.x);
+        rays.push_back(angle);
+        if (!vertex) rays.push_back(angle + M_PI);
+    }
+    const double radius = std::hypot(at.x - v.x, at.y - v.y);
+    const auto [a0, a1] = Sector(rays, std::atan2(at.y - v.y, at.x - v.x));
+    Entity arc = Path({}, false);
+    arc.curve = [v, radius, a0 = a0, a1 = a1](double tolerance) {
+        return ArcPoints(v, radius, radius, 0, a0, a1, tolerance);
+    };
+    Add(std::move(arc));
+    for (const double a : {a0, a1}) {
+        const Point2 u{std::cos(a), std::sin(a)};
+        double reach = 0;  // of the line's points along the ray
+        for (const auto& [p, q] : lines)
+            for (const Point2 e : {p, q})
+                if (std::fabs(u.x * (e.y - v.y) - u.y * (e.x - v.x)) < 1e-9 * (1 + radius))
+                    reach = std::max(reach, Dot({e.x - v.x, e.y - v.y}, u));
+        if (reach + s.offset < radius)
+            line(Along(v, u, reach + s.offset), Along(v, u, radius + s.beyond));
+    }
+    DimArrow(Along(v, {std::cos(a0), std::sin(a0)}, radius), {-std::sin(a0), std::cos(a0)},
+             s.arrow);
+    DimArrow(Along(v, {std::cos(a1), std::sin(a1)}, radius), {std::sin(a1), -std::cos(a1)},
+             s.arrow);
+    const double middle = (a0 + a1) / 2;
+    DimText(
+        Number((a1 - a0) * 180 / M_PI, s.angleDecimals) + "%%d",
+        s.placed ? point(11) : Along(v, {std::cos(middle), std::sin(middle)}, radius + s.height),
+        Upright(middle + M_PI / 2), s.height);
 }
 
 // A dimension style's sizes: DIMSCALE (40), DIMASZ (41), DIMEXO (42),

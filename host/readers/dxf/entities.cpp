@@ -42,7 +42,8 @@ void Reader::addLayer(const DL_LayerData& data) {
     layerOff[name] = a.getColor() < 0;
     layerFrozen[name] = (data.flags & 1) != 0;
     layers_[name] = {std::abs(a.getColor()) % 256 == 0 ? 7 : std::abs(a.getColor()) % 256,
-                     LineTypeId(a.getLinetype()), 1, a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
+                     LineTypeId(a.getLinetype()), 1,
+                     a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
 }
 
 void Reader::addBlock(const DL_BlockData& data) {
@@ -523,7 +524,8 @@ void Reader::WidePolyline(Entity e, const std::vector<BulgeVertex>& vertices) {
     double lastWidth = 0;
     for (std::size_t i = 0; i < segments && n >= 2; ++i) {
         const auto [x0, y0, bulge] = vertices[i];
-        const double x1 = std::get<0>(vertices[(i + 1) % n]), y1 = std::get<1>(vertices[(i + 1) % n]);
+        const double x1 = std::get<0>(vertices[(i + 1) % n]),
+                     y1 = std::get<1>(vertices[(i + 1) % n]);
         const auto [w0, w1] = widths_[i];
         // Arcs flattened to chords within a thousandth of their chord's length.
         const double span = std::hypot(x1 - x0, y1 - y0);

@@ -21,7 +21,7 @@
 namespace varnu::host::dxf {
 
 struct Style {
-    int pen = 7;  // kByBlock: the pen of the INSERT placing it
+    int pen = 7;           // kByBlock: the pen of the INSERT placing it
     int lineType = 0;      // into Reader::lineTypes; 0 is continuous
     double typeScale = 1;  // the entity's scale of its line type's lengths (48)
     double widthMm = 0.25;
@@ -215,6 +215,10 @@ class Reader : public DL_CreationAdapter {
     // The current DIMENSION drawn into a block of its own; its name, or ""
     // for a kind not drawn so (ordinate).
     std::string DrawDimension();
+    struct DimSizes;
+    void LinearDimension(const DimSizes& s, bool aligned);
+    void RadialDimension(const DimSizes& s, bool diameter);
+    void AngularDimension(const DimSizes& s, bool vertex);
     void DimArrow(Point2 tip, Point2 toward, double size);
     void DimText(const std::string& value, Point2 at, double angle, double height);
     // An MLINE's element lines, from its own vertices and miters.

@@ -95,13 +95,16 @@ TextShape RunShape(const Run& run, bool outlines, int coarseness = 0) {
         if (run.stack == '/')
             shape.rings.push_back({{0, y - bar}, {w, y - bar}, {w, y + bar}, {0, y + bar}});
         if (run.stack == '#')
-            shape.rings.push_back({{0, y - run.height * 0.6}, {bar * 2, y - run.height * 0.6},
-                                   {w, y + run.height * 0.6}, {w - bar * 2, y + run.height * 0.6}});
+            shape.rings.push_back({{0, y - run.height * 0.6},
+                                   {bar * 2, y - run.height * 0.6},
+                                   {w, y + run.height * 0.6},
+                                   {w - bar * 2, y + run.height * 0.6}});
     } else if (run.tracking != 1) {
         // Letter by letter, each advance times the tracking.
         for (std::size_t i = 0; i < run.text.size();) {
             std::size_t n = 1;
-            while (i + n < run.text.size() && (static_cast<unsigned char>(run.text[i + n]) & 0xC0) == 0x80)
+            while (i + n < run.text.size() &&
+                   (static_cast<unsigned char>(run.text[i + n]) & 0xC0) == 0x80)
                 ++n;
             TextShape letter =
                 TextOutlines(run.text.substr(i, n), run.height, outlines, run.font, coarseness);
@@ -208,10 +211,8 @@ std::vector<std::vector<Run>> Reader::Wrap(const std::vector<Run>& paragraph, do
     for (std::size_t k = 0; k < words.size(); ++k) {
         std::vector<Run> longer = line;
         if (k > 0) {
-            Run space =
-                longer.empty()
-                    ? words[k].empty() ? PlainRun(mtext_.height) : words[k][0]
-                    : longer.back();
+            Run space = longer.empty() ? words[k].empty() ? PlainRun(mtext_.height) : words[k][0]
+                                       : longer.back();
             space.text.assign(1, ' ');
             space.stack = 0;
             space.denominator.clear();
@@ -231,8 +232,8 @@ std::vector<std::vector<Run>> Reader::Wrap(const std::vector<Run>& paragraph, do
 
 void Reader::AddMText(const std::string& chunk) {
     const std::string text = Decoded(mtextChunks_ + chunk);
-    const std::vector<std::vector<Run>> paragraphs = MTextParagraphs(
-        text, PlainRun(mtext_.height, FontOf(mtext_.style)), mtext_.height);
+    const std::vector<std::vector<Run>> paragraphs =
+        MTextParagraphs(text, PlainRun(mtext_.height, FontOf(mtext_.style)), mtext_.height);
     const double angle = std::atan2(mtext_.diry, mtext_.dirx) +
                          (mtext_.dirx == 0 && mtext_.diry == 0 ? mtext_.angle * M_PI / 180 : 0);
     std::vector<std::vector<Run>> lines;

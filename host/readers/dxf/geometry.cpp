@@ -137,8 +137,8 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
         double period = 0;
         for (const double d : family.dashes) period += std::fabs(d);
         // A family of gaps alone draws nothing, however many periods it has.
-        if (!family.dashes.empty() &&
-            std::none_of(family.dashes.begin(), family.dashes.end(), [](double d) { return d >= 0; }))
+        if (!family.dashes.empty() && std::none_of(family.dashes.begin(), family.dashes.end(),
+                                                   [](double d) { return d >= 0; }))
             continue;
         // Counted from 0: far from the origin, first + 1 may equal first.
         for (double j = 0; j <= last - first; ++j) {
@@ -197,7 +197,7 @@ std::vector<Ring> Dashed(const Ring& ring, const std::vector<double>& dashes, st
         length += std::hypot(ring[i].x - ring[i - 1].x, ring[i].y - ring[i - 1].y);
     if (!(period > 0) || !(length / period * static_cast<double>(dashes.size()) < double(most)))
         return out;
-    std::size_t k = 0;                  // the dash being walked
+    std::size_t k = 0;                   // the dash being walked
     double left = std::fabs(dashes[0]);  // of it
     bool down = dashes[0] >= 0;
     if (down) out.push_back({ring.front()});

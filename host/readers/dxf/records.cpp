@@ -68,6 +68,26 @@ bool LongValue(std::string_view type, long number, std::size_t codeAt, std::size
     return true;
 }
 
+void Apply(const std::vector<Edit>& edits, std::string* text) {
+    if (edits.empty()) return;
+    std::string mended;
+    mended.reserve(text->size() + edits.size());
+    std::size_t from = 0;
+    for (const Edit& e : edits) {
+        mended.append(*text, from, e.at - from).append(e.with);
+        from = e.at + e.length;
+    }
+    mended.append(*text, from, std::string::npos);
+    *text = std::move(mended);
+}
+
+// A type from its value line, without the blanks around it.
+std::string_view Trimmed(std::string_view type) {
+    while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.remove_prefix(1);
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
+    return type;
+}
+
 }  // namespace
 
 bool ReadRecords(std::string* textToMend, Records* out, std::string* why) {
@@ -108,8 +128,7 @@ bool ReadRecords(std::string* textToMend, Records* out, std::string* why) {
         if (value.size() > kMaxLine &&
             !LongValue(current, number, codeAt, valueAt, value, &edits, &records.textCuts)) {
             *why = "line " + std::to_string(line + 1) + ": a value of " +
-                   std::to_string(value.size()) + " characters for group " +
-                   std::to_string(number);
+                   std::to_string(value.size()) + " characters for group " + std::to_string(number);
             return false;
         }
         if (first == std::string_view::npos) {
@@ -118,11 +137,7 @@ bool ReadRecords(std::string* textToMend, Records* out, std::string* why) {
             text[valueAt + first] = 'D';
         }
         if (number == 0 || number == 9) {
-            std::string_view type = value;
-            while (!type.empty() && (type.front() == ' ' || type.front() == '\t'))
-                type.remove_prefix(1);
-            while (!type.empty() && (type.back() == ' ' || type.back() == '\t'))
-                type.remove_suffix(1);
+            const std::string_view type = Trimmed(value);
             if (kept && current == "LWPOLYLINE" && !width)
                 records.pairs.erase(records.objects.size() - 1);
             width = false;
@@ -144,20 +159,12 @@ bool ReadRecords(std::string* textToMend, Records* out, std::string* why) {
             }
             if (kept) kept->emplace_back(number, value);
             if ((number == 40 || number == 41 || number == 43) && current == "LWPOLYLINE")
-                width = width || std::strtod(std::string(value.substr(0, 32)).c_str(), nullptr) != 0;
+                width =
+                    width || std::strtod(std::string(value.substr(0, 32)).c_str(), nullptr) != 0;
         }
         line += 2;
     }
-    if (edits.empty()) return true;
-    std::string mended;
-    mended.reserve(text.size() + edits.size());
-    std::size_t from = 0;
-    for (const Edit& e : edits) {
-        mended.append(text, from, e.at - from).append(e.with);
-        from = e.at + e.length;
-    }
-    mended.append(text, from, std::string::npos);
-    text = std::move(mended);
+    Apply(edits, &text);
     return true;
 }
 

@@ -15,9 +15,9 @@ namespace varnu::host::dxf {
 // over before its n-th endSection(). Of most only the line they start on is
 // kept (memory stays near the file's size); of the types named here the type,
 // and of the first four the group pairs, which dxflib does not pass on.
-inline constexpr std::string_view kTypes[] = {
-    "DIMENSION",  "ATTRIB",   "ATTDEF",  "HATCH",       "LTYPE",  "LAYER",
-    "MLINE",      "DIMSTYLE", "LWPOLYLINE", "WIPEOUT", "MULTILEADER", "MLEADER"};
+inline constexpr std::string_view kTypes[] = {"DIMENSION",  "ATTRIB",  "ATTDEF",      "HATCH",
+                                              "LTYPE",      "LAYER",   "MLINE",       "DIMSTYLE",
+                                              "LWPOLYLINE", "WIPEOUT", "MULTILEADER", "MLEADER"};
 // LWPOLYLINE's pairs are kept only when it has a width.
 inline constexpr std::size_t kPairsKept = 9;
 struct Records {

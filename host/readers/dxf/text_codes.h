@@ -13,7 +13,7 @@ struct Run {
     double height = 0;
     int pen = 0;
     bool under = false, over = false;
-    std::string font;  // a font file of the text's STYLE; "" for the system sans
+    std::string font;     // a font file of the text's STYLE; "" for the system sans
     double width = 1;     // MTEXT's \W: of the letters' widths
     double tracking = 1;  // MTEXT's \T: of the letters' advances
     int align = 0;        // MTEXT's \A: 0 on the baseline, 1 centred, 2 at the top of the line

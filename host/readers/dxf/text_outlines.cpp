@@ -128,7 +128,8 @@ TextShape TextOutlines(const std::string& text, double height, bool outlines,
     for (int g = 0; g < count; ++g) {
         const double ox = std::nearbyint(glyphs[g].x * 256) / 256;
         const double oy = std::nearbyint(glyphs[g].y * 256) / 256;
-        for (const Ring& r : GlyphOutline(&f, glyphs[g].index, std::clamp(coarseness, 0, kCoarsest))) {
+        for (const Ring& r :
+             GlyphOutline(&f, glyphs[g].index, std::clamp(coarseness, 0, kCoarsest))) {
             if (r.size() < 3) continue;
             Ring& placed = rings.emplace_back();
             placed.reserve(r.size());
