@@ -464,7 +464,7 @@ Entity Reader::Planar(Entity e, const Transform& ocs) {
     }
     for (Ring& r : e.rings)
         for (Point2& p : r) p = ocs.Apply(p);
-    if (e.shape)
+    if (e.shape && !ocs.Identity())
         e.shape = [shape = std::move(e.shape), ocs](int coarseness) {
             std::vector<Ring> rings = shape(coarseness);
             for (Ring& r : rings)

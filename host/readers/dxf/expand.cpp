@@ -110,9 +110,10 @@ bool ExpandBlock(const Reader& reader, const std::string& block, const Inherited
             p.rings = e.rings;
         }
         bool inRange = true;
+        const bool moved = !t.Identity();  // model space is most of most drawings
         for (Ring& r : p.rings)
             for (Point2& q : r) {
-                q = t.Apply(q);
+                if (moved) q = t.Apply(q);
                 inRange = inRange && std::fabs(q.x) <= kMaxCoordinate &&
                           std::fabs(q.y) <= kMaxCoordinate;  // false for NaN too
             }

@@ -20,6 +20,7 @@ struct Transform {
                 o.b * c + o.d * d, o.a * e + o.c * f + o.e, o.b * e + o.d * f + o.f};
     }
     double Scale() const { return std::sqrt(std::fabs(a * d - b * c)); }
+    bool Identity() const { return a == 1 && b == 0 && c == 0 && d == 1 && e == 0 && f == 0; }
 };
 
 // Points along an arc of radii rx, ry turned by `rotation` around c from
