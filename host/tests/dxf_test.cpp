@@ -839,7 +839,7 @@ TEST(Dxf, HatchOfGapsAndNothingToDraw) {
     std::string error;
     EXPECT_FALSE(ReadDxfText(Entities(hatch("79\n1\n49\n-1e-6\n", "1e-6")), "gaps.dxf", kSheet, {},
                              &plot, &report, &error));
-    EXPECT_EQ(error, "gaps.dxf: nothing to draw");
+    EXPECT_EQ(error, "gaps.dxf: nothing to draw (skipped: 1 HATCH (pattern of gaps alone))");
     EXPECT_FALSE(ReadDxfText(Entities(hatch("79\n2\n49\n1e-9\n49\n-1e-6\n", "1e-4")), "dense.dxf",
                              kSheet, {}, &plot, &report, &error));
     EXPECT_EQ(error, "dense.dxf: nothing to draw (skipped: 1 HATCH (pattern too dense))");

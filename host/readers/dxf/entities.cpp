@@ -616,6 +616,14 @@ void Reader::FinishHatch() {
         ++skipped["HATCH (pattern without its lines)"];
         return;
     }
+    const auto gaps = [](const PatternLine& l) {
+        return !l.dashes.empty() &&
+               std::none_of(l.dashes.begin(), l.dashes.end(), [](double d) { return d >= 0; });
+    };
+    if (std::all_of(hatchLines_.begin(), hatchLines_.end(), gaps)) {
+        ++skipped["HATCH (pattern of gaps alone)"];
+        return;
+    }
     Entity lines = e;
     lines.kind = Entity::Kind::Path;
     lines.style.lineType = 0;  // the pattern's dashes are its own
