@@ -71,26 +71,29 @@ void Reader::Text(const DL_TextData& t) {
 namespace {
 
 // A run's letters as TextOutlines draws them, with MTEXT's width, tracking
-// and stacking: stacked text at 70% of the height, centred over each other,
-// the upper from half the height up, the lower below it.
+// and stacking: stacked text at 70% of the height, the upper from half the
+// height up, the lower below it; centred over each other, or for '#' side
+// by side across a slash.
 TextShape RunShape(const Run& run, bool outlines, int coarseness = 0) {
     TextShape shape;
     if (run.stack != 0) {
         const double h = run.height * 0.7;
         TextShape up = TextOutlines(run.text, h, outlines, run.font, coarseness);
         TextShape down = TextOutlines(run.denominator, h, outlines, run.font, coarseness);
-        shape.advance = std::max(up.advance, down.advance) + run.height * 0.1;
+        const bool slash = run.stack == '#';
+        shape.advance = (slash ? up.advance + down.advance : std::max(up.advance, down.advance)) +
+                        run.height * 0.1;
         shape.descent = std::max(TextOutlines("x", run.height, false, run.font).descent,
                                  run.height * 0.3 + down.descent);
-        const auto put = [&](TextShape& part, double y) {
-            const double dx = (shape.advance - part.advance) / 2;
+        const auto put = [&](TextShape& part, double y, double dx) {
             for (Ring& r : part.rings) {
                 for (Point2& p : r) p = {p.x + dx, p.y + y};
                 shape.rings.push_back(std::move(r));
             }
         };
-        put(up, run.height * 0.6);
-        put(down, run.height * 0.35 - h);
+        put(up, run.height * 0.6, slash ? 0 : (shape.advance - up.advance) / 2);
+        put(down, run.height * 0.35 - h,
+            slash ? shape.advance - down.advance : (shape.advance - down.advance) / 2);
         const double bar = run.height * 0.04, y = run.height * 0.475, w = shape.advance;
         if (run.stack == '/')
             shape.rings.push_back({{0, y - bar}, {w, y - bar}, {w, y + bar}, {0, y + bar}});
