@@ -781,7 +781,8 @@ TEST(Dxf, EntitiesOnceDropped) {
 
     // Two elements a vertex, 2.5 mm either side of the path along its miter.
     const DxfResult mline = ReadDxfEntities(
-        Entities("0\nMLINE\n8\n0\n2\nSTANDARD\n40\n5\n70\n0\n71\n0\n72\n2\n73\n2\n"
+        Entities("0\nLINE\n8\n0\n62\n5\n10\n0\n20\n0\n11\n1\n21\n1\n"
+                 "0\nMLINE\n8\n0\n62\n1\n2\nSTANDARD\n40\n5\n70\n0\n71\n0\n72\n2\n73\n2\n"
                  "10\n10\n20\n100\n30\n0\n"
                  "11\n10\n21\n100\n31\n0\n12\n1\n22\n0\n32\n0\n13\n0\n23\n1\n33\n0\n"
                  "74\n2\n41\n2.5\n41\n0\n75\n0\n74\n2\n41\n-2.5\n41\n0\n75\n0\n"
@@ -792,6 +793,10 @@ TEST(Dxf, EntitiesOnceDropped) {
     EXPECT_TRUE(InkIn(mline.plot, 20, 102.3, 80, 102.7));
     EXPECT_TRUE(InkIn(mline.plot, 20, 97.3, 80, 97.7));
     EXPECT_FALSE(InkIn(mline.plot, 20, 99, 80, 101));
+    std::vector<int> pens;
+    for (const Step& s : mline.plot.steps())
+        if (s.kind == Step::Kind::Pen) pens.push_back(s.a);
+    EXPECT_EQ(pens, (std::vector<int>{5, 1})) << "its own colour, not the entity's before";
 
     // 4 mm wide, then tapered from 6 mm to nothing.
     const DxfResult wide = ReadDxfEntities(

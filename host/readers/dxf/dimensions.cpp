@@ -186,6 +186,8 @@ void Reader::AngularDimension(const DimSizes& s, bool vertex) {
     }
     const double radius = std::hypot(at.x - v.x, at.y - v.y);
     const auto [a0, a1] = Sector(rays, std::atan2(at.y - v.y, at.x - v.x));
+    if (!std::isfinite(a0) || !std::isfinite(a1) || !std::isfinite(radius) || !(radius > 0))
+        return;  // not a drawing's numbers: nothing to measure
     Entity arc = Path({}, false);
     arc.curve = [v, radius, a0 = a0, a1 = a1](double tolerance) {
         return ArcPoints(v, radius, radius, 0, a0, a1, tolerance);
