@@ -137,8 +137,39 @@ void Reader::addMText(const DL_MTextData& t) {
     AddMText(t.text);
 }
 
-void Reader::AddText(const std::vector<Run>& runs, double height, double angle, Point2 at, int h,
+namespace {
+
+// Runs longer than this many bytes are outlined in pieces: one outline of a
+// whole run is held at once, and a line without breaks may be megabytes.
+constexpr std::size_t kLongestPiece = 4096;
+
+std::vector<Run> Pieces(const std::vector<Run>& given) {
+    std::vector<Run> runs;
+    for (const Run& r : given) {
+        if (r.text.size() <= kLongestPiece || r.stack != 0) {
+            runs.push_back(r);
+            continue;
+        }
+        Run format = r;
+        format.text = std::string();
+        for (std::size_t at = 0; at < r.text.size();) {
+            std::size_t n = std::min(kLongestPiece, r.text.size() - at);
+            while (at + n < r.text.size() &&
+                   (static_cast<unsigned char>(r.text[at + n]) & 0xC0) == 0x80)
+                --n;  // a whole character
+            runs.push_back(format);
+            runs.back().text = r.text.substr(at, n);
+            at += n;
+        }
+    }
+    return runs;
+}
+
+}  // namespace
+
+void Reader::AddText(const std::vector<Run>& given, double height, double angle, Point2 at, int h,
                      int v, double widthFactor, int mirror) {
+    const std::vector<Run> runs = Pieces(given);
     std::vector<TextShape> shapes;
     double width = 0, descent = 0;
     double tallest = 0;
@@ -195,36 +226,55 @@ double Reader::Advance(const std::vector<Run>& runs) {
 std::vector<std::vector<Run>> Reader::Wrap(const std::vector<Run>& paragraph, double width) {
     if (!(width > 0)) return {paragraph};
     std::vector<std::vector<Run>> words(1);
-    for (const Run& run : paragraph)
+    for (const Run& run : paragraph) {
+        // Each word in the run's format, without a copy of all its text (a
+        // paragraph may be megabytes).
+        Run format = run;
+        format.text = std::string();
         for (std::size_t at = 0; run.stack == 0 || at == 0;) {
             if (run.stack != 0) {
                 words.back().push_back(run);
                 break;
             }
             const std::size_t space = run.text.find(' ', at);
-            Run piece = run;
+            Run piece = format;
             piece.text = run.text.substr(at, space == std::string::npos ? space : space - at);
             if (!piece.text.empty()) words.back().push_back(std::move(piece));
             if (space == std::string::npos) break;
             words.emplace_back();
             at = space + 1;
         }
+    }
     std::vector<std::vector<Run>> lines;
     std::vector<Run> line;
+    double measured = 0;  // the line's advance, as measured whole
     for (std::size_t k = 0; k < words.size(); ++k) {
-        std::vector<Run> longer = line;
+        std::vector<Run> added;  // the space before the word, and the word
         if (k > 0) {
-            Run space = longer.empty() ? words[k].empty() ? PlainRun(mtext_.height) : words[k][0]
-                                       : longer.back();
+            Run space = line.empty() ? words[k].empty() ? PlainRun(mtext_.height) : words[k][0]
+                                     : line.back();
             space.text.assign(1, ' ');
             space.stack = 0;
             space.denominator.clear();
-            Append(&longer, space);
+            added.push_back(std::move(space));
         }
-        for (const Run& piece : words[k]) Append(&longer, piece);
-        if (!line.empty() && Advance(longer) > width) {
+        for (const Run& piece : words[k]) added.push_back(piece);
+        // Measured whole only near the width: a line far from it takes the
+        // word as it is (a paragraph without breaks would be measured anew
+        // at every word).
+        const double estimate = measured + Advance(added);
+        const bool near = estimate > width * 0.98;
+        std::vector<Run> longer;
+        if (near) longer = line;
+        for (const Run& piece : added) Append(near ? &longer : &line, piece);
+        if (!near) {
+            measured = estimate;
+            continue;
+        }
+        if (!line.empty() && (measured = Advance(longer)) > width) {
             lines.push_back(std::move(line));
             line = words[k];
+            measured = Advance(line);
         } else {
             line = std::move(longer);
         }
@@ -247,7 +297,9 @@ void Reader::AddMText(const std::string& chunk) {
                 runs.push_back(r);
                 continue;
             }
-            const std::vector<Run> coded = PercentCodes(r.text, r);
+            Run format = r;
+            format.text = std::string();
+            const std::vector<Run> coded = PercentCodes(r.text, format);
             runs.insert(runs.end(), coded.begin(), coded.end());
         }
         for (auto& line : Wrap(runs, mtext_.width)) lines.push_back(std::move(line));
