@@ -365,11 +365,19 @@ std::vector<std::string> LibrecadDrawings() {
     return files;
 }
 
-void PlotDrawings(AdihostTest& test, const std::vector<std::string>& files, std::size_t every) {
+// With `report`, each drawing's refusal or what it skipped goes to standard
+// output, one line a drawing.
+void PlotDrawings(AdihostTest& test, const std::vector<std::string>& files, std::size_t every,
+                  bool report = false) {
     int plotted = 0, refused = 0;
     for (std::size_t i = 0; i < files.size(); i += every) {
         const ProcessResult run = test.Plot(files[i]);
         ASSERT_TRUE(run.status == 0 || run.status == 1) << files[i] << ": " << run.err;
+        if (report && !run.err.empty()) {
+            std::string said = run.err;
+            while (!said.empty() && said.back() == '\n') said.pop_back();
+            std::printf("%s: %s\n", files[i].c_str(), said.c_str());
+        }
         if (run.status == 1) {
             ++refused;
             ASSERT_FALSE(fs::exists(test.Path("drawing.prn"))) << files[i];
@@ -393,7 +401,7 @@ TEST_F(AdihostTest, DISABLED_DxfDrawingsAll) {
     const auto files = LibrecadDrawings();
     ASSERT_FALSE(files.empty());
     ASSERT_EQ(Adihost("configure --defaults").status, 0);
-    PlotDrawings(*this, files, 1);
+    PlotDrawings(*this, files, 1, true);
 }
 
 // ---------------------------------------------------------------------------

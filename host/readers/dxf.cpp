@@ -14,6 +14,7 @@
 #include "model/fit.h"
 #include "readers/dxf/entities.h"
 #include "readers/dxf/expand.h"
+#include "readers/dxf/text_outlines.h"
 
 namespace varnu::host {
 
@@ -33,6 +34,7 @@ bool LoadDrawing(std::string text, const std::string& path, Reader* reader, std:
         *error = path + ": " + why;
         return false;
     }
+    if (records.textCuts > 0) reader->skipped["text cut at 1000 characters"] = records.textCuts;
     reader->SetRecords(std::move(records));
     std::istringstream stream(std::move(text));
     // dxflib's constructor leaves the version a comment would set unset; in
@@ -57,20 +59,48 @@ bool LoadDrawing(std::string text, const std::string& path, Reader* reader, std:
 // Host steps per drawing unit, where the drawing's origin lands, and what is drawn.
 struct Layout {
     double scale = 1, offsetX = 0, offsetY = 0;
-    std::vector<Primitive> primitives;
+    double tolerance = 0.5;  // drawing units the curves are flattened within
+    int coarseness = 0;      // of text outlines (text_outlines.h)
 };
 
-// The extents of what is drawn; false when nothing is.
-bool Measure(const std::vector<Primitive>& drawn, Point2* low, Point2* high) {
-    *low = {1e300, 1e300}, *high = {-1e300, -1e300};
-    for (const auto& p : drawn)
-        for (const auto& r : p.rings)
-            for (const auto& q : r) {
-                if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
-                low->x = std::min(low->x, q.x), low->y = std::min(low->y, q.y);
-                high->x = std::max(high->x, q.x), high->y = std::max(high->y, q.y);
-            }
-    return high->x >= low->x;
+// The extents of what the drawing draws, flattened within `tolerance`;
+// false with `error` set when it cannot be expanded.
+struct Extents {
+    Point2 low{1e300, 1e300}, high{-1e300, -1e300};
+    bool Any() const { return high.x >= low.x; }
+};
+bool Measure(const Reader& reader, double tolerance, std::map<std::string, int>* skipped,
+             const std::string& path, Extents* extents, std::size_t* areaPoints,
+             std::string* error) {
+    dxf::Pass pass;
+    pass.boundAreas = false;  // nothing is held
+    const bool ok = dxf::Expand(
+        reader, tolerance,
+        [extents](Primitive&& p) {
+            for (const auto& r : p.rings)
+                for (const auto& q : r) {
+                    if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
+                    extents->low.x = std::min(extents->low.x, q.x);
+                    extents->low.y = std::min(extents->low.y, q.y);
+                    extents->high.x = std::max(extents->high.x, q.x);
+                    extents->high.y = std::max(extents->high.y, q.y);
+                }
+            return true;
+        },
+        skipped, path, error, &pass);
+    *areaPoints = pass.areaPoints;
+    return ok;
+}
+
+// Text outlined as finely as the plot can hold its filled areas: the
+// coarseness whose points (a quarter or so of the last's, each step) fit.
+int CoarsenessFor(std::size_t areaPoints) {
+    int coarseness = 0;
+    for (double points = static_cast<double>(areaPoints);
+         points > static_cast<double>(dxf::kMaxAreaPoints) && coarseness < dxf::kCoarsest;
+         points /= 2)
+        ++coarseness;
+    return coarseness;
 }
 
 // Fitted with a margin of 2% of the sheet on every side, centred.
@@ -81,6 +111,21 @@ void FitDrawing(Point2 low, Point2 high, double pageW, double pageH, Layout* lay
     layout->offsetY = Centred(h * layout->scale, pageH) - low.y * layout->scale;
 }
 
+std::string Report(const std::map<std::string, int>& skipped) {
+    std::ostringstream report;
+    for (const auto& [name, count] : skipped)
+        report << (report.tellp() > 0 ? ", " : "") << count << ' ' << name;
+    return report.str();
+}
+
+// Says what was not drawn, when something was not.
+std::string NothingToDraw(const std::string& path, const std::map<std::string, int>& skipped) {
+    const std::string what = Report(skipped);
+    return path + ": nothing to draw" + (what.empty() ? "" : " (skipped: " + what + ")");
+}
+
+// The scale and place of the drawing on the sheet, and the tolerance its
+// curves are flattened within.
 bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
             const std::string& path, Layout* layout, std::map<std::string, int>* skipped,
             std::string* error) {
@@ -89,24 +134,35 @@ bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
         layout->scale = sheet.resolution / 25.4 / options.scaleDenominator;
         layout->offsetX = options.originX / 25.4 * sheet.resolution;
         layout->offsetY = options.originY / 25.4 * sheet.resolution;
-        return dxf::Expand(reader, 0.5 / layout->scale, &layout->primitives, skipped, path, error);
+        layout->tolerance = 0.5 / layout->scale;
+        Extents unused;
+        std::map<std::string, int> ignore;
+        std::size_t areaPoints = 0;
+        if (!Measure(reader, layout->tolerance, &ignore, path, &unused, &areaPoints, error))
+            return false;
+        layout->coarseness = CoarsenessFor(areaPoints);
+        return true;
     }
     // Fit: a coarse flattening only ever underestimates the extents (its
     // points lie on the curves), so the scale it gives is an upper bound;
     // flattened for that scale, the geometry drawn gives the extents.
     std::map<std::string, int> ignore;
-    std::vector<Primitive> probe;
-    if (!dxf::Expand(reader, 1e9, &probe, &ignore, path, error)) return false;
-    Point2 low, high;
-    if (!Measure(probe, &low, &high)) {
-        *error = path + ": nothing to draw";
+    Extents probe;
+    std::size_t areaPoints = 0;
+    if (!Measure(reader, 1e9, &ignore, path, &probe, &areaPoints, error)) return false;
+    if (!probe.Any()) {
+        for (const auto& [what, count] : ignore) (*skipped)[what] += count;
+        *error = NothingToDraw(path, *skipped);
         return false;
     }
-    FitDrawing(low, high, pageW, pageH, layout);
-    if (!dxf::Expand(reader, 0.5 / layout->scale, &layout->primitives, skipped, path, error))
+    FitDrawing(probe.low, probe.high, pageW, pageH, layout);
+    layout->tolerance = 0.5 / layout->scale;
+    Extents drawn;
+    ignore.clear();
+    if (!Measure(reader, layout->tolerance, &ignore, path, &drawn, &areaPoints, error))
         return false;
-    Measure(layout->primitives, &low, &high);
-    FitDrawing(low, high, pageW, pageH, layout);
+    layout->coarseness = CoarsenessFor(areaPoints);
+    FitDrawing(drawn.low, drawn.high, pageW, pageH, layout);
     return true;
 }
 
@@ -129,6 +185,7 @@ bool EmitArea(const Primitive& p, const std::vector<Ring>& rings, const std::str
             *error = path + ":" + std::to_string(p.line) + ": a polygon has at most 32767 vertices";
             return false;
         }
+        outline.shrink_to_fit();  // held in the plot: a drawing's text is millions of them
         if (outline.size() >= 3)
             plot->Polygon(static_cast<std::int16_t>(p.style.pen), std::move(outline), p.line);
         outline.clear();
@@ -176,34 +233,43 @@ std::vector<Ring> OnSheet(const Primitive& p, const Layout& layout, double pageW
 }
 
 // Requests, with pen, line type and width sent when they change.
-bool Emit(const Layout& layout, const Sheet& sheet, const std::string& path, Plot* plot,
-          std::string* error) {
-    const double pageW = sheet.extentX * sheet.resolution, pageH = sheet.extentY * sheet.resolution;
-    int pen = -1, lineType = -1;
-    double width = -1;
-    plot->LineTypes(8);
-    for (const Primitive& p : layout.primitives) {
-        const std::vector<Ring> rings = OnSheet(p, layout, pageW, pageH);
-        if (rings.empty()) continue;
-        if (p.style.pen != pen) plot->Pen(static_cast<std::uint16_t>(pen = p.style.pen), p.line);
-        if (p.fill) {
-            if (!EmitArea(p, rings, path, plot, error)) return false;
-            continue;
-        }
-        if (p.style.lineType != lineType)
-            plot->LineType(static_cast<std::uint16_t>(lineType = p.style.lineType), p.line);
-        if (p.style.widthMm != width) plot->Width((width = p.style.widthMm) / 25.4, p.line);
-        EmitLines(p, rings, plot);
+class Emitter {
+  public:
+    Emitter(const Layout& layout, const Sheet& sheet, const std::string& path, Plot* plot,
+            std::string* error)
+        : layout_(layout),
+          pageW_(sheet.extentX * sheet.resolution),
+          pageH_(sheet.extentY * sheet.resolution),
+          path_(path),
+          plot_(plot),
+          error_(error) {
+        plot->LineTypes(8);
     }
-    return true;
-}
 
-std::string Report(const std::map<std::string, int>& skipped) {
-    std::ostringstream report;
-    for (const auto& [name, count] : skipped)
-        report << (report.tellp() > 0 ? ", " : "") << count << ' ' << name;
-    return report.str();
-}
+    bool operator()(Primitive&& p) {
+        ++count;
+        const std::vector<Ring> rings = OnSheet(p, layout_, pageW_, pageH_);
+        if (rings.empty()) return true;
+        if (p.style.pen != pen_) plot_->Pen(static_cast<std::uint16_t>(pen_ = p.style.pen), p.line);
+        if (p.fill) return EmitArea(p, rings, path_, plot_, error_);
+        if (p.style.lineType != lineType_)
+            plot_->LineType(static_cast<std::uint16_t>(lineType_ = p.style.lineType), p.line);
+        if (p.style.widthMm != width_) plot_->Width((width_ = p.style.widthMm) / 25.4, p.line);
+        EmitLines(p, rings, plot_);
+        return true;
+    }
+
+    std::size_t count = 0;  // primitives the drawing made, on the sheet or not
+
+  private:
+    const Layout& layout_;
+    const double pageW_, pageH_;
+    const std::string& path_;
+    Plot* plot_;
+    std::string* error_;
+    int pen_ = -1, lineType_ = -1;
+    double width_ = -1;
+};
 
 }  // namespace
 
@@ -218,12 +284,32 @@ bool ReadDxfText(std::string text, const std::string& path, const Sheet& sheet,
     std::map<std::string, int> skipped = reader.skipped;
     Layout layout;
     if (!LayOut(reader, sheet, options, path, &layout, &skipped, error)) return false;
-    if (layout.primitives.empty()) {
-        *error = path + ": nothing to draw";
+    // Made and sent one primitive at a time: none is held. Text that the
+    // plot cannot hold at its coarseness is outlined coarser still.
+    Plot drawn(path);
+    std::size_t made = 0;
+    const std::map<std::string, int> before = skipped;
+    for (dxf::Pass pass{layout.coarseness};; ++pass.coarseness) {
+        drawn = Plot(path);
+        skipped = before;
+        Emitter emit(layout, sheet, path, &drawn, error);
+        const bool ok = dxf::Expand(
+            reader, layout.tolerance, [&emit](Primitive&& p) { return emit(std::move(p)); },
+            &skipped, path, error, &pass);
+        made = emit.count;
+        if (ok) {
+            layout.coarseness = pass.coarseness;
+            break;
+        }
+        if (!pass.areaSpent || pass.coarseness >= dxf::kCoarsest) return false;
+    }
+    if (layout.coarseness > 0)
+        skipped["drawing's text outlined coarser (past 80 million points of filled areas)"] = 1;
+    if (made == 0) {
+        *error = NothingToDraw(path, skipped);
         return false;
     }
-    *plot = Plot(path);
-    if (!Emit(layout, sheet, path, plot, error)) return false;
+    *plot = std::move(drawn);
     report->skipped = Report(skipped);
     return true;
 }

@@ -2,9 +2,13 @@
 // the sheet in the units of a 100 dpi preview, and what it refuses.
 #include "readers/dxf.h"
 
+#include <cairo.h>
+
 #include <cmath>
 #include <string>
 
+#include "readers/dxf/entities.h"
+#include "readers/dxf/text_outlines.h"
 #include "support.h"
 
 namespace varnu::host::testing {
@@ -646,6 +650,333 @@ TEST(Dxf, WorkAndCoordinatesAreBounded) {
                       "1 entity with coordinates beyond 1e12 or not numbers");
             EXPECT_TRUE(SameSteps(farRun.plot, ReadDxfEntities(line, options).plot)) << far;
         }
+}
+
+int CountOf(const Plot& plot, Step::Kind kind) {
+    int n = 0;
+    for (const Step& s : plot.steps()) n += s.kind == kind;
+    return n;
+}
+
+std::string Entities(const std::string& entities, const std::string& tables = "") {
+    return (tables.empty() ? "" : "0\nSECTION\n2\nTABLES\n" + tables + "0\nENDSEC\n") +
+           "0\nSECTION\n2\nENTITIES\n" + entities + "0\nENDSEC\n0\nEOF\n";
+}
+
+// MTEXT longer than 250 characters comes as group-3 pieces before its
+// group-1 tail: all of it is drawn, escapes cut by a piece's end included;
+// a line too long for dxflib is split into such pieces, or cut.
+TEST(Dxf, LongTextWhole) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "Line " + std::to_string(i) + " \\U+043C\\P";
+    const auto mtext = [](const std::string& pieces) {
+        return ReadDxfEntities(Entities("0\nMTEXT\n8\n0\n10\n10\n20\n200\n40\n2\n" + pieces),
+                               AtScale(1));
+    };
+    const DxfResult whole = mtext("1\n" + text + "\n");
+    ASSERT_TRUE(whole.ok) << whole.error;
+    EXPECT_EQ(whole.report.skipped, "");
+    const std::size_t cut = text.find("\\U+043C") + 2;  // between "\U" and "+043C"
+    const DxfResult pieces = mtext("3\n" + text.substr(0, cut) + "\n3\n" + text.substr(cut, 250) +
+                                   "\n1\n" + text.substr(cut + 250) + "\n");
+    EXPECT_TRUE(SameSteps(pieces.plot, whole.plot));
+    const InkBox box = BoxOf(whole.plot);
+    EXPECT_NEAR(box.Height(), (39 * 2 * 5.0 / 3 + 2) * px, 3) << "40 lines";
+
+    // 1,100 characters: MTEXT split, TEXT and a comment cut; a number or a
+    // group code that long refused. None of them may hang dxflib.
+    const std::string longText(1100, 'H');
+    EXPECT_TRUE(SameSteps(
+        mtext("1\n" + longText + "\n").plot,
+        mtext("3\n" + longText.substr(0, 600) + "\n1\n" + longText.substr(600) + "\n").plot));
+    const DxfResult cutText =
+        ReadDxfEntities("999\n" + longText + "\n" +
+                        Entities("0\nTEXT\n8\n0\n10\n0\n20\n0\n40\n2\n1\n" + longText + "\n"));
+    EXPECT_EQ(cutText.report.skipped, "1 text cut at 1000 characters");
+    const DxfResult font = ReadDxfEntities(Entities(
+        "0\nTEXT\n8\n0\n7\nLONG\n10\n0\n20\n0\n40\n2\n1\nH\n",
+        "0\nTABLE\n2\nSTYLE\n0\nSTYLE\n2\nLONG\n70\n0\n3\n" + longText + ".ttf\n0\nENDTAB\n"));
+    EXPECT_TRUE(font.ok) << font.error;
+    for (const std::string& bad : {"0\nLINE\n8\n0\n10\n" + std::string(1100, '1') + "\n",
+                                   std::string(1099, ' ') + "0\nLINE\n"}) {
+        Plot plot;
+        DxfReport report;
+        std::string error;
+        EXPECT_FALSE(ReadDxfText(Entities(bad), "long.dxf", kSheet, {}, &plot, &report, &error));
+        EXPECT_NE(error.find("long.dxf: line "), std::string::npos) << error;
+        EXPECT_NE(error.find("1100 characters"), std::string::npos) << error;
+    }
+}
+
+// A line type is what the LTYPE table says: no dashes, solid; dashes drawn
+// at their lengths times $LTSCALE and the entity's scale (48). A name the
+// table lacks, or a standard name (CENTER2) it gives no dashes, keeps the
+// printer's line type of its name.
+TEST(Dxf, LineTypesFromTheTable) {
+    const std::string table =
+        "0\nTABLE\n2\nLTYPE\n0\nLTYPE\n2\nK5LT32768\n70\n0\n3\n\n72\n65\n73\n0\n40\n0\n"
+        "0\nLTYPE\n2\nCENTER2\n70\n0\n3\n\n72\n65\n73\n0\n40\n0\n"
+        "0\nLTYPE\n2\nDASH10\n70\n0\n3\n__ "
+        "__\n72\n65\n73\n2\n40\n15\n49\n10\n74\n0\n49\n-5\n74\n0\n"
+        "0\nENDTAB\n";
+    const auto line = [&](const std::string& type, const std::string& header = "",
+                          const std::string& scale = "") {
+        const std::string dxf =
+            (header.empty() ? "" : "0\nSECTION\n2\nHEADER\n" + header + "0\nENDSEC\n") +
+            Entities("0\nLINE\n8\n0\n6\n" + type + "\n" + scale + "10\n0\n20\n0\n11\n100\n21\n0\n",
+                     table);
+        return ReadDxfEntities(dxf, AtScale(1)).plot;
+    };
+    const auto lineTypes = [](const Plot& plot) {
+        std::vector<int> types;
+        for (const Step& s : plot.steps())
+            if (s.kind == Step::Kind::LineType) types.push_back(s.a);
+        return types;
+    };
+    EXPECT_EQ(lineTypes(line("CENTER2")), std::vector<int>{4});
+    const Plot solid = line("K5LT32768");
+    EXPECT_EQ(lineTypes(solid), std::vector<int>{0});
+    EXPECT_EQ(CountOf(solid, Step::Kind::Move), 1);
+    const Plot dashed = line("DASH10");
+    EXPECT_EQ(lineTypes(dashed), std::vector<int>{0});
+    EXPECT_EQ(CountOf(dashed, Step::Kind::Move), 7);  // 0-10, 15-25, ... 90-100
+    EXPECT_TRUE(InkIn(dashed, 1, -0.5, 9, 0.5));
+    EXPECT_FALSE(InkIn(dashed, 11, -0.5, 14, 0.5));
+    EXPECT_TRUE(InkIn(dashed, 16, -0.5, 24, 0.5));
+    EXPECT_EQ(CountOf(line("DASH10", "9\n$LTSCALE\n40\n2\n"), Step::Kind::Move), 4);
+    EXPECT_EQ(CountOf(line("DASH10", "", "48\n0.5\n"), Step::Kind::Move), 14);
+    // Finer than a host step: the solid line it looks like.
+    EXPECT_EQ(CountOf(line("DASH10", "9\n$LTSCALE\n40\n1e-6\n"), Step::Kind::Move), 1);
+    EXPECT_EQ(lineTypes(line("DASHED")), std::vector<int>{dxf::LineTypeOf("DASHED")});
+    EXPECT_EQ(lineTypes(line("NOT_IN_TABLE")), std::vector<int>{dxf::LineTypeOf("NOT_IN_TABLE")});
+}
+
+// Text is held as its runs and outlined when drawn: a drawing of many short
+// texts plots, bounded by what its areas take in the plot.
+TEST(Dxf, ManyTextsPlot) {
+    std::string texts;
+    for (int i = 0; i < 8000; ++i)
+        texts += "0\nTEXT\n8\n0\n10\n" + std::to_string(i % 100 * 30) + "\n20\n" +
+                 std::to_string(i / 100 * 8) + "\n40\n2.5\n1\nT" + std::to_string(10000 + i) +
+                 "-AB\n";
+    const DxfResult r = ReadDxfEntities(Entities(texts));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(CountOf(r.plot, Step::Kind::Polygon), 8000);
+}
+
+// What CAD programs draw that used to be dropped: a SPLINE of fit points
+// through them, an MLINE's element lines, LWPOLYLINE widths as areas, a
+// loose ATTDEF's tag, TEXT backwards and upside down; a layer marked not to
+// plot (290 = 0) is not, unless named.
+TEST(Dxf, EntitiesOnceDropped) {
+    const DxfResult fit = ReadDxfEntities(
+        Entities("0\nSPLINE\n8\n0\n70\n8\n71\n3\n74\n4\n"
+                 "11\n10\n21\n10\n11\n40\n21\n50\n11\n70\n21\n10\n11\n100\n21\n50\n"),
+        AtScale(1));
+    ASSERT_TRUE(fit.ok) << fit.error;
+    for (const auto& [x, y] : {std::pair{10, 10}, {40, 50}, {70, 10}, {100, 50}})
+        EXPECT_TRUE(InkIn(fit.plot, x - 0.3, y - 0.3, x + 0.3, y + 0.3)) << x << "," << y;
+    EXPECT_TRUE(InkIn(fit.plot, 54, 28, 56, 32)) << "between its points";
+    EXPECT_FALSE(InkIn(fit.plot, 62, 45, 80, 60));
+
+    // Two elements a vertex, 2.5 mm either side of the path along its miter.
+    const DxfResult mline = ReadDxfEntities(
+        Entities("0\nLINE\n8\n0\n62\n5\n10\n0\n20\n0\n11\n1\n21\n1\n"
+                 "0\nMLINE\n8\n0\n62\n1\n2\nSTANDARD\n40\n5\n70\n0\n71\n0\n72\n2\n73\n2\n"
+                 "10\n10\n20\n100\n30\n0\n"
+                 "11\n10\n21\n100\n31\n0\n12\n1\n22\n0\n32\n0\n13\n0\n23\n1\n33\n0\n"
+                 "74\n2\n41\n2.5\n41\n0\n75\n0\n74\n2\n41\n-2.5\n41\n0\n75\n0\n"
+                 "11\n90\n21\n100\n31\n0\n12\n1\n22\n0\n32\n0\n13\n0\n23\n1\n33\n0\n"
+                 "74\n2\n41\n2.5\n41\n0\n75\n0\n74\n2\n41\n-2.5\n41\n0\n75\n0\n"),
+        AtScale(1));
+    ASSERT_TRUE(mline.ok) << mline.error;
+    EXPECT_TRUE(InkIn(mline.plot, 20, 102.3, 80, 102.7));
+    EXPECT_TRUE(InkIn(mline.plot, 20, 97.3, 80, 97.7));
+    EXPECT_FALSE(InkIn(mline.plot, 20, 99, 80, 101));
+    std::vector<int> pens;
+    for (const Step& s : mline.plot.steps())
+        if (s.kind == Step::Kind::Pen) pens.push_back(s.a);
+    EXPECT_EQ(pens, (std::vector<int>{5, 1})) << "its own colour, not the entity's before";
+
+    // 4 mm wide, then tapered from 6 mm to nothing.
+    const DxfResult wide = ReadDxfEntities(
+        Entities(
+            "0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n43\n4\n10\n10\n20\n50\n10\n90\n20\n50\n"
+            "0\nLWPOLYLINE\n8\n0\n90\n2\n70\n0\n10\n10\n20\n20\n40\n6\n41\n0\n10\n90\n20\n20\n"),
+        AtScale(1));
+    EXPECT_EQ(CountOf(wide.plot, Step::Kind::Draw), 0) << "areas, not hairlines";
+    EXPECT_EQ(FillPenAt(wide.plot, 50, 51.8), 7);
+    EXPECT_EQ(FillPenAt(wide.plot, 50, 52.2), -1);
+    EXPECT_EQ(FillPenAt(wide.plot, 12, 22.8), 7);
+    EXPECT_EQ(FillPenAt(wide.plot, 88, 20.5), -1);
+
+    const std::string layers =
+        "0\nTABLE\n2\nLAYER\n0\nLAYER\n2\nNOPLOT\n70\n0\n62\n1\n290\n0\n"
+        "0\nLAYER\n2\nPLOT\n70\n0\n62\n1\n290\n1\n0\nENDTAB\n";
+    const std::string attdef =
+        "0\nATTDEF\n8\nPLOT\n10\n10\n20\n150\n40\n5\n1\n\n2\nTAGNAME\n70\n0\n";
+    const std::string flipped = "0\nTEXT\n8\nPLOT\n10\n100\n20\n150\n40\n5\n71\n6\n1\nHHHH\n";
+    const std::string text = Entities(
+        DxfLine("NOPLOT", 10, 10, 90, 10) + DxfLine("PLOT", 10, 30, 90, 30) + attdef + flipped,
+        layers);
+    const DxfResult plotted = ReadDxfEntities(text, AtScale(1));
+    EXPECT_FALSE(InkIn(plotted.plot, 10, 9, 90, 11)) << "a layer not to plot";
+    EXPECT_TRUE(InkIn(plotted.plot, 10, 29, 90, 31));
+    EXPECT_TRUE(InkIn(plotted.plot, 11, 151, 30, 154)) << "the tag";
+    EXPECT_TRUE(InkIn(plotted.plot, 85, 146, 99, 149)) << "backwards and upside down";
+    EXPECT_FALSE(InkIn(plotted.plot, 101, 151, 120, 155));
+    DxfOptions named = AtScale(1);
+    named.layers = {"NOPLOT"};
+    EXPECT_TRUE(InkIn(ReadDxfEntities(text, named).plot, 10, 9, 90, 11));
+}
+
+// Hatch patterns are bounded by the work they take, gaps or not; what
+// left nothing to draw is named.
+TEST(Dxf, HatchOfGapsAndNothingToDraw) {
+    const auto hatch = [](const std::string& dashes, const std::string& spacing) {
+        return "0\nHATCH\n8\n0\n10\n0\n20\n0\n2\nP\n70\n0\n71\n0\n91\n1\n92\n2\n72\n0\n73\n1\n"
+               "93\n4\n10\n0\n20\n0\n10\n0.9\n20\n0\n10\n0.9\n20\n0.9\n10\n0\n20\n0.9\n"
+               "97\n0\n75\n0\n76\n1\n78\n1\n53\n0\n43\n0\n44\n0\n45\n0\n46\n" +
+               spacing + "\n" + dashes + "98\n0\n";
+    };
+    Plot plot;
+    DxfReport report;
+    std::string error;
+    EXPECT_FALSE(ReadDxfText(Entities(hatch("79\n1\n49\n-1e-6\n", "1e-6")), "gaps.dxf", kSheet, {},
+                             &plot, &report, &error));
+    EXPECT_EQ(error, "gaps.dxf: nothing to draw (skipped: 1 HATCH (pattern of gaps alone))");
+    EXPECT_FALSE(ReadDxfText(Entities(hatch("79\n2\n49\n1e-9\n49\n-1e-6\n", "1e-4")), "dense.dxf",
+                             kSheet, {}, &plot, &report, &error));
+    EXPECT_EQ(error, "dense.dxf: nothing to draw (skipped: 1 HATCH (pattern too dense))");
+}
+
+// MTEXT's \S stacks (over a bar for '/'), \W widens, \T spreads the letters,
+// \A places a lower run in the line's middle or top.
+TEST(Dxf, TextStackingWidthTrackingAlignment) {
+    const auto mtext = [](const std::string& text) {
+        return BoxOf(
+            ReadDxfEntities(
+                Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n" + text + "\n"),
+                AtScale(1))
+                .plot);
+    };
+    const InkBox plain = mtext("HH"), wide = mtext("\\W2;HH"), tracked = mtext("\\T3;HH");
+    EXPECT_NEAR(wide.Width(), 2 * plain.Width(), 2);
+    EXPECT_GT(tracked.Width(), 1.8 * plain.Width());
+    EXPECT_NEAR(tracked.Height(), plain.Height(), 0.5);
+    const InkBox stacked = mtext("\\S1/2;");
+    EXPECT_GT(stacked.Height(), 1.15 * plain.Height()) << "one over the other";
+    EXPECT_LT(stacked.Width(), plain.Width()) << "not written out";
+    const DxfResult bar = ReadDxfEntities(
+        Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n\\S1/2;\n"), AtScale(1));
+    EXPECT_TRUE(InkIn(bar.plot, 10.5, 104.5, 11, 105)) << "the bar at half the height";
+    const InkBox low = mtext("{\\H0.5x;h}H"), top = mtext("{\\H0.5x;\\A2;h}H");
+    EXPECT_NEAR(low.top, top.top, 0.5) << "the tall H sets the top either way";
+    const auto lowInk = [&](const std::string& text) {
+        const Plot p =
+            ReadDxfEntities(
+                Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n" + text + "\n"),
+                AtScale(1))
+                .plot;
+        return InkIn(p, 10.5, 100.2, 12.5, 101.5);
+    };
+    EXPECT_TRUE(lowInk("{\\H0.5x;H}H"));
+    EXPECT_FALSE(lowInk("{\\H0.5x;\\A1;H}H"));
+    EXPECT_FALSE(lowInk("{\\H0.5x;\\A2;H}H"));
+}
+
+// A DIMENSION whose block the drawing lacks is drawn from its own points
+// and its style: extension lines, the dimension line with arrows, and the
+// measurement (or its text with "<>" standing for it).
+TEST(Dxf, DimensionsWithoutTheirBlock) {
+    const std::string style =
+        "0\nTABLE\n2\nDIMSTYLE\n0\nDIMSTYLE\n2\nBIG\n70\n0\n40\n1\n41\n3\n42\n1\n44\n2\n140\n5\n"
+        "271\n1\n0\nENDTAB\n";
+    const auto dimension = [&](const std::string& groups) {
+        return ReadDxfEntities(Entities("0\nDIMENSION\n8\n0\n2\n*NONE\n3\nBIG\n" + groups, style),
+                               AtScale(1));
+    };
+    // Linear, horizontal: from (20, 20) and (80, 30), its line at y = 50.
+    const DxfResult linear =
+        dimension("10\n80\n20\n50\n11\n50\n21\n55\n70\n0\n13\n20\n23\n20\n14\n80\n24\n30\n50\n0\n");
+    ASSERT_TRUE(linear.ok) << linear.error;
+    EXPECT_EQ(linear.report.skipped, "");
+    EXPECT_TRUE(InkIn(linear.plot, 19.9, 22, 20.1, 48)) << "first extension line";
+    EXPECT_FALSE(InkIn(linear.plot, 19.9, 20, 20.1, 20.8)) << "its offset from the point";
+    EXPECT_TRUE(InkIn(linear.plot, 79.9, 32, 80.1, 51.5)) << "second, past the line";
+    EXPECT_TRUE(InkIn(linear.plot, 30, 49.9, 40, 50.1)) << "the dimension line";
+    EXPECT_EQ(FillPenAt(linear.plot, 21.5, 50), 7) << "an arrow inside its end";
+    EXPECT_TRUE(InkIn(linear.plot, 40, 53, 60, 57)) << "the text at its point";
+    const DxfResult text = dimension(
+        "10\n80\n20\n50\n11\n50\n21\n55\n70\n0\n1\nL=<>\n13\n20\n23\n20\n14\n80\n24\n30\n50\n0\n");
+    EXPECT_GT(BoxOf(text.plot).Width(), BoxOf(linear.plot).Width() * 0.99);
+    EXPECT_FALSE(SameSteps(text.plot, linear.plot));
+
+    // Radius from (100, 100) to (130, 100); diameter; angle at a vertex.
+    const DxfResult radius =
+        dimension("10\n100\n20\n100\n11\n115\n21\n105\n70\n4\n15\n130\n25\n100\n");
+    EXPECT_TRUE(InkIn(radius.plot, 105, 99.9, 120, 100.1));
+    EXPECT_EQ(FillPenAt(radius.plot, 128.5, 100), 7);
+    const DxfResult diameter =
+        dimension("10\n70\n20\n100\n11\n100\n21\n105\n70\n3\n15\n130\n25\n100\n");
+    EXPECT_EQ(FillPenAt(diameter.plot, 71.5, 100), 7);
+    EXPECT_EQ(FillPenAt(diameter.plot, 128.5, 100), 7);
+    // A right angle at (100, 100) between +x and +y, its arc 40 mm out.
+    const DxfResult angle = dimension(
+        "10\n128.28\n20\n128.28\n70\n5\n13\n110\n23\n100\n14\n100\n24\n110\n15\n100\n25\n100\n");
+    ASSERT_TRUE(angle.ok) << angle.error;
+    EXPECT_TRUE(InkIn(angle.plot, 127.5, 127.5, 129, 129)) << "the arc through its point";
+    EXPECT_TRUE(InkIn(angle.plot, 120, 99.9, 135, 100.1)) << "extension line along x";
+    EXPECT_FALSE(InkIn(angle.plot, 60, 60, 95, 95)) << "not the other three quarters";
+}
+
+// Text outlined glyph by glyph from a cache is the outline cairo draws of
+// the whole string, point for point.
+TEST(Dxf, GlyphCacheOutlinesAsCairoDoes) {
+    for (const std::string text : {"T00017-AB", "Wg Ä%°~ fi", "1. Неуказанные", "WWWWiiii"}) {
+        cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
+        cairo_t* cr = cairo_create(surface);
+        cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+        cairo_set_font_size(cr, 100);
+        cairo_move_to(cr, 0, 0);
+        cairo_text_path(cr, text.c_str());
+        cairo_set_tolerance(cr, 0.5);
+        cairo_path_t* path = cairo_copy_path_flat(cr);
+        std::vector<Ring> expected;
+        for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
+            const cairo_path_data_t& h = path->data[i];
+            if (h.header.type == CAIRO_PATH_MOVE_TO) expected.emplace_back();
+            if (h.header.type != CAIRO_PATH_CLOSE_PATH && !expected.empty())
+                expected.back().push_back(
+                    {path->data[i + 1].point.x * 0.35, -path->data[i + 1].point.y * 0.35});
+        }
+        cairo_path_destroy(path);
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+        std::erase_if(expected, [](const Ring& r) { return r.size() < 3; });
+        // Coarser outlines, for drawings of more text than the plot holds:
+        // fewer points, the same advance.
+        std::size_t fine = 0, coarse = 0;
+        const dxf::TextShape coarsest = dxf::TextOutlines(text, 25, true, "", dxf::kCoarsest);
+        for (const Ring& r : expected) fine += r.size();
+        for (const Ring& r : coarsest.rings) coarse += r.size();
+        EXPECT_LE(coarse, fine) << text;
+        if (text.find('0') != std::string::npos || text.find('g') != std::string::npos) {
+            EXPECT_LT(coarse * 5, fine * 4) << text << ": curves in fewer chords";
+        }
+        EXPECT_EQ(coarsest.advance, dxf::TextOutlines(text, 25).advance);
+        for (int twice = 0; twice < 2; ++twice) {  // outlined, then from the cache
+            const dxf::TextShape shape = dxf::TextOutlines(text, 25);
+            ASSERT_EQ(shape.rings.size(), expected.size()) << text;
+            for (std::size_t r = 0; r < expected.size(); ++r) {
+                ASSERT_EQ(shape.rings[r].size(), expected[r].size()) << text;
+                for (std::size_t i = 0; i < expected[r].size(); ++i) {
+                    EXPECT_EQ(shape.rings[r][i].x, expected[r][i].x) << text;
+                    EXPECT_EQ(shape.rings[r][i].y, expected[r][i].y) << text;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -6,15 +6,29 @@
 
 namespace varnu::host::dxf {
 
-int LineTypeOf(std::string name) {
+int StandardLineType(std::string name) {
     std::transform(name.begin(), name.end(), name.begin(), ::toupper);
-    if (name.empty() || name == "CONTINUOUS" || name == "BYLAYER" || name == "BYBLOCK") return 0;
     static const std::pair<const char*, int> kKnown[] = {
         {"DOT", 1},     {"DASHED", 2},  {"HIDDEN", 3}, {"CENTER", 4},
         {"PHANTOM", 5}, {"DASHDOT", 6}, {"DIVIDE", 7}, {"BORDER", 8}};
     for (const auto& [prefix, type] : kKnown)
         if (name.rfind(prefix, 0) == 0) return type;
+    return 0;
+}
+
+int LineTypeOf(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+    if (name.empty() || name == "CONTINUOUS" || name == "BYLAYER" || name == "BYBLOCK") return 0;
+    if (const int type = StandardLineType(name)) return type;
     return 1 + static_cast<int>(std::hash<std::string>{}(name) % 8);
+}
+
+int Reader::LineTypeId(const std::string& name) {
+    std::string upper = Upper(name);
+    if (upper.empty() || upper == "BYLAYER" || upper == "BYBLOCK") upper = "CONTINUOUS";
+    const auto [it, added] = lineTypeIds_.emplace(upper, static_cast<int>(lineTypes.size()));
+    if (added) lineTypes.push_back({upper, false, {}});
+    return it->second;
 }
 
 void Reader::setVariableString(const std::string& key, const std::string& value, int) {
@@ -28,7 +42,8 @@ void Reader::addLayer(const DL_LayerData& data) {
     layerOff[name] = a.getColor() < 0;
     layerFrozen[name] = (data.flags & 1) != 0;
     layers_[name] = {std::abs(a.getColor()) % 256 == 0 ? 7 : std::abs(a.getColor()) % 256,
-                     LineTypeOf(a.getLinetype()), a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
+                     LineTypeId(a.getLinetype()), 1,
+                     a.getWidth() > 0 ? a.getWidth() / 100.0 : 0.25};
 }
 
 void Reader::addBlock(const DL_BlockData& data) {
@@ -70,6 +85,17 @@ void Reader::addPolyline(const DL_PolylineData& data) {
     polyline_ = std::make_unique<Entity>(Path({}, (data.flags & 1) != 0));
     polylineOcs_ = (data.flags & 8) != 0 ? Transform{} : Ocs();  // 3-D polylines are in world
     vertices_.clear();
+    widths_.clear();
+    const Records::Object* r = Current();
+    if (!r || r->type < 0 || kTypes[r->type] != "LWPOLYLINE") return;
+    double all = 0;
+    for (const auto& [code, value] : Pairs()) {
+        const double v = std::strtod(value.c_str(), nullptr);
+        if (code == 43) all = v;
+        if (code == 10) widths_.emplace_back(all, all);
+        if (code == 40 && !widths_.empty()) widths_.back().first = v;
+        if (code == 41 && !widths_.empty()) widths_.back().second = v;
+    }
 }
 
 void Reader::addVertex(const DL_VertexData& v) {
@@ -82,6 +108,7 @@ void Reader::addSpline(const DL_SplineData& data) {
     splineDegree_ = static_cast<int>(data.degree);
     control_.clear();
     knots_.clear();
+    fit_.clear();
 }
 
 void Reader::addControlPoint(const DL_ControlPointData& p) {
@@ -112,13 +139,14 @@ void Reader::addInsert(const DL_InsertData& data) {
 }
 
 void Reader::Dimension() {
-    const std::string name = ValueOf(2);
-    if (name.empty()) {
+    const std::string name = ValueOf(2), own = DrawDimension();
+    if (name.empty() && own.empty()) {
         ++skipped["DIMENSION"];
         return;
     }
     Entity e = Begin(Entity::Kind::Insert);
-    e.block = name;
+    e.block = name.empty() ? own : name;
+    e.fallback = own;
     e.dimension = true;
     Add(Planar(std::move(e)));
 }
@@ -153,8 +181,18 @@ void Reader::addLeaderVertex(const DL_LeaderVertexData& v) {
 }
 
 void Reader::setVariableDouble(const std::string& key, double value, int) {
-    if (key == "$DIMASZ") arrowSize_ = value;
-    if (key == "$DIMSCALE") dimScale_ = value;
+    if (key == "$DIMASZ") arrowSize_ = dimHeader_.arrow = value;
+    if (key == "$DIMSCALE") dimScale_ = dimHeader_.scale = value;
+    if (key == "$DIMTXT") dimHeader_.text = value;
+    if (key == "$DIMEXO") dimHeader_.extensionOffset = value;
+    if (key == "$DIMEXE") dimHeader_.extensionBeyond = value;
+    if (key == "$DIMLFAC") dimHeader_.factor = value;
+    if (key == "$LTSCALE" && value > 0 && std::isfinite(value)) lineTypeScale = value;
+}
+
+void Reader::setVariableInt(const std::string& key, int value, int) {
+    if (key == "$DIMDEC") dimHeader_.decimals = value;
+    if (key == "$DIMADEC") dimHeader_.angleDecimals = value;
 }
 
 void Reader::addHatch(const DL_HatchData& data) {
@@ -231,7 +269,7 @@ void Reader::Finish() {
     FinishLeader();
     FinishPolyline();
     FinishHatch();
-    if (!mtextChunks_.empty() || mtextPending_) AddMText(mtextChunks_);
+    mtextChunks_.clear();  // pieces of an MTEXT the file ends inside
 }
 
 void Reader::endSection() {
@@ -241,17 +279,71 @@ void Reader::endSection() {
         // The printer's pens have no white to wipe out with.
         if (type == "WIPEOUT") ++skipped["WIPEOUT"];
         if (type == "MULTILEADER" || type == "MLEADER") ++skipped["MLEADER"];
+        if (type == "LTYPE") DefineLineType();
+        if (type == "MLINE") MultiLine();
+        if (type == "DIMSTYLE") DefineDimStyle();
+        // A layer may be kept from plotting (290 = 0) while it is shown.
+        if (type == "LAYER" && !ValueOf(290).empty() && IntOf(290) == 0)
+            layerNoPlot.insert(Upper(ValueOf(2)));
         // A constant attribute definition draws its value in every INSERT
         // of its block; the others are templates of the ATTRIBs.
+        // In model space, where no INSERT fills it in, a definition shows its
+        // tag (2), as CAD programs draw it.
         const int flags = IntOf(70);
-        if (type == "ATTDEF" && (flags & 2) != 0 && (flags & 1) == 0) {
+        const bool loose = current_.empty() && (flags & 2) == 0;
+        if (type == "ATTDEF" && (((flags & 2) != 0 && (flags & 1) == 0) || loose)) {
             const DL_TextData t(RealOf(10), RealOf(20), 0, RealOf(11), RealOf(21), 0, RealOf(40),
-                                RealOf(41, 1), 0, IntOf(72), IntOf(74), ValueOf(1), ValueOf(7),
-                                RealOf(50) * M_PI / 180);
+                                RealOf(41, 1), IntOf(71), IntOf(72), IntOf(74),
+                                ValueOf(loose ? 2 : 1), ValueOf(7), RealOf(50) * M_PI / 180);
             Text(t);
         }
     }
     ++sections_;
+}
+
+void Reader::MultiLine() {
+    struct Vertex {
+        Point2 at{0, 0}, miter{0, 0};
+        std::vector<double> offsets;  // of each element along the miter
+    };
+    std::vector<Vertex> vertices;
+    for (const auto& [code, value] : Pairs()) {
+        const double v = std::strtod(value.c_str(), nullptr);
+        if (code == 11) vertices.emplace_back().at.x = v;
+        if (vertices.empty()) continue;
+        Vertex& last = vertices.back();
+        if (code == 21) last.at.y = v;
+        if (code == 13) last.miter.x = v;
+        if (code == 23) last.miter.y = v;
+        // An element's first parameter (41) after its count (74) is its offset.
+        if (code == 74) last.offsets.push_back(std::nan(""));
+        if (code == 41 && !last.offsets.empty() && std::isnan(last.offsets.back()))
+            last.offsets.back() = v;
+    }
+    if (vertices.size() < 2 || vertices.size() > kMaxPoints) return;
+    const bool closed = (IntOf(71) & 2) != 0;
+    for (std::size_t k = 0; k < vertices.front().offsets.size() && k < 64; ++k) {
+        Ring line;
+        for (const Vertex& v : vertices) {
+            const double o = k < v.offsets.size() && std::isfinite(v.offsets[k]) ? v.offsets[k] : 0;
+            line.push_back({v.at.x + v.miter.x * o, v.at.y + v.miter.y * o});
+        }
+        Add(Path(std::move(line), closed));  // in world coordinates
+    }
+}
+
+// A table entry's dashes (49); shapes and text in a pattern (74) are not drawn.
+void Reader::DefineLineType() {
+    LineType& type = lineTypes[static_cast<std::size_t>(LineTypeId(ValueOf(2)))];
+    type.defined = true;
+    type.dashes.clear();
+    for (const auto& [code, value] : Pairs()) {
+        const double length = std::strtod(value.c_str(), nullptr);
+        if (code == 49 && std::isfinite(length) && type.dashes.size() < 64)
+            type.dashes.push_back(length);
+    }
+    if (std::all_of(type.dashes.begin(), type.dashes.end(), [](double d) { return d == 0; }))
+        type.dashes.clear();
 }
 
 Style Reader::LayerStyle(const std::string& layer) const {
@@ -267,7 +359,8 @@ bool Reader::Frozen(const std::string& layer) const {
 bool Reader::Plotted(const std::string& layer) const {
     if (!onlyLayers.empty()) return onlyLayers.count(layer) != 0;
     const auto off = layerOff.find(layer);
-    return !Frozen(layer) && (off == layerOff.end() || !off->second) && layer != "DEFPOINTS";
+    return !Frozen(layer) && (off == layerOff.end() || !off->second) && layer != "DEFPOINTS" &&
+           layerNoPlot.count(layer) == 0;
 }
 
 const Records::Object* Reader::Current() const {
@@ -341,7 +434,8 @@ Style Reader::StyleNow() {
                                 : colour % 256;
     const std::string lt = a.getLinetype();
     s.typeByLayer = lt.empty() || lt == "BYLAYER" || lt == "ByLayer";
-    s.lineType = s.typeByLayer ? layerStyle.lineType : LineTypeOf(lt);
+    s.lineType = s.typeByLayer ? layerStyle.lineType : LineTypeId(lt);
+    s.typeScale = a.getLinetypeScale() > 0 ? a.getLinetypeScale() : 1;
     s.widthByLayer = !(a.getWidth() > 0);
     s.widthMm = s.widthByLayer ? layerStyle.widthMm : a.getWidth() / 100.0;
     return s;
@@ -370,6 +464,13 @@ Entity Reader::Planar(Entity e, const Transform& ocs) {
     }
     for (Ring& r : e.rings)
         for (Point2& p : r) p = ocs.Apply(p);
+    if (e.shape && !ocs.Identity())
+        e.shape = [shape = std::move(e.shape), ocs](int coarseness) {
+            std::vector<Ring> rings = shape(coarseness);
+            for (Ring& r : rings)
+                for (Point2& p : r) p = ocs.Apply(p);
+            return rings;
+        };
     if (e.curve)
         e.curve = [curve = std::move(e.curve), ocs](double tolerance) {
             Ring ring = curve(tolerance);
@@ -394,17 +495,101 @@ void Reader::FinishPolyline() {
         polyline_.reset();
         auto vertices = vertices_;
         const bool closed = e.closed;
-        e.curve = [vertices, closed](double tolerance) {
-            return BulgedPolyline(vertices, closed, tolerance);
-        };
-        Add(Planar(std::move(e), polylineOcs_));
+        const bool wide = widths_.size() == vertices.size() &&
+                          std::any_of(widths_.begin(), widths_.end(), [](const auto& w) {
+                              return std::fabs(w.first) > 0 || std::fabs(w.second) > 0;
+                          });
+        if (wide) {
+            WidePolyline(std::move(e), vertices);
+        } else {
+            e.curve = [vertices, closed](double tolerance) {
+                return BulgedPolyline(vertices, closed, tolerance);
+            };
+            Add(Planar(std::move(e), polylineOcs_));
+        }
+        widths_.clear();
     }
     if (spline_) FinishSpline();
+}
+
+// Each segment a filled area from its start width to its end width, an
+// arc's flattened chords sharing its widths out along it; bevelled joints.
+void Reader::WidePolyline(Entity e, const std::vector<BulgeVertex>& vertices) {
+    const std::size_t n = vertices.size(), segments = e.closed ? n : n - 1;
+    e.curve = nullptr;
+    e.closed = false;
+    Entity area = e;
+    area.kind = Entity::Kind::Fill;
+    Point2 lastNormal{0, 0};  // of the previous segment's end, for the joint
+    double lastWidth = 0;
+    for (std::size_t i = 0; i < segments && n >= 2; ++i) {
+        const auto [x0, y0, bulge] = vertices[i];
+        const double x1 = std::get<0>(vertices[(i + 1) % n]),
+                     y1 = std::get<1>(vertices[(i + 1) % n]);
+        const auto [w0, w1] = widths_[i];
+        // Arcs flattened to chords within a thousandth of their chord's length.
+        const double span = std::hypot(x1 - x0, y1 - y0);
+        Ring points =
+            BulgedPolyline({{x0, y0, bulge}, {x1, y1, 0}}, false, std::max(span, 1e-9) * 1e-3);
+        points.push_back({x1, y1});
+        if (!(std::fabs(w0) + std::fabs(w1) > 0) || !(span > 0)) {
+            Entity line = e;
+            line.rings = {std::move(points)};
+            Add(Planar(std::move(line), polylineOcs_));
+            lastWidth = 0;
+            continue;
+        }
+        std::vector<double> along{0};
+        for (std::size_t k = 1; k < points.size(); ++k)
+            along.push_back(along.back() + std::hypot(points[k].x - points[k - 1].x,
+                                                      points[k].y - points[k - 1].y));
+        // Each point offset along the mean of its chords' normals.
+        Ring left, right;
+        Point2 first{0, 0}, normal{0, 0};
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            Point2 sum{0, 0};
+            for (const std::size_t c : {k, k + 1}) {
+                if (c == 0 || c >= points.size()) continue;
+                const double dx = points[c].x - points[c - 1].x, dy = points[c].y - points[c - 1].y;
+                const double length = std::hypot(dx, dy);
+                if (length > 0) sum = {sum.x - dy / length, sum.y + dx / length};
+            }
+            const double length = std::hypot(sum.x, sum.y);
+            normal = length > 0 ? Point2{sum.x / length, sum.y / length} : normal;
+            if (k == 0) first = normal;
+            const double half =
+                (w0 + (w1 - w0) * (along.back() > 0 ? along[k] / along.back() : 0)) / 2;
+            left.push_back({points[k].x + normal.x * half, points[k].y + normal.y * half});
+            right.push_back({points[k].x - normal.x * half, points[k].y - normal.y * half});
+        }
+        if (lastWidth > 0) {
+            const Point2 p{x0, y0};
+            const double a = lastWidth / 2, b = w0 / 2;
+            area.rings = {{{p.x + lastNormal.x * a, p.y + lastNormal.y * a},
+                           {p.x + first.x * b, p.y + first.y * b},
+                           {p.x - lastNormal.x * a, p.y - lastNormal.y * a},
+                           {p.x - first.x * b, p.y - first.y * b}}};
+            Add(Planar(area, polylineOcs_));
+        }
+        left.insert(left.end(), right.rbegin(), right.rend());
+        area.rings = {std::move(left)};
+        Add(Planar(area, polylineOcs_));
+        lastNormal = normal;
+        lastWidth = w1;
+    }
 }
 
 void Reader::FinishSpline() {
     Entity e = std::move(*spline_);
     spline_.reset();
+    if (control_.size() < 2 && fit_.size() >= 2) {
+        auto fit = fit_;
+        const bool closed = e.closed;
+        e.closed = false;
+        e.curve = [fit, closed](double) { return FitPointCurve(fit, closed, 16); };
+        Add(std::move(e));
+        return;
+    }
     auto control = control_;
     auto knots = knots_;
     const int degree = splineDegree_;
@@ -429,6 +614,14 @@ void Reader::FinishHatch() {
     }
     if (hatchLines_.empty()) {
         ++skipped["HATCH (pattern without its lines)"];
+        return;
+    }
+    const auto gaps = [](const PatternLine& l) {
+        return !l.dashes.empty() &&
+               std::none_of(l.dashes.begin(), l.dashes.end(), [](double d) { return d >= 0; });
+    };
+    if (std::all_of(hatchLines_.begin(), hatchLines_.end(), gaps)) {
+        ++skipped["HATCH (pattern of gaps alone)"];
         return;
     }
     Entity lines = e;

@@ -21,8 +21,9 @@
 namespace varnu::host::dxf {
 
 struct Style {
-    int pen = 7;  // kByBlock: the pen of the INSERT placing it
-    int lineType = 0;
+    int pen = 7;           // kByBlock: the pen of the INSERT placing it
+    int lineType = 0;      // into Reader::lineTypes; 0 is continuous
+    double typeScale = 1;  // the entity's scale of its line type's lengths (48)
     double widthMm = 0.25;
     // Taken from the layer: in a block on layer "0", from the INSERT's layer.
     bool penByLayer = false, typeByLayer = false, widthByLayer = false;
@@ -41,18 +42,44 @@ struct Entity {
     std::string block;       // Insert
     Transform place;         // Insert
     bool dimension = false;  // Insert: a DIMENSION's own block
+    std::string fallback;    // Insert: drawn instead of a block the drawing lacks
     // Curves are kept as functions of a tolerance, flattened once the scale is known.
     std::function<Ring(double tolerance)> curve;
+    // Fill: rings made when drawn (text's letters, as coarse as asked), not held.
+    std::function<std::vector<Ring>(int coarseness)> shape;
 };
 
-// One of the printer's eight line types for a DXF line type name.
+// One of the printer's eight line types for a DXF line type name that the
+// drawing's LTYPE table does not define.
 int LineTypeOf(std::string name);
+// The printer's line type of a standard name (DASHED, CENTER2, ...); 0 for another.
+int StandardLineType(std::string name);
+
+// A line type by name; `defined` when the LTYPE table has it, with its
+// dashes in drawing units (a dash when positive, a gap when negative, a
+// dot when 0; none for a solid line).
+struct LineType {
+    std::string name;
+    bool defined = false;
+    std::vector<double> dashes;
+};
+
+// A dimension style's sizes, in drawing units before its scale, and decimals.
+struct DimStyle {
+    double scale = 1, arrow = 0.18, text = 0.18, extensionOffset = 0.0625, extensionBeyond = 0.18;
+    double factor = 1;  // of the measured lengths
+    int decimals = 4, angleDecimals = 0;
+};
 
 // Collects the entities of every block and of model space.
 class Reader : public DL_CreationAdapter {
   public:
     std::map<std::string, std::vector<Entity>> blocks;  // "" is model space
     std::map<std::string, int> skipped;
+    std::vector<LineType> lineTypes{{"CONTINUOUS", true, {}}};
+    double lineTypeScale = 1;  // $LTSCALE
+    // The index of a line type name in lineTypes, added when new.
+    int LineTypeId(const std::string& name);
 
     void setVariableString(const std::string& key, const std::string& value, int) override;
     // Text that is not UTF-8 is read in the drawing's code page (Windows-1252
@@ -78,6 +105,8 @@ class Reader : public DL_CreationAdapter {
     void addSpline(const DL_SplineData& data) override;
     void addControlPoint(const DL_ControlPointData& p) override;
     void addKnot(const DL_KnotData& k) override { knots_.push_back(k.k); }
+    // A spline given by the points it passes through alone is drawn through them.
+    void addFitPoint(const DL_FitPointData& p) override { fit_.push_back({p.x, p.y}); }
 
     void addInsert(const DL_InsertData& data) override;
     void addSolid(const DL_SolidData& s) override { Quad(s); }
@@ -100,6 +129,7 @@ class Reader : public DL_CreationAdapter {
     void addLeader(const DL_LeaderData& data) override;
     void addLeaderVertex(const DL_LeaderVertexData& v) override;
     void setVariableDouble(const std::string& key, double value, int) override;
+    void setVariableInt(const std::string& key, int value, int) override;
 
     void Text(const DL_TextData& t);
     void addMText(const DL_MTextData& t) override;
@@ -128,6 +158,7 @@ class Reader : public DL_CreationAdapter {
     // Layers that are off (negative colour) or frozen; every layer named in
     // the table or by an entity.
     std::map<std::string, bool> layerOff, layerFrozen;
+    std::set<std::string> layerNoPlot;  // shown but not plotted (290 = 0)
     std::set<std::string> layerNames;
     std::set<std::string> onlyLayers;  // the layers to plot; empty for all
 
@@ -170,13 +201,30 @@ class Reader : public DL_CreationAdapter {
     // Text at `at`, placed by the TEXT alignments: h 0 left, 1 centre, 2 right,
     // 4 middle (centred both ways); v 0 baseline, 1 bottom, 2 middle, 3 top
     // (of `height`).
+    // `mirror`: TEXT's 71, 2 backwards and 4 upside down, about `at`.
     void AddText(const std::vector<Run>& runs, double height, double angle, Point2 at, int h = 0,
-                 int v = 0, double widthFactor = 1);
+                 int v = 0, double widthFactor = 1, int mirror = 0);
     double Advance(const std::vector<Run>& runs);
     // A paragraph broken into lines at spaces to fit `width` (none when 0).
     std::vector<std::vector<Run>> Wrap(const std::vector<Run>& paragraph, double width);
     void AddMText(const std::string& chunk);
 
+    void DefineLineType();
+    void DefineDimStyle();
+    const DimStyle& DimStyleOf(const std::string& name) const;
+    // The current DIMENSION drawn into a block of its own; its name, or ""
+    // for a kind not drawn so (ordinate).
+    std::string DrawDimension();
+    struct DimSizes;
+    void LinearDimension(const DimSizes& s, bool aligned);
+    void RadialDimension(const DimSizes& s, bool diameter);
+    void AngularDimension(const DimSizes& s, bool vertex);
+    void DimArrow(Point2 tip, Point2 toward, double size);
+    void DimText(const std::string& value, Point2 at, double angle, double height);
+    // An MLINE's element lines, from its own vertices and miters.
+    void MultiLine();
+    // A polyline with widths as filled segments.
+    void WidePolyline(Entity e, const std::vector<BulgeVertex>& vertices);
     void FinishPolyline();
     void FinishSpline();
     void FinishHatch();
@@ -185,15 +233,21 @@ class Reader : public DL_CreationAdapter {
     Records records_;
     std::size_t sections_ = 0;
     std::map<std::string, Style> layers_;
+    std::map<std::string, int> lineTypeIds_{{"CONTINUOUS", 0}};
     std::map<std::string, std::string> styleFonts_;  // of each STYLE
     std::string current_;
     std::unique_ptr<Entity> polyline_, spline_, hatch_, leader_;
     bool leaderArrow_ = false;
     double arrowSize_ = 0.18, dimScale_ = 1;
+    DimStyle dimHeader_;  // of the header's $DIM variables
+    std::map<std::string, DimStyle> dimStyles_;
     Transform polylineOcs_, hatchOcs_;
     std::vector<BulgeVertex> vertices_;
     std::vector<Point2> control_;
     std::vector<double> knots_;
+    std::vector<Point2> fit_;
+    // An LWPOLYLINE's widths at each vertex (40, 41; 43 for all of them).
+    std::vector<std::pair<double, double>> widths_;
     int splineDegree_ = 3;
     bool hatchSolid_ = false;
     std::vector<PatternLine> hatchLines_;
@@ -201,7 +255,6 @@ class Reader : public DL_CreationAdapter {
     std::vector<std::vector<Ring>> hatchEdges_;  // of each loop
     DL_MTextData mtext_{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "", "", 0};
     std::string mtextChunks_;
-    bool mtextPending_ = false;
 };
 
 }  // namespace varnu::host::dxf

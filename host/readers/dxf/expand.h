@@ -2,6 +2,7 @@
 // coordinates, within the bounds of limits.h.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,9 +20,23 @@ struct Primitive {
     int line;  // of the entity in the file
 };
 
+// Takes each primitive as it is made; false to stop, with the error set.
+using Sink = std::function<bool(Primitive&&)>;
+
+// How a pass over the drawing outlines text and bounds its filled areas,
+// and what they came to.
+struct Pass {
+    int coarseness = 0;      // of text outlines (text_outlines.h)
+    bool boundAreas = true;  // false where nothing is held (measuring)
+    std::size_t areaPoints = 0;
+    bool areaSpent = false;  // stopped past kMaxAreaPoints
+};
+
 // The whole drawing (its entities outside blocks), curves flattened within
-// `tolerance`; false with `error` set past kMaxPoints or kMaxVisits.
-bool Expand(const Reader& reader, double tolerance, std::vector<Primitive>* out,
-            std::map<std::string, int>* skipped, const std::string& path, std::string* error);
+// `tolerance`, handed to `sink` in the drawing's order; false with `error`
+// set past the budget of limits.h, or as the sink set it.
+bool Expand(const Reader& reader, double tolerance, const Sink& sink,
+            std::map<std::string, int>* skipped, const std::string& path, std::string* error,
+            Pass* pass = nullptr);
 
 }  // namespace varnu::host::dxf

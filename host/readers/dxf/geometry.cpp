@@ -49,6 +49,46 @@ Ring SplinePoints(const std::vector<Point2>& control, const std::vector<double>&
     return ring;
 }
 
+Ring FitPointCurve(const std::vector<Point2>& given, bool closed, int samples) {
+    std::vector<Point2> points = given;
+    if (closed && points.size() > 2) points.push_back(points.front());
+    const std::size_t n = points.size();
+    if (n < 3) return points;
+    // Natural end conditions: the second derivative is 0 at both ends.
+    std::vector<double> h(n - 1);
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        h[i] = std::max(std::hypot(points[i + 1].x - points[i].x, points[i + 1].y - points[i].y),
+                        1e-12);
+    std::vector<Point2> m(n, {0, 0});  // second derivatives, by the tridiagonal algorithm
+    std::vector<double> c(n, 0);
+    std::vector<Point2> d(n, {0, 0});
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        const double a = h[i - 1], b = 2 * (h[i - 1] + h[i]), cc = h[i];
+        auto slope = [&](std::size_t k) {
+            return Point2{(points[k + 1].x - points[k].x) / h[k],
+                          (points[k + 1].y - points[k].y) / h[k]};
+        };
+        const Point2 r{6 * (slope(i).x - slope(i - 1).x), 6 * (slope(i).y - slope(i - 1).y)};
+        const double denominator = b - a * c[i - 1];
+        c[i] = cc / denominator;
+        d[i] = {(r.x - a * d[i - 1].x) / denominator, (r.y - a * d[i - 1].y) / denominator};
+    }
+    for (std::size_t i = n - 2; i >= 1; --i)
+        m[i] = {d[i].x - c[i] * m[i + 1].x, d[i].y - c[i] * m[i + 1].y};
+    Ring ring{points.front()};
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        for (int s = 1; s <= samples; ++s) {
+            const double t = h[i] * s / samples, u = h[i] - t;
+            auto at = [&](double p0, double p1, double m0, double m1) {
+                return (m0 * u * u * u + m1 * t * t * t) / (6 * h[i]) +
+                       (p0 / h[i] - m0 * h[i] / 6) * u + (p1 / h[i] - m1 * h[i] / 6) * t;
+            };
+            ring.push_back({at(points[i].x, points[i + 1].x, m[i].x, m[i + 1].x),
+                            at(points[i].y, points[i + 1].y, m[i].y, m[i + 1].y)});
+        }
+    return ring;
+}
+
 Ring BulgedPolyline(const std::vector<BulgeVertex>& vertices, bool closed, double tolerance) {
     Ring ring;
     const std::size_t n = vertices.size();
@@ -96,6 +136,10 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
         budget->work -= work;
         double period = 0;
         for (const double d : family.dashes) period += std::fabs(d);
+        // A family of gaps alone draws nothing, however many periods it has.
+        if (!family.dashes.empty() && std::none_of(family.dashes.begin(), family.dashes.end(),
+                                                   [](double d) { return d >= 0; }))
+            continue;
         // Counted from 0: far from the origin, first + 1 may equal first.
         for (double j = 0; j <= last - first; ++j) {
             const double k = first + j;
@@ -123,7 +167,11 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
                 } else {
                     const double origin = std::floor(a / period) * period;
                     const double count = std::ceil((b - origin) / period);
-                    if (!(count < static_cast<double>(budget->dashes))) return false;
+                    // Every period walked is work, whether it draws or not.
+                    const double walk = count * static_cast<double>(family.dashes.size());
+                    if (!(count < static_cast<double>(budget->dashes)) || !(walk <= budget->work))
+                        return false;
+                    budget->work -= walk;
                     for (double j = 0; j < count; ++j) {
                         double t = origin + j * period;
                         for (const double d : family.dashes) {
@@ -139,6 +187,39 @@ bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLi
         }
     }
     return true;
+}
+
+std::vector<Ring> Dashed(const Ring& ring, const std::vector<double>& dashes, std::size_t most) {
+    std::vector<Ring> out;
+    double period = 0, length = 0;
+    for (const double d : dashes) period += std::fabs(d);
+    for (std::size_t i = 1; i < ring.size(); ++i)
+        length += std::hypot(ring[i].x - ring[i - 1].x, ring[i].y - ring[i - 1].y);
+    if (!(period > 0) || !(length / period * static_cast<double>(dashes.size()) < double(most)))
+        return out;
+    std::size_t k = 0;                   // the dash being walked
+    double left = std::fabs(dashes[0]);  // of it
+    bool down = dashes[0] >= 0;
+    if (down) out.push_back({ring.front()});
+    for (std::size_t i = 1; i < ring.size(); ++i) {
+        const Point2 a = ring[i - 1], b = ring[i];
+        const double step = std::hypot(b.x - a.x, b.y - a.y);
+        double at = 0;  // along this segment
+        while (step - at > left) {
+            at += left;
+            const Point2 q{a.x + (b.x - a.x) * at / step, a.y + (b.y - a.y) * at / step};
+            if (down) out.back().push_back(q);
+            k = (k + 1) % dashes.size();
+            left = std::fabs(dashes[k]);
+            down = dashes[k] >= 0;
+            if (down) out.push_back({q});
+        }
+        left -= step - at;
+        if (down) out.back().push_back(b);
+    }
+    for (Ring& r : out)
+        if (r.size() == 1) r.push_back(r.front());  // a dot
+    return out;
 }
 
 Ring Chained(std::vector<Ring> edges) {

@@ -20,6 +20,7 @@ struct Transform {
                 o.b * c + o.d * d, o.a * e + o.c * f + o.e, o.b * e + o.d * f + o.f};
     }
     double Scale() const { return std::sqrt(std::fabs(a * d - b * c)); }
+    bool Identity() const { return a == 1 && b == 0 && c == 0 && d == 1 && e == 0 && f == 0; }
 };
 
 // Points along an arc of radii rx, ry turned by `rotation` around c from
@@ -30,6 +31,10 @@ Ring ArcPoints(Point2 c, double rx, double ry, double rotation, double a0, doubl
 // A B-spline by de Boor's algorithm; the control polygon where the knots do not fit.
 Ring SplinePoints(const std::vector<Point2>& control, const std::vector<double>& knots, int degree,
                   int samples);
+
+// A curve through `points`: a cubic spline of their chord lengths, with
+// `samples` chords between each two.
+Ring FitPointCurve(const std::vector<Point2>& points, bool closed, int samples);
 
 using BulgeVertex = std::tuple<double, double, double>;  // x, y, bulge
 
@@ -57,6 +62,11 @@ struct PatternBudget {
 // points; false when they would be more than `budget` allows.
 bool PatternLines(const std::vector<Ring>& boundary, const std::vector<PatternLine>& families,
                   std::vector<Ring>* out, PatternBudget* budget);
+
+// A polyline cut into the dashes of a line type: `dashes` (a dash when
+// positive, a gap when negative, a dot when 0) repeated from its start on.
+// Empty when there would be more than `most` dashes.
+std::vector<Ring> Dashed(const Ring& ring, const std::vector<double>& dashes, std::size_t most);
 
 // The edges of a boundary loop as one ring, each edge followed by the one
 // that starts (or, turned round, ends) where it ends; in the file's order

@@ -8,8 +8,11 @@ namespace varnu::host::dxf {
 
 inline constexpr int kMaxInsertDepth = 16;
 // Nested arrays of blocks can multiply without end; a drawing that expands
-// past this many points is refused rather than allowed to exhaust memory.
+// past this many points of lines (a plot request each) or of filled areas
+// (text's letters; four bytes each in the plot) is refused rather than
+// allowed to exhaust memory.
 inline constexpr std::size_t kMaxPoints = 2000000;
+inline constexpr std::size_t kMaxAreaPoints = 80000000;
 // Arrays of blocks that draw nothing multiply the work alone: the entities
 // visited while expanding are bounded as well.
 inline constexpr std::size_t kMaxVisits = 2000000;
@@ -21,8 +24,13 @@ inline constexpr double kMaxCoordinate = 1e12;
 
 // What one expansion may still do.
 struct Budget {
-    std::size_t points = 0, visits = 0;
-    bool Spent() const { return points > kMaxPoints || visits > kMaxVisits; }
+    std::size_t points = 0, areaPoints = 0, visits = 0;
+    int coarseness = 0;      // of text outlines (text_outlines.h)
+    bool boundAreas = true;  // false where nothing is held (measuring)
+    bool Spent() const {
+        return points > kMaxPoints || (boundAreas && areaPoints > kMaxAreaPoints) ||
+               visits > kMaxVisits;
+    }
 };
 
 }  // namespace varnu::host::dxf

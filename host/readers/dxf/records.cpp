@@ -31,12 +31,69 @@ bool IsRealCode(long code) {
            (code >= 1010 && code <= 1059);
 }
 
+// Group codes whose values are text (names, handles, comments).
+bool IsTextCode(long code) {
+    return (code >= 0 && code <= 9) || (code >= 100 && code <= 105) ||
+           (code >= 300 && code <= 369) || (code >= 390 && code <= 399) ||
+           (code >= 410 && code <= 419) || (code >= 430 && code <= 439) ||
+           (code >= 470 && code <= 481) || code == 999 || (code >= 1000 && code <= 1009);
+}
+
+// A change to the text: `length` bytes at `at` replaced.
+struct Edit {
+    std::size_t at, length;
+    std::string with;
+};
+
+// A value past kMaxLine: MTEXT's text (1, 3) split into pieces of 250
+// bytes, each a group 3 but the last, which takes the group it had; other
+// text cut at kMaxLine. False for a code or number.
+bool LongValue(std::string_view type, long number, std::size_t codeAt, std::size_t valueAt,
+               std::string_view value, std::vector<Edit>* edits, int* cuts) {
+    if (!IsTextCode(number)) return false;
+    if (type == "MTEXT" && (number == 1 || number == 3)) {
+        std::string pairs;
+        std::size_t from = 0;
+        for (; value.size() - from > 250; from += 250)
+            pairs.append("3\n").append(value.substr(from, 250)).push_back('\n');
+        pairs.append(std::to_string(number)).push_back('\n');
+        pairs.append(value.substr(from));
+        edits->push_back({codeAt, valueAt + value.size() - codeAt, std::move(pairs)});
+        return true;
+    }
+    std::size_t keep = kMaxLine;
+    while (keep > 0 && (static_cast<unsigned char>(value[keep]) & 0xC0) == 0x80) --keep;
+    edits->push_back({valueAt + keep, value.size() - keep, ""});
+    if (number != 999) ++*cuts;  // a comment is not drawn
+    return true;
+}
+
+void Apply(const std::vector<Edit>& edits, std::string* text) {
+    if (edits.empty()) return;
+    std::string mended;
+    mended.reserve(text->size() + edits.size());
+    std::size_t from = 0;
+    for (const Edit& e : edits) {
+        mended.append(*text, from, e.at - from).append(e.with);
+        from = e.at + e.length;
+    }
+    mended.append(*text, from, std::string::npos);
+    *text = std::move(mended);
+}
+
+// A type from its value line, without the blanks around it.
+std::string_view Trimmed(std::string_view type) {
+    while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.remove_prefix(1);
+    while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
+    return type;
+}
+
 }  // namespace
 
 bool ReadRecords(std::string* textToMend, Records* out, std::string* why) {
     std::string& text = *textToMend;
     Records& records = *out;
-    std::vector<std::size_t> zeros;  // where an empty real's value line starts
+    std::vector<Edit> edits;  // in the order of the text
     const auto pairs = static_cast<long long>(std::count(text.begin(), text.end(), '\n') / 2 + 1);
     std::string_view current;
     std::size_t at = 0;
@@ -51,27 +108,39 @@ bool ReadRecords(std::string* textToMend, Records* out, std::string* why) {
         return value;
     };
     std::vector<std::pair<int, std::string>>* kept = nullptr;
+    bool width = false;  // of the LWPOLYLINE read now
     while (at < text.size()) {
+        const std::size_t codeAt = at;
         std::string_view code = next();
         const std::size_t valueAt = at;
         const std::string_view value = at <= text.size() ? next() : std::string_view();
+        if (code.size() > kMaxLine) {
+            *why = "line " + std::to_string(line) + ": a group code of " +
+                   std::to_string(code.size()) + " characters";
+            return false;
+        }
         while (!code.empty() && (code.front() == ' ' || code.front() == '\t'))
             code.remove_prefix(1);
         const int number = std::atoi(std::string(code.substr(0, 16)).c_str());
         const std::size_t first = value.find_first_not_of(" \t");
         const bool comment = code.substr(0, 3) == "999" &&
                              code.find_first_not_of(" \t", 3) == std::string_view::npos;
+        if (value.size() > kMaxLine &&
+            !LongValue(current, number, codeAt, valueAt, value, &edits, &records.textCuts)) {
+            *why = "line " + std::to_string(line + 1) + ": a value of " +
+                   std::to_string(value.size()) + " characters for group " + std::to_string(number);
+            return false;
+        }
         if (first == std::string_view::npos) {
-            if (IsRealCode(number) && valueAt < text.size()) zeros.push_back(valueAt);
+            if (IsRealCode(number) && valueAt < text.size()) edits.push_back({valueAt, 0, "0"});
         } else if (comment && value.substr(first, 6) == "dxflib") {
             text[valueAt + first] = 'D';
         }
         if (number == 0 || number == 9) {
-            std::string_view type = value;
-            while (!type.empty() && (type.front() == ' ' || type.front() == '\t'))
-                type.remove_prefix(1);
-            while (!type.empty() && (type.back() == ' ' || type.back() == '\t'))
-                type.remove_suffix(1);
+            const std::string_view type = Trimmed(value);
+            if (kept && current == "LWPOLYLINE" && !width)
+                records.pairs.erase(records.objects.size() - 1);
+            width = false;
             const auto found = std::find(std::begin(kTypes), std::end(kTypes), type);
             const int index = found == std::end(kTypes) ? -1 : static_cast<int>(found - kTypes);
             kept = index >= 0 && static_cast<std::size_t>(index) < kPairsKept
@@ -89,19 +158,13 @@ bool ReadRecords(std::string* textToMend, Records* out, std::string* why) {
                 return false;
             }
             if (kept) kept->emplace_back(number, value);
+            if ((number == 40 || number == 41 || number == 43) && current == "LWPOLYLINE")
+                width =
+                    width || std::strtod(std::string(value.substr(0, 32)).c_str(), nullptr) != 0;
         }
         line += 2;
     }
-    if (zeros.empty()) return true;
-    std::string mended;
-    mended.reserve(text.size() + zeros.size());
-    std::size_t from = 0;
-    for (const std::size_t z : zeros) {
-        mended.append(text, from, z - from).push_back('0');
-        from = z;
-    }
-    mended.append(text, from, std::string::npos);
-    text = std::move(mended);
+    Apply(edits, &text);
     return true;
 }
 

@@ -15,9 +15,11 @@ namespace varnu::host::dxf {
 // over before its n-th endSection(). Of most only the line they start on is
 // kept (memory stays near the file's size); of the types named here the type,
 // and of the first four the group pairs, which dxflib does not pass on.
-inline constexpr std::string_view kTypes[] = {"DIMENSION", "ATTRIB",      "ATTDEF", "HATCH",
-                                              "WIPEOUT",   "MULTILEADER", "MLEADER"};
-inline constexpr std::size_t kPairsKept = 4;
+inline constexpr std::string_view kTypes[] = {"DIMENSION",  "ATTRIB",  "ATTDEF",      "HATCH",
+                                              "LTYPE",      "LAYER",   "MLINE",       "DIMSTYLE",
+                                              "LWPOLYLINE", "WIPEOUT", "MULTILEADER", "MLEADER"};
+// LWPOLYLINE's pairs are kept only when it has a width.
+inline constexpr std::size_t kPairsKept = 9;
 struct Records {
     struct Object {
         int line;
@@ -25,7 +27,11 @@ struct Records {
     };
     std::vector<Object> objects;
     std::map<std::size_t, std::vector<std::pair<int, std::string>>> pairs;  // by object
+    int textCuts = 0;  // text values cut at kMaxLine
 };
+
+// dxflib reads no line longer than 1023 bytes: past that it loops for ever.
+inline constexpr std::size_t kMaxLine = 1000;
 
 // Reads the records and mends, line for line, two things dxflib would
 // otherwise read differently from file to file, or from run to run:
@@ -34,6 +40,9 @@ struct Records {
 //   The comment is renamed so that every file's angles read as degrees.
 // - It reads a real from an empty value line as whatever its stack held.
 //   An empty real reads as 0.
+// - It never returns from a line longer than 1023 bytes. MTEXT's text is
+//   split into pieces, other text cut at kMaxLine; a longer code or number
+//   is refused.
 // False with `why` set for a count the file cannot hold: dxflib makes room
 // for as many points, knots or edges as an entity says it has.
 bool ReadRecords(std::string* textToMend, Records* out, std::string* why);

@@ -35,9 +35,17 @@ std::size_t UnicodeEscape(const std::string& text, std::size_t i, std::string* o
     return 7;
 }
 
+Run PlainRun(double height, std::string font) {
+    Run run;
+    run.height = height;
+    run.font = std::move(font);
+    return run;
+}
+
 bool SameFormat(const Run& a, const Run& b) {
     return a.height == b.height && a.pen == b.pen && a.under == b.under && a.over == b.over &&
-           a.font == b.font;
+           a.font == b.font && a.width == b.width && a.tracking == b.tracking &&
+           a.align == b.align && a.stack == 0 && b.stack == 0;
 }
 
 void Append(std::vector<Run>* runs, const Run& run) {
@@ -180,6 +188,9 @@ class MTextReader {
                 character = code;
             Put(character);
             ++*i;
+        } else if (code == 'S' && text.find(';', *i) != std::string::npos) {
+            Stack(text.substr(*i + 2, text.find(';', *i) - *i - 2));
+            *i = text.find(';', *i);
         } else if (std::string("LlOoKk").find(code) != std::string::npos) {
             if (code == 'L' || code == 'l') format_.under = code == 'L';
             if (code == 'O' || code == 'o') format_.over = code == 'O';
@@ -204,12 +215,41 @@ class MTextReader {
             format_.height = std::clamp(relative ? format_.height * number : number, height_ * 1e-3,
                                         std::max(height_, 1e-9) * 1e3);
         }
+        const bool numeric = stop != value.c_str() && std::isfinite(number);
+        const bool relative = numeric && (*stop == 'x' || *stop == 'X');
+        if (code == 'W' && numeric && number > 0)
+            format_.width = std::clamp(relative ? format_.width * number : number, 0.01, 100.0);
+        if (code == 'T' && numeric) format_.tracking = std::clamp(number, 0.75, 4.0);
+        if (code == 'A' && numeric && number >= 0 && number <= 2)
+            format_.align = static_cast<int>(number);
         if (code == 'C') {
             const int pen = std::atoi(value.c_str());
             format_.pen = pen >= 1 && pen <= 255 ? pen : 0;  // 0 and 256: the entity's
         }
         *i = end;
         return true;
+    }
+
+    // "1/2", "1^2", "1#2": what stands above and below, and between them;
+    // escaped separators (\/) stand for themselves.
+    void Stack(const std::string& value) {
+        Run run = format_;
+        std::string* part = &run.text;
+        for (std::size_t k = 0; k < value.size(); ++k) {
+            if (value[k] == '\\' && k + 1 < value.size()) {
+                *part += value[++k];
+            } else if (run.stack == 0 && std::string("/^#").find(value[k]) != std::string::npos) {
+                run.stack = value[k];
+                part = &run.denominator;
+            } else {
+                *part += value[k];
+            }
+        }
+        if (run.stack == 0) {
+            Put(run.text);
+            return;
+        }
+        paragraphs_.back().push_back(std::move(run));
     }
 
     Run format_;

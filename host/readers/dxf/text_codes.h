@@ -13,9 +13,18 @@ struct Run {
     double height = 0;
     int pen = 0;
     bool under = false, over = false;
-    std::string font;  // a font file of the text's STYLE; "" for the system sans
+    std::string font;     // a font file of the text's STYLE; "" for the system sans
+    double width = 1;     // MTEXT's \W: of the letters' widths
+    double tracking = 1;  // MTEXT's \T: of the letters' advances
+    int align = 0;        // MTEXT's \A: 0 on the baseline, 1 centred, 2 at the top of the line
+    // MTEXT's \S: `text` stacked over `denominator`, with a bar ('/'), a
+    // slash ('#') or neither ('^') between them; 0 when not stacked.
+    char stack = 0;
+    std::string denominator;
 };
 
+// Plain text of `height` in `font`.
+Run PlainRun(double height, std::string font = "");
 bool SameFormat(const Run& a, const Run& b);
 // `run` at the end of `runs`, as part of the last run when drawn alike: each
 // run is measured and outlined once.
@@ -31,8 +40,9 @@ std::vector<Run> PercentCodes(const std::string& text, Run format);
 
 // MTEXT's paragraphs (\P) of runs in `format` as its inline codes change
 // it: \H height (absolute, or relative ending in x; kept within a thousand
-// times `height` either way), \C colour, \L \l underline, \O \o overline,
-// in groups { }; fonts and the other codes with a value are read past.
+// times `height` either way), \W width, \T tracking, \A alignment, \C
+// colour, \L \l underline, \O \o overline, \S stacking, in groups { };
+// fonts and the other codes with a value are read past.
 std::vector<std::vector<Run>> MTextParagraphs(const std::string& text, Run format, double height);
 
 bool ValidUtf8(const std::string& text);

@@ -5,6 +5,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace varnu::host::dxf {
@@ -51,49 +52,91 @@ cairo_font_face_t* FontFace(const std::string& file) {
     return face;
 }
 
-}  // namespace
+// One font at an em of 100 units, and the flattened outline of each of its
+// glyphs met so far: text is outlined glyph by glyph from these, as cairo
+// outlines it itself, each glyph placed at its origin rounded to cairo's
+// 1/256 (its path arithmetic), so that no glyph is flattened twice.
+struct Font {
+    cairo_surface_t* surface = nullptr;
+    cairo_t* cr = nullptr;
+    std::map<std::pair<int, unsigned long>, std::vector<Ring>> glyphs;  // by coarseness
+};
 
-TextShape TextOutlines(const std::string& text, double height, bool outlines,
-                       const std::string& font) {
-    TextShape shape;
-    if (text.empty() || !(height > 0)) return shape;
-    cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
-    cairo_t* cr = cairo_create(surface);
-    if (cairo_font_face_t* face = FontFace(font))
-        cairo_set_font_face(cr, face);
+constexpr double kEm = 100.0;
+
+Font& FontOf(const std::string& file) {
+    static std::map<std::string, Font> fonts;
+    Font& font = fonts[file];
+    if (font.cr) return font;
+    font.surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
+    font.cr = cairo_create(font.surface);
+    if (cairo_font_face_t* face = FontFace(file))
+        cairo_set_font_face(font.cr, face);
     else
-        cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    // Cap height near the text height: size the em at 1.4 times it.
-    const double em = 100.0;
-    cairo_set_font_size(cr, em);
-    const double k = height * 1.4 / em;
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
-    cairo_font_extents_t metrics;
-    cairo_font_extents(cr, &metrics);
-    shape.advance = extents.x_advance * k;
-    shape.descent = metrics.descent * k;
-    if (!outlines) {
-        cairo_destroy(cr);
-        cairo_surface_destroy(surface);
-        return shape;
-    }
-    cairo_move_to(cr, 0, 0);
-    cairo_text_path(cr, text.c_str());
-    cairo_set_tolerance(cr, 0.5);
-    cairo_path_t* path = cairo_copy_path_flat(cr);
-    std::vector<Ring>& rings = shape.rings;
+        cairo_select_font_face(font.cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
+                               CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(font.cr, kEm);
+    cairo_set_tolerance(font.cr, 0.5);
+    return font;
+}
+
+// The glyph's outline with its origin at (0, 0), as cairo flattens it.
+const std::vector<Ring>& GlyphOutline(Font* font, unsigned long index, int coarseness) {
+    const auto found = font->glyphs.find({coarseness, index});
+    if (found != font->glyphs.end()) return found->second;
+    std::vector<Ring>& rings = font->glyphs[{coarseness, index}];
+    cairo_new_path(font->cr);
+    cairo_set_tolerance(font->cr, 0.5 * std::pow(4.0, coarseness));
+    const cairo_glyph_t glyph{index, 0, 0};
+    cairo_glyph_path(font->cr, &glyph, 1);
+    cairo_path_t* path = cairo_copy_path_flat(font->cr);
     for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
         const cairo_path_data_t& h = path->data[i];
         if (h.header.type == CAIRO_PATH_MOVE_TO) rings.emplace_back();
         if ((h.header.type == CAIRO_PATH_MOVE_TO || h.header.type == CAIRO_PATH_LINE_TO) &&
             !rings.empty())
-            rings.back().push_back({path->data[i + 1].point.x * k, -path->data[i + 1].point.y * k});
+            rings.back().push_back({path->data[i + 1].point.x, path->data[i + 1].point.y});
     }
     cairo_path_destroy(path);
-    cairo_destroy(cr);
-    cairo_surface_destroy(surface);
-    std::erase_if(rings, [](const Ring& r) { return r.size() < 3; });
+    cairo_new_path(font->cr);
+    return rings;
+}
+
+}  // namespace
+
+TextShape TextOutlines(const std::string& text, double height, bool outlines,
+                       const std::string& font, int coarseness) {
+    TextShape shape;
+    if (text.empty() || !(height > 0)) return shape;
+    Font& f = FontOf(font);
+    // Cap height near the text height: size the em at 1.4 times it.
+    const double k = height * 1.4 / kEm;
+    cairo_text_extents_t extents;
+    cairo_text_extents(f.cr, text.c_str(), &extents);
+    cairo_font_extents_t metrics;
+    cairo_font_extents(f.cr, &metrics);
+    shape.advance = extents.x_advance * k;
+    shape.descent = metrics.descent * k;
+    if (!outlines) return shape;
+    cairo_glyph_t* glyphs = nullptr;
+    int count = 0;
+    if (cairo_scaled_font_text_to_glyphs(cairo_get_scaled_font(f.cr), 0, 0, text.c_str(),
+                                         static_cast<int>(text.size()), &glyphs, &count, nullptr,
+                                         nullptr, nullptr) != CAIRO_STATUS_SUCCESS)
+        return shape;
+    std::vector<Ring>& rings = shape.rings;
+    for (int g = 0; g < count; ++g) {
+        const double ox = std::nearbyint(glyphs[g].x * 256) / 256;
+        const double oy = std::nearbyint(glyphs[g].y * 256) / 256;
+        for (const Ring& r :
+             GlyphOutline(&f, glyphs[g].index, std::clamp(coarseness, 0, kCoarsest))) {
+            if (r.size() < 3) continue;
+            Ring& placed = rings.emplace_back();
+            placed.reserve(r.size());
+            for (const Point2& p : r) placed.push_back({(p.x + ox) * k, -(p.y + oy) * k});
+        }
+    }
+    cairo_glyph_free(glyphs);
     return shape;
 }
 

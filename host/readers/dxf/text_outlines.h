@@ -18,7 +18,11 @@ struct TextShape {
 // Only measured, without outlines, when `outlines` is false. `font` is the
 // font file a STYLE names ("arial.ttf"); the system sans-serif without one
 // fontconfig knows by that name. The cap height stands for `height`.
+// `coarseness` 0 flattens as cairo does by default; 1 to 3 flatten four,
+// sixteen and sixty-four times coarser, for drawings of more text than
+// the plot could hold.
 TextShape TextOutlines(const std::string& text, double height, bool outlines = true,
-                       const std::string& font = "");
+                       const std::string& font = "", int coarseness = 0);
+inline constexpr int kCoarsest = 3;
 
 }  // namespace varnu::host::dxf
