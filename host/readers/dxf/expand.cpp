@@ -153,7 +153,7 @@ bool Expand(const Reader& reader, double tolerance, const Sink& out,
     if (pass->areaSpent)
         *error = path + ": the drawing expands to more than " +
                  std::to_string(budget.areaLimit / 1000000) +
-                 " million points of filled areas (text outlined as coarse as it goes)";
+                 " million points of filled areas (more text than a plot holds)";
     else if (budget.Spent())
         *error = path +
                  ": the drawing expands to more than 2 million points or block entities (nested "
