@@ -73,7 +73,7 @@ bool Measure(const Reader& reader, double tolerance, std::map<std::string, int>*
              const std::string& path, Extents* extents, std::size_t* areaPoints,
              std::string* error) {
     dxf::Pass pass;
-    pass.boundAreas = false;  // nothing is held
+    pass.areaLimit = 2 * dxf::kMaxAreaPoints;  // nothing is held
     const bool ok = dxf::Expand(
         reader, tolerance,
         [extents](Primitive&& p) {

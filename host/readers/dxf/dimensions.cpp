@@ -72,7 +72,7 @@ void Reader::DimText(const std::string& value, Point2 at, double angle, double h
         MTextParagraphs(Decoded(text), PlainRun(height), height);
     std::vector<Run> runs;
     for (const Run& r : paragraphs.front()) {
-        const std::vector<Run> coded = PercentCodes(r.text, r);
+        const std::vector<Run> coded = PercentCodes(r.text, WithText(r, ""));
         runs.insert(runs.end(), coded.begin(), coded.end());
     }
     AddText(runs, height, angle, at, 4);

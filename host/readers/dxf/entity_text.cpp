@@ -150,15 +150,12 @@ std::vector<Run> Pieces(const std::vector<Run>& given) {
             runs.push_back(r);
             continue;
         }
-        Run format = r;
-        format.text = std::string();
         for (std::size_t at = 0; at < r.text.size();) {
             std::size_t n = std::min(kLongestPiece, r.text.size() - at);
             while (at + n < r.text.size() &&
                    (static_cast<unsigned char>(r.text[at + n]) & 0xC0) == 0x80)
                 --n;  // a whole character
-            runs.push_back(format);
-            runs.back().text = r.text.substr(at, n);
+            runs.push_back(WithText(r, r.text.substr(at, n)));
             at += n;
         }
     }
@@ -229,16 +226,14 @@ std::vector<std::vector<Run>> Reader::Wrap(const std::vector<Run>& paragraph, do
     for (const Run& run : paragraph) {
         // Each word in the run's format, without a copy of all its text (a
         // paragraph may be megabytes).
-        Run format = run;
-        format.text = std::string();
         for (std::size_t at = 0; run.stack == 0 || at == 0;) {
             if (run.stack != 0) {
                 words.back().push_back(run);
                 break;
             }
             const std::size_t space = run.text.find(' ', at);
-            Run piece = format;
-            piece.text = run.text.substr(at, space == std::string::npos ? space : space - at);
+            Run piece =
+                WithText(run, run.text.substr(at, space == std::string::npos ? space : space - at));
             if (!piece.text.empty()) words.back().push_back(std::move(piece));
             if (space == std::string::npos) break;
             words.emplace_back();
@@ -251,9 +246,15 @@ std::vector<std::vector<Run>> Reader::Wrap(const std::vector<Run>& paragraph, do
     for (std::size_t k = 0; k < words.size(); ++k) {
         std::vector<Run> added;  // the space before the word, and the word
         if (k > 0) {
-            Run space = line.empty() ? words[k].empty() ? PlainRun(mtext_.height) : words[k][0]
-                                     : line.back();
-            space.text.assign(1, ' ');
+            // In the format of what it follows, taken by reference: the line
+            // may be long, and a conditional of a temporary would copy it.
+            const Run plain = PlainRun(mtext_.height);
+            const Run* before = &plain;
+            if (!line.empty())
+                before = &line.back();
+            else if (!words[k].empty())
+                before = &words[k][0];
+            Run space = WithText(*before, " ");
             space.stack = 0;
             space.denominator.clear();
             added.push_back(std::move(space));
@@ -297,9 +298,7 @@ void Reader::AddMText(const std::string& chunk) {
                 runs.push_back(r);
                 continue;
             }
-            Run format = r;
-            format.text = std::string();
-            const std::vector<Run> coded = PercentCodes(r.text, format);
+            const std::vector<Run> coded = PercentCodes(r.text, WithText(r, ""));
             runs.insert(runs.end(), coded.begin(), coded.end());
         }
         for (auto& line : Wrap(runs, mtext_.width)) lines.push_back(std::move(line));

@@ -143,15 +143,17 @@ bool Expand(const Reader& reader, double tolerance, const Sink& out,
     Pass plain;
     if (!pass) pass = &plain;
     budget.coarseness = pass->coarseness;
-    budget.boundAreas = pass->boundAreas;
+    budget.areaLimit = pass->areaLimit;
     static const std::string kLayer0 = "0";
     const bool ok =
         ExpandBlock(reader, kModelSpace, {kLayer0, 7}, {}, &open, tolerance, out, skipped, &budget);
     pass->areaPoints = budget.areaPoints;
-    pass->areaSpent = budget.boundAreas && budget.areaPoints > kMaxAreaPoints;
+    pass->areaSpent = budget.areaPoints > budget.areaLimit;
     if (ok) return true;
     if (pass->areaSpent)
-        *error = path + ": the drawing expands to more than 80 million points of filled areas";
+        *error = path + ": the drawing expands to more than " +
+                 std::to_string(budget.areaLimit / 1000000) +
+                 " million points of filled areas (more text than a plot holds)";
     else if (budget.Spent())
         *error = path +
                  ": the drawing expands to more than 2 million points or block entities (nested "

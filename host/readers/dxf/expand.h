@@ -26,8 +26,10 @@ using Sink = std::function<bool(Primitive&&)>;
 // How a pass over the drawing outlines text and bounds its filled areas,
 // and what they came to.
 struct Pass {
-    int coarseness = 0;      // of text outlines (text_outlines.h)
-    bool boundAreas = true;  // false where nothing is held (measuring)
+    int coarseness = 0;  // of text outlines (text_outlines.h)
+    // Where nothing is held (measuring), twice kMaxAreaPoints: more than the
+    // coarsest text could bring within it, and work to bound all the same.
+    std::size_t areaLimit = kMaxAreaPoints;
     std::size_t areaPoints = 0;
     bool areaSpent = false;  // stopped past kMaxAreaPoints
 };

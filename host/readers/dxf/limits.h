@@ -25,11 +25,10 @@ inline constexpr double kMaxCoordinate = 1e12;
 // What one expansion may still do.
 struct Budget {
     std::size_t points = 0, areaPoints = 0, visits = 0;
-    int coarseness = 0;      // of text outlines (text_outlines.h)
-    bool boundAreas = true;  // false where nothing is held (measuring)
+    int coarseness = 0;                      // of text outlines (text_outlines.h)
+    std::size_t areaLimit = kMaxAreaPoints;  // twice that where nothing is held (measuring)
     bool Spent() const {
-        return points > kMaxPoints || (boundAreas && areaPoints > kMaxAreaPoints) ||
-               visits > kMaxVisits;
+        return points > kMaxPoints || areaPoints > areaLimit || visits > kMaxVisits;
     }
 };
 

@@ -42,6 +42,20 @@ Run PlainRun(double height, std::string font) {
     return run;
 }
 
+Run WithText(const Run& format, std::string text) {
+    Run run;
+    run.text = std::move(text);
+    run.height = format.height;
+    run.pen = format.pen;
+    run.under = format.under, run.over = format.over;
+    run.font = format.font;
+    run.width = format.width, run.tracking = format.tracking;
+    run.align = format.align;
+    run.stack = format.stack;
+    run.denominator = format.denominator;
+    return run;
+}
+
 bool SameFormat(const Run& a, const Run& b) {
     return a.height == b.height && a.pen == b.pen && a.under == b.under && a.over == b.over &&
            a.font == b.font && a.width == b.width && a.tracking == b.tracking &&

@@ -25,6 +25,9 @@ struct Run {
 
 // Plain text of `height` in `font`.
 Run PlainRun(double height, std::string font = "");
+// `text` in the format of `format`, without copying its text (which may be
+// a paragraph of megabytes).
+Run WithText(const Run& format, std::string text);
 bool SameFormat(const Run& a, const Run& b);
 // `run` at the end of `runs`, as part of the last run when drawn alike: each
 // run is measured and outlined once.
