@@ -81,7 +81,7 @@ RowPicture ImagePicture(const Image& image) {
     picture.hold = [&image](bool, std::int32_t, Band* band, std::string*) {
         band->pixels = image.pixels.data();
         band->format = image.bilevel ? PixelFormat::Bilevel : PixelFormat::Rgb;
-        band->stride = static_cast<std::size_t>(image.width) * (image.bilevel ? 1 : 3);
+        band->stride = static_cast<std::ptrdiff_t>(image.width) * (image.bilevel ? 1 : 3);
         band->width = image.width;
         band->height = image.height;
         return true;
@@ -89,7 +89,8 @@ RowPicture ImagePicture(const Image& image) {
     return picture;
 }
 
-// A picture drawn a band at a time; bands of at most 64 MB.
+// A picture drawn a band at a time: the bands it holds itself, or
+// rendered, of at most 64 MB.
 RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixels) {
     constexpr std::size_t kBandBytes = std::size_t{64} << 20;
     RowPicture picture;
@@ -100,6 +101,10 @@ RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixe
     picture.lineCapacity =
         3 * (2 * static_cast<std::size_t>(std::max(source.width, source.height)) + 64);
     picture.progressLabel = source.progressLabel;
+    if (source.hold) {
+        picture.hold = source.hold;
+        return picture;
+    }
     picture.hold = [&source, pixels](bool column, std::int32_t index, Band* band,
                                      std::string* error) {
         // The next band in the direction the driver goes: rows run upwards,
@@ -119,7 +124,7 @@ RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixe
         pixels->assign(static_cast<std::size_t>(band->width) * band->height, 0xFFFFFF);
         band->pixels = reinterpret_cast<const std::uint8_t*>(pixels->data());
         band->format = PixelFormat::Rgb24;
-        band->stride = 4 * static_cast<std::size_t>(band->width);
+        band->stride = 4 * static_cast<std::ptrdiff_t>(band->width);
         return source.render(band->x, band->y, band->width, band->height, pixels->data(), error);
     };
     return picture;

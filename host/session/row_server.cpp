@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "session/driver.h"
 #include "varnu/adi_abi.h"
@@ -36,6 +37,9 @@ struct Serving {
     std::string error;
     bool progress = false;
     int shownPercent = -1;
+    std::vector<std::int32_t> map;  // see Nearest
+    std::int64_t mapPixels = -1;
+    std::int32_t mapAlong = -1;
 };
 Serving Current;
 
@@ -62,32 +66,100 @@ bool Holds(const Band& band, bool column, std::int32_t index) {
                   : index >= band.y && index < band.y + band.height;
 }
 
-// Copies the pixel at (x, y) of the held band to `out` as the driver takes it.
-void PutPixel(const Band& band, std::int32_t x, std::int32_t y, std::uint8_t* out) {
-    const std::uint8_t* row = band.pixels + static_cast<std::size_t>(y - band.y) * band.stride;
-    const std::size_t column = static_cast<std::size_t>(x - band.x);
-    switch (band.format) {
+std::ptrdiff_t PixelBytes(PixelFormat format) {
+    switch (format) {
+        case PixelFormat::Rgb:
+            return 3;
+        case PixelFormat::Rgb24:
+            return 4;
+        default:
+            return 1;
+    }
+}
+
+// Where the pixel at (x, y) of the held band is.
+const std::uint8_t* At(const Band& band, std::int32_t x, std::int32_t y) {
+    const std::ptrdiff_t bytes = PixelBytes(band.format);
+    const std::ptrdiff_t dx = x - band.x, dy = y - band.y;
+    return band.pixels +
+           (band.columns ? dx * band.stride + dy * bytes : dy * band.stride + dx * bytes);
+}
+
+// Line pixel p is the pixel k(p) steps from `origin`, as the driver takes
+// it: three bytes of colour, or one for a bilevel picture.
+template <class K>
+void PutLine(PixelFormat format, const std::uint8_t* origin, std::ptrdiff_t step,
+             std::int64_t pixels, K k, std::uint8_t* out) {
+    switch (format) {
         case PixelFormat::Bilevel:
-            out[0] = row[column];
+            for (std::int64_t p = 0; p < pixels; ++p) out[p] = origin[k(p) * step];
             break;
         case PixelFormat::Rgb:
-            std::memcpy(out, row + 3 * column, 3);
+            for (std::int64_t p = 0; p < pixels; ++p)
+                std::memcpy(out + 3 * p, origin + k(p) * step, 3);
             break;
-        case PixelFormat::Rgb24: {
-            std::uint32_t v;
-            std::memcpy(&v, row + 4 * column, 4);
-            out[0] = static_cast<std::uint8_t>(v >> 16);
-            out[1] = static_cast<std::uint8_t>(v >> 8);
-            out[2] = static_cast<std::uint8_t>(v);
+        case PixelFormat::Rgb24:
+            for (std::int64_t p = 0; p < pixels; ++p) {
+                std::uint32_t v;
+                std::memcpy(&v, origin + k(p) * step, 4);
+                out[3 * p] = static_cast<std::uint8_t>(v >> 16);
+                out[3 * p + 1] = static_cast<std::uint8_t>(v >> 8);
+                out[3 * p + 2] = static_cast<std::uint8_t>(v);
+            }
+            break;
+        case PixelFormat::Grey:
+        case PixelFormat::Ink: {
+            const std::uint8_t flip = format == PixelFormat::Ink ? 0xFF : 0;
+            for (std::int64_t p = 0; p < pixels; ++p) {
+                const auto v = static_cast<std::uint8_t>(origin[k(p) * step] ^ flip);
+                out[3 * p] = out[3 * p + 1] = out[3 * p + 2] = v;
+            }
             break;
         }
     }
 }
 
+// The picture pixel along a line of `pixels` for each of them: the nearest,
+// counted from the line's start, so that a grid a pixel off still fits.
+// Kept while the lines are as long.
+const std::vector<std::int32_t>& Nearest(std::int64_t pixels, std::int32_t along) {
+    if (Current.mapPixels != pixels || Current.mapAlong != along) {
+        Current.map.resize(static_cast<std::size_t>(pixels));
+        for (std::int64_t p = 0; p < pixels; ++p)
+            Current.map[static_cast<std::size_t>(p)] =
+                static_cast<std::int32_t>((p + 0.5) / static_cast<double>(pixels) * along);
+        Current.mapPixels = pixels;
+        Current.mapAlong = along;
+    }
+    return Current.map;
+}
+
+// Line `index` of the held band into the line memory; along a line the
+// printer's raster runs right to left across the sheet and upwards along
+// its long edge.
+void ServeLine(bool column, std::int32_t index, std::int64_t pixels) {
+    const RowPicture& pic = *Current.picture;
+    const Band& band = Current.band;
+    const std::int32_t along = column ? pic.height : pic.width;
+    const std::uint8_t* origin =
+        column ? At(band, index, pic.height - 1) : At(band, pic.width - 1, index);
+    const std::ptrdiff_t step =
+        along < 2
+            ? 0
+            : (column ? At(band, index, pic.height - 2) : At(band, pic.width - 2, index)) - origin;
+    const PixelFormat format = band.format;
+    if (pixels == along) {  // one picture pixel a line pixel
+        PutLine(
+            format, origin, step, pixels, [](std::int64_t p) { return p; }, Current.line);
+        return;
+    }
+    const std::int32_t* k = Nearest(pixels, along).data();
+    PutLine(
+        format, origin, step, pixels, [k](std::int64_t p) { return k[p]; }, Current.line);
+}
+
 // Our row fetch routine. Lines are counted from the bottom (or left) of the
-// area; along a line the printer's raster runs right to left across the
-// sheet and upwards along its long edge. Each line's pixels are the
-// nearest of the picture's, so a grid a pixel off the picture still fits.
+// area.
 void* FetchRow(void* row) {
     std::memset(Current.reply, 0, kReplySize);
     if (Current.failed) return Fail(Current.error);
@@ -118,14 +190,7 @@ void* FetchRow(void* row) {
             return Fail(Current.error);
         }
     }
-    for (std::int64_t p = 0; p < pixels; ++p) {
-        const double along = (p + 0.5) / static_cast<double>(pixels);
-        const std::int32_t x =
-            column ? index : pic.width - 1 - static_cast<std::int32_t>(along * pic.width);
-        const std::int32_t y =
-            column ? pic.height - 1 - static_cast<std::int32_t>(along * pic.height) : index;
-        PutPixel(Current.band, x, y, Current.line + p * bytes);
-    }
+    ServeLine(column, index, pixels);
     HostAddress address = 0;
     varnu::ToHostAddress(Current.line, &address);
     StoreLe<HostAddress>(Current.reply, reply::kPixels, address);

@@ -23,12 +23,17 @@ enum class PixelFormat {
     Bilevel,  // one byte, 1 set (black)
     Rgb,      // three bytes
     Rgb24,    // a 32-bit word 0x00RRGGBB (cairo's RGB24)
+    Grey,     // one byte, 255 white
+    Ink,      // one byte, 255 black
 };
 
+// Part of a picture, whole lines of it: whole rows, or whole columns when
+// the driver asks for columns.
 struct Band {
-    const std::uint8_t* pixels = nullptr;
+    const std::uint8_t* pixels = nullptr;  // the first pixel, (x, y)
     PixelFormat format = PixelFormat::Rgb;
-    std::size_t stride = 0;     // bytes a row
+    std::ptrdiff_t stride = 0;  // bytes from one row to the next (one column, with `columns`)
+    bool columns = false;       // held column by column: a column's pixels are adjacent
     std::int32_t x = 0, y = 0;  // the band's first pixel in the picture
     std::int32_t width = 0, height = 0;
 };

@@ -39,8 +39,8 @@ std::string ScratchDirectory() {
     return tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
 }
 
-// The page's settings through the setup dialog, its lines spooled, and the
-// page plotted as a job of its own.
+// The page's settings through the setup dialog, and the page plotted as a
+// job of its own: placed on the sheet, its lines read, drawn.
 bool PrintPage(RasterPages& pages, int copies, PlotSession& session, std::string* error) {
     const std::string page = "page " + std::to_string(pages.page());
     ConfigureOptions settings;
@@ -53,12 +53,11 @@ bool PrintPage(RasterPages& pages, int copies, PlotSession& session, std::string
         *error = page + ": the printer settings were refused";
         return false;
     }
-    if (!pages.Spool(ScratchDirectory(), error)) return false;
     return session.Job(
         "",
         [&pages](const Sheet& sheet, std::string* e) {
             Plot plot;
-            return pages.PagePlot(sheet, &plot, e) && Send(plot, false, e);
+            return pages.ReadPage(sheet, ScratchDirectory(), &plot, e) && Send(plot, false, e);
         },
         error);
 }
