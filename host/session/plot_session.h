@@ -1,7 +1,9 @@
 // The one way a program plots: open the output, then for each job open it
 // with the driver, draw, close it; finish the output when every job went
 // well and the driver wrote something, else abandon it. A session not
-// finished is abandoned when it ends.
+// finished is abandoned when it ends. Job by job (StreamTarget), each job
+// that went well and wrote something is sent when it closes, and one that
+// did not is dropped, what went before staying sent.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +27,8 @@ class PlotSession {
     PlotSession& operator=(const PlotSession&) = delete;
 
     bool Open(const StreamTarget& target, std::string* error);
-    // Opens a job with `label`, draws it and closes it, whatever the drawing did.
+    // Opens a job with `label`, draws it and closes it, whatever the drawing
+    // did; job by job, then sends it or drops it.
     bool Job(const std::string& label, const DrawJob& draw, std::string* error);
     // Refuses an output the driver wrote nothing into.
     bool Finish(std::string* error);
