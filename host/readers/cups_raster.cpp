@@ -163,11 +163,14 @@ bool RasterPages::Place(const Sheet& sheet, std::string* error) {
     return true;
 }
 
-// Every line of the page, those that land on the sheet kept.
-bool RasterPages::ReadRows(const std::string& directory, std::string* error) {
+// Every line of the page, those that land on the sheet kept: in tiles of
+// a strip's columns when the driver's lines will run down the raster.
+bool RasterPages::ReadRows(bool down, const std::string& directory, std::string* error) {
     const cups_page_header2_t& h = header_;
     const int channels = Channels();
-    rows_.Start(static_cast<std::size_t>(keptColumns_) * channels, directory);
+    rows_.Start(static_cast<std::size_t>(keptColumns_) * channels, directory,
+                RowSpool::kMemoryBudget,
+                down ? static_cast<std::size_t>(StripColumns() * channels) : 0);
     std::vector<unsigned char> line(h.cupsBytesPerLine);
     const unsigned char* kept = line.data() + left_ * channels;
     for (unsigned y = 0; y < h.cupsHeight; ++y) {
@@ -183,7 +186,9 @@ bool RasterPages::ReadRows(const std::string& directory, std::string* error) {
 
 bool RasterPages::ReadPage(const Sheet& sheet, const std::string& directory, Plot* plot,
                            std::string* error) {
-    if (!Place(sheet, error) || !ReadRows(directory, error)) return false;
+    // The driver takes columns along a sheet's long edge, rows across it.
+    const bool columns = sheet.extentX > sheet.extentY;
+    if (!Place(sheet, error) || !ReadRows(fit_.turned != columns, directory, error)) return false;
     Picture picture;
     picture.width = static_cast<std::int32_t>(fit_.turned ? keptRows_ : keptColumns_);
     picture.height = static_cast<std::int32_t>(fit_.turned ? keptColumns_ : keptRows_);
@@ -196,77 +201,81 @@ bool RasterPages::ReadPage(const Sheet& sheet, const std::string& directory, Plo
     return true;
 }
 
+// Raster columns in a strip across every kept row: at most 64 MB.
+std::int64_t RasterPages::StripColumns() const {
+    constexpr std::int64_t kStripBytes = std::int64_t{64} << 20;
+    return std::clamp<std::int64_t>(kStripBytes / (keptRows_ * Channels()), 1, keptColumns_);
+}
+
 // Line `index` of the picture from the kept rows: a block of them where
 // the line is a raster row, else a strip of raster columns across every
-// row, of at most kStripBytes.
+// row, held column by column (a tile of each block, where they were kept
+// in tiles).
 bool RasterPages::Hold(bool column, std::int32_t index, Band* band, std::string* error) {
-    constexpr std::int64_t kStripBytes = std::int64_t{64} << 20;
     const cups_page_header2_t& h = header_;
     const int channels = Channels();
-    band->format = channels == 3                       ? PixelFormat::Rgb
-                   : h.cupsColorSpace == CUPS_CSPACE_K ? PixelFormat::Ink
-                                                       : PixelFormat::Grey;
+    const PixelFormat format = channels == 3                       ? PixelFormat::Rgb
+                               : h.cupsColorSpace == CUPS_CSPACE_K ? PixelFormat::Ink
+                                                                   : PixelFormat::Grey;
     const auto rowBytes = static_cast<std::ptrdiff_t>(rows_.rowBytes());
     const bool turned = fit_.turned;
     const std::uint8_t* block = nullptr;
     std::int64_t first = 0, count = 0;
+    auto i32 = [](std::int64_t v) { return static_cast<std::int32_t>(v); };
     if (turned == column) {  // a raster row
         const std::int64_t row = turned ? keptRows_ - 1 - index : index;
         if (!rows_.Block(row, &block, &first, &count, error)) return false;
-        if (!turned) {
-            *band = {block,
-                     band->format,
-                     rowBytes,
-                     false,
-                     0,
-                     static_cast<std::int32_t>(first),
-                     static_cast<std::int32_t>(keptColumns_),
-                     static_cast<std::int32_t>(count)};
+        // Turned, the picture's x runs up the raster's rows.
+        if (turned) {
+            *band = {block + (count - 1) * rowBytes, format, channels,   -rowBytes,
+                     i32(keptRows_ - first - count), 0,      i32(count), i32(keptColumns_)};
         } else {
-            *band = {block + (count - 1) * rowBytes,
-                     band->format,
-                     -rowBytes,
-                     true,
-                     static_cast<std::int32_t>(keptRows_ - first - count),
-                     0,
-                     static_cast<std::int32_t>(count),
-                     static_cast<std::int32_t>(keptColumns_)};
+            *band = {block, format, rowBytes, 0, 0, i32(first), i32(keptColumns_), i32(count)};
         }
         return true;
     }
-    // Raster columns [from, from + m), in the driver's direction: rightwards
-    // along the raster's rows, upwards (leftwards in the raster) when turned.
-    const std::int64_t m =
-        std::clamp<std::int64_t>(kStripBytes / (keptRows_ * channels), 1, keptColumns_);
-    const std::int64_t from = turned ? std::max<std::int64_t>(0, index - m + 1)
-                                     : std::min<std::int64_t>(index, keptColumns_ - m);
-    const std::size_t width = static_cast<std::size_t>(m) * channels;
-    strip_.resize(width * static_cast<std::size_t>(keptRows_));
+    // Raster columns [from, from + m): a tile, or else in the driver's
+    // direction, rightwards along the raster's rows, upwards when turned.
+    const bool tiled = rows_.tileBytes() < rows_.rowBytes();
+    std::int64_t m = StripColumns();
+    const std::int64_t from = tiled    ? index / m * m
+                              : turned ? std::max<std::int64_t>(0, index - m + 1)
+                                       : std::min<std::int64_t>(index, keptColumns_ - m);
+    const auto tile = static_cast<std::size_t>(from / m);
+    m = std::min(m, keptColumns_ - from);
+    strip_.resize(static_cast<std::size_t>(m * keptRows_ * channels));
     for (std::int64_t r = 0; r < keptRows_; r += count) {
-        if (!rows_.Block(r, &block, &first, &count, error)) return false;
-        for (std::int64_t k = 0; k < count; ++k)
-            std::memcpy(&strip_[static_cast<std::size_t>(r + k) * width],
-                        block + k * rowBytes + from * channels, width);
+        if (tiled ? !rows_.Tile(r, tile, &block, &first, &count, error)
+                  : !rows_.Block(r, &block, &first, &count, error))
+            return false;
+        if (!tiled) block += from * channels;
+        const std::int64_t rowPixels = tiled ? m : keptColumns_;
+        // Rows of rowPixels, m of each: transposed with the row length as m.
+        for (std::int64_t c = 0; c < m; ++c) {
+            std::uint8_t* to = &strip_[static_cast<std::size_t>((c * keptRows_ + r) * channels)];
+            const std::uint8_t* px = block + c * channels;
+            if (channels == 1) {
+                for (std::int64_t k = 0; k < count; ++k) to[k] = px[k * rowPixels];
+            } else {
+                for (std::int64_t k = 0; k < count; ++k)
+                    std::memcpy(to + 3 * k, px + 3 * k * rowPixels, 3);
+            }
+        }
     }
-    const auto stride = static_cast<std::ptrdiff_t>(width);
-    if (!turned) {
-        *band = {strip_.data(),
-                 band->format,
-                 stride,
-                 false,
-                 static_cast<std::int32_t>(from),
+    const std::ptrdiff_t down = keptRows_ * channels;  // bytes a raster column
+    // Unturned, a raster column is a picture column from the top; turned,
+    // a picture row from the right.
+    if (turned) {
+        *band = {strip_.data() + (keptRows_ - 1) * channels,
+                 format,
+                 down,
+                 -channels,
                  0,
-                 static_cast<std::int32_t>(m),
-                 static_cast<std::int32_t>(keptRows_)};
+                 i32(from),
+                 i32(keptRows_),
+                 i32(m)};
     } else {
-        *band = {strip_.data() + (keptRows_ - 1) * stride,
-                 band->format,
-                 -stride,
-                 true,
-                 0,
-                 static_cast<std::int32_t>(from),
-                 static_cast<std::int32_t>(keptRows_),
-                 static_cast<std::int32_t>(m)};
+        *band = {strip_.data(), format, channels, down, i32(from), 0, i32(m), i32(keptRows_)};
     }
     return true;
 }

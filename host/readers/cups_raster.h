@@ -41,7 +41,8 @@ class RasterPages {
   private:
     int Channels() const;
     bool Place(const Sheet& sheet, std::string* error);
-    bool ReadRows(const std::string& directory, std::string* error);
+    bool ReadRows(bool down, const std::string& directory, std::string* error);
+    std::int64_t StripColumns() const;
     bool Hold(bool column, std::int32_t index, Band* band, std::string* error);
 
     int fd_;

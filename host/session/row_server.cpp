@@ -79,10 +79,8 @@ std::ptrdiff_t PixelBytes(PixelFormat format) {
 
 // Where the pixel at (x, y) of the held band is.
 const std::uint8_t* At(const Band& band, std::int32_t x, std::int32_t y) {
-    const std::ptrdiff_t bytes = PixelBytes(band.format);
-    const std::ptrdiff_t dx = x - band.x, dy = y - band.y;
-    return band.pixels +
-           (band.columns ? dx * band.stride + dy * bytes : dy * band.stride + dx * bytes);
+    const std::ptrdiff_t step = band.step != 0 ? band.step : PixelBytes(band.format);
+    return band.pixels + (x - band.x) * step + (y - band.y) * band.stride;
 }
 
 // Line pixel p is the pixel k(p) steps from `origin`, as the driver takes

@@ -28,12 +28,13 @@ enum class PixelFormat {
 };
 
 // Part of a picture, whole lines of it: whole rows, or whole columns when
-// the driver asks for columns.
+// the driver asks for columns. Pixel (x, y) is at pixels + (x - band x) *
+// step + (y - band y) * stride.
 struct Band {
     const std::uint8_t* pixels = nullptr;  // the first pixel, (x, y)
     PixelFormat format = PixelFormat::Rgb;
-    std::ptrdiff_t stride = 0;  // bytes from one row to the next (one column, with `columns`)
-    bool columns = false;       // held column by column: a column's pixels are adjacent
+    std::ptrdiff_t stride = 0;  // bytes from a pixel to the one below it
+    std::ptrdiff_t step = 0;    // bytes from a pixel to the one right of it; 0: its size
     std::int32_t x = 0, y = 0;  // the band's first pixel in the picture
     std::int32_t width = 0, height = 0;
 };

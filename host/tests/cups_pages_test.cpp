@@ -80,7 +80,7 @@ struct OpenPage {
 std::uint8_t PixelOf(const host::Band& band, std::int32_t x, std::int32_t y) {
     const std::ptrdiff_t dx = x - band.x, dy = y - band.y;
     EXPECT_TRUE(dx >= 0 && dx < band.width && dy >= 0 && dy < band.height) << x << "," << y;
-    return band.pixels[band.columns ? dx * band.stride + dy : dy * band.stride + dx];
+    return band.pixels[dx * (band.step != 0 ? band.step : 1) + dy * band.stride];
 }
 
 std::vector<std::uint8_t> RandomRows(std::size_t rows, std::size_t bytes) {
@@ -118,6 +118,26 @@ TEST_F(CupsPages, RowsComeBackFromMemoryAndFromScratch) {
         const std::uint8_t* rows = nullptr;
         std::int64_t first = 0, count = 0;
         EXPECT_FALSE(spool.Block(kRows, &rows, &first, &count, &error));
+    }
+    // In tiles of 300 bytes of each row (the last 100): whole rows joined,
+    // or a tile's rows alone.
+    RowSpool tiles;
+    tiles.Start(kBytes, Path("scratch"), 20000, 300);
+    std::string error;
+    for (std::size_t r = 0; r < kRows; ++r) ASSERT_TRUE(tiles.Append(&all[r * kBytes], &error));
+    ASSERT_TRUE(tiles.Close(&error));
+    EXPECT_TRUE(tiles.spilled());
+    for (const std::int64_t r : {2999, 1500, 0}) {
+        const std::uint8_t* rows = nullptr;
+        std::int64_t first = 0, count = 0;
+        for (const std::size_t t : {3, 0, 2}) {
+            ASSERT_TRUE(tiles.Tile(r, t, &rows, &first, &count, &error)) << error;
+            const std::size_t width = t == 3 ? 100 : 300;
+            EXPECT_EQ(std::memcmp(rows + (r - first) * width, &all[r * kBytes + t * 300], width),
+                      0);
+        }
+        ASSERT_TRUE(tiles.Block(r, &rows, &first, &count, &error)) << error;
+        EXPECT_EQ(std::memcmp(rows + (r - first) * kBytes, &all[r * kBytes], kBytes), 0) << r;
     }
 }
 

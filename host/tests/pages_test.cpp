@@ -115,7 +115,7 @@ void WriteRaster(const std::string& path, unsigned widthPt, unsigned lengthPt, u
 const std::uint8_t* PixelOf(const host::Band& band, std::int32_t x, std::int32_t y) {
     const std::ptrdiff_t dx = x - band.x, dy = y - band.y;
     EXPECT_TRUE(dx >= 0 && dx < band.width && dy >= 0 && dy < band.height) << x << "," << y;
-    return band.pixels + (band.columns ? dx * band.stride + dy : dy * band.stride + dx);
+    return band.pixels + dx * (band.step != 0 ? band.step : 1) + dy * band.stride;
 }
 
 TEST_F(Pages, RasterPagesAsSettingsAndPictures) {
