@@ -9,7 +9,6 @@
 #include <cairo.h>
 #include <cups/raster.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,7 +91,6 @@ void WriteRaster(const std::string& path, int pages) {
     h.cupsColorOrder = CUPS_ORDER_CHUNKED;
     h.cupsColorSpace = CUPS_CSPACE_W;
     h.NumCopies = 1;
-    std::strcpy(h.MediaClass, "PwgRaster");
     constexpr int kBand = 512;
     std::vector<unsigned char> line(h.cupsBytesPerLine);
     for (int page = 0; page < pages; ++page) {
