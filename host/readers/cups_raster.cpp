@@ -46,6 +46,16 @@ bool ChoosePaper(double w, double l, ConfigureOptions* o) {
     return fixed != 0 || roll != 0;
 }
 
+// A header field of an enumeration as the stream has it: any number, not
+// only the enumeration's.
+template <class E>
+unsigned Raw(const E& field) {
+    static_assert(sizeof(E) == sizeof(unsigned));
+    unsigned v;
+    std::memcpy(&v, &field, sizeof v);
+    return v;
+}
+
 // The PPD's own options, each a field of the header holding row plus one.
 void ChooseOptions(const cups_page_header2_t& h, ConfigureOptions* o) {
     if (h.cupsMediaType > 0) o->media = static_cast<int>(h.cupsMediaType) - 1;
@@ -83,8 +93,8 @@ bool RasterPages::Next() {
 
 int RasterPages::Channels() const {
     const cups_page_header2_t& h = header_;
-    if (h.cupsBitsPerColor != 8 || h.cupsColorOrder != CUPS_ORDER_CHUNKED) return 0;
-    switch (h.cupsColorSpace) {
+    if (h.cupsBitsPerColor != 8 || Raw(h.cupsColorOrder) != CUPS_ORDER_CHUNKED) return 0;
+    switch (Raw(h.cupsColorSpace)) {
         case CUPS_CSPACE_W:
         case CUPS_CSPACE_SW:
         case CUPS_CSPACE_K:
@@ -214,9 +224,9 @@ std::int64_t RasterPages::StripColumns() const {
 bool RasterPages::Hold(bool column, std::int32_t index, Band* band, std::string* error) {
     const cups_page_header2_t& h = header_;
     const int channels = Channels();
-    const PixelFormat format = channels == 3                       ? PixelFormat::Rgb
-                               : h.cupsColorSpace == CUPS_CSPACE_K ? PixelFormat::Ink
-                                                                   : PixelFormat::Grey;
+    const PixelFormat format = channels == 3                            ? PixelFormat::Rgb
+                               : Raw(h.cupsColorSpace) == CUPS_CSPACE_K ? PixelFormat::Ink
+                                                                        : PixelFormat::Grey;
     const auto rowBytes = static_cast<std::ptrdiff_t>(rows_.rowBytes());
     const bool turned = fit_.turned;
     const std::uint8_t* block = nullptr;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <random>
 
@@ -183,6 +184,22 @@ TEST_F(CupsPages, AFullScratchFolderIsNamedAndKeepsNothing) {
                          " failed: No space left on device");
     sink.Abandon();
     EXPECT_TRUE(fs::is_empty(Path("full")));
+}
+
+TEST_F(CupsPages, ANumberNoColourSpaceHasIsRefused) {
+    // The colour space of the stream's header (after its sync word) patched
+    // to a number the enumeration does not have.
+    WritePage(Path("odd.ras"), {595, 842, 200, 0, 0, 0, 0});
+    std::string bytes = Read(Path("odd.ras"));
+    const std::uint32_t space = 0x44000000;
+    bytes.replace(4 + offsetof(cups_page_header2_t, cupsColorSpace), 4,
+                  reinterpret_cast<const char*>(&space), 4);
+    Write("odd.ras", bytes);
+    OpenPage odd(Path("odd.ras"));
+    ConfigureOptions settings;
+    std::string error;
+    EXPECT_FALSE(odd.Start(&settings, &error));
+    EXPECT_EQ(error, "page 1: only 8-bit grey or RGB raster, chunked, is printed");
 }
 
 TEST_F(CupsPages, APageIsPlacedBeforeALineIsRead) {
