@@ -79,6 +79,7 @@ RasterPages::~RasterPages() {
 }
 
 bool RasterPages::Open(std::string* error) {
+    if (raster_ != nullptr) cupsRasterClose(raster_);
     raster_ = cupsRasterOpen(fd_, CUPS_RASTER_READ);
     if (raster_ == nullptr) *error = "the input is not a CUPS raster stream";
     return raster_ != nullptr;
