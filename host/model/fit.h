@@ -25,16 +25,21 @@ double Centred(double size, double sheet);
 
 // A page of `size` inches (a PDF page, a CUPS raster page): fitted to the
 // sheet, or at a fixed scale; turned a quarter clockwise when that lets it
-// fit larger (fitted) or only then it fits (fixed).
+// fit larger (fitted) or only then it fits (fixed). At a fixed scale a page
+// may pass the sheet by `overhang` on each side (the paper's margins, where
+// the page is the whole paper): it is centred and cut at the sheet's edges,
+// turned only when only then it fits uncut, or only then it fits at all.
 struct PageRule {
     bool fit = false;
     double scale = 1;  // when not fitted
     bool mayTurn = false;
+    double overhang = 0;  // inches, when not fitted
 };
 struct PageFit {
     double scale = 1;
     bool turned = false;
     Area size;  // inches on the sheet, inside it even where the slack let it pass
+    Area cut;   // inches cut from each side, on the sheet's axes
     Placement placement{};
 };
 // Nothing when at its fixed scale the page does not fit.

@@ -2,14 +2,19 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "sinks/temporary.h"
 
 namespace varnu::host {
 
 bool StreamSink::Open(const StreamTarget& target, std::string* error) {
     Abandon();
-    bytes_ = 0;
+    bytes_ = committed_ = 0;
     broken_ = false;
+    writeErrno_ = 0;
+    jobByJob_ = target.jobByJob && !target.spoolDirectory.empty();
     if (!target.spoolDirectory.empty()) {
         const int fd = OpenUnnamedFile(target.spoolDirectory, error);
         if (fd < 0) return false;
@@ -20,7 +25,7 @@ bool StreamSink::Open(const StreamTarget& target, std::string* error) {
             return false;
         }
         stream_ = spool_;
-        name_ = "the printer stream";
+        name_ = "the printer stream in a scratch file in " + target.spoolDirectory;
     } else {
         if (!file_.Open(target.path, target.input, error)) return false;
         stream_ = file_.stream();
@@ -36,25 +41,20 @@ bool StreamSink::Open(const StreamTarget& target, std::string* error) {
 
 bool StreamSink::Write(const void* bytes, std::size_t count) {
     if (stream_ == nullptr || broken_) return false;
+    errno = 0;
     if (std::fwrite(bytes, 1, count, stream_) != count) {
         broken_ = true;
+        writeErrno_ = errno;
         return false;
     }
     bytes_ += count;
     return true;
 }
 
-bool StreamSink::Flush(std::string* error) {
-    if (stream_ != nullptr && !broken_ && streams() && std::fflush(stream_) != 0) broken_ = true;
-    if (stream_ != nullptr && !broken_) return true;
-    *error = "writing " + name_ + " failed";
-    return false;
-}
-
 bool StreamSink::Finish(std::string* error) {
     if (stream_ == nullptr || broken_) {
+        *error = WriteError();
         Abandon();
-        *error = "writing " + name_ + " failed";
         return false;
     }
     if (spool_ == nullptr) {
@@ -64,6 +64,40 @@ bool StreamSink::Finish(std::string* error) {
     const bool ok = CopySpoolToStandardOutput(error);
     Abandon();
     return ok;
+}
+
+std::string StreamSink::WriteError() const {
+    return "writing " + name_ + " failed" +
+           (writeErrno_ != 0 ? std::string(": ") + std::strerror(writeErrno_) : std::string());
+}
+
+bool StreamSink::CommitJob(std::string* error) {
+    if (!jobByJob_) {
+        if (stream_ != nullptr && !broken_ && streams() && std::fflush(stream_) != 0)
+            broken_ = true;
+        if (stream_ != nullptr && !broken_) return true;
+        *error = WriteError();
+        return false;
+    }
+    if (stream_ == nullptr || broken_ || std::fflush(spool_) != 0) {
+        if (stream_ != nullptr && !broken_) writeErrno_ = errno;
+        *error = WriteError();
+        DropJob();
+        return false;
+    }
+    if (!CopySpoolToStandardOutput(error)) return false;
+    committed_ = bytes_;
+    DropJob();
+    return true;
+}
+
+// The spool emptied: what it held was sent, or is not to be.
+void StreamSink::DropJob() {
+    if (!jobByJob_ || spool_ == nullptr) return;
+    std::rewind(spool_);
+    if (ftruncate(fileno(spool_), 0) != 0) broken_ = true;
+    bytes_ = committed_;
+    if (!broken_) writeErrno_ = 0;
 }
 
 bool StreamSink::CopySpoolToStandardOutput(std::string* error) {

@@ -173,6 +173,54 @@ TEST_F(Session, SpooledStandardOutput) {
     EXPECT_TRUE(fs::is_empty(Path("spool")));
 }
 
+// Job by job, each job reaches standard output when it closes, whole; a
+// job that fails or writes nothing is dropped, those before it stay sent.
+TEST_F(Session, JobByJobSendsEachJobWhenItCloses) {
+    fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    const int out = open(Path("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, STDOUT_FILENO);
+    fs::create_directories(Path("spool"));
+    auto draw = [](const Sheet&, std::string* e) {
+        Plot plot;
+        plot.Draw(10, 10);
+        return Send(plot, false, e);
+    };
+    PlotSession session;
+    std::string error, failedError, emptyError;
+    ASSERT_TRUE(session.Open({"-", {}, Path("spool"), true}, &error)) << error;
+    const bool first = session.Job("", draw, &error);
+    const std::uintmax_t afterFirst = fs::file_size(Path("stdout"));
+    const bool failed = session.Job(
+        "",
+        [&](const Sheet& sheet, std::string* e) {
+            draw(sheet, e);
+            *e = "cancelled";
+            return false;
+        },
+        &failedError);
+    const bool empty = session.Job(
+        "", [](const Sheet&, std::string*) { return true; }, &emptyError);
+    const std::uintmax_t beforeLast = fs::file_size(Path("stdout"));
+    const bool last = session.Job("", draw, &error);
+    const bool finished = session.Finish(&error);
+    fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(out);
+    ASSERT_TRUE(first && last && finished) << error;
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(failedError, "cancelled");
+    EXPECT_FALSE(empty);
+    EXPECT_EQ(emptyError, "the driver wrote nothing");
+    const std::string bytes = Read(Path("stdout"));
+    EXPECT_GT(afterFirst, 0u);  // sent before the next job began
+    EXPECT_EQ(beforeLast, afterFirst);
+    ASSERT_EQ(bytes.size(), 2 * afterFirst);
+    EXPECT_EQ(bytes.substr(0, afterFirst), bytes.substr(afterFirst));
+    EXPECT_TRUE(fs::is_empty(Path("spool")));
+}
+
 // The one row server: an image served from memory and the same pixels
 // drawn in bands make the same stream, as do a PNG and TIFF of them.
 TEST_F(Session, PicturesInMemoryAndInBandsMakeTheSameStream) {
