@@ -17,5 +17,8 @@ struct Sheet {
 bool OpenJob(const std::string& label, Sheet* sheet, std::string* error);
 // Plot request 2.
 void CloseJob();
+// Plot request 49 with the host's identity: what a failed or cancelled job
+// left latched is cleared, for a program that goes on to the next job.
+void ResetDriver();
 
 }  // namespace varnu::host

@@ -25,6 +25,7 @@ class PlotSession {
     PlotSession& operator=(const PlotSession&) = delete;
 
     bool Open(const StreamTarget& target, std::string* error);
+    void Open(StreamWriter writer);
     // Opens a job with `label`, draws it and closes it, whatever the drawing did.
     bool Job(const std::string& label, const DrawJob& draw, std::string* error);
     // Refuses an output the driver wrote nothing into.

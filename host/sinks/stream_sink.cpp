@@ -34,9 +34,17 @@ bool StreamSink::Open(const StreamTarget& target, std::string* error) {
     return true;
 }
 
+void StreamSink::Open(StreamWriter writer) {
+    Abandon();
+    bytes_ = 0;
+    broken_ = false;
+    writer_ = std::move(writer);
+    name_ = "the printer stream";
+}
+
 bool StreamSink::Write(const void* bytes, std::size_t count) {
-    if (stream_ == nullptr || broken_) return false;
-    if (std::fwrite(bytes, 1, count, stream_) != count) {
+    if ((stream_ == nullptr && !writer_) || broken_) return false;
+    if (writer_ ? !writer_(bytes, count) : std::fwrite(bytes, 1, count, stream_) != count) {
         broken_ = true;
         return false;
     }
@@ -45,10 +53,14 @@ bool StreamSink::Write(const void* bytes, std::size_t count) {
 }
 
 bool StreamSink::Finish(std::string* error) {
-    if (stream_ == nullptr || broken_) {
+    if ((stream_ == nullptr && !writer_) || broken_) {
         Abandon();
         *error = "writing " + name_ + " failed";
         return false;
+    }
+    if (writer_) {
+        writer_ = nullptr;
+        return true;
     }
     if (spool_ == nullptr) {
         stream_ = nullptr;
@@ -81,6 +93,7 @@ void StreamSink::Abandon() {
     if (spool_ != nullptr) std::fclose(spool_);
     spool_ = nullptr;
     stream_ = nullptr;
+    writer_ = nullptr;
     file_.Discard();
 }
 

@@ -1,11 +1,13 @@
 // Where a driver stream goes: a file (written beside it and renamed over it
 // when complete), a device or FIFO (written as it comes), standard output,
 // or standard output once complete (held meanwhile in an unnamed scratch
-// file, so that a job that fails or is cancelled writes nothing there).
+// file, so that a job that fails or is cancelled writes nothing there), or
+// a writer of the program's own (a printer application's device).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +22,10 @@ struct StreamTarget {
     std::string spoolDirectory;  // not empty: standard output, once complete
 };
 
+// A program's own writer: every piece goes to it as it comes; false from it
+// stops the stream.
+using StreamWriter = std::function<bool(const void* bytes, std::size_t count)>;
+
 class StreamSink {
   public:
     StreamSink() = default;
@@ -28,6 +34,7 @@ class StreamSink {
     StreamSink& operator=(const StreamSink&) = delete;
 
     bool Open(const StreamTarget& target, std::string* error);
+    void Open(StreamWriter writer);
     // False once a write has failed; what follows is not written.
     bool Write(const void* bytes, std::size_t count);
     std::uint64_t bytes() const { return bytes_; }
@@ -42,6 +49,7 @@ class StreamSink {
     OutputFile file_;
     std::FILE* spool_ = nullptr;
     std::FILE* stream_ = nullptr;  // the one written: the file's or the spool
+    StreamWriter writer_;
     std::string name_;
     std::vector<char> buffer_;
     std::uint64_t bytes_ = 0;
