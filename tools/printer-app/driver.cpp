@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "jobs.h"
-#include "media.h"
+#include "readers/ipp_media.h"
 #include "varnu/config_record.h"
 #include "varnu/printer_tables.h"
 

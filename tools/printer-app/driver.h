@@ -4,10 +4,11 @@
 
 #include <pappl/pappl.h>
 
+#include "readers/ipp_media.h"
+
 namespace varnu::printer_app {
 
 inline constexpr const char* kDriverName = "varnu_4820";
-inline constexpr const char* kDeviceId = "MFG:Varnu;MDL:4820/4810 Wide Format;CMD:PJL,HPGL2,RTL;";
 
 // The printer's own stream (PJL, HP-GL/2, HP-RTL), printed as it is.
 inline constexpr const char* kStreamFormat = "application/vnd.varnu-rtl";

@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "driver.h"
-#include "media.h"
 #include "model/send.h"
+#include "readers/ipp_media.h"
 #include "session/job.h"
 #include "varnu/config_record.h"
 #include "varnu/printer_tables.h"

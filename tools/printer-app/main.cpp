@@ -19,6 +19,7 @@
 namespace {
 
 using namespace varnu::printer_app;
+using varnu::kDeviceId;
 
 constexpr const char* kVersion = "1.0";
 constexpr const char* kPrinterName = "varnu4820";

@@ -70,13 +70,16 @@ bool ReadRectangle(const RasterJob& r, bool turned, std::int32_t x, std::int32_t
     return true;
 }
 
-// The page at its own size, centred on the sheet, turned when only then it fits.
-bool PagePlot(const RasterJob& r, unsigned page, const host::Sheet& sheet, host::Plot* plot,
-              std::string* error) {
+// The page at its own size, centred on the sheet, turned when only then it
+// fits; fitted to the sheet when larger (print-scaling "none" refuses it).
+bool PagePlot(const RasterJob& r, unsigned page, const pappl_pr_options_t& options,
+              const host::Sheet& sheet, host::Plot* plot, std::string* error) {
     const cups_page_header2_t& h = r.header;
     const double dpi = h.HWResolution[0];
-    const auto fit =
-        host::FitPage({h.cupsWidth / dpi, h.cupsHeight / dpi}, sheet, {false, 1, true});
+    const host::Area size{h.cupsWidth / dpi, h.cupsHeight / dpi};
+    auto fit = host::FitPage(size, sheet, {false, 1, true});
+    if (!fit && options.print_scaling != PAPPL_SCALING_NONE)
+        fit = host::FitPage(size, sheet, {true, 1, true});
     if (!fit) {
         *error = "page " + std::to_string(page) + " is larger than the sheet";
         return false;
@@ -145,8 +148,8 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, uns
     const int dpi = static_cast<int>(r->header.HWResolution[0]);
     const bool sent = r->device.Page(
         *options, dpi,
-        [r, page](const host::Sheet& sheet, host::Plot* plot, std::string* e) {
-            return PagePlot(*r, page, sheet, plot, e);
+        [r, page, options](const host::Sheet& sheet, host::Plot* plot, std::string* e) {
+            return PagePlot(*r, page, *options, sheet, plot, e);
         },
         &r->error);
     close(r->spool);

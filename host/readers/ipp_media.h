@@ -1,19 +1,24 @@
-// The printer's paper formats, media types and finishing choices as IPP
-// names, derived from the driver's own tables: a fixed format under its
-// standard PWG name and exact size, the user-defined rows as the widths of
-// the roll, the media by the command that selects each.
+// The printer's paper formats, media types and finishing choices under
+// their standard names, derived from the driver's own tables: a fixed format
+// under its PWG name, PPD name and exact size, the user-defined rows as the
+// widths of the roll, the media by the command that selects each. Shared by
+// the PPD writer and the printer application; MIT, like the PPD writer.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace varnu::printer_app {
+namespace varnu {
+
+// The printer's IEEE 1284 device ID, as a USB printer reports it.
+inline constexpr const char* kDeviceId = "MFG:Varnu;MDL:4820/4810 Wide Format;CMD:PJL,HPGL2,RTL;";
 
 // Sizes in hundredths of millimetres, as IPP gives them.
 struct FixedMedia {
     int row = 0;  // of the paper-format table
     std::string pwg;
+    std::string ppd;  // the PPD's PageSize keyword
     int width = 0, length = 0;
 };
 struct RollWidth {
@@ -44,4 +49,4 @@ std::vector<std::string> OutputBinKeywords();
 // The row of `keyword` in `keywords`, or -1.
 int RowOf(const std::vector<std::string>& keywords, const std::string& keyword);
 
-}  // namespace varnu::printer_app
+}  // namespace varnu

@@ -1,4 +1,4 @@
-#include "media.h"
+#include "readers/ipp_media.h"
 
 #include <cups/cups.h>
 
@@ -10,7 +10,7 @@
 
 #include "varnu/printer_tables.h"
 
-namespace varnu::printer_app {
+namespace varnu {
 
 namespace {
 
@@ -52,7 +52,7 @@ std::string Trimmed(const char* name) {
 
 // A format of the printer's own ("Sp. A0 880 x 1230"): an "om_" name of
 // its label and the millimetres it gives.
-FixedMedia OwnFormat(int row, const varnu::PaperFormatRecord& p) {
+FixedMedia OwnFormat(int row, const PaperFormatRecord& p) {
     const std::string name = Trimmed(p.name);
     std::string label;
     int w = 0, l = 0;
@@ -72,11 +72,14 @@ FixedMedia OwnFormat(int row, const varnu::PaperFormatRecord& p) {
     while (!label.empty() && label.back() == '-') label.pop_back();
     char pwg[128];
     std::snprintf(pwg, sizeof pwg, "om_%s_%dx%dmm", label.c_str(), w, l);
-    return {row, pwg, w * 100, l * 100};
+    std::string ppd;  // letters and digits of the name, as the PPD always had them
+    for (char c : name)
+        if (std::isalnum(static_cast<unsigned char>(c))) ppd += c;
+    return {row, pwg, ppd, w * 100, l * 100};
 }
 
-std::vector<std::string> PjlKeywords(const varnu::FinishingChoiceRecord* (*row)(std::int32_t,
-                                                                                std::int32_t),
+std::vector<std::string> PjlKeywords(const FinishingChoiceRecord* (*row)(std::int32_t,
+                                                                         std::int32_t),
                                      int count) {
     std::vector<std::string> keywords;
     for (int i = 0; i < count; ++i) {
@@ -94,11 +97,11 @@ std::vector<std::string> PjlKeywords(const varnu::FinishingChoiceRecord* (*row)(
 const std::vector<FixedMedia>& FixedFormats() {
     static const std::vector<FixedMedia> formats = [] {
         std::vector<FixedMedia> list;
-        for (int row = 1; row <= varnu::PaperRowCount(kModel); ++row) {
-            const varnu::PaperFormatRecord& p = *varnu::PaperFormat(kModel, row);
+        for (int row = 1; row <= PaperRowCount(kModel); ++row) {
+            const PaperFormatRecord& p = *PaperFormat(kModel, row);
             if (p.custom != 0) continue;
             const pwg_media_t* m = StandardMedia(p.width, p.length);
-            list.push_back(m != nullptr ? FixedMedia{row, m->pwg, m->width, m->length}
+            list.push_back(m != nullptr ? FixedMedia{row, m->pwg, m->ppd, m->width, m->length}
                                         : OwnFormat(row, p));
         }
         return list;
@@ -109,8 +112,8 @@ const std::vector<FixedMedia>& FixedFormats() {
 const std::vector<RollWidth>& RollWidths() {
     static const std::vector<RollWidth> rolls = [] {
         std::vector<RollWidth> list;
-        for (int row = 1; row <= varnu::PaperRowCount(kModel); ++row) {
-            const varnu::PaperFormatRecord& p = *varnu::PaperFormat(kModel, row);
+        for (int row = 1; row <= PaperRowCount(kModel); ++row) {
+            const PaperFormatRecord& p = *PaperFormat(kModel, row);
             if (p.custom != 0) list.push_back({row, Hundredths(p.width), p.maxLengthMm});
         }
         return list;
@@ -144,10 +147,10 @@ const std::vector<std::string>& MediaTypes() {
                                       {"MT2;", "auto"},
                                       {"MT4;", "com.varnu.vellum"}};
         std::vector<std::string> list;
-        for (int row = 0; row < varnu::MediaRowCount(kModel); ++row) {
+        for (int row = 0; row < MediaRowCount(kModel); ++row) {
             std::string keyword = "com.varnu.media-" + std::to_string(row);
             for (const Known& k : known)
-                if (std::strcmp(varnu::Media(kModel, row)->hpglCommand, k.command) == 0)
+                if (std::strcmp(Media(kModel, row)->hpglCommand, k.command) == 0)
                     keyword = k.keyword;
             list.push_back(keyword);
         }
@@ -157,13 +160,13 @@ const std::vector<std::string>& MediaTypes() {
 }
 
 std::vector<std::string> ProgramKeywords() {
-    return PjlKeywords(varnu::FinishProgram, varnu::FinishProgramRowCount(kModel));
+    return PjlKeywords(FinishProgram, FinishProgramRowCount(kModel));
 }
 std::vector<std::string> FinishMarginKeywords() {
-    return PjlKeywords(varnu::FinishMargin, varnu::FinishMarginRowCount(kModel));
+    return PjlKeywords(FinishMargin, FinishMarginRowCount(kModel));
 }
 std::vector<std::string> OutputBinKeywords() {
-    return PjlKeywords(varnu::OutputBin, varnu::OutputBinRowCount(kModel));
+    return PjlKeywords(OutputBin, OutputBinRowCount(kModel));
 }
 
 int RowOf(const std::vector<std::string>& keywords, const std::string& keyword) {
@@ -172,4 +175,4 @@ int RowOf(const std::vector<std::string>& keywords, const std::string& keyword) 
     return -1;
 }
 
-}  // namespace varnu::printer_app
+}  // namespace varnu
