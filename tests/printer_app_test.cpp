@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <regex>
@@ -267,6 +268,172 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
             EXPECT_NE(app.find("BP2," + std::to_string(copies) + ";IN;"), std::string::npos);
         }
     }
+    ExpectNothingLeft();
+}
+
+// The printer's reasons, waited for until `has` says whether one is there.
+bool WaitForReason(PrinterAppTest& t, const std::string& reason, bool has) {
+    for (int i = 0; i < 100; ++i) {
+        t.Ipp("", kTests + "/reasons.test", "", "reasons.txt");
+        if ((SheetTest::Read(t.Path("reasons.txt")).find(reason) != std::string::npos) == has)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return false;
+}
+
+TEST_F(PrinterAppTest, CancelledAndFailedJobsLeaveNothingAndTheNextOnePrints) {
+    StartApp();
+    // A0 at 600 dpi: the driver takes seconds over its bands.
+    WriteDrawingPdf(Path("big.pdf"), 841, 1189, 1);
+    int job = Print(Path("big.pdf"), "iso_a0_841x1189mm", 600, 1);
+    for (int i = 0; i < 100; ++i) {
+        Ipp("", kTests + "/jobs.test", "", "jobs.txt");
+        if (Read(Path("jobs.txt")).find("job-printing") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const auto cancelled = std::chrono::steady_clock::now();
+    EXPECT_EQ(Ipp("", kTests + "/cancel-job.test", "-d job=" + std::to_string(job)).status, 0)
+        << Read(Path("ipp.txt"));
+    Ended(job, 7);
+    // Cancelled within a band or two, not at the end of the page.
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(3));
+    // A truncated PDF fails with a message that says why.
+    const std::string pdf = Read(Path("big.pdf"));
+    Write("broken.pdf", pdf.substr(0, pdf.size() / 2));
+    job = Print(Path("broken.pdf"), "iso_a0_841x1189mm", 600, 1);
+    const std::string broken = Ended(job, 8);
+    EXPECT_NE(broken.find("job-state-message"), std::string::npos) << broken;
+    // The driver is whole again for the next job.
+    WriteWidePng(Path("wide.png"));
+    TakeOutput();
+    Ended(Print(Path("wide.png"), "na_letter_8.5x11in", 200, 1), 9);
+    const std::string stream = TakeOutput();
+    EXPECT_EQ(stream.rfind("\x1b%-12345X@PJL", 0), 0u);
+    EXPECT_NE(stream.find("\x1b%-12345X", 10), std::string::npos);
+    WaitUntilIdle();
+    ExpectNothingLeft();
+}
+
+TEST_F(PrinterAppTest, OfflineWhileTheDeviceCannotBeOpened) {
+    // The device file in a folder that is not there yet.
+    fs::create_directories(Path("app"));
+    fs::create_symlink(Path("later/out.prn"), Path("app/out.prn"));
+    StartApp();
+    WriteWidePng(Path("wide.png"));
+    const int job = Print(Path("wide.png"), "na_letter_8.5x11in", 200, 1);
+    EXPECT_TRUE(WaitForReason(*this, "offline", true)) << Read(Path("reasons.txt"));
+    fs::create_directories(Path("later"));
+    Ended(job, 9);  // PAPPL tries the device again every 5 seconds
+    EXPECT_TRUE(WaitForReason(*this, "offline", false)) << Read(Path("reasons.txt"));
+    EXPECT_GT(fs::file_size(Path("later/out.prn")), 10000u);
+}
+
+TEST_F(PrinterAppTest, DefaultsSetInTheWebInterfaceAreKeptAndPrinted) {
+    StartApp();
+    // The printer's defaults page, as a browser sends it: its session token
+    // and cookie, then the form.
+    const std::string page = "http://localhost:" + std::to_string(port_) + "/varnu4820/printing";
+    ASSERT_EQ(Run("curl -sf -c " + Path("cookies") + " " + page + " > " + Path("page.html")).status,
+              0);
+    std::smatch session;
+    const std::string html = Read(Path("page.html"));
+    ASSERT_TRUE(
+        std::regex_search(html, session, std::regex("name=\"session\" value=\"([0-9a-f]+)\"")));
+    for (const char* field : {"varnu-finishing-program", "varnu-finishing-margin",
+                              "varnu-output-bin", "varnu-sheet-margin", "printer-resolution"})
+        EXPECT_NE(html.find(std::string("name=\"") + field + "\""), std::string::npos) << field;
+    ASSERT_EQ(Run("curl -sf -b " + Path("cookies") + " -d session=" + session[1].str() +
+                  " -d varnu-finishing-program=program3 -d varnu-finishing-margin=marginsoff"
+                  " -d varnu-output-bin=bin_2 -d varnu-sheet-margin=5 -d printer-resolution=300dpi"
+                  " -d print-quality=5 -d orientation-requested=3 -d print-content-optimize=auto"
+                  " -d print-scaling=auto " +
+                  page + " > " + Path("saved.html"))
+                  .status,
+              0);
+    EXPECT_NE(Read(Path("saved.html")).find("Changes saved"), std::string::npos);
+    // Kept in the state: the next run has them, and a job that names none
+    // of them is printed with them.
+    StopApp();
+    StartApp();
+    WriteWidePng(Path("wide.png"));
+    Ended(Print(Path("wide.png"), "na_letter_8.5x11in", 200, 1), 9);
+    const std::string stream = TakeOutput();
+    for (const char* line :
+         {"@PJL DEFAULT FINISHPROGID=PROGRAM3\r\n", "@PJL DEFAULT FINISHMARGINS=MARGINSOFF\r\n",
+          "@PJL DEFAULT FINISHBIN=BIN_2\r\n"})
+        EXPECT_NE(stream.find(line), std::string::npos) << line;
+    // A margin of 5 mm on A-ANSI (11 x 8.5 inch): 199 plotter units in.
+    EXPECT_NE(stream.find("IP199,199,"), std::string::npos);
+}
+
+TEST_F(PrinterAppTest, CupsPrintsToItAsAnIppEverywhereQueue) {
+    if (!fs::exists("/usr/sbin/cupsd")) GTEST_SKIP() << "cupsd is not installed (Debian: cups)";
+    if (geteuid() != 0) GTEST_SKIP() << "a private cupsd that runs filters as lp needs root";
+    StartApp();
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    PrivateCupsd cupsd(dir_ / "cupsd");
+    std::string error;
+    ASSERT_TRUE(cupsd.Start(MakeCupsServerBin(dir_, RASTERTOVARNU_PATH), &error))
+        << error << "\n"
+        << Read((dir_ / "cupsd/log/error_log").string());
+    const std::string server = cupsd.Server();
+    ASSERT_EQ(Run(server + "lpadmin -p Q -E -v " + Uri() + " -m everywhere").status, 0)
+        << Read(Path("stderr.txt"));
+    WriteDrawingPdf(Path("two.pdf"), 400, 250, 2);
+    ASSERT_EQ(Run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -r100 -dDEVICEWIDTHPOINTS=792 "
+                  "-dDEVICEHEIGHTPOINTS=612 -dFIXEDMEDIA -sOutputFile=" +
+                  Path("wide.jpg") + " " + kTests + "/drawing.ps")
+                  .status,
+              0);
+    for (const char* f : {"two.pdf", "wide.jpg"})
+        fs::permissions(Path(f), fs::perms::others_read, fs::perm_options::add);
+    // CUPS's queue sends print-quality (its PPD has no resolutions): normal
+    // is 400 dpi here, draft 200 dpi.
+    ASSERT_EQ(Run(server + "lp -d Q -n 2 -o media=iso_a2_420x594mm " + Path("two.pdf")).status, 0);
+    ASSERT_EQ(
+        Run(server + "lp -d Q -o media=na_letter_8.5x11in -o print-quality=3 " + Path("wide.jpg"))
+            .status,
+        0);
+    bool done = false;
+    for (int i = 0; i < 600 && !done; ++i) {
+        Run(server + "lpstat -W not-completed -o Q > " + Path("pending.txt"));
+        done = Read(Path("pending.txt")).empty();
+        if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(done) << Read((dir_ / "cupsd/log/error_log").string());
+    WaitUntilIdle();
+    cupsd.Stop();
+    const char* keep = std::getenv("PRINTER_APP_TEST_KEEP");  // to look at what it printed
+    if (keep != nullptr)
+        fs::copy_file(Path("app/log"), fs::path(keep) / "app.log",
+                      fs::copy_options::overwrite_existing);
+    const std::vector<std::string> jobs = SplitJobs(Read(Path("app/out.prn")));
+    ASSERT_EQ(jobs.size(), 3u) << Read(Path("app/log"));
+    for (int page = 1; page <= 2; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        const std::string& job = jobs[page - 1];
+        EXPECT_NE(job.find("BP2,2;IN;"), std::string::npos);   // the printer makes the copies
+        EXPECT_NE(job.find("\x1b*t400R"), std::string::npos);  // print-quality normal
+        const Picture sheet = RenderJob(job, "pdf" + std::to_string(page));
+        // The landscape page CUPS turned onto the portrait sheet comes out
+        // turned half round here, upright through the PPD's queue: both
+        // are taken until the turn CUPS makes is undone the same way.
+        Picture turned = sheet;
+        std::reverse(turned.grey.begin(), turned.grey.end());
+        const Picture reference = PopplerPage(Path("two.pdf"), page, 0);
+        const Match upright = BestMatch(sheet, reference), half = BestMatch(turned, reference);
+        const Match& m = upright.meanDifference < half.meanDifference ? upright : half;
+        EXPECT_LT(m.meanDifference, 6.0);
+        EXPECT_LT(m.worstBlock, 80.0);
+    }
+    EXPECT_NE(jobs[2].find("BP2,1;IN;"), std::string::npos);
+    EXPECT_NE(jobs[2].find("\x1b*t200R"), std::string::npos);
+    RenderJob(jobs[2], "jpeg");
+    if (keep != nullptr)
+        for (const char* png : {"pdf1.png", "pdf2.png", "jpeg.png"})
+            fs::copy_file(Path(png), fs::path(keep) / png, fs::copy_options::overwrite_existing);
     ExpectNothingLeft();
 }
 

@@ -50,6 +50,31 @@ bool FinishingSettings(const pappl_pr_options_t& o, host::ConfigureOptions* s, s
     return true;
 }
 
+// The vendor values of a job: its own, else the printer's defaults (the
+// web interface edits those; PAPPL hands a job only what it was given).
+struct VendorValues {
+    int count = 0;
+    cups_option_t* options = nullptr;
+    VendorValues(pappl_job_t* job, const pappl_pr_options_t& o) {
+        for (int i = 0; i < o.num_vendor; ++i)
+            count = cupsAddOption(o.vendor[i].name, o.vendor[i].value, count, &options);
+        ipp_t* defaults = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
+        for (const char* name : {kProgramAttribute, kFinishMarginAttribute, kOutputBinAttribute,
+                                 kSheetMarginAttribute}) {
+            const std::string byDefault = std::string(name) + "-default";
+            ipp_attribute_t* a = ippFindAttribute(defaults, byDefault.c_str(), IPP_TAG_ZERO);
+            char value[256];
+            if (a != nullptr && cupsGetOption(name, count, options) == nullptr &&
+                ippAttributeString(a, value, sizeof value) > 0)
+                count = cupsAddOption(name, value, count, &options);
+        }
+        ippDelete(defaults);
+    }
+    ~VendorValues() { cupsFreeOptions(count, options); }
+    VendorValues(const VendorValues&) = delete;
+    VendorValues& operator=(const VendorValues&) = delete;
+};
+
 std::string& Scratch() {
     static std::string directory = "/tmp";
     return directory;
@@ -122,8 +147,12 @@ DeviceJob::DeviceJob(pappl_job_t* job, pappl_device_t* device)
 
 bool DeviceJob::Page(const pappl_pr_options_t& options, int dpi, const DrawPage& draw,
                      std::string* error) {
+    const VendorValues vendor(job_, options);
+    pappl_pr_options_t withDefaults = options;
+    withDefaults.num_vendor = vendor.count;
+    withDefaults.vendor = vendor.options;
     host::ConfigureOptions settings;
-    if (!JobSettings(options, dpi, &settings, error)) return false;
+    if (!JobSettings(withDefaults, dpi, &settings, error)) return false;
     std::vector<std::string> messages;
     host::ResetDriver();  // a job before may have failed
     if (!host::Configure(settings, &messages)) {

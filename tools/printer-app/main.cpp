@@ -94,7 +94,7 @@ int RunSandbox(const std::string& dir, int port) {
         std::fprintf(stderr, "varnu-printer-app: cannot listen on localhost:%d\n", port);
         return 1;
     }
-    if (papplSystemFindPrinter(system, nullptr, 0, nullptr) == nullptr) {
+    if (papplSystemFindPrinter(system, "/ipp/print/varnu4820", 0, nullptr) == nullptr) {
         const std::string uri = "file://" + dir + "/out.prn";
         pappl_printer_t* printer =
             papplPrinterCreate(system, 0, kPrinterName, kDriverName, kDeviceId, uri.c_str());
