@@ -157,7 +157,8 @@ namespace {
 
 // The printer's own stream, sent as it is.
 bool PrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-    std::FILE* file = std::fopen(papplJobGetFilename(job), "rb");
+    const char* name = papplJobGetFilename(job);
+    std::FILE* file = name != nullptr ? std::fopen(name, "rb") : nullptr;
     if (file == nullptr) return false;
     char piece[65536];
     bool ok = true;

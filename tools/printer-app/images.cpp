@@ -79,7 +79,9 @@ bool LoadJpeg(const std::string& path, host::Image* image, std::string* error) {
 }  // namespace
 
 bool PrintImage(pappl_job_t* job, pappl_device_t* device, void*) {
-    const std::string path = papplJobGetFilename(job);
+    const char* file = papplJobGetFilename(job);
+    if (file == nullptr) return papplJobIsCanceled(job);  // cancelled before it began
+    const std::string path = file;
     const bool jpeg = std::strcmp(papplJobGetFormat(job), "image/jpeg") == 0;
     host::Image image;
     std::string error;

@@ -24,9 +24,11 @@ bool PagePlot(const host::PdfDocument& document, int index, const host::Sheet& s
 }  // namespace
 
 bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void*) {
+    const char* file = papplJobGetFilename(job);
+    if (file == nullptr) return papplJobIsCanceled(job);  // cancelled before it began
     host::PdfDocument document;
     std::string error;
-    if (!document.Open(papplJobGetFilename(job), &error)) {
+    if (!document.Open(file, &error)) {
         JobFailed(job, error);
         papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
         return false;
