@@ -1,7 +1,10 @@
 #include "jobs.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <set>
+#include <thread>
 
 #include "driver.h"
 #include "model/send.h"
@@ -81,6 +84,19 @@ std::string& Scratch() {
 }
 
 }  // namespace
+
+bool FirstRun(pappl_job_t* job) {
+    static std::mutex mutex;
+    static std::set<std::pair<pappl_printer_t*, int>> started;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (started.insert({papplJobGetPrinter(job), papplJobGetID(job)}).second) return true;
+    }
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Started twice; waiting for the first run.");
+    while (papplJobGetState(job) < IPP_JSTATE_CANCELED)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return false;
+}
 
 void SetScratchDirectory(const std::string& directory) {
     Scratch() = directory;

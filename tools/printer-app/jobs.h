@@ -47,6 +47,11 @@ class DeviceJob {
 void SetScratchDirectory(const std::string& directory);
 const std::string& ScratchDirectory();
 
+// PAPPL 1.3 can start one job twice when two checks for new jobs meet (a
+// job ending as another arrives). True for the first run; a second run
+// waits until the first has ended the job, and prints nothing.
+bool FirstRun(pappl_job_t* job);
+
 // Logs `error` with the job and leaves it as the job's message.
 void JobFailed(pappl_job_t* job, const std::string& error);
 
