@@ -79,7 +79,7 @@ bool LoadJpeg(const std::string& path, host::Image* image, std::string* error) {
 }  // namespace
 
 bool PrintImage(pappl_job_t* job, pappl_device_t* device, void*) {
-    if (!FirstRun(job)) return true;
+    if (!FirstRun(job)) return true;  // not reached: the second run ends there
     const char* file = papplJobGetFilename(job);
     if (file == nullptr) return papplJobIsCanceled(job);  // cancelled before it began
     const std::string path = file;

@@ -1,5 +1,7 @@
 #include "jobs.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -92,10 +94,12 @@ bool FirstRun(pappl_job_t* job) {
         const std::lock_guard<std::mutex> lock(mutex);
         if (started.insert({papplJobGetPrinter(job), papplJobGetID(job)}).second) return true;
     }
-    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Started twice; waiting for the first run.");
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Started twice; ending the second run.");
     while (papplJobGetState(job) < IPP_JSTATE_CANCELED)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return false;
+    // Ending the job a second time would list it twice among the completed
+    // ones (and free it twice): this thread ends here instead.
+    pthread_exit(nullptr);
 }
 
 void SetScratchDirectory(const std::string& directory) {

@@ -49,7 +49,7 @@ const std::string& ScratchDirectory();
 
 // PAPPL 1.3 can start one job twice when two checks for new jobs meet (a
 // job ending as another arrives). True for the first run; a second run
-// waits until the first has ended the job, and prints nothing.
+// waits until the first has ended the job, then ends its thread.
 bool FirstRun(pappl_job_t* job);
 
 // Logs `error` with the job and leaves it as the job's message.

@@ -24,7 +24,7 @@ bool PagePlot(const host::PdfDocument& document, int index, const host::Sheet& s
 }  // namespace
 
 bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void*) {
-    if (!FirstRun(job)) return true;
+    if (!FirstRun(job)) return true;  // not reached: the second run ends there
     const char* file = papplJobGetFilename(job);
     if (file == nullptr) return papplJobIsCanceled(job);  // cancelled before it began
     host::PdfDocument document;
