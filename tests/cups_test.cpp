@@ -19,26 +19,14 @@
 #include <thread>
 
 #include "pdf_sheets.h"
+#include "private_cupsd.h"
 
 namespace varnu::testing {
 namespace {
 
 class CupsTest : public SheetTest {
   public:
-    // A ServerBin of our own: the system's CUPS programs and filters, and
-    // our filter beside them, so nothing is installed into the system.
-    std::string MakeServerBin() {
-        const fs::path bin = dir_ / "serverbin";
-        fs::create_directories(bin / "filter");
-        for (const auto& entry : fs::directory_iterator("/usr/lib/cups"))
-            if (entry.path().filename() != "filter")
-                fs::create_symlink(entry.path(), bin / entry.path().filename());
-        for (const auto& entry : fs::directory_iterator("/usr/lib/cups/filter"))
-            if (entry.path().filename() != "rastertovarnu")  // an installed one: ours instead
-                fs::create_symlink(entry.path(), bin / "filter" / entry.path().filename());
-        fs::copy_file(RASTERTOVARNU_PATH, bin / "filter/rastertovarnu");
-        return bin.string();
-    }
+    std::string MakeServerBin() { return MakeCupsServerBin(dir_, RASTERTOVARNU_PATH); }
 
     // Compares each job of the stream with poppler's rendering of the
     // same page of the PDF.
@@ -62,9 +50,18 @@ TEST_F(CupsTest, PpdPassesCupstestppd) {
     const std::string ppd = Read(PPD_PATH);
     for (const char* line :
          {"*cupsFilter: \"application/vnd.cups-raster 0 rastertovarnu\"",
-          "*PageSize A0/A0: \"<</PageSize[2385 3368]/ImagingBBox null>>setpagedevice\"",
-          "*Resolution 200dpi/200 dpi:", "*MediaType Film/Film:",
-          "*VarnuFinishProgram Programm20/Programm 20:",
+          "*PageSize A0/A0: \"<</PageSize[2384 3370]/ImagingBBox null>>setpagedevice\"",
+          "*PageSize A1/A1: \"<</PageSize[1684 2384]/ImagingBBox null>>setpagedevice\"",
+          "*PageSize Letter/A-ANSI (8.5 in): \"<</PageSize[612 792]/ImagingBBox null>>",
+          "*PageSize ARCHA/A-Arch (9 in): \"<</PageSize[648 864]/ImagingBBox null>>",
+          "*Resolution 200dpi/200 dpi:", "*MediaType film/Film:",
+          "*MediaType stationery/Plain paper:", "*de.MediaType stationery/Postpapier: \"\"",
+          "*VarnuFinishProgram program20/Program 20:",
+          "*de.VarnuFinishProgram program20/Programm 20: \"\"",
+          "*VarnuFinishMargin marginsoff/Always on (MARGINSOFF):",
+          "*de.VarnuFinishMargin marginsoff/Immer ein: \"\"", "*cupsLanguages: \"de\"",
+          "*cupsMaxCopies: 99", "*1284DeviceID: \"MFG:Varnu;MDL:4820/4810 Wide Format;",
+          "*ParamCustomPageSize Width: 1 points 612 2592",
           "*ParamCustomPageSize Height: 2 points 72 42520"})
         EXPECT_NE(ppd.find(line), std::string::npos) << line;
 }
@@ -358,78 +355,6 @@ TEST_F(CupsTest, AStoppedFilterLeavesNothingInItsTmpdir) {
     }
 }
 
-// A cupsd of the test's own on a unix socket, stopped whatever happens.
-class PrivateCupsd {
-  public:
-    explicit PrivateCupsd(const fs::path& dir) : dir_(dir) {}
-    ~PrivateCupsd() { Stop(); }
-
-    bool Start(const std::string& serverBin, std::string* error) {
-        const passwd* lp = getpwnam("lp");
-        const group* lpGroup = getgrnam("lp");
-        if (lp == nullptr || lpGroup == nullptr) {
-            *error = "no user or group lp";
-            return false;
-        }
-        for (const char* d : {"conf", "spool", "cache", "state", "log", "out"}) {
-            fs::create_directories(dir_ / d);
-            if (std::string(d) != "conf") chown((dir_ / d).c_str(), lp->pw_uid, lpGroup->gr_gid);
-        }
-        const std::string root = dir_.string();
-        std::ofstream(dir_ / "conf/cupsd.conf")
-            << "Listen " << root << "/cups.sock\nBrowsing No\nLogLevel warn\n"
-            << "<Location />\n  Order allow,deny\n  Allow @LOCAL\n</Location>\n"
-            << "<Location /admin>\n  AuthType Default\n  Require user @SYSTEM\n"
-            << "  Order allow,deny\n  Allow @LOCAL\n</Location>\n";
-        std::ofstream(dir_ / "conf/cups-files.conf")
-            << "FileDevice Yes\nServerRoot " << root << "/conf\nServerBin " << serverBin
-            << "\nRequestRoot " << root << "/spool\nCacheDir " << root << "/cache\nStateDir "
-            << root << "/state\nTempDir " << root << "/spool\nErrorLog " << root
-            << "/log/error_log\nAccessLog " << root << "/log/access_log\nPageLog " << root
-            << "/log/page_log\nUser lp\nGroup lp\n"
-            << "SystemGroup root\n";
-        pid_ = fork();
-        if (pid_ == 0) {
-            const std::string conf = root + "/conf/cupsd.conf";
-            const std::string files = root + "/conf/cups-files.conf";
-            execlp("cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), nullptr);
-            _exit(127);
-        }
-        // Up when its socket answers.
-        for (int i = 0; i < 200; ++i) {
-            if (fs::exists(dir_ / "cups.sock") &&
-                std::system(
-                    ("CUPS_SERVER=" + root + "/cups.sock lpstat -r > /dev/null 2>&1").c_str()) == 0)
-                return true;
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                *error = "cupsd stopped at once";
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        *error = "cupsd did not open its socket";
-        return false;
-    }
-
-    void Stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (kill(pid_, 0) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-
-  private:
-    fs::path dir_;
-    pid_t pid_ = -1;
-};
-
 TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
     if (!fs::exists("/usr/sbin/cupsd")) GTEST_SKIP() << "cupsd is not installed (Debian: cups)";
     if (geteuid() != 0) GTEST_SKIP() << "a private cupsd that runs filters as lp needs root";
@@ -440,7 +365,7 @@ TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
     ASSERT_TRUE(cupsd.Start(MakeServerBin(), &error))
         << error << "\n"
         << Read((dir_ / "cupsd/log/error_log").string());
-    const std::string server = "CUPS_SERVER=" + (dir_ / "cupsd/cups.sock").string() + " ";
+    const std::string server = cupsd.Server();
     const std::string out = (dir_ / "cupsd/out/printed.prn").string();
     WriteDrawingPdf(Path("two.pdf"), 400, 250, 2);
     fs::permissions(Path("two.pdf"), fs::perms::others_read, fs::perm_options::add);
@@ -448,7 +373,7 @@ TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
               0);
     const ProcessResult lp = Run(server +
                                  "lp -d Varnu4820 -o PageSize=A2 -o Resolution=200dpi "
-                                 "-o VarnuFinishProgram=Programm3 " +
+                                 "-o VarnuFinishProgram=program3 " +
                                  Path("two.pdf") + " > " + Path("lp.txt"));
     ASSERT_EQ(lp.status, 0) << lp.err;
     bool done = false;

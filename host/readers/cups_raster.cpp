@@ -18,8 +18,10 @@ namespace varnu::host {
 
 namespace {
 
-// Points a page size may differ from a paper format's.
-constexpr double kSizeSlackPoints = 2.5;
+// Points a page size may differ from a paper format's: the PPD's sizes
+// are the standard's (A-Arch 648 pt) where the driver's table keeps up to
+// 3.5 pt less (645.1 pt), rounded to whole points.
+constexpr double kSizeSlackPoints = 4;
 
 // A fixed format of this size, either way round, or else the narrowest
 // roll the page's width fits on, cut to its length; false when there is

@@ -12,6 +12,13 @@ bool PlotSession::Open(const StreamTarget& target, std::string* error) {
     return true;
 }
 
+void PlotSession::Open(StreamWriter writer) {
+    Abandon();
+    sink_.Open(std::move(writer));
+    SetStreamSink(&sink_);
+    open_ = true;
+}
+
 bool PlotSession::Job(const std::string& label, const DrawJob& draw, std::string* error) {
     if (!open_) {
         *error = "no output is open";

@@ -28,6 +28,8 @@ class PlotSession {
     PlotSession& operator=(const PlotSession&) = delete;
 
     bool Open(const StreamTarget& target, std::string* error);
+    // Writes to a program's own writer (a printer application's device).
+    void Open(StreamWriter writer);
     // Opens a job with `label`, draws it and closes it, whatever the drawing
     // did; a job drawn goes out at once where the output streams, and
     // job by job one that failed or wrote nothing is dropped.

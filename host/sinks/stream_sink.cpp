@@ -39,10 +39,20 @@ bool StreamSink::Open(const StreamTarget& target, std::string* error) {
     return true;
 }
 
+void StreamSink::Open(StreamWriter writer) {
+    Abandon();
+    bytes_ = committed_ = 0;
+    broken_ = jobByJob_ = false;
+    writeErrno_ = 0;
+    writer_ = std::move(writer);
+    name_ = "the printer stream";
+}
+
 bool StreamSink::Write(const void* bytes, std::size_t count) {
-    if (stream_ == nullptr || broken_) return false;
+    if (!open() || broken_) return false;
     errno = 0;
-    if (std::fwrite(bytes, 1, count, stream_) != count) {
+    if (writer_.write ? !writer_.write(bytes, count)
+                      : std::fwrite(bytes, 1, count, stream_) != count) {
         broken_ = true;
         writeErrno_ = errno;
         return false;
@@ -52,10 +62,14 @@ bool StreamSink::Write(const void* bytes, std::size_t count) {
 }
 
 bool StreamSink::Finish(std::string* error) {
-    if (stream_ == nullptr || broken_) {
+    if (!open() || broken_) {
         *error = WriteError();
         Abandon();
         return false;
+    }
+    if (writer_.write) {
+        writer_ = {};
+        return true;
     }
     if (spool_ == nullptr) {
         stream_ = nullptr;
@@ -73,9 +87,8 @@ std::string StreamSink::WriteError() const {
 
 bool StreamSink::CommitJob(std::string* error) {
     if (!jobByJob_) {
-        if (stream_ != nullptr && !broken_ && streams() && std::fflush(stream_) != 0)
-            broken_ = true;
-        if (stream_ != nullptr && !broken_) return true;
+        if (open() && !broken_ && streams() && !FlushStream()) broken_ = true;
+        if (open() && !broken_) return true;
         *error = WriteError();
         return false;
     }
@@ -89,6 +102,12 @@ bool StreamSink::CommitJob(std::string* error) {
     committed_ = bytes_;
     DropJob();
     return true;
+}
+
+// What is written so far out of the stdio buffer or the program's writer.
+bool StreamSink::FlushStream() {
+    if (writer_.write) return !writer_.flush || writer_.flush();
+    return std::fflush(stream_) == 0;
 }
 
 // The spool emptied: what it held was sent, or is not to be.
@@ -122,6 +141,7 @@ void StreamSink::Abandon() {
     if (spool_ != nullptr) std::fclose(spool_);
     spool_ = nullptr;
     stream_ = nullptr;
+    writer_ = {};
     file_.Discard();
 }
 

@@ -4,11 +4,13 @@
 // file, so that a job that fails or is cancelled writes nothing there):
 // the whole stream, or job by job, each job sent as soon as it is complete
 // (a CUPS filter's pages, each a job of its own, reach the printer while
-// the next is made).
+// the next is made); or a writer of the program's own (a printer
+// application's device), each job flushed on when it is complete.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +26,14 @@ struct StreamTarget {
     bool jobByJob = false;       // with spoolDirectory: each job once it is complete
 };
 
+// A program's own writer: every piece goes to `write` as it comes, false
+// from it stopping the stream; `flush`, where set, sends a completed job's
+// pieces on (false: the stream failed).
+struct StreamWriter {
+    std::function<bool(const void* bytes, std::size_t count)> write;
+    std::function<bool()> flush;
+};
+
 class StreamSink {
   public:
     StreamSink() = default;
@@ -32,13 +42,16 @@ class StreamSink {
     StreamSink& operator=(const StreamSink&) = delete;
 
     bool Open(const StreamTarget& target, std::string* error);
+    void Open(StreamWriter writer);
     // False once a write has failed; what follows is not written.
     bool Write(const void* bytes, std::size_t count);
     std::uint64_t bytes() const { return bytes_; }
     // Where what a job wrote goes out when the job is complete (standard
-    // output, a device or FIFO, or job by job), so that a job that fails
-    // later leaves the ones before it sent.
-    bool streams() const { return jobByJob_ || (spool_ == nullptr && file_.streams()); }
+    // output, a device or FIFO, a program's writer, or job by job), so that
+    // a job that fails later leaves the ones before it sent.
+    bool streams() const {
+        return jobByJob_ || writer_.write || (spool_ == nullptr && file_.streams());
+    }
     bool jobByJob() const { return jobByJob_; }
     // A job complete: out at once where the target streams (job by job,
     // copied from the scratch file to standard output); false with `error`
@@ -54,12 +67,15 @@ class StreamSink {
     void Abandon();
 
   private:
+    bool open() const { return stream_ != nullptr || writer_.write; }
+    bool FlushStream();
     bool CopySpoolToStandardOutput(std::string* error);
     std::string WriteError() const;
 
     OutputFile file_;
     std::FILE* spool_ = nullptr;
     std::FILE* stream_ = nullptr;  // the one written: the file's or the spool
+    StreamWriter writer_;
     std::string name_;
     std::vector<char> buffer_;
     std::uint64_t bytes_ = 0;

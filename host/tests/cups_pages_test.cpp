@@ -15,6 +15,7 @@
 #include "model/fit.h"
 #include "readers/cups_options.h"
 #include "readers/cups_raster.h"
+#include "readers/ipp_media.h"
 #include "sinks/row_spool.h"
 #include "sinks/stream_sink.h"
 #include "support.h"
@@ -200,6 +201,26 @@ TEST_F(CupsPages, ANumberNoColourSpaceHasIsRefused) {
     std::string error;
     EXPECT_FALSE(odd.Start(&settings, &error));
     EXPECT_EQ(error, "page 1: only 8-bit grey or RGB raster, chunked, is printed");
+}
+
+TEST_F(CupsPages, EveryFixedFormatIsItsOwnPaperAtItsExactSize) {
+    // The PPD's PageSize in whole points, either way round, as the raster
+    // header carries it (A-Arch and the 310 x 435 mm format are 3 to 3.5
+    // points larger than the driver's table).
+    for (const varnu::FixedMedia& f : varnu::FixedFormats()) {
+        const auto w = static_cast<unsigned>(std::lround(f.width / 2540.0 * 72));
+        const auto l = static_cast<unsigned>(std::lround(f.length / 2540.0 * 72));
+        for (const bool turned : {false, true}) {
+            SCOPED_TRACE(f.ppd + (turned ? " turned" : ""));
+            WritePage(Path("format.ras"), {turned ? l : w, turned ? w : l, 200, 8, 8, 0, 0});
+            OpenPage page(Path("format.ras"));
+            ConfigureOptions settings;
+            std::string error;
+            ASSERT_TRUE(page.Start(&settings, &error)) << error;
+            EXPECT_EQ(settings.paper, std::to_string(f.row));
+            EXPECT_FALSE(settings.length);
+        }
+    }
 }
 
 TEST_F(CupsPages, APageIsPlacedBeforeALineIsRead) {
