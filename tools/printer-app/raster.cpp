@@ -1,16 +1,14 @@
 // PWG and Apple raster jobs: PAPPL reads the pages from the client and
-// hands over their lines top down; each page is spooled into an unnamed
-// file and drawn from it in bands, bottom up, as the driver asks.
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+// hands over their lines top down; each page's rows are kept compressed,
+// as the CUPS filter keeps them (RowSpool), and drawn from them in bands,
+// bottom up, as the driver asks.
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "jobs.h"
 #include "model/fit.h"
-#include "sinks/temporary.h"
+#include "sinks/row_spool.h"
 
 namespace varnu::printer_app {
 
@@ -18,11 +16,8 @@ namespace {
 
 struct RasterJob {
     RasterJob(pappl_job_t* job, pappl_device_t* device) : device(job, device) {}
-    ~RasterJob() {
-        if (spool >= 0) close(spool);
-    }
     DeviceJob device;
-    int spool = -1;
+    std::unique_ptr<host::RowSpool> rows;  // the page's, while they are kept
     cups_page_header2_t header{};
     std::string error;
 };
@@ -45,15 +40,13 @@ bool ReadRectangle(const RasterJob& r, bool turned, std::int32_t x, std::int32_t
     const int channels = Channels(hd);
     const bool inverted = hd.cupsColorSpace == CUPS_CSPACE_K;
     const std::int32_t reads = turned ? w : h, span = turned ? h : w;
-    std::vector<unsigned char> segment(static_cast<std::size_t>(span) * channels);
     for (std::int32_t k = 0; k < reads; ++k) {
-        const off_t row = turned ? static_cast<off_t>(hd.cupsHeight) - 1 - (x + k) : y + k;
-        const off_t at = row * hd.cupsBytesPerLine + static_cast<off_t>(turned ? y : x) * channels;
-        if (pread(r.spool, segment.data(), segment.size(), at) !=
-            static_cast<ssize_t>(segment.size())) {
-            *error = "cannot read the page file back";
-            return false;
-        }
+        const std::int64_t row = turned ? std::int64_t{hd.cupsHeight} - 1 - (x + k) : y + k;
+        const std::uint8_t* block = nullptr;
+        std::int64_t first = 0, count = 0;
+        if (!r.rows->Block(row, &block, &first, &count, error)) return false;
+        const std::uint8_t* segment = block + (row - first) * std::int64_t{hd.cupsBytesPerLine} +
+                                      std::int64_t{turned ? y : x} * channels;
         for (std::int32_t i = 0; i < span; ++i) {
             const unsigned char* in = &segment[static_cast<std::size_t>(i) * channels];
             std::uint32_t v;
@@ -110,38 +103,36 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
 bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
     RasterJob* r = Of(job);
     r->header = options->header;
-    if (r->spool >= 0) close(r->spool);
-    r->spool = -1;
+    r->rows.reset();
     if (Channels(r->header) == 0 ||
         r->header.cupsBytesPerLine != r->header.cupsWidth * unsigned(Channels(r->header))) {
         JobFailed(job,
                   "page " + std::to_string(page) + ": only 8-bit grey or RGB raster is printed");
         return false;
     }
-    r->spool = host::OpenUnnamedFile(ScratchDirectory(), &r->error);
-    if (r->spool < 0) JobFailed(job, r->error);
-    return r->spool >= 0;
+    r->rows = std::make_unique<host::RowSpool>();
+    r->rows->Start(r->header.cupsBytesPerLine, ScratchDirectory());
+    return true;
 }
 
 bool WriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned y,
                const unsigned char* line) {
     RasterJob* r = Of(job);
-    const std::size_t bytes = options->header.cupsBytesPerLine;
-    if (r->spool < 0 || r->device.canceled()) return false;
-    if (pwrite(r->spool, line, bytes, static_cast<off_t>(y) * static_cast<off_t>(bytes)) !=
-        static_cast<ssize_t>(bytes)) {
-        r->error = std::string("cannot write the page file: ") + std::strerror(errno);
-        close(r->spool);
-        r->spool = -1;
-        return false;
+    if (!r->rows || r->device.canceled()) return false;
+    if (options->header.cupsBytesPerLine != r->rows->rowBytes() || y != r->rows->rows()) {
+        r->error = "line " + std::to_string(y) + " of the page came out of order";
+        r->rows.reset();
+    } else if (!r->rows->Append(line, &r->error)) {
+        r->rows.reset();
     }
-    return true;
+    return r->rows != nullptr;
 }
 
 bool EndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
     RasterJob* r = Of(job);
     if (r->device.canceled()) return true;  // PAPPL ends the job
-    if (r->spool < 0) {
+    if (!r->rows || !r->rows->Close(&r->error)) {
+        r->rows.reset();
         JobFailed(job, r->error);
         return false;
     }
@@ -152,8 +143,7 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, uns
             return PagePlot(*r, page, *options, sheet, plot, e);
         },
         &r->error);
-    close(r->spool);
-    r->spool = -1;
+    r->rows.reset();
     if (!sent) JobFailed(job, r->error);
     return sent;
 }
