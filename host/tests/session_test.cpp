@@ -9,6 +9,7 @@
 #include <cmath>
 #include <csignal>
 #include <fstream>
+#include <vector>
 
 #include "model/send.h"
 #include "readers/dxf.h"
@@ -219,6 +220,51 @@ TEST_F(Session, JobByJobSendsEachJobWhenItCloses) {
     ASSERT_EQ(bytes.size(), 2 * afterFirst);
     EXPECT_EQ(bytes.substr(0, afterFirst), bytes.substr(afterFirst));
     EXPECT_TRUE(fs::is_empty(Path("spool")));
+}
+
+// A program's own writer (the printer application's device): each job that
+// went well is flushed on when it closes, one that failed is not, and a
+// flush that fails fails the job and what follows.
+TEST_F(Session, AWritersJobsAreFlushedWhenTheyClose) {
+    std::string written;
+    std::vector<std::size_t> flushedAt;
+    bool flushWorks = true;
+    auto draw = [](const Sheet&, std::string* e) {
+        Plot plot;
+        plot.Draw(10, 10);
+        return Send(plot, false, e);
+    };
+    PlotSession session;
+    session.Open({[&](const void* bytes, std::size_t count) {
+                      written.append(static_cast<const char*>(bytes), count);
+                      return true;
+                  },
+                  [&] {
+                      flushedAt.push_back(written.size());
+                      return flushWorks;
+                  }});
+    EXPECT_TRUE(session.streams());
+    std::string error;
+    ASSERT_TRUE(session.Job("", draw, &error)) << error;
+    const std::size_t one = written.size();
+    EXPECT_FALSE(session.Job(
+        "",
+        [&](const Sheet& sheet, std::string* e) {
+            draw(sheet, e);
+            *e = "cancelled";
+            return false;
+        },
+        &error));
+    EXPECT_EQ(error, "cancelled");
+    Reset();
+    ASSERT_TRUE(session.Job("", draw, &error)) << error;
+    EXPECT_EQ(flushedAt, (std::vector<std::size_t>{one, written.size()}));
+    flushWorks = false;
+    EXPECT_FALSE(session.Job("", draw, &error));
+    EXPECT_EQ(error, "writing the printer stream failed");
+    EXPECT_FALSE(session.Finish(&error));
+    EXPECT_EQ(error, "writing the printer stream failed");
+    Reset();
 }
 
 // The one row server: an image served from memory and the same pixels
