@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -18,26 +19,14 @@
 #include <thread>
 
 #include "pdf_sheets.h"
+#include "private_cupsd.h"
 
 namespace varnu::testing {
 namespace {
 
 class CupsTest : public SheetTest {
   public:
-    // A ServerBin of our own: the system's CUPS programs and filters, and
-    // our filter beside them, so nothing is installed into the system.
-    std::string MakeServerBin() {
-        const fs::path bin = dir_ / "serverbin";
-        fs::create_directories(bin / "filter");
-        for (const auto& entry : fs::directory_iterator("/usr/lib/cups"))
-            if (entry.path().filename() != "filter")
-                fs::create_symlink(entry.path(), bin / entry.path().filename());
-        for (const auto& entry : fs::directory_iterator("/usr/lib/cups/filter"))
-            if (entry.path().filename() != "rastertovarnu")  // an installed one: ours instead
-                fs::create_symlink(entry.path(), bin / "filter" / entry.path().filename());
-        fs::copy_file(RASTERTOVARNU_PATH, bin / "filter/rastertovarnu");
-        return bin.string();
-    }
+    std::string MakeServerBin() { return MakeCupsServerBin(dir_, RASTERTOVARNU_PATH); }
 
     // Compares each job of the stream with poppler's rendering of the
     // same page of the PDF.
@@ -61,9 +50,18 @@ TEST_F(CupsTest, PpdPassesCupstestppd) {
     const std::string ppd = Read(PPD_PATH);
     for (const char* line :
          {"*cupsFilter: \"application/vnd.cups-raster 0 rastertovarnu\"",
-          "*PageSize A0/A0: \"<</PageSize[2385 3368]/ImagingBBox null>>setpagedevice\"",
-          "*Resolution 200dpi/200 dpi:", "*MediaType Film/Film:",
-          "*VarnuFinishProgram Programm20/Programm 20:",
+          "*PageSize A0/A0: \"<</PageSize[2384 3370]/ImagingBBox null>>setpagedevice\"",
+          "*PageSize A1/A1: \"<</PageSize[1684 2384]/ImagingBBox null>>setpagedevice\"",
+          "*PageSize Letter/A-ANSI (8.5 in): \"<</PageSize[612 792]/ImagingBBox null>>",
+          "*PageSize ARCHA/A-Arch (9 in): \"<</PageSize[648 864]/ImagingBBox null>>",
+          "*Resolution 200dpi/200 dpi:", "*MediaType film/Film:",
+          "*MediaType stationery/Plain paper:", "*de.MediaType stationery/Postpapier: \"\"",
+          "*VarnuFinishProgram program20/Program 20:",
+          "*de.VarnuFinishProgram program20/Programm 20: \"\"",
+          "*VarnuFinishMargin marginsoff/Always on (MARGINSOFF):",
+          "*de.VarnuFinishMargin marginsoff/Immer ein: \"\"", "*cupsLanguages: \"de\"",
+          "*cupsMaxCopies: 99", "*1284DeviceID: \"MFG:Varnu;MDL:4820/4810 Wide Format;",
+          "*ParamCustomPageSize Width: 1 points 612 2592",
           "*ParamCustomPageSize Height: 2 points 72 42520"})
         EXPECT_NE(ppd.find(line), std::string::npos) << line;
 }
@@ -181,13 +179,37 @@ TEST_F(CupsTest, GreyRgbBlackAndTurnedRastersPrintTheSameBytes) {
     }
 }
 
+// A raster stream of one grey page whose header says `lines` lines of
+// `width` pixels at 600 dpi on A4 paper, holding only `written` of them.
+void WriteCarelessRaster(const std::string& path, unsigned width, unsigned lines,
+                         unsigned written) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_COMPRESSED);
+    cups_page_header2_t h;
+    std::memset(&h, 0, sizeof h);
+    h.HWResolution[0] = h.HWResolution[1] = 600;
+    h.PageSize[0] = 595, h.PageSize[1] = 842;
+    h.cupsWidth = width, h.cupsHeight = lines;
+    h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = width;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.cupsColorSpace = CUPS_CSPACE_W;
+    cupsRasterWriteHeader2(raster, &h);
+    std::vector<unsigned char> line(width, 0);
+    for (unsigned y = 0; y < written; ++y) cupsRasterWritePixels(raster, line.data(), width);
+    cupsRasterClose(raster);
+    close(fd);
+}
+
 TEST_F(CupsTest, BrokenRasterIsAnErrorWithNoOutput) {
     WriteRaster(Path("good.ras"), 2, 842, 1191, 8);  // A3
     Write("garbage.ras", "RaS3 but nothing a raster stream holds");
     Write("empty.ras", "");
-    WriteRaster(Path("cut.ras"), 2, 842, 1191, 8, 100);
     WriteRaster(Path("onebit.ras"), 1, 842, 1191, 1);
     WriteRaster(Path("wide.ras"), 1, 3600, 144, 8);  // 50 inches: wider than any roll
+    // 200,000 lines of A4 width (8.5 m) said, ten given: refused before a line is read.
+    WriteCarelessRaster(Path("tall.ras"), 4960, 200000, 10);
+    WriteCarelessRaster(Path("onepixel.ras"), 1, 2000, 2000);
     const std::string filter = std::string(RASTERTOVARNU_PATH) + " 1 user title 1 '' ";
     const ProcessResult good =
         Run("TMPDIR=" + dir_.string() + " " + filter + Path("good.ras") + " > " + Path("good.prn"));
@@ -201,9 +223,10 @@ TEST_F(CupsTest, BrokenRasterIsAnErrorWithNoOutput) {
     } cases[] = {
         {"garbage.ras", "ERROR: the raster stream holds no page"},
         {"empty.ras", "ERROR: the input is not a CUPS raster stream"},
-        {"cut.ras", "ERROR: the raster stream ends inside page 2 (line 101 of 3308)"},
         {"onebit.ras", "ERROR: page 1: only 8-bit grey or RGB raster"},
         {"wide.ras", "ERROR: no paper format or roll width of 3600 x 144 points"},
+        {"tall.ras", "ERROR: page 1 (210 x 8467 mm) is larger than the sheet (297 x 210 mm)\n"},
+        {"onepixel.ras", "ERROR: page 1: the driver wrote nothing\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -212,12 +235,84 @@ TEST_F(CupsTest, BrokenRasterIsAnErrorWithNoOutput) {
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_TRUE(Read(Path("out.prn")).empty());
-        EXPECT_EQ(r.err.find("PAGE: 2"), std::string::npos);
+        EXPECT_EQ(r.err.find("PAGE:"), std::string::npos);
     }
+    // Cut inside page 2: page 1 was sent whole when it was done, and stays
+    // sent; nothing of page 2 is.
+    WriteRaster(Path("cut.ras"), 2, 842, 1191, 8, 100);
+    const ProcessResult cut =
+        Run("TMPDIR=" + dir_.string() + " " + filter + Path("cut.ras") + " > " + Path("cut.prn"));
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("PAGE: 1 1\nINFO: Printing page 2\nERROR: the raster stream ends "
+                           "inside page 2 (line 101 of 3308)\n"),
+              std::string::npos)
+        << cut.err;
+    EXPECT_EQ(Read(Path("cut.prn")), SplitJobs(Read(Path("good.prn")))[0]);
     // Nothing left behind in the job's TMPDIR.
     for (const auto& entry : fs::directory_iterator(dir_))
         EXPECT_EQ(entry.path().filename().string().rfind("rastertovarnu-", 0), std::string::npos)
             << entry.path();
+}
+
+// Each page reaches the printer as soon as it is done: page 1's stream is
+// on standard output while the filter still waits for page 2.
+TEST_F(CupsTest, EachPageIsSentWhenItIsDone) {
+    int in[2], out[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("TMPDIR", dir_.c_str(), 1);
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(open("/dev/null", O_WRONLY), 2);
+        for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+        execl(RASTERTOVARNU_PATH, "rastertovarnu", "1", "user", "title", "1", "", nullptr);
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    cups_raster_t* raster = cupsRasterOpen(in[1], CUPS_RASTER_WRITE_COMPRESSED);
+    cups_page_header2_t h;
+    std::memset(&h, 0, sizeof h);
+    h.HWResolution[0] = h.HWResolution[1] = 200;
+    h.PageSize[0] = 842, h.PageSize[1] = 1191;
+    h.cupsWidth = 842 * 200 / 72, h.cupsHeight = 1191 * 200 / 72;
+    h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = h.cupsWidth;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.cupsColorSpace = CUPS_CSPACE_SW;
+    std::vector<unsigned char> line(h.cupsBytesPerLine, 0x80);
+    auto page = [&] {
+        cupsRasterWriteHeader2(raster, &h);
+        for (unsigned y = 0; y < h.cupsHeight; ++y)
+            cupsRasterWritePixels(raster, line.data(), h.cupsBytesPerLine);
+    };
+    page();
+    // Page 1's job, whole, before page 2 is written.
+    std::string first;
+    char piece[4096];
+    pollfd ready{out[0], POLLIN, 0};
+    while (first.find("\x1b%-12345X\r\n") == std::string::npos && poll(&ready, 1, 60000) == 1) {
+        const ssize_t n = read(out[0], piece, sizeof piece);
+        if (n <= 0) break;
+        first.append(piece, static_cast<std::size_t>(n));
+    }
+    page();
+    cupsRasterClose(raster);
+    close(in[1]);
+    std::string rest;
+    for (ssize_t n; (n = read(out[0], piece, sizeof piece)) > 0;)
+        rest.append(piece, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_EQ(SplitJobs(first).size(), 1u);
+    EXPECT_EQ(first.rfind("\x1b%-12345X\r\n"), first.size() - 11) << "page 1's end came last";
+    const std::vector<std::string> jobs = SplitJobs(first + rest);
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0], jobs[1]);
 }
 
 // CUPS cancels a job with SIGTERM, a hang-up sends SIGHUP and a reader that
@@ -260,78 +355,6 @@ TEST_F(CupsTest, AStoppedFilterLeavesNothingInItsTmpdir) {
     }
 }
 
-// A cupsd of the test's own on a unix socket, stopped whatever happens.
-class PrivateCupsd {
-  public:
-    explicit PrivateCupsd(const fs::path& dir) : dir_(dir) {}
-    ~PrivateCupsd() { Stop(); }
-
-    bool Start(const std::string& serverBin, std::string* error) {
-        const passwd* lp = getpwnam("lp");
-        const group* lpGroup = getgrnam("lp");
-        if (lp == nullptr || lpGroup == nullptr) {
-            *error = "no user or group lp";
-            return false;
-        }
-        for (const char* d : {"conf", "spool", "cache", "state", "log", "out"}) {
-            fs::create_directories(dir_ / d);
-            if (std::string(d) != "conf") chown((dir_ / d).c_str(), lp->pw_uid, lpGroup->gr_gid);
-        }
-        const std::string root = dir_.string();
-        std::ofstream(dir_ / "conf/cupsd.conf")
-            << "Listen " << root << "/cups.sock\nBrowsing No\nLogLevel warn\n"
-            << "<Location />\n  Order allow,deny\n  Allow @LOCAL\n</Location>\n"
-            << "<Location /admin>\n  AuthType Default\n  Require user @SYSTEM\n"
-            << "  Order allow,deny\n  Allow @LOCAL\n</Location>\n";
-        std::ofstream(dir_ / "conf/cups-files.conf")
-            << "FileDevice Yes\nServerRoot " << root << "/conf\nServerBin " << serverBin
-            << "\nRequestRoot " << root << "/spool\nCacheDir " << root << "/cache\nStateDir "
-            << root << "/state\nTempDir " << root << "/spool\nErrorLog " << root
-            << "/log/error_log\nAccessLog " << root << "/log/access_log\nPageLog " << root
-            << "/log/page_log\nUser lp\nGroup lp\n"
-            << "SystemGroup root\n";
-        pid_ = fork();
-        if (pid_ == 0) {
-            const std::string conf = root + "/conf/cupsd.conf";
-            const std::string files = root + "/conf/cups-files.conf";
-            execlp("cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), nullptr);
-            _exit(127);
-        }
-        // Up when its socket answers.
-        for (int i = 0; i < 200; ++i) {
-            if (fs::exists(dir_ / "cups.sock") &&
-                std::system(
-                    ("CUPS_SERVER=" + root + "/cups.sock lpstat -r > /dev/null 2>&1").c_str()) == 0)
-                return true;
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                *error = "cupsd stopped at once";
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        *error = "cupsd did not open its socket";
-        return false;
-    }
-
-    void Stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (kill(pid_, 0) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-
-  private:
-    fs::path dir_;
-    pid_t pid_ = -1;
-};
-
 TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
     if (!fs::exists("/usr/sbin/cupsd")) GTEST_SKIP() << "cupsd is not installed (Debian: cups)";
     if (geteuid() != 0) GTEST_SKIP() << "a private cupsd that runs filters as lp needs root";
@@ -342,7 +365,7 @@ TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
     ASSERT_TRUE(cupsd.Start(MakeServerBin(), &error))
         << error << "\n"
         << Read((dir_ / "cupsd/log/error_log").string());
-    const std::string server = "CUPS_SERVER=" + (dir_ / "cupsd/cups.sock").string() + " ";
+    const std::string server = cupsd.Server();
     const std::string out = (dir_ / "cupsd/out/printed.prn").string();
     WriteDrawingPdf(Path("two.pdf"), 400, 250, 2);
     fs::permissions(Path("two.pdf"), fs::perms::others_read, fs::perm_options::add);
@@ -350,7 +373,7 @@ TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
               0);
     const ProcessResult lp = Run(server +
                                  "lp -d Varnu4820 -o PageSize=A2 -o Resolution=200dpi "
-                                 "-o VarnuFinishProgram=Programm3 " +
+                                 "-o VarnuFinishProgram=program3 " +
                                  Path("two.pdf") + " > " + Path("lp.txt"));
     ASSERT_EQ(lp.status, 0) << lp.err;
     bool done = false;

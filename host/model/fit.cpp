@@ -7,10 +7,17 @@ namespace varnu::host {
 
 namespace {
 
-bool FitsAt(Area size, double scale, bool turned, const Sheet& sheet) {
+bool FitsAt(Area size, double scale, bool turned, const Sheet& sheet, double overhang = 0) {
     const double x = (turned ? size.height : size.width) * scale;
     const double y = (turned ? size.width : size.height) * scale;
-    return x <= sheet.extentX + kFitSlackInches && y <= sheet.extentY + kFitSlackInches;
+    return x <= sheet.extentX + 2 * overhang + kFitSlackInches &&
+           y <= sheet.extentY + 2 * overhang + kFitSlackInches;
+}
+
+// A page `length` long on a sheet `extent` long: inside it, squeezed by the
+// slack at most, or cut at both edges where it passes by more.
+double Cut(double length, double extent) {
+    return length > extent + kFitSlackInches ? (length - extent) / 2 : 0;
 }
 
 }  // namespace
@@ -33,12 +40,16 @@ std::optional<PageFit> FitPage(Area size, const Sheet& sheet, const PageRule& ru
         fit.scale = FitScale(fit.turned ? turnedSize : size, extent);
     } else {
         fit.scale = rule.scale;
-        fit.turned = rule.mayTurn && !FitsAt(size, fit.scale, false, sheet) &&
-                     FitsAt(size, fit.scale, true, sheet);
-        if (!FitsAt(size, fit.scale, fit.turned, sheet)) return std::nullopt;
+        const double s = fit.scale, o = rule.overhang;
+        const bool uncut = FitsAt(size, s, false, sheet) || FitsAt(size, s, true, sheet);
+        fit.turned = rule.mayTurn &&
+                     (uncut ? !FitsAt(size, s, false, sheet)
+                            : !FitsAt(size, s, false, sheet, o) && FitsAt(size, s, true, sheet, o));
+        if (!FitsAt(size, s, fit.turned, sheet, o)) return std::nullopt;
     }
     const double x = (fit.turned ? size.height : size.width) * fit.scale;
     const double y = (fit.turned ? size.width : size.height) * fit.scale;
+    fit.cut = {Cut(x, sheet.extentX), Cut(y, sheet.extentY)};
     fit.size = {std::min(x, sheet.extentX), std::min(y, sheet.extentY)};
     const double r = sheet.resolution;
     const double x0 = Centred(fit.size.width, sheet.extentX) * r;

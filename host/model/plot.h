@@ -21,9 +21,11 @@ struct RawField {
     std::string value;
 };
 
-// A picture too large to hold, drawn a band at a time: fills the rectangle
-// at (x, y) of w x h pixels, w words a row, each 0x00RRGGBB (cairo's RGB24,
-// so that poppler draws straight into the band).
+// A picture too large to hold, drawn a band at a time: `render` fills the
+// rectangle at (x, y) of w x h pixels, w words a row, each 0x00RRGGBB
+// (cairo's RGB24, so that poppler draws straight into the band); or, where
+// it is set, `hold` makes `band` hold line `index` (a column when `column`)
+// in pixels of the picture's own, as the row server asks.
 struct Picture {
     std::int32_t width = 0, height = 0;  // pixels, rows top to bottom
     std::function<bool(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h,
@@ -35,7 +37,8 @@ struct Picture {
     std::function<bool(std::int32_t x, std::int32_t w, std::uint32_t* pixels, std::string* error)>
         renderColumns;
     bool opaque = false;  // render and renderColumns set every pixel, white or not
-    std::string label;    // "page 2": names it in errors
+    std::function<bool(bool column, std::int32_t index, Band* band, std::string* error)> hold;
+    std::string label;  // "page 2": names it in errors
     std::string progressLabel;
 };
 

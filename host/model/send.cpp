@@ -81,7 +81,7 @@ RowPicture ImagePicture(const Image& image) {
     picture.hold = [&image](bool, std::int32_t, Band* band, std::string*) {
         band->pixels = image.pixels.data();
         band->format = image.bilevel ? PixelFormat::Bilevel : PixelFormat::Rgb;
-        band->stride = static_cast<std::size_t>(image.width) * (image.bilevel ? 1 : 3);
+        band->stride = static_cast<std::ptrdiff_t>(image.width) * (image.bilevel ? 1 : 3);
         band->width = image.width;
         band->height = image.height;
         return true;
@@ -89,8 +89,9 @@ RowPicture ImagePicture(const Image& image) {
     return picture;
 }
 
-// A picture drawn a band at a time; bands of at most 32 MB (a PDF band is
-// drawn through a working copy of cairo's of as much again).
+// A picture drawn a band at a time: the bands it holds itself, or
+// rendered, of at most 32 MB (a PDF band is drawn through a working copy
+// of cairo's of as much again).
 RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixels) {
     constexpr std::size_t kBandBytes = std::size_t{32} << 20;
     RowPicture picture;
@@ -101,6 +102,10 @@ RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixe
     picture.lineCapacity =
         3 * (2 * static_cast<std::size_t>(std::max(source.width, source.height)) + 64);
     picture.progressLabel = source.progressLabel;
+    if (source.hold) {
+        picture.hold = source.hold;
+        return picture;
+    }
     picture.hold = [&source, pixels](bool column, std::int32_t index, Band* band,
                                      std::string* error) {
         // The next band in the direction the driver goes: rows run upwards,
@@ -124,12 +129,14 @@ RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixe
             pixels->assign(size, 0xFFFFFF);
         band->pixels = reinterpret_cast<const std::uint8_t*>(pixels->data());
         band->format = PixelFormat::Rgb24;
-        // Columns drawn as rows where the picture can: a column read down a
-        // band of rows is a cache miss a pixel, and a tall narrow band is
-        // slow to draw.
-        band->columns = column && source.renderColumns;
-        band->stride = 4 * static_cast<std::size_t>(band->columns ? band->height : band->width);
-        if (band->columns) return source.renderColumns(band->x, band->width, pixels->data(), error);
+        // Columns drawn as rows where the picture can (the band mirrored on
+        // its diagonal: a pixel's right neighbour a column further on): a
+        // column read down a band of rows is a cache miss a pixel, and a
+        // tall narrow band is slow to draw.
+        const bool columns = column && source.renderColumns;
+        band->step = columns ? 4 * static_cast<std::ptrdiff_t>(band->height) : 4;
+        band->stride = columns ? 4 : 4 * static_cast<std::ptrdiff_t>(band->width);
+        if (columns) return source.renderColumns(band->x, band->width, pixels->data(), error);
         return source.render(band->x, band->y, band->width, band->height, pixels->data(), error);
     };
     return picture;

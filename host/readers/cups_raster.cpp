@@ -18,29 +18,44 @@ namespace varnu::host {
 
 namespace {
 
-// Points a page size may differ from a paper format's.
-constexpr double kSizeSlackPoints = 2.5;
+// Points a page size may differ from a paper format's: the PPD's sizes
+// are the standard's (A-Arch 648 pt) where the driver's table keeps up to
+// 3.5 pt less (645.1 pt), rounded to whole points.
+constexpr double kSizeSlackPoints = 4;
 
-// A fixed format of this size, either way round, or else a roll of this
-// width cut to the length; false when there is neither.
+// A fixed format of this size, either way round, or else the narrowest
+// roll the page's width fits on, cut to its length; false when there is
+// neither.
 bool ChoosePaper(double w, double l, ConfigureOptions* o) {
-    int fixed = 0, custom = 0;
+    auto near = [](double a, double b) { return std::fabs(a - b) <= kSizeSlackPoints; };
+    int fixed = 0, roll = 0;
+    double rollWidth = 0;
     for (int row = 1; row <= varnu::PaperRowCount(0); ++row) {
         const varnu::PaperFormatRecord& p = *varnu::PaperFormat(0, row);
         const double pw = p.width * 72, pl = p.length * 72;
-        auto near = [](double a, double b) { return std::fabs(a - b) <= kSizeSlackPoints; };
         if (p.custom == 0 && fixed == 0 &&
             ((near(w, pw) && near(l, pl)) || (near(w, pl) && near(l, pw))))
             fixed = row;
-        if (p.custom != 0 && custom == 0 && near(w, pw)) custom = row;
+        if (p.custom != 0 && pw >= w - kSizeSlackPoints && (roll == 0 || pw < rollWidth))
+            roll = row, rollWidth = pw;
     }
     if (fixed != 0) {
         o->paper = std::to_string(fixed);
-    } else if (custom != 0) {
-        o->paper = std::to_string(custom);
+    } else if (roll != 0) {
+        o->paper = std::to_string(roll);
         o->length = static_cast<int>(std::lround(l / 72 * 25.4));
     }
-    return fixed != 0 || custom != 0;
+    return fixed != 0 || roll != 0;
+}
+
+// A header field of an enumeration as the stream has it: any number, not
+// only the enumeration's.
+template <class E>
+unsigned Raw(const E& field) {
+    static_assert(sizeof(E) == sizeof(unsigned));
+    unsigned v;
+    std::memcpy(&v, &field, sizeof v);
+    return v;
 }
 
 // The PPD's own options, each a field of the header holding row plus one.
@@ -63,18 +78,17 @@ void ChooseOptions(const cups_page_header2_t& h, ConfigureOptions* o) {
 
 RasterPages::~RasterPages() {
     if (raster_ != nullptr) cupsRasterClose(raster_);
-    if (spool_ >= 0) close(spool_);
 }
 
 bool RasterPages::Open(std::string* error) {
+    if (raster_ != nullptr) cupsRasterClose(raster_);
     raster_ = cupsRasterOpen(fd_, CUPS_RASTER_READ);
     if (raster_ == nullptr) *error = "the input is not a CUPS raster stream";
     return raster_ != nullptr;
 }
 
 bool RasterPages::Next() {
-    if (spool_ >= 0) close(spool_);
-    spool_ = -1;
+    rows_.Start(1, {});  // the last page's rows let go
     if (!cupsRasterReadHeader2(raster_, &header_)) return false;
     ++page_;
     return true;
@@ -82,8 +96,8 @@ bool RasterPages::Next() {
 
 int RasterPages::Channels() const {
     const cups_page_header2_t& h = header_;
-    if (h.cupsBitsPerColor != 8 || h.cupsColorOrder != CUPS_ORDER_CHUNKED) return 0;
-    switch (h.cupsColorSpace) {
+    if (h.cupsBitsPerColor != 8 || Raw(h.cupsColorOrder) != CUPS_ORDER_CHUNKED) return 0;
+    switch (Raw(h.cupsColorSpace)) {
         case CUPS_CSPACE_W:
         case CUPS_CSPACE_SW:
         case CUPS_CSPACE_K:
@@ -99,7 +113,7 @@ int RasterPages::Channels() const {
 bool RasterPages::Settings(int copies, ConfigureOptions* o, std::string* error) const {
     const cups_page_header2_t& h = header_;
     if (Channels() == 0 || h.cupsWidth == 0 || h.cupsHeight == 0 ||
-        h.cupsBytesPerLine != h.cupsWidth * static_cast<unsigned>(Channels())) {
+        h.cupsBytesPerLine != std::uint64_t{h.cupsWidth} * static_cast<unsigned>(Channels())) {
         *error = "page " + std::to_string(page_) +
                  ": only 8-bit grey or RGB raster, chunked, is printed";
         return false;
@@ -113,6 +127,11 @@ bool RasterPages::Settings(int copies, ConfigureOptions* o, std::string* error) 
         return false;
     }
     const int dpi = static_cast<int>(h.HWResolution[0]);
+    if (h.HWResolution[1] != h.HWResolution[0]) {
+        *error = "page " + std::to_string(page_) + ": resolution " + std::to_string(dpi) + " x " +
+                 std::to_string(h.HWResolution[1]) + " dpi: only the same both ways is printed";
+        return false;
+    }
     if (dpi != 600 && dpi != 400 && dpi != 300 && dpi != 200) {
         *error = "resolution " + std::to_string(dpi) + " dpi is not offered (600, 400, 300, 200)";
         return false;
@@ -126,71 +145,17 @@ bool RasterPages::Settings(int copies, ConfigureOptions* o, std::string* error) 
     return true;
 }
 
-bool RasterPages::Spool(const std::string& directory, std::string* error) {
-    spool_ = OpenUnnamedFile(directory, error);
-    if (spool_ < 0) return false;
-    const cups_page_header2_t& h = header_;
-    std::vector<unsigned char> line(h.cupsBytesPerLine);
-    for (unsigned y = 0; y < h.cupsHeight; ++y) {
-        if (cupsRasterReadPixels(raster_, line.data(), h.cupsBytesPerLine) != h.cupsBytesPerLine) {
-            *error = "the raster stream ends inside page " + std::to_string(page_) + " (line " +
-                     std::to_string(y + 1) + " of " + std::to_string(h.cupsHeight) + ")";
-            return false;
-        }
-        if (pwrite(spool_, line.data(), line.size(),
-                   static_cast<off_t>(y) * static_cast<off_t>(line.size())) !=
-            static_cast<ssize_t>(line.size())) {
-            *error = std::string("cannot write the page file: ") + std::strerror(errno);
-            return false;
-        }
-    }
-    return true;
-}
-
-// Picture pixels from the spool file; `turned`: the picture is the raster
-// turned a quarter clockwise.
-bool RasterPages::ReadRectangle(bool turned, std::int32_t x, std::int32_t y, std::int32_t w,
-                                std::int32_t hgt, std::uint32_t* pixels, std::string* error) const {
-    const cups_page_header2_t& h = header_;
-    const int channels = Channels();
-    const off_t bpl = h.cupsBytesPerLine;
-    auto put = [&](std::uint32_t* out, const unsigned char* in) {
-        if (channels == 3) {
-            *out = std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
-        } else {
-            const std::uint32_t v = h.cupsColorSpace == CUPS_CSPACE_K ? 255 - in[0] : in[0];
-            *out = v << 16 | v << 8 | v;
-        }
-    };
-    // One raster row a read: picture row y + j (unturned), or raster row
-    // height - 1 - u for picture column u (turned).
-    const std::int32_t reads = turned ? w : hgt;
-    const std::int32_t span = turned ? hgt : w;
-    std::vector<unsigned char> segment(static_cast<std::size_t>(span) * channels);
-    for (std::int32_t k = 0; k < reads; ++k) {
-        const std::int64_t row =
-            turned ? static_cast<std::int64_t>(h.cupsHeight) - 1 - (x + k) : y + k;
-        const std::int64_t column = turned ? y : x;
-        const off_t at = static_cast<off_t>(row) * bpl + static_cast<off_t>(column) * channels;
-        if (pread(spool_, segment.data(), segment.size(), at) !=
-            static_cast<ssize_t>(segment.size())) {
-            *error = "cannot read the page file back";
-            return false;
-        }
-        for (std::int32_t i = 0; i < span; ++i) {
-            const std::size_t px =
-                turned ? static_cast<std::size_t>(i) * w + k : static_cast<std::size_t>(k) * w + i;
-            put(pixels + px, &segment[static_cast<std::size_t>(i) * channels]);
-        }
-    }
-    return true;
-}
-
-bool RasterPages::PagePlot(const Sheet& sheet, Plot* plot, std::string* error) const {
+// Fits the page from its header: the part of the raster that lands on the
+// sheet, before a line is read.
+bool RasterPages::Place(const Sheet& sheet, std::string* error) {
     const cups_page_header2_t& h = header_;
     const double dpi = h.HWResolution[0];
     const Area size{h.cupsWidth / dpi, h.cupsHeight / dpi};  // inches
-    const auto fit = FitPage(size, sheet, {false, 1, true});
+    // The raster is the whole paper: what passes the sheet within the
+    // margins, or the slack of the paper's choice, is cut.
+    const unsigned marginField = h.cupsInteger[varnu::kMarginField];
+    const double margin = (marginField > 0 ? marginField - 1 : 0) / 25.4;
+    const auto fit = FitPage(size, sheet, {false, 1, true, margin + kSizeSlackPoints / 72 / 2});
     if (!fit) {
         char text[200];
         std::snprintf(text, sizeof text,
@@ -200,17 +165,131 @@ bool RasterPages::PagePlot(const Sheet& sheet, Plot* plot, std::string* error) c
         *error = text;
         return false;
     }
-    const bool turned = fit->turned;
+    fit_ = *fit;
+    // The sheet's x runs along the raster's rows, or down its columns when turned.
+    const double cutColumns = fit_.turned ? fit_.cut.height : fit_.cut.width;
+    const double cutRows = fit_.turned ? fit_.cut.width : fit_.cut.height;
+    left_ = std::min<std::int64_t>(std::lround(cutColumns * dpi), (h.cupsWidth - 1) / 2);
+    top_ = std::min<std::int64_t>(std::lround(cutRows * dpi), (h.cupsHeight - 1) / 2);
+    keptColumns_ = h.cupsWidth - 2 * left_;
+    keptRows_ = h.cupsHeight - 2 * top_;
+    return true;
+}
+
+// Every line of the page, those that land on the sheet kept: in tiles of
+// a strip's columns when the driver's lines will run down the raster.
+bool RasterPages::ReadRows(bool down, const std::string& directory, std::string* error) {
+    const cups_page_header2_t& h = header_;
+    const int channels = Channels();
+    rows_.Start(static_cast<std::size_t>(keptColumns_) * channels, directory,
+                RowSpool::kMemoryBudget,
+                down ? static_cast<std::size_t>(StripColumns() * channels) : 0);
+    std::vector<unsigned char> line(h.cupsBytesPerLine);
+    const unsigned char* kept = line.data() + left_ * channels;
+    for (unsigned y = 0; y < h.cupsHeight; ++y) {
+        if (cupsRasterReadPixels(raster_, line.data(), h.cupsBytesPerLine) != h.cupsBytesPerLine) {
+            *error = "the raster stream ends inside page " + std::to_string(page_) + " (line " +
+                     std::to_string(y + 1) + " of " + std::to_string(h.cupsHeight) + ")";
+            return false;
+        }
+        if (y >= top_ && y < top_ + keptRows_ && !rows_.Append(kept, error)) return false;
+    }
+    return rows_.Close(error);
+}
+
+bool RasterPages::ReadPage(const Sheet& sheet, const std::string& directory, Plot* plot,
+                           std::string* error) {
+    // The driver takes columns along a sheet's long edge, rows across it.
+    const bool columns = sheet.extentX > sheet.extentY;
+    if (!Place(sheet, error) || !ReadRows(fit_.turned != columns, directory, error)) return false;
     Picture picture;
-    picture.width = static_cast<std::int32_t>(turned ? h.cupsHeight : h.cupsWidth);
-    picture.height = static_cast<std::int32_t>(turned ? h.cupsWidth : h.cupsHeight);
-    picture.render = [this, turned](std::int32_t x, std::int32_t y, std::int32_t w,
-                                    std::int32_t hgt, std::uint32_t* pixels, std::string* e) {
-        return ReadRectangle(turned, x, y, w, hgt, pixels, e);
+    picture.width = static_cast<std::int32_t>(fit_.turned ? keptRows_ : keptColumns_);
+    picture.height = static_cast<std::int32_t>(fit_.turned ? keptColumns_ : keptRows_);
+    picture.hold = [this](bool column, std::int32_t index, Band* band, std::string* e) {
+        return Hold(column, index, band, e);
     };
     picture.label = "page " + std::to_string(page_);
     *plot = Plot(picture.label);
-    plot->DrawPicture(std::move(picture), fit->placement);
+    plot->DrawPicture(std::move(picture), fit_.placement);
+    return true;
+}
+
+// Raster columns in a strip across every kept row: at most 64 MB.
+std::int64_t RasterPages::StripColumns() const {
+    constexpr std::int64_t kStripBytes = std::int64_t{64} << 20;
+    return std::clamp<std::int64_t>(kStripBytes / (keptRows_ * Channels()), 1, keptColumns_);
+}
+
+// Line `index` of the picture from the kept rows: a block of them where
+// the line is a raster row, else a strip of raster columns across every
+// row, held column by column (a tile of each block, where they were kept
+// in tiles).
+bool RasterPages::Hold(bool column, std::int32_t index, Band* band, std::string* error) {
+    const cups_page_header2_t& h = header_;
+    const int channels = Channels();
+    const PixelFormat format = channels == 3                            ? PixelFormat::Rgb
+                               : Raw(h.cupsColorSpace) == CUPS_CSPACE_K ? PixelFormat::Ink
+                                                                        : PixelFormat::Grey;
+    const auto rowBytes = static_cast<std::ptrdiff_t>(rows_.rowBytes());
+    const bool turned = fit_.turned;
+    const std::uint8_t* block = nullptr;
+    std::int64_t first = 0, count = 0;
+    auto i32 = [](std::int64_t v) { return static_cast<std::int32_t>(v); };
+    if (turned == column) {  // a raster row
+        const std::int64_t row = turned ? keptRows_ - 1 - index : index;
+        if (!rows_.Block(row, &block, &first, &count, error)) return false;
+        // Turned, the picture's x runs up the raster's rows.
+        if (turned) {
+            *band = {block + (count - 1) * rowBytes, format, channels,   -rowBytes,
+                     i32(keptRows_ - first - count), 0,      i32(count), i32(keptColumns_)};
+        } else {
+            *band = {block, format, rowBytes, 0, 0, i32(first), i32(keptColumns_), i32(count)};
+        }
+        return true;
+    }
+    // Raster columns [from, from + m): a tile, or else in the driver's
+    // direction, rightwards along the raster's rows, upwards when turned.
+    const bool tiled = rows_.tileBytes() < rows_.rowBytes();
+    std::int64_t m = StripColumns();
+    const std::int64_t from = tiled    ? index / m * m
+                              : turned ? std::max<std::int64_t>(0, index - m + 1)
+                                       : std::min<std::int64_t>(index, keptColumns_ - m);
+    const auto tile = static_cast<std::size_t>(from / m);
+    m = std::min(m, keptColumns_ - from);
+    strip_.resize(static_cast<std::size_t>(m * keptRows_ * channels));
+    for (std::int64_t r = 0; r < keptRows_; r += count) {
+        if (tiled ? !rows_.Tile(r, tile, &block, &first, &count, error)
+                  : !rows_.Block(r, &block, &first, &count, error))
+            return false;
+        if (!tiled) block += from * channels;
+        const std::int64_t rowPixels = tiled ? m : keptColumns_;
+        // Rows of rowPixels, m of each: transposed with the row length as m.
+        for (std::int64_t c = 0; c < m; ++c) {
+            std::uint8_t* to = &strip_[static_cast<std::size_t>((c * keptRows_ + r) * channels)];
+            const std::uint8_t* px = block + c * channels;
+            if (channels == 1) {
+                for (std::int64_t k = 0; k < count; ++k) to[k] = px[k * rowPixels];
+            } else {
+                for (std::int64_t k = 0; k < count; ++k)
+                    std::memcpy(to + 3 * k, px + 3 * k * rowPixels, 3);
+            }
+        }
+    }
+    const std::ptrdiff_t down = keptRows_ * channels;  // bytes a raster column
+    // Unturned, a raster column is a picture column from the top; turned,
+    // a picture row from the right.
+    if (turned) {
+        *band = {strip_.data() + (keptRows_ - 1) * channels,
+                 format,
+                 down,
+                 -channels,
+                 0,
+                 i32(from),
+                 i32(keptRows_),
+                 i32(m)};
+    } else {
+        *band = {strip_.data(), format, channels, down, i32(from), 0, i32(m), i32(keptRows_)};
+    }
     return true;
 }
 

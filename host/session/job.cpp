@@ -92,4 +92,11 @@ void CloseJob() {
     SendPlot(end);
 }
 
+void ResetDriver() {
+    Packet reset(49);
+    reset.Set<std::int16_t>(layout::reset::kHostKind, 1)
+        .Set<std::uint8_t>(layout::reset::kHostRelease, 2);
+    SendPlot(reset);
+}
+
 }  // namespace varnu::host

@@ -19,5 +19,8 @@ bool ReadSheet(Sheet* sheet, std::string* error);
 bool OpenJob(const std::string& label, Sheet* sheet, std::string* error);
 // Plot request 2.
 void CloseJob();
+// Plot request 49 with the host's identity: what a failed or cancelled job
+// left latched is cleared, for a program that goes on to the next job.
+void ResetDriver();
 
 }  // namespace varnu::host

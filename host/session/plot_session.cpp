@@ -12,19 +12,33 @@ bool PlotSession::Open(const StreamTarget& target, std::string* error) {
     return true;
 }
 
+void PlotSession::Open(StreamWriter writer) {
+    Abandon();
+    sink_.Open(std::move(writer));
+    SetStreamSink(&sink_);
+    open_ = true;
+}
+
 bool PlotSession::Job(const std::string& label, const DrawJob& draw, std::string* error) {
     if (!open_) {
         *error = "no output is open";
         return false;
     }
+    const std::uint64_t before = sink_.bytes();
     Sheet sheet;
-    if (!OpenJob(label, &sheet, error)) {
-        CloseJob();
+    bool drawn = OpenJob(label, &sheet, error);
+    if (drawn) drawn = draw(sheet, error);
+    CloseJob();
+    // Job by job, a job goes out whole, or not at all.
+    if (drawn && sink_.jobByJob() && sink_.bytes() == before) {
+        *error = "the driver wrote nothing";
+        drawn = false;
+    }
+    if (!drawn) {
+        sink_.DropJob();
         return false;
     }
-    const bool drawn = draw(sheet, error);
-    CloseJob();
-    return drawn && sink_.Flush(error);
+    return sink_.CommitJob(error);
 }
 
 bool PlotSession::Finish(std::string* error) {

@@ -1,7 +1,10 @@
 // The one way a program plots: open the output, then for each job open it
 // with the driver, draw, close it; finish the output when every job went
 // well and the driver wrote something, else abandon it. A session not
-// finished is abandoned when it ends.
+// finished is abandoned when it ends. Each job that went well goes out
+// when it closes where the output streams (a device, a FIFO, standard
+// output, job by job), and job by job (StreamTarget) one that did not, or
+// wrote nothing, is dropped, what went before staying sent.
 #pragma once
 
 #include <cstdint>
@@ -25,15 +28,18 @@ class PlotSession {
     PlotSession& operator=(const PlotSession&) = delete;
 
     bool Open(const StreamTarget& target, std::string* error);
+    // Writes to a program's own writer (a printer application's device).
+    void Open(StreamWriter writer);
     // Opens a job with `label`, draws it and closes it, whatever the drawing
-    // did; a job drawn goes out at once where the output streams.
+    // did; a job drawn goes out at once where the output streams, and
+    // job by job one that failed or wrote nothing is dropped.
     bool Job(const std::string& label, const DrawJob& draw, std::string* error);
     // Refuses an output the driver wrote nothing into.
     bool Finish(std::string* error);
     void Abandon();
     std::uint64_t bytes() const { return sink_.bytes(); }
-    // Whether what is written goes out at once (standard output, a device
-    // or FIFO), so that a job abandoned later leaves the ones before it.
+    // Whether each job goes out when it closes, so that a job abandoned
+    // later leaves the ones before it.
     bool streams() const { return sink_.streams(); }
 
   private:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -44,14 +45,13 @@ struct Serving {
     std::string error;
     bool progress = false;
     int shownPercent = -1;
-    // For each pixel of a line of `mapped` pixels, the picture's column
-    // (row lines) or row (column lines) it shows.
-    std::vector<std::int32_t> along;
-    std::int64_t mapped = -1;
-    bool mappedColumn = false;
-    bool reversed = false;  // `along` counts down from the picture's last pixel
+    // For each pixel of a line of `mapPixels`, the picture pixel it shows,
+    // counted from the line's start (see Nearest).
+    std::vector<std::int32_t> map;
+    std::int64_t mapPixels = -1;
+    std::int32_t mapAlong = -1;
     ColumnCache cache;
-    std::vector<std::uint8_t> columns;  // the cached columns, each a line as served
+    std::vector<std::uint8_t> columns;  // the cached columns, pixel p of each beside each other
 };
 Serving Current;
 
@@ -78,125 +78,166 @@ bool Holds(const Band& band, bool column, std::int32_t index) {
                   : index >= band.y && index < band.y + band.height;
 }
 
-// Which of the picture's pixels each of a line's `pixels` shows: the
-// nearest, right to left along a row, upwards along a column.
-void MapLine(const RowPicture& pic, bool column, std::int64_t pixels) {
-    if (Current.mapped == pixels && Current.mappedColumn == column) return;
-    const std::int32_t size = column ? pic.height : pic.width;
-    Current.along.resize(static_cast<std::size_t>(pixels));
-    for (std::int64_t p = 0; p < pixels; ++p) {
-        const double along = (p + 0.5) / static_cast<double>(pixels);
-        Current.along[static_cast<std::size_t>(p)] =
-            size - 1 - static_cast<std::int32_t>(along * size);
+std::ptrdiff_t PixelBytes(PixelFormat format) {
+    switch (format) {
+        case PixelFormat::Rgb:
+            return 3;
+        case PixelFormat::Rgb24:
+            return 4;
+        default:
+            return 1;
     }
-    Current.mapped = pixels;
-    Current.mappedColumn = column;
-    Current.reversed = pixels == size;
-    Current.cache = ColumnCache{};
 }
 
-// One pixel of the band as the driver takes it: one byte, or R, G, B.
+// Where the pixel at (x, y) of the held band is.
+const std::uint8_t* At(const Band& band, std::int32_t x, std::int32_t y) {
+    const std::ptrdiff_t step = band.step != 0 ? band.step : PixelBytes(band.format);
+    return band.pixels + (x - band.x) * step + (y - band.y) * band.stride;
+}
+
+// One pixel of the band as the driver takes it: one byte for a bilevel
+// picture, else R, G, B.
 template <PixelFormat format>
 void PutPixel(const std::uint8_t* pixel, std::uint8_t* out) {
     if constexpr (format == PixelFormat::Bilevel) {
         *out = *pixel;
     } else if constexpr (format == PixelFormat::Rgb) {
         std::memcpy(out, pixel, 3);
-    } else {
+    } else if constexpr (format == PixelFormat::Rgb24) {
         std::uint32_t v;
         std::memcpy(&v, pixel, 4);
         out[0] = static_cast<std::uint8_t>(v >> 16);
         out[1] = static_cast<std::uint8_t>(v >> 8);
         out[2] = static_cast<std::uint8_t>(v);
+    } else {
+        const auto v = static_cast<std::uint8_t>(format == PixelFormat::Ink ? ~*pixel : *pixel);
+        out[0] = out[1] = out[2] = v;
     }
 }
 
-// Line `index` of the held band, a row of its pixels (a picture row, or a
-// column of a band of columns), the pixels as MapLine chose them, to `out`.
 template <PixelFormat format>
-void CopyRow(const Band& band, std::int32_t index, std::uint8_t* out) {
-    constexpr std::size_t size = format == PixelFormat::Rgb24 ? 4
-                                 : format == PixelFormat::Rgb ? 3
-                                                              : 1;
-    constexpr std::size_t bytes = format == PixelFormat::Bilevel ? 1 : 3;
-    const std::int32_t first = band.columns ? band.x : band.y;
-    const std::int32_t along = band.columns ? band.y : band.x;
-    const std::uint8_t* row = band.pixels + static_cast<std::size_t>(index - first) * band.stride;
-    if (Current.reversed) {
-        // One line pixel a picture pixel: the row backwards, as it lies.
-        const std::uint8_t* pixel = row + static_cast<std::size_t>(Current.along[0] - along) * size;
-        for (std::size_t p = 0; p < Current.along.size(); ++p, pixel -= size, out += bytes)
-            PutPixel<format>(pixel, out);
-        return;
-    }
-    for (const std::int32_t at : Current.along)
-        PutPixel<format>(row + static_cast<std::size_t>(at - along) * size, out), out += bytes;
+constexpr std::size_t kServedBytes = format == PixelFormat::Bilevel ? 1 : 3;
+
+// Line pixel p is the pixel k(p) steps from `origin`.
+template <PixelFormat format, class K>
+void PutLine(const std::uint8_t* origin, std::ptrdiff_t step, std::int64_t pixels, K k,
+             std::uint8_t* out) {
+    for (std::int64_t p = 0; p < pixels; ++p, out += kServedBytes<format>)
+        PutPixel<format>(origin + k(p) * step, out);
 }
 
-// Columns `index` to `index + count - 1` of the held band into the column
-// cache, read row by row since a band's column is spread over all its
-// rows: pixel p of each column beside each other.
+template <class K>
+void PutLine(PixelFormat format, const std::uint8_t* origin, std::ptrdiff_t step,
+             std::int64_t pixels, K k, std::uint8_t* out) {
+    switch (format) {
+        case PixelFormat::Bilevel:
+            return PutLine<PixelFormat::Bilevel>(origin, step, pixels, k, out);
+        case PixelFormat::Rgb:
+            return PutLine<PixelFormat::Rgb>(origin, step, pixels, k, out);
+        case PixelFormat::Rgb24:
+            return PutLine<PixelFormat::Rgb24>(origin, step, pixels, k, out);
+        case PixelFormat::Grey:
+            return PutLine<PixelFormat::Grey>(origin, step, pixels, k, out);
+        case PixelFormat::Ink:
+            return PutLine<PixelFormat::Ink>(origin, step, pixels, k, out);
+    }
+}
+
+// The picture pixel along a line of `pixels` for each of them: the nearest,
+// counted from the line's start, so that a grid a pixel off still fits.
+// Kept while the lines are as long.
+const std::vector<std::int32_t>& Nearest(std::int64_t pixels, std::int32_t along) {
+    if (Current.mapPixels != pixels || Current.mapAlong != along) {
+        Current.map.resize(static_cast<std::size_t>(pixels));
+        for (std::int64_t p = 0; p < pixels; ++p)
+            Current.map[static_cast<std::size_t>(p)] =
+                static_cast<std::int32_t>((p + 0.5) / static_cast<double>(pixels) * along);
+        Current.mapPixels = pixels;
+        Current.mapAlong = along;
+        Current.cache = ColumnCache{};
+    }
+    return Current.map;
+}
+
+// `count` columns from the one whose line starts at `origin` into the
+// column cache, read row by row since such a column is spread over all the
+// band's rows: pixel p of each column beside each other.
 template <PixelFormat format>
-void CacheColumns(const Band& band, std::int32_t index, std::int32_t count) {
-    constexpr std::size_t size = format == PixelFormat::Rgb24 ? 4
-                                 : format == PixelFormat::Rgb ? 3
-                                                              : 1;
-    constexpr std::size_t bytes = format == PixelFormat::Bilevel ? 1 : 3;
+void CacheColumns(const std::uint8_t* origin, std::ptrdiff_t up, std::ptrdiff_t right,
+                  std::int32_t count) {
+    constexpr std::size_t bytes = kServedBytes<format>;
     std::uint8_t* cache = Current.columns.data();
-    for (std::size_t p = 0; p < Current.along.size(); ++p) {
-        const std::uint8_t* row =
-            band.pixels + static_cast<std::size_t>(Current.along[p] - band.y) * band.stride +
-            static_cast<std::size_t>(index - band.x) * size;
-        for (std::int32_t k = 0; k < count; ++k)
-            PutPixel<format>(row + k * size, cache + (p * count + k) * bytes);
+    for (std::size_t p = 0; p < Current.map.size(); ++p) {
+        const std::uint8_t* pixel = origin + Current.map[p] * up;
+        for (std::int32_t k = 0; k < count; ++k, cache += bytes)
+            PutPixel<format>(pixel + k * right, cache);
     }
 }
 
-// Line `index` (a row, or a column) of the held band to `out` as the
-// driver takes it.
-void CopyLine(const Band& band, bool column, std::int32_t index, std::uint8_t* out) {
-    const std::size_t lineBytes =
-        Current.along.size() * (band.format == PixelFormat::Bilevel ? 1 : 3);
-    if (column == band.columns) {
-        switch (band.format) {
-            case PixelFormat::Bilevel:
-                return CopyRow<PixelFormat::Bilevel>(band, index, out);
-            case PixelFormat::Rgb:
-                return CopyRow<PixelFormat::Rgb>(band, index, out);
-            case PixelFormat::Rgb24:
-                return CopyRow<PixelFormat::Rgb24>(band, index, out);
-        }
-    }
+// Column `index`, `pixels` long, of a band whose columns run across its
+// rows: served from the column cache, filled ahead of the driver's asking.
+void ServeCachedColumn(std::int32_t index, std::int64_t pixels, const std::uint8_t* origin,
+                       std::ptrdiff_t up, std::ptrdiff_t right) {
+    const Band& band = Current.band;
+    const std::size_t bytes = band.format == PixelFormat::Bilevel ? 1 : 3;
+    Nearest(pixels, Current.picture->height);
     ColumnCache& c = Current.cache;
     if (c.band != band.pixels || index < c.first || index >= c.first + c.count) {
-        c.band = band.pixels;
-        c.first = index;
-        c.count = std::min(kCachedColumns, band.x + band.width - index);
-        Current.columns.resize(static_cast<std::size_t>(c.count) * lineBytes);
+        c = {band.pixels, index, std::min(kCachedColumns, band.x + band.width - index)};
+        Current.columns.resize(static_cast<std::size_t>(c.count * pixels) * bytes);
         switch (band.format) {
             case PixelFormat::Bilevel:
-                CacheColumns<PixelFormat::Bilevel>(band, index, c.count);
+                CacheColumns<PixelFormat::Bilevel>(origin, up, right, c.count);
                 break;
             case PixelFormat::Rgb:
-                CacheColumns<PixelFormat::Rgb>(band, index, c.count);
+                CacheColumns<PixelFormat::Rgb>(origin, up, right, c.count);
                 break;
             case PixelFormat::Rgb24:
-                CacheColumns<PixelFormat::Rgb24>(band, index, c.count);
+                CacheColumns<PixelFormat::Rgb24>(origin, up, right, c.count);
+                break;
+            case PixelFormat::Grey:
+                CacheColumns<PixelFormat::Grey>(origin, up, right, c.count);
+                break;
+            case PixelFormat::Ink:
+                CacheColumns<PixelFormat::Ink>(origin, up, right, c.count);
                 break;
         }
     }
-    const std::size_t bytes = band.format == PixelFormat::Bilevel ? 1 : 3;
     const std::size_t count = static_cast<std::size_t>(c.count);
     const std::uint8_t* from =
         Current.columns.data() + static_cast<std::size_t>(index - c.first) * bytes;
-    for (std::size_t p = 0; p < lineBytes; p += bytes, from += count * bytes)
-        std::memcpy(out + p, from, bytes);
+    std::uint8_t* out = Current.line;
+    for (std::int64_t p = 0; p < pixels; ++p, out += bytes, from += count * bytes)
+        std::memcpy(out, from, bytes);
+}
+
+// Line `index` of the held band into the line memory; along a line the
+// printer's raster runs right to left across the sheet and upwards along
+// its long edge.
+void ServeLine(bool column, std::int32_t index, std::int64_t pixels) {
+    const RowPicture& pic = *Current.picture;
+    const Band& band = Current.band;
+    const std::int32_t along = column ? pic.height : pic.width;
+    const std::ptrdiff_t size = PixelBytes(band.format);
+    const std::ptrdiff_t right = band.step != 0 ? band.step : size;
+    const std::ptrdiff_t step = column ? -band.stride : -right;
+    const std::uint8_t* origin =
+        column ? At(band, index, pic.height - 1) : At(band, pic.width - 1, index);
+    // A column read down a band of rows is a cache miss a pixel.
+    if (column && std::abs(band.stride) > size)
+        return ServeCachedColumn(index, pixels, origin, step, right);
+    if (pixels == along) {  // one picture pixel a line pixel
+        PutLine(
+            band.format, origin, step, pixels, [](std::int64_t p) { return p; }, Current.line);
+        return;
+    }
+    const std::int32_t* k = Nearest(pixels, along).data();
+    PutLine(
+        band.format, origin, step, pixels, [k](std::int64_t p) { return k[p]; }, Current.line);
 }
 
 // Our row fetch routine. Lines are counted from the bottom (or left) of the
-// area; along a line the printer's raster runs right to left across the
-// sheet and upwards along its long edge. Each line's pixels are the
-// nearest of the picture's, so a grid a pixel off the picture still fits.
+// area.
 void* FetchRow(void* row) {
     std::memset(Current.reply, 0, kReplySize);
     if (Current.failed) return Fail(Current.error);
@@ -228,8 +269,7 @@ void* FetchRow(void* row) {
             return Fail(Current.error);
         }
     }
-    MapLine(pic, column, pixels);
-    CopyLine(Current.band, column, index, Current.line);
+    ServeLine(column, index, pixels);
     HostAddress address = 0;
     varnu::ToHostAddress(Current.line, &address);
     StoreLe<HostAddress>(Current.reply, reply::kPixels, address);

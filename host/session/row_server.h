@@ -23,13 +23,19 @@ enum class PixelFormat {
     Bilevel,  // one byte, 1 set (black)
     Rgb,      // three bytes
     Rgb24,    // a 32-bit word 0x00RRGGBB (cairo's RGB24)
+    Grey,     // one byte, 255 white
+    Ink,      // one byte, 255 black
 };
 
+// Part of a picture, whole lines of it: whole rows, or whole columns when
+// the driver asks for columns. Pixel (x, y) is at pixels + (x - band x) *
+// step + (y - band y) * stride: rows as they lie, or a band of columns
+// held mirrored on its diagonal (step a column, stride a pixel).
 struct Band {
-    const std::uint8_t* pixels = nullptr;
+    const std::uint8_t* pixels = nullptr;  // the first pixel, (x, y)
     PixelFormat format = PixelFormat::Rgb;
-    bool columns = false;       // each row of `pixels` a column of the picture, from its top
-    std::size_t stride = 0;     // bytes a row of `pixels`
+    std::ptrdiff_t stride = 0;  // bytes from a pixel to the one below it
+    std::ptrdiff_t step = 0;    // bytes from a pixel to the one right of it; 0: its size
     std::int32_t x = 0, y = 0;  // the band's first pixel in the picture
     std::int32_t width = 0, height = 0;
 };

@@ -2,14 +2,19 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "sinks/temporary.h"
 
 namespace varnu::host {
 
 bool StreamSink::Open(const StreamTarget& target, std::string* error) {
     Abandon();
-    bytes_ = 0;
+    bytes_ = committed_ = 0;
     broken_ = false;
+    writeErrno_ = 0;
+    jobByJob_ = target.jobByJob && !target.spoolDirectory.empty();
     if (!target.spoolDirectory.empty()) {
         const int fd = OpenUnnamedFile(target.spoolDirectory, error);
         if (fd < 0) return false;
@@ -20,7 +25,7 @@ bool StreamSink::Open(const StreamTarget& target, std::string* error) {
             return false;
         }
         stream_ = spool_;
-        name_ = "the printer stream";
+        name_ = "the printer stream in a scratch file in " + target.spoolDirectory;
     } else {
         if (!file_.Open(target.path, target.input, error)) return false;
         stream_ = file_.stream();
@@ -34,28 +39,37 @@ bool StreamSink::Open(const StreamTarget& target, std::string* error) {
     return true;
 }
 
+void StreamSink::Open(StreamWriter writer) {
+    Abandon();
+    bytes_ = committed_ = 0;
+    broken_ = jobByJob_ = false;
+    writeErrno_ = 0;
+    writer_ = std::move(writer);
+    name_ = "the printer stream";
+}
+
 bool StreamSink::Write(const void* bytes, std::size_t count) {
-    if (stream_ == nullptr || broken_) return false;
-    if (std::fwrite(bytes, 1, count, stream_) != count) {
+    if (!open() || broken_) return false;
+    errno = 0;
+    if (writer_.write ? !writer_.write(bytes, count)
+                      : std::fwrite(bytes, 1, count, stream_) != count) {
         broken_ = true;
+        writeErrno_ = errno;
         return false;
     }
     bytes_ += count;
     return true;
 }
 
-bool StreamSink::Flush(std::string* error) {
-    if (stream_ != nullptr && !broken_ && streams() && std::fflush(stream_) != 0) broken_ = true;
-    if (stream_ != nullptr && !broken_) return true;
-    *error = "writing " + name_ + " failed";
-    return false;
-}
-
 bool StreamSink::Finish(std::string* error) {
-    if (stream_ == nullptr || broken_) {
+    if (!open() || broken_) {
+        *error = WriteError();
         Abandon();
-        *error = "writing " + name_ + " failed";
         return false;
+    }
+    if (writer_.write) {
+        writer_ = {};
+        return true;
     }
     if (spool_ == nullptr) {
         stream_ = nullptr;
@@ -64,6 +78,45 @@ bool StreamSink::Finish(std::string* error) {
     const bool ok = CopySpoolToStandardOutput(error);
     Abandon();
     return ok;
+}
+
+std::string StreamSink::WriteError() const {
+    return "writing " + name_ + " failed" +
+           (writeErrno_ != 0 ? std::string(": ") + std::strerror(writeErrno_) : std::string());
+}
+
+bool StreamSink::CommitJob(std::string* error) {
+    if (!jobByJob_) {
+        if (open() && !broken_ && streams() && !FlushStream()) broken_ = true;
+        if (open() && !broken_) return true;
+        *error = WriteError();
+        return false;
+    }
+    if (stream_ == nullptr || broken_ || std::fflush(spool_) != 0) {
+        if (stream_ != nullptr && !broken_) writeErrno_ = errno;
+        *error = WriteError();
+        DropJob();
+        return false;
+    }
+    if (!CopySpoolToStandardOutput(error)) return false;
+    committed_ = bytes_;
+    DropJob();
+    return true;
+}
+
+// What is written so far out of the stdio buffer or the program's writer.
+bool StreamSink::FlushStream() {
+    if (writer_.write) return !writer_.flush || writer_.flush();
+    return std::fflush(stream_) == 0;
+}
+
+// The spool emptied: what it held was sent, or is not to be.
+void StreamSink::DropJob() {
+    if (!jobByJob_ || spool_ == nullptr) return;
+    std::rewind(spool_);
+    if (ftruncate(fileno(spool_), 0) != 0) broken_ = true;
+    bytes_ = committed_;
+    if (!broken_) writeErrno_ = 0;
 }
 
 bool StreamSink::CopySpoolToStandardOutput(std::string* error) {
@@ -88,6 +141,7 @@ void StreamSink::Abandon() {
     if (spool_ != nullptr) std::fclose(spool_);
     spool_ = nullptr;
     stream_ = nullptr;
+    writer_ = {};
     file_.Discard();
 }
 

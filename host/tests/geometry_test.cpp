@@ -31,12 +31,12 @@ TEST(Fit, PagesAtTheirOwnSizeFitWithTheSlackAndTurnWhenOnlyThen) {
     EXPECT_EQ(a4->placement.x1, std::lround((48 - 8.27) / 2 * 1016 + 8.27 * 1016));
     EXPECT_EQ(a4->placement.y0, std::lround((36 - 11.69) / 2 * 1016));
     // A page rounded a little past the sheet still fits, inside it.
-    const auto slack = FitPage({48.015, 36}, kSheet, {false, 1, false});
+    const auto slack = FitPage({48.045, 36}, kSheet, {false, 1, false});
     ASSERT_TRUE(slack);
     EXPECT_EQ(slack->size.width, 48);
     EXPECT_EQ(slack->placement.x0, 0);
     EXPECT_EQ(slack->placement.x1, 48 * 1016);
-    EXPECT_FALSE(FitPage({48.03, 36}, kSheet, {false, 1, false}));
+    EXPECT_FALSE(FitPage({48.06, 36}, kSheet, {false, 1, false}));
     // Taller than the sheet: turned only when turning is allowed.
     EXPECT_FALSE(FitPage({36, 48}, kSheet, {false, 1, false}));
     const auto turned = FitPage({36, 48}, kSheet, {false, 1, true});

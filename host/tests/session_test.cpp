@@ -9,6 +9,7 @@
 #include <cmath>
 #include <csignal>
 #include <fstream>
+#include <vector>
 
 #include "model/send.h"
 #include "readers/dxf.h"
@@ -171,6 +172,99 @@ TEST_F(Session, SpooledStandardOutput) {
     EXPECT_EQ(bytes.substr(0, 14), "\x1b%-12345X@PJL\r");
     EXPECT_EQ(bytes.find("\x1b%-12345X@PJL\r", 1), std::string::npos) << "the failed job's bytes";
     EXPECT_TRUE(fs::is_empty(Path("spool")));
+}
+
+// Job by job, each job reaches standard output when it closes, whole; a
+// job that fails or writes nothing is dropped, those before it stay sent.
+TEST_F(Session, JobByJobSendsEachJobWhenItCloses) {
+    fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    const int out = open(Path("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, STDOUT_FILENO);
+    fs::create_directories(Path("spool"));
+    auto draw = [](const Sheet&, std::string* e) {
+        Plot plot;
+        plot.Draw(10, 10);
+        return Send(plot, false, e);
+    };
+    PlotSession session;
+    std::string error, failedError, emptyError;
+    ASSERT_TRUE(session.Open({"-", {}, Path("spool"), true}, &error)) << error;
+    const bool first = session.Job("", draw, &error);
+    const std::uintmax_t afterFirst = fs::file_size(Path("stdout"));
+    const bool failed = session.Job(
+        "",
+        [&](const Sheet& sheet, std::string* e) {
+            draw(sheet, e);
+            *e = "cancelled";
+            return false;
+        },
+        &failedError);
+    const bool empty = session.Job(
+        "", [](const Sheet&, std::string*) { return true; }, &emptyError);
+    const std::uintmax_t beforeLast = fs::file_size(Path("stdout"));
+    const bool last = session.Job("", draw, &error);
+    const bool finished = session.Finish(&error);
+    fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(out);
+    ASSERT_TRUE(first && last && finished) << error;
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(failedError, "cancelled");
+    EXPECT_FALSE(empty);
+    EXPECT_EQ(emptyError, "the driver wrote nothing");
+    const std::string bytes = Read(Path("stdout"));
+    EXPECT_GT(afterFirst, 0u);  // sent before the next job began
+    EXPECT_EQ(beforeLast, afterFirst);
+    ASSERT_EQ(bytes.size(), 2 * afterFirst);
+    EXPECT_EQ(bytes.substr(0, afterFirst), bytes.substr(afterFirst));
+    EXPECT_TRUE(fs::is_empty(Path("spool")));
+}
+
+// A program's own writer (the printer application's device): each job that
+// went well is flushed on when it closes, one that failed is not, and a
+// flush that fails fails the job and what follows.
+TEST_F(Session, AWritersJobsAreFlushedWhenTheyClose) {
+    std::string written;
+    std::vector<std::size_t> flushedAt;
+    bool flushWorks = true;
+    auto draw = [](const Sheet&, std::string* e) {
+        Plot plot;
+        plot.Draw(10, 10);
+        return Send(plot, false, e);
+    };
+    PlotSession session;
+    session.Open({[&](const void* bytes, std::size_t count) {
+                      written.append(static_cast<const char*>(bytes), count);
+                      return true;
+                  },
+                  [&] {
+                      flushedAt.push_back(written.size());
+                      return flushWorks;
+                  }});
+    EXPECT_TRUE(session.streams());
+    std::string error;
+    ASSERT_TRUE(session.Job("", draw, &error)) << error;
+    const std::size_t one = written.size();
+    EXPECT_FALSE(session.Job(
+        "",
+        [&](const Sheet& sheet, std::string* e) {
+            draw(sheet, e);
+            *e = "cancelled";
+            return false;
+        },
+        &error));
+    EXPECT_EQ(error, "cancelled");
+    Reset();
+    ASSERT_TRUE(session.Job("", draw, &error)) << error;
+    EXPECT_EQ(flushedAt, (std::vector<std::size_t>{one, written.size()}));
+    flushWorks = false;
+    EXPECT_FALSE(session.Job("", draw, &error));
+    EXPECT_EQ(error, "writing the printer stream failed");
+    EXPECT_FALSE(session.Finish(&error));
+    EXPECT_EQ(error, "writing the printer stream failed");
+    Reset();
 }
 
 // The one row server: an image served from memory and the same pixels

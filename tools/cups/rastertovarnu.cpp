@@ -1,9 +1,11 @@
 // rastertovarnu: the CUPS filter of the Varnu 4820/4810. Reads CUPS raster
 // (8-bit grey or RGB) from a file or standard input, configures the driver
 // from each page header as the setup dialog would, sends the page as an
-// image whose lines are fed from the raster, and writes the printer stream
-// to standard output once every page is done. Nothing it makes has a name
-// in the job's TMPDIR, so a cancelled job leaves nothing there.
+// image (a job of its own) whose lines are fed from the raster, and writes
+// each page's printer stream to standard output as soon as that page is
+// done, whole: a page that fails sends nothing, those before it stay sent.
+// Nothing it makes has a name in the job's TMPDIR, so a cancelled job
+// leaves nothing there.
 //
 //   rastertovarnu job user title copies options [file]
 #include <fcntl.h>
@@ -39,8 +41,8 @@ std::string ScratchDirectory() {
     return tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
 }
 
-// The page's settings through the setup dialog, its lines spooled, and the
-// page plotted as a job of its own.
+// The page's settings through the setup dialog, and the page plotted as a
+// job of its own: placed on the sheet, its lines read, drawn.
 bool PrintPage(RasterPages& pages, int copies, PlotSession& session, std::string* error) {
     const std::string page = "page " + std::to_string(pages.page());
     ConfigureOptions settings;
@@ -53,14 +55,15 @@ bool PrintPage(RasterPages& pages, int copies, PlotSession& session, std::string
         *error = page + ": the printer settings were refused";
         return false;
     }
-    if (!pages.Spool(ScratchDirectory(), error)) return false;
-    return session.Job(
+    const bool sent = session.Job(
         "",
         [&pages](const Sheet& sheet, std::string* e) {
             Plot plot;
-            return pages.PagePlot(sheet, &plot, e) && Send(plot, false, e);
+            return pages.ReadPage(sheet, ScratchDirectory(), &plot, e) && Send(plot, false, e);
         },
         error);
+    if (!sent && *error == "the driver wrote nothing") *error = page + ": the driver wrote nothing";
+    return sent;
 }
 
 int Run(int argc, char** argv) {
@@ -77,12 +80,13 @@ int Run(int argc, char** argv) {
     if (!InstallHost(&error)) return Fail(error);
     EchoMessages(false);  // the driver's messages are not the job's
     PlotSession session;
-    if (!session.Open({"-", {}, ScratchDirectory()}, &error)) return Fail(error);
+    if (!session.Open({"-", {}, ScratchDirectory(), true}, &error)) return Fail(error);
     RasterPages pages(fd);
     if (!pages.Open(&error)) return Fail(error);
     const int copies = std::atoi(argv[4]);
     while (pages.Next()) {
         if (!PrintPage(pages, copies, session, &error)) return Fail(error);
+        // Sent: the printer has it.
         std::fprintf(stderr, "PAGE: %d %d\n", pages.page(), std::clamp(copies, 1, 99));
     }
     if (pages.page() == 0) return Fail("the raster stream holds no page");

@@ -1,15 +1,19 @@
 // Writes the printer's PPD for CUPS from the driver's own device tables:
-// paper formats (and the user-defined length of a roll), media, raster
-// resolutions, data modes, polygon fill, finishing programs and margins,
-// and the sheet margin. Each choice sets a field of the CUPS raster page
+// paper formats under their standard names and exact sizes (and the
+// user-defined length of a roll), media, raster resolutions, data modes,
+// polygon fill, finishing programs and margins, and the sheet margin; in
+// English, with the German of the driver's dialogs as translations (UTF-8,
+// as CUPS reads them). Each choice sets a field of the CUPS raster page
 // header that rastertovarnu turns back into the configuration record.
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "readers/cups_options.h"
+#include "readers/ipp_media.h"
 #include "varnu/config_record.h"
 #include "varnu/printer_tables.h"
 
@@ -24,62 +28,93 @@ std::string Trimmed(const char* name) {
     return s;
 }
 
-// A PPD option keyword: letters and digits of the name.
-std::string Keyword(const std::string& name) {
-    std::string k;
-    for (char c : name)
-        if (std::isalnum(static_cast<unsigned char>(c))) k += c;
-    return k;
-}
-
 int Points(double inches) {
     return static_cast<int>(std::lround(inches * 72));
 }
 
-void OpenUi(const char* keyword, const char* text, const std::string& defaultChoice, int order) {
+// Hundredths of millimetres to points.
+int PointsOf(int hundredths) {
+    return static_cast<int>(std::lround(hundredths / 2540.0 * 72));
+}
+
+// An option's choices: keyword, English and German label, PostScript code.
+struct Choice {
+    std::string keyword, english, german, code;
+};
+
+struct Option {
+    const char* keyword;
+    const char* english;
+    const char* german;
+    std::string defaultChoice;
+    std::vector<Choice> choices;
+};
+
+// The German translations, written after every option.
+std::string Translations;
+
+void Write(const Option& o, int order = 20) {
     std::printf("*OpenUI *%s/%s: PickOne\n*OrderDependency: %d AnySetup *%s\n*Default%s: %s\n",
-                keyword, text, order, keyword, keyword, defaultChoice.c_str());
+                o.keyword, o.english, order, o.keyword, o.keyword, o.defaultChoice.c_str());
+    Translations += std::string("*de.Translation ") + o.keyword + "/" + o.german + ": \"\"\n";
+    for (const Choice& c : o.choices) {
+        std::printf("*%s %s/%s: \"%s\"\n", o.keyword, c.keyword.c_str(), c.english.c_str(),
+                    c.code.c_str());
+        Translations +=
+            "*de." + std::string(o.keyword) + " " + c.keyword + "/" + c.german + ": \"\"\n";
+    }
+    std::printf("*CloseUI: *%s\n\n", o.keyword);
 }
 
-void Choice(const char* keyword, const std::string& choice, const std::string& text,
-            const std::string& code) {
-    std::printf("*%s %s/%s: \"%s\"\n", keyword, choice.c_str(), text.c_str(), code.c_str());
+std::string Field(int field, int value) {
+    return "<</cupsInteger" + std::to_string(field) + " " + std::to_string(value) +
+           ">>setpagedevice";
 }
 
-void CloseUi(const char* keyword) {
-    std::printf("*CloseUI: *%s\n\n", keyword);
+// "E-Arch(36Zoll)" in English: "E-Arch (36 in)".
+std::string EnglishPaper(std::string name) {
+    const std::size_t at = name.find("(");
+    const std::size_t zoll = name.find("Zoll)");
+    if (at != std::string::npos && zoll != std::string::npos)
+        name = name.substr(0, at) + " (" + name.substr(at + 1, zoll - at - 1) + " in)";
+    return name;
 }
 
-void IntegerOption(const char* keyword, const char* text, int field, int count,
-                   const std::function<std::string(int)>& name, int defaultRow, int order) {
-    OpenUi(keyword, text, Keyword(name(defaultRow)), order);
-    for (int row = 0; row < count; ++row)
-        Choice(keyword, Keyword(name(row)), name(row),
-               "<</cupsInteger" + std::to_string(field) + " " + std::to_string(row + 1) +
-                   ">>setpagedevice");
-    CloseUi(keyword);
+// The keyword of a finishing choice as English: "program3" "Program 3".
+std::string EnglishFinishing(const std::string& keyword) {
+    if (keyword == "bypass") return "Folder bypass";
+    if (keyword == "useprogram") return "Use program settings";
+    if (keyword == "marginsoff") return "Always on (MARGINSOFF)";  // the table's label and line
+    if (keyword.rfind("program", 0) == 0) return "Program " + keyword.substr(7);
+    return keyword;
 }
 
-}  // namespace
+// The media of the table by their IPP keywords, which CUPS maps to IPP
+// media-type as they are.
+std::string EnglishMedia(const std::string& keyword) {
+    if (keyword == "stationery") return "Plain paper";
+    if (keyword == "film") return "Film";
+    if (keyword == "auto") return "Use plotter settings";
+    if (keyword == "com.varnu.vellum") return "Vellum";
+    return keyword;
+}
 
-int main() {
-    const int model = 0;
-    const ModelRecord& m = *Model(model);
-    const ConfigRecord defaults = DefaultConfigRecord(model);
+void WriteHeader(const ModelRecord& m) {
     const std::string product = "Varnu " + Trimmed(m.name);
-
     std::printf(
         "*PPD-Adobe: \"4.3\"\n"
         "*FormatVersion: \"4.3\"\n"
-        "*FileVersion: \"1.0\"\n"
+        "*FileVersion: \"1.1\"\n"
         "*LanguageVersion: English\n"
         "*LanguageEncoding: ISOLatin1\n"
+        "*cupsLanguages: \"de\"\n"
         "*PCFileName: \"VARNU48.PPD\"\n"
         "*Manufacturer: \"Varnu\"\n"
         "*Product: \"(%s)\"\n"
         "*ModelName: \"%s\"\n"
         "*ShortNickName: \"%s\"\n"
         "*NickName: \"%s, rastertovarnu\"\n"
+        "*1284DeviceID: \"%s\"\n"
         "*PSVersion: \"(3010.000) 0\"\n"
         "*LanguageLevel: \"3\"\n"
         "*ColorDevice: False\n"
@@ -91,54 +126,49 @@ int main() {
         "*cupsVersion: 2.4\n"
         "*cupsModelNumber: 0\n"
         "*cupsManualCopies: False\n"
+        "*cupsMaxCopies: %d\n"
         "*cupsFilter: \"application/vnd.cups-raster 0 rastertovarnu\"\n\n",
-        product.c_str(), product.c_str(), product.c_str(), product.c_str());
+        product.c_str(), product.c_str(), product.c_str(), product.c_str(), kDeviceId, kMaxCopies);
+}
 
-    // Paper: the fixed formats, named as the driver names them; the roll
-    // widths of the user-defined rows as the custom size's range.
-    const int rows = PaperRowCount(model);
-    const PaperFormatRecord& first = *PaperFormat(model, defaults.paperIndex);
-    const std::string defaultSize = Keyword(Trimmed(first.name));
-    std::string sizes, regions, areas, dimensions;
-    double minWidth = 1e9, maxWidth = 0;
-    int maxLengthMm = 0;
-    for (int row = 1; row <= rows; ++row) {
-        const PaperFormatRecord& p = *PaperFormat(model, row);
-        if (p.custom != 0) {
-            minWidth = std::min(minWidth, p.width);
-            maxWidth = std::max(maxWidth, p.width);
-            maxLengthMm = std::max<int>(maxLengthMm, p.maxLengthMm);
-            continue;
-        }
-        const std::string name = Trimmed(p.name), key = Keyword(name);
-        const int w = Points(p.width), l = Points(p.length);
-        char line[512];
-        std::snprintf(line, sizeof line,
-                      "*PageSize %s/%s: \"<</PageSize[%d %d]/ImagingBBox null>>setpagedevice\"\n",
-                      key.c_str(), name.c_str(), w, l);
-        sizes += line;
-        std::snprintf(line, sizeof line,
-                      "*PageRegion %s/%s: \"<</PageSize[%d %d]/ImagingBBox null>>setpagedevice\"\n",
-                      key.c_str(), name.c_str(), w, l);
-        regions += line;
-        std::snprintf(line, sizeof line, "*ImageableArea %s/%s: \"0 0 %d %d\"\n", key.c_str(),
-                      name.c_str(), w, l);
-        areas += line;
-        std::snprintf(line, sizeof line, "*PaperDimension %s/%s: \"%d %d\"\n", key.c_str(),
-                      name.c_str(), w, l);
-        dimensions += line;
+// The fixed formats under their standard names and sizes.
+void WritePaper(int model) {
+    const ConfigRecord defaults = DefaultConfigRecord(model);
+    Option size{"PageSize", "Media Size", "Materialformat", "", {}};
+    std::string regions, areas, dimensions, defaultName;
+    for (const FixedMedia& f : FixedFormats()) {
+        const std::string german = Trimmed(PaperFormat(model, f.row)->name);
+        const int w = PointsOf(f.width), l = PointsOf(f.length);
+        const std::string box = "[" + std::to_string(w) + " " + std::to_string(l) + "]";
+        if (f.row == defaults.paperIndex) defaultName = f.ppd;
+        size.choices.push_back({f.ppd, EnglishPaper(german), german,
+                                "<</PageSize" + box + "/ImagingBBox null>>setpagedevice"});
+        regions += "*PageRegion " + f.ppd + "/" + EnglishPaper(german) + ": \"<</PageSize" + box +
+                   "/ImagingBBox null>>setpagedevice\"\n";
+        areas += "*ImageableArea " + f.ppd + ": \"0 0 " + std::to_string(w) + " " +
+                 std::to_string(l) + "\"\n";
+        dimensions += "*PaperDimension " + f.ppd + ": \"" + std::to_string(w) + " " +
+                      std::to_string(l) + "\"\n";
     }
+    size.defaultChoice = defaultName;
+    Write(size, 10);
     std::printf(
-        "*OpenUI *PageSize/Paper: PickOne\n*OrderDependency: 10 AnySetup *PageSize\n"
-        "*DefaultPageSize: %s\n%s*CloseUI: *PageSize\n\n",
-        defaultSize.c_str(), sizes.c_str());
-    std::printf(
-        "*OpenUI *PageRegion: PickOne\n*OrderDependency: 10 AnySetup *PageRegion\n"
+        "*OpenUI *PageRegion/Media Size: PickOne\n*OrderDependency: 10 AnySetup *PageRegion\n"
         "*DefaultPageRegion: %s\n%s*CloseUI: *PageRegion\n\n",
-        defaultSize.c_str(), regions.c_str());
+        defaultName.c_str(), regions.c_str());
     std::printf("*DefaultImageableArea: %s\n%s\n*DefaultPaperDimension: %s\n%s\n",
-                defaultSize.c_str(), areas.c_str(), defaultSize.c_str(), dimensions.c_str());
-    // The length of a roll: any, up to the longest user-defined format.
+                defaultName.c_str(), areas.c_str(), defaultName.c_str(), dimensions.c_str());
+}
+
+// The length of a roll: any up to the longest the table allows, across
+// the narrowest to the widest roll.
+void WriteRoll() {
+    int narrow = 1 << 30, wide = 0, longestMm = 0;
+    for (const RollWidth& r : RollWidths()) {
+        narrow = std::min(narrow, r.width);
+        wide = std::max(wide, r.width);
+        longestMm = std::max(longestMm, r.maxLengthMm);
+    }
     std::printf(
         "*VariablePaperSize: True\n*HWMargins: 0 0 0 0\n"
         "*MaxMediaWidth: \"%d\"\n*MaxMediaHeight: \"%d\"\n"
@@ -150,67 +180,107 @@ int main() {
         "*ParamCustomPageSize WidthOffset: 3 points 0 0\n"
         "*ParamCustomPageSize HeightOffset: 4 points 0 0\n"
         "*ParamCustomPageSize Orientation: 5 int 0 0\n\n",
-        Points(maxWidth), Points(maxLengthMm / 25.4), Points(minWidth), Points(maxWidth),
-        Points(maxLengthMm / 25.4));
+        PointsOf(wide), Points(longestMm / 25.4), PointsOf(narrow), PointsOf(wide),
+        Points(longestMm / 25.4));
+}
+
+// The finishing programs and margins by the keywords of their PJL lines.
+void WriteFinishing(int model, const ConfigRecord& defaults) {
+    const std::vector<std::string> programs = ProgramKeywords(), margins = FinishMarginKeywords();
+    Option program{kProgramOption,
+                   "Finishing Program",
+                   "Programm",
+                   programs[static_cast<std::size_t>(defaults.finishProgramIndex)],
+                   {}};
+    for (std::size_t row = 0; row < programs.size(); ++row)
+        program.choices.push_back({programs[row], EnglishFinishing(programs[row]),
+                                   Trimmed(FinishProgram(model, static_cast<int>(row))->name),
+                                   Field(kProgramField, static_cast<int>(row) + 1)});
+    Write(program);
+    Option margin{kFinishMarginOption,
+                  "Finishing Margin",
+                  "Rand",
+                  margins[static_cast<std::size_t>(defaults.finishMarginIndex)],
+                  {}};
+    for (std::size_t row = 0; row < margins.size(); ++row)
+        margin.choices.push_back({margins[row], EnglishFinishing(margins[row]),
+                                  Trimmed(FinishMargin(model, static_cast<int>(row))->name),
+                                  Field(kFinishMarginField, static_cast<int>(row) + 1)});
+    Write(margin);
+}
+
+}  // namespace
+
+int main() {
+    const int model = 0;
+    const ModelRecord& m = *Model(model);
+    const ConfigRecord defaults = DefaultConfigRecord(model);
+    WriteHeader(m);
+    WritePaper(model);
+    WriteRoll();
 
     // Resolutions the model offers, the driver's default first.
     const int defaultDpi = m.dpi600 != 0 ? 600 : 400;
-    OpenUi("Resolution", "Resolution", std::to_string(defaultDpi) + "dpi", 20);
+    Option resolution{
+        "Resolution", "Resolution", "Aufl\xc3\xb6sung", std::to_string(defaultDpi) + "dpi", {}};
     for (int dpi : {600, 400, 300, 200}) {
         if (dpi == 600 && m.dpi600 == 0) continue;
-        Choice("Resolution", std::to_string(dpi) + "dpi", std::to_string(dpi) + " dpi",
-               "<</HWResolution[" + std::to_string(dpi) + " " + std::to_string(dpi) +
-                   "]>>setpagedevice");
+        const std::string text = std::to_string(dpi) + " dpi";
+        resolution.choices.push_back({std::to_string(dpi) + "dpi", text, text,
+                                      "<</HWResolution[" + std::to_string(dpi) + " " +
+                                          std::to_string(dpi) + "]>>setpagedevice"});
     }
-    CloseUi("Resolution");
+    Write(resolution);
 
-    OpenUi("ColorModel", "Colour Model", "Gray", 20);
-    Choice("ColorModel", "Gray", "Grey",
-           "<</cupsColorOrder 0/cupsColorSpace 18/cupsBitsPerColor 8>>setpagedevice");
-    Choice("ColorModel", "RGB", "Colour",
-           "<</cupsColorOrder 0/cupsColorSpace 19/cupsBitsPerColor 8>>setpagedevice");
-    CloseUi("ColorModel");
+    Write({"ColorModel",
+           "Color Mode",
+           "Farbmodus",
+           "Gray",
+           {{"Gray", "Grayscale", "Graustufen",
+             "<</cupsColorOrder 0/cupsColorSpace 18/cupsBitsPerColor 8>>setpagedevice"},
+            {"RGB", "Color", "Farbe",
+             "<</cupsColorOrder 0/cupsColorSpace 19/cupsBitsPerColor 8>>setpagedevice"}}});
 
     if (m.media != 0) {
-        OpenUi("MediaType", "Media", Keyword(Trimmed(Media(model, defaults.mediaIndex)->name)), 20);
+        const std::vector<std::string>& types = MediaTypes();
+        Option media{"MediaType",
+                     "Media Type",
+                     "Materialart",
+                     types[static_cast<std::size_t>(defaults.mediaIndex)],
+                     {}};
         for (int row = 0; row < MediaRowCount(model); ++row) {
-            const std::string name = Trimmed(Media(model, row)->name);
-            Choice("MediaType", Keyword(name), name,
-                   "<</MediaType(" + Keyword(name) + ")/cupsMediaType " + std::to_string(row + 1) +
-                       ">>setpagedevice");
+            const std::string& k = types[static_cast<std::size_t>(row)];
+            media.choices.push_back({k, EnglishMedia(k), Trimmed(Media(model, row)->name),
+                                     "<</MediaType(" + k + ")/cupsMediaType " +
+                                         std::to_string(row + 1) + ">>setpagedevice"});
         }
-        CloseUi("MediaType");
+        Write(media);
     }
 
-    OpenUi(kDataModeOption, "Data Mode", "RTL", 20);
-    Choice(kDataModeOption, "RTL", "HP-RTL/GL2",
-           "<</cupsInteger" + std::to_string(kDataModeField) + " 1>>setpagedevice");
+    Option mode{kDataModeOption, "Data Mode", "Datenmodus", "RTL", {}};
+    mode.choices.push_back({"RTL", "HP-RTL/GL2", "HP-RTL/GL2", Field(kDataModeField, 1)});
     if (m.vcglAllowed != 0)
-        Choice(kDataModeOption, "VCGL", "VCGL+MMR",
-               "<</cupsInteger" + std::to_string(kDataModeField) + " 2>>setpagedevice");
-    CloseUi(kDataModeOption);
+        mode.choices.push_back({"VCGL", "VCGL+MMR", "VCGL+MMR", Field(kDataModeField, 2)});
+    Write(mode);
 
     const bool halftone = (defaults.optionFlags & kOptionHalftoneFill) != 0;
-    OpenUi(kFillOption, "Polygon Fill", halftone ? "Halftone" : "Solid", 20);
-    Choice(kFillOption, "Solid", "Solid",
-           "<</cupsInteger" + std::to_string(kFillField) + " 1>>setpagedevice");
-    Choice(kFillOption, "Halftone", "Halftone",
-           "<</cupsInteger" + std::to_string(kFillField) + " 2>>setpagedevice");
-    CloseUi(kFillOption);
+    Write({kFillOption,
+           "Polygon Fill",
+           "F\xc3\xbcllung",
+           halftone ? "Halftone" : "Solid",
+           {{"Solid", "Solid", "Voll", Field(kFillField, 1)},
+            {"Halftone", "Halftone", "Halbton", Field(kFillField, 2)}}});
 
-    if (m.finisher != 0) {
-        IntegerOption(
-            kProgramOption, "Finishing Program", kProgramField, FinishProgramRowCount(model),
-            [&](int row) { return Trimmed(FinishProgram(model, row)->name); },
-            defaults.finishProgramIndex, 20);
-        IntegerOption(
-            kFinishMarginOption, "Finishing Margin", kFinishMarginField,
-            FinishMarginRowCount(model),
-            [&](int row) { return Trimmed(FinishMargin(model, row)->name); },
-            defaults.finishMarginIndex, 20);
+    if (m.finisher != 0) WriteFinishing(model, defaults);
+
+    Option margin{
+        kMarginOption, "Margin", "Rand (mm)", std::to_string(defaults.marginMm) + "mm", {}};
+    for (int mm = 0; mm <= kMaxMarginMm; ++mm) {
+        const std::string text = std::to_string(mm) + " mm";
+        margin.choices.push_back(
+            {std::to_string(mm) + "mm", text, text, Field(kMarginField, mm + 1)});
     }
-    IntegerOption(
-        kMarginOption, "Margin", kMarginField, kMaxMarginMm + 1,
-        [](int mm) { return std::to_string(mm) + "mm"; }, defaults.marginMm, 20);
+    Write(margin);
+    std::fputs(Translations.c_str(), stdout);
     return 0;
 }

@@ -1,0 +1,446 @@
+// The printer application against the world: ipptool's IPP Everywhere and
+// IPP/2.0 suites, the same image through the application, adihost and the
+// PPD's filter chain (the same bytes), a real CUPS printing to it as an
+// IPP Everywhere queue, cancelled and failed jobs, and an unreachable
+// device. Each test runs its own sandbox (scripts/printer-app-sandbox).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "pdf_sheets.h"
+#include "private_cupsd.h"
+
+namespace varnu::testing {
+namespace {
+
+const std::string kTests = PRINTER_APP_TESTS;  // the ipptool files and sample maker
+
+// A port nothing listens on now.
+int FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t size = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &size);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+// A grey drawing of 2200 x 1700 pixels (11 x 8.5 inches at 200 dpi) as RGB:
+// a frame, a diagonal, a chequered block and a grey ramp.
+void WriteWidePng(const std::string& path) {
+    const int w = 2200, h = 1700;
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            int v = 255;
+            if (x < 20 || y < 20 || x >= w - 20 || y >= h - 20 || std::abs(x * h / w - y) < 6)
+                v = 0;
+            else if (y > 300 && y < 700 && x > 300 && x < 900)
+                v = (x / 40 + y / 40) % 2 == 0 ? 0 : 255;
+            else if (y > 1200 && y < 1500 && x > 200 && x < 1500)
+                v = (x - 200) * 255 / 1300;
+            std::uint8_t* p = &rgb[(static_cast<std::size_t>(y) * w + x) * 3];
+            p[0] = p[1] = p[2] = static_cast<std::uint8_t>(v);
+        }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = w;
+    image.height = h;
+    image.format = PNG_FORMAT_RGB;
+    ASSERT_NE(png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr), 0);
+}
+
+class PrinterAppTest : public SheetTest {
+  public:
+    void TearDown() override {
+        StopApp();
+        SheetTest::TearDown();
+    }
+
+    // The sandbox in dir/app on a free port, up when it answers.
+    void StartApp() {
+        fs::create_directories(Path("tmp"));
+        port_ = FreePort();
+        app_ = fork();
+        if (app_ == 0) {
+            setenv("VARNU_PRINTER_APP", PRINTER_APP_PATH, 1);
+            setenv("TMPDIR", Path("tmp").c_str(), 1);  // checked empty at the end
+            const std::string out = Path("app.out");
+            freopen(out.c_str(), "w", stdout);
+            freopen(out.c_str(), "a", stderr);
+            execl(SANDBOX_SCRIPT, SANDBOX_SCRIPT, Path("app").c_str(),
+                  std::to_string(port_).c_str(), nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 100; ++i) {
+            if (Ipp("", "/usr/share/cups/ipptool/get-printer-attributes.test").status == 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        FAIL() << "the sandbox did not answer\n" << Read(Path("app.out"));
+    }
+
+    void StopApp() {
+        if (app_ <= 0) return;
+        kill(app_, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 100 && waitpid(app_, &status, WNOHANG) != app_; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (kill(app_, 0) == 0) {
+            ADD_FAILURE() << "the sandbox did not stop on SIGTERM";
+            kill(app_, SIGKILL);
+            waitpid(app_, nullptr, 0);
+        }
+        app_ = -1;
+    }
+
+    std::string Uri() const {
+        return "ipp://localhost:" + std::to_string(port_) + "/ipp/print/varnu4820";
+    }
+
+    // ipptool with `file` (or none), the test file and -d definitions.
+    ProcessResult Ipp(const std::string& file, const std::string& test,
+                      const std::string& defines = "", const std::string& out = "ipp.txt") {
+        return Run("ipptool -T 30 -t " + (file.empty() ? "" : "-f " + file + " ") + defines + " " +
+                   Uri() + " " + test + " > " + Path(out));
+    }
+
+    // Prints `file` with the settings; the job's id.
+    int Print(const std::string& file, const std::string& media, int dpi, int copies) {
+        const ProcessResult r = Ipp(file, kTests + "/print.test",
+                                    "-d media=" + media + " -d resolution=" + std::to_string(dpi) +
+                                        "dpi -d copies=" + std::to_string(copies),
+                                    "print.txt");
+        const std::string said = Read(Path("print.txt"));
+        EXPECT_EQ(r.status, 0) << said << r.err;
+        std::smatch m;
+        return std::regex_search(said, m, std::regex("job-id \\(integer\\) = (\\d+)"))
+                   ? std::stoi(m[1])
+                   : 0;
+    }
+
+    // Waits for `job` to end in `state` (9 completed, 8 aborted, 7 canceled);
+    // its job-state-message.
+    std::string Ended(int job, int state) {
+        const ProcessResult r =
+            Ipp("", kTests + "/job.test",
+                "-d job=" + std::to_string(job) + " -d state=" + std::to_string(state), "job.txt");
+        const std::string said = Read(Path("job.txt"));
+        EXPECT_EQ(r.status, 0) << said << Read(Path("app/log"));
+        return said;
+    }
+
+    // What the printer received, taken away so the next job starts anew.
+    std::string TakeOutput() {
+        const std::string stream = Read(Path("app/out.prn"));
+        fs::remove(Path("app/out.prn"));
+        return stream;
+    }
+
+    // Waits until no job is queued or printing: those left wait for
+    // documents that never come (ipp-2.0.test leaves one); they are
+    // cancelled.
+    void WaitUntilIdle() {
+        for (int i = 0; i < 1200; ++i) {
+            Ipp("", kTests + "/jobs.test", "", "jobs.txt");
+            const std::string jobs = Read(Path("jobs.txt"));
+            if (jobs.find("job-printing") == std::string::npos &&
+                jobs.find("job-queued") == std::string::npos)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        EXPECT_EQ(Ipp("", kTests + "/cancel-jobs.test").status, 0) << Read(Path("ipp.txt"));
+        EXPECT_EQ(Ipp("", kTests + "/wait-idle.test").status, 0) << Read(Path("ipp.txt"));
+    }
+
+    // Nothing of any job stays in the spool but the records of the jobs
+    // PAPPL keeps for Get-Jobs (*.ipp, their attributes); nothing in TMPDIR.
+    void ExpectNothingLeft() {
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(Path("app/spool")))
+            if (entry.path().extension() != ".ipp")
+                left.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(Path("tmp")))
+            left.push_back(entry.path().string());
+        EXPECT_TRUE(left.empty()) << left.size() << " files, first " << left.front();
+    }
+
+    std::string Adihost(const std::string& arguments) {
+        const ProcessResult r = SheetTest::Adihost(arguments);
+        EXPECT_EQ(r.status, 0) << arguments << ": " << r.err;
+        return r.err;
+    }
+
+    pid_t app_ = -1;
+    int port_ = 0;
+};
+
+TEST_F(PrinterAppTest, PassesIppEverywhereAndIpp20) {
+    StartApp();
+    const std::string samples = Path("samples");
+    ASSERT_EQ(Run(kTests + "/make-pwg-samples " + samples + " 300 600").status, 0);
+    ASSERT_EQ(Run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sPAPERSIZE=a4 "
+                  "-sOutputFile=" +
+                  samples + "/doc.pdf " + samples + "/drawing.ps")
+                  .status,
+              0);
+    // ipptool finds the files beside the test file; -I goes on past a failure.
+    Run("cd " + samples + " && ipptool -V 2.0 -I -tf doc.pdf " + Uri() +
+        " ./ipp-everywhere.test > " + Path("everywhere.txt"));
+    const std::string said = Read(Path("everywhere.txt"));
+    std::smatch summary;
+    ASSERT_TRUE(std::regex_search(said, summary,
+                                  std::regex("(\\d+) passed, (\\d+) failed, (\\d+) skipped")))
+        << said;
+    // Its own tests: every print of a grey raster (six files at 300 and
+    // 600 dpi, plain, deflate and gzip) and the one failure below; the
+    // IPP/1.1 and 2.0 tests it includes all pass.
+    EXPECT_EQ(summary[1], "36") << said;
+    EXPECT_EQ(summary[2], "1") << said;
+    // The one failure: what this printer does not have.
+    const std::size_t fail = said.find("[FAIL]");
+    ASSERT_NE(fail, std::string::npos);
+    EXPECT_EQ(said.find("[FAIL]", fail + 1), std::string::npos) << said;
+    EXPECT_NE(said.rfind("Required Operations and Attributes", fail), std::string::npos);
+    const std::set<std::string> absent = {"identify-actions-default", "identify-actions-supported",
+                                          "overrides-supported", "printer-supply",
+                                          "printer-supply-description"};
+    const std::regex expected("EXPECTED: ([a-z-]+)");
+    const std::string block = said.substr(fail, said.find("[", fail + 7) - fail);
+    for (std::sregex_iterator it(block.begin(), block.end(), expected), end; it != end; ++it)
+        EXPECT_TRUE(absent.count((*it)[1])) << "unexpected failure: " << (*it)[0];
+    EXPECT_EQ(Run("cd " + samples + " && ipptool -V 2.0 -tf doc.pdf " + Uri() +
+                  " ./ipp-2.0.test > " + Path("ipp20.txt"))
+                  .status,
+              0)
+        << Read(Path("ipp20.txt"));
+    WaitUntilIdle();
+    // Every raster print was printed. (A job ipp-1.1.test cancels while
+    // PAPPL 1.3.1 is starting it can end as aborted: PAPPL's race.)
+    const std::string log = Read(Path("app/log"));
+    int completed = 0;
+    for (std::size_t at = 0; (at = log.find("] Completed, job", at)) != std::string::npos; ++at)
+        ++completed;
+    EXPECT_GE(completed, 36) << log;
+    ExpectNothingLeft();
+}
+
+TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
+    WriteWidePng(Path("wide.png"));
+    ASSERT_EQ(Run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -r200 -dDEVICEWIDTHPOINTS=792 "
+                  "-dDEVICEHEIGHTPOINTS=612 -dFIXEDMEDIA -sOutputFile=" +
+                  Path("wide.jpg") + " " + kTests + "/drawing.ps")
+                  .status,
+              0);
+    Write("cups-files.conf", "ServerBin " + MakeCupsServerBin(dir_, RASTERTOVARNU_PATH) +
+                                 "\nDataDir /usr/share/cups\n");
+    StartApp();
+    for (int copies : {1, 2}) {
+        SCOPED_TRACE("copies " + std::to_string(copies));
+        Adihost("configure --defaults --paper 10 --resolution 200 --copies " +
+                std::to_string(copies));
+        Adihost("plot " + Path("wide.png") + " -o " + Path("adihost.prn"));
+        for (const std::string image : {"wide.png", "wide.jpg"}) {
+            SCOPED_TRACE(image);
+            ASSERT_EQ(Run("cupsfilter -c " + Path("cups-files.conf") + " -p " + PPD_PATH +
+                          " -m printer/varnu -e -n " + std::to_string(copies) +
+                          " -o PageSize=Letter -o Resolution=200dpi " + Path(image) + " > " +
+                          Path("ppd.prn"))
+                          .status,
+                      0);
+            Ended(Print(Path(image), "na_letter_8.5x11in", 200, copies), 9);
+            const std::string app = TakeOutput(), ppd = Read(Path("ppd.prn"));
+            ASSERT_GT(app.size(), 10000u);
+            EXPECT_TRUE(app == ppd) << "the application's stream differs from the PPD's";
+            if (image == "wide.png") {
+                EXPECT_TRUE(app == Read(Path("adihost.prn")))
+                    << "the application's stream differs from adihost's";
+            }
+            EXPECT_NE(app.find("BP2," + std::to_string(copies) + ";IN;"), std::string::npos);
+        }
+    }
+    ExpectNothingLeft();
+}
+
+// The printer's reasons, waited for until `has` says whether one is there.
+bool WaitForReason(PrinterAppTest& t, const std::string& reason, bool has) {
+    for (int i = 0; i < 100; ++i) {
+        t.Ipp("", kTests + "/reasons.test", "", "reasons.txt");
+        if ((SheetTest::Read(t.Path("reasons.txt")).find(reason) != std::string::npos) == has)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return false;
+}
+
+TEST_F(PrinterAppTest, CancelledAndFailedJobsLeaveNothingAndTheNextOnePrints) {
+    StartApp();
+    // A0 at 600 dpi: the driver takes seconds over its bands.
+    WriteDrawingPdf(Path("big.pdf"), 841, 1189, 1);
+    int job = Print(Path("big.pdf"), "iso_a0_841x1189mm", 600, 1);
+    for (int i = 0; i < 100; ++i) {
+        Ipp("", kTests + "/jobs.test", "", "jobs.txt");
+        if (Read(Path("jobs.txt")).find("job-printing") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const auto cancelled = std::chrono::steady_clock::now();
+    EXPECT_EQ(Ipp("", kTests + "/cancel-job.test", "-d job=" + std::to_string(job)).status, 0)
+        << Read(Path("ipp.txt"));
+    Ended(job, 7);
+    // Cancelled within a band or two, not at the end of the page.
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(3));
+    // A truncated PDF fails with a message that says why.
+    const std::string pdf = Read(Path("big.pdf"));
+    Write("broken.pdf", pdf.substr(0, pdf.size() / 2));
+    job = Print(Path("broken.pdf"), "iso_a0_841x1189mm", 600, 1);
+    const std::string broken = Ended(job, 8);
+    EXPECT_NE(broken.find("job-state-message"), std::string::npos) << broken;
+    // The driver is whole again for the next job.
+    WriteWidePng(Path("wide.png"));
+    TakeOutput();
+    Ended(Print(Path("wide.png"), "na_letter_8.5x11in", 200, 1), 9);
+    const std::string stream = TakeOutput();
+    EXPECT_EQ(stream.rfind("\x1b%-12345X@PJL", 0), 0u);
+    EXPECT_NE(stream.find("\x1b%-12345X", 10), std::string::npos);
+    WaitUntilIdle();
+    ExpectNothingLeft();
+}
+
+TEST_F(PrinterAppTest, OfflineWhileTheDeviceCannotBeOpened) {
+    // The device file in a folder that is not there yet.
+    fs::create_directories(Path("app"));
+    fs::create_symlink(Path("later/out.prn"), Path("app/out.prn"));
+    StartApp();
+    WriteWidePng(Path("wide.png"));
+    const int job = Print(Path("wide.png"), "na_letter_8.5x11in", 200, 1);
+    EXPECT_TRUE(WaitForReason(*this, "offline", true)) << Read(Path("reasons.txt"));
+    fs::create_directories(Path("later"));
+    Ended(job, 9);  // PAPPL tries the device again every 5 seconds
+    EXPECT_TRUE(WaitForReason(*this, "offline", false)) << Read(Path("reasons.txt"));
+    EXPECT_GT(fs::file_size(Path("later/out.prn")), 10000u);
+}
+
+TEST_F(PrinterAppTest, DefaultsSetInTheWebInterfaceAreKeptAndPrinted) {
+    StartApp();
+    // The printer's defaults page, as a browser sends it: its session token
+    // and cookie, then the form.
+    const std::string page = "http://localhost:" + std::to_string(port_) + "/varnu4820/printing";
+    ASSERT_EQ(Run("curl -sf -c " + Path("cookies") + " " + page + " > " + Path("page.html")).status,
+              0);
+    std::smatch session;
+    const std::string html = Read(Path("page.html"));
+    ASSERT_TRUE(
+        std::regex_search(html, session, std::regex("name=\"session\" value=\"([0-9a-f]+)\"")));
+    for (const char* field : {"varnu-finishing-program", "varnu-finishing-margin",
+                              "varnu-output-bin", "varnu-sheet-margin", "printer-resolution"})
+        EXPECT_NE(html.find(std::string("name=\"") + field + "\""), std::string::npos) << field;
+    ASSERT_EQ(Run("curl -sf -b " + Path("cookies") + " -d session=" + session[1].str() +
+                  " -d varnu-finishing-program=program3 -d varnu-finishing-margin=marginsoff"
+                  " -d varnu-output-bin=bin_2 -d varnu-sheet-margin=5 -d printer-resolution=300dpi"
+                  " -d print-quality=5 -d orientation-requested=3 -d print-content-optimize=auto"
+                  " -d print-scaling=auto " +
+                  page + " > " + Path("saved.html"))
+                  .status,
+              0);
+    EXPECT_NE(Read(Path("saved.html")).find("Changes saved"), std::string::npos);
+    // Kept in the state: the next run has them, and a job that names none
+    // of them is printed with them.
+    StopApp();
+    StartApp();
+    WriteWidePng(Path("wide.png"));
+    Ended(Print(Path("wide.png"), "na_letter_8.5x11in", 200, 1), 9);
+    const std::string stream = TakeOutput();
+    for (const char* line :
+         {"@PJL DEFAULT FINISHPROGID=PROGRAM3\r\n", "@PJL DEFAULT FINISHMARGINS=MARGINSOFF\r\n",
+          "@PJL DEFAULT FINISHBIN=BIN_2\r\n"})
+        EXPECT_NE(stream.find(line), std::string::npos) << line;
+    // A margin of 5 mm on A-ANSI (11 x 8.5 inch): 199 plotter units in.
+    EXPECT_NE(stream.find("IP199,199,"), std::string::npos);
+}
+
+TEST_F(PrinterAppTest, CupsPrintsToItAsAnIppEverywhereQueue) {
+    if (!fs::exists("/usr/sbin/cupsd")) GTEST_SKIP() << "cupsd is not installed (Debian: cups)";
+    if (geteuid() != 0) GTEST_SKIP() << "a private cupsd that runs filters as lp needs root";
+    StartApp();
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    PrivateCupsd cupsd(dir_ / "cupsd");
+    std::string error;
+    ASSERT_TRUE(cupsd.Start(MakeCupsServerBin(dir_, RASTERTOVARNU_PATH), &error))
+        << error << "\n"
+        << Read((dir_ / "cupsd/log/error_log").string());
+    const std::string server = cupsd.Server();
+    ASSERT_EQ(Run(server + "lpadmin -p Q -E -v " + Uri() + " -m everywhere").status, 0)
+        << Read(Path("stderr.txt"));
+    WriteDrawingPdf(Path("two.pdf"), 400, 250, 2);
+    ASSERT_EQ(Run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg -r100 -dDEVICEWIDTHPOINTS=792 "
+                  "-dDEVICEHEIGHTPOINTS=612 -dFIXEDMEDIA -sOutputFile=" +
+                  Path("wide.jpg") + " " + kTests + "/drawing.ps")
+                  .status,
+              0);
+    for (const char* f : {"two.pdf", "wide.jpg"})
+        fs::permissions(Path(f), fs::perms::others_read, fs::perm_options::add);
+    // CUPS's queue sends print-quality (its PPD has no resolutions): normal
+    // is 400 dpi here, draft 200 dpi.
+    ASSERT_EQ(Run(server + "lp -d Q -n 2 -o media=iso_a2_420x594mm " + Path("two.pdf")).status, 0);
+    ASSERT_EQ(
+        Run(server + "lp -d Q -o media=na_letter_8.5x11in -o print-quality=3 " + Path("wide.jpg"))
+            .status,
+        0);
+    bool done = false;
+    for (int i = 0; i < 600 && !done; ++i) {
+        Run(server + "lpstat -W not-completed -o Q > " + Path("pending.txt"));
+        done = Read(Path("pending.txt")).empty();
+        if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(done) << Read((dir_ / "cupsd/log/error_log").string());
+    WaitUntilIdle();
+    cupsd.Stop();
+    const char* keep = std::getenv("PRINTER_APP_TEST_KEEP");  // to look at what it printed
+    if (keep != nullptr)
+        fs::copy_file(Path("app/log"), fs::path(keep) / "app.log",
+                      fs::copy_options::overwrite_existing);
+    const std::vector<std::string> jobs = SplitJobs(Read(Path("app/out.prn")));
+    ASSERT_EQ(jobs.size(), 3u) << Read(Path("app/log"));
+    for (int page = 1; page <= 2; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        const std::string& job = jobs[page - 1];
+        EXPECT_NE(job.find("BP2,2;IN;"), std::string::npos);   // the printer makes the copies
+        EXPECT_NE(job.find("\x1b*t400R"), std::string::npos);  // print-quality normal
+        const Picture sheet = RenderJob(job, "pdf" + std::to_string(page));
+        // The landscape page CUPS turned onto the portrait sheet comes out
+        // turned half round here, upright through the PPD's queue: both
+        // are taken until the turn CUPS makes is undone the same way.
+        Picture turned = sheet;
+        std::reverse(turned.grey.begin(), turned.grey.end());
+        const Picture reference = PopplerPage(Path("two.pdf"), page, 0);
+        const Match upright = BestMatch(sheet, reference), half = BestMatch(turned, reference);
+        const Match& m = upright.meanDifference < half.meanDifference ? upright : half;
+        EXPECT_LT(m.meanDifference, 6.0);
+        EXPECT_LT(m.worstBlock, 80.0);
+    }
+    EXPECT_NE(jobs[2].find("BP2,1;IN;"), std::string::npos);
+    EXPECT_NE(jobs[2].find("\x1b*t200R"), std::string::npos);
+    RenderJob(jobs[2], "jpeg");
+    if (keep != nullptr)
+        for (const char* png : {"pdf1.png", "pdf2.png", "jpeg.png"})
+            fs::copy_file(Path(png), fs::path(keep) / png, fs::copy_options::overwrite_existing);
+    ExpectNothingLeft();
+}
+
+}  // namespace
+}  // namespace varnu::testing

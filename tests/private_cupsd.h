@@ -1,0 +1,34 @@
+// What the tests with a real CUPS share: a ServerBin of their own and a
+// cupsd of their own on a unix socket.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+namespace varnu::testing {
+
+// DIR/serverbin: the system's CUPS programs and filters, and our filter
+// beside them, so nothing is installed into the system.
+std::string MakeCupsServerBin(const std::filesystem::path& dir, const std::string& rastertovarnu);
+
+// A cupsd under `dir` listening on dir/cups.sock, stopped whatever happens.
+class PrivateCupsd {
+  public:
+    explicit PrivateCupsd(const std::filesystem::path& dir) : dir_(dir) {}
+    ~PrivateCupsd() { Stop(); }
+    PrivateCupsd(const PrivateCupsd&) = delete;
+    PrivateCupsd& operator=(const PrivateCupsd&) = delete;
+
+    bool Start(const std::string& serverBin, std::string* error);
+    void Stop();
+    // "CUPS_SERVER=dir/cups.sock ": the prefix of a command line for it.
+    std::string Server() const { return "CUPS_SERVER=" + (dir_ / "cups.sock").string() + " "; }
+
+  private:
+    std::filesystem::path dir_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace varnu::testing

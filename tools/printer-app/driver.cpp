@@ -1,0 +1,203 @@
+#include "driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "jobs.h"
+#include "readers/ipp_media.h"
+#include "varnu/config_record.h"
+#include "varnu/printer_tables.h"
+
+namespace varnu::printer_app {
+
+namespace {
+
+constexpr int kModel = 0;
+
+pappl_media_col_t MediaCol(const FixedMedia& m) {
+    pappl_media_col_t col{};
+    col.size_width = m.width;
+    col.size_length = m.length;
+    std::strncpy(col.size_name, m.pwg.c_str(), sizeof col.size_name - 1);
+    std::strncpy(col.source, "main-roll", sizeof col.source - 1);
+    std::strncpy(col.type, MediaTypes()[0].c_str(), sizeof col.type - 1);
+    return col;
+}
+
+// The media names: the fixed formats, then the range of the roll (its
+// narrowest and widest width, lengths up to the longest the table allows).
+void AddMedia(pappl_pr_driver_data_t* data) {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const FixedMedia& m : FixedFormats()) list.push_back(m.pwg);
+        int narrow = 1 << 30, wide = 0, longest = 0;
+        for (const RollWidth& r : RollWidths()) {
+            narrow = std::min(narrow, r.width);
+            wide = std::max(wide, r.width);
+            longest = std::max(longest, r.maxLengthMm * 100);
+        }
+        char name[128];
+        pwgFormatSizeName(name, sizeof name, "roll", "min", narrow, 100, nullptr);
+        list.push_back(name);
+        pwgFormatSizeName(name, sizeof name, "roll", "max", wide, longest, nullptr);
+        list.push_back(name);
+        return list;
+    }();
+    data->num_media = static_cast<int>(names.size());
+    for (std::size_t i = 0; i < names.size() && i < PAPPL_MAX_MEDIA; ++i)
+        data->media[i] = names[i].c_str();
+    const ConfigRecord defaults = DefaultConfigRecord(kModel);
+    for (const FixedMedia& m : FixedFormats())
+        if (m.row == defaults.paperIndex) data->media_default = MediaCol(m);
+    data->num_source = 1;
+    data->source[0] = "main-roll";
+    data->media_ready[0] = data->media_default;
+    static const std::vector<std::string>& types = MediaTypes();
+    data->num_type = static_cast<int>(types.size());
+    for (std::size_t i = 0; i < types.size() && i < PAPPL_MAX_TYPE; ++i)
+        data->type[i] = types[i].c_str();
+    std::strncpy(data->media_default.type, types[defaults.mediaIndex].c_str(),
+                 sizeof data->media_default.type - 1);
+    data->media_ready[0] = data->media_default;
+}
+
+void AddKeywords(ipp_t* attributes, const char* name, const std::vector<std::string>& keywords,
+                 int defaultRow) {
+    std::vector<const char*> values;
+    for (const std::string& k : keywords) values.push_back(k.c_str());
+    const std::string supported = std::string(name) + "-supported";
+    const std::string byDefault = std::string(name) + "-default";
+    ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, supported.c_str(),
+                  static_cast<int>(values.size()), nullptr, values.data());
+    ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, byDefault.c_str(), nullptr,
+                 values[static_cast<std::size_t>(defaultRow)]);
+}
+
+// Finishing program, finishing margin, output bin and the sheet margin.
+void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
+    const ConfigRecord defaults = DefaultConfigRecord(kModel);
+    *attributes = ippNew();
+    int n = 0;
+    if (varnu::Model(kModel)->finisher != 0) {
+        AddKeywords(*attributes, kProgramAttribute, ProgramKeywords(), defaults.finishProgramIndex);
+        AddKeywords(*attributes, kFinishMarginAttribute, FinishMarginKeywords(),
+                    defaults.finishMarginIndex);
+        AddKeywords(*attributes, kOutputBinAttribute, OutputBinKeywords(), defaults.outputBinIndex);
+        data->vendor[n++] = kProgramAttribute;
+        data->vendor[n++] = kFinishMarginAttribute;
+        data->vendor[n++] = kOutputBinAttribute;
+    }
+    ippAddRange(*attributes, IPP_TAG_PRINTER, "varnu-sheet-margin-supported", 0, kMaxMarginMm);
+    ippAddInteger(*attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "varnu-sheet-margin-default",
+                  defaults.marginMm);
+    data->vendor[n++] = kSheetMarginAttribute;
+    data->num_vendor = n;
+    // What PAPPL leaves out: one rendering intent (the driver's tone curve),
+    // no preferred attributes, one side (so any sheet back).
+    ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
+                 nullptr, "auto");
+    ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
+                 nullptr, "auto");
+    ippAddBoolean(*attributes, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back",
+                 nullptr, "normal");
+}
+
+// 200, 300, 400 and 600 dpi where the model offers it; its default.
+void AddResolutions(pappl_pr_driver_data_t* data) {
+    const bool dpi600 = varnu::Model(kModel)->dpi600 != 0;
+    data->num_resolution = 0;
+    for (int dpi : {200, 300, 400, 600}) {
+        if (dpi == 600 && !dpi600) continue;
+        data->x_resolution[data->num_resolution] = dpi;
+        data->y_resolution[data->num_resolution] = dpi;
+        ++data->num_resolution;
+    }
+    data->x_default = data->y_default = dpi600 ? 600 : 400;
+}
+
+}  // namespace
+
+bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
+                    pappl_pr_driver_data_t* data, ipp_t** attributes, void*) {
+    if (std::strcmp(driverName, kDriverName) != 0) return false;
+    SetRasterCallbacks(data);
+    SetRawCallback(data);
+    const std::string model = std::string("Varnu ") + varnu::Model(kModel)->name;
+    std::strncpy(data->make_and_model, model.c_str(), sizeof data->make_and_model - 1);
+    data->ppm = 1;
+    data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_LARGE_FORMAT | PAPPL_KIND_ROLL;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
+    data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_MONOCHROME;
+    data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+    data->content_default = PAPPL_CONTENT_AUTO;
+    data->quality_default = IPP_QUALITY_HIGH;
+    data->scaling_default = PAPPL_SCALING_AUTO;
+    data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+    data->duplex = PAPPL_DUPLEX_NONE;
+    data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+    data->sides_default = PAPPL_SIDES_ONE_SIDED;
+    data->finishings = PAPPL_FINISHINGS_NONE;
+    data->borderless = false;  // margins 0: the sheet margin is the driver's own setting
+    data->left_right = data->bottom_top = 0;
+    AddResolutions(data);
+    AddMedia(data);
+    AddVendorAttributes(data, attributes);
+    return true;
+}
+
+}  // namespace varnu::printer_app
+
+namespace varnu::printer_app {
+
+namespace {
+
+// The printer's own stream, sent as it is.
+bool PrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+    if (!FirstRun(job)) return true;  // not reached: the second run ends there
+    const char* name = papplJobGetFilename(job);
+    std::FILE* file = name != nullptr ? std::fopen(name, "rb") : nullptr;
+    if (file == nullptr) return false;
+    char piece[65536];
+    bool ok = true;
+    for (std::size_t n; ok && (n = std::fread(piece, 1, sizeof piece, file)) > 0;)
+        ok = !papplJobIsCanceled(job) &&
+             papplDeviceWrite(device, piece, n) == static_cast<ssize_t>(n);
+    std::fclose(file);
+    return ok;
+}
+
+// A printer whose jobs wait while it is stopped is waiting for its device:
+// PAPPL stops it when the device cannot be opened.
+void MarkOffline(pappl_printer_t* printer, void*) {
+    const bool waiting = papplPrinterGetState(printer) == IPP_PSTATE_STOPPED &&
+                         papplPrinterGetNumberOfActiveJobs(printer) > 0;
+    const bool marked = (papplPrinterGetReasons(printer) & PAPPL_PREASON_OFFLINE) != 0;
+    if (waiting != marked)
+        papplPrinterSetReasons(printer, waiting ? PAPPL_PREASON_OFFLINE : PAPPL_PREASON_NONE,
+                               waiting ? PAPPL_PREASON_NONE : PAPPL_PREASON_OFFLINE);
+}
+
+bool CheckDevices(pappl_system_t* system, void*) {
+    papplSystemIteratePrinters(system, MarkOffline, nullptr);
+    return true;
+}
+
+}  // namespace
+
+void AddDocumentFilters(pappl_system_t* system) {
+    papplSystemAddMIMEFilter(system, "application/pdf", kStreamFormat, PrintPdf, nullptr);
+    papplSystemAddMIMEFilter(system, "image/jpeg", kStreamFormat, PrintImage, nullptr);
+    papplSystemAddMIMEFilter(system, "image/png", kStreamFormat, PrintImage, nullptr);
+    papplSystemAddTimerCallback(system, 0, 2, CheckDevices, nullptr);
+}
+
+void SetRawCallback(pappl_pr_driver_data_t* data) {
+    data->format = kStreamFormat;
+    data->printfile_cb = PrintRaw;
+}
+
+}  // namespace varnu::printer_app

@@ -1,0 +1,34 @@
+// The one printer driver of the application: its capabilities from the
+// driver's tables, its documents printed through the host library.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include "readers/ipp_media.h"
+
+namespace varnu::printer_app {
+
+inline constexpr const char* kDriverName = "varnu_4820";
+
+// The printer's own stream (PJL, HP-GL/2, HP-RTL), printed as it is.
+inline constexpr const char* kStreamFormat = "application/vnd.varnu-rtl";
+
+// Vendor attributes of the finishing choices and the sheet margin.
+inline constexpr const char* kProgramAttribute = "varnu-finishing-program";
+inline constexpr const char* kFinishMarginAttribute = "varnu-finishing-margin";
+inline constexpr const char* kOutputBinAttribute = "varnu-output-bin";
+inline constexpr const char* kSheetMarginAttribute = "varnu-sheet-margin";
+
+// papplSystemSetPrinterDrivers' driver callback.
+bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
+                    const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attributes,
+                    void* context);
+
+// The document formats the driver prints itself (PDF, JPEG, PNG), and the
+// check that marks a printer offline while its device cannot be opened.
+void AddDocumentFilters(pappl_system_t* system);
+
+// The printer's own stream as the raw format.
+void SetRawCallback(pappl_pr_driver_data_t* data);
+
+}  // namespace varnu::printer_app
