@@ -169,6 +169,29 @@ std::vector<std::string> OutputBinKeywords() {
     return PjlKeywords(OutputBin, OutputBinRowCount(kModel));
 }
 
+std::string ChoiceLabel(const std::string& keyword) {
+    struct Label {
+        const char* keyword;
+        const char* english;
+    };
+    static constexpr Label kLabels[] = {
+        {"stationery", "Plain paper"},
+        {"film", "Film"},
+        {"auto", "Use plotter settings"},
+        {"com.varnu.vellum", "Vellum"},
+        {"bypass", "Folder bypass"},
+        {"useprogram", "Use program settings"},
+        {"marginsoff", "Always on (MARGINSOFF)"},  // the table's label and line
+        {"dontcare", "Any bin"},
+        {"fanfold", "Fanfold output"},
+    };
+    for (const Label& l : kLabels)
+        if (keyword == l.keyword) return l.english;
+    if (keyword.rfind("program", 0) == 0) return "Program " + keyword.substr(7);
+    if (keyword.rfind("bin_", 0) == 0) return "Bin " + keyword.substr(4);
+    return keyword;
+}
+
 int RowOf(const std::vector<std::string>& keywords, const std::string& keyword) {
     for (std::size_t i = 0; i < keywords.size(); ++i)
         if (keywords[i] == keyword) return static_cast<int>(i);

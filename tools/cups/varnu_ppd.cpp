@@ -80,25 +80,6 @@ std::string EnglishPaper(std::string name) {
     return name;
 }
 
-// The keyword of a finishing choice as English: "program3" "Program 3".
-std::string EnglishFinishing(const std::string& keyword) {
-    if (keyword == "bypass") return "Folder bypass";
-    if (keyword == "useprogram") return "Use program settings";
-    if (keyword == "marginsoff") return "Always on (MARGINSOFF)";  // the table's label and line
-    if (keyword.rfind("program", 0) == 0) return "Program " + keyword.substr(7);
-    return keyword;
-}
-
-// The media of the table by their IPP keywords, which CUPS maps to IPP
-// media-type as they are.
-std::string EnglishMedia(const std::string& keyword) {
-    if (keyword == "stationery") return "Plain paper";
-    if (keyword == "film") return "Film";
-    if (keyword == "auto") return "Use plotter settings";
-    if (keyword == "com.varnu.vellum") return "Vellum";
-    return keyword;
-}
-
 void WriteHeader(const ModelRecord& m) {
     const std::string product = "Varnu " + Trimmed(m.name);
     std::printf(
@@ -193,7 +174,7 @@ void WriteFinishing(int model, const ConfigRecord& defaults) {
                    programs[static_cast<std::size_t>(defaults.finishProgramIndex)],
                    {}};
     for (std::size_t row = 0; row < programs.size(); ++row)
-        program.choices.push_back({programs[row], EnglishFinishing(programs[row]),
+        program.choices.push_back({programs[row], ChoiceLabel(programs[row]),
                                    Trimmed(FinishProgram(model, static_cast<int>(row))->name),
                                    Field(kProgramField, static_cast<int>(row) + 1)});
     Write(program);
@@ -203,7 +184,7 @@ void WriteFinishing(int model, const ConfigRecord& defaults) {
                   margins[static_cast<std::size_t>(defaults.finishMarginIndex)],
                   {}};
     for (std::size_t row = 0; row < margins.size(); ++row)
-        margin.choices.push_back({margins[row], EnglishFinishing(margins[row]),
+        margin.choices.push_back({margins[row], ChoiceLabel(margins[row]),
                                   Trimmed(FinishMargin(model, static_cast<int>(row))->name),
                                   Field(kFinishMarginField, static_cast<int>(row) + 1)});
     Write(margin);
@@ -250,7 +231,7 @@ int main() {
                      {}};
         for (int row = 0; row < MediaRowCount(model); ++row) {
             const std::string& k = types[static_cast<std::size_t>(row)];
-            media.choices.push_back({k, EnglishMedia(k), Trimmed(Media(model, row)->name),
+            media.choices.push_back({k, ChoiceLabel(k), Trimmed(Media(model, row)->name),
                                      "<</MediaType(" + k + ")/cupsMediaType " +
                                          std::to_string(row + 1) + ">>setpagedevice"});
         }
