@@ -23,51 +23,20 @@
 #include <string>
 #include <vector>
 
+#include "sheet_drawing.h"
+
 namespace {
 
 constexpr int kDpi = 600;
 constexpr double kWidthInches = 36, kLengthInches = 48;
 
 // The drawing in points of a portrait E-Arch page, as a CAD program plots
-// it: a frame, a half-inch grid, parts (circles and arcs), grey areas and
-// a title block.
+// it: the benchmarks' sheet of parts (circles and arcs) and grey areas.
 void DrawDrawing(cairo_t* cr) {
-    const double w = kWidthInches * 72, h = kLengthInches * 72;
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_set_line_width(cr, 2);
-    cairo_rectangle(cr, 36, 36, w - 72, h - 72);
-    cairo_stroke(cr);
-    cairo_set_line_width(cr, 0.5);
-    for (double x = 72; x < w - 72; x += 36) {
-        cairo_move_to(cr, x, 72);
-        cairo_line_to(cr, x, h - 72);
-    }
-    for (double y = 72; y < h - 72; y += 36) {
-        cairo_move_to(cr, 72, y);
-        cairo_line_to(cr, w - 72, y);
-    }
-    cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
-    cairo_stroke(cr);
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_set_line_width(cr, 1.5);
-    for (int i = 0; i < 4000; ++i) {
-        const double x = 108 + std::fmod(i * 97.3, w - 216), y = 108 + std::fmod(i * 61.7, h - 216);
-        cairo_new_sub_path(cr);
-        cairo_arc(cr, x, y, 6 + i % 30, 0, (i % 3 == 0 ? 1.5 : 2) * M_PI);
-    }
-    cairo_stroke(cr);
-    for (int i = 0; i < 300; ++i) {
-        const double x = 144 + std::fmod(i * 211.0, w - 400),
-                     y = 144 + std::fmod(i * 137.0, h - 400);
-        cairo_rectangle(cr, x, y, 120, 80);
-        cairo_set_source_rgb(cr, (i % 5) / 5.0, (i % 5) / 5.0, (i % 5) / 5.0);
-        cairo_fill(cr);
-    }
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_rectangle(cr, w - 72 - 720, h - 72 - 216, 720, 216);
-    cairo_stroke(cr);
+    bench_drawing::DrawSheet(cr, kWidthInches * 72, kLengthInches * 72,
+                             bench_drawing::Content{4000, 300, 0, 0});
 }
 
 // `pages` copies of the drawing as a compressed CUPS raster stream (as

@@ -4,16 +4,13 @@
 // and the peak memory of the adihost process, each.
 //
 //   varnu_dxf_bench [scratch directory]
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "timed_command.h"
 
 namespace {
 
@@ -49,20 +46,12 @@ void WriteGapHatch(const std::string& path) {
            "49\n-1e-6\n98\n0\n0\nLINE\n8\n0\n10\n0\n20\n0\n11\n1\n21\n1\n0\nENDSEC\n0\nEOF\n";
 }
 
-// Runs the command line through sh; its time and peak resident memory.
+// Its time and peak resident memory.
 int Timed(const std::string& command, double* seconds, long* peakKb) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    *peakKb = usage.ru_maxrss;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    bench_timing::Usage u;
+    const int status = bench_timing::Timed(command, &u);
+    *seconds = u.seconds, *peakKb = u.peakKb;
+    return status;
 }
 
 }  // namespace

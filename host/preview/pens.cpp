@@ -12,27 +12,6 @@ namespace {
 
 constexpr double kLift = std::numeric_limits<double>::quiet_NaN();
 
-// The part of segment a-b inside `r` as fractions [t0, t1] of it.
-bool Inside(const Point& a, const Point& b, const Rect& r, double* t0, double* t1) {
-    *t0 = 0, *t1 = 1;
-    const double dx = b.x - a.x, dy = b.y - a.y;
-    const double p[4] = {-dx, dx, -dy, dy};
-    const double q[4] = {a.x - r.x0, r.x1 - a.x, a.y - r.y0, r.y1 - a.y};
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == 0) {
-            if (q[i] < 0) return false;
-            continue;
-        }
-        const double t = q[i] / p[i];
-        if (p[i] < 0)
-            *t0 = std::max(*t0, t);
-        else
-            *t1 = std::min(*t1, t);
-        if (*t0 > *t1) return false;
-    }
-    return true;
-}
-
 // The dashes of one segment (from `phase` into the pattern) as pen-down runs.
 void DashSegment(const Point& a, const Point& b, double length, const std::vector<double>& pattern,
                  double period, double t0, double t1, double phase, std::vector<Point>* out) {
@@ -82,7 +61,7 @@ void StrokeDashed(Sheet& sheet, const std::vector<Point>& points, double width, 
         }
         double whole = 0;
         for (double d : pattern) whole += d;
-        if (Inside(a, b, r, &t0, &t1))
+        if (SegmentInside(a, b, r, &t0, &t1))
             DashSegment(a, b, length, pattern, whole, t0, t1, phase, &runs);
         if (!dashes->adaptive) dashes->phase = std::fmod(dashes->phase + length, period);
         if (runs.size() > 4096) sheet.Stroke(runs, width, ink, clip), runs.clear();

@@ -25,24 +25,11 @@ bool Finite(const Point& p) {
     return std::isfinite(p.x) && std::isfinite(p.y);
 }
 
-// Cuts the segment a-b to `r` (Liang-Barsky); false when nothing lies inside.
+// Cuts the segment a-b to `r`; false when nothing lies inside.
 bool ClipSegment(Point& a, Point& b, const Rect& r) {
     double t0 = 0, t1 = 1;
+    if (!SegmentInside(a, b, r, &t0, &t1)) return false;
     const double dx = b.x - a.x, dy = b.y - a.y;
-    const double p[4] = {-dx, dx, -dy, dy};
-    const double q[4] = {a.x - r.x0, r.x1 - a.x, a.y - r.y0, r.y1 - a.y};
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == 0) {
-            if (q[i] < 0) return false;
-            continue;
-        }
-        const double t = q[i] / p[i];
-        if (p[i] < 0)
-            t0 = std::max(t0, t);
-        else
-            t1 = std::min(t1, t);
-        if (t0 > t1) return false;
-    }
     const Point start{a.x + t0 * dx, a.y + t0 * dy};
     b = {a.x + t1 * dx, a.y + t1 * dy};
     a = start;
@@ -83,6 +70,26 @@ std::vector<Point> ClipPolygon(std::vector<Point> points, const Rect& r) {
 }
 
 }  // namespace
+
+bool SegmentInside(const Point& a, const Point& b, const Rect& r, double* t0, double* t1) {
+    *t0 = 0, *t1 = 1;
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x - r.x0, r.x1 - a.x, a.y - r.y0, r.y1 - a.y};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0)
+            *t0 = std::max(*t0, t);
+        else
+            *t1 = std::min(*t1, t);
+        if (*t0 > *t1) return false;
+    }
+    return true;
+}
 
 Sheet::Sheet(double width, double height, double scale)
     : width_(std::max(1, static_cast<int>(std::ceil(width * scale)))),

@@ -24,6 +24,10 @@ struct Rect {
     double x0, y0, x1, y1;  // preview pixels
 };
 
+// The part of segment a-b inside `r` as fractions [t0, t1] of it
+// (Liang-Barsky); false when nothing lies inside.
+bool SegmentInside(const Point& a, const Point& b, const Rect& r, double* t0, double* t1);
+
 // How a fill paints: one ink level, or a 16 x 16 cell of device dots
 // (bit set = ink) repeated from the sheet's origin every `dot` pixels.
 struct Fill {
