@@ -57,6 +57,13 @@ cairo_font_face_t* FontFace(const std::string& file) {
 // outlines it itself, each glyph placed at its origin rounded to cairo's
 // 1/256 (its path arithmetic), so that no glyph is flattened twice.
 struct Font {
+    Font() = default;
+    Font(const Font&) = delete;
+    Font& operator=(const Font&) = delete;
+    ~Font() {
+        if (cr != nullptr) cairo_destroy(cr);
+        if (surface != nullptr) cairo_surface_destroy(surface);
+    }
     cairo_surface_t* surface = nullptr;
     cairo_t* cr = nullptr;
     std::map<std::pair<int, unsigned long>, std::vector<Ring>> glyphs;  // by coarseness
