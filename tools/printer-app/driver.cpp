@@ -76,13 +76,6 @@ void AddKeywords(ipp_t* attributes, const char* name, const std::vector<std::str
                  values[static_cast<std::size_t>(defaultRow)]);
 }
 
-void AddStrings(std::string& text, const char* name, const char* label,
-                const std::vector<std::string>& keywords) {
-    text += std::string("\"") + name + "\" = \"" + label + "\";\n";
-    for (const std::string& k : keywords)
-        text += std::string("\"") + name + "." + k + "\" = \"" + ChoiceLabel(k) + "\";\n";
-}
-
 // Finishing program, finishing margin, output bin and the sheet margin.
 void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
     const ConfigRecord defaults = DefaultConfigRecord(kModel);
@@ -205,18 +198,6 @@ void AddDocumentFilters(pappl_system_t* system) {
 void SetRawCallback(pappl_pr_driver_data_t* data) {
     data->format = kStreamFormat;
     data->printfile_cb = PrintRaw;
-}
-
-void AddWebStrings(pappl_system_t* system) {
-    static const std::string text = [] {
-        std::string t;
-        AddStrings(t, kProgramAttribute, "Finishing program", ProgramKeywords());
-        AddStrings(t, kFinishMarginAttribute, "Finishing margin", FinishMarginKeywords());
-        AddStrings(t, kOutputBinAttribute, "Output bin", OutputBinKeywords());
-        AddStrings(t, kSheetMarginAttribute, "Sheet margin (mm)", {});
-        return t;
-    }();  // PAPPL keeps the pointer
-    papplSystemAddStringsData(system, "/en.strings", "en", text.c_str());
 }
 
 }  // namespace varnu::printer_app

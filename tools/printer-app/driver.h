@@ -28,10 +28,6 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
 // check that marks a printer offline while its device cannot be opened.
 void AddDocumentFilters(pappl_system_t* system);
 
-// The web interface's English labels of the vendor attributes and their
-// choices, as PAPPL's strings ("name" = "label"; "name.keyword" = "label").
-void AddWebStrings(pappl_system_t* system);
-
 // The printer's own stream as the raw format.
 void SetRawCallback(pappl_pr_driver_data_t* data);
 

@@ -52,7 +52,6 @@ pappl_system_t* CreateSystem(const std::string& spool, const std::string& log,
     if (system == nullptr) return nullptr;
     papplSystemSetPrinterDrivers(system, 1, kDrivers, nullptr, nullptr, DriverCallback, nullptr);
     AddDocumentFilters(system);
-    AddWebStrings(system);
     pappl_version_t version{};
     std::strncpy(version.name, "Varnu Printer App", sizeof version.name - 1);
     std::strncpy(version.sversion, kVersion, sizeof version.sversion - 1);
