@@ -225,9 +225,8 @@ void Step(Reader& in) {
 constexpr std::uint16_t kResolutions[] = {kResolution600, kResolution400, kResolution300,
                                           kResolution200};
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+// A fresh module as the host loads it, with the service table in low memory.
+void LoadModule() {
     RestoreModuleLoadStateForTesting();
     ResetHeadlessDialogs();
     Arena().Reset();
@@ -238,55 +237,93 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     const auto* header = static_cast<const std::uint8_t*>(PLADI(table, 0));
     if (header == nullptr) __builtin_trap();
-    const std::size_t mark = Arena().Mark();
+}
 
+// The job's stored record from its setting bytes, then driver request 21.
+ConfigRecord Configure(std::uint8_t mode, std::uint8_t paper, std::uint8_t options,
+                       hostkit::JobOpening* opening) {
+    ConfigRecord r = DefaultConfigRecord(0);
+    r.modeFlags = static_cast<std::uint16_t>(((mode & 1) ? kModeVcgl : 0) |
+                                             ((mode & 8) ? 0 : kResolutions[(mode >> 1) & 3]) |
+                                             ((mode & 16) ? kModeRedPrinting : 0));
+    r.paperIndex = paper;
+    r.customLengthMm = 400 + (options & 15) * 500;
+    r.optionFlags = static_cast<std::uint16_t>(((options & 16) ? kOptionHalftoneFill : 0) |
+                                               ((options & 32) ? kOptionPe8Bit : 0));
+    r.marginMm = static_cast<std::int16_t>((options >> 6) * 3);
+    EncodeConfigRecord(r, Stored);
+
+    // The host configures with the record (driver request 21 reports the
+    // page); while a failed job is not reset, 21 refuses and the host
+    // keeps the page it had.
+    Packet configure(21);
+    DriverRequest(configure.data());
+    if (configure.result() == 0) {
+        opening->extentX = configure.Get<double>(layout::configure::kExtentX);
+        opening->extentY = configure.Get<double>(layout::configure::kExtentY);
+        opening->resolution = configure.Get<double>(layout::configure::kResolutionX);
+    }
+    return r;
+}
+
+// Job start: through the host kit's opening, or (around 7) 29 to 30
+// without the reset.
+bool StartJob(int around, const hostkit::JobOpening& opening) {
+    if (around != 7) {
+        std::string error;
+        return hostkit::OpenPlotJob(&PlotRequest, opening, &error) == 0;
+    }
+    Plot(Packet(29).Set(layout::version::kVersion, std::int16_t(14)));
+    Plot(Packet(47)
+             .Set(layout::page::kExtentX, opening.extentX)
+             .Set(layout::page::kExtentY, opening.extentY));
+    Packet start(30);
+    Plot(start);
+    return start.result() == 0;
+}
+
+// A completed job's stream must read in its own data mode.
+void CheckStream(int job, const ConfigRecord& r, bool vcgl) {
+    // For a look at the streams: SESSION_FUZZER_STREAMS=DIR keeps each
+    // as DIR/job-N.prn.
+    if (const char* dir = std::getenv("SESSION_FUZZER_STREAMS")) {
+        const std::string path = std::string(dir) + "/job-" + std::to_string(job) + ".prn";
+        if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+            std::fwrite(Output.data(), 1, Output.size(), f);
+            std::fclose(f);
+        }
+    }
+    varnu::preview::Options render;
+    render.dpi = 10;
+    const varnu::preview::Rendering result = varnu::preview::Render(Output, render);
+    const char* expected = vcgl ? "VCGL+MMR" : "RTL/GL2";
+    if (!result.ok || result.mode != expected) {
+        std::fprintf(stderr, "job %d (mode flags %04X, paper %d, %zu bytes): %s%s%s\n", job,
+                     r.modeFlags, r.paperIndex, Output.size(), result.error.c_str(),
+                     result.ok ? "read as " : "", result.ok ? result.mode.c_str() : "");
+        __builtin_trap();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    LoadModule();
+    const std::size_t mark = Arena().Mark();
     Reader in{data, data + size};
     hostkit::JobOpening opening;
     for (int job = 0; !in.Done() && job < 16; ++job) {
         const std::uint8_t mode = in.Byte(), paper = in.Byte(), options = in.Byte(),
                            fail = in.Byte(), steps = in.Byte();
         const int around = mode >> 5;
-        ConfigRecord r = DefaultConfigRecord(0);
-        r.modeFlags = static_cast<std::uint16_t>(((mode & 1) ? kModeVcgl : 0) |
-                                                 ((mode & 8) ? 0 : kResolutions[(mode >> 1) & 3]) |
-                                                 ((mode & 16) ? kModeRedPrinting : 0));
-        r.paperIndex = paper;
-        r.customLengthMm = 400 + (options & 15) * 500;
-        r.optionFlags = static_cast<std::uint16_t>(((options & 16) ? kOptionHalftoneFill : 0) |
-                                                   ((options & 32) ? kOptionPe8Bit : 0));
-        r.marginMm = static_cast<std::int16_t>((options >> 6) * 3);
-        EncodeConfigRecord(r, Stored);
-
-        // The host configures with the record (driver request 21 reports the
-        // page); while a failed job is not reset, 21 refuses and the host
-        // keeps the page it had.
-        Packet configure(21);
-        DriverRequest(configure.data());
-        if (configure.result() == 0) {
-            opening.extentX = configure.Get<double>(layout::configure::kExtentX);
-            opening.extentY = configure.Get<double>(layout::configure::kExtentY);
-            opening.resolution = configure.Get<double>(layout::configure::kResolutionX);
-        }
+        const ConfigRecord r = Configure(mode, paper, options, &opening);
         if (around == 4)
             Plot(Packet(49)
                      .Set(layout::reset::kHostKind, std::int16_t(1))
                      .Set(layout::reset::kHostRelease, std::uint8_t(2)));
         Output.clear();
         WritesLeft = around == 6 ? fail : -1;
-        bool started;
-        if (around == 7) {
-            // 29 to 30 without the reset.
-            Plot(Packet(29).Set(layout::version::kVersion, std::int16_t(14)));
-            Plot(Packet(47)
-                     .Set(layout::page::kExtentX, opening.extentX)
-                     .Set(layout::page::kExtentY, opening.extentY));
-            Packet start(30);
-            Plot(start);
-            started = start.result() == 0;
-        } else {
-            std::string error;
-            started = hostkit::OpenPlotJob(&PlotRequest, opening, &error) == 0;
-        }
+        const bool started = StartJob(around, opening);
         for (int s = 0; s < steps && !in.Done(); ++s) {
             if (around == 5 && s == steps / 2) Plot(Packet(9));
             Step(in);
@@ -294,27 +331,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Plot(Packet(2));
         Arena().ReleaseTo(mark);
         const bool failed = around == 5 || (around == 6 && WritesLeft == 0);
-        if (!started || failed || Output.empty()) continue;
-
-        // For a look at the streams: SESSION_FUZZER_STREAMS=DIR keeps each
-        // as DIR/job-N.prn.
-        if (const char* dir = std::getenv("SESSION_FUZZER_STREAMS")) {
-            const std::string path = std::string(dir) + "/job-" + std::to_string(job) + ".prn";
-            if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-                std::fwrite(Output.data(), 1, Output.size(), f);
-                std::fclose(f);
-            }
-        }
-        varnu::preview::Options render;
-        render.dpi = 10;
-        const varnu::preview::Rendering result = varnu::preview::Render(Output, render);
-        const char* expected = (mode & 1) ? "VCGL+MMR" : "RTL/GL2";
-        if (!result.ok || result.mode != expected) {
-            std::fprintf(stderr, "job %d (mode flags %04X, paper %d, %zu bytes): %s%s%s\n", job,
-                         r.modeFlags, r.paperIndex, Output.size(), result.error.c_str(),
-                         result.ok ? "read as " : "", result.ok ? result.mode.c_str() : "");
-            __builtin_trap();
-        }
+        if (started && !failed && !Output.empty()) CheckStream(job, r, (mode & 1) != 0);
     }
     Plot(Packet(2));
     RestoreModuleLoadStateForTesting();
