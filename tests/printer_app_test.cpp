@@ -120,11 +120,13 @@ class PrinterAppTest : public SheetTest {
     }
 
     // Prints `file` with the settings; the job's id.
-    int Print(const std::string& file, const std::string& media, int dpi, int copies) {
-        const ProcessResult r = Ipp(file, kTests + "/print.test",
-                                    "-d media=" + media + " -d resolution=" + std::to_string(dpi) +
-                                        "dpi -d copies=" + std::to_string(copies),
-                                    "print.txt");
+    int Print(const std::string& file, const std::string& media, int dpi, int copies,
+              const std::string& scaling = "auto") {
+        const ProcessResult r =
+            Ipp(file, kTests + "/print.test",
+                "-d media=" + media + " -d resolution=" + std::to_string(dpi) +
+                    "dpi -d copies=" + std::to_string(copies) + " -d scaling=" + scaling,
+                "print.txt");
         const std::string said = Read(Path("print.txt"));
         EXPECT_EQ(r.status, 0) << said << r.err;
         std::smatch m;
@@ -316,6 +318,35 @@ TEST_F(PrinterAppTest, CancelledAndFailedJobsLeaveNothingAndTheNextOnePrints) {
     const std::string stream = TakeOutput();
     EXPECT_EQ(stream.rfind("\x1b%-12345X@PJL", 0), 0u);
     EXPECT_NE(stream.find("\x1b%-12345X", 10), std::string::npos);
+    WaitUntilIdle();
+    ExpectNothingLeft();
+}
+
+// Every page of a PDF is checked before the first byte goes out: a page
+// that cannot be printed fails the job with nothing sent.
+TEST_F(PrinterAppTest, APdfWithAPageThatCannotBePrintedSendsNothing) {
+    WriteDrawingPdf(Path("small.pdf"), 150, 200, 1);
+    WriteDrawingPdf(Path("large.pdf"), 400, 500, 1);
+    ASSERT_EQ(
+        Run("pdfunite " + Path("small.pdf") + " " + Path("large.pdf") + " " + Path("mixed.pdf"))
+            .status,
+        0);
+    StartApp();
+    // At its own size page 2 does not fit Letter.
+    const std::string failed =
+        Ended(Print(Path("mixed.pdf"), "na_letter_8.5x11in", 200, 1, "none"), 8);
+    EXPECT_NE(failed.find("page 2: the page (400 x 500 mm at scale 1) does not fit"),
+              std::string::npos)
+        << failed;
+    EXPECT_NE(failed.find("nothing was sent"), std::string::npos) << failed;
+    EXPECT_EQ(TakeOutput(), "");
+    // Fitted where it must be, both pages print: page 1 at its own size.
+    Ended(Print(Path("mixed.pdf"), "na_letter_8.5x11in", 200, 1, "auto"), 9);
+    const std::vector<std::string> jobs = SplitJobs(TakeOutput());
+    ASSERT_EQ(jobs.size(), 2u) << Read(Path("app/log"));
+    const Picture first = RenderJob(jobs[0], "small");
+    const Match own = BestMatch(first, PopplerPage(Path("small.pdf"), 1, 0));
+    EXPECT_LT(own.meanDifference, 6.0);
     WaitUntilIdle();
     ExpectNothingLeft();
 }
