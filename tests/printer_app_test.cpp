@@ -388,6 +388,26 @@ TEST_F(PrinterAppTest, DefaultsSetInTheWebInterfaceAreKeptAndPrinted) {
                   .status,
               0);
     EXPECT_NE(Read(Path("saved.html")).find("Changes saved"), std::string::npos);
+    // The printer's own page shows them in words, what was saved selected,
+    // and refuses a value the printer does not offer.
+    const std::string finishing =
+        "http://localhost:" + std::to_string(port_) + "/varnu4820/finishing";
+    ASSERT_EQ(
+        Run("curl -sf -b " + Path("cookies") + " " + finishing + " > " + Path("finishing.html"))
+            .status,
+        0);
+    const std::string labelled = Read(Path("finishing.html"));
+    for (const char* label :
+         {"Finishing program:</label>", "<option value=\"program3\" selected>Program 3",
+          "<option value=\"marginsoff\" selected>Always on (MARGINSOFF)",
+          "<option value=\"dontcare\">Any bin", "<option value=\"bin_2\" selected>Bin 2",
+          "Sheet margin (mm):</label>", "value=\"5\""})
+        EXPECT_NE(labelled.find(label), std::string::npos) << label;
+    ASSERT_EQ(Run("curl -sf -b " + Path("cookies") + " -d session=" + session[1].str() +
+                  " -d varnu-output-bin=bin_99 " + finishing + " > " + Path("refused.html"))
+                  .status,
+              0);
+    EXPECT_NE(Read(Path("refused.html")).find("Invalid form data"), std::string::npos);
     // Kept in the state: the next run has them, and a job that names none
     // of them is printed with them.
     StopApp();
