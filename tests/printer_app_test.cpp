@@ -21,11 +21,13 @@
 
 #include "pdf_sheets.h"
 #include "private_cupsd.h"
+#include "webdriver.h"
 
 namespace varnu::testing {
 namespace {
 
-const std::string kTests = PRINTER_APP_TESTS;  // the ipptool files and sample maker
+const std::string kTests = PRINTER_APP_TESTS;    // the ipptool files and sample maker
+const std::string kOutput = PRINTER_APP_OUTPUT;  // what a test leaves to look at
 
 // A port nothing listens on now.
 int FreePort() {
@@ -421,6 +423,52 @@ TEST_F(PrinterAppTest, DefaultsSetInTheWebInterfaceAreKeptAndPrinted) {
         EXPECT_NE(stream.find(line), std::string::npos) << line;
     // A margin of 5 mm on A-ANSI (11 x 8.5 inch): 199 plotter units in.
     EXPECT_NE(stream.find("IP199,199,"), std::string::npos);
+}
+
+// The web interface in a real browser: its media, defaults and finishing
+// pages kept as screenshots, a default chosen in each form reaching the
+// next job.
+TEST_F(PrinterAppTest, ABrowserSetsDefaultsThatTheNextJobPrints) {
+    const std::string missing = MissingBrowser();
+    if (!missing.empty())
+        GTEST_SKIP() << missing << " is not installed (Debian: chromium, chromium-driver)";
+    StartApp();
+    WebDriver browser;
+    std::string error;
+    ASSERT_TRUE(browser.Start(dir_ / "browser", FreePort(), &error))
+        << error << Read(Path("browser/chromedriver.log"));
+    const std::string web = "http://localhost:" + std::to_string(port_) + "/varnu4820/";
+    fs::create_directories(kOutput);
+    for (const char* page : {"media", "printing", "finishing"}) {
+        ASSERT_TRUE(browser.Go(web + page, &error)) << error;
+        EXPECT_TRUE(browser.Screenshot(kOutput + "/" + page + ".png", &error)) << error;
+    }
+    // A select and the submit button of PAPPL's defaults page, then of the
+    // printer's own.
+    const struct {
+        const char* page;
+        const char* option;
+    } choices[] = {{"printing", "select[name=varnu-finishing-program] option[value=program3]"},
+                   {"finishing", "select[name=varnu-output-bin] option[value=bin_5]"}};
+    for (const auto& choice : choices) {
+        SCOPED_TRACE(choice.page);
+        ASSERT_TRUE(browser.Go(web + choice.page, &error)) << error;
+        ASSERT_TRUE(browser.Click(choice.option, &error)) << error;
+        ASSERT_TRUE(browser.Click("input[type=submit]", &error)) << error;
+        bool saved = false;
+        for (int i = 0; i < 50 && !saved; ++i) {
+            saved = browser.Source().find("Changes saved.") != std::string::npos;
+            if (!saved) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_TRUE(saved) << browser.Source();
+    }
+    EXPECT_TRUE(browser.Screenshot(kOutput + "/finishing-saved.png", &error)) << error;
+    WriteWidePng(Path("wide.png"));
+    Ended(Print(Path("wide.png"), "na_letter_8.5x11in", 200, 1), 9);
+    const std::string stream = TakeOutput();
+    for (const char* line :
+         {"@PJL DEFAULT FINISHPROGID=PROGRAM3\r\n", "@PJL DEFAULT FINISHBIN=BIN_5\r\n"})
+        EXPECT_NE(stream.find(line), std::string::npos) << line;
 }
 
 TEST_F(PrinterAppTest, CupsPrintsToItAsAnIppEverywhereQueue) {
