@@ -182,10 +182,13 @@ std::string ChoiceLabel(const std::string& keyword) {
         {"bypass", "Folder bypass"},
         {"useprogram", "Use program settings"},
         {"marginsoff", "Always on (MARGINSOFF)"},  // the table's label and line
+        {"dontcare", "Any bin"},
+        {"fanfold", "Fanfold output"},
     };
     for (const Label& l : kLabels)
         if (keyword == l.keyword) return l.english;
     if (keyword.rfind("program", 0) == 0) return "Program " + keyword.substr(7);
+    if (keyword.rfind("bin_", 0) == 0) return "Bin " + keyword.substr(4);
     return keyword;
 }
 

@@ -46,7 +46,7 @@ const std::vector<std::string>& MediaTypes();
 std::vector<std::string> ProgramKeywords();
 std::vector<std::string> FinishMarginKeywords();
 std::vector<std::string> OutputBinKeywords();
-// The English label of a media-type or finishing keyword
+// The English label of a media-type, finishing or output-bin keyword
 // ("program3" is "Program 3"); the keyword itself when it has none.
 std::string ChoiceLabel(const std::string& keyword);
 // The row of `keyword` in `keywords`, or -1.

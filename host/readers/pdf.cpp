@@ -289,4 +289,10 @@ bool PdfDocument::PagePlot(int index, const Sheet& sheet, int dpi, const PdfOpti
     return true;
 }
 
+std::string PagesSentNote(int first, int sent) {
+    if (sent <= 0) return "";
+    return "; " + std::string(sent == 1 ? "page " : "pages ") + std::to_string(first + 1) +
+           (sent == 1 ? "" : " to " + std::to_string(first + sent)) + " went out already";
+}
+
 }  // namespace varnu::host

@@ -48,4 +48,9 @@ class PdfDocument {
     std::unique_ptr<Poppler> poppler_;
 };
 
+// What a failure after pages went out adds to its message: the `sent`
+// pages from index `first` on ("; pages 1 to 2 went out already"), or
+// nothing when none went out.
+std::string PagesSentNote(int first, int sent);
+
 }  // namespace varnu::host

@@ -113,9 +113,7 @@ int PlotPdfFile(const PlotOptions& o) {
                        Send(page, pdf.progress, e);
             },
             &error);
-    if (!ok && sent > 0 && session.streams())
-        error += "; " + std::string(sent == 1 ? "page " : "pages ") + std::to_string(first + 1) +
-                 (sent == 1 ? "" : " to " + std::to_string(first + sent)) + " went out already";
+    if (!ok && session.streams()) error += PagesSentNote(first, sent);
     if (ok && session.Finish(&error)) return 0;
     return Refuse(o.input + ": " + error);
 }

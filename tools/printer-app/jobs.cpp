@@ -170,8 +170,7 @@ DeviceJob::DeviceJob(pappl_job_t* job, pappl_device_t* device)
                    }});
 }
 
-bool DeviceJob::Page(const pappl_pr_options_t& options, int dpi, const DrawPage& draw,
-                     std::string* error) {
+bool DeviceJob::Configure(const pappl_pr_options_t& options, int dpi, std::string* error) {
     const VendorValues vendor(job_, options);
     pappl_pr_options_t withDefaults = options;
     withDefaults.num_vendor = vendor.count;
@@ -185,6 +184,17 @@ bool DeviceJob::Page(const pappl_pr_options_t& options, int dpi, const DrawPage&
         for (const std::string& m : messages) *error += "; " + m;
         return false;
     }
+    return true;
+}
+
+bool DeviceJob::Sheet(const pappl_pr_options_t& options, int dpi, host::Sheet* sheet,
+                      std::string* error) {
+    return Configure(options, dpi, error) && host::ReadSheet(sheet, error);
+}
+
+bool DeviceJob::Page(const pappl_pr_options_t& options, int dpi, const DrawPage& draw,
+                     std::string* error) {
+    if (!Configure(options, dpi, error)) return false;
     const bool sent = session_.Job(
         "",
         [&](const host::Sheet& sheet, std::string* e) {

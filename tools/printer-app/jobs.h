@@ -32,11 +32,16 @@ class DeviceJob {
     // drawn by `draw` on the sheet they describe, sent to the device.
     using DrawPage = std::function<bool(const host::Sheet&, host::Plot*, std::string*)>;
     bool Page(const pappl_pr_options_t& options, int dpi, const DrawPage& draw, std::string* error);
+    // The sheet pages with `options` are drawn on, before any is sent.
+    bool Sheet(const pappl_pr_options_t& options, int dpi, host::Sheet* sheet, std::string* error);
     bool Finish(std::string* error);
     bool canceled() const { return papplJobIsCanceled(job_); }
     pappl_job_t* job() const { return job_; }
 
   private:
+    // The driver reset and configured from the options.
+    bool Configure(const pappl_pr_options_t& options, int dpi, std::string* error);
+
     std::unique_lock<std::mutex> lock_;
     pappl_job_t* job_;
     pappl_device_t* device_;

@@ -15,6 +15,7 @@
 #include "jobs.h"
 #include "session/config_store.h"
 #include "session/driver.h"
+#include "web.h"
 
 namespace {
 
@@ -50,7 +51,8 @@ pappl_system_t* CreateSystem(const std::string& spool, const std::string& log,
                           "Varnu Printer App", port, "_print,_universal", spool.c_str(),
                           log.c_str(), level, nullptr, false);
     if (system == nullptr) return nullptr;
-    papplSystemSetPrinterDrivers(system, 1, kDrivers, nullptr, nullptr, DriverCallback, nullptr);
+    papplSystemSetPrinterDrivers(system, 1, kDrivers, nullptr, AddSettingsPage, DriverCallback,
+                                 nullptr);
     AddDocumentFilters(system);
     pappl_version_t version{};
     std::strncpy(version.name, "Varnu Printer App", sizeof version.name - 1);

@@ -1,4 +1,9 @@
 // PDF documents through the host library's banded renderer, page by page.
+// Every page is checked against the sheet before the first is sent, so a
+// job that would fail on a later page sends nothing.
+#include <algorithm>
+#include <vector>
+
 #include "jobs.h"
 #include "readers/pdf.h"
 
@@ -7,18 +12,64 @@ namespace varnu::printer_app {
 namespace {
 
 // print-scaling: "none" keeps the page's size; "fit" and "fill" fit it to
-// the sheet; "auto" and "auto-fit" keep the size when the page fits.
-bool PagePlot(const host::PdfDocument& document, int index, const host::Sheet& sheet, int dpi,
-              pappl_scaling_t scaling, host::Plot* plot, std::string* error) {
-    host::PdfOptions pdf;
-    pdf.rotateAuto = true;
-    pdf.progress = false;
-    pdf.fit = scaling == PAPPL_SCALING_FIT || scaling == PAPPL_SCALING_FILL;
-    const bool own = document.PagePlot(index, sheet, dpi, pdf, plot, error);
-    if (own || pdf.fit || scaling == PAPPL_SCALING_NONE) return own;
-    pdf.fit = true;
+// the sheet; "auto" and "auto-fit" keep the size when the page fits. The
+// options page `index` is drawn with, false when it cannot be.
+bool PageOptions(const host::PdfDocument& document, int index, const host::Sheet& sheet, int dpi,
+                 pappl_scaling_t scaling, host::PdfOptions* pdf, std::string* error) {
+    pdf->rotateAuto = true;
+    pdf->progress = false;
+    pdf->fit = scaling == PAPPL_SCALING_FIT || scaling == PAPPL_SCALING_FILL;
+    if (document.Check(index, index, sheet, dpi, *pdf, error)) return true;
+    if (pdf->fit || scaling == PAPPL_SCALING_NONE) return false;
+    pdf->fit = true;
     error->clear();
-    return document.PagePlot(index, sheet, dpi, pdf, plot, error);
+    return document.Check(index, index, sheet, dpi, *pdf, error);
+}
+
+// The pages `first` to `last` (from 0) as they will be drawn, before any is.
+bool PreFlight(const host::PdfDocument& document, int first, int last, const host::Sheet& sheet,
+               int dpi, pappl_scaling_t scaling, std::vector<host::PdfOptions>* pages,
+               std::string* error) {
+    for (int index = first; index <= last; ++index) {
+        host::PdfOptions pdf;
+        if (!PageOptions(document, index, sheet, dpi, scaling, &pdf, error)) {
+            *error += "; nothing was sent";
+            return false;
+        }
+        pages->push_back(pdf);
+    }
+    return true;
+}
+
+// Pre-flight, then each page a driver job of its own.
+bool SendPages(const host::PdfDocument& document, const pappl_pr_options_t& options, DeviceJob* out,
+               std::string* error) {
+    const int dpi = options.printer_resolution[0];
+    const int first = static_cast<int>(options.first_page) - 1;
+    const int last = std::min(static_cast<int>(options.last_page), document.pages()) - 1;
+    host::Sheet sheet;
+    std::vector<host::PdfOptions> pages;
+    if (!out->Sheet(options, dpi, &sheet, error) ||
+        !PreFlight(document, first, last, sheet, dpi, options.print_scaling, &pages, error))
+        return false;
+    for (int index = first; index <= last; ++index) {
+        const bool sent = out->Page(
+            options, dpi,
+            [&](const host::Sheet& jobSheet, host::Plot* plot, std::string* e) {
+                host::Plot drawn;
+                if (!document.PagePlot(index, jobSheet, dpi, pages[index - first], &drawn, e))
+                    return false;
+                *plot = Cancellable(drawn, *out);
+                return true;
+            },
+            error);
+        if (!sent) {
+            *error += host::PagesSentNote(first, index - first);
+            return false;
+        }
+        papplJobSetImpressionsCompleted(out->job(), 1);
+    }
+    return true;
 }
 
 }  // namespace
@@ -38,25 +89,7 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void*) {
         papplJobCreatePrintOptions(job, static_cast<unsigned>(document.pages()), false);
     papplJobSetImpressions(job, static_cast<int>(options->num_pages));
     DeviceJob out(job, device);
-    bool sent = true;
-    const int dpi = options->printer_resolution[0];
-    const pappl_scaling_t scaling = options->print_scaling;
-    for (unsigned page = options->first_page;
-         sent && page <= options->last_page && page <= static_cast<unsigned>(document.pages());
-         ++page) {
-        sent = out.Page(
-            *options, dpi,
-            [&](const host::Sheet& sheet, host::Plot* plot, std::string* e) {
-                host::Plot drawn;
-                if (!PagePlot(document, static_cast<int>(page) - 1, sheet, dpi, scaling, &drawn, e))
-                    return false;
-                *plot = Cancellable(drawn, out);
-                return true;
-            },
-            &error);
-        if (sent) papplJobSetImpressionsCompleted(job, 1);
-    }
-    sent = sent && out.Finish(&error);
+    const bool sent = SendPages(document, *options, &out, &error) && out.Finish(&error);
     papplJobDeletePrintOptions(options);
     if (!sent && !out.canceled()) JobFailed(job, error);
     return sent || out.canceled();
