@@ -167,6 +167,78 @@ TEST_F(RasterTest, FastAndPortableDitherAgreeWithThePixelRule) {
     }
 }
 
+TEST_F(RasterTest, FastAndPortableOneColourTestsAgree) {
+    std::vector<std::uint8_t> bytes(3 * 40);
+    for (std::int32_t pixels = 1; pixels <= 40; ++pixels) {
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i % 3);
+        ASSERT_TRUE(OneColour(bytes.data(), pixels)) << pixels;
+        ASSERT_TRUE(OneColourPortable(bytes.data(), pixels)) << pixels;
+        // Any one byte of any pixel changed, and a byte just past the end.
+        for (std::int32_t at = 0; at <= 3 * pixels && at < static_cast<int>(bytes.size()); ++at) {
+            bytes[at] ^= 0x40;
+            const bool expected = at == 3 * pixels || pixels == 1;
+            ASSERT_EQ(OneColour(bytes.data(), pixels), expected) << pixels << " " << at;
+            ASSERT_EQ(OneColourPortable(bytes.data(), pixels), expected) << pixels << " " << at;
+            bytes[at] ^= 0x40;
+        }
+    }
+}
+
+// A colour line of runs: paper, fills of one colour at any length and
+// offset, and noise, so that words are whole runs, parts of them or mixed.
+std::vector<std::uint8_t> RunsLine(std::mt19937& rng, std::int32_t pixels) {
+    std::vector<std::uint8_t> line(3 * static_cast<std::size_t>(pixels));
+    for (std::int32_t x = 0; x < pixels;) {
+        const std::int32_t run = 1 + static_cast<std::int32_t>(rng() % (rng() % 4 == 0 ? 200 : 40));
+        const int kind = static_cast<int>(rng() % 4);
+        const std::uint8_t r = static_cast<std::uint8_t>(rng()),
+                           g = static_cast<std::uint8_t>(rng()),
+                           b = static_cast<std::uint8_t>(rng());
+        for (std::int32_t k = 0; k < run && x < pixels; ++k, ++x) {
+            std::uint8_t* p = &line[3 * static_cast<std::size_t>(x)];
+            if (kind == 0) {
+                p[0] = p[1] = p[2] = 255;
+            } else if (kind == 3) {
+                for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>(rng());
+            } else {
+                p[0] = r, p[1] = g, p[2] = b;
+            }
+        }
+    }
+    return line;
+}
+
+TEST_F(RasterTest, FastAndPortableColourLinesAgreeWithThePixelRule) {
+    applyConfigDefaults(0);
+    // A tone curve of its own, so that white paper has a level above 0.
+    for (int g = 0; g < 256; ++g)
+        Configuration.ToneCurve[g] = static_cast<std::uint8_t>(g < 250 ? g * 9 / 10 : 200);
+    constexpr std::int32_t kPixels = 1000;
+    ASSERT_TRUE(PrepareRaster(kPixels, 1, DataMode::kRtlGl2, 0, 0, 0, 1, false));
+    BuildDitherMasks();
+    const std::int32_t words = Image.RasterState.width / 32;
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 300; ++trial) {
+        const auto line = RunsLine(rng, kPixels);
+        // Lines cut short (padded white) as well as whole ones.
+        const std::int32_t count =
+            trial % 3 == 0 ? static_cast<std::int32_t>(rng() % (kPixels + 1)) : kPixels;
+        const std::int32_t y = trial % 37;
+        std::vector<std::uint32_t> fast(words, 0xDEADBEEF), portable(words, 0x12345678);
+        DitherColourLine(line.data(), count, y, fast.data());
+        DitherColourLinePortable(line.data(), count, y, portable.data());
+        ASSERT_EQ(fast, portable) << trial;
+        for (std::int32_t x = 0; x < 32 * words; ++x) {
+            const int level = x < count ? LevelOf(line[3 * x], line[3 * x + 1], line[3 * x + 2])
+                                        : LevelOf(255, 255, 255);
+            ASSERT_EQ(static_cast<bool>(fast[x / 32] & (0x80000000u >> (x % 32))),
+                      ExpectedBlack(level, x, y))
+                << trial << " " << x;
+        }
+    }
+    ReleaseRasterBuffers();
+}
+
 // Collects an image of `rows` lines through the raster output directly.
 std::string RunRaster(std::int32_t pixels, std::int32_t rows, DataMode mode, std::uint16_t code,
                       const std::function<std::string(std::int32_t)>& line,

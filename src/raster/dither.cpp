@@ -28,26 +28,52 @@ inline std::uint8_t LevelOf(const std::uint8_t* rgb) {
     return LevelOfSum[30 * rgb[0] + 59 * rgb[1] + 11 * rgb[2]];
 }
 
-// True when the 16 pixels of 48 bytes at p are all white (FF FF FF).
-inline bool SixteenWhite(const std::uint8_t* p) {
-    std::uint64_t all = ~std::uint64_t{0};
-    for (int k = 0; k < 6; ++k) {
-        std::uint64_t v;
-        std::memcpy(&v, p + 8 * k, 8);
-        all &= v;
-    }
-    return all == ~std::uint64_t{0};
+}  // namespace
+
+bool OneColourPortable(const std::uint8_t* p, std::int32_t pixels) {
+    // Each byte equals the one three later: every pixel is the first.
+    return pixels <= 1 || std::memcmp(p, p + 3, 3 * static_cast<std::size_t>(pixels) - 3) == 0;
 }
 
-// Levels of `count` colour pixels. White paper is the common case of
-// drawings and scans: 16 white pixels at a time cost one test and one store.
+namespace {
+
+// OneColour, inlined where the count is a constant.
+inline bool SameColour(const std::uint8_t* p, std::int32_t pixels) {
+#if defined(__SSE2__)
+    // The same test 16 bytes at a time; the last block overlaps the one before.
+    if (pixels < 7) return OneColourPortable(p, pixels);
+    const std::int32_t last = 3 * pixels - 19;
+    __m128i same = _mm_set1_epi8(-1);
+    for (std::int32_t k = 0;; k += 16) {
+        if (k > last) k = last;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + 3));
+        same = _mm_and_si128(same, _mm_cmpeq_epi8(a, b));
+        if (k == last) break;
+    }
+    return _mm_movemask_epi8(same) == 0xFFFF;
+#else
+    return OneColourPortable(p, pixels);
+#endif
+}
+
+}  // namespace
+
+bool OneColour(const std::uint8_t* p, std::int32_t pixels) {
+    return SameColour(p, pixels);
+}
+
+namespace {
+
+// Levels of `count` colour pixels. Paper and filled areas are the common
+// case of drawings: 16 pixels of one colour cost one test, one read and one
+// store.
 void ColourLevels(const std::uint8_t* pixels, std::int32_t count, std::uint8_t* level) {
-    const std::uint8_t white = LevelOfGrey[255];
     std::int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
         const std::uint8_t* p = pixels + 3 * i;
-        if (SixteenWhite(p)) {
-            std::memset(level + i, white, 16);
+        if (SameColour(p, 16)) {
+            std::memset(level + i, LevelOf(p), 16);
             continue;
         }
         for (int k = 0; k < 16; ++k) level[i + k] = LevelOf(p + 3 * k);
@@ -89,6 +115,11 @@ constexpr std::array<std::uint8_t, 256> BuildBitReversal() {
     return table;
 }
 constexpr auto kBitReversal = BuildBitReversal();
+
+std::uint32_t* CurrentPageRow(const RasterStateRecord& r) {
+    return reinterpret_cast<std::uint32_t*>(r.pageBuffer +
+                                            static_cast<std::size_t>(r.rowCounter) * r.stride);
+}
 
 void DitherRow(std::int32_t y, std::uint32_t* out) {
     DitherWords(Image.RasterState.levels, Image.RasterState.width / 32, y, out);
@@ -148,6 +179,55 @@ void DitherWords(const std::uint8_t* level, std::int32_t words, std::int32_t y,
 #endif
 }
 
+namespace {
+
+// The page word of 32 pixels of one level in row y: the row's mask twice.
+inline std::uint32_t SolidWord(const std::uint16_t* masks, std::uint8_t level) {
+    return static_cast<std::uint32_t>(masks[level]) * 0x10001u;
+}
+
+}  // namespace
+
+void DitherColourLine(const std::uint8_t* pixels, std::int32_t count, std::int32_t y,
+                      std::uint32_t* out) {
+    // Words of one colour (paper, fills) skip the levels; the words between
+    // them go through levels and DitherWords a run at a time.
+    const std::int32_t words = Image.RasterState.width / 32;
+    const std::uint16_t* masks = Image.DitherMasks[y % 16];
+    std::uint8_t* level = Image.RasterState.levels;
+    std::int32_t pending = 0;  // first word not yet written
+    const auto flush = [&](std::int32_t to, std::int32_t pixelsTo) {
+        ColourLevels(pixels + 96 * static_cast<std::size_t>(pending), pixelsTo - 32 * pending,
+                     level + 32 * pending);
+        DitherWords(level + 32 * pending, to - pending, y, out + pending);
+    };
+    const std::int32_t whole = count / 32;
+    for (std::int32_t w = 0; w < whole; ++w) {
+        const std::uint8_t* p = pixels + 96 * static_cast<std::size_t>(w);
+        if (!SameColour(p, 32)) continue;
+        if (pending < w) flush(w, 32 * w);
+        out[w] = SolidWord(masks, LevelOf(p));
+        pending = w + 1;
+    }
+    // The word the line ends in, padded white; then white words to W.
+    const std::uint8_t white = LevelOfGrey[255];
+    const std::int32_t used = (count + 31) / 32;
+    if (pending < used) {
+        std::memset(level + count, white, static_cast<std::size_t>(32 * used - count));
+        flush(used, count);
+    }
+    for (std::int32_t w = used; w < words; ++w) out[w] = SolidWord(masks, white);
+}
+
+void DitherColourLinePortable(const std::uint8_t* pixels, std::int32_t count, std::int32_t y,
+                              std::uint32_t* out) {
+    std::uint8_t* level = Image.RasterState.levels;
+    for (std::int32_t i = 0; i < count; ++i) level[i] = LevelOf(pixels + 3 * i);
+    std::memset(level + count, LevelOfGrey[255],
+                static_cast<std::size_t>(Image.RasterState.width - count));
+    DitherWordsPortable(level, Image.RasterState.width / 32, y, out);
+}
+
 std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool bilevel,
                           std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     // A line longer than the grid is cut to it, a shorter one padded white.
@@ -156,6 +236,15 @@ std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool b
     const std::int32_t n = Image.RasterState.replication;
     std::uint8_t* level = Image.RasterState.levels;
     const std::uint8_t white = LevelOfGrey[255];
+    if (n == 1 && !bilevel && Image.RasterState.transparent == 0) {
+        // A colour line unwidened: one page row, straight from the pixels.
+        if (Image.RasterState.rowCounter < Image.RasterState.nominalRows) {
+            DitherColourLine(pixels, count, Image.RasterState.rowCounter,
+                             CurrentPageRow(Image.RasterState));
+            ++Image.RasterState.rowCounter;
+        }
+        return 0;
+    }
 
     // One level per source pixel, then widened to n device pixels each.
     if (bilevel) {
@@ -179,10 +268,7 @@ std::int32_t AddImageLine(std::int32_t count, const std::uint8_t* pixels, bool b
 
     for (std::int32_t k = 0; k < n && Image.RasterState.rowCounter < Image.RasterState.nominalRows;
          ++k) {
-        auto* row = reinterpret_cast<std::uint32_t*>(
-            Image.RasterState.pageBuffer +
-            static_cast<std::size_t>(Image.RasterState.rowCounter) * Image.RasterState.stride);
-        DitherRow(Image.RasterState.rowCounter, row);
+        DitherRow(Image.RasterState.rowCounter, CurrentPageRow(Image.RasterState));
         ++Image.RasterState.rowCounter;
     }
     return 0;

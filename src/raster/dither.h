@@ -25,4 +25,17 @@ void DitherWords(const std::uint8_t* levels, std::int32_t words, std::int32_t y,
 void DitherWordsPortable(const std::uint8_t* levels, std::int32_t words, std::int32_t y,
                          std::uint32_t* out);
 
+// One colour line of `count` pixels (n = 1) dithered into page row y, white
+// to W. The fast path takes a word of 32 pixels of one colour from the masks
+// without levels; the portable one is a level per pixel and
+// DitherWordsPortable. Both use the levels buffer.
+void DitherColourLine(const std::uint8_t* pixels, std::int32_t count, std::int32_t y,
+                      std::uint32_t* out);
+void DitherColourLinePortable(const std::uint8_t* pixels, std::int32_t count, std::int32_t y,
+                              std::uint32_t* out);
+
+// True when the `pixels` colour pixels at p are all the same colour.
+bool OneColour(const std::uint8_t* p, std::int32_t pixels);
+bool OneColourPortable(const std::uint8_t* p, std::int32_t pixels);
+
 }  // namespace varnu

@@ -42,19 +42,24 @@ struct Packer {
     void Write(const mmr::Code& code) { Write(code.bits, code.count); }
 
     // Runs of 64 pixels and more need make-up codes first; rare in halftones,
-    // so kept out of the common path.
-    [[gnu::noinline]] std::int32_t MakeUp(const mmr::RunTable& table, std::int32_t run) {
+    // so kept out of the common path. It works on a copy: a packer whose
+    // address went to a call would live in memory, and every code would
+    // wait for the store of the one before.
+    [[gnu::noinline]] static Packer WithMakeUp(Packer p, const mmr::RunTable& table,
+                                               std::int32_t run) {
         while (run > 63) {
             std::int32_t m = run / 64;
             if (m > 40) m = 40;  // 2560, the longest make-up code
-            Write(table[63 + m]);
+            p.Write(table[63 + m]);
             run -= 64 * m;
         }
-        return run;
+        return p;
     }
     void Run(const mmr::RunTable& table, std::int32_t run) {
-        if (run > 63) [[unlikely]]
-            run = MakeUp(table, run);
+        if (run > 63) [[unlikely]] {
+            *this = WithMakeUp(*this, table, run);
+            run &= 63;  // what the make-ups leave: they take multiples of 64
+        }
         Write(table[run]);
     }
 };
