@@ -96,6 +96,10 @@ cairo_surface_t* PageRecording::Surface(bool columns, std::string* error) {
     // device: coverage would only turn edges into dither, at three times
     // the cost.
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_font_options_t* glyphs = cairo_font_options_create();
+    cairo_font_options_set_antialias(glyphs, CAIRO_ANTIALIAS_NONE);  // text too
+    cairo_set_font_options(cr, glyphs);
+    cairo_font_options_destroy(glyphs);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
     if (columns) {
