@@ -37,6 +37,10 @@ struct Picture {
     std::function<bool(std::int32_t x, std::int32_t w, std::uint32_t* pixels, std::string* error)>
         renderColumns;
     bool opaque = false;  // render and renderColumns set every pixel, white or not
+    // render and renderColumns may run on a second thread, one call at a
+    // time and in the order the bands are read, while the driver reads the
+    // band before.
+    bool renderAhead = false;
     std::function<bool(bool column, std::int32_t index, Band* band, std::string* error)> hold;
     std::string label;  // "page 2": names it in errors
     std::string progressLabel;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "model/bands.h"
 #include "session/driver.h"
 #include "varnu/adi_abi.h"
 #include "varnu/packet_layouts.h"
@@ -90,10 +91,8 @@ RowPicture ImagePicture(const Image& image) {
 }
 
 // A picture drawn a band at a time: the bands it holds itself, or
-// rendered, of at most 32 MB (a PDF band is drawn through a working copy
-// of cairo's of as much again).
-RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixels) {
-    constexpr std::size_t kBandBytes = std::size_t{32} << 20;
+// rendered (`bands`).
+RowPicture BandedPicture(const Picture& source, PictureBands* bands) {
     RowPicture picture;
     picture.width = source.width;
     picture.height = source.height;
@@ -106,38 +105,8 @@ RowPicture BandedPicture(const Picture& source, std::vector<std::uint32_t>* pixe
         picture.hold = source.hold;
         return picture;
     }
-    picture.hold = [&source, pixels](bool column, std::int32_t index, Band* band,
-                                     std::string* error) {
-        // The next band in the direction the driver goes: rows run upwards,
-        // columns rightwards.
-        const std::size_t lineBytes =
-            4 * static_cast<std::size_t>(column ? source.height : source.width);
-        const auto lines =
-            static_cast<std::int32_t>(std::max<std::size_t>(1, kBandBytes / lineBytes));
-        if (column) {
-            band->x = index, band->y = 0, band->height = source.height;
-            band->width = std::min(lines, source.width - index);
-        } else {
-            band->x = 0, band->width = source.width;
-            band->height = std::min(lines, index + 1);
-            band->y = index + 1 - band->height;
-        }
-        const std::size_t size = static_cast<std::size_t>(band->width) * band->height;
-        if (source.opaque)
-            pixels->resize(size);
-        else
-            pixels->assign(size, 0xFFFFFF);
-        band->pixels = reinterpret_cast<const std::uint8_t*>(pixels->data());
-        band->format = PixelFormat::Rgb24;
-        // Columns drawn as rows where the picture can (the band mirrored on
-        // its diagonal: a pixel's right neighbour a column further on): a
-        // column read down a band of rows is a cache miss a pixel, and a
-        // tall narrow band is slow to draw.
-        const bool columns = column && source.renderColumns;
-        band->step = columns ? 4 * static_cast<std::ptrdiff_t>(band->height) : 4;
-        band->stride = columns ? 4 : 4 * static_cast<std::ptrdiff_t>(band->width);
-        if (columns) return source.renderColumns(band->x, band->width, pixels->data(), error);
-        return source.render(band->x, band->y, band->width, band->height, pixels->data(), error);
+    picture.hold = [bands](bool column, std::int32_t index, Band* band, std::string* error) {
+        return bands->Hold(column, index, band, error);
     };
     return picture;
 }
@@ -150,9 +119,9 @@ std::int16_t SendPicture(const Plot& plot, const Step& s, bool progress, std::st
         *why = "the picture is empty";
         return -1;
     }
-    std::vector<std::uint32_t> band;
+    PictureBands bands(source);
     const std::int16_t taken =
-        DrawPicture(BandedPicture(source, &band), s.placement, progress, why);
+        DrawPicture(BandedPicture(source, &bands), s.placement, progress, why);
     if (taken != 52 && why->empty()) *why = "the driver refused the image";
     return taken;
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "model/fit.h"
 #include "readers/pdf_work.h"
@@ -20,6 +21,9 @@ namespace {
 // cairo's image surfaces are at most 32767 pixels a side; larger bands
 // are drawn in tiles of at most this many pixels a side.
 constexpr std::int32_t kTile = 32000;
+
+// Device units a point while poppler draws (see PageRecording::Surface).
+constexpr double kPrinterDot = 600.0 / 72;
 
 struct GObjectDeleter {
     void operator()(void* object) const {
@@ -82,7 +86,20 @@ cairo_surface_t* PageRecording::Surface(bool columns, std::string* error) {
     const double w = d_.width, h = d_.height;
     const cairo_rectangle_t extents{0, 0, columns ? h : w, columns ? w : h};
     surface = cairo_recording_surface_create(CAIRO_CONTENT_COLOR, &extents);
+    // Poppler prints a line of width 0 one dot of a 600 dpi printer wide,
+    // a dot being a device unit: device units of that size while it draws
+    // make such a line one picture pixel at any resolution and scale.
+    cairo_surface_set_device_scale(surface, kPrinterDot, kPrinterDot);
     cairo_t* cr = cairo_create(surface);
+    cairo_scale(cr, 1 / kPrinterDot, 1 / kPrinterDot);  // picture pixels again
+    // A pixel is ink where its centre is inside a shape, as on a one-bit
+    // device: coverage would only turn edges into dither, at three times
+    // the cost.
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_font_options_t* glyphs = cairo_font_options_create();
+    cairo_font_options_set_antialias(glyphs, CAIRO_ANTIALIAS_NONE);  // text too
+    cairo_set_font_options(cr, glyphs);
+    cairo_font_options_destroy(glyphs);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
     if (columns) {
@@ -97,6 +114,8 @@ cairo_surface_t* PageRecording::Surface(bool columns, std::string* error) {
     cairo_scale(cr, d_.k, d_.k);
     poppler_page_render_for_printing(d_.page.get(), cr);
     cairo_destroy(cr);
+    // Replayed pixel for pixel: the recorded commands are in pixels.
+    cairo_surface_set_device_scale(surface, 1, 1);
     const cairo_status_t status = cairo_surface_status(surface);
     if (status == CAIRO_STATUS_SUCCESS) return surface;
     *error = std::string("rendering failed: ") + cairo_status_to_string(status);
@@ -151,6 +170,9 @@ std::string DoesNotFit(double w, double h, double scale, const Sheet& sheet) {
 struct PdfDocument::Poppler {
     Document document;
     PdfWork work;
+    // What each page counted asks for: checking the pages before plotting
+    // them counts each once.
+    std::map<int, PageWork> counted;
 };
 
 struct PdfDocument::PageLayout {
@@ -243,11 +265,16 @@ bool PdfDocument::Layout(int index, const Sheet& sheet, int dpi, const PdfOption
     }
     d.width = static_cast<std::int32_t>(std::lround(w));
     d.height = static_cast<std::int32_t>(std::lround(h));
-    PageWork work;
     const WorkLimits limits;
     std::string why;
-    if (!poppler_->work.Count(index, limits, &work, &why) ||
-        !(why = TooMuchWork(work, w * h, limits)).empty()) {
+    auto counted = poppler_->counted.find(index);
+    if (counted == poppler_->counted.end()) {
+        PageWork work;
+        if (poppler_->work.Count(index, limits, &work, &why))
+            counted = poppler_->counted.emplace(index, work).first;
+    }
+    if (counted == poppler_->counted.end() ||
+        !(why = TooMuchWork(counted->second, w * h, limits)).empty()) {
         *error = name + " is refused: " + why;
         return false;
     }
@@ -281,7 +308,8 @@ bool PdfDocument::PagePlot(int index, const Sheet& sheet, int dpi, const PdfOpti
                                                 std::uint32_t* pixels, std::string* e) {
         return Replay(*recording, x, 0, true, height, w, pixels, 4 * std::size_t(height), e);
     };
-    picture.opaque = true;  // replayed on the page's white
+    picture.opaque = true;       // replayed on the page's white
+    picture.renderAhead = true;  // the recording is replayed by one call at a time
     picture.label = name;
     if (o.progress) picture.progressLabel = name + " of " + std::to_string(pages());
     *plot = Plot(name);

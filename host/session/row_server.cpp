@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -143,6 +144,20 @@ void PutLine(PixelFormat format, const std::uint8_t* origin, std::ptrdiff_t step
     }
 }
 
+// A line of words read backwards from `origin` (a rendered band's row or
+// mirrored column as the driver takes it): R, G, B of each, a word
+// written a pixel, each overwriting the spare byte of the one before.
+void PutRgb24Reversed(const std::uint8_t* origin, std::int64_t pixels, std::uint8_t* out) {
+    const std::uint8_t* word = origin;
+    for (std::int64_t p = 0; p + 1 < pixels; ++p, word -= 4, out += 3) {
+        std::uint32_t v;
+        std::memcpy(&v, word, 4);
+        const std::uint32_t rgb = __builtin_bswap32(v << 8);  // R, G, B, 0 in memory
+        std::memcpy(out, &rgb, 4);
+    }
+    if (pixels > 0) PutPixel<PixelFormat::Rgb24>(word, out);
+}
+
 // The picture pixel along a line of `pixels` for each of them: the nearest,
 // counted from the line's start, so that a grid a pixel off still fits.
 // Kept while the lines are as long.
@@ -226,6 +241,9 @@ void ServeLine(bool column, std::int32_t index, std::int64_t pixels) {
     // A column read down a band of rows is a cache miss a pixel.
     if (column && std::abs(band.stride) > size)
         return ServeCachedColumn(index, pixels, origin, step, right);
+    if (std::endian::native == std::endian::little && pixels == along &&
+        band.format == PixelFormat::Rgb24 && step == -4)
+        return PutRgb24Reversed(origin, pixels, Current.line);
     if (pixels == along) {  // one picture pixel a line pixel
         PutLine(
             band.format, origin, step, pixels, [](std::int64_t p) { return p; }, Current.line);

@@ -223,6 +223,45 @@ std::vector<std::string> NestedForms(int n) {
     return forms;
 }
 
+TEST_F(Pages, PdfPixelsAreInkOrPaperAndHairlinesADotWide) {
+    // A line of width 0 (the thinnest the device draws), one of 1 point,
+    // and a grey square, on a page of 100 x 100 points.
+    Write("lines.pdf", PagePdf("100 100",
+                               "0 w 10 50 m 90 50 l S 1 w 50 10 m 50 40 l S "
+                               "0.5 g 60 10 20 20 re f",
+                               {}));
+    PdfDocument pdf;
+    std::string error;
+    ASSERT_TRUE(pdf.Open(Path("lines.pdf"), &error)) << error;
+    for (const int dpi : {200, 600}) {
+        SCOPED_TRACE(dpi);
+        Plot page;
+        ASSERT_TRUE(pdf.PagePlot(0, kSheet, dpi, {}, &page, &error)) << error;
+        const Picture& p = page.pictures().at(0);
+        const std::vector<std::uint32_t> pixels = Band(page, 0, 0, p.width, p.height);
+        // Ink, paper or the square's grey: a pixel's centre decides an edge.
+        const auto at = [&](std::int32_t x, std::int32_t y) {
+            return pixels[y * p.width + x] & 0xFFFFFF;
+        };
+        for (const std::uint32_t v : pixels)
+            ASSERT_TRUE((v & 0xFFFFFF) == 0 || (v & 0xFFFFFF) == 0xFFFFFF ||
+                        (v & 0xFFFFFF) == 0x808080)
+                << std::hex << v;
+        // The hairline: one dot across, along all its length.
+        const double k = dpi / 72.0;
+        for (std::int32_t x = std::lround(12 * k); x < std::lround(88 * k); ++x) {
+            int ink = 0;
+            for (std::int32_t y = std::lround(48 * k); y < std::lround(52 * k); ++y)
+                ink += at(x, y) == 0;
+            ASSERT_EQ(ink, 1) << x;
+        }
+        int wide = 0;  // the 1-point line, across
+        for (std::int32_t x = std::lround(45 * k); x < std::lround(55 * k); ++x)
+            wide += at(x, std::lround(75 * k)) == 0;
+        EXPECT_NEAR(wide, k, 1);
+    }
+}
+
 TEST_F(Pages, PdfPagesAskingForTooMuchAreRefusedBeforeDrawing) {
     const std::string draw = "q 500 0 0 700 50 50 cm /X4 Do Q";
     const auto image = [](int w, int h, std::size_t bytes) {
