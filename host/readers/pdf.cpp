@@ -53,6 +53,9 @@ struct PageDrawing {
     bool turned = false;
     double k = 1, pageH = 0;
     std::int32_t width = 0, height = 0;  // picture pixels
+    // A stroke thinner than a pixel: drawn by coverage, or its pixel
+    // centres would miss it and the line break up.
+    bool coverage = false;
 };
 
 // The page interpreted once into cairo's display list, at picture pixels
@@ -94,12 +97,14 @@ cairo_surface_t* PageRecording::Surface(bool columns, std::string* error) {
     cairo_scale(cr, 1 / kPrinterDot, 1 / kPrinterDot);  // picture pixels again
     // A pixel is ink where its centre is inside a shape, as on a one-bit
     // device: coverage would only turn edges into dither, at three times
-    // the cost.
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    cairo_font_options_t* glyphs = cairo_font_options_create();
-    cairo_font_options_set_antialias(glyphs, CAIRO_ANTIALIAS_NONE);  // text too
-    cairo_set_font_options(cr, glyphs);
-    cairo_font_options_destroy(glyphs);
+    // the cost. A page with a stroke thinner than a pixel keeps it.
+    if (!d_.coverage) {
+        cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+        cairo_font_options_t* glyphs = cairo_font_options_create();
+        cairo_font_options_set_antialias(glyphs, CAIRO_ANTIALIAS_NONE);  // text too
+        cairo_set_font_options(cr, glyphs);
+        cairo_font_options_destroy(glyphs);
+    }
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
     if (columns) {
@@ -278,6 +283,7 @@ bool PdfDocument::Layout(int index, const Sheet& sheet, int dpi, const PdfOption
         *error = name + " is refused: " + why;
         return false;
     }
+    d.coverage = counted->second.thinnestStroke * d.k < 1;
     return true;
 }
 

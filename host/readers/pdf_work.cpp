@@ -3,6 +3,7 @@
 // qpdf 11 without its old PointerHolder.
 #define POINTERHOLDER_TRANSITION 4
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <qpdf/QPDF.hh>
@@ -28,22 +29,104 @@ std::string ImageRefusal(double w, double h, double bytes) {
     return text;
 }
 
+// The part of a PDF matrix that stretches a stroke's width.
+struct Linear {
+    double a = 1, b = 0, c = 0, d = 1;
+};
+
+Linear MatrixOf(QPDFObjectHandle array) {
+    Linear m;
+    if (!array.isArray() || array.getArrayNItems() < 4) return m;
+    double* v[] = {&m.a, &m.b, &m.c, &m.d};
+    for (int i = 0; i < 4; ++i)
+        if (array.getArrayItem(i).isNumber()) *v[i] = array.getArrayItem(i).getNumericValue();
+    return m;
+}
+
+// `first`, then `then` (PDF's row vectors: first x then).
+Linear Then(const Linear& f, const Linear& t) {
+    return {f.a * t.a + f.b * t.c, f.a * t.b + f.b * t.d, f.c * t.a + f.d * t.c,
+            f.c * t.b + f.d * t.d};
+}
+
+// The smaller singular value: how thin a width can get in some direction.
+double LeastStretch(const Linear& m) {
+    const double s = m.a * m.a + m.b * m.b + m.c * m.c + m.d * m.d;
+    const double det = m.a * m.d - m.b * m.c;
+    return std::sqrt(std::max(0.0, (s - std::sqrt(std::max(0.0, s * s - 4 * det * det))) / 2));
+}
+
+// The graphics state a stroke's width depends on, through q and Q.
+class Strokes {
+  public:
+    explicit Strokes(double width) : stack_{{Linear{}, width}} {}
+
+    // Follows q, Q, cm, w and gs; notes the width of S, s, B, B*, b, b*.
+    void Take(const std::string& op, std::vector<QPDFObjectHandle>& operands,
+              QPDFObjectHandle resources, PageWork* work) {
+        State& now = stack_.back();
+        if (op == "q") {
+            stack_.push_back(now);
+        } else if (op == "Q") {
+            if (stack_.size() > 1) stack_.pop_back();
+        } else if (op == "cm" && operands.size() == 6) {
+            now.ctm = Then(MatrixOf(QPDFObjectHandle::newArray(operands)), now.ctm);
+        } else if (op == "w" && operands.size() == 1 && operands[0].isNumber()) {
+            now.width = std::fabs(operands[0].getNumericValue());
+        } else if (op == "gs" && operands.size() == 1 && operands[0].isName()) {
+            QPDFObjectHandle lw = resources.getKeyIfDict("/ExtGState")
+                                      .getKeyIfDict(operands[0].getName())
+                                      .getKeyIfDict("/LW");
+            if (lw.isNumber()) now.width = std::fabs(lw.getNumericValue());
+        } else if (op == "S" || op == "s" || op == "B" || op == "B*" || op == "b" ||
+                   op == "b*") {
+            Note(now.width, LeastStretch(now.ctm), work);
+        }
+    }
+
+    // A form drawn here through `matrix`: its strokes in this content's units.
+    void Drawn(const Linear& matrix, const PageWork& form, PageWork* work) const {
+        const double stretch = LeastStretch(Then(matrix, stack_.back().ctm));
+        if (std::isfinite(form.thinnestStroke))
+            work->thinnestStroke = std::min(work->thinnestStroke, form.thinnestStroke * stretch);
+        if (std::isfinite(form.inheritedStretch))
+            Note(stack_.back().width, form.inheritedStretch * stretch, work);
+    }
+
+  private:
+    struct State {
+        Linear ctm;
+        double width;  // below 0: the width the content inherits
+    };
+    static void Note(double width, double stretch, PageWork* work) {
+        if (width < 0)
+            work->inheritedStretch = std::min(work->inheritedStretch, stretch);
+        else if (width > 0)  // 0 is the device's thinnest line
+            work->thinnestStroke = std::min(work->thinnestStroke, width * stretch);
+    }
+    std::vector<State> stack_;
+};
+
 // Counts a content stream and what it draws, each form once however often
 // it is drawn: the work of a form is kept and multiplied.
 class Counter {
   public:
     explicit Counter(const WorkLimits& limits) : limits_(limits) {}
 
-    bool Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth, PageWork* work,
-                 std::string* error);
+    // `width`: the content's line width to begin with, below 0 for a form's
+    // inherited one.
+    bool Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth, double width,
+                 PageWork* work, std::string* error);
     // The appearances of the page's annotations, which are printed too.
     bool Annotations(QPDFObjectHandle page, PageWork* work, std::string* error);
 
   private:
-    bool Draw(QPDFObjectHandle resources, const std::string& name, int depth, PageWork* work,
-              std::string* error);
-    bool Form(QPDFObjectHandle form, QPDFObjectHandle resources, int depth, PageWork* work,
-              std::string* error);
+    bool Draw(QPDFObjectHandle resources, const std::string& name, int depth,
+              const Strokes& strokes, PageWork* work, std::string* error);
+    // `at`: the state the form is drawn in, or none where its strokes are
+    // not measured (a Type 3 glyph's are in glyph space).
+    bool Form(QPDFObjectHandle form, QPDFObjectHandle resources, int depth, const Strokes* at,
+              PageWork* work, std::string* error);
     bool Image(QPDFObjectHandle dict, double bytes, PageWork* work, std::string* error) const;
 
     const WorkLimits& limits_;
@@ -88,8 +171,8 @@ bool Counter::Image(QPDFObjectHandle dict, double bytes, PageWork* work, std::st
     return true;
 }
 
-bool Counter::Draw(QPDFObjectHandle resources, const std::string& name, int depth, PageWork* work,
-                   std::string* error) {
+bool Counter::Draw(QPDFObjectHandle resources, const std::string& name, int depth,
+                   const Strokes& strokes, PageWork* work, std::string* error) {
     QPDFObjectHandle object = resources.getKeyIfDict("/XObject").getKeyIfDict(name);
     if (!object.isStream()) return true;  // poppler skips it too
     QPDFObjectHandle dict = object.getDict();
@@ -97,11 +180,11 @@ bool Counter::Draw(QPDFObjectHandle resources, const std::string& name, int dept
         dict.getKey("/Subtype").isName() ? dict.getKey("/Subtype").getName() : std::string();
     if (subtype == "/Image") return Image(dict, Number(dict, "/Length"), work, error);
     if (subtype != "/Form") return true;
-    return Form(object, resources, depth, work, error);
+    return Form(object, resources, depth, &strokes, work, error);
 }
 
-bool Counter::Form(QPDFObjectHandle object, QPDFObjectHandle resources, int depth, PageWork* work,
-                   std::string* error) {
+bool Counter::Form(QPDFObjectHandle object, QPDFObjectHandle resources, int depth,
+                   const Strokes* at, PageWork* work, std::string* error) {
     QPDFObjectHandle dict = object.getDict();
     work->formDraws += 1;
     const QPDFObjGen id = object.getObjGen();
@@ -119,7 +202,7 @@ bool Counter::Form(QPDFObjectHandle object, QPDFObjectHandle resources, int dept
         PageWork form;
         QPDFObjectHandle own = dict.getKey("/Resources");
         const bool ok =
-            Content(object, own.isDictionary() ? own : resources, depth + 1, &form, error);
+            Content(object, own.isDictionary() ? own : resources, depth + 1, -1, &form, error);
         open_.erase(id);
         if (!ok) return false;
         known = forms_.emplace(id, form).first;
@@ -127,28 +210,33 @@ bool Counter::Form(QPDFObjectHandle object, QPDFObjectHandle resources, int dept
     work->operators += known->second.operators;
     work->formDraws += known->second.formDraws;
     work->imagePixels += known->second.imagePixels;
+    if (at != nullptr) at->Drawn(MatrixOf(dict.getKey("/Matrix")), known->second, work);
     return true;
 }
 
-bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth, PageWork* work,
-                      std::string* error) {
+bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth,
+                      double width, PageWork* work, std::string* error) {
     Operators parsed;
     if (owner.isStream())
         owner.parseAsContents(&parsed);
     else
         QPDFPageObjectHelper(owner).parseContents(&parsed);
     std::vector<QPDFObjectHandle>* inlineDict = nullptr;
+    Strokes strokes(width);
     for (Operators::Op& op : parsed.ops) {
         work->operators += 1;
+        strokes.Take(op.name, op.operands, resources, work);
         if (op.name == "ID") inlineDict = &op.operands;
         const bool named = !op.operands.empty() && op.operands.back().isName();
         if (op.name == "Do" && named) {
-            if (!Draw(resources, op.operands.back().getName(), depth, work, error)) return false;
+            if (!Draw(resources, op.operands.back().getName(), depth, strokes, work, error))
+                return false;
         } else if ((op.name == "scn" || op.name == "SCN") && named) {
             // A tiling pattern draws its content like a form.
             QPDFObjectHandle pattern =
                 resources.getKeyIfDict("/Pattern").getKeyIfDict(op.operands.back().getName());
-            if (pattern.isStream() && !Form(pattern, resources, depth, work, error)) return false;
+            if (pattern.isStream() && !Form(pattern, resources, depth, &strokes, work, error))
+                return false;
         } else if (op.name == "Tf" && op.operands.size() == 2 && op.operands[0].isName()) {
             // A Type 3 font's glyphs are content streams too.
             QPDFObjectHandle procs = resources.getKeyIfDict("/Font")
@@ -157,7 +245,7 @@ bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int de
             if (procs.isDictionary())
                 for (const std::string& glyph : procs.getKeys())
                     if (procs.getKey(glyph).isStream() &&
-                        !Form(procs.getKey(glyph), resources, depth, work, error))
+                        !Form(procs.getKey(glyph), resources, depth, nullptr, work, error))
                         return false;
         } else if (op.name == "EI") {
             // The inline image's dictionary: the operands of ID, before it.
@@ -174,6 +262,7 @@ bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int de
 bool Counter::Annotations(QPDFObjectHandle page, PageWork* work, std::string* error) {
     QPDFObjectHandle annotations = page.getKey("/Annots");
     if (!annotations.isArray()) return true;
+    const Strokes onPage(1);
     for (int i = 0; i < annotations.getArrayNItems(); ++i) {
         QPDFObjectHandle normal =
             annotations.getArrayItem(i).getKeyIfDict("/AP").getKeyIfDict("/N");
@@ -184,7 +273,7 @@ bool Counter::Annotations(QPDFObjectHandle page, PageWork* work, std::string* er
             for (const std::string& key : normal.getKeys())
                 appearances.push_back(normal.getKey(key));
         for (QPDFObjectHandle& a : appearances)
-            if (a.isStream() && !Form(a, QPDFObjectHandle::newDictionary(), 1, work, error))
+            if (a.isStream() && !Form(a, QPDFObjectHandle::newDictionary(), 1, &onPage, work, error))
                 return false;
     }
     return true;
@@ -222,7 +311,7 @@ bool PdfWork::Count(int index, const WorkLimits& limits, PageWork* work, std::st
         QPDFPageObjectHelper& page = qpdf_->pages[static_cast<std::size_t>(index)];
         Counter counter(limits);
         return counter.Content(page.getObjectHandle(), page.getAttribute("/Resources", false), 0,
-                               work, error) &&
+                               1, work, error) &&
                counter.Annotations(page.getObjectHandle(), work, error);
     } catch (const std::exception& e) {
         *error = std::string("its content cannot be read: ") + e.what();

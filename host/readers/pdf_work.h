@@ -5,6 +5,7 @@
 // gigabytes on them.
 #pragma once
 
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,12 @@ struct PageWork {
     double operators = 0;  // content operators
     double formDraws = 0;
     double imagePixels = 0;  // pixels of images decoded
+    // The narrowest stroke of a width above 0, in the content's own units
+    // (points on a page): the width times the least its transformation
+    // stretches it. And the least stretch of a stroke drawn with the width
+    // a form inherits from where it is drawn.
+    double thinnestStroke = std::numeric_limits<double>::infinity();
+    double inheritedStretch = std::numeric_limits<double>::infinity();
 };
 
 struct WorkLimits {

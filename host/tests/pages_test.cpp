@@ -262,6 +262,42 @@ TEST_F(Pages, PdfPixelsAreInkOrPaperAndHairlinesADotWide) {
     }
 }
 
+TEST_F(Pages, PdfStrokesThinnerThanAPixelDoNotBreakUp) {
+    // A slanting line of 0.05 point (0.4 pixels at 600 dpi): drawn by
+    // pixel centres alone it would break into dashes. Set on the page, under
+    // a scaling, and inherited by a form drawn through its matrix.
+    const std::string slant = "10 40 m 90 60 l S";
+    const std::string form = Stream("/Type /XObject /Subtype /Form /BBox [0 0 1000 1000] "
+                                    "/Matrix [0.1 0 0 0.1 0 0]",
+                                    "100 400 m 900 600 l S");
+    const struct {
+        const char* name;
+        std::string pdf;
+    } cases[] = {
+        {"thin.pdf", PagePdf("100 100", "0.05 w " + slant, {})},
+        {"scaled.pdf", PagePdf("100 100", "q 0.5 0 0 0.5 0 0 cm 0.1 w 20 80 m 180 120 l S Q", {})},
+        {"form.pdf", PagePdf("100 100", "0.5 w /X4 Do", {form})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write(c.name, c.pdf);
+        PdfDocument pdf;
+        std::string error;
+        ASSERT_TRUE(pdf.Open(Path(c.name), &error)) << error;
+        Plot page;
+        ASSERT_TRUE(pdf.PagePlot(0, kSheet, 600, {}, &page, &error)) << error;
+        const Picture& p = page.pictures().at(0);
+        const std::vector<std::uint32_t> pixels = Band(page, 0, 0, p.width, p.height);
+        const double k = 600 / 72.0;
+        for (std::int32_t x = std::lround(12 * k); x < std::lround(88 * k); ++x) {
+            bool marked = false;  // somewhere across the line in this column
+            for (std::int32_t y = 0; y < p.height; ++y)
+                marked = marked || (pixels[y * p.width + x] & 0xFFFFFF) != 0xFFFFFF;
+            ASSERT_TRUE(marked) << x;
+        }
+    }
+}
+
 TEST_F(Pages, PdfPagesAskingForTooMuchAreRefusedBeforeDrawing) {
     const std::string draw = "q 500 0 0 700 50 50 cm /X4 Do Q";
     const auto image = [](int w, int h, std::size_t bytes) {
