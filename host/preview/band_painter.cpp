@@ -231,10 +231,10 @@ void BandPainter::QueueColumn(int x, int rows, double cover) {
     columns_.push_back({x, rows, cover, waitingEnd_, waitingEnd_, luts != nullptr});
     auto wait = [&](std::size_t i) { Wait(i, sums_[counted_[i]]); };
     if (luts != nullptr) {
-        if (levels_.size() < columns_.size() * n) levels_.resize(kBlock * n);
-        std::uint8_t* level = levels_.data() + (columns_.size() - 1) * n;
+        if (levels_.size() < kBlock * n) levels_.resize(kBlock * n);
+        std::uint8_t* level = levels_.data() + (columns_.size() - 1);
         for (std::size_t i = 0; i < n; ++i) {
-            level[i] = luts[naClass_[i]][sums_[counted_[i]]];
+            level[i * kBlock] = luts[naClass_[i]][sums_[counted_[i]]];
             if (pixels_[i].cover != 1.0) wait(i);
         }
     } else if (opaque_) {
@@ -251,8 +251,8 @@ void BandPainter::QueueLevels(int x, int rows, const std::uint8_t* const* luts) 
     if (columns_.size() == kBlock) Finish();
     const std::size_t n = pixels_.size();
     columns_.push_back({x, rows, 1.0, waitingEnd_, waitingEnd_, true});
-    if (levels_.size() < columns_.size() * n) levels_.resize(kBlock * n);
-    std::uint8_t* level = levels_.data() + (columns_.size() - 1) * n;
+    if (levels_.size() < kBlock * n) levels_.resize(kBlock * n);
+    std::uint8_t* level = levels_.data() + (columns_.size() - 1);  // every kBlock-th
     const std::uint8_t* lane = reinterpret_cast<const std::uint8_t*>(lanes_.data());
     const Cell* cell = pixels_.data();
     const int* na = naClass_.data();
@@ -266,10 +266,10 @@ void BandPainter::QueueLevels(int x, int rows, const std::uint8_t* const* luts) 
         for (std::size_t i = 0; i < n; ++i) {
             std::uint32_t b = lane[cell[i].k0];
             for (int k = cell[i].k0 + 1; k < cell[i].k1; ++k) b += lane[k];
-            level[i] = luts[na[i]][b];
+            level[i * kBlock] = luts[na[i]][b];
         }
     } else {
-        for (std::size_t i = 0; i < n; ++i) level[i] = luts[na[i]][black(i)];
+        for (std::size_t i = 0; i < n; ++i) level[i * kBlock] = luts[na[i]][black(i)];
     }
     for (const std::size_t i : partial_) Wait(i, black(i));
     if (laneInk_) std::fill(lanes_.begin(), lanes_.end(), 0);
@@ -291,26 +291,31 @@ void BandPainter::Finish() {
 }
 
 // The levels waiting, a tile at a time and in it a row at a time: the
-// block's pixels of a row lie side by side.
+// block's levels of a preview pixel lie side by side, as the columns do
+// when they follow each other.
 void BandPainter::FinishLevels() {
     const std::size_t n = columns_.size(), cells = pixels_.size();
-    std::array<const std::uint8_t*, kBlock> level;
-    std::array<int, kBlock> x;
     for (std::size_t c0 = 0; c0 < n;) {  // columns in the same tile column
         const int tx = columns_[c0].x / Sheet::kTile;
-        std::size_t m = 0, c1 = c0;
+        std::size_t c1 = c0;
+        bool side = true;  // all with levels, one beside the other
         for (; c1 < n && columns_[c1].x / Sheet::kTile == tx; ++c1)
-            if (columns_[c1].levels) {
-                level[m] = levels_.data() + c1 * cells;
-                x[m++] = columns_[c1].x % Sheet::kTile;
-            }
-        for (std::size_t i0 = 0; m > 0 && i0 < cells;) {  // preview pixels in the same tile row
+            side = side && columns_[c1].levels &&
+                   columns_[c1].x == columns_[c0].x + static_cast<int>(c1 - c0);
+        const int x0 = columns_[c0].x % Sheet::kTile;
+        for (std::size_t i0 = 0; i0 < cells;) {  // preview pixels in the same tile row
             const int ty = pixels_[i0].at / Sheet::kTile;
             std::uint8_t* tile = sheet_->Pixel(tx * Sheet::kTile, ty * Sheet::kTile);
             for (; i0 < cells && pixels_[i0].at / Sheet::kTile == ty; ++i0) {
                 if (pixels_[i0].cover != 1.0) continue;
                 std::uint8_t* row = tile + (pixels_[i0].at % Sheet::kTile) * Sheet::kTile;
-                for (std::size_t c = 0; c < m; ++c) row[x[c]] = level[c][i0];
+                const std::uint8_t* level = levels_.data() + i0 * kBlock;
+                if (side) {
+                    std::memcpy(row + x0, level + c0, c1 - c0);
+                    continue;
+                }
+                for (std::size_t c = c0; c < c1; ++c)
+                    if (columns_[c].levels) row[columns_[c].x % Sheet::kTile] = level[c];
             }
         }
         c0 = c1;
