@@ -1,7 +1,7 @@
 // The sheet being printed, at the preview's dpi: ink levels (0 paper, 255
 // black) in tiles of 256 x 256 pixels. A tile nothing touched is one level;
 // a few hundred tiles are kept open for drawing, and the others are packed
-// (zlib), so memory follows what the sheet holds rather than its size.
+// (zstd), so memory follows what the sheet holds rather than its size.
 #pragma once
 
 #include <cairo.h>
@@ -12,7 +12,8 @@
 #include <memory>
 #include <vector>
 
-struct z_stream_s;
+struct ZSTD_CCtx_s;
+struct ZSTD_DCtx_s;
 
 namespace varnu::preview {
 
@@ -93,7 +94,8 @@ class Sheet {
     // between packed tiles it would scatter the heap.
     std::vector<std::unique_ptr<std::uint8_t[]>> spare_;
     std::vector<std::uint8_t> scratch_;
-    std::unique_ptr<z_stream_s> packer_;
+    ZSTD_CCtx_s* packer_ = nullptr;
+    mutable ZSTD_DCtx_s* unpacker_ = nullptr;
     int cachedIndex_ = -1;
     std::uint8_t* cachedData_ = nullptr;
 };

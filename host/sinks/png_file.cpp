@@ -65,9 +65,11 @@ bool WriteGreyPng(const std::string& path, int width, int height, const PngRows&
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                  PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    // Fast: a preview of a whole roll has billions of pixels.
+    // Fast: a preview of a whole roll has billions of pixels. zlib's fastest
+    // level matches repeats as well as runs, so averaged halftones code in
+    // half the time of runs alone, and smaller.
     png_set_compression_level(png, 1);
-    png_set_compression_strategy(png, Z_RLE);
+    png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
     png_write_info(png, info);

@@ -444,5 +444,116 @@ TEST_F(Preview, DriverBandsOfALargeImageAbut) {
         }
 }
 
+// Bits from a fixed pseudo-random sequence, about `percent` of them black.
+Bits Noise(int width, int rows, int percent) {
+    Bits bits(width, rows);
+    std::uint32_t state = 12345;
+    for (int r = 0; r < rows; ++r)
+        for (int p = 0; p < width; ++p) {
+            state = state * 1664525 + 1013904223;
+            if ((state >> 8) % 100 < static_cast<std::uint32_t>(percent)) bits.Set(p, r);
+        }
+    return bits;
+}
+// 4 x 3 inches along the feed, or across it.
+std::string SmallSheet(bool longEdge) {
+    return longEdge ? "PS4064,3048IP0,0,4064,3048SC0,4064,0,3048;"
+                    : "PS3048,4064IP0,0,4064,3048SC0,4064,0,3048;";
+}
+
+TEST_F(Preview, OpaqueBandsOnPaperDrawAsTransparentOnes) {
+    // On white paper an opaque band prints what a transparent one does, but
+    // reaches its levels another way (every preview pixel, by table, a
+    // block at a time): the two must agree pixel for pixel, inside preview
+    // pixels the band covers in part, across tile seams and at ratios that
+    // are and are not whole.
+    const Bits bits = Noise(700, 300, 40);
+    const std::string coded = G4(bits, Path("band.tif"));
+    for (const bool longEdge : {true, false})
+        for (const double dpi : {127.0, 100.0, 37.0}) {
+            SCOPED_TRACE(std::string(longEdge ? "along, " : "across, ") + std::to_string(dpi));
+            std::vector<std::uint8_t> grey[2];
+            for (const bool opaque : {false, true}) {
+                const std::string band = RtlBand(longEdge ? 1900 : 2500, 472, bits, coded, opaque);
+                const Rendering r = Draw(RtlJob(SmallSheet(longEdge), band), dpi);
+                ASSERT_TRUE(r.ok) << r.error;
+                grey[opaque] = grey_;
+            }
+            ASSERT_EQ(grey[0].size(), grey[1].size());
+            int inked = 0, differ = 0;
+            for (std::size_t i = 0; i < grey[0].size(); ++i)
+                inked += grey[0][i] != 255, differ += grey[0][i] != grey[1][i];
+            EXPECT_GT(inked, 1000);
+            EXPECT_EQ(differ, 0);
+        }
+}
+
+TEST_F(Preview, BandsMeetingInsidePreviewPixelsDrawAsOneBand) {
+    // One band, or the same rows in two bands whose seam falls inside
+    // preview pixels (the first band's part of them is carried into the
+    // second), over a black square that transparent white leaves and opaque
+    // white covers.
+    const Bits whole = Noise(600, 200, 30);
+    Bits first(600, 100), second(600, 100);
+    const std::size_t half = whole.data.size() / 2;
+    std::copy(whole.data.begin(), whole.data.begin() + half, first.data.begin());
+    std::copy(whole.data.begin() + half, whole.data.end(), second.data.begin());
+    const std::string square = "PU500,200;PM0PD3500,200,3500,2800,500,2800;PM2FP";
+    for (const bool longEdge : {true, false})
+        for (const bool opaque : {false, true})
+            for (const double dpi : {127.0, 71.0}) {
+                SCOPED_TRACE(std::string(longEdge ? "along, " : "across, ") +
+                             (opaque ? "opaque, " : "transparent, ") + std::to_string(dpi));
+                const int x = longEdge ? 1000 : 2500, y = 600;
+                // 100 rows are 254 units: the second band starts where the first ends.
+                const int x2 = longEdge ? x + 254 : x, y2 = longEdge ? y : y + 254;
+                const Rendering one =
+                    Draw(RtlJob(SmallSheet(longEdge),
+                                square + RtlBand(x, y, whole, G4(whole, Path("w.tif")), opaque)),
+                         dpi);
+                ASSERT_TRUE(one.ok) << one.error;
+                const std::vector<std::uint8_t> expected = grey_;
+                const Rendering two =
+                    Draw(RtlJob(SmallSheet(longEdge),
+                                square + RtlBand(x, y, first, G4(first, Path("a.tif")), opaque) +
+                                    RtlBand(x2, y2, second, G4(second, Path("b.tif")), opaque)),
+                         dpi);
+                ASSERT_TRUE(two.ok) << two.error;
+                ASSERT_EQ(grey_.size(), expected.size());
+                int differ = 0, most = 0;
+                for (std::size_t i = 0; i < expected.size(); ++i)
+                    if (grey_[i] != expected[i])
+                        ++differ, most = std::max(most, std::abs(grey_[i] - expected[i]));
+                EXPECT_EQ(differ, 0) << "by up to " << most;
+            }
+}
+
+TEST_F(Preview, RowsBeyondAByteOfCountsStillCount) {
+    // At 1 dpi a preview pixel takes 400 x 400 pixels of a 400 dpi band,
+    // more rows than a byte counts: three rows in four black print 75 %.
+    Bits bits(800, 800);
+    for (int r = 0; r < 800; ++r)
+        for (int p = 0; p < 800; ++p)
+            if (r % 4 != 0) bits.Set(p, r);
+    const std::string coded = G4(bits, Path("band.tif"));
+    for (const bool longEdge : {true, false})
+        for (const bool opaque : {false, true}) {
+            SCOPED_TRACE(std::string(longEdge ? "along, " : "across, ") +
+                         (opaque ? "opaque" : "transparent"));
+            // Two inches square, its corner on a preview pixel's corner.
+            const std::string band = RtlBand(longEdge ? 1016 : 3048, 1016, bits, coded, opaque);
+            const Rendering r = Draw(RtlJob(SmallSheet(longEdge), band), 1);
+            ASSERT_TRUE(r.ok) << r.error;
+            int full = 0;
+            for (int y = 0; y < r.Height(); ++y)
+                for (int x = 0; x < r.Width(); ++x)
+                    if (At(r, x, y) != 255) {
+                        EXPECT_EQ(At(r, x, y), 255 - 191) << x << "," << y;
+                        ++full;
+                    }
+            EXPECT_EQ(full, 4);
+        }
+}
+
 }  // namespace
 }  // namespace varnu::host::testing
