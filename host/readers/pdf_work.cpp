@@ -78,8 +78,7 @@ class Strokes {
                                       .getKeyIfDict(operands[0].getName())
                                       .getKeyIfDict("/LW");
             if (lw.isNumber()) now.width = std::fabs(lw.getNumericValue());
-        } else if (op == "S" || op == "s" || op == "B" || op == "B*" || op == "b" ||
-                   op == "b*") {
+        } else if (op == "S" || op == "s" || op == "B" || op == "B*" || op == "b" || op == "b*") {
             Note(now.width, LeastStretch(now.ctm), work);
         }
     }
@@ -214,8 +213,8 @@ bool Counter::Form(QPDFObjectHandle object, QPDFObjectHandle resources, int dept
     return true;
 }
 
-bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth,
-                      double width, PageWork* work, std::string* error) {
+bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth, double width,
+                      PageWork* work, std::string* error) {
     Operators parsed;
     if (owner.isStream())
         owner.parseAsContents(&parsed);
@@ -273,7 +272,8 @@ bool Counter::Annotations(QPDFObjectHandle page, PageWork* work, std::string* er
             for (const std::string& key : normal.getKeys())
                 appearances.push_back(normal.getKey(key));
         for (QPDFObjectHandle& a : appearances)
-            if (a.isStream() && !Form(a, QPDFObjectHandle::newDictionary(), 1, &onPage, work, error))
+            if (a.isStream() &&
+                !Form(a, QPDFObjectHandle::newDictionary(), 1, &onPage, work, error))
                 return false;
     }
     return true;
@@ -310,8 +310,8 @@ bool PdfWork::Count(int index, const WorkLimits& limits, PageWork* work, std::st
     try {
         QPDFPageObjectHelper& page = qpdf_->pages[static_cast<std::size_t>(index)];
         Counter counter(limits);
-        return counter.Content(page.getObjectHandle(), page.getAttribute("/Resources", false), 0,
-                               1, work, error) &&
+        return counter.Content(page.getObjectHandle(), page.getAttribute("/Resources", false), 0, 1,
+                               work, error) &&
                counter.Annotations(page.getObjectHandle(), work, error);
     } catch (const std::exception& e) {
         *error = std::string("its content cannot be read: ") + e.what();

@@ -267,9 +267,10 @@ TEST_F(Pages, PdfStrokesThinnerThanAPixelDoNotBreakUp) {
     // pixel centres alone it would break into dashes. Set on the page, under
     // a scaling, and inherited by a form drawn through its matrix.
     const std::string slant = "10 40 m 90 60 l S";
-    const std::string form = Stream("/Type /XObject /Subtype /Form /BBox [0 0 1000 1000] "
-                                    "/Matrix [0.1 0 0 0.1 0 0]",
-                                    "100 400 m 900 600 l S");
+    const std::string form = Stream(
+        "/Type /XObject /Subtype /Form /BBox [0 0 1000 1000] "
+        "/Matrix [0.1 0 0 0.1 0 0]",
+        "100 400 m 900 600 l S");
     const struct {
         const char* name;
         std::string pdf;
