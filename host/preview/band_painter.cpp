@@ -107,7 +107,8 @@ void BandPainter::Row(long r, const std::uint8_t* bits, std::size_t bytes) {
         }
     }
     Flush();
-    if (next_ + 1 == rows_.size() && rows_[next_].cover < 1 - 1e-9 && Hold(rows_[next_])) return;
+    if (next_ + 1 == rows_.size() && rows_[next_].cover < 1 - 1e-9 && Hold(rows_[next_], count))
+        return;
     Chosen();
     while (next_ < rows_.size() && rows_[next_].k0 == k0) {
         const int at = rows_[next_].at;
@@ -386,9 +387,10 @@ void BandPainter::TakeCarry() {
     carry_->held = false;
 }
 
-// Keeps the last preview pixels for the next band instead of drawing them.
-bool BandPainter::Hold(const Cell& row) {
-    *carry_ = {true, place_, width_, row.at, row.k1 - row.k0, row.cover, sums_};
+// Keeps the last preview pixels for the next band instead of drawing them:
+// their `rows` count those an earlier band carried in too.
+bool BandPainter::Hold(const Cell& row, int rows) {
+    *carry_ = {true, place_, width_, row.at, rows, row.cover, sums_};
     // Each preview pixel's count, also where preview pixels share raster pixels.
     for (std::size_t i = 0; i < sums_.size(); ++i) carry_->black[i] = sums_[counted_[i]];
     ++next_;

@@ -55,7 +55,7 @@ class BandPainter {
 
     bool Same(const BandPlace& a) const;
     void TakeCarry();
-    bool Hold(const Cell& row);
+    bool Hold(const Cell& row, int rows);
     void Accumulate(const std::uint8_t* bits, std::size_t bytes);
     void Flush();
     void Chosen();

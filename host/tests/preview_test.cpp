@@ -555,5 +555,55 @@ TEST_F(Preview, RowsBeyondAByteOfCountsStillCount) {
         }
 }
 
+// Rows [from, to) of `bits`.
+Bits Slice(const Bits& bits, int from, int to) {
+    Bits slice(bits.width, to - from);
+    const std::size_t row = static_cast<std::size_t>((bits.width + 7) / 8);
+    std::copy(bits.data.begin() + from * row, bits.data.begin() + to * row, slice.data.begin());
+    return slice;
+}
+
+TEST_F(Preview, PreviewPixelsSpanningSeveralBandsCountAllTheirRows) {
+    // At 1 dpi a preview pixel takes 400 rows, more than a byte counts; the
+    // band starts a quarter of a preview pixel in and comes in five bands,
+    // two of them wholly inside one preview pixel, whose rows (and those
+    // carried into them) all go on to the next band. Rows but every 16th
+    // are black: the one preview pixel covered whole prints 375 / 400.
+    Bits whole(800, 1000);
+    for (int r = 0; r < 1000; ++r)
+        for (int p = 0; p < 800; ++p)
+            if (r % 16 != 0) whole.Set(p, r);
+    const std::vector<int> seams = {0, 100, 200, 350, 500, 1000};  // in rows, 2.54 units each
+    for (const bool longEdge : {true, false})
+        for (const bool opaque : {false, true}) {
+            SCOPED_TRACE(std::string(longEdge ? "along, " : "across, ") +
+                         (opaque ? "opaque" : "transparent"));
+            auto band = [&](int from, int to) {
+                const Bits bits = Slice(whole, from, to);
+                const int x = longEdge ? 1270 + from * 254 / 100 : 1270;
+                const int y = longEdge ? 254 : 254 + from * 254 / 100;
+                return RtlBand(x, y, bits, G4(bits, Path("band.tif")), opaque);
+            };
+            const Rendering one = Draw(RtlJob(SmallSheet(longEdge), band(0, 1000)), 1);
+            ASSERT_TRUE(one.ok) << one.error;
+            const std::vector<std::uint8_t> expected = grey_;
+            int dark = 0;
+            for (const std::uint8_t g : expected)
+                if (g < 50) {
+                    EXPECT_EQ(int{g}, 255 - 239);
+                    ++dark;
+                }
+            EXPECT_EQ(dark, 1);
+            std::string bands;
+            for (std::size_t s = 0; s + 1 < seams.size(); ++s)
+                bands += band(seams[s], seams[s + 1]);
+            const Rendering five = Draw(RtlJob(SmallSheet(longEdge), bands), 1);
+            ASSERT_TRUE(five.ok) << five.error;
+            ASSERT_EQ(grey_.size(), expected.size());
+            for (std::size_t i = 0; i < expected.size(); ++i)
+                EXPECT_EQ(int{grey_[i]}, int{expected[i]}) << "preview pixel " << i;
+        }
+}
+
 }  // namespace
 }  // namespace varnu::host::testing
