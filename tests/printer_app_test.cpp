@@ -67,6 +67,13 @@ void WriteWidePng(const std::string& path) {
     ASSERT_NE(png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr), 0);
 }
 
+// The last lines of a log.
+std::string Tail(const std::string& log) {
+    std::size_t at = log.size();
+    for (int lines = 0; lines < 40 && at > 0; ++lines) at = log.rfind('\n', at - 1);
+    return log.substr(at == std::string::npos ? 0 : at);
+}
+
 class PrinterAppTest : public SheetTest {
   public:
     void TearDown() override {
@@ -98,8 +105,14 @@ class PrinterAppTest : public SheetTest {
 
     void StopApp() {
         if (app_ <= 0) return;
-        kill(app_, SIGTERM);
         int status = 0;
+        if (waitpid(app_, &status, WNOHANG) == app_) {
+            ADD_FAILURE() << "the sandbox ended before it was stopped: status " << status
+                          << "\n" << Read(Path("app.out")) << Tail(Read(Path("app/log")));
+            app_ = -1;
+            return;
+        }
+        kill(app_, SIGTERM);
         for (int i = 0; i < 100 && waitpid(app_, &status, WNOHANG) != app_; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (kill(app_, 0) == 0) {

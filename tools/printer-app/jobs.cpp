@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -157,8 +159,35 @@ bool JobSettings(const pappl_pr_options_t& o, int dpi, host::ConfigureOptions* s
     return FinishingSettings(o, s, error);
 }
 
+namespace {
+
+struct DeviceUsers {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<pappl_printer_t*, int> count;
+};
+
+DeviceUsers& Users() {
+    static DeviceUsers users;
+    return users;
+}
+
+}  // namespace
+
+DeviceJob::DeviceUse::DeviceUse(pappl_job_t* job) : printer_(papplJobGetPrinter(job)) {
+    const std::lock_guard<std::mutex> lock(Users().mutex);
+    ++Users().count[printer_];
+}
+
+DeviceJob::DeviceUse::~DeviceUse() {
+    DeviceUsers& users = Users();
+    std::unique_lock<std::mutex> lock(users.mutex);
+    if (--users.count[printer_] == 0) users.changed.notify_all();
+    users.changed.wait(lock, [&] { return users.count[printer_] == 0; });
+}
+
 DeviceJob::DeviceJob(pappl_job_t* job, pappl_device_t* device)
-    : lock_(DriverMutex()), job_(job), device_(device) {
+    : use_(job), lock_(DriverMutex()), job_(job), device_(device) {
     // Each page reaches the printer when its driver job is complete.
     session_.Open({[this](const void* bytes, std::size_t count) {
                        return !canceled() && papplDeviceWrite(device_, bytes, count) ==
