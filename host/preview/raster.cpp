@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "preview/band_painter.h"
+#include "preview/row_decoder.h"
 
 namespace varnu::preview {
 
@@ -106,16 +107,20 @@ void DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, l
         close(fd);
         throw StreamError(start, "MMR band that does not decode to its header's size");
     }
-    BandPainter painter(sheet, place, width, rows, carry);
-    const std::size_t bytes = static_cast<std::size_t>(width + 7) / 8;
-    std::vector<std::uint8_t> row(bytes + 8, 0);
     long r = 0;
-    for (; r < rows; ++r) {
-        if (TIFFReadScanline(tif, row.data(), static_cast<std::uint32_t>(r), 0) < 0) break;
-        if (observe) observe(static_cast<int>(r), row.data());
-        painter.Row(r, row.data(), bytes);
+    try {
+        BandPainter painter(sheet, place, width, rows, carry);
+        const std::size_t bytes = static_cast<std::size_t>(width + 7) / 8;
+        RowDecoder decoder(tif, rows, bytes);
+        for (const std::uint8_t* row; r < rows && (row = decoder.Next()) != nullptr; ++r) {
+            if (observe) observe(static_cast<int>(r), row);
+            painter.Row(r, row, bytes);
+        }
+        painter.Finish();
+    } catch (...) {
+        TIFFClose(tif);
+        throw;
     }
-    painter.Finish();
     TIFFClose(tif);  // closes fd
     if (r < rows) throw StreamError(start, "MMR band that does not decode to its header's size");
 }

@@ -1,9 +1,11 @@
 #include "preview/sheet.h"
 
+#include <sys/mman.h>
 #include <zstd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -13,8 +15,13 @@ namespace varnu::preview {
 namespace {
 
 constexpr int kTileBytes = Sheet::kTile * Sheet::kTile;
-// Open tiles at most (32 MiB): a few columns of tiles across the longest sheet.
-constexpr int kMaxOpen = 512;
+// Open tiles at most: a memory budget (176 MiB) that holds most of a sheet
+// at 400 dpi open, so packing is rare, and bounds the longest at 600 dpi.
+constexpr std::size_t kOpenBytes = std::size_t{176} << 20;
+constexpr int kMaxOpen = static_cast<int>(kOpenBytes / kTileBytes);
+// The budget and a tile more (one opens before the oldest closes), aligned.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kArenaBytes = kOpenBytes + kTileBytes + kHugePage;
 // zstd for packed tiles: a fast level, each tile packed and unpacked about once.
 constexpr int kPackLevel = -1;
 
@@ -108,6 +115,29 @@ Sheet::~Sheet() {
     ZSTD_freeDCtx(unpacker_);
     for (Tile& t : tiles_)
         if (t.surface != nullptr) cairo_surface_destroy(t.surface);
+    if (arena_ != nullptr) munmap(arena_, kArenaBytes);
+}
+
+// Pages of the arena count only once a tile has touched them.
+std::uint8_t* Sheet::TileMemory() {
+    if (!spare_.empty()) {
+        std::uint8_t* memory = spare_.back();
+        spare_.pop_back();
+        return memory;
+    }
+    if (arena_ == nullptr) {
+        spare_.reserve(kMaxOpen + 1);
+        void* at =
+            mmap(nullptr, kArenaBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (at == MAP_FAILED) throw std::bad_alloc();
+        arena_ = at;
+        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(at);
+        arenaNext_ = static_cast<std::uint8_t*>(at) + (-start & (kHugePage - 1));
+        madvise(arenaNext_, kOpenBytes, MADV_HUGEPAGE);  // a hint: no harm when refused
+    }
+    if (arenaTiles_ > kMaxOpen) throw std::bad_alloc();  // more open than the budget
+    ++arenaTiles_;
+    return std::exchange(arenaNext_, arenaNext_ + kTileBytes);
 }
 
 void Sheet::Unlink(int index) {
@@ -128,19 +158,13 @@ Sheet::Tile& Sheet::Open(int index) {
         }
         return t;
     }
-    if (spare_.empty()) {
-        t.open.reset(new std::uint8_t[kTileBytes]);
-    } else {
-        t.open = std::move(spare_.back());
-        spare_.pop_back();
-    }
+    t.open = TileMemory();
     if (t.packed.empty())
-        std::memset(t.open.get(), t.level, kTileBytes);
+        std::memset(t.open, t.level, kTileBytes);
     else
-        Unpack(t, t.open.get());
+        Unpack(t, t.open);
     t.packed = {};
-    t.surface =
-        cairo_image_surface_create_for_data(t.open.get(), CAIRO_FORMAT_A8, kTile, kTile, kTile);
+    t.surface = cairo_image_surface_create_for_data(t.open, CAIRO_FORMAT_A8, kTile, kTile, kTile);
     t.next = first_;
     if (first_ >= 0) tiles_[first_].prev = index;
     first_ = index;
@@ -156,7 +180,7 @@ void Sheet::Close(int index) {
     Tile& t = tiles_[index];
     cairo_surface_destroy(t.surface);
     t.surface = nullptr;
-    const std::uint8_t* data = t.open.get();
+    const std::uint8_t* data = t.open;
     if (std::all_of(data, data + kTileBytes, [&](std::uint8_t v) { return v == data[0]; })) {
         t.level = data[0];
     } else {
@@ -167,7 +191,8 @@ void Sheet::Close(int index) {
         if (ZSTD_isError(n)) throw std::bad_alloc();
         t.packed.assign(scratch_.data(), scratch_.data() + n);
     }
-    spare_.push_back(std::move(t.open));
+    spare_.push_back(t.open);
+    t.open = nullptr;
     Unlink(index);
     --openCount_;
     if (cachedIndex_ == index) cachedIndex_ = -1;
@@ -184,7 +209,7 @@ void Sheet::Reopen(int index) {
     Tile& t = Open(index);
     cairo_surface_mark_dirty(t.surface);
     cachedIndex_ = index;
-    cachedData_ = t.open.get();
+    cachedData_ = t.open;
 }
 
 // Calls `draw` with a cairo context on tile `index`, translated to sheet
@@ -351,7 +376,7 @@ void Sheet::ForEachRow(const std::function<void(const std::uint8_t* grey)>& row)
     for (int ty = 0; ty < tilesY_; ++ty) {
         for (int tx = 0; tx < tilesX_; ++tx) {
             const Tile& t = tiles_[ty * tilesX_ + tx];
-            const std::uint8_t* data = t.open.get();
+            const std::uint8_t* data = t.open;
             if (data == nullptr && !t.packed.empty()) {
                 Unpack(t, unpacked.data());
                 data = unpacked.data();

@@ -1,7 +1,8 @@
 // The sheet being printed, at the preview's dpi: ink levels (0 paper, 255
 // black) in tiles of 256 x 256 pixels. A tile nothing touched is one level;
-// a few hundred tiles are kept open for drawing, and the others are packed
-// (zstd), so memory follows what the sheet holds rather than its size.
+// tiles drawn on are kept open up to a memory budget, and the least recently
+// drawn beyond it are packed (zstd), so memory stays bounded whatever the
+// sheet's size.
 #pragma once
 
 #include <cairo.h>
@@ -72,7 +73,7 @@ class Sheet {
 
   private:
     struct Tile {
-        std::unique_ptr<std::uint8_t[]> open;  // or packed, or neither
+        std::uint8_t* open = nullptr;  // or packed, or neither
         std::vector<std::uint8_t> packed;
         std::uint8_t level = 0;  // when neither
         cairo_surface_t* surface = nullptr;
@@ -90,9 +91,13 @@ class Sheet {
     double scale_, heightUnits_;
     mutable std::vector<Tile> tiles_;
     int first_ = -1, last_ = -1, openCount_ = 0;
-    // Open tiles' memory is kept for the next ones: freed and taken again
-    // between packed tiles it would scatter the heap.
-    std::vector<std::unique_ptr<std::uint8_t[]>> spare_;
+    // Open tiles' memory: one reserved stretch of huge pages (a page fault
+    // each rather than 512), taken as tiles open and kept for the next ones.
+    std::uint8_t* TileMemory();
+    void* arena_ = nullptr;
+    std::uint8_t* arenaNext_ = nullptr;
+    int arenaTiles_ = 0;
+    std::vector<std::uint8_t*> spare_;
     std::vector<std::uint8_t> scratch_;
     ZSTD_CCtx_s* packer_ = nullptr;
     mutable ZSTD_DCtx_s* unpacker_ = nullptr;

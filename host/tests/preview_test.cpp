@@ -605,5 +605,33 @@ TEST_F(Preview, PreviewPixelsSpanningSeveralBandsCountAllTheirRows) {
         }
 }
 
+// Rows are decoded ahead of the painter a few hundred at a time: they still
+// come in order, bit for bit, and a band that does not decode is reported.
+TEST_F(Preview, BandRowsComeInOrderAndABrokenBandIsReported) {
+    const int rows = 1500;
+    Bits bits(300, rows);
+    for (int r = 0; r < rows; ++r)
+        for (int p = 0; p < 300; ++p)
+            if ((p * 5 + r * 3) % 17 < 6) bits.Set(p, r);
+    const std::size_t bytes = 300 / 8 + 1;
+    for (const bool broken : {false, true}) {
+        const std::string coded = broken ? std::string(1, '\0') : G4(bits, Path("band.tif"));
+        const Bits& band = broken ? Bits(300, 60) : bits;
+        preview::Options options;
+        options.dpi = 100;
+        int seen = 0;
+        options.bandRow = [&](int, int, int, int row, const std::uint8_t* got) {
+            EXPECT_EQ(row, seen++);
+            EXPECT_EQ(std::memcmp(got, bits.data.data() + bytes * row, bytes), 0) << row;
+        };
+        const Rendering r = Render(RtlJob(kLongEdge, RtlBand(2540, 2540, band, coded)), options);
+        EXPECT_EQ(r.ok, !broken) << r.error;
+        EXPECT_EQ(seen, broken ? 0 : rows);
+        if (broken) {
+            EXPECT_NE(r.error.find("MMR band that does not decode"), std::string::npos) << r.error;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace varnu::host::testing
