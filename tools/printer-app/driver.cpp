@@ -158,6 +158,7 @@ namespace {
 // The printer's own stream, sent as it is.
 bool PrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
     if (!FirstRun(job)) return true;  // not reached: the second run ends there
+    const DeviceUse use(job);
     const char* name = papplJobGetFilename(job);
     std::FILE* file = name != nullptr ? std::fopen(name, "rb") : nullptr;
     if (file == nullptr) return false;

@@ -80,6 +80,7 @@ bool LoadJpeg(const std::string& path, host::Image* image, std::string* error) {
 
 bool PrintImage(pappl_job_t* job, pappl_device_t* device, void*) {
     if (!FirstRun(job)) return true;  // not reached: the second run ends there
+    const DeviceUse use(job);
     const char* file = papplJobGetFilename(job);
     if (file == nullptr) return papplJobIsCanceled(job);  // cancelled before it began
     const std::string path = file;

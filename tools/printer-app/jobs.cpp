@@ -174,12 +174,12 @@ DeviceUsers& Users() {
 
 }  // namespace
 
-DeviceJob::DeviceUse::DeviceUse(pappl_job_t* job) : printer_(papplJobGetPrinter(job)) {
+DeviceUse::DeviceUse(pappl_job_t* job) : printer_(papplJobGetPrinter(job)) {
     const std::lock_guard<std::mutex> lock(Users().mutex);
     ++Users().count[printer_];
 }
 
-DeviceJob::DeviceUse::~DeviceUse() {
+DeviceUse::~DeviceUse() {
     DeviceUsers& users = Users();
     std::unique_lock<std::mutex> lock(users.mutex);
     if (--users.count[printer_] == 0) users.changed.notify_all();
@@ -187,7 +187,7 @@ DeviceJob::DeviceUse::~DeviceUse() {
 }
 
 DeviceJob::DeviceJob(pappl_job_t* job, pappl_device_t* device)
-    : use_(job), lock_(DriverMutex()), job_(job), device_(device) {
+    : lock_(DriverMutex()), job_(job), device_(device) {
     // Each page reaches the printer when its driver job is complete.
     session_.Open({[this](const void* bytes, std::size_t count) {
                        return !canceled() && papplDeviceWrite(device_, bytes, count) ==

@@ -21,6 +21,22 @@ namespace varnu::printer_app {
 bool JobSettings(const pappl_pr_options_t& options, int dpi, host::ConfigureOptions* settings,
                  std::string* error);
 
+// PAPPL 1.3.1 can start a job while another is printing (a raster job
+// streamed in its client's thread beside a job thread): both are given the
+// printer's one device, which PAPPL closes as the first one ends. Held
+// from the moment a job is handed the device; its end waits until no other
+// job is using the device.
+class DeviceUse {
+  public:
+    explicit DeviceUse(pappl_job_t* job);
+    ~DeviceUse();
+    DeviceUse(const DeviceUse&) = delete;
+    DeviceUse& operator=(const DeviceUse&) = delete;
+
+  private:
+    pappl_printer_t* printer_;
+};
+
 class DeviceJob {
   public:
     // Waits for the driver; the stream goes to `device`.
@@ -42,21 +58,6 @@ class DeviceJob {
     // The driver reset and configured from the options.
     bool Configure(const pappl_pr_options_t& options, int dpi, std::string* error);
 
-    // PAPPL 1.3.1 can start a second job while one is printing; both are
-    // given the printer's one device, which the first closes as it ends.
-    // Each job waits, after its last byte, until no other job is using it.
-    class DeviceUse {
-      public:
-        explicit DeviceUse(pappl_job_t* job);
-        ~DeviceUse();
-        DeviceUse(const DeviceUse&) = delete;
-        DeviceUse& operator=(const DeviceUse&) = delete;
-
-      private:
-        pappl_printer_t* printer_;
-    };
-
-    DeviceUse use_;  // first: released after the driver's lock
     std::unique_lock<std::mutex> lock_;
     pappl_job_t* job_;
     pappl_device_t* device_;

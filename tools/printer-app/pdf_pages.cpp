@@ -76,6 +76,7 @@ bool SendPages(const host::PdfDocument& document, const pappl_pr_options_t& opti
 
 bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void*) {
     if (!FirstRun(job)) return true;  // not reached: the second run ends there
+    const DeviceUse use(job);
     const char* file = papplJobGetFilename(job);
     if (file == nullptr) return papplJobIsCanceled(job);  // cancelled before it began
     host::PdfDocument document;

@@ -15,7 +15,8 @@ namespace varnu::printer_app {
 namespace {
 
 struct RasterJob {
-    RasterJob(pappl_job_t* job, pappl_device_t* device) : device(job, device) {}
+    RasterJob(pappl_job_t* job, pappl_device_t* device) : use(job), device(job, device) {}
+    DeviceUse use;  // first: released after the driver
     DeviceJob device;
     std::unique_ptr<host::RowSpool> rows;  // the page's, while they are kept
     cups_page_header2_t header{};
