@@ -107,8 +107,8 @@ class PrinterAppTest : public SheetTest {
         if (app_ <= 0) return;
         int status = 0;
         if (waitpid(app_, &status, WNOHANG) == app_) {
-            ADD_FAILURE() << "the sandbox ended before it was stopped: status " << status
-                          << "\n" << Read(Path("app.out")) << Tail(Read(Path("app/log")));
+            ADD_FAILURE() << "the sandbox ended before it was stopped: status " << status << "\n"
+                          << Read(Path("app.out")) << Tail(Read(Path("app/log")));
             app_ = -1;
             return;
         }
