@@ -1,6 +1,5 @@
 #include "preview/sheet.h"
 
-#include <sys/mman.h>
 #include <zstd.h>
 
 #include <algorithm>
@@ -19,9 +18,6 @@ constexpr int kTileBytes = Sheet::kTile * Sheet::kTile;
 // at 400 dpi open, so packing is rare, and bounds the longest at 600 dpi.
 constexpr std::size_t kOpenBytes = std::size_t{176} << 20;
 constexpr int kMaxOpen = static_cast<int>(kOpenBytes / kTileBytes);
-// The budget and a tile more (one opens before the oldest closes), aligned.
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-constexpr std::size_t kArenaBytes = kOpenBytes + kTileBytes + kHugePage;
 // zstd for packed tiles: a fast level, each tile packed and unpacked about once.
 constexpr int kPackLevel = -1;
 
@@ -108,36 +104,14 @@ Sheet::Sheet(double width, double height, double scale)
       tilesY_((height_ + kTile - 1) / kTile),
       scale_(scale),
       heightUnits_(height),
-      tiles_(static_cast<std::size_t>(tilesX_) * tilesY_) {}
+      tiles_(static_cast<std::size_t>(tilesX_) * tilesY_),
+      arena_(kTileBytes, kMaxOpen) {}
 
 Sheet::~Sheet() {
     ZSTD_freeCCtx(packer_);
     ZSTD_freeDCtx(unpacker_);
     for (Tile& t : tiles_)
         if (t.surface != nullptr) cairo_surface_destroy(t.surface);
-    if (arena_ != nullptr) munmap(arena_, kArenaBytes);
-}
-
-// Pages of the arena count only once a tile has touched them.
-std::uint8_t* Sheet::TileMemory() {
-    if (!spare_.empty()) {
-        std::uint8_t* memory = spare_.back();
-        spare_.pop_back();
-        return memory;
-    }
-    if (arena_ == nullptr) {
-        spare_.reserve(kMaxOpen + 1);
-        void* at =
-            mmap(nullptr, kArenaBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (at == MAP_FAILED) throw std::bad_alloc();
-        arena_ = at;
-        const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(at);
-        arenaNext_ = static_cast<std::uint8_t*>(at) + (-start & (kHugePage - 1));
-        madvise(arenaNext_, kOpenBytes, MADV_HUGEPAGE);  // a hint: no harm when refused
-    }
-    if (arenaTiles_ > kMaxOpen) throw std::bad_alloc();  // more open than the budget
-    ++arenaTiles_;
-    return std::exchange(arenaNext_, arenaNext_ + kTileBytes);
 }
 
 void Sheet::Unlink(int index) {
@@ -158,7 +132,7 @@ Sheet::Tile& Sheet::Open(int index) {
         }
         return t;
     }
-    t.open = TileMemory();
+    t.open = arena_.Take();
     if (t.packed.empty())
         std::memset(t.open, t.level, kTileBytes);
     else
@@ -191,7 +165,7 @@ void Sheet::Close(int index) {
         if (ZSTD_isError(n)) throw std::bad_alloc();
         t.packed.assign(scratch_.data(), scratch_.data() + n);
     }
-    spare_.push_back(t.open);
+    arena_.Give(t.open);
     t.open = nullptr;
     Unlink(index);
     --openCount_;

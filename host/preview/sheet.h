@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "preview/tile_arena.h"
+
 struct ZSTD_CCtx_s;
 struct ZSTD_DCtx_s;
 
@@ -91,13 +93,7 @@ class Sheet {
     double scale_, heightUnits_;
     mutable std::vector<Tile> tiles_;
     int first_ = -1, last_ = -1, openCount_ = 0;
-    // Open tiles' memory: one reserved stretch of huge pages (a page fault
-    // each rather than 512), taken as tiles open and kept for the next ones.
-    std::uint8_t* TileMemory();
-    void* arena_ = nullptr;
-    std::uint8_t* arenaNext_ = nullptr;
-    int arenaTiles_ = 0;
-    std::vector<std::uint8_t*> spare_;
+    TileArena arena_;
     std::vector<std::uint8_t> scratch_;
     ZSTD_CCtx_s* packer_ = nullptr;
     mutable ZSTD_DCtx_s* unpacker_ = nullptr;
