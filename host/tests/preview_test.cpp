@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "preview/sheet.h"
 #include "support.h"
 
 namespace varnu::host::testing {
@@ -630,6 +632,79 @@ TEST_F(Preview, BandRowsComeInOrderAndABrokenBandIsReported) {
         if (broken) {
             EXPECT_NE(r.error.find("MMR band that does not decode"), std::string::npos) << r.error;
         }
+    }
+}
+
+}  // namespace
+}  // namespace varnu::host::testing
+
+namespace varnu::host::testing {
+namespace {
+
+using preview::Fill;
+using preview::Point;
+using preview::Rect;
+using preview::Sheet;
+
+std::vector<std::uint8_t> Rows(const Sheet& sheet) {
+    std::vector<std::uint8_t> all;
+    sheet.ForEachRow(
+        [&](const std::uint8_t* row) { all.insert(all.end(), row, row + sheet.Width()); });
+    return all;
+}
+
+// Strokes, polygons, rectangles and raster pixels all over a sheet of 6 x 4
+// tiles, the same on every sheet given; `many` strokes one tile past the
+// marks it may keep waiting.
+void DrawMixed(Sheet& sheet, bool many) {
+    std::uint32_t seed = 12345;
+    auto next = [&](int n) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<double>((seed >> 8) % (n * 16)) / 16;
+    };
+    static const std::array<std::uint16_t, 16> kCell = {0xAAAA, 0x5555, 0xF0F0, 0x0F0F};
+    const Rect whole = sheet.Whole(), window{100.5, 80.25, 1300.75, 900.5};
+    for (int i = 0; i < 300; ++i) {
+        const Point a{next(1536), next(1024)}, b{next(1536), next(1024)}, c{next(1536), next(1024)};
+        const Rect& clip = i % 3 == 0 ? window : whole;
+        switch (i % 5) {
+            case 0:
+                sheet.FillPolygon({a, b, c}, Fill{static_cast<std::uint8_t>(i)}, clip);
+                break;
+            case 1:
+                sheet.FillPolygon({a, b, c, {a.x, c.y}}, Fill{255, &kCell, 1.5}, clip);
+                break;
+            case 2:
+                sheet.FillRect({a.x, a.y, a.x + next(300), a.y + next(300)}, 40);
+                break;
+            case 3:
+                for (int y = 0; y < 40; ++y) *sheet.Pixel(int(a.x) + y / 3, int(a.y) / 2 + y) = 200;
+                break;
+            default:
+                sheet.Stroke({a, b, c}, next(12), static_cast<std::uint8_t>(255 - i), clip);
+        }
+    }
+    sheet.FillRect({256, 256, 512, 512}, 90);  // a whole tile over whatever it held
+    if (many)
+        for (int i = 0; i < 8300; ++i)
+            sheet.Stroke({{600 + next(200), 300 + next(200)}, {600 + next(200), 300 + next(200)}},
+                         1, 255, whole);
+}
+
+// However few tiles stay open, what waits for a closed tile draws as it
+// would have at once: the same pixels from every budget.
+TEST(Sheet, VectorsDrawTheSameWhateverTheTilesOpen) {
+    for (const bool many : {false, true}) {
+        SCOPED_TRACE(many ? "a long list of marks" : "mixed");
+        Sheet open(1536, 1024, 1), some(1536, 1024, 1, 5 * 65536), one(1536, 1024, 1, 65536);
+        DrawMixed(open, many);
+        DrawMixed(some, many);
+        DrawMixed(one, many);
+        const std::vector<std::uint8_t> reference = Rows(open);
+        EXPECT_GT(std::count_if(reference.begin(), reference.end(), [](int v) { return v < 255; }),
+                  100000);
+        EXPECT_TRUE(Rows(some) == reference);
+        EXPECT_TRUE(Rows(one) == reference);
     }
 }
 
