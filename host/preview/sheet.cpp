@@ -14,9 +14,11 @@ namespace varnu::preview {
 namespace {
 
 constexpr int kTileBytes = Sheet::kTile * Sheet::kTile;
-// Open tiles at most: a memory budget (176 MiB) that holds most of a sheet
-// at 400 dpi open, so packing is rare, and bounds the longest at 600 dpi.
-constexpr std::size_t kOpenBytes = std::size_t{176} << 20;
+// Open tiles at most: a memory budget (64 MiB) that holds some 18 inches of
+// an E-size sheet's raster open at 400 dpi, which draws band after band
+// along it; vectors wait for a closed tile rather than open it. Each page
+// of it the kernel zeroes costs more than packing a tile.
+constexpr std::size_t kOpenBytes = std::size_t{64} << 20;
 // zstd for packed tiles: a fast level, each tile packed and unpacked about once.
 constexpr int kPackLevel = -1;
 
