@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -125,6 +126,16 @@ bool JobHeader(const char* path, int count, cups_option_t* options, cups_page_he
     }
     ppdMarkDefaults(ppd.get());
     cupsMarkOptions(ppd.get(), count, options);
+    // The scheduler writes IPP's printer-resolution as "200x200dpi", the
+    // PPD's choice is "200dpi".
+    for (const char* name : {"printer-resolution", "resolution"}) {
+        const char* value = cupsGetOption(name, count, options);
+        int x = 0, y = 0;
+        char unit[4] = "";
+        if (value != nullptr && std::sscanf(value, "%dx%d%3s", &x, &y, unit) == 3 && x == y &&
+            std::string(unit) == "dpi")
+            ppdMarkOption(ppd.get(), "Resolution", (std::to_string(x) + "dpi").c_str());
+    }
     *h = cups_page_header2_t{};
     if (cupsRasterInterpretPPD(h, ppd.get(), count, options, nullptr) != 0) {
         *error = std::string("the PPD's choices make no page: ") + cupsRasterErrorString();

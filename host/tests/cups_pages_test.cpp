@@ -326,6 +326,9 @@ TEST_F(CupsPages, TheJobsOptionsAreReadFromThePpdAsARasterHeaderCarriesThem) {
     for (const char* text : {"PageSize=A2 Resolution=200dpi MediaType=film "
                              "VarnuFinishProgram=program3 VarnuMargin=5mm VarnuFill=Halftone",
                              "media=iso_a2_420x594mm printer-resolution=200dpi MediaType=film "
+                             "VarnuFinishProgram=program3 VarnuMargin=5mm VarnuFill=Halftone",
+                             // As the scheduler passes IPP's resolution.
+                             "media=iso_a2_420x594mm printer-resolution=200x200dpi MediaType=film "
                              "VarnuFinishProgram=program3 VarnuMargin=5mm VarnuFill=Halftone"}) {
         SCOPED_TRACE(text);
         cups_option_t* options = nullptr;
