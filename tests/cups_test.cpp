@@ -50,9 +50,9 @@ TEST_F(CupsTest, PpdPassesCupstestppd) {
     EXPECT_EQ(r.status, 0) << Read(Path("cupstestppd.txt"));
     const std::string ppd = Read(PPD_PATH);
     for (const char* line :
-         {"*cupsFilter2: \"application/vnd.cups-raster application/vnd.varnu-plot 0 "
+         {"*cupsFilter2: \"application/vnd.cups-raster application/vnd.varnu-rtl 0 "
           "rastertovarnu\"",
-          "*cupsFilter2: \"application/pdf application/vnd.varnu-plot 0 pdftovarnu\"",
+          "*cupsFilter2: \"application/pdf application/vnd.varnu-rtl 0 pdftovarnu\"",
           "*PageSize A0/A0: \"<</PageSize[2384 3370]/ImagingBBox null>>setpagedevice\"",
           "*PageSize A1/A1: \"<</PageSize[1684 2384]/ImagingBBox null>>setpagedevice\"",
           "*PageSize Letter/A-ANSI (8.5 in): \"<</PageSize[612 792]/ImagingBBox null>>",

@@ -22,8 +22,9 @@ namespace {
 
 using namespace varnu;
 
-// What the filters write: the printer's own stream (PJL and HP-RTL/GL2).
-constexpr const char* kStreamType = "application/vnd.varnu-plot";
+// What the filters write: the printer's own stream, under the type the
+// printer application takes it as.
+constexpr const char* kStreamType = "application/vnd.varnu-rtl";
 
 // A table name without its padding; German umlauts never occur in these.
 std::string Trimmed(const char* name) {
@@ -84,10 +85,12 @@ std::string EnglishPaper(std::string name) {
     return name;
 }
 
-// A PDF goes straight to pdftovarnu, drawn by the driver's own renderer as
-// adihost draws it (cheaper than pdftopdf and Ghostscript's 165); every
-// other format reaches rastertovarnu as CUPS raster. With these lines CUPS
-// reads no *cupsFilter.
+// A PDF goes straight to pdftovarnu, drawn by the host library's own
+// renderer as adihost and the printer application draw it (at cost 0,
+// below pdftopdf and Ghostscript's 165), and so do the PDFs CUPS makes of
+// text and PostScript (texttopdf, gstopdf); images and every other format
+// reach rastertovarnu as CUPS raster. With these lines CUPS reads no
+// *cupsFilter.
 std::string Filters() {
     const struct {
         const char* from;
