@@ -10,6 +10,8 @@
 //   pdftovarnu job user title copies options [file]
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
