@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "pdf_sheets.h"
@@ -26,7 +27,7 @@ namespace {
 
 class CupsTest : public SheetTest {
   public:
-    std::string MakeServerBin() { return MakeCupsServerBin(dir_, RASTERTOVARNU_PATH); }
+    std::string MakeServerBin() { return MakeCupsServerBin(dir_); }
 
     // Compares each job of the stream with poppler's rendering of the
     // same page of the PDF.
@@ -49,7 +50,9 @@ TEST_F(CupsTest, PpdPassesCupstestppd) {
     EXPECT_EQ(r.status, 0) << Read(Path("cupstestppd.txt"));
     const std::string ppd = Read(PPD_PATH);
     for (const char* line :
-         {"*cupsFilter: \"application/vnd.cups-raster 0 rastertovarnu\"",
+         {"*cupsFilter2: \"application/vnd.cups-raster application/vnd.varnu-rtl 0 "
+          "rastertovarnu\"",
+          "*cupsFilter2: \"application/pdf application/vnd.varnu-rtl 0 pdftovarnu\"",
           "*PageSize A0/A0: \"<</PageSize[2384 3370]/ImagingBBox null>>setpagedevice\"",
           "*PageSize A1/A1: \"<</PageSize[1684 2384]/ImagingBBox null>>setpagedevice\"",
           "*PageSize Letter/A-ANSI (8.5 in): \"<</PageSize[612 792]/ImagingBBox null>>",
@@ -69,9 +72,35 @@ TEST_F(CupsTest, PpdPassesCupstestppd) {
 TEST_F(CupsTest, CupsfilterTurnsAPdfIntoTheSheets) {
     const std::string bin = MakeServerBin();
     Write("cups-files.conf", "ServerBin " + bin + "\nDataDir /usr/share/cups\n");
+    const std::string cupsfilter =
+        "cupsfilter -c " + Path("cups-files.conf") + " -p " + PPD_PATH + " -m printer/varnu -e ";
     WriteDrawingPdf(Path("two.pdf"), 400, 250, 2);
-    const ProcessResult r = Run("cupsfilter -c " + Path("cups-files.conf") + " -p " + PPD_PATH +
-                                " -m printer/varnu -e -n 2 -o PageSize=A2 -o Resolution=200dpi " +
+    // A PDF goes straight to pdftovarnu, as do the PDFs CUPS makes of text
+    // and PostScript; images keep their way through CUPS raster.
+    Write("text.txt", "A line of text\n");
+    Write("drawing.ps", "%!PS\n72 72 moveto 500 700 lineto stroke showpage\n");
+    for (const char* device : {"png16m", "jpeg"})
+        ASSERT_EQ(
+            Run(std::string("gs -q -dSAFER -dBATCH -dNOPAUSE -r20 -sDEVICE=") + device +
+                " -sOutputFile=" + Path(std::string("image.") + device) + " " + Path("drawing.ps"))
+                .status,
+            0);
+    const struct {
+        const char* file;
+        const char* chain;
+    } chains[] = {{"two.pdf", "pdftovarnu\n"},
+                  {"text.txt", "texttopdf\npdftovarnu\n"},
+                  {"drawing.ps", "gstopdf\npdftovarnu\n"},
+                  {"image.png16m", "imagetoraster\nrastertovarnu\n"},
+                  {"image.jpeg", "imagetoraster\nrastertovarnu\n"}};
+    for (const auto& c : chains) {
+        SCOPED_TRACE(c.file);
+        ASSERT_EQ(
+            Run(cupsfilter + "--list-filters " + Path(c.file) + " > " + Path("chain.txt")).status,
+            0);
+        EXPECT_EQ(Read(Path("chain.txt")), c.chain);
+    }
+    const ProcessResult r = Run(cupsfilter + "-n 2 -o PageSize=A2 -o Resolution=200dpi " +
                                 Path("two.pdf") + " > " + Path("two.prn"));
     ASSERT_EQ(r.status, 0) << r.err;
     // The printer makes the copies: each job asks for two.
@@ -80,6 +109,13 @@ TEST_F(CupsTest, CupsfilterTurnsAPdfIntoTheSheets) {
     for (const std::string& job : SplitJobs(stream))
         EXPECT_NE(job.find("BP2,2;IN;"), std::string::npos);
     ExpectPages(stream, Path("two.pdf"), 2);
+    // The same bytes as adihost's with the same settings.
+    ASSERT_EQ(Adihost("configure --defaults --paper A2 --resolution 200 --copies 2").status, 0);
+    ASSERT_EQ(Adihost("plot " + Path("two.pdf") + " --page all --rotate auto --quiet -o " +
+                      Path("adihost.prn"))
+                  .status,
+              0);
+    EXPECT_TRUE(stream == Read(Path("adihost.prn"))) << "the PPD's stream differs from adihost's";
 }
 
 // A raster stream of grey pages written with libcups, cut after `lines`
@@ -316,43 +352,53 @@ TEST_F(CupsTest, EachPageIsSentWhenItIsDone) {
 }
 
 // CUPS cancels a job with SIGTERM, a hang-up sends SIGHUP and a reader that
-// goes away SIGPIPE; whenever the filter is stopped, even by SIGKILL, the
-// job's TMPDIR keeps nothing of it, and it dies of that signal.
+// goes away SIGPIPE; whenever a filter is stopped, even by SIGKILL, the
+// job's TMPDIR keeps nothing of it (pdftovarnu keeps a PDF from standard
+// input there), and it dies of that signal.
 TEST_F(CupsTest, AStoppedFilterLeavesNothingInItsTmpdir) {
     WriteRaster(Path("pages.ras"), 8, 842, 1191, 8);  // A3 pages, each some work
-    for (const int signal : {SIGTERM, SIGHUP, SIGPIPE, SIGKILL}) {
-        SCOPED_TRACE(signal);
-        const fs::path tmp = dir_ / ("tmp-" + std::to_string(signal));
-        fs::create_directories(tmp);
-        int err[2];
-        ASSERT_EQ(pipe(err), 0);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setenv("TMPDIR", tmp.c_str(), 1);
-            dup2(open(Path("pages.ras").c_str(), O_RDONLY), 0);
-            dup2(open("/dev/null", O_WRONLY), 1);
-            dup2(err[1], 2);
+    WriteDrawingPdf(Path("pages.pdf"), 297, 420, 8);
+    const struct {
+        const char* path;
+        const char* input;
+        const char* options;
+    } filters[] = {{RASTERTOVARNU_PATH, "pages.ras", ""},
+                   {PDFTOVARNU_PATH, "pages.pdf", "PageSize=A3 Resolution=600dpi"}};
+    for (const auto& filter : filters)
+        for (const int signal : {SIGTERM, SIGHUP, SIGPIPE, SIGKILL}) {
+            SCOPED_TRACE(std::string(filter.path) + " " + std::to_string(signal));
+            const fs::path tmp = dir_ / ("tmp-" + std::to_string(signal));
+            fs::create_directories(tmp);
+            int err[2];
+            ASSERT_EQ(pipe(err), 0);
+            const pid_t pid = fork();
+            if (pid == 0) {
+                setenv("TMPDIR", tmp.c_str(), 1);
+                setenv("PPD", PPD_PATH, 1);
+                dup2(open(Path(filter.input).c_str(), O_RDONLY), 0);
+                dup2(open("/dev/null", O_WRONLY), 1);
+                dup2(err[1], 2);
+                close(err[0]);
+                execl(filter.path, filter.path, "1", "user", "title", "1", filter.options, nullptr);
+                _exit(127);
+            }
+            close(err[1]);
+            // Stopped while it works on the second page, the first one done.
+            std::string said;
+            char piece[256];
+            for (ssize_t n; said.find("INFO: Printing page 2") == std::string::npos &&
+                            (n = read(err[0], piece, sizeof piece)) > 0;)
+                said.append(piece, static_cast<std::size_t>(n));
+            ASSERT_NE(said.find("PAGE: 1 1"), std::string::npos) << said;
+            kill(pid, signal);
+            int status = 0;
+            waitpid(pid, &status, 0);
             close(err[0]);
-            execl(RASTERTOVARNU_PATH, "rastertovarnu", "1", "user", "title", "1", "", nullptr);
-            _exit(127);
+            ASSERT_TRUE(WIFSIGNALED(status)) << status;
+            EXPECT_EQ(WTERMSIG(status), signal);
+            for (const auto& entry : fs::recursive_directory_iterator(tmp))
+                ADD_FAILURE() << "left behind: " << entry.path();
         }
-        close(err[1]);
-        // Stopped while it works on the second page, the first one done.
-        std::string said;
-        char piece[256];
-        for (ssize_t n; said.find("INFO: Printing page 2") == std::string::npos &&
-                        (n = read(err[0], piece, sizeof piece)) > 0;)
-            said.append(piece, static_cast<std::size_t>(n));
-        ASSERT_NE(said.find("PAGE: 1 1"), std::string::npos) << said;
-        kill(pid, signal);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        close(err[0]);
-        ASSERT_TRUE(WIFSIGNALED(status)) << status;
-        EXPECT_EQ(WTERMSIG(status), signal);
-        for (const auto& entry : fs::recursive_directory_iterator(tmp))
-            ADD_FAILURE() << "left behind: " << entry.path();
-    }
 }
 
 TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
@@ -371,25 +417,58 @@ TEST_F(CupsTest, PdfPrintedThroughAPrivateCupsdQueue) {
     fs::permissions(Path("two.pdf"), fs::perms::others_read, fs::perm_options::add);
     ASSERT_EQ(Run(server + "lpadmin -p Varnu4820 -E -v file://" + out + " -P " + PPD_PATH).status,
               0);
+    // IPP's names, which the scheduler gives the filter in the PPD's terms.
     const ProcessResult lp = Run(server +
-                                 "lp -d Varnu4820 -o PageSize=A2 -o Resolution=200dpi "
-                                 "-o VarnuFinishProgram=program3 " +
+                                 "lp -d Varnu4820 -n 2 -o media=iso_a2_420x594mm "
+                                 "-o printer-resolution=200dpi -o VarnuFinishProgram=program3 " +
                                  Path("two.pdf") + " > " + Path("lp.txt"));
     ASSERT_EQ(lp.status, 0) << lp.err;
-    bool done = false;
-    for (int i = 0; i < 600 && !done; ++i) {
-        Run(server + "lpstat -W completed -o Varnu4820 > " + Path("completed.txt"));
-        done = Read(Path("completed.txt")).find("Varnu4820-") != std::string::npos;
-        if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    const std::string log = Read((dir_ / "cupsd/log/error_log").string());
-    ASSERT_TRUE(done) << "the job did not complete within a minute\n" << log;
+    auto waitFor = [&](const char* which, const std::string& until, bool has) {
+        for (int i = 0; i < 600; ++i) {
+            Run(server + "lpstat " + which + " > " + Path("lpstat.txt"));
+            if ((Read(Path("lpstat.txt")).find(until) != std::string::npos) == has) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitFor("-W completed -o Varnu4820", "Varnu4820-", true))
+        << "the job did not complete within a minute\n"
+        << Read((dir_ / "cupsd/log/error_log").string());
     EXPECT_NE(Read((dir_ / "cupsd/log/page_log").string()).find("Varnu4820"), std::string::npos);
-    cupsd.Stop();
     const std::string stream = Read(out);
     // The option chosen with lp reaches the configuration record.
     EXPECT_NE(stream.find("@PJL DEFAULT FINISHPROGID=PROGRAM3\r\n"), std::string::npos);
     ExpectPages(stream, Path("two.pdf"), 2);
+    ASSERT_EQ(
+        Adihost("configure --defaults --paper A2 --resolution 200 --copies 2 --program 3").status,
+        0);
+    ASSERT_EQ(Adihost("plot " + Path("two.pdf") + " --page all --rotate auto --quiet -o " +
+                      Path("adihost.prn"))
+                  .status,
+              0);
+    EXPECT_TRUE(stream == Read(Path("adihost.prn"))) << "the queue's stream differs from adihost's";
+    // A job cancelled while pdftovarnu draws it (A0 at 600 dpi) leaves
+    // nothing in the filters' TMPDIR (the spool) but the scheduler's own
+    // job files.
+    WriteDrawingPdf(Path("big.pdf"), 841, 1189, 3);
+    fs::permissions(Path("big.pdf"), fs::perms::others_read, fs::perm_options::add);
+    ASSERT_EQ(
+        Run(server + "lp -d Varnu4820 -o media=iso_a0_841x1189mm -o printer-resolution=600dpi " +
+            Path("big.pdf"))
+            .status,
+        0);
+    ASSERT_TRUE(waitFor("-p Varnu4820", "now printing", true));
+    ASSERT_EQ(Run(server + "cancel -a Varnu4820").status, 0);
+    ASSERT_TRUE(waitFor("-W not-completed -o Varnu4820", "Varnu4820-", false));
+    ASSERT_TRUE(waitFor("-p Varnu4820", "now printing", false));
+    cupsd.Stop();
+    // Its first page, cut short, sent nothing (the file device starts
+    // each job anew).
+    EXPECT_EQ(Read(out), "");
+    const std::regex jobFile("[cd][0-9]+(-[0-9]+)?");
+    for (const auto& entry : fs::recursive_directory_iterator(dir_ / "cupsd/spool"))
+        if (!std::regex_match(entry.path().filename().string(), jobFile))
+            ADD_FAILURE() << "left behind: " << entry.path();
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The printer application against the world: ipptool's IPP Everywhere and
-// IPP/2.0 suites, the same image through the application, adihost and the
-// PPD's filter chain (the same bytes), a real CUPS printing to it as an
+// IPP/2.0 suites, the same image and the same PDF through the application,
+// adihost and the PPD's filter chain (the same bytes), a real CUPS printing to it as an
 // IPP Everywhere queue, cancelled and failed jobs, and an unreachable
 // device. Each test runs its own sandbox (scripts/printer-app-sandbox).
 #include <arpa/inet.h>
@@ -263,8 +263,8 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
                   Path("wide.jpg") + " " + kTests + "/drawing.ps")
                   .status,
               0);
-    Write("cups-files.conf", "ServerBin " + MakeCupsServerBin(dir_, RASTERTOVARNU_PATH) +
-                                 "\nDataDir /usr/share/cups\n");
+    Write("cups-files.conf",
+          "ServerBin " + MakeCupsServerBin(dir_) + "\nDataDir /usr/share/cups\n");
     StartApp();
     for (int copies : {1, 2}) {
         SCOPED_TRACE("copies " + std::to_string(copies));
@@ -294,10 +294,15 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
 }
 
 // A landscape page that fits the sheet as it is and a portrait one that
-// fits only turned: the application turns them as adihost does.
-TEST_F(PrinterAppTest, APdfMakesTheSameStreamAsAdihost) {
+// fits only turned: the application turns them as adihost does, and the
+// PPD's pdftovarnu, through cupsfilter and through a private cupsd's queue
+// with lp's media, resolution and copies, makes the same bytes.
+TEST_F(PrinterAppTest, APdfMakesTheSameStreamAsAdihostAndThePpd) {
+    Write("cups-files.conf",
+          "ServerBin " + MakeCupsServerBin(dir_) + "\nDataDir /usr/share/cups\n");
     StartApp();
     Adihost("configure --defaults --paper A2 --resolution 400");
+    const std::string ipp = "-o media=iso_a2_420x594mm -o printer-resolution=400dpi ";
     for (const auto& [width, height] : {std::pair{400, 250}, std::pair{420, 594}}) {
         const std::string name = std::to_string(width) + "x" + std::to_string(height);
         SCOPED_TRACE(name);
@@ -308,7 +313,48 @@ TEST_F(PrinterAppTest, APdfMakesTheSameStreamAsAdihost) {
         ASSERT_GT(app.size(), 10000u);
         EXPECT_TRUE(app == Read(Path("adihost.prn")))
             << "the application's stream differs from adihost's";
+        ASSERT_EQ(Run("cupsfilter -c " + Path("cups-files.conf") + " -p " + PPD_PATH +
+                      " -m printer/varnu -e " + ipp + Path(name + ".pdf") + " > " + Path("ppd.prn"))
+                      .status,
+                  0);
+        EXPECT_TRUE(app == Read(Path("ppd.prn")))
+            << "the application's stream differs from the PPD's";
     }
+    // Both pages in one document, two copies each.
+    ASSERT_EQ(
+        Run("pdfunite " + Path("400x250.pdf") + " " + Path("420x594.pdf") + " " + Path("two.pdf"))
+            .status,
+        0);
+    Adihost("configure --defaults --paper A2 --resolution 400 --copies 2");
+    Adihost("plot " + Path("two.pdf") + " --page all --rotate auto --quiet -o " +
+            Path("adihost.prn"));
+    const std::string adihost = Read(Path("adihost.prn"));
+    ASSERT_EQ(SplitJobs(adihost).size(), 2u);
+    Ended(Print(Path("two.pdf"), "iso_a2_420x594mm", 400, 2), 9);
+    EXPECT_TRUE(TakeOutput() == adihost) << "the application's stream differs from adihost's";
+    if (!fs::exists("/usr/sbin/cupsd")) GTEST_SKIP() << "cupsd is not installed (Debian: cups)";
+    if (geteuid() != 0) GTEST_SKIP() << "a private cupsd that runs filters as lp needs root";
+    fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(Path("two.pdf"), fs::perms::others_read, fs::perm_options::add);
+    PrivateCupsd cupsd(dir_ / "cupsd");
+    std::string error;
+    ASSERT_TRUE(cupsd.Start(MakeCupsServerBin(dir_), &error))
+        << error << "\n"
+        << Read((dir_ / "cupsd/log/error_log").string());
+    const std::string server = cupsd.Server(), out = (dir_ / "cupsd/out/ppd.prn").string();
+    ASSERT_EQ(Run(server + "lpadmin -p V -E -v file://" + out + " -P " + PPD_PATH).status, 0);
+    ASSERT_EQ(Run(server + "lp -d V -n 2 " + ipp + Path("two.pdf") + " > " + Path("lp.txt")).status,
+              0);
+    bool done = false;
+    for (int i = 0; i < 600 && !done; ++i) {
+        Run(server + "lpstat -W not-completed -o V > " + Path("pending.txt"));
+        done = Read(Path("pending.txt")).empty();
+        if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(done) << Read((dir_ / "cupsd/log/error_log").string());
+    cupsd.Stop();
+    EXPECT_TRUE(Read(out) == adihost) << "the PPD queue's stream differs from adihost's";
 }
 
 // The printer's reasons, waited for until `has` says whether one is there.
@@ -510,7 +556,7 @@ TEST_F(PrinterAppTest, CupsPrintsToItAsAnIppEverywhereQueue) {
                               fs::perms::others_read | fs::perms::others_exec);
     PrivateCupsd cupsd(dir_ / "cupsd");
     std::string error;
-    ASSERT_TRUE(cupsd.Start(MakeCupsServerBin(dir_, RASTERTOVARNU_PATH), &error))
+    ASSERT_TRUE(cupsd.Start(MakeCupsServerBin(dir_), &error))
         << error << "\n"
         << Read((dir_ / "cupsd/log/error_log").string());
     const std::string server = cupsd.Server();

@@ -9,23 +9,27 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <thread>
 
 namespace varnu::testing {
 
 namespace fs = std::filesystem;
 
-std::string MakeCupsServerBin(const fs::path& dir, const std::string& rastertovarnu) {
+std::string MakeCupsServerBin(const fs::path& dir, const std::vector<std::string>& filters) {
     const fs::path bin = dir / "serverbin";
     if (fs::exists(bin)) return bin.string();
     fs::create_directories(bin / "filter");
     for (const auto& entry : fs::directory_iterator("/usr/lib/cups"))
         if (entry.path().filename() != "filter")
             fs::create_symlink(entry.path(), bin / entry.path().filename());
+    std::set<fs::path> ours;
+    for (const std::string& filter : filters) ours.insert(fs::path(filter).filename());
     for (const auto& entry : fs::directory_iterator("/usr/lib/cups/filter"))
-        if (entry.path().filename() != "rastertovarnu")  // an installed one: ours instead
+        if (!ours.count(entry.path().filename()))  // an installed one: ours instead
             fs::create_symlink(entry.path(), bin / "filter" / entry.path().filename());
-    fs::copy_file(rastertovarnu, bin / "filter/rastertovarnu");
+    for (const std::string& filter : filters)
+        fs::copy_file(filter, bin / "filter" / fs::path(filter).filename());
     return bin.string();
 }
 

@@ -6,12 +6,16 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace varnu::testing {
 
-// DIR/serverbin: the system's CUPS programs and filters, and our filter
-// beside them, so nothing is installed into the system.
-std::string MakeCupsServerBin(const std::filesystem::path& dir, const std::string& rastertovarnu);
+// DIR/serverbin: the system's CUPS programs and filters, and our filters
+// (rastertovarnu, pdftovarnu) beside them, so nothing is installed into
+// the system.
+std::string MakeCupsServerBin(const std::filesystem::path& dir,
+                              const std::vector<std::string>& filters = {RASTERTOVARNU_PATH,
+                                                                         PDFTOVARNU_PATH});
 
 // A cupsd under `dir` listening on dir/cups.sock, stopped whatever happens.
 class PrivateCupsd {

@@ -11,42 +11,13 @@
 
 #include "model/fit.h"
 #include "readers/cups_options.h"
+#include "readers/cups_page.h"
 #include "sinks/temporary.h"
 #include "varnu/printer_tables.h"
 
 namespace varnu::host {
 
 namespace {
-
-// Points a page size may differ from a paper format's: the PPD's sizes
-// are the standard's (A-Arch 648 pt) where the driver's table keeps up to
-// 3.5 pt less (645.1 pt), rounded to whole points.
-constexpr double kSizeSlackPoints = 4;
-
-// A fixed format of this size, either way round, or else the narrowest
-// roll the page's width fits on, cut to its length; false when there is
-// neither.
-bool ChoosePaper(double w, double l, ConfigureOptions* o) {
-    auto near = [](double a, double b) { return std::fabs(a - b) <= kSizeSlackPoints; };
-    int fixed = 0, roll = 0;
-    double rollWidth = 0;
-    for (int row = 1; row <= varnu::PaperRowCount(0); ++row) {
-        const varnu::PaperFormatRecord& p = *varnu::PaperFormat(0, row);
-        const double pw = p.width * 72, pl = p.length * 72;
-        if (p.custom == 0 && fixed == 0 &&
-            ((near(w, pw) && near(l, pl)) || (near(w, pl) && near(l, pw))))
-            fixed = row;
-        if (p.custom != 0 && pw >= w - kSizeSlackPoints && (roll == 0 || pw < rollWidth))
-            roll = row, rollWidth = pw;
-    }
-    if (fixed != 0) {
-        o->paper = std::to_string(fixed);
-    } else if (roll != 0) {
-        o->paper = std::to_string(roll);
-        o->length = static_cast<int>(std::lround(l / 72 * 25.4));
-    }
-    return fixed != 0 || roll != 0;
-}
 
 // A header field of an enumeration as the stream has it: any number, not
 // only the enumeration's.
@@ -56,22 +27,6 @@ unsigned Raw(const E& field) {
     unsigned v;
     std::memcpy(&v, &field, sizeof v);
     return v;
-}
-
-// The PPD's own options, each a field of the header holding row plus one.
-void ChooseOptions(const cups_page_header2_t& h, ConfigureOptions* o) {
-    if (h.cupsMediaType > 0) o->media = static_cast<int>(h.cupsMediaType) - 1;
-    if (h.cupsInteger[varnu::kFillField] > 0)
-        o->fill = h.cupsInteger[varnu::kFillField] == 1 ? "solid" : "halftone";
-    if (h.cupsInteger[varnu::kProgramField] > 0)
-        o->program = static_cast<int>(h.cupsInteger[varnu::kProgramField]) - 1;
-    // The finishing margin is offered only with a finishing program.
-    const varnu::FinishingChoiceRecord* program = varnu::FinishProgram(0, o->program.value_or(0));
-    if (h.cupsInteger[varnu::kFinishMarginField] > 0 && program != nullptr &&
-        !varnu::IsBypassProgram(*program))
-        o->finishMargin = static_cast<int>(h.cupsInteger[varnu::kFinishMarginField]) - 1;
-    if (h.cupsInteger[varnu::kMarginField] > 0)
-        o->margin = static_cast<int>(h.cupsInteger[varnu::kMarginField]) - 1;
 }
 
 }  // namespace
@@ -118,31 +73,7 @@ bool RasterPages::Settings(int copies, ConfigureOptions* o, std::string* error) 
                  ": only 8-bit grey or RGB raster, chunked, is printed";
         return false;
     }
-    *o = ConfigureOptions{};
-    o->defaults = true;
-    o->copies = std::clamp(copies, 1, 99);
-    if (!ChoosePaper(h.PageSize[0], h.PageSize[1], o)) {
-        *error = "no paper format or roll width of " + std::to_string(h.PageSize[0]) + " x " +
-                 std::to_string(h.PageSize[1]) + " points";
-        return false;
-    }
-    const int dpi = static_cast<int>(h.HWResolution[0]);
-    if (h.HWResolution[1] != h.HWResolution[0]) {
-        *error = "page " + std::to_string(page_) + ": resolution " + std::to_string(dpi) + " x " +
-                 std::to_string(h.HWResolution[1]) + " dpi: only the same both ways is printed";
-        return false;
-    }
-    if (dpi != 600 && dpi != 400 && dpi != 300 && dpi != 200) {
-        *error = "resolution " + std::to_string(dpi) + " dpi is not offered (600, 400, 300, 200)";
-        return false;
-    }
-    o->resolution = dpi;
-    ChooseOptions(h, o);
-    if (h.cupsInteger[varnu::kDataModeField] > 1) {
-        *error = "the VCGL+MMR data mode is not offered by this printer";
-        return false;
-    }
-    return true;
+    return HeaderSettings(h, copies, "page " + std::to_string(page_), o, error);
 }
 
 // Fits the page from its header: the part of the raster that lands on the

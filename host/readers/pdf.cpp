@@ -323,6 +323,29 @@ bool PdfDocument::PagePlot(int index, const Sheet& sheet, int dpi, const PdfOpti
     return true;
 }
 
+bool PlanPages(const PdfDocument& document, const std::vector<int>& pages, const Sheet& sheet,
+               int dpi, PdfScaling scaling, std::vector<PdfOptions>* options, std::string* error) {
+    options->clear();
+    for (const int index : pages) {
+        PdfOptions pdf;
+        pdf.rotateAuto = true;
+        pdf.progress = false;
+        pdf.fit = scaling == PdfScaling::Fit;
+        bool drawn = document.Check(index, index, sheet, dpi, pdf, error);
+        if (!drawn && scaling == PdfScaling::Auto) {
+            pdf.fit = true;
+            error->clear();
+            drawn = document.Check(index, index, sheet, dpi, pdf, error);
+        }
+        if (!drawn) {
+            *error += "; nothing was sent";
+            return false;
+        }
+        options->push_back(pdf);
+    }
+    return true;
+}
+
 std::string PagesSentNote(int first, int sent) {
     if (sent <= 0) return "";
     return "; " + std::string(sent == 1 ? "page " : "pages ") + std::to_string(first + 1) +

@@ -7,6 +7,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -14,11 +15,13 @@
 
 #include "model/fit.h"
 #include "readers/cups_options.h"
+#include "readers/cups_page.h"
 #include "readers/cups_raster.h"
 #include "readers/ipp_media.h"
 #include "sinks/row_spool.h"
 #include "sinks/stream_sink.h"
 #include "support.h"
+#include "varnu/config_record.h"
 #include "varnu/printer_tables.h"
 
 namespace varnu::host::testing {
@@ -310,6 +313,89 @@ TEST_F(CupsPages, ACustomWidthGoesOnTheNarrowestRoll) {
         EXPECT_EQ(settings.paper.value_or(""), std::to_string(c.row));
         EXPECT_EQ(settings.length.value_or(0), std::lround(c.lengthPt / 72.0 * 25.4));
         EXPECT_GE(varnu::PaperFormat(0, c.row)->width * 72, c.widthPt - 2.5);
+    }
+}
+
+#ifdef VARNU_PPD
+// What pdftovarnu reads from a PPD queue's job: the PPD's choices and IPP's
+// names for them make the settings a raster page with the same choices has.
+TEST_F(CupsPages, TheJobsOptionsAreReadFromThePpdAsARasterHeaderCarriesThem) {
+    const auto a2 = std::find_if(varnu::FixedFormats().begin(), varnu::FixedFormats().end(),
+                                 [](const varnu::FixedMedia& f) { return f.ppd == "A2"; });
+    ASSERT_NE(a2, varnu::FixedFormats().end());
+    for (const char* text : {"PageSize=A2 Resolution=200dpi MediaType=film "
+                             "VarnuFinishProgram=program3 VarnuMargin=5mm VarnuFill=Halftone",
+                             "media=iso_a2_420x594mm printer-resolution=200dpi MediaType=film "
+                             "VarnuFinishProgram=program3 VarnuMargin=5mm VarnuFill=Halftone",
+                             // As the scheduler passes IPP's resolution.
+                             "media=iso_a2_420x594mm printer-resolution=200x200dpi MediaType=film "
+                             "VarnuFinishProgram=program3 VarnuMargin=5mm VarnuFill=Halftone"}) {
+        SCOPED_TRACE(text);
+        cups_option_t* options = nullptr;
+        const int count = cupsParseOptions(text, 0, &options);
+        cups_page_header2_t h;
+        ConfigureOptions s;
+        std::string error;
+        ASSERT_TRUE(JobHeader(VARNU_PPD, count, options, &h, &error)) << error;
+        cupsFreeOptions(count, options);
+        ASSERT_TRUE(HeaderSettings(h, 2, "the job", &s, &error)) << error;
+        EXPECT_EQ(s.paper, std::to_string(a2->row));
+        EXPECT_EQ(s.resolution, 200);
+        EXPECT_EQ(s.copies, 2);
+        EXPECT_EQ(s.media, varnu::RowOf(varnu::MediaTypes(), "film"));
+        EXPECT_EQ(s.program, 3);
+        EXPECT_EQ(s.margin, 5);
+        EXPECT_EQ(s.fill, "halftone");
+    }
+    // The PPD's defaults alone; a length of roll; no PPD.
+    cups_page_header2_t h;
+    ConfigureOptions s;
+    std::string error;
+    ASSERT_TRUE(JobHeader(VARNU_PPD, 0, nullptr, &h, &error)) << error;
+    ASSERT_TRUE(HeaderSettings(h, 1, "the job", &s, &error)) << error;
+    EXPECT_EQ(s.resolution, 600);
+    EXPECT_EQ(s.paper, std::to_string(varnu::DefaultConfigRecord(0).paperIndex));
+    cups_option_t* custom = nullptr;
+    const int count = cupsParseOptions("PageSize=Custom.612x2000", 0, &custom);
+    ASSERT_TRUE(JobHeader(VARNU_PPD, count, custom, &h, &error)) << error;
+    cupsFreeOptions(count, custom);
+    ASSERT_TRUE(HeaderSettings(h, 1, "the job", &s, &error)) << error;
+    EXPECT_EQ(s.length, 706);  // 2000 points
+    EXPECT_FALSE(JobHeader(nullptr, 0, nullptr, &h, &error));
+    EXPECT_FALSE(JobHeader(Path("none.ppd").c_str(), 0, nullptr, &h, &error));
+    EXPECT_NE(error.find("cannot read the PPD"), std::string::npos) << error;
+}
+#endif
+
+TEST_F(CupsPages, PageRangesNameEachPageOnceInOrder) {
+    const struct {
+        const char* text;
+        std::vector<int> pages;  // from 0; empty: refused
+    } cases[] = {{"", {0, 1, 2, 3, 4}},
+                 {"2", {1}},
+                 {"1-3,5", {0, 1, 2, 4}},
+                 {"4-", {3, 4}},
+                 {"-2", {0, 1}},
+                 {"5,1-2,2", {4, 0, 1}},
+                 {"3-100", {2, 3, 4}},
+                 {"6-9", {}},
+                 {"0", {}},
+                 {"2-1", {}},
+                 {"1-2-3", {}},
+                 {"a", {}},
+                 {"1,", {}},
+                 {"+1", {}},
+                 {"99999999999999999999", {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<int> pages;
+        std::string error;
+        EXPECT_EQ(PageRanges(c.text, 5, &pages, &error), !c.pages.empty()) << error;
+        if (c.pages.empty()) {
+            EXPECT_NE(error.find("page-ranges"), std::string::npos);
+        } else {
+            EXPECT_EQ(pages, c.pages);
+        }
     }
 }
 

@@ -4,7 +4,8 @@
 // polygon fill, finishing programs and margins, and the sheet margin; in
 // English, with the German of the driver's dialogs as translations (UTF-8,
 // as CUPS reads them). Each choice sets a field of the CUPS raster page
-// header that rastertovarnu turns back into the configuration record.
+// header that rastertovarnu (and pdftovarnu, from the PPD's choices) turns
+// back into the configuration record.
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +21,10 @@
 namespace {
 
 using namespace varnu;
+
+// What the filters write: the printer's own stream, under the type the
+// printer application takes it as.
+constexpr const char* kStreamType = "application/vnd.varnu-rtl";
 
 // A table name without its padding; German umlauts never occur in these.
 std::string Trimmed(const char* name) {
@@ -80,6 +85,26 @@ std::string EnglishPaper(std::string name) {
     return name;
 }
 
+// A PDF goes straight to pdftovarnu, drawn by the host library's own
+// renderer as adihost and the printer application draw it (at cost 0,
+// below pdftopdf and Ghostscript's 165), and so do the PDFs CUPS makes of
+// text and PostScript (texttopdf, gstopdf); images and every other format
+// reach rastertovarnu as CUPS raster. With these lines CUPS reads no
+// *cupsFilter.
+std::string Filters() {
+    const struct {
+        const char* from;
+        int cost;
+        const char* filter;
+    } filters[] = {{"application/vnd.cups-raster", 0, "rastertovarnu"},
+                   {"application/pdf", 0, "pdftovarnu"}};
+    std::string lines;
+    for (const auto& f : filters)
+        lines += std::string("*cupsFilter2: \"") + f.from + " " + kStreamType + " " +
+                 std::to_string(f.cost) + " " + f.filter + "\"\n";
+    return lines;
+}
+
 void WriteHeader(const ModelRecord& m) {
     const std::string product = "Varnu " + Trimmed(m.name);
     std::printf(
@@ -108,8 +133,9 @@ void WriteHeader(const ModelRecord& m) {
         "*cupsModelNumber: 0\n"
         "*cupsManualCopies: False\n"
         "*cupsMaxCopies: %d\n"
-        "*cupsFilter: \"application/vnd.cups-raster 0 rastertovarnu\"\n\n",
-        product.c_str(), product.c_str(), product.c_str(), product.c_str(), kDeviceId, kMaxCopies);
+        "%s\n",
+        product.c_str(), product.c_str(), product.c_str(), product.c_str(), kDeviceId, kMaxCopies,
+        Filters().c_str());
 }
 
 // The fixed formats under their standard names and sizes.

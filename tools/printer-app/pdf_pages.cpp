@@ -11,34 +11,12 @@ namespace varnu::printer_app {
 
 namespace {
 
-// print-scaling: "none" keeps the page's size; "fit" and "fill" fit it to
-// the sheet; "auto" and "auto-fit" keep the size when the page fits. The
-// options page `index` is drawn with, false when it cannot be.
-bool PageOptions(const host::PdfDocument& document, int index, const host::Sheet& sheet, int dpi,
-                 pappl_scaling_t scaling, host::PdfOptions* pdf, std::string* error) {
-    pdf->rotateAuto = true;
-    pdf->progress = false;
-    pdf->fit = scaling == PAPPL_SCALING_FIT || scaling == PAPPL_SCALING_FILL;
-    if (document.Check(index, index, sheet, dpi, *pdf, error)) return true;
-    if (pdf->fit || scaling == PAPPL_SCALING_NONE) return false;
-    pdf->fit = true;
-    error->clear();
-    return document.Check(index, index, sheet, dpi, *pdf, error);
-}
-
-// The pages `first` to `last` (from 0) as they will be drawn, before any is.
-bool PreFlight(const host::PdfDocument& document, int first, int last, const host::Sheet& sheet,
-               int dpi, pappl_scaling_t scaling, std::vector<host::PdfOptions>* pages,
-               std::string* error) {
-    for (int index = first; index <= last; ++index) {
-        host::PdfOptions pdf;
-        if (!PageOptions(document, index, sheet, dpi, scaling, &pdf, error)) {
-            *error += "; nothing was sent";
-            return false;
-        }
-        pages->push_back(pdf);
-    }
-    return true;
+// print-scaling as the host library's: "fit" and "fill" fit every page to
+// the sheet, "none" keeps their size, "auto" and "auto-fit" keep the size
+// of a page that fits.
+host::PdfScaling Scaling(pappl_scaling_t scaling) {
+    if (scaling == PAPPL_SCALING_FIT || scaling == PAPPL_SCALING_FILL) return host::PdfScaling::Fit;
+    return scaling == PAPPL_SCALING_NONE ? host::PdfScaling::None : host::PdfScaling::Auto;
 }
 
 // Pre-flight, then each page a driver job of its own.
@@ -47,10 +25,13 @@ bool SendPages(const host::PdfDocument& document, const pappl_pr_options_t& opti
     const int dpi = options.printer_resolution[0];
     const int first = static_cast<int>(options.first_page) - 1;
     const int last = std::min(static_cast<int>(options.last_page), document.pages()) - 1;
+    std::vector<int> indexes;
+    for (int index = first; index <= last; ++index) indexes.push_back(index);
     host::Sheet sheet;
     std::vector<host::PdfOptions> pages;
     if (!out->Sheet(options, dpi, &sheet, error) ||
-        !PreFlight(document, first, last, sheet, dpi, options.print_scaling, &pages, error))
+        !host::PlanPages(document, indexes, sheet, dpi, Scaling(options.print_scaling), &pages,
+                         error))
         return false;
     for (int index = first; index <= last; ++index) {
         const bool sent = out->Page(

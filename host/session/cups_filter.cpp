@@ -1,0 +1,65 @@
+#include "session/cups_filter.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "session/config_store.h"
+#include "session/driver.h"
+#include "session/job.h"
+#include "sinks/signals.h"
+
+namespace varnu::host {
+
+std::string FilterScratchDirectory() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
+}
+
+int FilterFailed(const std::string& message) {
+    std::fprintf(stderr, "ERROR: %s\n", message.c_str());
+    return 1;
+}
+
+bool FilterJob::Open(std::string* error) {
+    InstallSignalCleanup();
+    UseConfigMemory();  // the job's own record
+    if (!InstallHost(error)) return false;
+    EchoMessages(false);  // the driver's messages are not the job's
+    return session_.Open({"-", {}, FilterScratchDirectory(), true}, error);
+}
+
+// The settings through the setup dialog, its messages for CUPS' log.
+bool FilterJob::Configure(const std::string& what, const ConfigureOptions& settings,
+                          std::string* error) {
+    std::vector<std::string> messages;
+    const bool configured = host::Configure(settings, &messages);
+    for (const std::string& m : messages) std::fprintf(stderr, "DEBUG: %s\n", m.c_str());
+    if (!configured) *error = what + ": the printer settings were refused";
+    return configured;
+}
+
+bool FilterJob::Sheet(const ConfigureOptions& settings, host::Sheet* sheet, std::string* error) {
+    return Configure("the job", settings, error) && ReadSheet(sheet, error);
+}
+
+bool FilterJob::Page(int page, const ConfigureOptions& settings, const DrawJob& draw,
+                     std::string* error) {
+    const std::string what = "page " + std::to_string(page);
+    std::fprintf(stderr, "INFO: Printing page %d\n", page);
+    if (!Configure(what, settings, error)) return false;
+    if (!session_.Job("", draw, error)) {
+        if (*error == "the driver wrote nothing") *error = what + ": the driver wrote nothing";
+        return false;
+    }
+    // Sent: the printer has it, and makes the copies.
+    std::fprintf(stderr, "PAGE: %d %d\n", page, settings.copies.value_or(1));
+    return true;
+}
+
+bool FilterJob::Finish(std::string* error) {
+    if (!session_.Finish(error)) return false;
+    std::fprintf(stderr, "INFO: Ready to print\n");
+    return true;
+}
+
+}  // namespace varnu::host

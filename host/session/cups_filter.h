@@ -1,0 +1,40 @@
+// What the CUPS filters share: the driver set up for one CUPS job, its
+// pages each a driver job of its own written to standard output as soon as
+// that page is done, whole (a page that fails sends nothing, those before
+// it stay sent), and CUPS' messages on standard error. Nothing it makes has
+// a name in the job's TMPDIR, so a cancelled job leaves nothing there.
+#pragma once
+
+#include <string>
+
+#include "session/configure.h"
+#include "session/plot_session.h"
+
+namespace varnu::host {
+
+// The job's scratch folder: CUPS gives each filter its TMPDIR.
+std::string FilterScratchDirectory();
+
+// "ERROR: message" for CUPS; the filter's exit status (1).
+int FilterFailed(const std::string& message);
+
+class FilterJob {
+  public:
+    // The signal cleanup, the driver with a record of the job's own, and
+    // standard output job by job.
+    bool Open(std::string* error);
+    // The sheet pages with `settings` are drawn on, before any is drawn.
+    bool Sheet(const ConfigureOptions& settings, host::Sheet* sheet, std::string* error);
+    // Page `page` configured with `settings` and drawn by `draw` as a job
+    // of its own, sent; CUPS is told of its copies.
+    bool Page(int page, const ConfigureOptions& settings, const DrawJob& draw, std::string* error);
+    // Refuses a job that sent nothing.
+    bool Finish(std::string* error);
+
+  private:
+    bool Configure(const std::string& what, const ConfigureOptions& settings, std::string* error);
+
+    PlotSession session_;
+};
+
+}  // namespace varnu::host

@@ -1,0 +1,130 @@
+// pdftovarnu: the CUPS filter of the Varnu 4820/4810 for PDF documents.
+// Takes the PDF straight from CUPS (no pdftopdf, no Ghostscript) and draws
+// it with the host library's own renderer, as `adihost plot` and the
+// printer application do, so that the same document and settings make the
+// same stream. The settings are the page header the PPD's choices and the
+// job's options make, read as rastertovarnu reads a raster page's; each
+// page of page-ranges is checked before the first is sent, then sent as a
+// job of its own as soon as it is done, whole.
+//
+//   pdftovarnu job user title copies options [file]
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "model/send.h"
+#include "readers/cups_page.h"
+#include "readers/pdf.h"
+#include "session/cups_filter.h"
+#include "sinks/temporary.h"
+
+namespace {
+
+using namespace varnu::host;
+
+// The job's options as CUPS passes them.
+struct Options {
+    int count = 0;
+    cups_option_t* values = nullptr;
+    explicit Options(const char* text) { count = cupsParseOptions(text, 0, &values); }
+    ~Options() { cupsFreeOptions(count, values); }
+    Options(const Options&) = delete;
+    Options& operator=(const Options&) = delete;
+    std::string operator[](const char* name) const {
+        const char* value = cupsGetOption(name, count, values);
+        return value != nullptr ? value : "";
+    }
+};
+
+// print-scaling, or the older fit-to-page; auto when neither is given.
+bool ReadScaling(const Options& options, PdfScaling* scaling, std::string* error) {
+    const std::string s = options["print-scaling"], fit = options["fit-to-page"];
+    if (s.empty() || s == "auto" || s == "auto-fit")
+        *scaling = PdfScaling::Auto;
+    else if (s == "fit" || s == "fill")
+        *scaling = PdfScaling::Fit;
+    else if (s == "none")
+        *scaling = PdfScaling::None;
+    else {
+        *error = "print-scaling \"" + s + "\" is not offered (auto, auto-fit, fit, fill, none)";
+        return false;
+    }
+    if (s.empty() && (fit == "true" || fit == "yes" || fit == "on")) *scaling = PdfScaling::Fit;
+    return true;
+}
+
+// The document's path: the file CUPS names, or standard input kept in a
+// file without a name (poppler reads a file, not a pipe).
+bool DocumentPath(int argc, char** argv, std::string* path, std::string* error) {
+    if (argc == 7) {
+        *path = argv[6];
+        return true;
+    }
+    const int fd = OpenUnnamedFile(FilterScratchDirectory(), error);
+    if (fd < 0) return false;
+    char piece[65536];
+    for (ssize_t n; (n = read(0, piece, sizeof piece)) != 0;) {
+        if (n < 0 || write(fd, piece, static_cast<std::size_t>(n)) != n) {
+            *error = std::string("cannot keep the document: ") + std::strerror(errno);
+            close(fd);
+            return false;
+        }
+    }
+    *path = "/proc/self/fd/" + std::to_string(fd);
+    return true;
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 6 || argc > 7) {
+        std::fputs("Usage: pdftovarnu job user title copies options [file]\n", stderr);
+        return 1;
+    }
+    FilterJob job;
+    std::string error, path;
+    const Options options(argv[5]);
+    cups_page_header2_t header;
+    ConfigureOptions settings;
+    PdfScaling scaling = PdfScaling::Auto;
+    if (!job.Open(&error) ||
+        !JobHeader(std::getenv("PPD"), options.count, options.values, &header, &error) ||
+        !HeaderSettings(header, std::atoi(argv[4]), "the job", &settings, &error) ||
+        !ReadScaling(options, &scaling, &error) || !DocumentPath(argc, argv, &path, &error))
+        return FilterFailed(error);
+    PdfDocument document;
+    std::vector<int> pages;
+    std::vector<PdfOptions> drawn;
+    Sheet sheet;
+    const int dpi = settings.resolution.value_or(0);
+    if (!document.Open(path, &error) ||
+        !PageRanges(options["page-ranges"], document.pages(), &pages, &error) ||
+        !job.Sheet(settings, &sheet, &error) ||
+        !PlanPages(document, pages, sheet, dpi, scaling, &drawn, &error))
+        return FilterFailed(error);
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        const bool sent = job.Page(
+            pages[i] + 1, settings,
+            [&](const Sheet& jobSheet, std::string* e) {
+                Plot plot;
+                return document.PagePlot(pages[i], jobSheet, dpi, drawn[i], &plot, e) &&
+                       Send(plot, false, e);
+            },
+            &error);
+        if (!sent) return FilterFailed(error + (i > 0 ? "; the pages before it went out" : ""));
+    }
+    return job.Finish(&error) ? 0 : FilterFailed(error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        return FilterFailed(e.what());
+    }
+}
