@@ -11,11 +11,11 @@
 namespace varnu::testing {
 
 // DIR/serverbin: the system's CUPS programs and filters, and our filters
-// (rastertovarnu, pdftovarnu) beside them, so nothing is installed into
-// the system.
+// (rastertovarnu, pdftovarnu, imagetovarnu) beside them, so nothing is
+// installed into the system.
 std::string MakeCupsServerBin(const std::filesystem::path& dir,
-                              const std::vector<std::string>& filters = {RASTERTOVARNU_PATH,
-                                                                         PDFTOVARNU_PATH});
+                              const std::vector<std::string>& filters = {
+                                  RASTERTOVARNU_PATH, PDFTOVARNU_PATH, IMAGETOVARNU_PATH});
 
 // A cupsd under `dir` listening on dir/cups.sock, stopped whatever happens.
 class PrivateCupsd {

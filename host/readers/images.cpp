@@ -21,7 +21,8 @@ bool HasSuffix(const std::string& s, const char* suffix) {
 bool LoadImage(const std::string& path, Image* image, std::string* error) {
     if (HasSuffix(path, ".png")) return LoadPng(path, image, error);
     if (HasSuffix(path, ".tif") || HasSuffix(path, ".tiff")) return LoadTiff(path, image, error);
-    *error = "unknown image kind (expected .png, .tif or .tiff)";
+    if (HasSuffix(path, ".jpg") || HasSuffix(path, ".jpeg")) return LoadJpeg(path, image, error);
+    *error = "unknown image kind (expected .png, .tif, .tiff, .jpg or .jpeg)";
     return false;
 }
 

@@ -1,5 +1,5 @@
-// Raster image files: PNG through libpng, TIFF (Group 4 scans included)
-// through libtiff, decoded into memory.
+// Raster image files: PNG through libpng, JPEG through libjpeg, TIFF (Group
+// 4 scans included) through libtiff, decoded into memory.
 #pragma once
 
 #include <string>
@@ -13,5 +13,6 @@ bool LoadImage(const std::string& path, Image* image, std::string* error);
 // The readers themselves, whatever the name.
 bool LoadPng(const std::string& path, Image* image, std::string* error);
 bool LoadTiff(const std::string& path, Image* image, std::string* error);
+bool LoadJpeg(const std::string& path, Image* image, std::string* error);
 
 }  // namespace varnu::host

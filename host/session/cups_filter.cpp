@@ -1,12 +1,17 @@
 #include "session/cups_filter.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "session/config_store.h"
 #include "session/driver.h"
 #include "session/job.h"
 #include "sinks/signals.h"
+#include "sinks/temporary.h"
 
 namespace varnu::host {
 
@@ -18,6 +23,25 @@ std::string FilterScratchDirectory() {
 int FilterFailed(const std::string& message) {
     std::fprintf(stderr, "ERROR: %s\n", message.c_str());
     return 1;
+}
+
+bool DocumentPath(int argc, char** argv, std::string* path, std::string* error) {
+    if (argc == 7) {
+        *path = argv[6];
+        return true;
+    }
+    const int fd = OpenUnnamedFile(FilterScratchDirectory(), error);
+    if (fd < 0) return false;
+    char piece[65536];
+    for (ssize_t n; (n = read(0, piece, sizeof piece)) != 0;) {
+        if (n < 0 || write(fd, piece, static_cast<std::size_t>(n)) != n) {
+            *error = std::string("cannot keep the document: ") + std::strerror(errno);
+            close(fd);
+            return false;
+        }
+    }
+    *path = "/proc/self/fd/" + std::to_string(fd);
+    return true;
 }
 
 bool FilterJob::Open(std::string* error) {

@@ -5,6 +5,8 @@
 // a name in the job's TMPDIR, so a cancelled job leaves nothing there.
 #pragma once
 
+#include <cups/cups.h>
+
 #include <string>
 
 #include "session/configure.h"
@@ -17,6 +19,26 @@ std::string FilterScratchDirectory();
 
 // "ERROR: message" for CUPS; the filter's exit status (1).
 int FilterFailed(const std::string& message);
+
+// The job's options as CUPS passes them (the fifth argument).
+struct FilterOptions {
+    explicit FilterOptions(const char* text) { count = cupsParseOptions(text, 0, &values); }
+    ~FilterOptions() { cupsFreeOptions(count, values); }
+    FilterOptions(const FilterOptions&) = delete;
+    FilterOptions& operator=(const FilterOptions&) = delete;
+    // The option's value, or "".
+    std::string operator[](const char* name) const {
+        const char* value = cupsGetOption(name, count, values);
+        return value != nullptr ? value : "";
+    }
+    int count = 0;
+    cups_option_t* values = nullptr;
+};
+
+// The document's path: the file CUPS names (the seventh argument), or
+// standard input kept in a file without a name in the job's TMPDIR (the
+// readers read a file, not a pipe).
+bool DocumentPath(int argc, char** argv, std::string* path, std::string* error);
 
 class FilterJob {
   public:

@@ -49,7 +49,8 @@ enum class InputKind { Script, Image, Dxf, Pdf };
 InputKind KindOf(const std::string& input) {
     for (const char* suffix : {".pdf", ".PDF"})
         if (EndsWith(input, suffix)) return InputKind::Pdf;
-    for (const char* suffix : {".png", ".tif", ".tiff", ".PNG", ".TIF", ".TIFF"})
+    for (const char* suffix :
+         {".png", ".tif", ".tiff", ".jpg", ".jpeg", ".PNG", ".TIF", ".TIFF", ".JPG", ".JPEG"})
         if (EndsWith(input, suffix)) return InputKind::Image;
     for (const char* suffix : {".dxf", ".DXF"})
         if (EndsWith(input, suffix)) return InputKind::Dxf;
@@ -320,7 +321,7 @@ namespace {
 
 CLI::App* AddPlotCommand(CLI::App& app, PlotOptions* plot) {
     CLI::App* command = app.add_subcommand(
-        "plot", "plot a job script (.adi), an image (.png, .tif), a DXF or a PDF");
+        "plot", "plot a job script (.adi), an image (.png, .tif, .jpg), a DXF or a PDF");
     command
         ->add_option("INPUT", plot->input,
                      "job script, DXF or PDF drawing, or image (images of at most 268435456 "

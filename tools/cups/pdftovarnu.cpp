@@ -8,12 +8,8 @@
 // job of its own as soon as it is done, whole.
 //
 //   pdftovarnu job user title copies options [file]
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -21,28 +17,13 @@
 #include "readers/cups_page.h"
 #include "readers/pdf.h"
 #include "session/cups_filter.h"
-#include "sinks/temporary.h"
 
 namespace {
 
 using namespace varnu::host;
 
-// The job's options as CUPS passes them.
-struct Options {
-    int count = 0;
-    cups_option_t* values = nullptr;
-    explicit Options(const char* text) { count = cupsParseOptions(text, 0, &values); }
-    ~Options() { cupsFreeOptions(count, values); }
-    Options(const Options&) = delete;
-    Options& operator=(const Options&) = delete;
-    std::string operator[](const char* name) const {
-        const char* value = cupsGetOption(name, count, values);
-        return value != nullptr ? value : "";
-    }
-};
-
 // print-scaling, or the older fit-to-page; auto when neither is given.
-bool ReadScaling(const Options& options, PdfScaling* scaling, std::string* error) {
+bool ReadScaling(const FilterOptions& options, PdfScaling* scaling, std::string* error) {
     const std::string s = options["print-scaling"], fit = options["fit-to-page"];
     if (s.empty() || s == "auto" || s == "auto-fit")
         *scaling = PdfScaling::Auto;
@@ -58,27 +39,6 @@ bool ReadScaling(const Options& options, PdfScaling* scaling, std::string* error
     return true;
 }
 
-// The document's path: the file CUPS names, or standard input kept in a
-// file without a name (poppler reads a file, not a pipe).
-bool DocumentPath(int argc, char** argv, std::string* path, std::string* error) {
-    if (argc == 7) {
-        *path = argv[6];
-        return true;
-    }
-    const int fd = OpenUnnamedFile(FilterScratchDirectory(), error);
-    if (fd < 0) return false;
-    char piece[65536];
-    for (ssize_t n; (n = read(0, piece, sizeof piece)) != 0;) {
-        if (n < 0 || write(fd, piece, static_cast<std::size_t>(n)) != n) {
-            *error = std::string("cannot keep the document: ") + std::strerror(errno);
-            close(fd);
-            return false;
-        }
-    }
-    *path = "/proc/self/fd/" + std::to_string(fd);
-    return true;
-}
-
 int Run(int argc, char** argv) {
     if (argc < 6 || argc > 7) {
         std::fputs("Usage: pdftovarnu job user title copies options [file]\n", stderr);
@@ -86,7 +46,7 @@ int Run(int argc, char** argv) {
     }
     FilterJob job;
     std::string error, path;
-    const Options options(argv[5]);
+    const FilterOptions options(argv[5]);
     cups_page_header2_t header;
     ConfigureOptions settings;
     PdfScaling scaling = PdfScaling::Auto;

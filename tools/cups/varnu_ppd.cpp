@@ -88,16 +88,20 @@ std::string EnglishPaper(std::string name) {
 // A PDF goes straight to pdftovarnu, drawn by the host library's own
 // renderer as adihost and the printer application draw it (at cost 0,
 // below pdftopdf and Ghostscript's 165), and so do the PDFs CUPS makes of
-// text and PostScript (texttopdf, gstopdf); images and every other format
-// reach rastertovarnu as CUPS raster. With these lines CUPS reads no
-// *cupsFilter.
+// text and PostScript (texttopdf, gstopdf); PNG and JPEG go straight to
+// imagetovarnu, placed as adihost places them (and printer-resolution
+// taken, which CUPS' image filters leave to the PPD's default); every other
+// format reaches rastertovarnu as CUPS raster. With these lines CUPS reads
+// no *cupsFilter.
 std::string Filters() {
     const struct {
         const char* from;
         int cost;
         const char* filter;
     } filters[] = {{"application/vnd.cups-raster", 0, "rastertovarnu"},
-                   {"application/pdf", 0, "pdftovarnu"}};
+                   {"application/pdf", 0, "pdftovarnu"},
+                   {"image/png", 0, "imagetovarnu"},
+                   {"image/jpeg", 0, "imagetovarnu"}};
     std::string lines;
     for (const auto& f : filters)
         lines += std::string("*cupsFilter2: \"") + f.from + " " + kStreamType + " " +
