@@ -175,4 +175,11 @@ bool PageRanges(const std::string& text, int pages, std::vector<int>* chosen, st
     return true;
 }
 
+bool JobSettings(const FilterOptions& options, const char* copies, ConfigureOptions* settings,
+                 std::string* error) {
+    cups_page_header2_t header;
+    return JobHeader(std::getenv("PPD"), options.count, options.values, &header, error) &&
+           HeaderSettings(header, std::atoi(copies), "the job", settings, error);
+}
+
 }  // namespace varnu::host

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "session/configure.h"
+#include "session/cups_filter.h"
 
 namespace varnu::host {
 
@@ -28,6 +29,11 @@ bool HeaderSettings(const cups_page_header2_t& h, int copies, const std::string&
 // IPP's names (media, printer-resolution) say in the PPD's terms.
 bool JobHeader(const char* ppd, int count, cups_option_t* options, cups_page_header2_t* h,
                std::string* error);
+
+// The job's settings from the PPD (the PPD variable) with the job's options and
+// `copies` (the fourth argument), for a document that is not CUPS raster.
+bool JobSettings(const FilterOptions& options, const char* copies, ConfigureOptions* settings,
+                 std::string* error);
 
 // page-ranges ("1-3,5,8-"): the pages (from 0) of a document of `pages`
 // that it names, in order, each once; all of them when `text` is empty.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 #include "session/config_store.h"
 #include "session/driver.h"
@@ -23,6 +24,18 @@ std::string FilterScratchDirectory() {
 int FilterFailed(const std::string& message) {
     std::fprintf(stderr, "ERROR: %s\n", message.c_str());
     return 1;
+}
+
+int FilterMain(int argc, char** argv, const char* name, int (*run)(int argc, char** argv)) {
+    if (argc < 6 || argc > 7) {
+        std::fprintf(stderr, "Usage: %s job user title copies options [file]\n", name);
+        return 1;
+    }
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        return FilterFailed(e.what());
+    }
 }
 
 bool DocumentPath(int argc, char** argv, std::string* path, std::string* error) {

@@ -6,7 +6,6 @@
 // page header the PPD's choices and the job's options make.
 //
 //   imagetovarnu job user title copies options [file]
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -31,20 +30,13 @@ bool LoadDocument(const std::string& path, Image* image, std::string* error) {
 }
 
 int Run(int argc, char** argv) {
-    if (argc < 6 || argc > 7) {
-        std::fputs("Usage: imagetovarnu job user title copies options [file]\n", stderr);
-        return 1;
-    }
     FilterJob job;
     std::string error, path;
     const FilterOptions options(argv[5]);
-    cups_page_header2_t header;
     ConfigureOptions settings;
     Image image;
     Sheet sheet;
-    if (!job.Open(&error) ||
-        !JobHeader(std::getenv("PPD"), options.count, options.values, &header, &error) ||
-        !HeaderSettings(header, std::atoi(argv[4]), "the job", &settings, &error) ||
+    if (!job.Open(&error) || !JobSettings(options, argv[4], &settings, &error) ||
         !DocumentPath(argc, argv, &path, &error) || !LoadDocument(path, &image, &error) ||
         !job.Sheet(settings, &sheet, &error))
         return FilterFailed(error);
@@ -66,9 +58,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& e) {
-        return FilterFailed(e.what());
-    }
+    return FilterMain(argc, argv, "imagetovarnu", Run);
 }

@@ -8,8 +8,6 @@
 // job of its own as soon as it is done, whole.
 //
 //   pdftovarnu job user title copies options [file]
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -40,19 +38,12 @@ bool ReadScaling(const FilterOptions& options, PdfScaling* scaling, std::string*
 }
 
 int Run(int argc, char** argv) {
-    if (argc < 6 || argc > 7) {
-        std::fputs("Usage: pdftovarnu job user title copies options [file]\n", stderr);
-        return 1;
-    }
     FilterJob job;
     std::string error, path;
     const FilterOptions options(argv[5]);
-    cups_page_header2_t header;
     ConfigureOptions settings;
     PdfScaling scaling = PdfScaling::Auto;
-    if (!job.Open(&error) ||
-        !JobHeader(std::getenv("PPD"), options.count, options.values, &header, &error) ||
-        !HeaderSettings(header, std::atoi(argv[4]), "the job", &settings, &error) ||
+    if (!job.Open(&error) || !JobSettings(options, argv[4], &settings, &error) ||
         !ReadScaling(options, &scaling, &error) || !DocumentPath(argc, argv, &path, &error))
         return FilterFailed(error);
     PdfDocument document;
@@ -82,9 +73,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& e) {
-        return FilterFailed(e.what());
-    }
+    return FilterMain(argc, argv, "pdftovarnu", Run);
 }

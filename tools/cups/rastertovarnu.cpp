@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -26,10 +25,6 @@ namespace {
 using namespace varnu::host;
 
 int Run(int argc, char** argv) {
-    if (argc < 6 || argc > 7) {
-        std::fputs("Usage: rastertovarnu job user title copies options [file]\n", stderr);
-        return 1;
-    }
     FilterJob job;
     std::string error;
     if (!job.Open(&error)) return FilterFailed(error);
@@ -61,9 +56,5 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& e) {
-        return FilterFailed(e.what());
-    }
+    return FilterMain(argc, argv, "rastertovarnu", Run);
 }
