@@ -2,9 +2,11 @@
 // clang-format off
 #include <cstdio>  // before jpeglib.h, which needs FILE and size_t
 #include <jpeglib.h>
+#include <jerror.h>  // after jpeglib.h
 // clang-format on
 
 #include <csetjmp>
+#include <filesystem>
 #include <string>
 
 #include "readers/images.h"
@@ -12,6 +14,14 @@
 namespace varnu::host {
 
 namespace {
+
+// Huffman coding spends a bit at least on every 8 x 8 block: a file of n
+// bytes holds at most 512 n pixels (an arithmetic-coded one is held to the
+// same).
+constexpr std::uint64_t kPixelsPerByte = 512;
+// What libjpeg may take beside the decoded pixels (a progressive image's
+// coefficients, above all).
+constexpr long kDecoderMemory = 256L << 20;
 
 struct JpegError {
     jpeg_error_mgr manager;
@@ -25,23 +35,41 @@ void JpegFailed(j_common_ptr info) {
     std::longjmp(e->jump, 1);
 }
 
+// A file that ends before its last row is an error, not grey rows.
+void JpegWarned(j_common_ptr info, int level) {
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) JpegFailed(info);
+}
+
+bool TooLargeForFile(const jpeg_decompress_struct& info, std::uint64_t fileSize,
+                     std::string* error) {
+    const std::uint64_t pixels = std::uint64_t{info.image_width} * info.image_height;
+    if (pixels / kPixelsPerByte <= fileSize) return false;
+    *error = "the JPEG declares " + std::to_string(info.image_width) + " x " +
+             std::to_string(info.image_height) + " pixels, more than its " +
+             std::to_string(fileSize) + " bytes can hold";
+    return true;
+}
+
 // Decodes into `pixels` (RGB, rows top down); no C++ object is made or
 // left between setjmp and a jump.
-bool DecodeJpeg(std::FILE* file, Image* image, std::string* error) {
+bool DecodeJpeg(std::FILE* file, std::uint64_t fileSize, Image* image, std::string* error) {
     jpeg_decompress_struct info;
     JpegError e{};
     info.err = jpeg_std_error(&e.manager);
     e.manager.error_exit = JpegFailed;
+    e.manager.emit_message = JpegWarned;
     if (setjmp(e.jump) != 0) {
         jpeg_destroy_decompress(&info);
         *error = std::string("not a JPEG image it can read: ") + e.message;
         return false;
     }
     jpeg_create_decompress(&info);
+    info.mem->max_memory_to_use = kDecoderMemory;
     jpeg_stdio_src(&info, file);
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_RGB;
-    if (ImageSizeRefused(info.image_width, info.image_height, error)) {
+    if (ImageSizeRefused(info.image_width, info.image_height, error) ||
+        TooLargeForFile(info, fileSize, error)) {
         jpeg_destroy_decompress(&info);
         return false;
     }
@@ -68,7 +96,10 @@ bool LoadJpeg(const std::string& path, Image* image, std::string* error) {
         *error = "cannot open the document";
         return false;
     }
-    const bool ok = DecodeJpeg(file, image, error);
+    std::error_code ec;
+    const std::uint64_t size = std::filesystem::file_size(path, ec);
+    const bool ok = !ec && DecodeJpeg(file, size, image, error);
+    if (ec) *error = "cannot read the document's size";
     std::fclose(file);
     return ok;
 }

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -120,6 +122,12 @@ class Counter {
     bool Annotations(QPDFObjectHandle page, PageWork* work, std::string* error);
 
   private:
+    struct Reading;  // one content stream being read
+    bool Operator(Reading& r, const std::string& op, std::vector<QPDFObjectHandle>& operands,
+                  std::size_t inlineBytes);
+    // Whether the decoded content of `owner` stays within what a page may
+    // hold, counted without keeping it.
+    bool ContentSize(QPDFObjectHandle owner, std::string* error);
     bool Draw(QPDFObjectHandle resources, const std::string& name, int depth,
               const Strokes& strokes, PageWork* work, std::string* error);
     // `at`: the state the form is drawn in, or none where its strokes are
@@ -131,32 +139,62 @@ class Counter {
     const WorkLimits& limits_;
     std::map<QPDFObjGen, PageWork> forms_;
     std::set<QPDFObjGen> open_;  // forms being counted: one drawing itself
+    double contentBytes_ = 0;    // decoded, of the page and its forms
+    double operators_ = 0;       // read, forms once each
 };
 
-// The objects of a content stream: operators counted, the operand before
-// Do named, an inline image's size and data.
+struct Counter::Reading {
+    QPDFObjectHandle resources;
+    int depth;
+    PageWork* work;
+    std::string* error;
+    Strokes strokes;
+    std::vector<QPDFObjectHandle> inlineDict;  // the operands of ID
+};
+
+// A content stream's objects, an operator with its operands at a time, as
+// qpdf reads them: never the whole stream's objects at once.
 class Operators : public QPDFObjectHandle::ParserCallbacks {
   public:
+    using Take = std::function<bool(const std::string& op, std::vector<QPDFObjectHandle>& operands,
+                                    std::size_t inlineBytes)>;
+    explicit Operators(Take take) : take_(std::move(take)) {}
     void handleObject(QPDFObjectHandle object) override {
+        if (stopped_) return;
         if (!object.isOperator()) {
-            if (object.isInlineImage()) inlineBytes = object.getInlineImageValue().size();
-            operands.push_back(object);
+            if (object.isInlineImage()) inlineBytes_ = object.getInlineImageValue().size();
+            operands_.push_back(object);
+            if (operands_.size() > kMostOperands) Stop();
             return;
         }
-        ops.push_back({object.getOperatorValue(), std::move(operands), inlineBytes});
-        operands.clear();
-        inlineBytes = 0;
+        if (!take_(object.getOperatorValue(), operands_, inlineBytes_)) Stop();
+        operands_.clear();
+        inlineBytes_ = 0;
     }
     void handleEOF() override {}
+    bool stopped() const { return stopped_; }
+    bool tooManyOperands() const { return operands_.size() > kMostOperands; }
 
-    struct Op {
-        std::string name;
-        std::vector<QPDFObjectHandle> operands;
-        std::size_t inlineBytes;
-    };
-    std::vector<Op> ops;
-    std::vector<QPDFObjectHandle> operands;
-    std::size_t inlineBytes = 0;
+    static constexpr std::size_t kMostOperands = 1 << 16;
+
+  private:
+    void Stop() {
+        stopped_ = true;
+        terminateParsing();
+    }
+    Take take_;
+    std::vector<QPDFObjectHandle> operands_;
+    std::size_t inlineBytes_ = 0;
+    bool stopped_ = false;
+};
+
+// Counts the bytes of decoded content that pass, and lets them go.
+class ByteCount : public Pipeline {
+  public:
+    ByteCount() : Pipeline("count", nullptr) {}
+    void write(unsigned char const*, size_t count) override { bytes += count; }
+    void finish() override {}
+    double bytes = 0;
 };
 
 bool Counter::Image(QPDFObjectHandle dict, double bytes, PageWork* work, std::string* error) const {
@@ -213,47 +251,84 @@ bool Counter::Form(QPDFObjectHandle object, QPDFObjectHandle resources, int dept
     return true;
 }
 
+bool Counter::ContentSize(QPDFObjectHandle owner, std::string* error) {
+    ByteCount count;
+    // Stream by stream: qpdf's own joining of a page's streams holds them.
+    const std::vector<QPDFObjectHandle> streams =
+        owner.isStream() ? std::vector<QPDFObjectHandle>{owner} : owner.getPageContents();
+    for (QPDFObjectHandle stream : streams)
+        if (stream.isStream()) stream.pipeStreamData(&count, 0, qpdf_dl_generalized);
+    contentBytes_ += count.bytes;
+    if (contentBytes_ <= limits_.contentBytes) return true;
+    char text[160];
+    std::snprintf(text, sizeof text, "its content holds %.0f MB decoded (at most %.0f MB)",
+                  contentBytes_ / 1e6, limits_.contentBytes / 1e6);
+    *error = text;
+    return false;
+}
+
 bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth, double width,
                       PageWork* work, std::string* error) {
-    Operators parsed;
+    if (!ContentSize(owner, error)) return false;
+    Reading r{resources, depth, work, error, Strokes(width), {}};
+    bool failed = false;
+    Operators parsed([&](const std::string& op, std::vector<QPDFObjectHandle>& operands,
+                         std::size_t inlineBytes) {
+        failed = !Operator(r, op, operands, inlineBytes);
+        return !failed;
+    });
     if (owner.isStream())
         owner.parseAsContents(&parsed);
     else
         QPDFPageObjectHelper(owner).parseContents(&parsed);
-    std::vector<QPDFObjectHandle>* inlineDict = nullptr;
-    Strokes strokes(width);
-    for (Operators::Op& op : parsed.ops) {
-        work->operators += 1;
-        strokes.Take(op.name, op.operands, resources, work);
-        if (op.name == "ID") inlineDict = &op.operands;
-        const bool named = !op.operands.empty() && op.operands.back().isName();
-        if (op.name == "Do" && named) {
-            if (!Draw(resources, op.operands.back().getName(), depth, strokes, work, error))
-                return false;
-        } else if ((op.name == "scn" || op.name == "SCN") && named) {
-            // A tiling pattern draws its content like a form.
-            QPDFObjectHandle pattern =
-                resources.getKeyIfDict("/Pattern").getKeyIfDict(op.operands.back().getName());
-            if (pattern.isStream() && !Form(pattern, resources, depth, &strokes, work, error))
-                return false;
-        } else if (op.name == "Tf" && op.operands.size() == 2 && op.operands[0].isName()) {
-            // A Type 3 font's glyphs are content streams too.
-            QPDFObjectHandle procs = resources.getKeyIfDict("/Font")
-                                         .getKeyIfDict(op.operands[0].getName())
-                                         .getKeyIfDict("/CharProcs");
-            if (procs.isDictionary())
-                for (const std::string& glyph : procs.getKeys())
-                    if (procs.getKey(glyph).isStream() &&
-                        !Form(procs.getKey(glyph), resources, depth, nullptr, work, error))
-                        return false;
-        } else if (op.name == "EI") {
-            // The inline image's dictionary: the operands of ID, before it.
-            QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
-            for (std::size_t i = 0; inlineDict != nullptr && i + 1 < inlineDict->size(); i += 2)
-                if ((*inlineDict)[i].isName())
-                    dict.replaceKey((*inlineDict)[i].getName(), (*inlineDict)[i + 1]);
-            if (!Image(dict, static_cast<double>(op.inlineBytes), work, error)) return false;
-        }
+    if (parsed.tooManyOperands()) {
+        *error =
+            "an operator has more than " + std::to_string(Operators::kMostOperands) + " operands";
+        return false;
+    }
+    return !failed;
+}
+
+bool Counter::Operator(Reading& r, const std::string& op, std::vector<QPDFObjectHandle>& operands,
+                       std::size_t inlineBytes) {
+    r.work->operators += 1;
+    if (++operators_ > limits_.operators) {
+        char text[120];
+        std::snprintf(text, sizeof text, "it draws more than %.0f operators", limits_.operators);
+        *r.error = text;
+        return false;
+    }
+    r.strokes.Take(op, operands, r.resources, r.work);
+    const bool named = !operands.empty() && operands.back().isName();
+    if (op == "ID") r.inlineDict = operands;
+    if (op == "Do" && named)
+        return Draw(r.resources, operands.back().getName(), r.depth, r.strokes, r.work, r.error);
+    if ((op == "scn" || op == "SCN") && named) {
+        // A tiling pattern draws its content like a form.
+        QPDFObjectHandle pattern =
+            r.resources.getKeyIfDict("/Pattern").getKeyIfDict(operands.back().getName());
+        return !pattern.isStream() ||
+               Form(pattern, r.resources, r.depth, &r.strokes, r.work, r.error);
+    }
+    if (op == "Tf" && operands.size() == 2 && operands[0].isName()) {
+        // A Type 3 font's glyphs are content streams too.
+        QPDFObjectHandle procs = r.resources.getKeyIfDict("/Font")
+                                     .getKeyIfDict(operands[0].getName())
+                                     .getKeyIfDict("/CharProcs");
+        if (procs.isDictionary())
+            for (const std::string& glyph : procs.getKeys())
+                if (procs.getKey(glyph).isStream() &&
+                    !Form(procs.getKey(glyph), r.resources, r.depth, nullptr, r.work, r.error))
+                    return false;
+        return true;
+    }
+    if (op == "EI") {
+        // The inline image's dictionary: the operands of ID, before it.
+        QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+        for (std::size_t i = 0; i + 1 < r.inlineDict.size(); i += 2)
+            if (r.inlineDict[i].isName())
+                dict.replaceKey(r.inlineDict[i].getName(), r.inlineDict[i + 1]);
+        return Image(dict, static_cast<double>(inlineBytes), r.work, r.error);
     }
     return true;
 }

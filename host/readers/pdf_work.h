@@ -25,7 +25,8 @@ struct PageWork {
 };
 
 struct WorkLimits {
-    double operators = 2e7;
+    double operators = 1e7;         // read, a form's once however often it is drawn
+    double contentBytes = 1 << 27;  // decoded content, a form's once
     double formDraws = 1e5;
     int formDepth = 28;  // forms inside forms
     // Image pixels a page may decode: this many times its device pixels,
