@@ -129,10 +129,15 @@ std::optional<PaperChoice> ChoosePaper(const std::string& pwgName, int width, in
         if ((near(width, f.width) && near(length, f.length)) ||
             (near(width, f.length) && near(length, f.width)))
             return PaperChoice{f.row, std::nullopt};
+    // The narrowest roll the width fits on, cut to the length.
     const int mm = static_cast<int>(std::lround(length / 100.0));
+    const RollWidth* roll = nullptr;
     for (const RollWidth& r : RollWidths())
-        if (near(width, r.width) && mm >= 1 && mm <= r.maxLengthMm) return PaperChoice{r.row, mm};
-    return std::nullopt;
+        if (r.width >= width - kSizeSlack && mm >= 1 && mm <= r.maxLengthMm &&
+            (roll == nullptr || r.width < roll->width))
+            roll = &r;
+    if (roll == nullptr) return std::nullopt;
+    return PaperChoice{roll->row, mm};
 }
 
 const std::vector<std::string>& MediaTypes() {

@@ -31,8 +31,8 @@ const std::vector<FixedMedia>& FixedFormats();
 const std::vector<RollWidth>& RollWidths();
 
 // The paper row for a media size (either way round for a fixed format;
-// across the roll for a roll width) and the length to cut; nothing when the
-// printer has neither.
+// else the narrowest roll its width fits on) and the length to cut;
+// nothing when the printer has neither.
 struct PaperChoice {
     int row = 0;
     std::optional<int> lengthMm;  // for a roll
