@@ -106,7 +106,8 @@ void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
                  nullptr, "normal");
 }
 
-// 200, 300, 400 and 600 dpi where the model offers it; its default.
+// 200, 300, 400 and 600 dpi where the model offers it; the default the one
+// below the highest.
 void AddResolutions(pappl_pr_driver_data_t* data) {
     const bool dpi600 = varnu::Model(kModel)->dpi600 != 0;
     data->num_resolution = 0;
@@ -116,10 +117,20 @@ void AddResolutions(pappl_pr_driver_data_t* data) {
         data->y_resolution[data->num_resolution] = dpi;
         ++data->num_resolution;
     }
-    data->x_default = data->y_default = dpi600 ? 600 : 400;
+    // print-quality normal prints at this default (JobResolution).
+    data->x_default = data->y_default = data->x_resolution[data->num_resolution - 2];
 }
 
 }  // namespace
+
+std::string FactoryVendorDefault(const std::string& name) {
+    const ConfigRecord defaults = DefaultConfigRecord(kModel);
+    if (name == kProgramAttribute) return ProgramKeywords()[defaults.finishProgramIndex];
+    if (name == kFinishMarginAttribute) return FinishMarginKeywords()[defaults.finishMarginIndex];
+    if (name == kOutputBinAttribute) return OutputBinKeywords()[defaults.outputBinIndex];
+    if (name == kSheetMarginAttribute) return std::to_string(defaults.marginMm);
+    return {};
+}
 
 bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
                     pappl_pr_driver_data_t* data, ipp_t** attributes, void*) {
@@ -155,19 +166,25 @@ namespace varnu::printer_app {
 
 namespace {
 
-// The printer's own stream, sent as it is.
+// The printer's own stream, sent as it is. One cancelled after it began
+// ends with the universal exit, which returns the printer to PJL whatever
+// the stream was in.
 bool PrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
-    if (!FirstRun(job)) return true;  // not reached: the second run ends there
-    const DeviceUse use(job);
     const char* name = papplJobGetFilename(job);
     std::FILE* file = name != nullptr ? std::fopen(name, "rb") : nullptr;
-    if (file == nullptr) return false;
+    if (file == nullptr) return papplJobIsCanceled(job);
     char piece[65536];
-    bool ok = true;
-    for (std::size_t n; ok && (n = std::fread(piece, 1, sizeof piece, file)) > 0;)
-        ok = !papplJobIsCanceled(job) &&
-             papplDeviceWrite(device, piece, n) == static_cast<ssize_t>(n);
+    bool ok = true, begun = false;
+    for (std::size_t n;
+         ok && !papplJobIsCanceled(job) && (n = std::fread(piece, 1, sizeof piece, file)) > 0;) {
+        ok = papplDeviceWrite(device, piece, n) == static_cast<ssize_t>(n);
+        begun = true;
+    }
     std::fclose(file);
+    if (ok && begun && papplJobIsCanceled(job)) {
+        static constexpr char kExit[] = "\x1b%-12345X";
+        ok = papplDeviceWrite(device, kExit, sizeof kExit - 1) == sizeof kExit - 1;
+    }
     return ok;
 }
 

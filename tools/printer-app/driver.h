@@ -4,6 +4,8 @@
 
 #include <pappl/pappl.h>
 
+#include <string>
+
 #include "readers/ipp_media.h"
 
 namespace varnu::printer_app {
@@ -18,6 +20,10 @@ inline constexpr const char* kProgramAttribute = "varnu-finishing-program";
 inline constexpr const char* kFinishMarginAttribute = "varnu-finishing-margin";
 inline constexpr const char* kOutputBinAttribute = "varnu-output-bin";
 inline constexpr const char* kSheetMarginAttribute = "varnu-sheet-margin";
+
+// The value a vendor attribute has by default, from the driver's own
+// default record.
+std::string FactoryVendorDefault(const std::string& name);
 
 // papplSystemSetPrinterDrivers' driver callback.
 bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,

@@ -6,12 +6,11 @@
 
 #include "jobs.h"
 #include "model/image_placement.h"
+#include "settings.h"
 
 namespace varnu::printer_app {
 
 bool PrintImage(pappl_job_t* job, pappl_device_t* device, void*) {
-    if (!FirstRun(job)) return true;  // not reached: the second run ends there
-    const DeviceUse use(job);
     const char* file = papplJobGetFilename(job);
     if (file == nullptr) return papplJobIsCanceled(job);  // cancelled before it began
     const std::string path = file;
@@ -28,7 +27,7 @@ bool PrintImage(pappl_job_t* job, pappl_device_t* device, void*) {
     DeviceJob out(job, device);
     const bool sent =
         out.Page(
-            *options, options->printer_resolution[0],
+            *options, JobResolution(job, *options),
             [&image](const host::Sheet& sheet, host::Plot* plot, std::string* e) {
                 host::Placement placement;
                 bool cut = false;

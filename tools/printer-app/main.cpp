@@ -6,15 +6,20 @@
 #include <pappl/pappl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "driver.h"
 #include "jobs.h"
+#include "pappl_hooks.h"
 #include "session/config_store.h"
 #include "session/driver.h"
+#include "state.h"
 #include "web.h"
 
 namespace {
@@ -32,18 +37,44 @@ std::string Option(int count, cups_option_t* options, const char* name, const ch
     return value != nullptr ? value : fallback;
 }
 
-// A state folder of the user's, or the system's for root.
+// The state folder systemd gives the service, else the system's for root,
+// else the user's.
 std::string StateDirectory() {
+    if (const char* given = std::getenv("STATE_DIRECTORY"); given != nullptr && given[0] == '/')
+        return std::string(given).substr(0, std::string(given).find(':'));
     if (getuid() == 0) return "/var/lib/varnu-printer-app";
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data != nullptr && data[0] == '/') return std::string(data) + "/varnu-printer-app";
     const char* home = std::getenv("HOME");
     return std::string(home != nullptr ? home : "/tmp") + "/.local/share/varnu-printer-app";
+}
+
+// `path` and the folders above it, private to the user where made here.
+bool MakeFolders(const std::string& path) {
+    for (std::size_t at = 1; at != std::string::npos; at = path.find('/', at + 1)) {
+        const std::string folder = path.substr(0, at);
+        if (!folder.empty() && mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) break;
+    }
+    if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
+    std::fprintf(stderr, "varnu-printer-app: cannot make %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+    return false;
+}
+
+// A list of "a,b,c".
+std::vector<std::string> Split(const std::string& list) {
+    std::vector<std::string> items;
+    std::stringstream in(list);
+    for (std::string item; std::getline(in, item, ',');)
+        if (!item.empty()) items.push_back(item);
+    return items;
 }
 
 // A system with the web interface and the driver; its state in `state`.
 pappl_system_t* CreateSystem(const std::string& spool, const std::string& log,
                              pappl_loglevel_t level, int port, const std::string& state,
                              pappl_soptions_t extra) {
-    mkdir(spool.c_str(), 0700);
+    if (!MakeFolders(spool)) return nullptr;
     SetScratchDirectory(spool);
     pappl_system_t* system =
         papplSystemCreate(PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_MULTI_QUEUE |
@@ -60,19 +91,17 @@ pappl_system_t* CreateSystem(const std::string& spool, const std::string& log,
     version.version[0] = 1;
     papplSystemSetVersions(system, 1, &version);
     papplSystemSetFooterHTML(system, "Varnu 4820/4810 Wide Format printer application");
-    static std::string stateFile;  // outlives the system
-    stateFile = state;
-    papplSystemLoadState(system, stateFile.c_str());
-    papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
-                               const_cast<char*>(stateFile.c_str()));
+    LoadState(system, state);
     return system;
 }
 
 // `server`: options -o spool-directory=, -o state-file=, -o log-file=,
-// -o log-level=, -o server-port= (default 8000), -o listen-hostname=.
+// -o log-level=, -o server-port= (default 8000), -o listen-hostname=,
+// -o device-files=PATH,... (files a printer may write to; none else).
 pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
     const std::string state = StateDirectory();
-    mkdir(state.c_str(), 0700);
+    if (!MakeFolders(state)) return nullptr;
+    SetAllowedDevices(Split(Option(count, options, "device-files", "")));
     const std::string level = Option(count, options, "log-level", "warn");
     pappl_system_t* system = CreateSystem(
         Option(count, options, "spool-directory", (state + "/spool").c_str()),
@@ -89,6 +118,7 @@ pappl_system_t* SystemCallback(int count, cups_option_t* options, void*) {
 }
 
 int RunSandbox(const std::string& dir, int port) {
+    SetAllowedDevices({dir + "/out.prn"});
     // Plain IPP on the loopback: no certificate is made or kept.
     pappl_system_t* system = CreateSystem(dir + "/spool", dir + "/log", PAPPL_LOGLEVEL_DEBUG, port,
                                           dir + "/state", PAPPL_SOPTIONS_NO_TLS);

@@ -6,6 +6,7 @@
 
 #include "jobs.h"
 #include "readers/pdf.h"
+#include "settings.h"
 
 namespace varnu::printer_app {
 
@@ -22,7 +23,7 @@ host::PdfScaling Scaling(pappl_scaling_t scaling) {
 // Pre-flight, then each page a driver job of its own.
 bool SendPages(const host::PdfDocument& document, const pappl_pr_options_t& options, DeviceJob* out,
                std::string* error) {
-    const int dpi = options.printer_resolution[0];
+    const int dpi = JobResolution(out->job(), options);
     const int first = static_cast<int>(options.first_page) - 1;
     const int last = std::min(static_cast<int>(options.last_page), document.pages()) - 1;
     std::vector<int> indexes;
@@ -56,8 +57,6 @@ bool SendPages(const host::PdfDocument& document, const pappl_pr_options_t& opti
 }  // namespace
 
 bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void*) {
-    if (!FirstRun(job)) return true;  // not reached: the second run ends there
-    const DeviceUse use(job);
     const char* file = papplJobGetFilename(job);
     if (file == nullptr) return papplJobIsCanceled(job);  // cancelled before it began
     host::PdfDocument document;

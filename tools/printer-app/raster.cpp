@@ -2,6 +2,7 @@
 // hands over their lines top down; each page's rows are kept compressed,
 // as the CUPS filter keeps them (RowSpool), and drawn from them in bands,
 // bottom up, as the driver asks.
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -15,8 +16,7 @@ namespace varnu::printer_app {
 namespace {
 
 struct RasterJob {
-    RasterJob(pappl_job_t* job, pappl_device_t* device) : use(job), device(job, device) {}
-    DeviceUse use;  // first: released after the driver
+    RasterJob(pappl_job_t* job, pappl_device_t* device) : device(job, device) {}
     DeviceJob device;
     std::unique_ptr<host::RowSpool> rows;  // the page's, while they are kept
     cups_page_header2_t header{};
@@ -101,14 +101,36 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
     return true;
 }
 
+// A page the header makes far larger than the sheet (at most this many
+// times its pixels) would be read for minutes only to be shrunk: it is
+// refused before a row is read.
+constexpr double kMostSheetsOfPixels = 4;
+
+bool PageRefused(RasterJob* r, const pappl_pr_options_t& options, unsigned page) {
+    const cups_page_header2_t& h = r->header;
+    const std::string what = "page " + std::to_string(page);
+    if (Channels(h) == 0 || h.cupsBytesPerLine != h.cupsWidth * unsigned(Channels(h))) {
+        r->error = what + ": only 8-bit grey or RGB raster is printed";
+        return true;
+    }
+    const int dpi = static_cast<int>(h.HWResolution[0]);
+    host::Sheet sheet;
+    if (!r->device.Sheet(options, dpi, &sheet, &r->error)) return true;
+    const double pixels = static_cast<double>(h.cupsWidth) * h.cupsHeight;
+    if (pixels <= kMostSheetsOfPixels * sheet.extentX * sheet.extentY * dpi * dpi) return false;
+    char text[200];
+    std::snprintf(text, sizeof text, "%s: %u x %u pixels at %d dpi, far larger than the sheet",
+                  what.c_str(), h.cupsWidth, h.cupsHeight, dpi);
+    r->error = text;
+    return true;
+}
+
 bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page) {
     RasterJob* r = Of(job);
     r->header = options->header;
     r->rows.reset();
-    if (Channels(r->header) == 0 ||
-        r->header.cupsBytesPerLine != r->header.cupsWidth * unsigned(Channels(r->header))) {
-        JobFailed(job,
-                  "page " + std::to_string(page) + ": only 8-bit grey or RGB raster is printed");
+    if (PageRefused(r, *options, page)) {
+        JobFailed(job, r->error);
         return false;
     }
     r->rows = std::make_unique<host::RowSpool>();

@@ -1,0 +1,16 @@
+// What the application decides inside PAPPL (pappl_hooks.cpp says where and
+// why): the devices a printer may write to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace varnu::printer_app {
+
+// Files (absolute paths) a printer may have as its device, beside the
+// printers found on USB or the network.
+void SetAllowedDevices(std::vector<std::string> files);
+// Whether a printer may be created on `uri`.
+bool DeviceAllowed(const char* uri);
+
+}  // namespace varnu::printer_app
