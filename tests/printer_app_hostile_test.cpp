@@ -1,0 +1,369 @@
+// The printer application as a hostile local client meets it: settings and
+// names that would rewrite its state file, a device a client names, pages
+// and documents that declare far more than they hold, many jobs at once
+// with cancels, and no DNS-SD daemon. Each test runs its own sandbox.
+// VARNU_STRESS_ROUNDS sets the rounds of parallel jobs (3 unless set).
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <set>
+
+#include "printer_app_fixture.h"
+
+namespace varnu::testing {
+namespace {
+
+// What rewrote the state file before: a value that closes the printer's
+// section and opens another on a file of the client's choosing.
+std::string Injection(const std::string& dir) {
+    return "useprogram\n</Printer>\n<Printer did=\"\" driver=varnu_4820 id=8 name=pwn uri=file://" +
+           dir + "/pwned>\n";
+}
+
+// Kilobytes of the process's memory: its resident size now, or its peak.
+long MemoryKb(pid_t pid, const char* field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    return -1;
+}
+
+class HostileClientTest : public PrinterAppTest {
+  public:
+    // The vendor default `name` set to `value` as a keyword (or integer).
+    ipp_status_t SetDefault(const char* name, const std::string& value, bool integer = false) {
+        ipp_t* request = NewRequest(IPP_OP_SET_PRINTER_ATTRIBUTES);
+        if (integer)
+            ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_INTEGER, name,
+                          std::atoi(value.c_str()));
+        else
+            ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, nullptr, value.c_str());
+        return Send(request);
+    }
+
+    // Print-Job of `file` as `format`, with `attributes` added; the status
+    // and the job's id.
+    ipp_status_t PrintJob(const std::string& file, const char* format, int* id,
+                          const std::function<void(ipp_t*)>& attributes = {}) {
+        ipp_t* request = NewRequest(IPP_OP_PRINT_JOB);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                     format);
+        if (attributes) attributes(request);
+        ipp_t* response = nullptr;
+        const ipp_status_t status = Send(request, file, &response);
+        *id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+        ippDelete(response);
+        return status;
+    }
+
+    // The job's state (3 pending .. 9 completed) and message.
+    int JobState(int id, std::string* message = nullptr) {
+        ipp_t* request = NewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+        ipp_t* response = nullptr;
+        Send(request, "", &response);
+        const int state = ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0);
+        if (message != nullptr) {
+            const char* text = ippGetString(
+                ippFindAttribute(response, "job-state-message", IPP_TAG_ZERO), 0, nullptr);
+            *message = text != nullptr ? text : "";
+        }
+        ippDelete(response);
+        return state;
+    }
+
+    int WaitForEnd(int id, std::string* message = nullptr, int seconds = 120) {
+        for (int i = 0; i < seconds * 10; ++i) {
+            const int state = JobState(id, message);
+            if (state >= IPP_JSTATE_CANCELED) return state;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return 0;
+    }
+};
+
+TEST_F(HostileClientTest, SettingsThatWouldRewriteTheStateAreRefusedOrMadeSafe) {
+    StartApp();
+    const std::string injection = Injection(dir_.string());
+    // Vendor defaults: only what the printer offers.
+    EXPECT_EQ(SetDefault("varnu-finishing-margin-default", injection),
+              IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES);
+    EXPECT_EQ(SetDefault("varnu-output-bin-default", "bin_99"),
+              IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES);
+    EXPECT_EQ(SetDefault("varnu-sheet-margin-default", "11", true),
+              IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES);
+    EXPECT_EQ(SetDefault("varnu-sheet-margin-default", "5", true), IPP_STATUS_OK);
+    // Texts PAPPL keeps line by line: kept, without their line breaks.
+    ipp_t* location = NewRequest(IPP_OP_SET_PRINTER_ATTRIBUTES);
+    ippAddString(location, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-location", nullptr,
+                 ("Plot room" + injection).c_str());
+    EXPECT_EQ(Send(location), IPP_STATUS_OK);
+    // A job's name and user, and a vendor value the printer lacks.
+    WriteWidePng(Path("wide.png"));
+    int id = 0;
+    EXPECT_EQ(PrintJob(Path("wide.png"), "image/png", &id,
+                       [&](ipp_t* r) {
+                           ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
+                                        ("plan" + injection).c_str());
+                           ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-output-bin",
+                                        nullptr, "bin_99");
+                       }),
+              IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES);
+    EXPECT_EQ(PrintJob(Path("wide.png"), "image/png", &id,
+                       [&](ipp_t* r) {
+                           ippAddString(r, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
+                                        ("plan" + injection).c_str());
+                           ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr,
+                                        "na_letter_8.5x11in");
+                       }),
+              IPP_STATUS_OK);
+    EXPECT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
+    // A printer on a file a client names.
+    ipp_t* create = ippNewRequest(IPP_OP_CREATE_PRINTER);
+    const std::string system = "ipp://localhost:" + std::to_string(port_) + "/ipp/system";
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_URI, "system-uri", nullptr, system.c_str());
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
+    ippAddString(create, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-name", nullptr, "pwn2");
+    ippAddString(create, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "smi55357-driver", nullptr,
+                 "varnu_4820");
+    ippAddString(create, IPP_TAG_PRINTER, IPP_TAG_URI, "smi55357-device-uri", nullptr,
+                 ("file://" + Path("pwned2")).c_str());
+    EXPECT_NE(Send(create, "", nullptr, "/ipp/system"), IPP_STATUS_OK);
+    // After a restart: one printer, its margin kept, nothing written
+    // elsewhere.
+    StopApp();
+    const std::string state = Read(Path("app/state"));
+    std::size_t printers = 0;
+    for (std::size_t at = 0; (at = state.find("\n<Printer ", at)) != std::string::npos; ++at)
+        ++printers;
+    EXPECT_EQ(printers, 1u) << state;
+    EXPECT_EQ(state.find("\n</Printer>\n<Printer did"), std::string::npos) << state;
+    StartApp();
+    ipp_t* probe = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippDeleteAttribute(probe, ippFindAttribute(probe, "printer-uri", IPP_TAG_URI));
+    const std::string pwn = "ipp://localhost:" + std::to_string(port_) + "/ipp/print/pwn";
+    ippAddString(probe, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, pwn.c_str());
+    EXPECT_EQ(Send(probe, "", nullptr, "/ipp/print/pwn"), IPP_STATUS_ERROR_NOT_FOUND);
+    TakeOutput();
+    EXPECT_EQ(PrintJob(Path("wide.png"), "image/png", &id), IPP_STATUS_OK);
+    EXPECT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
+    EXPECT_NE(TakeOutput().find("IP199,199,"), std::string::npos);  // 5 mm in
+    EXPECT_FALSE(fs::exists(Path("pwned")));
+    EXPECT_FALSE(fs::exists(Path("pwned2")));
+}
+
+TEST_F(HostileClientTest, WithoutDnsSdTheAddPrinterPageAndTheDeviceListWork) {
+    if (Run("pgrep -x avahi-daemon > /dev/null").status == 0)
+        GTEST_SKIP() << "an avahi-daemon runs here";
+    StartApp();
+    EXPECT_EQ(Run("curl -sf -o " + Path("add.html") + " http://localhost:" + std::to_string(port_) +
+                  "/addprinter")
+                  .status,
+              0);
+    EXPECT_NE(Read(Path("add.html")).find("device_uri"), std::string::npos);
+    const ProcessResult devices =
+        Run(std::string(PRINTER_APP_PATH) + " devices > " + Path("devices.txt"));
+    EXPECT_EQ(devices.status, 0) << devices.err;
+    const std::string said = Read(Path("devices.txt")) + devices.err;
+    EXPECT_NE(said.find("no DNS-SD daemon"), std::string::npos) << said;
+    // Still serving.
+    EXPECT_EQ(Send(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES)), IPP_STATUS_OK);
+}
+
+// A JPEG of 16 x 16 grey pixels whose header then says 16384 x 16384.
+void WriteJpegBomb(const std::string& path) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* bytes = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &bytes, &size);
+    info.image_width = info.image_height = 16;
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(16, 128);
+    for (int y = 0; y < 16; ++y) {
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&info, &r, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::string jpeg(reinterpret_cast<char*>(bytes), size);
+    jpeg_destroy_compress(&info);
+    std::free(bytes);
+    const std::size_t sof = jpeg.find("\xff\xc0");
+    ASSERT_NE(sof, std::string::npos);
+    jpeg[sof + 5] = jpeg[sof + 7] = 0x40;  // height and width 0x4000
+    jpeg[sof + 6] = jpeg[sof + 8] = 0;
+    std::ofstream(path, std::ios::binary) << jpeg;
+}
+
+// A one-page PDF whose content is `content`, deflated.
+void WriteContentPdf(const std::string& path, const std::string& content) {
+    uLongf size = compressBound(content.size());
+    std::string packed(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
+              reinterpret_cast<const Bytef*>(content.data()), content.size(), 9);
+    packed.resize(size);
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    auto object = [&](const std::string& body) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+    };
+    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>");
+    object("<< /Length " + std::to_string(packed.size()) + " /Filter /FlateDecode >>\nstream\n" +
+           packed + "\nendstream");
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 5\n0000000000 65535 f \n";
+    for (std::size_t at : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", at);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    std::ofstream(path, std::ios::binary) << pdf;
+}
+
+// A PWG raster page whose header declares 100000 x 1000000 grey pixels.
+void WriteRasterBomb(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+    cups_page_header2_t header;
+    cupsRasterInitPWGHeader(&header, pwgMediaForPWG("na_letter_8.5x11in"), "sgray_8", 300, 300,
+                            "one-sided", nullptr);
+    header.cupsWidth = 100000;
+    header.cupsHeight = 1000000;
+    header.cupsBytesPerLine = 100000;
+    cupsRasterWriteHeader2(raster, &header);
+    std::vector<unsigned char> row(100000, 255);
+    for (int y = 0; y < 1000; ++y) cupsRasterWritePixels(raster, row.data(), row.size());
+    cupsRasterClose(raster);
+    ::close(fd);
+}
+
+// Each declares far more than it holds: refused within seconds, the
+// application's peak memory under 500 MB, its size back near idle after.
+TEST_F(HostileClientTest, DocumentsThatDeclareFarMoreThanTheyHoldAreRefusedQuickly) {
+    StartApp();
+    const long idle = MemoryKb(app_, "VmRSS:");
+    WriteJpegBomb(Path("bomb.jpg"));
+    std::string operators;
+    for (int i = 0; i < 11000000; ++i) operators += "n\n";
+    WriteContentPdf(Path("operators.pdf"), operators);
+    operators = {};
+    WriteContentPdf(Path("spaces.pdf"), std::string(400u << 20, ' '));
+    WriteRasterBomb(Path("bomb.pwg"));
+    const struct {
+        const char* file;
+        const char* format;
+        const char* why;
+    } bombs[] = {{"bomb.jpg", "image/jpeg", "more than its"},
+                 {"operators.pdf", "application/pdf", "operators"},
+                 {"spaces.pdf", "application/pdf", "decoded"},
+                 {"bomb.pwg", "image/pwg-raster", "far larger than the sheet"}};
+    for (const auto& bomb : bombs) {
+        SCOPED_TRACE(bomb.file);
+        const auto start = std::chrono::steady_clock::now();
+        int id = 0;
+        ASSERT_EQ(PrintJob(Path(bomb.file), bomb.format, &id), IPP_STATUS_OK);
+        std::string message;
+        EXPECT_EQ(WaitForEnd(id, &message), IPP_JSTATE_ABORTED);
+        EXPECT_NE(message.find(bomb.why), std::string::npos) << message;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    }
+    EXPECT_LT(MemoryKb(app_, "VmHWM:"), 500 * 1024);
+    EXPECT_LT(MemoryKb(app_, "VmRSS:"), idle + 100 * 1024);
+    EXPECT_EQ(TakeOutput(), "");
+    WaitUntilIdle();
+    ExpectNothingLeft();
+}
+
+// The jobs of a device file, each whole: from its PJL opening to its
+// universal exit, nothing between them.
+void ExpectWholeJobs(const std::string& stream) {
+    const std::vector<std::string> jobs = SplitJobs(stream);
+    std::string joined;
+    for (const std::string& job : jobs) {
+        EXPECT_EQ(job.rfind("\x1b%-12345X@PJL", 0), 0u);
+        EXPECT_GE(job.size(), 11u);
+        EXPECT_EQ(job.substr(job.size() - 11), "\x1b%-12345X\r\n") << "a job cut short";
+        joined += job;
+    }
+    EXPECT_TRUE(joined == stream) << "bytes outside whole jobs";
+}
+
+TEST_F(HostileClientTest, ParallelJobsWithCancelsEndWholeAndNoneStaysPending) {
+    const char* given = std::getenv("VARNU_STRESS_ROUNDS");
+    const int rounds = given != nullptr ? std::atoi(given) : 3;
+    StartApp();
+    const std::string samples = Path("samples");
+    ASSERT_EQ(Run(kTests + "/make-pwg-samples " + samples + " 300").status, 0);
+    const std::string pwg = samples +
+                            "/pwg-raster-samples-300dpi/sgray-8/"
+                            "document-letter-sgray-8-300dpi.pwg";
+    WriteDrawingPdf(Path("small.pdf"), 150, 200, 2);
+    WriteDrawingPdf(Path("slow.pdf"), 594, 841, 1);  // A1: the driver takes a second
+    WriteWidePng(Path("wide.png"));
+    const struct {
+        std::string file;
+        const char* format;
+    } documents[] = {{Path("small.pdf"), "application/pdf"},
+                     {pwg, "image/pwg-raster"},
+                     {Path("slow.pdf"), "application/pdf"},
+                     {Path("wide.png"), "image/png"}};
+    std::mt19937 random(7);
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<std::thread> clients;
+        std::mutex mutex;
+        std::vector<int> ids;
+        for (int c = 0; c < 10; ++c) {
+            const auto& d = documents[(round + c) % 4];
+            const bool cancel = random() % 3 == 0;
+            const int pause = static_cast<int>(random() % 800);
+            clients.emplace_back([&, d, cancel, pause] {
+                int id = 0;
+                PrintJob(d.file, d.format, &id, [&](ipp_t* r) {
+                    ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr,
+                                 "iso_a1_594x841mm");
+                    ippAddResolution(r, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, 300,
+                                     300);
+                });
+                Send(NewRequest(IPP_OP_GET_JOBS));
+                if (id == 0) return;
+                {
+                    const std::lock_guard<std::mutex> lock(mutex);
+                    ids.push_back(id);
+                }
+                if (!cancel) return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+                ipp_t* request = NewRequest(IPP_OP_CANCEL_JOB);
+                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+                Send(request);
+            });
+        }
+        for (std::thread& t : clients) t.join();
+        for (int id : ids) EXPECT_GE(WaitForEnd(id, nullptr, 300), IPP_JSTATE_CANCELED) << id;
+        ASSERT_EQ(waitpid(app_, nullptr, WNOHANG), 0) << Tail(Read(Path("app/log")));
+    }
+    WaitUntilIdle();
+    ExpectWholeJobs(Read(Path("app/out.prn")));
+    ExpectNothingLeft();
+}
+
+}  // namespace
+}  // namespace varnu::testing
