@@ -174,20 +174,26 @@ std::vector<std::string> OutputBinKeywords() {
     return PjlKeywords(OutputBin, OutputBinRowCount(kModel));
 }
 
+std::vector<std::string> IppOutputBins() {
+    std::vector<std::string> bins = OutputBinKeywords();
+    for (std::string& bin : bins)
+        if (bin == "dontcare")
+            bin = "auto";
+        else if (bin.rfind("bin_", 0) == 0)
+            bin = "tray-" + bin.substr(4);
+    return bins;
+}
+
 std::string ChoiceLabel(const std::string& keyword) {
     struct Label {
         const char* keyword;
         const char* english;
     };
     static constexpr Label kLabels[] = {
-        {"stationery", "Plain paper"},
-        {"film", "Film"},
-        {"auto", "Use plotter settings"},
-        {"com.varnu.vellum", "Vellum"},
-        {"bypass", "Folder bypass"},
-        {"useprogram", "Use program settings"},
-        {"marginsoff", "Always on (MARGINSOFF)"},  // the table's label and line
-        {"dontcare", "Any bin"},
+        {"stationery", "Plain paper"},    {"film", "Film"},
+        {"auto", "Use plotter settings"}, {"com.varnu.vellum", "Vellum"},
+        {"bypass", "Folder bypass"},      {"useprogram", "Use program settings"},
+        {"marginsoff", "Always on"},      {"dontcare", "Any bin"},
         {"fanfold", "Fanfold output"},
     };
     for (const Label& l : kLabels)

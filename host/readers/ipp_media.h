@@ -46,6 +46,10 @@ const std::vector<std::string>& MediaTypes();
 std::vector<std::string> ProgramKeywords();
 std::vector<std::string> FinishMarginKeywords();
 std::vector<std::string> OutputBinKeywords();
+// The output bins under IPP's output-bin keywords, row by row: "auto" for
+// any bin, "tray-N" for bin N, the table's own keyword for the others
+// ("fanfold").
+std::vector<std::string> IppOutputBins();
 // The English label of a media-type, finishing or output-bin keyword
 // ("program3" is "Program 3"); the keyword itself when it has none.
 std::string ChoiceLabel(const std::string& keyword);

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "jobs.h"
+#include "overrides.h"
 #include "readers/ipp_media.h"
 #include "varnu/config_record.h"
 #include "varnu/printer_tables.h"
+#include "web.h"
 
 namespace varnu::printer_app {
 
@@ -76,6 +78,63 @@ void AddKeywords(ipp_t* attributes, const char* name, const std::vector<std::str
                  values[static_cast<std::size_t>(defaultRow)]);
 }
 
+// The finishing programs as IPP finishing templates, so that a desktop's
+// driverless queue offers them (CUPS makes its cupsFinishingTemplate of
+// finishings-col-database).
+void AddFinishingCollections(ipp_t* attributes, const ConfigRecord& defaults) {
+    const std::vector<std::string> programs = ProgramKeywords();
+    // PAPPL adds finishing-template-supported itself (with "none" only).
+    ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "finishings-col-supported", nullptr,
+                 "finishing-template");
+    ipp_attribute_t* database = nullptr;
+    for (const std::string& p : programs) {
+        ipp_t* col = ippNew();
+        ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "finishing-template", nullptr, p.c_str());
+        if (database == nullptr)
+            database =
+                ippAddCollection(attributes, IPP_TAG_PRINTER, "finishings-col-database", col);
+        else
+            ippSetCollection(attributes, &database, ippGetCount(database), col);
+        ippDelete(col);
+    }
+    ipp_t* col = ippNew();
+    ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "finishing-template", nullptr,
+                 programs[static_cast<std::size_t>(defaults.finishProgramIndex)].c_str());
+    ippAddCollection(attributes, IPP_TAG_PRINTER, "finishings-col-default", col);
+    ippDelete(col);
+}
+
+// The output bins under IPP's names; a job's output-bin, like its
+// varnu-output-bin, goes with a finishing program.
+void AddOutputBins(pappl_pr_driver_data_t* data) {
+    static const std::vector<std::string> bins = IppOutputBins();
+    if (varnu::Model(kModel)->finisher == 0) return;
+    data->num_bin = 0;
+    for (std::size_t i = 0; i < bins.size() && i < PAPPL_MAX_BIN; ++i)
+        data->bin[data->num_bin++] = bins[i].c_str();
+    data->bin_default = DefaultConfigRecord(kModel).outputBinIndex;
+}
+
+// Identify-Printer shows its message on the printer's display, as PJL's
+// ready message, when no job holds the device.
+void Identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* message) {
+    pappl_device_t* device = papplPrinterOpenDevice(printer);
+    if (device == nullptr) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: the printer is busy.");
+        return;
+    }
+    std::string text = message != nullptr && message[0] != '\0' ? message : "Varnu printer";
+    for (char& c : text)
+        if (c == '"' || static_cast<unsigned char>(c) < 0x20 ||
+            static_cast<unsigned char>(c) > 0x7e)
+            c = ' ';
+    const std::string pjl =
+        "\x1b%-12345X@PJL RDYMSG DISPLAY=\"" + text.substr(0, 40) + "\"\r\n\x1b%-12345X";
+    papplDeviceWrite(device, pjl.data(), pjl.size());
+    papplDeviceFlush(device);
+    papplPrinterCloseDevice(printer);
+}
+
 // Finishing program, finishing margin, output bin and the sheet margin.
 void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
     const ConfigRecord defaults = DefaultConfigRecord(kModel);
@@ -95,6 +154,7 @@ void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
                   defaults.marginMm);
     data->vendor[n++] = kSheetMarginAttribute;
     data->num_vendor = n;
+    if (varnu::Model(kModel)->finisher != 0) AddFinishingCollections(*attributes, defaults);
     // What PAPPL leaves out: one rendering intent (the driver's tone curve),
     // no preferred attributes, one side (so any sheet back).
     ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
@@ -102,6 +162,10 @@ void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
     ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported",
                  nullptr, "auto");
     ippAddBoolean(*attributes, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    std::vector<const char*> overridable = {"document-number", "document-numbers", "pages"};
+    for (const char* name : kOverridable) overridable.push_back(name);
+    ippAddStrings(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported",
+                  static_cast<int>(overridable.size()), nullptr, overridable.data());
     ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back",
                  nullptr, "normal");
 }
@@ -122,6 +186,18 @@ void AddResolutions(pappl_pr_driver_data_t* data) {
 }
 
 }  // namespace
+
+void PrinterCreated(pappl_printer_t* printer, void*) {
+    // The roll, whose length the printer does not report.
+    pappl_supply_t roll{};
+    roll.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
+    std::strncpy(roll.description, "Roll paper", sizeof roll.description - 1);
+    roll.is_consumed = true;
+    roll.level = -1;
+    roll.type = PAPPL_SUPPLY_TYPE_OTHER;
+    papplPrinterSetSupplies(printer, 1, &roll);
+    AddPrinterPages(printer);
+}
 
 std::string FactoryVendorDefault(const std::string& name) {
     const ConfigRecord defaults = DefaultConfigRecord(kModel);
@@ -156,7 +232,11 @@ bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const 
     data->left_right = data->bottom_top = 0;
     AddResolutions(data);
     AddMedia(data);
+    AddOutputBins(data);
     AddVendorAttributes(data, attributes);
+    data->identify_cb = Identify;
+    data->identify_supported = data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+    data->has_supplies = true;
     return true;
 }
 

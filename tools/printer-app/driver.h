@@ -25,6 +25,10 @@ inline constexpr const char* kSheetMarginAttribute = "varnu-sheet-margin";
 // default record.
 std::string FactoryVendorDefault(const std::string& name);
 
+// papplSystemSetPrinterDrivers' creation callback: the printer's supply
+// and its own web pages.
+void PrinterCreated(pappl_printer_t* printer, void* data);
+
 // papplSystemSetPrinterDrivers' driver callback.
 bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                     const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attributes,

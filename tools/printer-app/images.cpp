@@ -6,6 +6,7 @@
 
 #include "jobs.h"
 #include "model/image_placement.h"
+#include "overrides.h"
 #include "settings.h"
 
 namespace varnu::printer_app {
@@ -24,10 +25,11 @@ bool PrintImage(pappl_job_t* job, pappl_device_t* device, void*) {
         return false;
     }
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
+    const pappl_pr_options_t page = PageOptions(job, *options, 1);
     DeviceJob out(job, device);
     const bool sent =
         out.Page(
-            *options, JobResolution(job, *options),
+            page, JobResolution(job, page, 1),
             [&image](const host::Sheet& sheet, host::Plot* plot, std::string* e) {
                 host::Placement placement;
                 bool cut = false;

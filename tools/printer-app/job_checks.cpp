@@ -3,8 +3,10 @@
 #include <cstring>
 #include <string>
 
+#include "overrides.h"
 #include "readers/ipp_media.h"
 #include "settings.h"
+#include "varnu/printer_tables.h"
 
 namespace varnu::printer_app {
 
@@ -77,6 +79,21 @@ bool SizeOffered(pappl_client_t* client) {
     return false;
 }
 
+// A finishing template the printer offers.
+bool FinishingOffered(pappl_client_t* client) {
+    ipp_attribute_t* finishings =
+        ippFindAttribute(papplClientGetRequest(client), "finishings-col", IPP_TAG_ZERO);
+    if (finishings == nullptr) return true;
+    ipp_t* col = ippGetCollection(finishings, 0);
+    const char* name =
+        ippGetString(ippFindAttribute(col, "finishing-template", IPP_TAG_ZERO), 0, nullptr);
+    const bool offered = ippGetCount(finishings) == 1 && name != nullptr &&
+                         (std::strcmp(name, "none") == 0 ||
+                          (varnu::Model(0)->finisher != 0 && RowOf(ProgramKeywords(), name) >= 0));
+    if (!offered) papplClientRespondIPPUnsupported(client, finishings);
+    return offered;
+}
+
 }  // namespace
 
 bool CheckJobRequest(pappl_client_t* client) {
@@ -87,7 +104,9 @@ bool CheckJobRequest(pappl_client_t* client) {
     KeepPrintable(request, "requesting-user-name");
     if (printer == nullptr) return true;
     const bool vendor = VendorValuesOffered(client, printer);
-    return SizeOffered(client) && vendor;
+    const bool finishing = FinishingOffered(client);
+    const bool overrides = OverridesOffered(client, printer);
+    return SizeOffered(client) && vendor && finishing && overrides;
 }
 
 }  // namespace varnu::printer_app

@@ -1,6 +1,7 @@
 #include "jobs.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "model/send.h"
@@ -77,6 +78,8 @@ bool DeviceJob::Page(const pappl_pr_options_t& options, int dpi, const DrawPage&
                  std::to_string(kMaxJobCopies);
         return false;
     }
+    // Drawn once; sent as often as the copies need driver jobs.
+    std::optional<host::Plot> plot;
     for (int left = options.copies; left > 0; left -= kMaxCopies) {
         if (!Configure(options, dpi, std::min(left, int{kMaxCopies}), error)) return false;
         sent_ = 0;
@@ -84,8 +87,8 @@ bool DeviceJob::Page(const pappl_pr_options_t& options, int dpi, const DrawPage&
         const bool sent = session_.Job(
             "",
             [&](const host::Sheet& sheet, std::string* e) {
-                host::Plot plot;
-                return draw(sheet, &plot, e) && host::Send(plot, false, e);
+                if (!plot && !draw(sheet, &plot.emplace(), e)) return false;
+                return host::Send(*plot, false, e);
             },
             error);
         if (canceled()) *error = "cancelled";

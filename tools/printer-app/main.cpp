@@ -82,7 +82,7 @@ pappl_system_t* CreateSystem(const std::string& spool, const std::string& log,
                           "Varnu Printer App", port, "_print,_universal", spool.c_str(),
                           log.c_str(), level, nullptr, false);
     if (system == nullptr) return nullptr;
-    papplSystemSetPrinterDrivers(system, 1, kDrivers, nullptr, AddSettingsPage, DriverCallback,
+    papplSystemSetPrinterDrivers(system, 1, kDrivers, nullptr, PrinterCreated, DriverCallback,
                                  nullptr);
     AddDocumentFilters(system);
     pappl_version_t version{};

@@ -4,12 +4,16 @@
 // (pappl-hooks.list exports them), and each forwards to PAPPL's after its
 // check:
 //
-// - _papplJobProcess (a job thread's start) and _papplJobProcessRaster (a
-//   PWG or Apple raster job read from its client): PAPPL can start one job
-//   twice, and a raster job beside a job thread, on the printer's one
-//   device, which the first to end closes. Here a job runs once, and only
-//   while it holds the one job slot: from PAPPL's start of a job to its end
-//   no other job is in PAPPL's job processing or in the driver.
+// - _papplJobProcess (a job thread's start) and _papplJobCopyDocumentData
+//   (where a PWG or Apple raster job is read from its client and printed):
+//   PAPPL can start one job twice, and a raster job beside a job thread, on
+//   the printer's one device, which the first to end closes. Here a job
+//   runs once, and only while it holds the one job slot: from PAPPL's start
+//   of a job to its end no other job is in PAPPL's job processing or in the
+//   driver. A raster job takes the slot before PAPPL looks whether the
+//   printer is busy: PAPPL's refusal would abort it with the printer's lock
+//   held while it waits for the system's, which PAPPL's state saving holds
+//   while it waits for the printer's.
 // - _papplJobValidateDocumentAttributes, where Print-Job, Validate-Job and
 //   Create-Job are checked: what the printer does not offer is refused
 //   there, and the job's name and user lose their control characters
@@ -20,6 +24,10 @@
 //   the process; the search is left out and says why.
 // - papplPrinterCreate: a printer writes only to a device the
 //   administrator allowed (SetAllowedDevices).
+// - papplClientGetLocString, where PAPPL's web pages look up the words they
+//   show: the printer's settings and keywords in words. (A strings
+//   resource would label them too, but PAPPL 1.3.1 then lists
+//   printer-strings-languages-supported twice in every answer.)
 #include "pappl_hooks.h"
 
 #include <avahi-client/client.h>
@@ -36,6 +44,7 @@
 
 #include "job_checks.h"
 #include "settings.h"
+#include "web.h"
 
 extern "C" {
 void* _papplDNSSDInit(pappl_system_t* system);
@@ -161,12 +170,15 @@ void* _papplJobProcess(pappl_job_t* job) {
     return result;
 }
 
-void _papplJobProcessRaster(pappl_job_t* job, pappl_client_t* client) {
-    static const auto process =
-        Pappl<void (*)(pappl_job_t*, pappl_client_t*)>("_papplJobProcessRaster");
-    if (!TakeSlot(job)) return;
-    process(job, client);
-    ReleaseSlot();
+void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
+    static const auto copy =
+        Pappl<void (*)(pappl_client_t*, pappl_job_t*)>("_papplJobCopyDocumentData");
+    // A raster job is printed as it is read, in this thread: it takes the
+    // slot before PAPPL looks whether the printer is busy.
+    const bool streamed = Streamed(job);
+    if (streamed && !TakeSlot(job)) return;
+    copy(client, job);
+    if (streamed) ReleaseSlot();
 }
 
 bool _papplJobValidateDocumentAttributes(pappl_client_t* client) {
@@ -181,16 +193,24 @@ bool _papplJobValidateDocumentAttributes(pappl_client_t* client) {
 
 bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data,
                                    int num_vendor, cups_option_t* vendor) {
-    static const auto set =
+    static const auto setDefaults =
         Pappl<bool (*)(pappl_printer_t*, pappl_pr_driver_data_t*, int, cups_option_t*)>(
             "papplPrinterSetDriverDefaults");
-    for (int i = 0; i < num_vendor; ++i)
+    int count = 0;
+    cups_option_t* values = nullptr;
+    for (int i = 0; i < num_vendor; ++i) {
         if (!VendorValueOffered(printer, vendor[i].name, vendor[i].value)) {
             papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Refused %s-default=\"%s\".",
                             vendor[i].name, Printable(vendor[i].value).c_str());
+            cupsFreeOptions(count, values);
             return false;
         }
-    return set(printer, data, num_vendor, vendor);
+        count = cupsAddOption(vendor[i].name, vendor[i].value, count, &values);
+    }
+    count = JoinOutputBinDefaults(printer, data, count, &values);
+    const bool set = setDefaults(printer, data, count, values);
+    cupsFreeOptions(count, values);
+    return set;
 }
 
 bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,
@@ -208,6 +228,13 @@ bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,
         }
     }
     return list(types, cb, data, err_cb, err_data);
+}
+
+const char* papplClientGetLocString(pappl_client_t* client, const char* key) {
+    static const auto localize =
+        Pappl<const char* (*)(pappl_client_t*, const char*)>("papplClientGetLocString");
+    const char* label = WebLabel(key);
+    return label != nullptr ? label : localize(client, key);
 }
 
 pappl_printer_t* papplPrinterCreate(pappl_system_t* system, int printer_id,

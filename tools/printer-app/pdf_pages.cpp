@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "jobs.h"
+#include "overrides.h"
 #include "readers/pdf.h"
 #include "settings.h"
 
@@ -20,26 +21,48 @@ host::PdfScaling Scaling(pappl_scaling_t scaling) {
     return scaling == PAPPL_SCALING_NONE ? host::PdfScaling::None : host::PdfScaling::Auto;
 }
 
+// A page's own settings (its override's, else the job's) and how it is
+// drawn on its sheet.
+struct PagePlan {
+    pappl_pr_options_t options;
+    int dpi = 0;
+    host::PdfOptions drawing;
+};
+
+// Every page checked on its sheet before any is sent.
+bool PlanAll(const host::PdfDocument& document, const pappl_pr_options_t& options, int first,
+             int last, DeviceJob* out, std::vector<PagePlan>* plans, std::string* error) {
+    for (int index = first; index <= last; ++index) {
+        PagePlan plan;
+        const unsigned page = static_cast<unsigned>(index) + 1;
+        plan.options = PageOptions(out->job(), options, page);
+        plan.dpi = JobResolution(out->job(), plan.options, page);
+        host::Sheet sheet;
+        std::vector<host::PdfOptions> drawing;
+        if (!out->Sheet(plan.options, plan.dpi, &sheet, error) ||
+            !host::PlanPages(document, {index}, sheet, plan.dpi,
+                             Scaling(plan.options.print_scaling), &drawing, error))
+            return false;
+        plan.drawing = drawing.front();
+        plans->push_back(plan);
+    }
+    return true;
+}
+
 // Pre-flight, then each page a driver job of its own.
 bool SendPages(const host::PdfDocument& document, const pappl_pr_options_t& options, DeviceJob* out,
                std::string* error) {
-    const int dpi = JobResolution(out->job(), options);
     const int first = static_cast<int>(options.first_page) - 1;
     const int last = std::min(static_cast<int>(options.last_page), document.pages()) - 1;
-    std::vector<int> indexes;
-    for (int index = first; index <= last; ++index) indexes.push_back(index);
-    host::Sheet sheet;
-    std::vector<host::PdfOptions> pages;
-    if (!out->Sheet(options, dpi, &sheet, error) ||
-        !host::PlanPages(document, indexes, sheet, dpi, Scaling(options.print_scaling), &pages,
-                         error))
-        return false;
+    std::vector<PagePlan> plans;
+    if (!PlanAll(document, options, first, last, out, &plans, error)) return false;
     for (int index = first; index <= last; ++index) {
+        const PagePlan& plan = plans[static_cast<std::size_t>(index - first)];
         const bool sent = out->Page(
-            options, dpi,
+            plan.options, plan.dpi,
             [&](const host::Sheet& jobSheet, host::Plot* plot, std::string* e) {
                 host::Plot drawn;
-                if (!document.PagePlot(index, jobSheet, dpi, pages[index - first], &drawn, e))
+                if (!document.PagePlot(index, jobSheet, plan.dpi, plan.drawing, &drawn, e))
                     return false;
                 *plot = Cancellable(drawn, *out);
                 return true;

@@ -9,6 +9,7 @@
 
 #include "jobs.h"
 #include "model/fit.h"
+#include "overrides.h"
 #include "sinks/row_spool.h"
 
 namespace varnu::printer_app {
@@ -115,7 +116,8 @@ bool PageRefused(RasterJob* r, const pappl_pr_options_t& options, unsigned page)
     }
     const int dpi = static_cast<int>(h.HWResolution[0]);
     host::Sheet sheet;
-    if (!r->device.Sheet(options, dpi, &sheet, &r->error)) return true;
+    if (!r->device.Sheet(PageOptions(r->device.job(), options, page), dpi, &sheet, &r->error))
+        return true;
     const double pixels = static_cast<double>(h.cupsWidth) * h.cupsHeight;
     if (pixels <= kMostSheetsOfPixels * sheet.extentX * sheet.extentY * dpi * dpi) return false;
     char text[200];
@@ -160,10 +162,11 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, uns
         return false;
     }
     const int dpi = static_cast<int>(r->header.HWResolution[0]);
+    const pappl_pr_options_t own = PageOptions(job, *options, page);
     const bool sent = r->device.Page(
-        *options, dpi,
-        [r, page, options](const host::Sheet& sheet, host::Plot* plot, std::string* e) {
-            return PagePlot(*r, page, *options, sheet, plot, e);
+        own, dpi,
+        [r, page, &own](const host::Sheet& sheet, host::Plot* plot, std::string* e) {
+            return PagePlot(*r, page, own, sheet, plot, e);
         },
         &r->error);
     r->rows.reset();

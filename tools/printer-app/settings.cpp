@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "overrides.h"
 #include "readers/ipp_media.h"
 #include "varnu/config_record.h"
 #include "varnu/printer_tables.h"
@@ -56,8 +58,15 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-int JobResolution(pappl_job_t* job, const pappl_pr_options_t& options) {
-    if (papplJobGetAttribute(job, "printer-resolution") != nullptr)
+int JobResolution(pappl_job_t* job, const pappl_pr_options_t& options, unsigned page) {
+    ipp_t* override = PageOverride(job, page);
+    if (ipp_attribute_t* r = ippFindAttribute(override, "printer-resolution", IPP_TAG_ZERO)) {
+        ipp_res_t units;
+        int y = 0;
+        return ippGetResolution(r, 0, &y, &units);
+    }
+    if (ippFindAttribute(override, "print-quality", IPP_TAG_ZERO) == nullptr &&
+        papplJobGetAttribute(job, "printer-resolution") != nullptr)
         return options.printer_resolution[0];
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
@@ -103,13 +112,31 @@ bool FinishingSettings(const pappl_pr_options_t& o, host::ConfigureOptions* s, s
     return true;
 }
 
-// The vendor values of a job: its own, else the printer's defaults (the
-// web interface edits those; PAPPL hands a job only what it was given).
+// The finishing program a job's finishings-col names ("none" the bypass).
+const char* FinishingTemplate(ipp_attribute_t* finishings) {
+    ipp_t* col = ippGetCollection(finishings, 0);
+    const char* name =
+        ippGetString(ippFindAttribute(col, "finishing-template", IPP_TAG_ZERO), 0, nullptr);
+    return name != nullptr && std::strcmp(name, "none") == 0 ? "bypass" : name;
+}
+
+// The vendor values of a job: its own, else those its standard attributes
+// name (output-bin, finishings-col), else the printer's defaults (the web
+// interface edits those; PAPPL hands a job only what it was given).
 class VendorValues {
   public:
     VendorValues(pappl_job_t* job, const pappl_pr_options_t& o) {
         for (int i = 0; i < o.num_vendor; ++i)
             count_ = cupsAddOption(o.vendor[i].name, o.vendor[i].value, count_, &options_);
+        const char* named = ippGetString(papplJobGetAttribute(job, "output-bin"), 0, nullptr);
+        const int bin = named != nullptr ? RowOf(IppOutputBins(), named) : -1;
+        if (bin >= 0 && cupsGetOption(kOutputBinAttribute, count_, options_) == nullptr)
+            count_ = cupsAddOption(kOutputBinAttribute,
+                                   OutputBinKeywords()[static_cast<std::size_t>(bin)].c_str(),
+                                   count_, &options_);
+        const char* program = FinishingTemplate(papplJobGetAttribute(job, "finishings-col"));
+        if (program != nullptr && cupsGetOption(kProgramAttribute, count_, options_) == nullptr)
+            count_ = cupsAddOption(kProgramAttribute, program, count_, &options_);
         ipp_t* defaults = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
         for (const char* name : {kProgramAttribute, kFinishMarginAttribute, kOutputBinAttribute,
                                  kSheetMarginAttribute}) {
@@ -167,6 +194,22 @@ bool SheetSettings(const pappl_pr_options_t& o, int dpi, host::ConfigureOptions*
 }
 
 }  // namespace
+
+int JoinOutputBinDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data, int count,
+                          cups_option_t** vendor) {
+    if (data->num_bin == 0) return count;
+    const char* own = cupsGetOption(kOutputBinAttribute, count, *vendor);
+    if (own != nullptr) {
+        data->bin_default = std::max(0, RowOf(OutputBinKeywords(), own));
+        return count;
+    }
+    pappl_pr_driver_data_t now;
+    papplPrinterGetDriverData(printer, &now);
+    if (data->bin_default == now.bin_default) return count;
+    return cupsAddOption(kOutputBinAttribute,
+                         OutputBinKeywords()[static_cast<std::size_t>(data->bin_default)].c_str(),
+                         count, vendor);
+}
 
 bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,
                  host::ConfigureOptions* s, std::string* error) {

@@ -23,14 +23,21 @@ bool VendorValueOffered(pappl_printer_t* printer, const char* name, const char* 
 bool IsPrintable(const char* text);
 std::string Printable(const std::string& text);
 
+// The printer's output-bin-default and varnu-output-bin-default are one
+// setting: new defaults for the printer with whichever was set copied to
+// the other; the vendor options' count.
+int JoinOutputBinDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data, int count,
+                          cups_option_t** vendor);
+
 // The most copies the printer makes of a page in one driver job; a job
 // that asks for more is sent as several.
 inline constexpr int kMaxJobCopies = 999;
 
-// The resolution of a job: its printer-resolution; else its print-quality
-// (or the printer's): draft the lowest, high the highest, normal the
-// printer's printer-resolution-default.
-int JobResolution(pappl_job_t* job, const pappl_pr_options_t& options);
+// The resolution of page `page` of a job, whose options are `options`
+// (PageOptions): its override's printer-resolution, else the job's; else
+// its print-quality (or the printer's): draft the lowest resolution, high
+// the highest, normal the printer's printer-resolution-default.
+int JobResolution(pappl_job_t* job, const pappl_pr_options_t& options, unsigned page);
 
 // The driver's settings for a job's options (the vendor values joined with
 // the printer's defaults), copies left to the caller; false with `error`

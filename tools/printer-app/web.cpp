@@ -1,11 +1,14 @@
-// PAPPL 1.3.1's defaults page names vendor attributes by their attribute
-// names and keywords, and the strings resource that would label them makes
-// it add printer-strings-languages-supported again to every
-// Get-Printer-Attributes response. This page edits the same defaults under
-// English labels, with no strings resource.
+// The printer's web pages of its own, registered before PAPPL's at the same
+// paths (PAPPL keeps the first): the media page, which refuses a size the
+// printer has no paper for; the jobs page, which shows why a job failed;
+// the supplies page, which says what is known of the roll. And the labels
+// of the vendor settings and values, which PAPPL's own pages look up.
 #include "web.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -18,164 +21,293 @@ namespace varnu::printer_app {
 
 namespace {
 
-constexpr const char* kPage = "finishing";  // under the printer's web path
-
-struct Setting {
-    const char* attribute;
-    const char* label;
-};
-constexpr Setting kSettings[] = {
-    {kProgramAttribute, "Finishing program"},
-    {kFinishMarginAttribute, "Finishing margin"},
-    {kOutputBinAttribute, "Output bin"},
-    {kSheetMarginAttribute, "Sheet margin (mm)"},
-};
-
-std::string PagePath(pappl_printer_t* printer) {
+std::string PagePath(pappl_printer_t* printer, const char* page) {
     char path[256];
-    papplPrinterGetPath(printer, kPage, path, sizeof path);
+    papplPrinterGetPath(printer, page, path, sizeof path);
     return path;
 }
 
 // The printer whose page the client asks for; none once it was deleted.
-pappl_printer_t* PrinterOf(pappl_client_t* client) {
+pappl_printer_t* PrinterOf(pappl_client_t* client, const char* page) {
     struct Search {
         std::string uri;
+        const char* page;
         pappl_printer_t* found = nullptr;
-    } search{papplClientGetURI(client)};
+    } search{papplClientGetURI(client), page};
     papplSystemIteratePrinters(
         papplClientGetSystem(client),
         [](pappl_printer_t* printer, void* data) {
             Search* s = static_cast<Search*>(data);
-            if (PagePath(printer) == s->uri) s->found = printer;
+            if (PagePath(printer, s->page) == s->uri) s->found = printer;
         },
         &search);
     return search.found;
 }
 
-// The values a setting takes: its keywords, or its range of integers.
-struct Choices {
-    std::vector<std::string> keywords;
-    int lower = 0, upper = -1;
-    std::string current;
-    bool Allows(const std::string& value) const {
-        for (const std::string& k : keywords)
-            if (k == value) return true;
-        char* end = nullptr;
-        const long n = std::strtol(value.c_str(), &end, 10);
-        return keywords.empty() && !value.empty() && *end == '\0' && n >= lower && n <= upper;
-    }
-};
-
-Choices ChoicesOf(ipp_t* attributes, const std::string& name) {
-    Choices c;
-    ipp_attribute_t* supported =
-        ippFindAttribute(attributes, (name + "-supported").c_str(), IPP_TAG_ZERO);
-    if (ippGetValueTag(supported) == IPP_TAG_RANGE)
-        c.lower = ippGetRange(supported, 0, &c.upper);
-    else
-        for (int i = 0; i < ippGetCount(supported); ++i)
-            c.keywords.push_back(ippGetString(supported, i, nullptr));
-    char value[256] = "";
-    ippAttributeString(ippFindAttribute(attributes, (name + "-default").c_str(), IPP_TAG_ZERO),
-                       value, sizeof value);
-    c.current = value;
-    return c;
-}
-
-// The settings the printer's driver offers (a model without a finisher
-// has only the sheet margin).
-std::vector<Setting> Offered(pappl_printer_t* printer) {
-    pappl_pr_driver_data_t data;
-    papplPrinterGetDriverData(printer, &data);
-    std::vector<Setting> offered;
-    for (const Setting& s : kSettings)
-        for (int i = 0; i < data.num_vendor; ++i)
-            if (std::string(data.vendor[i]) == s.attribute) offered.push_back(s);
-    return offered;
-}
-
-// The form's values as the printer's defaults, all or none; the banner
-// to show.
-const char* Save(pappl_client_t* client, pappl_printer_t* printer) {
+// The form's fields; empty when the form is not valid (session, token).
+cups_option_t* ValidForm(pappl_client_t* client, int* count) {
     cups_option_t* form = nullptr;
-    const int fields = papplClientGetForm(client, &form);
-    bool valid = papplClientIsValidForm(client, fields, form);
+    *count = papplClientGetForm(client, &form);
+    if (papplClientIsValidForm(client, *count, form)) return form;
+    cupsFreeOptions(*count, form);
+    *count = 0;
+    return nullptr;
+}
+
+std::string Number(const char* text) {
+    return text != nullptr ? text : "";
+}
+
+// The ready roll from the form: a fixed format, or a roll width and a
+// length in millimetres; the banner to show.
+std::string SaveMedia(pappl_client_t* client, pappl_printer_t* printer) {
     int count = 0;
-    cups_option_t* vendor = nullptr;
-    ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
-    for (const Setting& s : Offered(printer)) {
-        const char* value = cupsGetOption(s.attribute, fields, form);
-        if (value == nullptr) continue;
-        valid = valid && ChoicesOf(attributes, s.attribute).Allows(value);
-        count = cupsAddOption(s.attribute, value, count, &vendor);
-    }
-    ippDelete(attributes);
+    cups_option_t* form = ValidForm(client, &count);
+    if (form == nullptr) return "Invalid form data.";
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);
-    const bool saved = valid && papplPrinterSetDriverDefaults(printer, &data, count, vendor);
-    cupsFreeOptions(count, vendor);
-    cupsFreeOptions(fields, form);
-    return saved ? "Changes saved." : "Invalid form data.";
-}
-
-void PutSetting(pappl_client_t* client, const Setting& s, const Choices& c) {
-    papplClientHTMLPrintf(client, "<tr><th><label for=\"%s\">%s:</label></th><td>", s.attribute,
-                          s.label);
-    if (c.keywords.empty()) {
-        papplClientHTMLPrintf(client,
-                              "<input type=\"number\" id=\"%s\" name=\"%s\" min=\"%d\" "
-                              "max=\"%d\" value=\"%s\">",
-                              s.attribute, s.attribute, c.lower, c.upper, c.current.c_str());
-    } else {
-        papplClientHTMLPrintf(client, "<select id=\"%s\" name=\"%s\">", s.attribute, s.attribute);
-        for (const std::string& k : c.keywords)
-            papplClientHTMLPrintf(client, "<option value=\"%s\"%s>%s</option>", k.c_str(),
-                                  k == c.current ? " selected" : "", ChoiceLabel(k).c_str());
-        papplClientHTMLPuts(client, "</select>");
+    pappl_media_col_t ready = data.media_ready[0];
+    const std::string size = Number(cupsGetOption("size", count, form));
+    const std::string type = Number(cupsGetOption("type", count, form));
+    if (size == "custom") {
+        const double w = std::atof(Number(cupsGetOption("width", count, form)).c_str());
+        const double l = std::atof(Number(cupsGetOption("length", count, form)).c_str());
+        const pwg_media_t* pwg =
+            pwgMediaForSize(static_cast<int>(w * 100 + 0.5), static_cast<int>(l * 100 + 0.5));
+        std::snprintf(ready.size_name, sizeof ready.size_name, "%s",
+                      pwg != nullptr ? pwg->pwg : "");
+        ready.size_width = static_cast<int>(w * 100 + 0.5);
+        ready.size_length = static_cast<int>(l * 100 + 0.5);
+    } else if (const pwg_media_t* pwg = pwgMediaForPWG(size.c_str())) {
+        std::snprintf(ready.size_name, sizeof ready.size_name, "%s", pwg->pwg);
+        ready.size_width = pwg->width;
+        ready.size_length = pwg->length;
     }
-    papplClientHTMLPuts(client, "</td></tr>\n");
+    if (RowOf(MediaTypes(), type) >= 0)
+        std::snprintf(ready.type, sizeof ready.type, "%s", type.c_str());
+    cupsFreeOptions(count, form);
+    char refused[160];
+    std::snprintf(refused, sizeof refused,
+                  "Not saved: the printer has no paper format or roll for %.1f x %.1f mm.",
+                  ready.size_width / 100.0, ready.size_length / 100.0);
+    if (!ChoosePaper(ready.size_name, ready.size_width, ready.size_length) ||
+        RowOf(MediaTypes(), ready.type) < 0)
+        return refused;
+    data.media_ready[0] = ready;
+    return papplPrinterSetReadyMedia(printer, data.num_source, data.media_ready) ? "Changes saved."
+                                                                                 : refused;
 }
 
-bool SettingsPage(pappl_client_t* client, void*) {
-    pappl_printer_t* printer = PrinterOf(client);
+void PutMediaForm(pappl_client_t* client, const pappl_media_col_t& ready) {
+    papplClientHTMLPuts(client,
+                        "<tr><th><label for=\"size\">Loaded:</label></th><td>"
+                        "<select id=\"size\" name=\"size\">");
+    bool fixed = false;
+    for (const FixedMedia& m : FixedFormats()) {
+        const bool chosen = m.pwg == ready.size_name;
+        fixed = fixed || chosen;
+        const std::string key = "media." + m.pwg;
+        const char* name = papplClientGetLocString(client, key.c_str());
+        papplClientHTMLPrintf(client, "<option value=\"%s\"%s>%s (%.0f x %.0f mm)</option>",
+                              m.pwg.c_str(), chosen ? " selected" : "",
+                              key == name ? m.ppd.c_str() : name, m.width / 100.0,
+                              m.length / 100.0);
+    }
+    papplClientHTMLPrintf(client,
+                          "<option value=\"custom\"%s>Roll, cut to length:</option></select> "
+                          "<input type=\"number\" name=\"width\" min=\"0\" step=\"0.1\" "
+                          "value=\"%.1f\"> x <input type=\"number\" name=\"length\" min=\"0\" "
+                          "step=\"0.1\" value=\"%.1f\"> mm (width x length)</td></tr>\n",
+                          fixed ? "" : " selected", ready.size_width / 100.0,
+                          ready.size_length / 100.0);
+    papplClientHTMLPuts(client,
+                        "<tr><th><label for=\"type\">Type:</label></th><td>"
+                        "<select id=\"type\" name=\"type\">");
+    for (const std::string& t : MediaTypes())
+        papplClientHTMLPrintf(client, "<option value=\"%s\"%s>%s</option>", t.c_str(),
+                              t == ready.type ? " selected" : "", ChoiceLabel(t).c_str());
+    papplClientHTMLPuts(client, "</select></td></tr>\n");
+}
+
+bool MediaPage(pappl_client_t* client, void*) {
+    pappl_printer_t* printer = PrinterOf(client, "media");
     if (printer == nullptr) {
         papplClientRespond(client, HTTP_STATUS_NOT_FOUND, nullptr, nullptr, 0, 0);
         return true;
     }
     if (!papplClientHTMLAuthorize(client)) return true;
-    const char* banner =
-        papplClientGetMethod(client) == HTTP_STATE_POST ? Save(client, printer) : nullptr;
-    papplClientHTMLPrinterHeader(client, printer, "Finishing", 0, nullptr, nullptr);
-    if (banner != nullptr)
-        papplClientHTMLPrintf(client, "<div class=\"banner\">%s</div>\n", banner);
+    const std::string banner =
+        papplClientGetMethod(client) == HTTP_STATE_POST ? SaveMedia(client, printer) : "";
+    papplClientHTMLPrinterHeader(client, printer, "Media", 0, nullptr, nullptr);
+    if (!banner.empty())
+        papplClientHTMLPrintf(client, "<div class=\"banner\">%s</div>\n", banner.c_str());
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    std::set<int> mm;
+    for (const RollWidth& r : RollWidths()) mm.insert((r.width + 50) / 100);
+    std::string widths;
+    for (int w : mm) widths += (widths.empty() ? "" : ", ") + std::to_string(w);
+    papplClientHTMLPrintf(client,
+                          "<p>The roll loaded: %.1f mm wide. A roll of any width up to the "
+                          "widest is cut to the page's length; roll widths %s mm.</p>\n",
+                          data.media_ready[0].size_width / 100.0, widths.c_str());
     papplClientHTMLStartForm(client, papplClientGetURI(client), false);
     papplClientHTMLPuts(client, "<table class=\"form\">\n<tbody>\n");
-    ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
-    for (const Setting& s : Offered(printer))
-        PutSetting(client, s, ChoicesOf(attributes, s.attribute));
-    ippDelete(attributes);
-    papplClientHTMLPuts(client,
-                        "<tr><th></th><td><input type=\"submit\" id=\"save\" value=\"Save "
-                        "Changes\"></td></tr>\n</tbody>\n</table>\n</form>\n");
+    PutMediaForm(client, data.media_ready[0]);
+    papplClientHTMLPuts(
+        client,
+        "<tr><th></th><td><input type=\"submit\" value=\"Save Changes\"></td></tr>\n"
+        "</tbody>\n</table>\n</form>\n");
     papplClientHTMLPrinterFooter(client);
     return true;
 }
 
+const char* StateText(ipp_jstate_t state) {
+    switch (state) {
+        case IPP_JSTATE_PENDING:
+            return "Waiting";
+        case IPP_JSTATE_HELD:
+            return "Held";
+        case IPP_JSTATE_PROCESSING:
+            return "Printing";
+        case IPP_JSTATE_STOPPED:
+            return "Stopped";
+        case IPP_JSTATE_CANCELED:
+            return "Cancelled";
+        case IPP_JSTATE_ABORTED:
+            return "Failed";
+        default:
+            return "Printed";
+    }
+}
+
+void PutJob(pappl_job_t* job, void* data) {
+    auto* client = static_cast<pappl_client_t*>(data);
+    const ipp_jstate_t state = papplJobGetState(job);
+    const char* message = papplJobGetMessage(job);
+    papplClientHTMLPrintf(client, "<tr><td>%d</td><td>%s</td><td>%s</td><td>%d</td><td>%s",
+                          papplJobGetID(job), papplJobGetName(job), papplJobGetUsername(job),
+                          papplJobGetImpressionsCompleted(job), StateText(state));
+    if (message != nullptr && message[0] != '\0') papplClientHTMLPrintf(client, ": %s", message);
+    papplClientHTMLPuts(client, "</td><td>");
+    if (state < IPP_JSTATE_CANCELED && !papplJobIsCanceled(job)) {
+        papplClientHTMLStartForm(client, papplClientGetURI(client), false);
+        papplClientHTMLPrintf(client,
+                              "<input type=\"hidden\" name=\"job-id\" value=\"%d\">"
+                              "<input type=\"submit\" value=\"Cancel Job\"></form>",
+                              papplJobGetID(job));
+    }
+    papplClientHTMLPuts(client, "</td></tr>\n");
+}
+
+std::string CancelJob(pappl_client_t* client, pappl_printer_t* printer) {
+    int count = 0;
+    cups_option_t* form = ValidForm(client, &count);
+    if (form == nullptr) return "Invalid form data.";
+    const int id = std::atoi(Number(cupsGetOption("job-id", count, form)).c_str());
+    cupsFreeOptions(count, form);
+    pappl_job_t* job = papplPrinterFindJob(printer, id);
+    if (job == nullptr || papplJobGetState(job) >= IPP_JSTATE_CANCELED) return "No such job.";
+    papplJobCancel(job);
+    return "Job " + std::to_string(id) + " cancelled.";
+}
+
+bool JobsPage(pappl_client_t* client, void*) {
+    pappl_printer_t* printer = PrinterOf(client, "jobs");
+    if (printer == nullptr) {
+        papplClientRespond(client, HTTP_STATUS_NOT_FOUND, nullptr, nullptr, 0, 0);
+        return true;
+    }
+    if (!papplClientHTMLAuthorize(client)) return true;
+    const std::string banner =
+        papplClientGetMethod(client) == HTTP_STATE_POST ? CancelJob(client, printer) : "";
+    papplClientHTMLPrinterHeader(client, printer, "Jobs", 0, nullptr, nullptr);
+    if (!banner.empty())
+        papplClientHTMLPrintf(client, "<div class=\"banner\">%s</div>\n", banner.c_str());
+    papplClientHTMLPuts(client,
+                        "<table class=\"list\">\n<thead><tr><th>Job</th><th>Name</th>"
+                        "<th>Owner</th><th>Pages</th><th>Status</th><th></th></tr>"
+                        "</thead>\n<tbody>\n");
+    if (papplPrinterGetNumberOfJobs(printer) == 0)
+        papplClientHTMLPuts(client, "<tr><td colspan=\"6\">No jobs.</td></tr>\n");
+    papplPrinterIterateAllJobs(printer, PutJob, client, 1, 0);
+    papplClientHTMLPuts(client, "</tbody>\n</table>\n");
+    papplClientHTMLPrinterFooter(client);
+    return true;
+}
+
+bool SuppliesPage(pappl_client_t* client, void*) {
+    pappl_printer_t* printer = PrinterOf(client, "supplies");
+    if (printer == nullptr) {
+        papplClientRespond(client, HTTP_STATUS_NOT_FOUND, nullptr, nullptr, 0, 0);
+        return true;
+    }
+    pappl_supply_t supplies[8];
+    const int count = papplPrinterGetSupplies(printer, 8, supplies);
+    papplClientHTMLPrinterHeader(client, printer, "Supplies", 0, nullptr, nullptr);
+    papplClientHTMLPuts(client, "<table class=\"form\">\n<tbody>\n");
+    for (int i = 0; i < count; ++i) {
+        if (supplies[i].level < 0)
+            papplClientHTMLPrintf(client,
+                                  "<tr><th>%s:</th><td>unknown: the printer does not report how "
+                                  "much is left</td></tr>\n",
+                                  supplies[i].description);
+        else
+            papplClientHTMLPrintf(client, "<tr><th>%s:</th><td>%d%%</td></tr>\n",
+                                  supplies[i].description, supplies[i].level);
+    }
+    papplClientHTMLPuts(client, "</tbody>\n</table>\n");
+    papplClientHTMLPrinterFooter(client);
+    return true;
+}
+
+// English labels of the vendor settings and the printer's own keywords,
+// under the keys PAPPL's pages look up ("attribute", "attribute.keyword").
+std::map<std::string, std::string> Labels() {
+    std::map<std::string, std::string> labels = {
+        {kProgramAttribute, "Finishing program"},
+        {kFinishMarginAttribute, "Finishing margin"},
+        {kOutputBinAttribute, "Output bin (with a finishing program)"},
+        {kSheetMarginAttribute, "Sheet margin (mm)"}};
+    const struct {
+        const char* attribute;
+        std::vector<std::string> keywords;
+    } choices[] = {{kProgramAttribute, ProgramKeywords()},
+                   {kFinishMarginAttribute, FinishMarginKeywords()},
+                   {kOutputBinAttribute, OutputBinKeywords()},
+                   {"media-type", MediaTypes()}};
+    for (const auto& c : choices)
+        for (const std::string& k : c.keywords)
+            labels[std::string(c.attribute) + "." + k] = ChoiceLabel(k);
+    const std::vector<std::string> bins = IppOutputBins(), own = OutputBinKeywords();
+    for (std::size_t i = 0; i < bins.size(); ++i)
+        labels["output-bin." + bins[i]] = ChoiceLabel(own[i]);
+    return labels;
+}
+
 }  // namespace
 
-void AddSettingsPage(pappl_printer_t* printer, void*) {
+const char* WebLabel(const char* key) {
+    static const std::map<std::string, std::string> labels = Labels();
+    if (key == nullptr) return nullptr;
+    const auto found = labels.find(key);
+    return found != labels.end() ? found->second.c_str() : nullptr;
+}
+
+void AddPrinterPages(pappl_printer_t* printer) {
     static std::mutex mutex;
     static std::set<std::string> paths;  // one resource a path, whichever printer has it now
-    const std::string path = PagePath(printer);
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
+    const struct {
+        const char* page;
+        pappl_resource_cb_t callback;
+    } pages[] = {{"media", MediaPage}, {"jobs", JobsPage}, {"supplies", SuppliesPage}};
+    const std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& p : pages) {
+        const std::string path = PagePath(printer, p.page);
         if (paths.insert(path).second)
             papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path.c_str(),
-                                           "text/html", SettingsPage, nullptr);
+                                           "text/html", p.callback, nullptr);
     }
-    papplPrinterAddLink(printer, "Finishing", path.c_str(),
-                        PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_PRINTER);
 }
 
 }  // namespace varnu::printer_app
