@@ -179,6 +179,68 @@ TEST_F(HostileClientTest, WithoutDnsSdTheAddPrinterPageAndTheDeviceListWork) {
     EXPECT_EQ(Send(NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES)), IPP_STATUS_OK);
 }
 
+// What a desktop's driverless queue can send: output-bin and a finishing
+// template, page overrides, and more copies than one driver job makes.
+TEST_F(HostileClientTest, StandardAttributesReachTheDriver) {
+    StartApp();
+    WriteWidePng(Path("wide.png"));
+    int id = 0;
+    ASSERT_EQ(PrintJob(Path("wide.png"), "image/png", &id,
+                       [](ipp_t* r) {
+                           ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "output-bin", nullptr,
+                                        "tray-3");
+                           ipp_t* col = ippNew();
+                           ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "finishing-template",
+                                        nullptr, "program2");
+                           ippAddCollection(r, IPP_TAG_JOB, "finishings-col", col);
+                           ippDelete(col);
+                           ippAddInteger(r, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", 150);
+                       }),
+              IPP_STATUS_OK);
+    EXPECT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
+    const std::vector<std::string> copies = SplitJobs(TakeOutput());
+    ASSERT_EQ(copies.size(), 2u);
+    EXPECT_NE(copies[0].find("BP2,99;"), std::string::npos);
+    EXPECT_NE(copies[1].find("BP2,51;"), std::string::npos);
+    for (const char* line :
+         {"@PJL DEFAULT FINISHPROGID=PROGRAM2\r\n", "@PJL DEFAULT FINISHBIN=BIN_3\r\n"})
+        EXPECT_NE(copies[1].find(line), std::string::npos) << line;
+    // Page 2 of two on its own sheet at its own resolution.
+    WriteDrawingPdf(Path("two.pdf"), 200, 150, 2);
+    ASSERT_EQ(PrintJob(Path("two.pdf"), "application/pdf", &id,
+                       [](ipp_t* r) {
+                           ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr,
+                                        "iso_a4_210x297mm");
+                           ipp_t* col = ippNew();
+                           ippAddRange(col, IPP_TAG_ZERO, "pages", 2, 2);
+                           ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media", nullptr,
+                                        "iso_a3_297x420mm");
+                           ippAddResolution(col, IPP_TAG_ZERO, "printer-resolution",
+                                            IPP_RES_PER_INCH, 200, 200);
+                           ippAddCollection(r, IPP_TAG_JOB, "overrides", col);
+                           ippDelete(col);
+                       }),
+              IPP_STATUS_OK);
+    EXPECT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
+    const std::vector<std::string> pages = SplitJobs(TakeOutput());
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].find("\x1b*t200R"), std::string::npos);
+    EXPECT_NE(pages[1].find("\x1b*t200R"), std::string::npos);
+    EXPECT_NE(pages[0].find("PS"), std::string::npos);
+    EXPECT_NE(pages[0].substr(pages[0].find("PS"), 14), pages[1].substr(pages[1].find("PS"), 14));
+    // An override the printer cannot honour is refused at once.
+    EXPECT_EQ(PrintJob(Path("two.pdf"), "application/pdf", &id,
+                       [](ipp_t* r) {
+                           ipp_t* col = ippNew();
+                           ippAddRange(col, IPP_TAG_ZERO, "pages", 1, 1);
+                           ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "sides", nullptr,
+                                        "two-sided-long-edge");
+                           ippAddCollection(r, IPP_TAG_JOB, "overrides", col);
+                           ippDelete(col);
+                       }),
+              IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES);
+}
+
 // A JPEG of 16 x 16 grey pixels whose header then says 16384 x 16384.
 void WriteJpegBomb(const std::string& path) {
     jpeg_compress_struct info;

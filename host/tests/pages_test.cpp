@@ -12,6 +12,7 @@
 
 #include "readers/cups_raster.h"
 #include "readers/pdf.h"
+#include "readers/pdf_work.h"
 #include "support.h"
 
 namespace varnu::host::testing {
@@ -360,6 +361,43 @@ TEST_F(Pages, PdfPagesAskingForTooMuchAreRefusedBeforeDrawing) {
         ASSERT_TRUE(pdf.Open(Path(name), &error)) << error;
         EXPECT_TRUE(pdf.Check(0, 0, kSheet, 600, {}, &error)) << name << ": " << error;
     }
+}
+
+// Operators are counted as qpdf reads them and decoded content without
+// keeping it: each refused at its limit (small limits here).
+TEST_F(Pages, PdfContentIsCountedAsItIsRead) {
+    std::string operators, operands;
+    for (int i = 0; i < 5000; ++i) operators += "n\n";
+    for (int i = 0; i < 70000; ++i) operands += "1 ";
+    const struct {
+        const char* name;
+        std::string content;
+        WorkLimits limits;
+        const char* message;
+    } cases[] = {{"operators.pdf", operators, {.operators = 4000}, "more than 4000 operators"},
+                 {"spaces.pdf",
+                  std::string(30000, ' '),
+                  {.contentBytes = 20000},
+                  "its content holds 0 MB decoded"},
+                 {"operands.pdf", operands + "n", {}, "more than 65536 operands"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write(c.name, PagePdf("595 842", c.content, {}));
+        PdfWork work;
+        std::string error;
+        ASSERT_TRUE(work.Open(Path(c.name), &error)) << error;
+        PageWork counted;
+        const bool ok = work.Count(0, c.limits, &counted, &error);
+        EXPECT_FALSE(ok);
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+    // Below the limits, every operator is counted.
+    PdfWork work;
+    std::string error;
+    ASSERT_TRUE(work.Open(Path("operators.pdf"), &error));
+    PageWork counted;
+    ASSERT_TRUE(work.Count(0, {}, &counted, &error)) << error;
+    EXPECT_EQ(counted.operators, 5000);
 }
 
 TEST_F(Pages, PdfPagesCheckedTogetherBeforeAny) {

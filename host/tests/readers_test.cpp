@@ -6,7 +6,13 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <cstdio>  // before jpeglib.h, which needs FILE
+#include <cstdlib>
 #include <cstring>
+#include <vector>
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
 
 #include "readers/images.h"
 #include "readers/script.h"
@@ -289,6 +295,60 @@ TEST_F(Readers, ImagesAreBoundedByWhatTheFileHolds) {
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name;
     }
+}
+
+// A JPEG of 16 x 16 grey pixels, its rows cut off after `keep` bytes of
+// data, its header saying `side` x `side`.
+std::string Jpeg(unsigned side, std::size_t keep) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* bytes = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &bytes, &size);
+    info.image_width = info.image_height = 64;
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(64);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 64; ++x) row[x] = static_cast<unsigned char>((x * y) & 0xff);
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&info, &r, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::string jpeg(reinterpret_cast<char*>(bytes), size);
+    jpeg_destroy_compress(&info);
+    std::free(bytes);
+    const std::size_t sof = jpeg.find("\xff\xc0");
+    jpeg[sof + 5] = jpeg[sof + 7] = static_cast<char>(side >> 8);
+    jpeg[sof + 6] = jpeg[sof + 8] = static_cast<char>(side & 0xff);
+    const std::size_t data = jpeg.find("\xff\xda");
+    return keep < jpeg.size() - data ? jpeg.substr(0, data + keep) : jpeg;
+}
+
+TEST_F(Readers, JpegsHoldWhatTheyDeclareAndEndWhole) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* message;
+    } cases[] = {{"bomb.jpg", Jpeg(16384, 1 << 20), "more than its"},
+                 {"cut.jpg", Jpeg(64, 200), "Premature end"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write(c.name, c.bytes);
+        Image image;
+        std::string error;
+        EXPECT_FALSE(LoadJpeg(Path(c.name), &image, &error));
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+    Write("whole.jpg", Jpeg(64, 1 << 20));
+    Image image;
+    std::string error;
+    EXPECT_TRUE(LoadJpeg(Path("whole.jpg"), &image, &error)) << error;
+    EXPECT_EQ(image.width, 64);
 }
 
 }  // namespace
