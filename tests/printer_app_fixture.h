@@ -71,6 +71,20 @@ inline std::string Tail(const std::string& log) {
     return log.substr(at == std::string::npos ? 0 : at);
 }
 
+// The jobs of a device file, each whole: from its PJL opening to its
+// universal exit, nothing between them.
+inline void ExpectWholeJobs(const std::string& stream) {
+    const std::vector<std::string> jobs = SplitJobs(stream);
+    std::string joined;
+    for (const std::string& job : jobs) {
+        EXPECT_EQ(job.rfind("\x1b%-12345X@PJL", 0), 0u);
+        EXPECT_GE(job.size(), 11u);
+        EXPECT_EQ(job.substr(job.size() - 11), "\x1b%-12345X\r\n") << "a job cut short";
+        joined += job;
+    }
+    EXPECT_TRUE(joined == stream) << "bytes outside whole jobs";
+}
+
 class PrinterAppTest : public SheetTest {
   public:
     void TearDown() override {

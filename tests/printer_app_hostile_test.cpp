@@ -352,20 +352,6 @@ TEST_F(HostileClientTest, DocumentsThatDeclareFarMoreThanTheyHoldAreRefusedQuick
     ExpectNothingLeft();
 }
 
-// The jobs of a device file, each whole: from its PJL opening to its
-// universal exit, nothing between them.
-void ExpectWholeJobs(const std::string& stream) {
-    const std::vector<std::string> jobs = SplitJobs(stream);
-    std::string joined;
-    for (const std::string& job : jobs) {
-        EXPECT_EQ(job.rfind("\x1b%-12345X@PJL", 0), 0u);
-        EXPECT_GE(job.size(), 11u);
-        EXPECT_EQ(job.substr(job.size() - 11), "\x1b%-12345X\r\n") << "a job cut short";
-        joined += job;
-    }
-    EXPECT_TRUE(joined == stream) << "bytes outside whole jobs";
-}
-
 TEST_F(HostileClientTest, ParallelJobsWithCancelsEndWholeAndNoneStaysPending) {
     const char* given = std::getenv("VARNU_STRESS_ROUNDS");
     const int rounds = given != nullptr ? std::atoi(given) : 3;

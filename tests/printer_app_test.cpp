@@ -193,8 +193,12 @@ TEST_F(PrinterAppTest, CancelledAndFailedJobsLeaveNothingAndTheNextOnePrints) {
     EXPECT_EQ(Ipp("", kTests + "/cancel-job.test", "-d job=" + std::to_string(job)).status, 0)
         << Read(Path("ipp.txt"));
     Ended(job, 7);
-    // Cancelled within a band or two, not at the end of the page.
+    // Cancelled within a band or two, not at the end of the page, and
+    // ended on the device: the page's raster closed, the job ended.
     EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(3));
+    const std::string ended = TakeOutput();
+    ExpectWholeJobs(ended);
+    EXPECT_LE(SplitJobs(ended).size(), 1u);
     // A truncated PDF fails with a message that says why.
     const std::string pdf = Read(Path("big.pdf"));
     Write("broken.pdf", pdf.substr(0, pdf.size() / 2));
