@@ -321,7 +321,7 @@ void WriteRasterBomb(const std::string& path) {
 // application's peak memory under 500 MB, its size back near idle after.
 TEST_F(HostileClientTest, DocumentsThatDeclareFarMoreThanTheyHoldAreRefusedQuickly) {
     StartApp();
-    const long idle = MemoryKb(app_, "VmRSS:");
+    [[maybe_unused]] const long idle = MemoryKb(app_, "VmRSS:");
     WriteJpegBomb(Path("bomb.jpg"));
     std::string operators;
     for (int i = 0; i < 11000000; ++i) operators += "n\n";
@@ -345,8 +345,10 @@ TEST_F(HostileClientTest, DocumentsThatDeclareFarMoreThanTheyHoldAreRefusedQuick
         EXPECT_EQ(WaitForEnd(id, &message), IPP_JSTATE_ABORTED);
         EXPECT_NE(message.find(bomb.why), std::string::npos) << message;
     }
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they keep what is freed
     EXPECT_LT(MemoryKb(app_, "VmHWM:"), 500 * 1024);
     EXPECT_LT(MemoryKb(app_, "VmRSS:"), idle + 100 * 1024);
+#endif
     EXPECT_EQ(TakeOutput(), "");
     WaitUntilIdle();
     ExpectNothingLeft();

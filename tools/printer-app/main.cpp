@@ -144,6 +144,10 @@ int RunSandbox(const std::string& dir, int port) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!varnu::printer_app::HooksBound()) {
+        std::fprintf(stderr, "varnu-printer-app: PAPPL's calls do not reach the application\n");
+        return 1;
+    }
     varnu::host::UseConfigMemory();  // each job's own record
     std::string error;
     if (!varnu::host::InstallHost(&error)) {

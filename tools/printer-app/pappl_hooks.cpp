@@ -160,6 +160,19 @@ bool DeviceAllowed(const char* uri) {
 
 using namespace varnu::printer_app;
 
+extern "C" void* _papplJobProcess(pappl_job_t* job);
+
+namespace varnu::printer_app {
+
+bool HooksBound() {
+    // What PAPPL's references resolve to: this executable's definitions.
+    return dlsym(RTLD_DEFAULT, "_papplJobProcess") == reinterpret_cast<void*>(&_papplJobProcess) &&
+           dlsym(RTLD_DEFAULT, "papplPrinterSetDriverDefaults") ==
+               reinterpret_cast<void*>(&papplPrinterSetDriverDefaults);
+}
+
+}  // namespace varnu::printer_app
+
 extern "C" {
 
 void* _papplJobProcess(pappl_job_t* job) {

@@ -12,5 +12,8 @@ namespace varnu::printer_app {
 void SetAllowedDevices(std::vector<std::string> files);
 // Whether a printer may be created on `uri`.
 bool DeviceAllowed(const char* uri);
+// Whether PAPPL's own calls reach the application's definitions (the
+// executable exports them); without, none of the checks would run.
+bool HooksBound();
 
 }  // namespace varnu::printer_app
