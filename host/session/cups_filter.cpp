@@ -13,6 +13,7 @@
 #include "session/job.h"
 #include "sinks/signals.h"
 #include "sinks/temporary.h"
+#include "varnu_version.h"
 
 namespace varnu::host {
 
@@ -27,6 +28,10 @@ int FilterFailed(const std::string& message) {
 }
 
 int FilterMain(int argc, char** argv, const char* name, int (*run)(int argc, char** argv)) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s %s\n", name, varnu::kReleaseVersion);
+        return 0;
+    }
     if (argc < 6 || argc > 7) {
         std::fprintf(stderr, "Usage: %s job user title copies options [file]\n", name);
         return 1;

@@ -20,8 +20,9 @@ std::string FilterScratchDirectory();
 // "ERROR: message" for CUPS; the filter's exit status (1).
 int FilterFailed(const std::string& message);
 
-// A filter's main: CUPS' five or six arguments checked (else the usage of
-// `name`), then `run`; an exception is an "ERROR:" line.
+// A filter's main: `name --version` prints the release, else CUPS' five or
+// six arguments are checked (else the usage of `name`), then `run`; an
+// exception is an "ERROR:" line.
 int FilterMain(int argc, char** argv, const char* name, int (*run)(int argc, char** argv));
 
 // The job's options as CUPS passes them (the fifth argument).

@@ -23,6 +23,7 @@
 #include "sinks/output_file.h"
 #include "sinks/png_file.h"
 #include "sinks/signals.h"
+#include "varnu_version.h"
 
 namespace {
 
@@ -405,6 +406,7 @@ bool CheckRecord(const std::string& configPath, const PlotOptions& plot,
 int Run(int argc, char** argv) {
     CLI::App app{"adihost: plots through the Varnu 4820/4810 Wide Format driver (ADI 4.3)"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("adihost ") + varnu::kReleaseVersion);
     std::string configPath = DefaultConfigPath();
     app.add_option("--config", configPath, "the stored 40-byte configuration record")
         ->capture_default_str();

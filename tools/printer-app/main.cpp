@@ -20,6 +20,7 @@
 #include "session/config_store.h"
 #include "session/driver.h"
 #include "state.h"
+#include "varnu_version.h"
 #include "web.h"
 
 namespace {
@@ -27,7 +28,7 @@ namespace {
 using namespace varnu::printer_app;
 using varnu::kDeviceId;
 
-constexpr const char* kVersion = "1.0";
+constexpr const char* kVersion = varnu::kReleaseVersion;
 constexpr const char* kPrinterName = "varnu4820";
 
 pappl_pr_driver_t kDrivers[] = {{kDriverName, "Varnu 4820/4810 Wide Format", kDeviceId, nullptr}};
@@ -88,7 +89,7 @@ pappl_system_t* CreateSystem(const std::string& spool, const std::string& log,
     pappl_version_t version{};
     std::strncpy(version.name, "Varnu Printer App", sizeof version.name - 1);
     std::strncpy(version.sversion, kVersion, sizeof version.sversion - 1);
-    version.version[0] = 1;
+    for (int i = 0; i < 3; ++i) version.version[i] = varnu::kReleaseVersionParts[i];
     papplSystemSetVersions(system, 1, &version);
     papplSystemSetFooterHTML(system, "Varnu 4820/4810 Wide Format printer application");
     LoadState(system, state);
