@@ -60,7 +60,7 @@ TEST_F(CupsTest, PpdPassesCupstestppd) {
           "*MediaType stationery/Plain paper:", "*de.MediaType stationery/Postpapier: \"\"",
           "*VarnuFinishProgram program20/Program 20:",
           "*de.VarnuFinishProgram program20/Programm 20: \"\"",
-          "*VarnuFinishMargin marginsoff/Always on (MARGINSOFF):",
+          "*VarnuFinishMargin marginsoff/Always on:",
           "*de.VarnuFinishMargin marginsoff/Immer ein: \"\"", "*cupsLanguages: \"de\"",
           "*cupsMaxCopies: 99", "*1284DeviceID: \"MFG:Varnu;MDL:4820/4810 Wide Format;",
           "*ParamCustomPageSize Width: 1 points 612 2592",
