@@ -82,15 +82,16 @@ TEST_F(PdfTest, FitScaleTurnAndRotatedPages) {
         const Match m = BestMatch(sheet, PopplerPage(Path("a3.pdf"), 1, 0, kPreviewDpi * scale));
         EXPECT_LT(m.meanDifference, 6.0);
     }
-    // A tall page at 2.5 times its size fits only turned a quarter clockwise.
+    // A tall page at 2.5 times its size fits only turned a quarter
+    // clockwise: turned unless --rotate none forbids it.
     WriteDrawingPdf(Path("tall.pdf"), 297, 420, 1);
-    const ProcessResult refused =
-        Adihost("plot " + Path("tall.pdf") + " -o " + Path("tall.prn") + " --scale 2.5");
+    const ProcessResult refused = Adihost("plot " + Path("tall.pdf") + " -o " + Path("tall.prn") +
+                                          " --scale 2.5 --rotate none");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("does not fit the sheet"), std::string::npos) << refused.err;
     EXPECT_FALSE(fs::exists(Path("tall.prn")));
-    const ProcessResult turned = Adihost("plot " + Path("tall.pdf") + " -o " + Path("tall.prn") +
-                                         " --scale 1:0.4 --rotate auto");
+    const ProcessResult turned =
+        Adihost("plot " + Path("tall.pdf") + " -o " + Path("tall.prn") + " --scale 1:0.4");
     ASSERT_EQ(turned.status, 0) << turned.err;
     const Match m = BestMatch(RenderJob(Read(Path("tall.prn")), "tall"),
                               PopplerPage(Path("tall.pdf"), 1, 90, kPreviewDpi * 2.5));

@@ -326,4 +326,46 @@ bool ReadDxf(const std::string& path, const Sheet& sheet, const DxfOptions& opti
     return ReadDxfText(std::move(raw).str(), path, sheet, options, plot, report, error);
 }
 
+namespace {
+
+class DxfPage : public Document {
+  public:
+    DxfPage(const std::string& path, const DocumentOptions& options) : path_(path) {
+        options_.scaleDenominator = options.scaleDenominator;
+        options_.originX = options.originX;
+        options_.originY = options.originY;
+        options_.layers = options.layers;
+    }
+    int pages() const override { return 1; }
+    bool Plan(int, const Sheet& sheet, int, std::string* error) override {
+        plot_ = Plot(path_);
+        report_ = DxfReport{};
+        return ReadDxf(path_, sheet, options_, &plot_, &report_, error);
+    }
+    bool Draw(int, const Sheet&, int, Plot* plot, std::string*) override {
+        *plot = std::move(plot_);
+        return true;
+    }
+    std::vector<std::string> notes() const override {
+        std::vector<std::string> notes;
+        for (const std::string& name : report_.unknownLayers)
+            notes.push_back("the drawing has no layer named \"" + name + "\"");
+        if (!report_.skipped.empty()) notes.push_back("skipped: " + report_.skipped);
+        return notes;
+    }
+
+  private:
+    std::string path_;
+    DxfOptions options_;
+    Plot plot_;
+    DxfReport report_;
+};
+
+}  // namespace
+
+std::unique_ptr<Document> OpenDxf(const std::string& path, const DocumentOptions& options,
+                                  std::string*) {
+    return std::make_unique<DxfPage>(path, options);
+}
+
 }  // namespace varnu::host

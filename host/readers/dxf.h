@@ -3,9 +3,11 @@
 // fitted to the sheet or placed at a scale and cut at the sheet's edge.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "model/document.h"
 #include "model/plot.h"
 #include "session/job.h"
 
@@ -24,6 +26,11 @@ struct DxfReport {
 
 bool ReadDxf(const std::string& path, const Sheet& sheet, const DxfOptions& options, Plot* plot,
              DxfReport* report, std::string* error);
+// A DXF drawing as a document of one page, read for its sheet when it is
+// planned; the notes name layers asked for that it lacks and what it skipped.
+std::unique_ptr<Document> OpenDxf(const std::string& path, const DocumentOptions& options,
+                                  std::string* error);
+
 // The drawing's text itself; `path` names it in errors.
 bool ReadDxfText(std::string text, const std::string& path, const Sheet& sheet,
                  const DxfOptions& options, Plot* plot, DxfReport* report, std::string* error);

@@ -30,7 +30,7 @@ struct GObjectDeleter {
         if (object != nullptr) g_object_unref(object);
     }
 };
-using Document = std::unique_ptr<PopplerDocument, GObjectDeleter>;
+using PopplerFile = std::unique_ptr<PopplerDocument, GObjectDeleter>;
 using Page = std::shared_ptr<PopplerPage>;
 
 // A file cut short in transfer keeps a readable start; poppler rebuilds
@@ -173,7 +173,7 @@ std::string DoesNotFit(double w, double h, double scale, const Sheet& sheet) {
 }  // namespace
 
 struct PdfDocument::Poppler {
-    Document document;
+    PopplerFile document;
     PdfWork work;
     // What each page counted asks for: checking the pages before plotting
     // them counts each once.
@@ -197,7 +197,7 @@ bool PdfDocument::Open(const std::string& path, std::string* error) {
     const std::string absolute = std::filesystem::absolute(path, ec).string();
     GError* gerror = nullptr;
     gchar* uri = g_filename_to_uri(absolute.c_str(), nullptr, &gerror);
-    Document& document = poppler_->document;
+    PopplerFile& document = poppler_->document;
     if (uri != nullptr) document.reset(poppler_document_new_from_file(uri, nullptr, &gerror));
     g_free(uri);
     if (document == nullptr) {
@@ -344,6 +344,52 @@ bool PlanPages(const PdfDocument& document, const std::vector<int>& pages, const
         options->push_back(pdf);
     }
     return true;
+}
+
+namespace {
+
+class PdfPages : public Document {
+  public:
+    explicit PdfPages(const DocumentOptions& options) : options_(options) {}
+    bool Open(const std::string& path, std::string* error) {
+        if (!pdf_.Open(path, error)) return false;
+        planned_.resize(static_cast<std::size_t>(pdf_.pages()));
+        return true;
+    }
+    int pages() const override { return pdf_.pages(); }
+    bool Plan(int index, const Sheet& sheet, int dpi, std::string* error) override {
+        PdfOptions pdf;
+        pdf.rotateAuto = options_.mayTurn;
+        pdf.progress = options_.progress;
+        pdf.scale = options_.scale;
+        pdf.fit = options_.scaling == Scaling::Fit;
+        bool fits = pdf_.Check(index, index, sheet, dpi, pdf, error);
+        if (!fits && options_.scaling == Scaling::Auto) {
+            pdf.fit = true;
+            error->clear();
+            fits = pdf_.Check(index, index, sheet, dpi, pdf, error);
+        }
+        planned_[static_cast<std::size_t>(index)] = pdf;
+        return fits;
+    }
+    bool Draw(int index, const Sheet& sheet, int dpi, Plot* plot, std::string* error) override {
+        return pdf_.PagePlot(index, sheet, dpi, planned_[static_cast<std::size_t>(index)], plot,
+                             error);
+    }
+
+  private:
+    DocumentOptions options_;
+    PdfDocument pdf_;
+    std::vector<PdfOptions> planned_;
+};
+
+}  // namespace
+
+std::unique_ptr<Document> OpenPdf(const std::string& path, const DocumentOptions& options,
+                                  std::string* error) {
+    auto document = std::make_unique<PdfPages>(options);
+    if (!document->Open(path, error)) return nullptr;
+    return document;
 }
 
 std::string PagesSentNote(int first, int sent) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "model/document.h"
 #include "model/plot.h"
 #include "session/job.h"
 
@@ -59,6 +60,11 @@ enum class PdfScaling { Auto, Fit, None };
 // with `error` saying which page cannot be, and that nothing was sent.
 bool PlanPages(const PdfDocument& document, const std::vector<int>& pages, const Sheet& sheet,
                int dpi, PdfScaling scaling, std::vector<PdfOptions>* options, std::string* error);
+
+// A PDF as a document of pages: each sized as `options` ask (Scaling::Auto
+// fits only a page that does not fit), turned where only then it fits.
+std::unique_ptr<Document> OpenPdf(const std::string& path, const DocumentOptions& options,
+                                  std::string* error);
 
 // What a failure after pages went out adds to its message: the `sent`
 // pages from index `first` on ("; pages 1 to 2 went out already"), or

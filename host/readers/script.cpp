@@ -275,4 +275,33 @@ bool ReadScript(const std::string& path, Plot* plot, std::string* error) {
     return ReadScriptText(text.str(), path, plot, error);
 }
 
+namespace {
+
+class ScriptPage : public Document {
+  public:
+    explicit ScriptPage(Plot plot) : plot_(std::move(plot)) {}
+    int pages() const override { return 1; }
+    bool Plan(int, const Sheet&, int, std::string*) override { return true; }
+    bool Draw(int, const Sheet&, int, Plot* plot, std::string*) override {
+        *plot = plot_;
+        return true;
+    }
+
+  private:
+    Plot plot_;
+};
+
+}  // namespace
+
+std::unique_ptr<Document> OpenScript(const std::string& path, const DocumentOptions&,
+                                     std::string* error) {
+    Plot plot;
+    if (!ReadScript(path, &plot, error)) return nullptr;
+    if (!plot.DrawsSomething()) {
+        *error = path + ": nothing to draw (no draw, polygon or image line)";
+        return nullptr;
+    }
+    return std::make_unique<ScriptPage>(std::move(plot));
+}
+
 }  // namespace varnu::host

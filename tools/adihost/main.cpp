@@ -9,13 +9,9 @@
 #include <string>
 
 #include "adihost/demo.h"
-#include "model/image_placement.h"
-#include "model/send.h"
+#include "model/print.h"
 #include "preview/preview.h"
-#include "readers/dxf.h"
-#include "readers/images.h"
-#include "readers/pdf.h"
-#include "readers/script.h"
+#include "readers/documents.h"
 #include "session/config_store.h"
 #include "session/configure.h"
 #include "session/driver.h"
@@ -32,31 +28,13 @@ using namespace varnu::host;
 
 constexpr int kRefused = 1;
 
-bool EndsWith(const std::string& s, const char* suffix) {
-    const std::string t(suffix);
-    return s.size() >= t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
-}
-
 struct PlotOptions {
     std::string input, output, label, at, scale, origin, layers;
     bool fit = true, transparent = false, quiet = false;
     int colour = 7;
-    std::string pages = "1", rotate;  // PDF
+    std::string pages = "all", rotate = "auto";
     bool fitGiven = false;
 };
-
-enum class InputKind { Script, Image, Dxf, Pdf };
-
-InputKind KindOf(const std::string& input) {
-    for (const char* suffix : {".pdf", ".PDF"})
-        if (EndsWith(input, suffix)) return InputKind::Pdf;
-    for (const char* suffix :
-         {".png", ".tif", ".tiff", ".jpg", ".jpeg", ".PNG", ".TIF", ".TIFF", ".JPG", ".JPEG"})
-        if (EndsWith(input, suffix)) return InputKind::Image;
-    for (const char* suffix : {".dxf", ".DXF"})
-        if (EndsWith(input, suffix)) return InputKind::Dxf;
-    return InputKind::Script;
-}
 
 int Refuse(const std::string& error) {
     std::fprintf(stderr, "adihost: %s\n", error.c_str());
@@ -68,9 +46,9 @@ void PrintMessages(const std::vector<std::string>& messages) {
     for (const std::string& m : messages) std::fprintf(stderr, "adihost: %s\n", m.c_str());
 }
 
-// --scale for a PDF: a factor (0.5) or 1:N, the whole text a number; the
+// --scale for pages: a factor (0.5) or 1:N, the whole text a number; the
 // page from a thousandth to a hundred times its size.
-bool ReadPdfScale(const std::string& text, double* scale, std::string* error) {
+bool ReadPageScale(const std::string& text, double* scale, std::string* error) {
     if (text.empty()) return true;
     double one = 0, n = 0;
     int used = 0;
@@ -88,38 +66,6 @@ bool ReadPdfScale(const std::string& text, double* scale, std::string* error) {
     return true;
 }
 
-// A PDF: the page at its own size unless --fit; each page its own job.
-// Every page is checked before the first is sent.
-int PlotPdfFile(const PlotOptions& o) {
-    PdfOptions pdf;
-    pdf.fit = o.fitGiven;
-    pdf.rotateAuto = o.rotate == "auto";
-    pdf.progress = !o.quiet;
-    std::string error;
-    if (!ReadPdfScale(o.scale, &pdf.scale, &error)) return Refuse(error);
-    PdfDocument document;
-    int first = 0, last = 0;
-    Sheet sheet;
-    bool ok = document.Open(o.input, &error) && document.Pages(o.pages, &first, &last, &error) &&
-              ReadSheet(&sheet, &error) &&
-              document.Check(first, last, sheet, StoredDpi(), pdf, &error);
-    PlotSession session;
-    ok = ok && session.Open({o.output, o.input, {}}, &error);
-    int sent = 0;
-    for (int i = first; ok && i <= last; ++i, sent += ok ? 1 : 0)
-        ok = session.Job(
-            o.label,
-            [&](const Sheet& jobSheet, std::string* e) {
-                Plot page;
-                return document.PagePlot(i, jobSheet, StoredDpi(), pdf, &page, e) &&
-                       Send(page, pdf.progress, e);
-            },
-            &error);
-    if (!ok && session.streams()) error += PagesSentNote(first, sent);
-    if (ok && session.Finish(&error)) return 0;
-    return Refuse(o.input + ": " + error);
-}
-
 // --at X0,Y0,X1,Y1 in millimetres, or nothing to fit the image to the sheet.
 bool ReadCorners(const std::string& at, std::optional<Corners>* corners, std::string* error) {
     if (at.empty()) return true;
@@ -134,28 +80,8 @@ bool ReadCorners(const std::string& at, std::optional<Corners>* corners, std::st
     return true;
 }
 
-// A raster image as a plot of one image.
-bool ImagePlot(const PlotOptions& o, const Sheet& sheet, Plot* plot, std::string* error) {
-    Image image;
-    if (!LoadImage(o.input, &image, error)) {
-        *error = o.input + ": " + *error;
-        return false;
-    }
-    std::optional<Corners> at;
-    Placement placement;
-    bool cut = false;
-    if (!ReadCorners(o.at, &at, error) || !PlaceImage(sheet, at, &image, &placement, &cut, error))
-        return false;
-    if (cut) std::fputs("adihost: the image is cut at the sheet's edge\n", stderr);
-    placement.transparent = o.transparent;
-    placement.colour = static_cast<std::int16_t>(o.colour);
-    *plot = Plot(o.input);
-    plot->DrawImage(plot->AddImage(std::move(image)), placement);
-    return true;
-}
-
-// --scale 1:N, --origin X,Y and --layers A,B for a DXF drawing.
-bool ReadDxfOptions(const PlotOptions& o, DxfOptions* dxf, std::string* error) {
+// --scale 1:N, --origin X,Y and --layers A,B for a drawing.
+bool ReadDrawingOptions(const PlotOptions& o, DocumentOptions* d, std::string* error) {
     if (!o.scale.empty()) {
         double one = 0, n = 0;
         if (std::sscanf(o.scale.c_str(), "%lf:%lf", &one, &n) != 2 || !(one > 0) || !(n > 0) ||
@@ -163,32 +89,34 @@ bool ReadDxfOptions(const PlotOptions& o, DxfOptions* dxf, std::string* error) {
             *error = "--scale expects 1:N with N from 0.000001 to 1000000000";
             return false;
         }
-        dxf->scaleDenominator = n / one;
+        d->scaleDenominator = n / one;
     }
     if (!o.origin.empty() &&
-        (std::sscanf(o.origin.c_str(), "%lf,%lf", &dxf->originX, &dxf->originY) != 2 ||
-         !(std::fabs(dxf->originX) <= 1e6) || !(std::fabs(dxf->originY) <= 1e6))) {
+        (std::sscanf(o.origin.c_str(), "%lf,%lf", &d->originX, &d->originY) != 2 ||
+         !(std::fabs(d->originX) <= 1e6) || !(std::fabs(d->originY) <= 1e6))) {
         *error = "--origin expects X,Y in millimetres (at most 1000000 either way)";
         return false;
     }
     for (std::size_t at = 0; !o.layers.empty() && at <= o.layers.size();) {
         const std::size_t comma = std::min(o.layers.find(',', at), o.layers.size());
-        if (comma > at) dxf->layers.push_back(o.layers.substr(at, comma - at));
+        if (comma > at) d->layers.push_back(o.layers.substr(at, comma - at));
         at = comma + 1;
     }
     return true;
 }
 
-bool DxfPlot(const PlotOptions& o, const Sheet& sheet, Plot* plot, std::string* skipped,
-             std::string* error) {
-    DxfOptions dxf;
-    if (!ReadDxfOptions(o, &dxf, error)) return false;
-    DxfReport report;
-    const bool ok = ReadDxf(o.input, sheet, dxf, plot, &report, error);
-    for (const std::string& name : report.unknownLayers)
-        std::fprintf(stderr, "adihost: the drawing has no layer named \"%s\"\n", name.c_str());
-    *skipped = report.skipped;
-    return ok;
+// The command line as what is asked of the document's pages: pages at
+// their own size unless --fit, turned where only then they fit unless
+// --rotate none; images placed with --at; drawings with --scale 1:N.
+bool ReadDocumentOptions(const PlotOptions& o, const DocumentFormat& format, DocumentOptions* d,
+                         std::string* error) {
+    d->scaling = o.fitGiven ? Scaling::Fit : Scaling::None;
+    d->mayTurn = o.rotate == "auto";
+    d->progress = !o.quiet;
+    d->transparent = o.transparent;
+    d->colour = o.colour;
+    if (std::string(format.mime) == "image/vnd.dxf") return ReadDrawingOptions(o, d, error);
+    return ReadCorners(o.at, &d->at, error) && ReadPageScale(o.scale, &d->scale, error);
 }
 
 // A first plot: the defaults, stored as the setup dialog would.
@@ -203,27 +131,29 @@ bool EnsureConfiguration() {
     return stored;
 }
 
+// Every page of the document, or the one --page names, each a job.
 int RunPlot(const PlotOptions& o) {
     std::string error;
-    const InputKind kind = KindOf(o.input);
-    Plot script;
-    if (kind == InputKind::Script && !ReadScript(o.input, &script, &error)) return Refuse(error);
-    if (kind == InputKind::Script && !script.DrawsSomething())
-        return Refuse(o.input + ": nothing to draw (no draw, polygon or image line)");
+    const DocumentFormat* format = FormatOf(o.input, "", &error);
+    DocumentOptions options;
+    if (format == nullptr || !ReadDocumentOptions(o, *format, &options, &error))
+        return Refuse(error);
+    const std::unique_ptr<Document> document = format->open(o.input, options, &error);
+    if (document == nullptr)
+        return Refuse(error.rfind(o.input, 0) == 0 ? error : o.input + ": " + error);
+    PrintRequest request;
+    request.label = o.label;
+    request.progress = !o.quiet;
+    if (!PageList(o.pages, document->pages(), &request.pages, &error)) return Refuse(error);
     if (!EnsureConfiguration()) return kRefused;
-    if (kind == InputKind::Pdf) return PlotPdfFile(o);
-    std::string skipped;
-    const bool plotted = PlotOneJob(
-        {o.output, o.input, {}}, o.label,
-        [&](const Sheet& sheet, std::string* e) {
-            Plot plot;
-            if (kind == InputKind::Image && !ImagePlot(o, sheet, &plot, e)) return false;
-            if (kind == InputKind::Dxf && !DxfPlot(o, sheet, &plot, &skipped, e)) return false;
-            return Send(kind == InputKind::Script ? script : plot, !o.quiet, e);
-        },
-        &error);
-    if (!plotted) return Refuse(error);
-    if (!skipped.empty()) std::fprintf(stderr, "adihost: skipped: %s\n", skipped.c_str());
+    PlotSession session;
+    PrintReport report;
+    const bool plotted = session.Open({o.output, o.input, {}}, &error) &&
+                         PrintDocument(*document, request, &session, &report, &error) &&
+                         session.Finish(&error);
+    for (const std::string& note : report.notes)
+        std::fprintf(stderr, "adihost: %s\n", note.c_str());
+    if (!plotted) return Refuse(error.rfind(o.input, 0) == 0 ? error : o.input + ": " + error);
     return 0;
 }
 
@@ -322,7 +252,9 @@ namespace {
 
 CLI::App* AddPlotCommand(CLI::App& app, PlotOptions* plot) {
     CLI::App* command = app.add_subcommand(
-        "plot", "plot a job script (.adi), an image (.png, .tif, .jpg), a DXF or a PDF");
+        "plot",
+        "plot a job script (.adi), an image (.png, .tif, .jpg), a DXF or a PDF (any "
+        "file is known by its contents first, then by its name)");
     command
         ->add_option("INPUT", plot->input,
                      "job script, DXF or PDF drawing, or image (images of at most 268435456 "
@@ -343,9 +275,11 @@ CLI::App* AddPlotCommand(CLI::App& app, PlotOptions* plot) {
     command->add_flag("--transparent", plot->transparent,
                       "image background shows the drawing through");
     command->add_flag("--quiet", plot->quiet, "no progress bar");
-    command->add_option("--page", plot->pages, "PDF: the page to plot (from 1), or all");
-    command->add_option("--rotate", plot->rotate, "PDF: auto turns a page that fits only turned")
-        ->check(CLI::IsMember({"auto"}));
+    command->add_option("--page", plot->pages, "the page to plot (from 1), or all (the default)");
+    command
+        ->add_option("--rotate", plot->rotate,
+                     "auto (the default) turns a page that fits only turned; none never does")
+        ->check(CLI::IsMember({"auto", "none"}));
     command->add_option("--scale", plot->scale,
                         "DXF at a fixed scale 1:N (drawing units in mm) instead of fitted; "
                         "PDF: the page's size times a factor or 1:N");
