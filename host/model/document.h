@@ -2,8 +2,10 @@
 // on its sheet before any is sent, then drawn as a plot of its own.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/image_placement.h"
@@ -51,6 +53,22 @@ class Document {
     virtual bool Draw(int index, const Sheet& sheet, int dpi, Plot* plot, std::string* error) = 0;
     // What the user is told of a drawn page: what was left out or cut.
     virtual std::vector<std::string> notes() const { return {}; }
+};
+
+// A document of one page drawn by a function on its job's sheet (a raster
+// page placed as its rows arrive).
+class DrawnPage : public Document {
+  public:
+    using Drawing = std::function<bool(const Sheet& sheet, Plot* plot, std::string* error)>;
+    explicit DrawnPage(Drawing draw) : draw_(std::move(draw)) {}
+    int pages() const override { return 1; }
+    bool Plan(int, const Sheet&, int, std::string*) override { return true; }
+    bool Draw(int, const Sheet& sheet, int, Plot* plot, std::string* error) override {
+        return draw_(sheet, plot, error);
+    }
+
+  private:
+    Drawing draw_;
 };
 
 }  // namespace varnu::host

@@ -55,9 +55,10 @@ bool Setup(const PrintRequest& r, int index, int copies, int* dpi, std::string* 
 }
 
 // "; page 1 went out already" for the pages before a failed one.
-std::string SentNote(const std::vector<int>& pages, int sent) {
+std::string SentNote(const PrintRequest& r, int sent) {
     if (sent <= 0) return "";
-    const int first = pages.front() + 1, last = pages[static_cast<std::size_t>(sent) - 1] + 1;
+    const int first = r.firstPage + r.pages.front(),
+              last = r.firstPage + r.pages[static_cast<std::size_t>(sent) - 1];
     return "; " + std::string(sent == 1 ? "page " : "pages ") + std::to_string(first) +
            (sent == 1 ? "" : " to " + std::to_string(last)) + " went out already";
 }
@@ -65,6 +66,7 @@ std::string SentNote(const std::vector<int>& pages, int sent) {
 // One page as driver jobs of at most the driver's copies each, drawn once.
 bool PrintPage(Document& document, const PrintRequest& r, int index, PlotSession* session,
                std::string* error) {
+    if (r.starting) r.starting(index);
     std::optional<Plot> plot;
     int left = r.configure ? r.copies : 1;
     do {
@@ -82,10 +84,15 @@ bool PrintPage(Document& document, const PrintRequest& r, int index, PlotSession
                 return Send(*plot, r.progress, e);
             },
             error);
-        if (!sent) return false;
-        if (r.sent) r.sent(index, copies);
+        if (!sent) {
+            // The driver's own words do not say which page.
+            if (*error == "the driver wrote nothing")
+                *error = "page " + std::to_string(r.firstPage + index) + ": " + *error;
+            return false;
+        }
         left -= copies;
     } while (left > 0);
+    if (r.sent) r.sent(index, r.configure ? r.copies : 1);
     return true;
 }
 
@@ -104,7 +111,7 @@ bool PrintDocument(Document& document, const PrintRequest& r, PlotSession* sessi
     }
     for (const int index : r.pages) {
         if (!PrintPage(document, r, index, session, error)) {
-            if (session->streams()) *error += SentNote(r.pages, report->sent);
+            if (session->streams()) *error += SentNote(r, report->sent);
             return false;
         }
         ++report->sent;

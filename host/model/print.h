@@ -15,6 +15,7 @@ namespace varnu::host {
 
 struct PrintRequest {
     std::vector<int> pages;  // indexes from 0, in the order they are sent
+    int firstPage = 1;       // the page number of index 0, in messages
     std::string label;       // typed into the driver's dialog of each job
     int copies = 1;          // with `configure`: the job's; else the stored record's
     bool progress = false;
@@ -24,7 +25,9 @@ struct PrintRequest {
     std::function<bool(int index, int copies, int* dpi, std::string* error)> configure;
     // True once the job is cancelled: pictures stop drawing.
     std::function<bool()> stopped;
-    // Told of each driver job sent: the page and its copies.
+    // Told as a page begins to be sent, and of each page sent, with its
+    // copies.
+    std::function<void(int index)> starting;
     std::function<void(int index, int copies)> sent;
 };
 

@@ -71,31 +71,21 @@ bool FilterJob::Open(std::string* error) {
 }
 
 // The settings through the setup dialog, its messages for CUPS' log.
-bool FilterJob::Configure(const std::string& what, const ConfigureOptions& settings,
-                          std::string* error) {
+bool FilterJob::Configure(int page, const ConfigureOptions& settings, std::string* error) {
     std::vector<std::string> messages;
     const bool configured = host::Configure(settings, &messages);
     for (const std::string& m : messages) std::fprintf(stderr, "DEBUG: %s\n", m.c_str());
-    if (!configured) *error = what + ": the printer settings were refused";
+    if (!configured)
+        *error = "page " + std::to_string(page) + ": the printer settings were refused";
     return configured;
 }
 
-bool FilterJob::Sheet(const ConfigureOptions& settings, host::Sheet* sheet, std::string* error) {
-    return Configure("the job", settings, error) && ReadSheet(sheet, error);
+void FilterJob::Starting(int page) {
+    std::fprintf(stderr, "INFO: Printing page %d\n", page);
 }
 
-bool FilterJob::Page(int page, const ConfigureOptions& settings, const DrawJob& draw,
-                     std::string* error) {
-    const std::string what = "page " + std::to_string(page);
-    std::fprintf(stderr, "INFO: Printing page %d\n", page);
-    if (!Configure(what, settings, error)) return false;
-    if (!session_.Job("", draw, error)) {
-        if (*error == "the driver wrote nothing") *error = what + ": the driver wrote nothing";
-        return false;
-    }
-    // Sent: the printer has it, and makes the copies.
-    std::fprintf(stderr, "PAGE: %d %d\n", page, settings.copies.value_or(1));
-    return true;
+void FilterJob::Sent(int page, int copies) {
+    std::fprintf(stderr, "PAGE: %d %d\n", page, copies);
 }
 
 bool FilterJob::Finish(std::string* error) {

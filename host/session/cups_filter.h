@@ -50,18 +50,18 @@ class FilterJob {
     // The signal cleanup, the driver with a record of the job's own, and
     // standard output job by job.
     bool Open(std::string* error);
-    // The sheet pages with `settings` are drawn on, before any is drawn.
-    bool Sheet(const ConfigureOptions& settings, host::Sheet* sheet, std::string* error);
-    // Page `page` configured with `settings` and drawn by `draw` as a job
-    // of its own, sent; CUPS is told of its copies.
-    bool Page(int page, const ConfigureOptions& settings, const DrawJob& draw, std::string* error);
+    // Where the job's driver jobs go: standard output, each when complete.
+    PlotSession* session() { return &session_; }
+    // The driver set up for page `page` (from 1) with `settings`.
+    bool Configure(int page, const ConfigureOptions& settings, std::string* error);
+    // CUPS told that page `page` is being printed, and that it went out:
+    // the printer makes its copies.
+    void Starting(int page);
+    void Sent(int page, int copies);
     // Refuses a job that sent nothing.
     bool Finish(std::string* error);
 
   private:
-    bool Configure(const std::string& what, const ConfigureOptions& settings, std::string* error);
-
     PlotSession session_;
 };
-
 }  // namespace varnu::host

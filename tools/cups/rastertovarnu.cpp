@@ -16,7 +16,7 @@
 #include <cstring>
 #include <string>
 
-#include "model/send.h"
+#include "model/print.h"
 #include "readers/cups_raster.h"
 #include "session/cups_filter.h"
 
@@ -35,19 +35,27 @@ int Run(int argc, char** argv) {
     if (!pages.Open(&error)) return FilterFailed(error);
     const int copies = std::atoi(argv[4]);
     while (pages.Next()) {
-        // The page placed on the sheet, its lines read, drawn.
+        // The page placed on the sheet, its lines read as it is drawn.
         ConfigureOptions settings;
-        const bool sent =
-            pages.Settings(copies, &settings, &error) &&
-            job.Page(
-                pages.page(), settings,
-                [&pages](const Sheet& sheet, std::string* e) {
-                    Plot plot;
-                    return pages.ReadPage(sheet, FilterScratchDirectory(), &plot, e) &&
-                           Send(plot, false, e);
-                },
-                &error);
-        if (!sent) return FilterFailed(error);
+        if (!pages.Settings(copies, &settings, &error)) return FilterFailed(error);
+        DrawnPage page([&pages](const Sheet& sheet, Plot* plot, std::string* e) {
+            return pages.ReadPage(sheet, FilterScratchDirectory(), plot, e);
+        });
+        PrintRequest request;
+        request.pages = {0};
+        request.firstPage = pages.page();
+        request.copies = settings.copies.value_or(1);
+        request.configure = [&](int, int n, int* dpi, std::string* e) {
+            ConfigureOptions own = settings;
+            own.copies = n;
+            *dpi = own.resolution.value_or(0);
+            return job.Configure(pages.page(), own, e);
+        };
+        request.starting = [&](int) { job.Starting(pages.page()); };
+        request.sent = [&](int, int n) { job.Sent(pages.page(), n); };
+        PrintReport report;
+        if (!PrintDocument(page, request, job.session(), &report, &error))
+            return FilterFailed(error);
     }
     if (pages.page() == 0) return FilterFailed("the raster stream holds no page");
     return job.Finish(&error) ? 0 : FilterFailed(error);

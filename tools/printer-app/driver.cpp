@@ -287,9 +287,8 @@ bool CheckDevices(pappl_system_t* system, void*) {
 }  // namespace
 
 void AddDocumentFilters(pappl_system_t* system) {
-    papplSystemAddMIMEFilter(system, "application/pdf", kStreamFormat, PrintPdf, nullptr);
-    papplSystemAddMIMEFilter(system, "image/jpeg", kStreamFormat, PrintImage, nullptr);
-    papplSystemAddMIMEFilter(system, "image/png", kStreamFormat, PrintImage, nullptr);
+    for (const char* format : {"application/pdf", "image/jpeg", "image/png"})
+        papplSystemAddMIMEFilter(system, format, kStreamFormat, PrintDocumentFile, nullptr);
     papplSystemAddTimerCallback(system, 0, 2, CheckDevices, nullptr);
 }
 

@@ -1,14 +1,12 @@
 #include "jobs.h"
 
-#include <algorithm>
-#include <optional>
 #include <vector>
 
-#include "model/send.h"
+#include "model/print.h"
+#include "overrides.h"
 #include "session/configure.h"
 #include "session/job.h"
 #include "settings.h"
-#include "varnu/config_record.h"
 
 namespace varnu::printer_app {
 
@@ -71,30 +69,32 @@ bool DeviceJob::Sheet(const pappl_pr_options_t& options, int dpi, host::Sheet* s
     return Configure(options, dpi, 1, error) && host::ReadSheet(sheet, error);
 }
 
-bool DeviceJob::Page(const pappl_pr_options_t& options, int dpi, const DrawPage& draw,
-                     std::string* error) {
+bool DeviceJob::Print(host::Document& document, const pappl_pr_options_t& options,
+                      const std::vector<int>& pages, unsigned firstPage, int dpi,
+                      std::string* error) {
     if (options.copies < 1 || options.copies > kMaxJobCopies) {
         *error = "copies " + std::to_string(options.copies) + " is not 1.." +
                  std::to_string(kMaxJobCopies);
         return false;
     }
-    // Drawn once; sent as often as the copies need driver jobs.
-    std::optional<host::Plot> plot;
-    for (int left = options.copies; left > 0; left -= kMaxCopies) {
-        if (!Configure(options, dpi, std::min(left, int{kMaxCopies}), error)) return false;
+    host::PrintRequest request;
+    request.pages = pages;
+    request.firstPage = static_cast<int>(firstPage);
+    request.copies = options.copies;
+    request.configure = [&](int index, int copies, int* pageDpi, std::string* e) {
+        const unsigned page = firstPage + static_cast<unsigned>(index);
+        const pappl_pr_options_t own = PageOptions(job_, options, page);
+        *pageDpi = dpi != 0 ? dpi : JobResolution(job_, own, page);
         sent_ = 0;
         leftOut_ = false;
-        const bool sent = session_.Job(
-            "",
-            [&](const host::Sheet& sheet, std::string* e) {
-                if (!plot && !draw(sheet, &plot.emplace(), e)) return false;
-                return host::Send(*plot, false, e);
-            },
-            error);
-        if (canceled()) *error = "cancelled";
-        if (!sent || canceled()) return false;
-    }
-    return true;
+        return Configure(own, *pageDpi, copies, e);
+    };
+    request.stopped = [this] { return canceled(); };
+    request.sent = [this](int, int) { papplJobSetImpressionsCompleted(job_, 1); };
+    host::PrintReport report;
+    const bool printed = host::PrintDocument(document, request, &session_, &report, error);
+    if (canceled()) *error = "cancelled";
+    return printed && !canceled();
 }
 
 bool DeviceJob::Finish(std::string* error) {
@@ -109,35 +109,6 @@ bool DeviceJob::Finish(std::string* error) {
 void JobFailed(pappl_job_t* job, const std::string& error) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", error.c_str());
     papplJobSetMessage(job, "%s", error.c_str());
-}
-
-host::Plot Cancellable(const host::Plot& plot, const DeviceJob& job) {
-    host::Plot out(plot.source());
-    for (const host::Step& step : plot.steps()) {
-        if (step.kind != host::Step::Kind::Picture) return plot;  // only pictures are long
-        host::Picture picture = plot.pictures()[step.index];
-        picture.render = [render = picture.render, &job](std::int32_t x, std::int32_t y,
-                                                         std::int32_t w, std::int32_t h,
-                                                         std::uint32_t* pixels, std::string* e) {
-            if (job.canceled()) {
-                *e = "cancelled";
-                return false;
-            }
-            return render(x, y, w, h, pixels, e);
-        };
-        if (picture.renderColumns)
-            picture.renderColumns = [render = picture.renderColumns, &job](
-                                        std::int32_t x, std::int32_t w, std::uint32_t* pixels,
-                                        std::string* e) {
-                if (job.canceled()) {
-                    *e = "cancelled";
-                    return false;
-                }
-                return render(x, w, pixels, e);
-            };
-        out.DrawPicture(std::move(picture), step.placement);
-    }
-    return out;
 }
 
 }  // namespace varnu::printer_app

@@ -7,10 +7,10 @@
 #include <pappl/pappl.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
+#include <vector>
 
-#include "model/plot.h"
+#include "model/document.h"
 #include "session/plot_session.h"
 
 namespace varnu::printer_app {
@@ -22,12 +22,13 @@ class DeviceJob {
     DeviceJob(const DeviceJob&) = delete;
     DeviceJob& operator=(const DeviceJob&) = delete;
 
-    // A page at `dpi` device pixels an inch: configured from the options,
-    // drawn by `draw` on the sheet they describe, sent to the device; more
-    // copies than one driver job makes are sent as several.
-    using DrawPage = std::function<bool(const host::Sheet&, host::Plot*, std::string*)>;
-    bool Page(const pappl_pr_options_t& options, int dpi, const DrawPage& draw, std::string* error);
-    // The sheet pages with `options` are drawn on, before any is sent.
+    // The document's `pages` (indexes from 0; index 0 is the job's page
+    // `firstPage`), each with its own options (its override's) at `dpi`
+    // (0: what the job's resolution and print quality say), each a driver
+    // job, or several where the job asks for more copies than one makes.
+    bool Print(host::Document& document, const pappl_pr_options_t& options,
+               const std::vector<int>& pages, unsigned firstPage, int dpi, std::string* error);
+    // The sheet a page with `options` is drawn on, before any is sent.
     bool Sheet(const pappl_pr_options_t& options, int dpi, host::Sheet* sheet, std::string* error);
     bool Finish(std::string* error);
     bool canceled() const { return papplJobIsCanceled(job_) != 0; }
@@ -54,14 +55,11 @@ const std::string& ScratchDirectory();
 // Logs `error` with the job and leaves it as the job's message.
 void JobFailed(pappl_job_t* job, const std::string& error);
 
-// The same plot whose pictures stop drawing once the job is cancelled.
-host::Plot Cancellable(const host::Plot& plot, const DeviceJob& job);
-
 // PWG and Apple raster pages, as PAPPL reads them, spooled and sent.
 void SetRasterCallbacks(pappl_pr_driver_data_t* data);
 
-// The filters of PDF (pdf_pages.cpp), JPEG and PNG.
-bool PrintPdf(pappl_job_t* job, pappl_device_t* device, void* context);
-bool PrintImage(pappl_job_t* job, pappl_device_t* device, void* context);
+// The filter of the documents the host library reads (PDF, JPEG, PNG,
+// HP-GL/2): documents.cpp.
+bool PrintDocumentFile(pappl_job_t* job, pappl_device_t* device, void* context);
 
 }  // namespace varnu::printer_app

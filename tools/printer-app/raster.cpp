@@ -85,10 +85,6 @@ bool PagePlot(const RasterJob& r, unsigned page, const pappl_pr_options_t& optio
     picture.height = static_cast<std::int32_t>(turned ? h.cupsWidth : h.cupsHeight);
     picture.render = [&r, turned](std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t hh,
                                   std::uint32_t* pixels, std::string* e) {
-        if (r.device.canceled()) {
-            *e = "cancelled";
-            return false;
-        }
         return ReadRectangle(r, turned, x, y, w, hh, pixels, e);
     };
     picture.label = "page " + std::to_string(page);
@@ -161,14 +157,13 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, uns
         JobFailed(job, r->error);
         return false;
     }
-    const int dpi = static_cast<int>(r->header.HWResolution[0]);
     const pappl_pr_options_t own = PageOptions(job, *options, page);
-    const bool sent = r->device.Page(
-        own, dpi,
+    host::DrawnPage drawn(
         [r, page, &own](const host::Sheet& sheet, host::Plot* plot, std::string* e) {
             return PagePlot(*r, page, own, sheet, plot, e);
-        },
-        &r->error);
+        });
+    const bool sent = r->device.Print(drawn, *options, {0}, page,
+                                      static_cast<int>(r->header.HWResolution[0]), &r->error);
     r->rows.reset();
     if (!sent) JobFailed(job, r->error);
     return sent;
