@@ -44,8 +44,8 @@ struct RasterFrame {
     bool longEdge;            // long-edge bit of the configuration
     std::int32_t rowPixels;   // pixels per line x n
     std::int32_t width;       // W: row pixels raised to a multiple of 32, plus 32
-    std::int64_t rowsMoved;   // RTL/GL2: rows the band moves have advanced
-    std::int64_t unitsMoved;  // and the HP-GL/2 units sent for them
+    std::int32_t totalRows;   // rows of the whole image, all bands together
+    std::int32_t bandsSent;   // bands framed so far
 };
 
 // One row per mode. Statuses are 0 or -1 (a failed append, which the
@@ -89,7 +89,7 @@ struct DataModeOps {
     void (*restore)(const ImagePlacement& image);
 
     // Raster output: the resolution chosen, raster mode entered, one coded
-    // band framed, the move to the next band, raster mode left.
+    // band framed, what lies between two bands, raster mode left.
     void (*selectResolution)(std::int32_t dpi);
     void (*rasterBegin)(const RasterFrame& frame);
     void (*frame)(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* coded,

@@ -78,8 +78,6 @@ constexpr char kCompressionMmr[] = "\x1b*b8M";
 constexpr char kTransferData[] = "\x1b*b%dW";  // then the block
 constexpr char kEndRaster[] = "\x1b*rC";
 constexpr char kEnterHpgl2[] = "\x1b%0B";
-constexpr char kMoveAlongX[] = "PR%d,0";
-constexpr char kMoveAlongY[] = "PR0,%d";
 constexpr char kResolutionFormat[] = "\x1b*t%dR";
 
 bool PeEightBit() {
@@ -367,30 +365,27 @@ void RasterBegin(const RasterFrame& frame) {
     SendDirectText("%s", Module.ResolutionCommand);
 }
 
-void Frame(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* coded,
+// An image is one raster: its size and start go out before the first band,
+// and each band is one more block of rows (every block codes from a white
+// row of its own and states its width), so the device lays all rows on one
+// grid from the anchor and no band waits on a rounded move. An opaque image
+// is told the width of its window: the rows' padding past it would print
+// white over what lies beside the image.
+void Frame(const RasterFrame& frame, std::int32_t, const std::uint8_t* coded,
            std::uint32_t count) {
-    SendDirectText(kRasterWidth, frame.width);
-    SendDirectText(kRasterHeight, rows);
-    SendDirectText("%s", kStartRaster);
-    SendDirectText("%s", kCompressionMmr);
+    if (frame.bandsSent == 0) {
+        SendDirectText(kRasterWidth, frame.transparent != 0 ? frame.width : frame.rowPixels);
+        SendDirectText(kRasterHeight, frame.totalRows);
+        SendDirectText("%s", kStartRaster);
+        SendDirectText("%s", kCompressionMmr);
+    }
     SendDirectText(kTransferData, static_cast<std::int32_t>(count + 4));
     SendDirectBigEndian32(frame.width);
     SendDirectBytes(coded, count);
 }
 
-void BandMove(RasterFrame& frame, std::int32_t advance) {
-    SendDirectText("%s", kEndRaster);
-    SendDirectText("%s", kEnterHpgl2);
-    // The device stands at the rows moved so far in HP-GL/2 units, rounded
-    // once: no band's remainder is lost on the way.
-    frame.rowsMoved += advance;
-    const std::int64_t dpi = Module.CurrentDpi > 0 ? Module.CurrentDpi : 1;
-    const std::int64_t target = (frame.rowsMoved * 2 * 1016 + dpi) / (2 * dpi);
-    const auto units = static_cast<std::int32_t>(target - frame.unitsMoved);
-    frame.unitsMoved = target;
-    SendDirectText(frame.longEdge ? kMoveAlongX : kMoveAlongY, units);
-    RasterBegin(frame);
-}
+// The next band's rows follow the last one's within the same raster.
+void BandMove(RasterFrame&, std::int32_t) {}
 
 void RasterEnd() {
     SendDirectText("%s", kEndRaster);

@@ -332,14 +332,18 @@ void SendBlankPreamble(const RasterFrame& frame, std::int32_t rows) {
     SendResolution();
 }
 
+// Device units (1/400 inch) a raster row or pixel takes.
+std::int32_t UnitsPerRow() {
+    return Module.CurrentDpi == 200 ? 2 : 1;
+}
+
 void Frame(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* coded,
            std::uint32_t count) {
     if (frame.transparent == 0) SendBlankPreamble(frame, rows);
     SendImageHeader(frame, frame.width, rows);
-    // The size in 400-dpi device units.
-    const std::int32_t scale = Module.CurrentDpi == 200 ? 2 : 1;
-    SendDirectBigEndian32(frame.width * scale);
-    SendDirectBigEndian32(rows * scale);
+    // The size in device units.
+    SendDirectBigEndian32(frame.width * UnitsPerRow());
+    SendDirectBigEndian32(rows * UnitsPerRow());
     SendDirect(vcgl::kImageHeaderTail);
     SendDirect(vcgl::kDataMode0207);
     SendDirect(vcgl::kDataOpener);
@@ -347,9 +351,12 @@ void Frame(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* code
     SendDirectBytes(coded, count);
 }
 
+// The anchor moves by the band's rows in device units: at 200 dpi a row is
+// two of them, and a move by the row count would lay the next band over
+// half of this one.
 void BandMove(RasterFrame& frame, std::int32_t advance) {
     SendDirect(vcgl::kDataMode0200);
-    (frame.longEdge ? frame.anchorX : frame.anchorY) += advance;
+    (frame.longEdge ? frame.anchorX : frame.anchorY) += advance * UnitsPerRow();
     SendResolution();
 }
 
