@@ -26,11 +26,19 @@ struct PolygonVertices {
     }
 };
 
-// Where an image goes, in host units, and what it covers.
+// A rectangle in device units.
+struct DeviceRect {
+    double x0, y0, x1, y1;
+};
+
+// Where an image goes and what it covers.
 struct ImagePlacement {
-    std::int32_t x0, y0, x1, y1;    // target area
-    std::int32_t anchorX, anchorY;  // (x1, y0), or (x0, y0) with the long edge along x
-    long long scale;                // ScaleFactor truncated to an integer
+    std::int32_t x0, y0, x1, y1;  // target area, host units
+    // Device units: the first pixel's corner ((x1, y0), or (x0, y0) with the
+    // long edge along x, moved onto the sheet when the image passes it), and
+    // the target area's part on the sheet.
+    long long anchorX, anchorY;
+    long long windowX0, windowY0, windowX1, windowY1;
     std::int32_t transparent;
     DevicePoint saved;  // DevicePosition when drawing began
 };
@@ -83,6 +91,8 @@ struct DataModeOps {
     bool (*grid)(double dpi, std::int64_t dx, std::int64_t dy, std::int32_t sourceWidth,
                  std::int32_t sourceHeight, double* width, double* height);
     bool skipsFirstLineAt600;
+    double unitsPerInch;      // device units
+    DeviceRect (*sheet)();    // the sheet the job described, device units
     std::uint16_t (*imageResolution)(std::uint16_t code);
     void (*imageOpen)();
     void (*placeImage)(const ImagePlacement& image);

@@ -307,6 +307,15 @@ std::uint16_t ImageResolution(std::uint16_t code) {
     return code;
 }
 
+// User units are plotter units from the plot area's corner; the sheet
+// reaches past it by the margins.
+DeviceRect Sheet() {
+    const JobStateRecord& j = JobState;
+    return {-static_cast<double>(j.MarginUnits[2]), -static_cast<double>(j.MarginUnits[1]),
+            static_cast<double>(j.PageWidthUnits) + j.MarginUnits[3],
+            static_cast<double>(j.PageHeightUnits) + j.MarginUnits[0]};
+}
+
 void ImageOpen() {}
 
 void PlaceImage(const ImagePlacement& im) {
@@ -318,12 +327,10 @@ void PlaceImage(const ImagePlacement& im) {
     const bool open = PageState.PageHasContent || moved;
     const char* lead = open ? ";" : "";
     SendDirectText(kImageTransparency, lead, im.transparent ? 1 : 0);
-    // In 64 bits: a corner far out times the scale may pass 2^31.
-    const long long k = im.scale;
-    SendDirectText(kImageMove, im.anchorX * k, im.anchorY * k);
-    SendDirectText(kImageAnchor, im.anchorX * k, im.anchorY * k);
+    SendDirectText(kImageMove, im.anchorX, im.anchorY);
+    SendDirectText(kImageAnchor, im.anchorX, im.anchorY);
     // The window in HP-GL/2's order, x0, y0, x1, y1: it holds the anchor.
-    SendDirectText(kImageWindow, im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
+    SendDirectText(kImageWindow, im.windowX0, im.windowY0, im.windowX1, im.windowY1);
 }
 
 void SendReplay(const ReplayCommand& command) {
@@ -411,6 +418,8 @@ extern const DataModeOps kRtlGl2Mode = {
     .polygon = Polygon,
     .grid = Grid,
     .skipsFirstLineAt600 = true,
+    .unitsPerInch = 1016.0,
+    .sheet = Sheet,
     .imageResolution = ImageResolution,
     .imageOpen = ImageOpen,
     .placeImage = PlaceImage,

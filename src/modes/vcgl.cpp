@@ -284,6 +284,12 @@ std::uint16_t ImageResolution(std::uint16_t code) {
     return code;
 }
 
+// The page rectangle job start marks.
+DeviceRect Sheet() {
+    return {0, 0, static_cast<double>(JobState.PageWidthUnits),
+            static_cast<double>(JobState.PageHeightUnits)};
+}
+
 void PlaceImage(const ImagePlacement& im) {
     SendDirect(im.transparent ? vcgl::kPaintTransparent : vcgl::kPaintOpaque);
 }
@@ -384,6 +390,8 @@ extern const DataModeOps kVcglMode = {
     .polygon = Polygon,
     .grid = Grid,
     .skipsFirstLineAt600 = false,
+    .unitsPerInch = 400.0,
+    .sheet = Sheet,
     .imageResolution = ImageResolution,
     .imageOpen = ClosePage,
     .placeImage = PlaceImage,
