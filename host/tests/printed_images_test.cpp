@@ -103,15 +103,24 @@ Ink Gpcl6Ink(const std::string& stream, int dpi, const std::string& scratch, std
     return ink;
 }
 
+// The box of a sheet's ink: x0, y0, x1, y1 (x1 < 0 for none).
+struct Box {
+    int x0, y0, x1, y1;
+};
+Box BoxOf(const Ink& ink) {
+    Box b{ink.width, ink.height, -1, -1};
+    for (int y = 0; y < ink.height; ++y)
+        for (int x = 0; x < ink.width; ++x)
+            if (ink(x, y))
+                b = {std::min(b.x0, x), std::min(b.y0, y), std::max(b.x1, x), std::max(b.y1, y)};
+    return b;
+}
+
 // The raster rows a sheet shows, in the order they lie across it: the
 // diagonals' phase in each (-1 for a row without ink). Rows run along the
 // side of the ink's box that is nearer `rows` long.
 std::vector<int> Phases(const Ink& ink, int rows) {
-    int x0 = ink.width, y0 = ink.height, x1 = -1, y1 = -1;
-    for (int y = 0; y < ink.height; ++y)
-        for (int x = 0; x < ink.width; ++x)
-            if (ink(x, y)) x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y),
-                           y1 = std::max(y1, y);
+    const auto [x0, y0, x1, y1] = BoxOf(ink);
     if (x1 < 0) return {};
     const bool alongX = std::abs(x1 - x0 + 1 - rows) < std::abs(y1 - y0 + 1 - rows);
     std::vector<int> phases;
@@ -190,8 +199,7 @@ struct Case {
     bool longEdge;
 };
 
-std::string ImageStream(const Case& c, int pixels, int lines, bool transparent,
-                        std::string* error) {
+RecordBytes RecordOf(const Case& c) {
     ConfigRecord record = DefaultConfigRecord(0);
     const std::uint16_t resolution = c.dpi == 600   ? kResolution600
                                      : c.dpi == 400 ? kResolution400
@@ -202,24 +210,36 @@ std::string ImageStream(const Case& c, int pixels, int lines, bool transparent,
     if (c.lengthMm > 0) record.customLengthMm = static_cast<std::uint16_t>(c.lengthMm);
     RecordBytes bytes;
     EncodeConfigRecord(record, bytes.data());
+    return bytes;
+}
+
+// Host steps of `n` grid cells: VCGL asks for the steps halved (400 dpi) or
+// quartered (200 dpi); RTL/GL2 for steps x dpi / 1016, truncated.
+int Steps(const Case& c, int n) {
+    return c.vcgl ? n * (c.dpi == 400 ? 2 : 4) : n * 1016 / c.dpi + 1;
+}
+
+Image Diagonals(int width, int height) {
+    Image picture;
+    picture.width = width;
+    picture.height = height;
+    picture.bilevel = true;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) picture.pixels.push_back((x + y) % kPeriod == 0);
+    return picture;
+}
+
+std::string ImageStream(const Case& c, int pixels, int lines, bool transparent,
+                        std::string* error) {
     // Host steps of `n` grid cells: VCGL asks for the steps halved (400 dpi)
     // or quartered (200 dpi); RTL/GL2 for steps x dpi / 1016, truncated.
-    const auto steps = [&](int n) {
-        return c.vcgl ? n * (c.dpi == 400 ? 2 : 4) : n * 1016 / c.dpi + 1;
-    };
     const int gridX = c.longEdge ? lines : pixels, gridY = c.longEdge ? pixels : lines;
-    Image picture;
-    picture.width = gridX;
-    picture.height = gridY;
-    picture.bilevel = true;
-    for (int y = 0; y < gridY; ++y)
-        for (int x = 0; x < gridX; ++x) picture.pixels.push_back((x + y) % kPeriod == 0);
     const int margin = c.vcgl ? 400 : 508;
     Plot plot("diagonals");
-    Placement place{margin, margin, margin + steps(gridX), margin + steps(gridY)};
+    Placement place{margin, margin, margin + Steps(c, gridX), margin + Steps(c, gridY)};
     place.transparent = transparent;
-    plot.DrawImage(plot.AddImage(picture), place);
-    return StreamOf(plot, bytes, error);
+    plot.DrawImage(plot.AddImage(Diagonals(gridX, gridY)), place);
+    return StreamOf(plot, RecordOf(c), error);
 }
 
 class PrintedImages : public HostTest, public ::testing::WithParamInterface<Case> {};
@@ -277,6 +297,113 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"Vcgl200LongEdge", true, 200, 1, 0, true},
                       Case{"Vcgl200Normal", true, 200, 23, 600, false}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// Whether every pixel along each side of the ink's box is ink, a side's
+// width `inward` pixels counted in: a frame drawn whole.
+bool FrameWhole(const Ink& ink, int inward) {
+    const auto [x0, y0, x1, y1] = BoxOf(ink);
+    if (x1 < 0) return false;
+    const auto inkNear = [&](int x, int y, int dx, int dy) {
+        for (int k = 0; k < inward; ++k)
+            if (ink(x + k * dx, y + k * dy)) return true;
+        return false;
+    };
+    for (int x = x0; x <= x1; ++x)
+        if (!inkNear(x, y0, 0, 1) || !inkNear(x, y1, 0, -1)) return false;
+    for (int y = y0; y <= y1; ++y)
+        if (!inkNear(x0, y, 1, 0) || !inkNear(x1, y, -1, 0)) return false;
+    return true;
+}
+
+class ImagesOnTheSheet : public HostTest {
+  protected:
+    // The preview's and, where it is here, gpcl6's ink of an RTL stream.
+    std::vector<Ink> Read(const std::string& stream, int dpi) {
+        std::string error;
+        std::vector<Ink> inks = {PreviewInk(stream, dpi, &error)};
+        EXPECT_GT(inks[0].width, 0) << error;
+        if (HaveGpcl6()) inks.push_back(Gpcl6Ink(stream, dpi, Path("gpcl6"), &error));
+        EXPECT_GT(inks.back().width, 0) << error;
+        return inks;
+    }
+};
+
+TEST_F(ImagesOnTheSheet, AnOpaqueImageLeavesWhatLiesBesideItsWindow) {
+    InstallDriver();
+    // 2,401 pixels a row: the rows are padded to 2,464. A frame 1 mm outside
+    // the window, drawn first, must stay whole: the padding past the window
+    // would print white over the side the rows run towards.
+    for (const bool longEdge : {true, false}) {
+        SCOPED_TRACE(longEdge ? "long edge" : "normal");
+        const Case c{"", false, 600, longEdge ? 14 : 36, longEdge ? 0 : 250, longEdge};
+        const int across = longEdge ? 600 : 2401, up = longEdge ? 2401 : 600;
+        const int x0 = 1016, y0 = 1016, x1 = x0 + Steps(c, across), y1 = y0 + Steps(c, up);
+        const int mm = 40;
+        Plot plot("framed");
+        plot.Pen(7);
+        plot.Width(0.5 / 25.4);
+        plot.Move(static_cast<std::uint16_t>(x0 - mm), static_cast<std::uint16_t>(y0 - mm));
+        for (const auto& [x, y] : {std::pair{x1 + mm, y0 - mm}, {x1 + mm, y1 + mm},
+                                   {x0 - mm, y1 + mm}, {x0 - mm, y0 - mm}})
+            plot.Draw(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
+        const std::size_t image = plot.AddImage(Diagonals(across, up));
+        plot.DrawImage(image, {x0, y0, x1, y1});
+        std::string error;
+        const std::string stream = StreamOf(plot, RecordOf(c), &error);
+        ASSERT_FALSE(stream.empty()) << error;
+        // Told the window's width, the rows' MMR still padded.
+        EXPECT_NE(stream.find("\x1b*r2401S"), std::string::npos);
+        for (const Ink& ink : Read(stream, 600)) EXPECT_TRUE(FrameWhole(ink, 8));
+
+        // A transparent image prints no white: its rows' padded width stays.
+        plot = Plot("framed");
+        Placement transparent{x0, y0, x1, y1};
+        transparent.transparent = true;
+        plot.DrawImage(plot.AddImage(Diagonals(across, up)), transparent);
+        EXPECT_NE(StreamOf(plot, RecordOf(c), &error).find("\x1b*r2464S"), std::string::npos);
+    }
+}
+
+TEST_F(ImagesOnTheSheet, AnImagePastTheFarEdgePrintsItsPartOnTheSheet) {
+    InstallDriver();
+    // The normal orientation on a sheet 11.68 inches across: an image from 2
+    // inches to an inch past the edge, whose rows start at its far end.
+    const Case c{"", false, 600, 36, 250, false};
+    const int pixels = 6408, rows = 1200;  // 10.68 x 2 inches
+    const int x0 = 2032, y0 = 1016, x1 = x0 + Steps(c, pixels), y1 = y0 + Steps(c, rows + 1);
+    Plot plot("past");
+    plot.DrawImage(plot.AddImage(Diagonals(pixels, rows + 1)), {x0, y0, x1, y1});
+    std::string error;
+    const std::string stream = StreamOf(plot, RecordOf(c), &error);
+    ASSERT_FALSE(stream.empty()) << error;
+    // Anchored on the sheet, within a pixel of its edge, the window cut to
+    // it: the columns past it are not sent.
+    const int sheetX = 11866;  // 11.68 inches, truncated
+    const std::size_t window = stream.find("IW2032,1016," + std::to_string(sheetX) + ",");
+    ASSERT_NE(window, std::string::npos);
+    int anchorX = 0;
+    std::sscanf(stream.c_str() + stream.rfind("PA", window), "PA%d", &anchorX);
+    EXPECT_LE(anchorX, sheetX);
+    EXPECT_GE(anchorX, sheetX - 2);
+    const int onSheet = (anchorX - x0) * 600 / 1016;
+    const std::vector<Ink> inks = Read(stream, 600);
+    for (const Ink& ink : inks) {
+        // Every row there, each whole from the window's edge to the sheet's
+        // (gpcl6 repeats the row before in place of a block's last row).
+        const std::vector<int> steps = Steps(Phases(ink, rows));
+        ASSERT_EQ(steps.size(), static_cast<std::size_t>(rows - 1));
+        const std::size_t checked = &ink == &inks.front() ? steps.size() : steps.size() - 1;
+        for (std::size_t i = 0; i < checked; ++i) ASSERT_EQ(std::abs(steps[i]), 1) << i;
+        const Box box = BoxOf(ink);
+        const int w = box.x1 - box.x0 + 1, h = box.y1 - box.y0 + 1;
+        EXPECT_EQ(std::min(w, h), rows);
+        EXPECT_NEAR(std::max(w, h), onSheet, 2);
+    }
+    // An image wholly past the sheet sends nothing of itself.
+    plot = Plot("beyond");
+    plot.DrawImage(plot.AddImage(Diagonals(100, 100)), {sheetX + 500, y0, sheetX + 700, y0 + 200});
+    EXPECT_EQ(StreamOf(plot, RecordOf(c), &error).find("\x1b*r1A"), std::string::npos) << error;
+}
 
 }  // namespace
 }  // namespace varnu::host::testing
