@@ -188,18 +188,19 @@ TEST_F(RasterTest, FastAndPortableOneColourTestsAgree) {
 }
 
 // A colour line of runs: paper, fills of one colour at any length and
-// offset, and noise, so that words are whole runs, parts of them or mixed.
+// offset, strokes of one colour over paper, and noise, so that words are
+// whole runs, parts of them, two colours or mixed.
 std::vector<std::uint8_t> RunsLine(std::mt19937& rng, std::int32_t pixels) {
     std::vector<std::uint8_t> line(3 * static_cast<std::size_t>(pixels));
     for (std::int32_t x = 0; x < pixels;) {
         const std::int32_t run = 1 + static_cast<std::int32_t>(rng() % (rng() % 4 == 0 ? 200 : 40));
-        const int kind = static_cast<int>(rng() % 4);
+        const int kind = static_cast<int>(rng() % 5);
         const std::uint8_t r = static_cast<std::uint8_t>(rng()),
                            g = static_cast<std::uint8_t>(rng()),
                            b = static_cast<std::uint8_t>(rng());
         for (std::int32_t k = 0; k < run && x < pixels; ++k, ++x) {
             std::uint8_t* p = &line[3 * static_cast<std::size_t>(x)];
-            if (kind == 0) {
+            if (kind == 0 || (kind == 4 && k % 7 > 1)) {  // paper; strokes over paper
                 p[0] = p[1] = p[2] = 255;
             } else if (kind == 3) {
                 for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>(rng());
