@@ -133,6 +133,11 @@ void CellsOn(double from, int step, double size, std::int32_t count, double lo, 
 bool CutToSheet(const DataModeOps& mode, double dpi, std::int32_t lines, std::int32_t pixels,
                 std::int32_t replication, bool longEdge, ImagePlacement* place, SheetPart* part) {
     const DeviceRect sheet = mode.sheet();
+    // Without a job's sheet (an image outside a job) there is nothing to cut to.
+    if (!(sheet.x1 > sheet.x0 && sheet.y1 > sheet.y0)) {
+        *part = {0, lines, 0, pixels};
+        return true;
+    }
     const double cell = replication * mode.unitsPerInch / dpi;
     const double ax = static_cast<double>(place->anchorX), ay = static_cast<double>(place->anchorY);
     std::int32_t* lineFirst = &part->firstLine;
