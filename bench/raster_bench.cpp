@@ -64,7 +64,8 @@ std::uint8_t* DrawingLine(int k) {
     for (std::int32_t p = 0; p < kLinePixels; ++p) {
         const bool along = p % 600 < 2;
         const bool diagonal = (p - 3 * k % 480 + 480) % 480 < 2;
-        const bool hatched = ((p > 3000 && p < 6000) || (p > 12000 && p < 14500)) && (p + k) % 16 < 2;
+        const bool hatched =
+            ((p > 3000 && p < 6000) || (p > 12000 && p < 14500)) && (p + k) % 16 < 2;
         const int cell = p % 600;
         const bool text = p > 16000 && p < 20000 && cell > 100 && cell < 160 &&
                           ((p / 4 + k / 4) % 6 == 0 || (k % 40 < 3 && cell < 130));
@@ -223,9 +224,9 @@ const BitPage& DriverPage(Page page) {
             at = start;
             const std::int32_t count = NumberBefore(stream, &at, 'W');
             bits.width = static_cast<std::int32_t>(LoadBe32(stream.data() + at));
-            rows = static_cast<std::int32_t>(preview::CountMmrRows(
-                reinterpret_cast<const std::uint8_t*>(stream.data()) + at + 4,
-                static_cast<std::size_t>(count - 4), bits.width, left));
+            rows = static_cast<std::int32_t>(
+                preview::CountMmrRows(reinterpret_cast<const std::uint8_t*>(stream.data()) + at + 4,
+                                      static_cast<std::size_t>(count - 4), bits.width, left));
             left -= rows;
             const auto band =
                 testing::DecodeGroup4(stream.substr(at + 4, count - 4), bits.width, rows);
@@ -320,12 +321,14 @@ int main(int argc, char** argv) {
             tiff->second / driver->second);
         const BitPage& bits = DriverPage(page);
         std::size_t ink = 0;
-        for (const std::uint8_t byte : bits.rows) ink += static_cast<std::size_t>(__builtin_popcount(byte));
-        std::printf("%-8s stream %zu bytes (%.2f bits a pixel), ink %.1f %%, FNV-1a %016llx\n",
-                    Name(page), bits.streamBytes,
-                    8.0 * static_cast<double>(bits.streamBytes) / (double{kLinePixels} * kLines),
-                    100.0 * static_cast<double>(ink) / (8.0 * static_cast<double>(bits.rows.size())),
-                    static_cast<unsigned long long>(bits.streamHash));
+        for (const std::uint8_t byte : bits.rows)
+            ink += static_cast<std::size_t>(__builtin_popcount(byte));
+        std::printf(
+            "%-8s stream %zu bytes (%.2f bits a pixel), ink %.1f %%, FNV-1a %016llx\n", Name(page),
+            bits.streamBytes,
+            8.0 * static_cast<double>(bits.streamBytes) / (double{kLinePixels} * kLines),
+            100.0 * static_cast<double>(ink) / (8.0 * static_cast<double>(bits.rows.size())),
+            static_cast<unsigned long long>(bits.streamHash));
     }
     if (DriverPeakMb > 0) {
         const double pageMb = (21600.0 + 32) / 8 * 28800 / 1e6;

@@ -87,7 +87,8 @@ std::vector<RtlRaster> RtlRasters(const std::string& s) {
                         std::sscanf(s.c_str() + at, "\x1b*b%dW", &n) == 1;) {
             at = s.find('W', at) + 1;
             RtlBand band;
-            band.width = static_cast<std::int32_t>(__builtin_bswap32(LoadLe<std::uint32_t>(s.data(), at)));
+            band.width =
+                static_cast<std::int32_t>(__builtin_bswap32(LoadLe<std::uint32_t>(s.data(), at)));
             band.coded = s.substr(at + 4, static_cast<std::size_t>(n - 4));
             raster.bands.push_back(band);
             at += static_cast<std::size_t>(n);

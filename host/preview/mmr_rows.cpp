@@ -24,8 +24,8 @@ void Add(Table* table, const char* pattern, int value) {
     for (; pattern[length] != '\0'; ++length) code = code << 1 | (pattern[length] == '1');
     const int shift = kPeekBits - length;
     for (int low = 0; low < 1 << shift; ++low)
-        (*table)[static_cast<std::size_t>(code << shift | low)] = {static_cast<std::int16_t>(value),
-                                                                   static_cast<std::uint8_t>(length)};
+        (*table)[static_cast<std::size_t>(code << shift | low)] = {
+            static_cast<std::int16_t>(value), static_cast<std::uint8_t>(length)};
 }
 
 Table RunTable(const char* const (&patterns)[91]) {

@@ -45,10 +45,10 @@ inline constexpr std::uint64_t kMaxBandBytes = std::uint64_t{256} << 20;
 
 // A band's rows as its commands describe them.
 struct BandShape {
-    long width = 0;      // pixels of a coded row
-    long shown = 0;      // of them printed, from the first (at most width)
-    long rows = 0;       // its rows, or with `upTo` the most it may hold
-    bool upTo = false;   // its end of block says how many rows it holds
+    long width = 0;     // pixels of a coded row
+    long shown = 0;     // of them printed, from the first (at most width)
+    long rows = 0;      // its rows, or with `upTo` the most it may hold
+    bool upTo = false;  // its end of block says how many rows it holds
 };
 
 // Reads `coded` bytes of MMR data for a band from the input and draws it;

@@ -286,7 +286,7 @@ void RtlReader::RasterBlock(std::uint64_t start, long count) {
     if (sheet_ == nullptr) throw StreamError(start, "raster before the page size (PS)");
     if (dpi_ <= 0) throw StreamError(start, "raster without a resolution");
     if (rasterLeft_ < 0) rasterLeft_ = rasterRows_;  // a block starts a raster by itself
-    if (rasterLeft_ == 0) {  // rows past the raster's height print nothing
+    if (rasterLeft_ == 0) {                          // rows past the raster's height print nothing
         for (std::uint64_t left = static_cast<std::uint64_t>(count - 4); left > 0;) {
             char skip[4096];
             const std::size_t got = in_.Read(skip, std::min<std::uint64_t>(left, sizeof skip));
@@ -303,9 +303,9 @@ void RtlReader::RasterBlock(std::uint64_t start, long count) {
         observe = [&](long rows, int row, const std::uint8_t* bits) {
             options_.bandRow(band, static_cast<int>(width), static_cast<int>(rows), row, bits);
         };
-    const long rows = DrawBand(in_, start, static_cast<std::uint64_t>(count - 4),
-                               {width, rasterWidth_, rasterLeft_, true}, place, sheet_.get(),
-                               &carry_, observe);
+    const long rows =
+        DrawBand(in_, start, static_cast<std::uint64_t>(count - 4),
+                 {width, rasterWidth_, rasterLeft_, true}, place, sheet_.get(), &carry_, observe);
     rasterLeft_ -= rows;
     // The next rows follow the last ones.
     (longEdge_ ? capX_ : capY_) += rows * place.pixel;

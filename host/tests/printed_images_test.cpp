@@ -66,8 +66,8 @@ Ink Gpcl6Ink(const std::string& stream, int dpi, const std::string& scratch, std
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
         dup2(null, 2);
-        execl(kGpcl6.c_str(), "gpcl6", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER",
-              "-sDEVICE=pbmraw", resolution.c_str(), file.c_str(), in.c_str(), nullptr);
+        execl(kGpcl6.c_str(), "gpcl6", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pbmraw",
+              resolution.c_str(), file.c_str(), in.c_str(), nullptr);
         _exit(127);
     }
     int status = 0;
@@ -79,8 +79,8 @@ Ink Gpcl6Ink(const std::string& stream, int dpi, const std::string& scratch, std
     // "P4", then width and height, each after white space or a comment.
     std::size_t at = 2;
     const auto number = [&] {
-        while (at < bytes.size() && (std::isspace(static_cast<unsigned char>(bytes[at])) ||
-                                     bytes[at] == '#'))
+        while (at < bytes.size() &&
+               (std::isspace(static_cast<unsigned char>(bytes[at])) || bytes[at] == '#'))
             at = bytes[at] == '#' ? bytes.find('\n', at) : at + 1;
         return std::strtol(bytes.c_str() + std::min(at, bytes.size()), nullptr, 10);
     };
@@ -151,15 +151,16 @@ std::vector<int> Steps(const std::vector<int>& phases) {
 // The rows of each ESC*b#W block of an RTL stream, as its codes say.
 std::vector<long> BlockRows(const std::string& s) {
     std::vector<long> rows;
-    for (std::size_t at = s.find("\x1b*b"); at != std::string::npos; at = s.find("\x1b*b", at + 1)) {
+    for (std::size_t at = s.find("\x1b*b"); at != std::string::npos;
+         at = s.find("\x1b*b", at + 1)) {
         char* end = nullptr;
         const long n = std::strtol(s.c_str() + at + 3, &end, 10);
         if (*end != 'W' || n < 4) continue;
         const std::size_t data = static_cast<std::size_t>(end + 1 - s.c_str());
         const auto* w = reinterpret_cast<const std::uint8_t*>(s.data() + data);
         const long width = static_cast<long>(w[0]) << 24 | w[1] << 16 | w[2] << 8 | w[3];
-        rows.push_back(preview::CountMmrRows(w + 4, static_cast<std::size_t>(n - 4), width,
-                                             1 << 24));
+        rows.push_back(
+            preview::CountMmrRows(w + 4, static_cast<std::size_t>(n - 4), width, 1 << 24));
         at = data + static_cast<std::size_t>(n) - 1;
     }
     return rows;
@@ -282,21 +283,22 @@ TEST_P(PrintedImages, BandsJoinWithoutABlankLostOrRepeatedRow) {
     EXPECT_EQ(std::count(shown.begin(), shown.end(), -99), 0);  // no blank row
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Joins, PrintedImages,
-    ::testing::Values(Case{"Rtl600LongEdge", false, 600, 14, 0, true},
-                      Case{"Rtl600Normal", false, 600, 36, 250, false},
-                      Case{"Rtl400LongEdge", false, 400, 2, 0, true},
-                      Case{"Rtl400Normal", false, 400, 24, 400, false},
-                      Case{"Rtl300LongEdge", false, 300, 2, 0, true},
-                      Case{"Rtl300Normal", false, 300, 24, 400, false},
-                      Case{"Rtl200LongEdge", false, 200, 1, 0, true},
-                      Case{"Rtl200Normal", false, 200, 23, 600, false},
-                      Case{"Vcgl400LongEdge", true, 400, 2, 0, true},
-                      Case{"Vcgl400Normal", true, 400, 24, 400, false},
-                      Case{"Vcgl200LongEdge", true, 200, 1, 0, true},
-                      Case{"Vcgl200Normal", true, 200, 23, 600, false}),
-    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Joins, PrintedImages,
+                         ::testing::Values(Case{"Rtl600LongEdge", false, 600, 14, 0, true},
+                                           Case{"Rtl600Normal", false, 600, 36, 250, false},
+                                           Case{"Rtl400LongEdge", false, 400, 2, 0, true},
+                                           Case{"Rtl400Normal", false, 400, 24, 400, false},
+                                           Case{"Rtl300LongEdge", false, 300, 2, 0, true},
+                                           Case{"Rtl300Normal", false, 300, 24, 400, false},
+                                           Case{"Rtl200LongEdge", false, 200, 1, 0, true},
+                                           Case{"Rtl200Normal", false, 200, 23, 600, false},
+                                           Case{"Vcgl400LongEdge", true, 400, 2, 0, true},
+                                           Case{"Vcgl400Normal", true, 400, 24, 400, false},
+                                           Case{"Vcgl200LongEdge", true, 200, 1, 0, true},
+                                           Case{"Vcgl200Normal", true, 200, 23, 600, false}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // Whether every pixel along each side of the ink's box is ink, a side's
 // width `inward` pixels counted in: a frame drawn whole.
@@ -343,8 +345,10 @@ TEST_F(ImagesOnTheSheet, AnOpaqueImageLeavesWhatLiesBesideItsWindow) {
         plot.Pen(7);
         plot.Width(0.5 / 25.4);
         plot.Move(static_cast<std::uint16_t>(x0 - mm), static_cast<std::uint16_t>(y0 - mm));
-        for (const auto& [x, y] : {std::pair{x1 + mm, y0 - mm}, {x1 + mm, y1 + mm},
-                                   {x0 - mm, y1 + mm}, {x0 - mm, y0 - mm}})
+        for (const auto& [x, y] : {std::pair{x1 + mm, y0 - mm},
+                                   {x1 + mm, y1 + mm},
+                                   {x0 - mm, y1 + mm},
+                                   {x0 - mm, y0 - mm}})
             plot.Draw(static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y));
         const std::size_t image = plot.AddImage(Diagonals(across, up));
         plot.DrawImage(image, {x0, y0, x1, y1});

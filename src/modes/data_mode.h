@@ -49,11 +49,11 @@ struct RasterFrame {
     std::int32_t transparent;
     std::int32_t anchorX;  // VCGL: device units, advanced band by band
     std::int32_t anchorY;
-    bool longEdge;            // long-edge bit of the configuration
-    std::int32_t rowPixels;   // pixels per line x n
-    std::int32_t width;       // W: row pixels raised to a multiple of 32, plus 32
-    std::int32_t totalRows;   // rows of the whole image, all bands together
-    std::int32_t bandsSent;   // bands framed so far
+    bool longEdge;           // long-edge bit of the configuration
+    std::int32_t rowPixels;  // pixels per line x n
+    std::int32_t width;      // W: row pixels raised to a multiple of 32, plus 32
+    std::int32_t totalRows;  // rows of the whole image, all bands together
+    std::int32_t bandsSent;  // bands framed so far
 };
 
 // One row per mode. Statuses are 0 or -1 (a failed append, which the
@@ -91,8 +91,8 @@ struct DataModeOps {
     bool (*grid)(double dpi, std::int64_t dx, std::int64_t dy, std::int32_t sourceWidth,
                  std::int32_t sourceHeight, double* width, double* height);
     bool skipsFirstLineAt600;
-    double unitsPerInch;      // device units
-    DeviceRect (*sheet)();    // the sheet the job described, device units
+    double unitsPerInch;    // device units
+    DeviceRect (*sheet)();  // the sheet the job described, device units
     std::uint16_t (*imageResolution)(std::uint16_t code);
     void (*imageOpen)();
     void (*placeImage)(const ImagePlacement& image);

@@ -378,8 +378,7 @@ void RasterBegin(const RasterFrame& frame) {
 // grid from the anchor and no band waits on a rounded move. An opaque image
 // is told the width of its window: the rows' padding past it would print
 // white over what lies beside the image.
-void Frame(const RasterFrame& frame, std::int32_t, const std::uint8_t* coded,
-           std::uint32_t count) {
+void Frame(const RasterFrame& frame, std::int32_t, const std::uint8_t* coded, std::uint32_t count) {
     if (frame.bandsSent == 0) {
         SendDirectText(kRasterWidth, frame.transparent != 0 ? frame.width : frame.rowPixels);
         SendDirectText(kRasterHeight, frame.totalRows);

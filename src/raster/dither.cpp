@@ -224,7 +224,8 @@ class ColourPatterns {
         c.rgb = v;
         c.level = LevelOf(p);
         std::memcpy(c.bytes, p, 3);
-        for (std::size_t n = 3; n < 48; n *= 2) std::memcpy(c.bytes + n, c.bytes, std::min<std::size_t>(n, 48 - n));
+        for (std::size_t n = 3; n < 48; n *= 2)
+            std::memcpy(c.bytes + n, c.bytes, std::min<std::size_t>(n, 48 - n));
         return c;
     }
 
@@ -240,8 +241,7 @@ std::uint32_t PixelsOfColour(const std::uint8_t* p, const ColourPattern& colour)
 #if defined(__SSE2__)
     const auto matches = [&](int at) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
-        const __m128i c =
-            _mm_load_si128(reinterpret_cast<const __m128i*>(colour.bytes + at % 48));
+        const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(colour.bytes + at % 48));
         return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, c)));
     };
     low = matches(0) | std::uint64_t{matches(16)} << 16 | std::uint64_t{matches(32)} << 32 |

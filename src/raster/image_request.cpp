@@ -151,7 +151,8 @@ bool CutToSheet(const DataModeOps& mode, double dpi, std::int32_t lines, std::in
     const double lineShift = part->firstLine * cell, pixelShift = part->firstPixel * cell;
     if (longEdge) {
         if (part->firstLine > 0) place->anchorX = static_cast<long long>(std::ceil(ax + lineShift));
-        if (part->firstPixel > 0) place->anchorY = static_cast<long long>(std::ceil(ay + pixelShift));
+        if (part->firstPixel > 0)
+            place->anchorY = static_cast<long long>(std::ceil(ay + pixelShift));
     } else {
         if (part->firstLine > 0) place->anchorY = static_cast<long long>(std::ceil(ay + lineShift));
         if (part->firstPixel > 0)
@@ -159,8 +160,9 @@ bool CutToSheet(const DataModeOps& mode, double dpi, std::int32_t lines, std::in
     }
     const auto inside = [](long long v, double lo, double hi) {
         const double d = static_cast<double>(v);
-        return d < lo ? static_cast<long long>(std::ceil(lo))
-                      : d > hi ? static_cast<long long>(std::floor(hi)) : v;
+        return d < lo   ? static_cast<long long>(std::ceil(lo))
+               : d > hi ? static_cast<long long>(std::floor(hi))
+                        : v;
     };
     place->windowX0 = inside(place->windowX0, sheet.x0, sheet.x1);
     place->windowX1 = inside(place->windowX1, sheet.x0, sheet.x1);
@@ -231,15 +233,22 @@ void DrawImage() {
     // scale may pass 2^31.
     const double s = c.PageGeometry.ScaleFactor;
     const auto device = [s](std::int32_t v) { return static_cast<long long>(std::trunc(v * s)); };
-    ImagePlacement place = {im.x0,         im.y0,         im.x1,         im.y1,
-                            device(longEdge ? im.x0 : im.x1), device(im.y0),
-                            device(im.x0), device(im.y0), device(im.x1), device(im.y1),
-                            im.transparent, PageState.DevicePosition};
+    ImagePlacement place = {im.x0,
+                            im.y0,
+                            im.x1,
+                            im.y1,
+                            device(longEdge ? im.x0 : im.x1),
+                            device(im.y0),
+                            device(im.x0),
+                            device(im.y0),
+                            device(im.x1),
+                            device(im.y1),
+                            im.transparent,
+                            PageState.DevicePosition};
     const std::int32_t firstLine = mode.skipsFirstLineAt600 && code == kResolution600 ? 1 : 0;
     SheetPart part = {0, 0, 0, pixelsPerLine};  // no line to fetch: nothing to cut
-    if (lineCount > firstLine &&
-        !CutToSheet(mode, dpi, lineCount - firstLine, pixelsPerLine, c.PageGeometry.StepDivisor,
-                    longEdge, &place, &part))
+    if (lineCount > firstLine && !CutToSheet(mode, dpi, lineCount - firstLine, pixelsPerLine,
+                                             c.PageGeometry.StepDivisor, longEdge, &place, &part))
         return;  // nothing of it on the sheet: nothing is sent
     if (!PrepareRaster(part.pixels, part.lines + firstLine, dataMode, im.transparent,
                        TruncateToInt32(static_cast<double>(place.anchorX)),

@@ -28,7 +28,6 @@ constexpr Code ParseCode(const char* pattern) {
 inline constexpr int kRunCodes = 104;
 using RunTable = std::array<Code, kRunCodes>;
 
-
 constexpr RunTable BuildRunTable(const char* const (&patterns)[91]) {
     RunTable table{};
     for (int i = 0; i < 91; ++i) table[i] = ParseCode(patterns[i]);
