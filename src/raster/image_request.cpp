@@ -115,12 +115,13 @@ struct SheetPart {
 };
 
 // Of `count` cells of `size` device units laid from `from` in direction
-// `step` (+1 or -1), the first and how many lie on [lo, hi] in part or whole.
+// `step` (+1 or -1), the first whose near edge lies on [lo, hi] and how
+// many from there start on it (the last may reach past the far edge).
 void CellsOn(double from, int step, double size, std::int32_t count, double lo, double hi,
              std::int32_t* first, std::int32_t* kept) {
     const double start = step > 0 ? (lo - from) / size : (from - hi) / size;
     const double end = step > 0 ? (hi - from) / size : (from - lo) / size;
-    const double f = std::max(0.0, std::floor(start));
+    const double f = std::max(0.0, std::ceil(start));
     const double e = std::min(static_cast<double>(count), std::ceil(end));
     *first = static_cast<std::int32_t>(std::min(f, static_cast<double>(count)));
     *kept = e > f ? static_cast<std::int32_t>(e - f) : 0;
