@@ -25,11 +25,34 @@ std::uint8_t LevelOfGrey[256];
 constexpr int kLargestSum = 100 * 255;
 std::uint8_t LevelOfSum[kLargestSum + 1];
 
+// A colour pixel as one number, to compare pixels whole.
+inline std::uint32_t PackedColour(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16;
+}
+
 inline std::uint8_t LevelOf(const std::uint8_t* rgb) {
     return LevelOfSum[30 * rgb[0] + 59 * rgb[1] + 11 * rgb[2]];
 }
 
+// A page word stored past the caches: the page is written once, row after
+// row, and read only when the whole image is in, so reading each line of it
+// into the cache first (and evicting what the dither uses) buys nothing.
+inline void StorePageWord(std::uint32_t* at, std::uint32_t word) {
+#if defined(__SSE2__)
+    _mm_stream_si32(reinterpret_cast<int*>(at), static_cast<int>(word));
+#else
+    *at = word;
+#endif
+}
+
 }  // namespace
+
+void FinishPageWrites() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
 
 bool OneColourPortable(const std::uint8_t* p, std::int32_t pixels) {
     // Each byte equals the one three later: every pixel is the first.
@@ -73,7 +96,8 @@ void ColourLevels(const std::uint8_t* pixels, std::int32_t count, std::uint8_t* 
     std::int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
         const std::uint8_t* p = pixels + 3 * i;
-        if (SameColour(p, 16)) {
+        // A photograph's pixels rarely end as they start: no test of all 16.
+        if (PackedColour(p) == PackedColour(p + 45) && SameColour(p, 16)) {
             std::memset(level + i, LevelOf(p), 16);
             continue;
         }
@@ -173,7 +197,7 @@ void DitherWords(const std::uint8_t* level, std::int32_t words, std::int32_t y,
             halves[h] = static_cast<std::uint32_t>(kBitReversal[bits & 0xFF]) << 8 |
                         kBitReversal[bits >> 8];
         }
-        out[w] = halves[0] << 16 | halves[1];
+        StorePageWord(out + w, halves[0] << 16 | halves[1]);
     }
 #else
     DitherWordsPortable(level, words, y, out);
@@ -205,11 +229,6 @@ struct ColourPattern {
     std::uint8_t level = 0;
     alignas(16) std::uint8_t bytes[48];
 };
-
-inline std::uint32_t PackedColour(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16;
-}
 
 // The patterns of the last two colours a line's words met (paper and ink,
 // mostly); a third takes the place of the one used longer ago.
@@ -299,7 +318,7 @@ void DitherColourLine(const std::uint8_t* pixels, std::int32_t count, std::int32
             word = (word & same) | (SolidWord(masks, second.level) & other);
         }
         if (pending < w) flush(w, 32 * w);
-        out[w] = word;
+        StorePageWord(out + w, word);
         pending = w + 1;
     }
     // The word the line ends in, padded white; then white words to W.
@@ -309,7 +328,7 @@ void DitherColourLine(const std::uint8_t* pixels, std::int32_t count, std::int32
         std::memset(level + count, white, static_cast<std::size_t>(32 * used - count));
         flush(used, count);
     }
-    for (std::int32_t w = used; w < words; ++w) out[w] = SolidWord(masks, white);
+    for (std::int32_t w = used; w < words; ++w) StorePageWord(out + w, SolidWord(masks, white));
 }
 
 void DitherColourLinePortable(const std::uint8_t* pixels, std::int32_t count, std::int32_t y,
