@@ -214,7 +214,7 @@ std::int32_t BeginRaster() {
 std::int32_t EncodeAndSendBands() {
     const std::int32_t total = Image.RasterState.rowCounter;
     if (total == 0) return 0;  // nothing collected: no band at all
-    FinishPageWrites();  // a second core codes from the page
+    FinishPageWrites();        // a second core codes from the page
     Image.RasterState.totalRows = total;
     const std::int64_t perRow = BytesPerCodedRow(Image.RasterState.stride);
     BandCoder& first = Image.RasterState.coder;
