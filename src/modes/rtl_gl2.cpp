@@ -364,7 +364,7 @@ void SelectResolution(std::int32_t dpi) {
     std::snprintf(Module.ResolutionCommand, 8, kResolutionFormat, dpi);
 }
 
-// Raster mode for the image, at its first band and after every band move.
+// Raster mode for the image, before its first band.
 void RasterBegin(const RasterFrame& frame) {
     SendDirectText("%s", kEnterRtl);
     SendDirectText("%s", kOpaqueBackground);
