@@ -1,6 +1,7 @@
 // The raster path on an E-size page (36 x 48 inches at 600 dpi, 21,600 x
 // 28,800 device pixels) of colour lines from the host, through plot request
-// 52 to the last framed byte: a photograph and a line drawing. Baseline:
+// 52 to the last framed byte: a photograph, a dense line drawing and a
+// drawing of thin lines, hatching and text at about 5 % ink. Baseline:
 // libtiff's Group 4 encoder coding the same 1-bit page (the driver's own
 // page, decoded from its stream by libtiff). Prints one line per page with
 // both times and their ratio, and the driver's peak memory.
@@ -17,6 +18,7 @@
 #include "discard_host.h"
 #include "g4_decoder.h"
 #include "job/driver_entry.h"
+#include "preview/mmr_rows.h"
 #include "raster/mmr.h"
 #include "varnu/adi_abi.h"
 #include "varnu/byte_order.h"
@@ -32,9 +34,10 @@ std::uint32_t LoadBe32(const void* p) {
 constexpr std::int32_t kLinePixels = 21600;  // 36 inches at 600 dpi
 constexpr std::int32_t kLines = 28800;       // 48 inches
 
-enum class Page { Photo, LineArt };
+enum class Page { Photo, LineArt, Drawing };
+constexpr Page kPages[] = {Page::Photo, Page::LineArt, Page::Drawing};
 const char* Name(Page page) {
-    return page == Page::Photo ? "photo" : "lineart";
+    return page == Page::Photo ? "photo" : page == Page::LineArt ? "lineart" : "drawing";
 }
 
 // The host's lines, precomputed and cycled, so that serving one costs the
@@ -43,11 +46,32 @@ struct LineServer {
     std::uint8_t* reply = nullptr;
     std::vector<std::uint8_t*> lines;
 };
-LineServer Servers[2];
+LineServer Servers[3];
 LineServer* Serving = nullptr;
 
 std::uint8_t* NewLine() {
     return static_cast<std::uint8_t*>(AllocateLowForBench(3 * std::size_t{kLinePixels}));
+}
+
+// Line k of a drawing at about 5 % ink (the host's lines are columns of the
+// sheet; they repeat every 480): lines 2 pixels wide across the sheet every
+// 0.4 inch and along it every inch, diagonals every 0.8 inch, 45-degree hatching every 16 pixels
+// in two areas, and rows of text-like strokes.
+std::uint8_t* DrawingLine(int k) {
+    std::uint8_t* line = NewLine();
+    std::memset(line, 255, 3 * std::size_t{kLinePixels});
+    const bool across = k % 240 < 2;
+    for (std::int32_t p = 0; p < kLinePixels; ++p) {
+        const bool along = p % 600 < 2;
+        const bool diagonal = (p - 3 * k % 480 + 480) % 480 < 2;
+        const bool hatched =
+            ((p > 3000 && p < 6000) || (p > 12000 && p < 14500)) && (p + k) % 16 < 2;
+        const int cell = p % 600;
+        const bool text = p > 16000 && p < 20000 && cell > 100 && cell < 160 &&
+                          ((p / 4 + k / 4) % 6 == 0 || (k % 40 < 3 && cell < 130));
+        if (across || along || diagonal || hatched || text) std::memset(line + 3 * p, 0, 3);
+    }
+    return line;
 }
 
 void BuildLines(Page page) {
@@ -66,6 +90,10 @@ void BuildLines(Page page) {
             }
             server.lines.push_back(line);
         }
+        return;
+    }
+    if (page == Page::Drawing) {
+        for (int k = 0; k < 480; ++k) server.lines.push_back(DrawingLine(k));
         return;
     }
     // A drawing: a grid of 2-pixel lines every 0.4 inch, and strokes of
@@ -177,10 +205,11 @@ const BitPage& DriverPage(Page page) {
     for (const char c : stream)
         bits.streamHash = (bits.streamHash ^ static_cast<std::uint8_t>(c)) * 0x100000001b3u;
     bits.streamBytes = stream.size();
-    // Each band: "ESC*r<rows>T" ... "ESC*b<n>W", the width as 4 bytes, the
-    // Group 4 data.
+    // The raster: "ESC*r<rows>T", then each band as "ESC*b<n>W", the width
+    // as 4 bytes and the Group 4 data of as many rows as its end of block
+    // says (the raster's rows left at most).
     std::size_t at = 0;
-    std::int32_t rows = 0;
+    std::int32_t rows = 0, left = 0;
     while ((at = stream.find("\x1b*", at)) != std::string::npos) {
         at += 2;
         const std::string head = stream.substr(at, 1);
@@ -190,11 +219,15 @@ const BitPage& DriverPage(Page page) {
         if (p == start || p >= stream.size()) continue;
         if (head == "r" && stream[p] == 'T') {
             at = start;
-            rows = NumberBefore(stream, &at, 'T');
+            left = NumberBefore(stream, &at, 'T');
         } else if (head == "b" && stream[p] == 'W') {
             at = start;
             const std::int32_t count = NumberBefore(stream, &at, 'W');
             bits.width = static_cast<std::int32_t>(LoadBe32(stream.data() + at));
+            rows = static_cast<std::int32_t>(
+                preview::CountMmrRows(reinterpret_cast<const std::uint8_t*>(stream.data()) + at + 4,
+                                      static_cast<std::size_t>(count - 4), bits.width, left));
+            left -= rows;
             const auto band =
                 testing::DecodeGroup4(stream.substr(at + 4, count - 4), bits.width, rows);
             bits.rows.insert(bits.rows.end(), band.begin(), band.end());
@@ -261,7 +294,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
     using namespace varnu::bench;
-    constexpr Page kPages[] = {Page::Photo, Page::LineArt};
     for (const Page page : kPages)
         benchmark::RegisterBenchmark((std::string("Driver/") + Name(page)).c_str(), BM_Driver, page)
             ->Unit(benchmark::kMillisecond)
@@ -288,10 +320,15 @@ int main(int argc, char** argv) {
             Name(page), driver->second, tiff->second, driver->second / tiff->second,
             tiff->second / driver->second);
         const BitPage& bits = DriverPage(page);
-        std::printf("%-8s stream %zu bytes (%.2f bits a pixel), FNV-1a %016llx\n", Name(page),
-                    bits.streamBytes,
-                    8.0 * static_cast<double>(bits.streamBytes) / (double{kLinePixels} * kLines),
-                    static_cast<unsigned long long>(bits.streamHash));
+        std::size_t ink = 0;
+        for (const std::uint8_t byte : bits.rows)
+            ink += static_cast<std::size_t>(__builtin_popcount(byte));
+        std::printf(
+            "%-8s stream %zu bytes (%.2f bits a pixel), ink %.1f %%, FNV-1a %016llx\n", Name(page),
+            bits.streamBytes,
+            8.0 * static_cast<double>(bits.streamBytes) / (double{kLinePixels} * kLines),
+            100.0 * static_cast<double>(ink) / (8.0 * static_cast<double>(bits.rows.size())),
+            static_cast<unsigned long long>(bits.streamHash));
     }
     if (DriverPeakMb > 0) {
         const double pageMb = (21600.0 + 32) / 8 * 28800 / 1e6;

@@ -60,51 +60,55 @@ std::string ColourLine(std::int32_t y, std::int32_t pixels) {
     return s;
 }
 
-// The HP-GL/2 band moves between RTL bands: the values of "PR0,n" (or
-// "PR n,0" along x) that stand between "\e%0B" and "\e%1A".
-std::vector<long> BandMoves(const std::string& s) {
-    std::vector<long> moves;
-    for (std::size_t at = s.find("\x1b%0BPR"); at != std::string::npos;
-         at = s.find("\x1b%0BPR", at + 1)) {
-        long x = 0, y = 0;
-        if (std::sscanf(s.c_str() + at + 6, "%ld,%ld", &x, &y) == 2) moves.push_back(x + y);
-    }
-    return moves;
-}
-
-long Sum(const std::vector<long>& values) {
-    long sum = 0;
-    for (long v : values) sum += v;
-    return sum;
-}
-
-// The first RTL band in a stream: (W, rows, coded bytes).
+// An RTL image's raster: the width it announces (the window's for an opaque
+// image, W for a transparent one), its height, and its blocks.
 struct RtlBand {
-    std::int32_t width = 0, rows = 0;
+    std::int32_t width = 0, rows = 0;  // W as the block states it; its rows
     std::string coded;
 };
-std::vector<RtlBand> RtlBands(const std::string& s) {
+struct RtlRaster {
+    std::int32_t shown = 0, rows = 0;
     std::vector<RtlBand> bands;
-    std::size_t at = 0;
-    while ((at = s.find("\x1b*r", at)) != std::string::npos) {
-        RtlBand band;
-        if (std::sscanf(s.c_str() + at, "\x1b*r%dS", &band.width) != 1) {
+};
+
+// The rows of each block: one block holds them all, several are bands of
+// 32 x ceil(rows / 32 / 32) rows and the rest.
+std::vector<RtlRaster> RtlRasters(const std::string& s) {
+    std::vector<RtlRaster> rasters;
+    for (std::size_t at = s.find("\x1b*r"); at != std::string::npos; at = s.find("\x1b*r", at)) {
+        RtlRaster raster;
+        if (std::sscanf(s.c_str() + at, "\x1b*r%dS\x1b*r%dT", &raster.shown, &raster.rows) != 2) {
             ++at;
             continue;
         }
-        at = s.find("\x1b*r", at + 1);
-        std::sscanf(s.c_str() + at, "\x1b*r%dT", &band.rows);
-        at = s.find("\x1b*b8M", at);
-        at = s.find("\x1b*b", at + 5);
-        int n = 0;
-        std::sscanf(s.c_str() + at, "\x1b*b%dW", &n);
-        at = s.find('W', at) + 1;
-        EXPECT_EQ(LoadLe<std::uint32_t>(s.data(), at),
-                  __builtin_bswap32(static_cast<std::uint32_t>(band.width)));
-        band.coded = s.substr(at + 4, static_cast<std::size_t>(n - 4));
-        at += static_cast<std::size_t>(n);
-        bands.push_back(band);
+        const std::size_t end = s.find("\x1b*rC", at);
+        at = s.find("\x1b*b8M", at) + 5;
+        for (int n = 0; (at = s.find("\x1b*b", at)) < end &&
+                        std::sscanf(s.c_str() + at, "\x1b*b%dW", &n) == 1;) {
+            at = s.find('W', at) + 1;
+            RtlBand band;
+            band.width =
+                static_cast<std::int32_t>(__builtin_bswap32(LoadLe<std::uint32_t>(s.data(), at)));
+            band.coded = s.substr(at + 4, static_cast<std::size_t>(n - 4));
+            raster.bands.push_back(band);
+            at += static_cast<std::size_t>(n);
+        }
+        const std::int32_t q = raster.rows / 32, bandRows = 32 * ((q + 31) / 32);
+        for (std::size_t i = 0; i < raster.bands.size(); ++i)
+            raster.bands[i].rows = raster.bands.size() == 1 ? raster.rows
+                                   : i + 1 < raster.bands.size()
+                                       ? bandRows
+                                       : raster.rows - bandRows * static_cast<std::int32_t>(i);
+        rasters.push_back(raster);
     }
+    return rasters;
+}
+
+// The blocks of every raster in a stream.
+std::vector<RtlBand> RtlBands(const std::string& s) {
+    std::vector<RtlBand> bands;
+    for (const RtlRaster& raster : RtlRasters(s))
+        bands.insert(bands.end(), raster.bands.begin(), raster.bands.end());
     return bands;
 }
 
@@ -185,18 +189,19 @@ TEST_F(RasterTest, FastAndPortableOneColourTestsAgree) {
 }
 
 // A colour line of runs: paper, fills of one colour at any length and
-// offset, and noise, so that words are whole runs, parts of them or mixed.
+// offset, strokes of one colour over paper, and noise, so that words are
+// whole runs, parts of them, two colours or mixed.
 std::vector<std::uint8_t> RunsLine(std::mt19937& rng, std::int32_t pixels) {
     std::vector<std::uint8_t> line(3 * static_cast<std::size_t>(pixels));
     for (std::int32_t x = 0; x < pixels;) {
         const std::int32_t run = 1 + static_cast<std::int32_t>(rng() % (rng() % 4 == 0 ? 200 : 40));
-        const int kind = static_cast<int>(rng() % 4);
+        const int kind = static_cast<int>(rng() % 5);
         const std::uint8_t r = static_cast<std::uint8_t>(rng()),
                            g = static_cast<std::uint8_t>(rng()),
                            b = static_cast<std::uint8_t>(rng());
         for (std::int32_t k = 0; k < run && x < pixels; ++k, ++x) {
             std::uint8_t* p = &line[3 * static_cast<std::size_t>(x)];
-            if (kind == 0) {
+            if (kind == 0 || (kind == 4 && k % 7 > 1)) {  // paper; strokes over paper
                 p[0] = p[1] = p[2] = 255;
             } else if (kind == 3) {
                 for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>(rng());
@@ -266,7 +271,8 @@ TEST_F(RasterTest, RtlFramingOfOneBand) {
     ASSERT_EQ(bands.size(), 1u);
     EXPECT_EQ(bands[0].width, 1216);
     EXPECT_EQ(bands[0].rows, 295);
-    const std::string head = "\x1b*r1216S\x1b*r295T\x1b*r1A\x1b*b8M\x1b*b" +
+    // The device is told the window's width; the rows stay padded to W.
+    const std::string head = "\x1b*r1181S\x1b*r295T\x1b*r1A\x1b*b8M\x1b*b" +
                              std::to_string(bands[0].coded.size() + 4) + "W";
     EXPECT_EQ(out.substr(21, head.size()), head);
     EXPECT_EQ(Hex(out.substr(21 + head.size(), 4)), "00 00 04 C0");
@@ -312,22 +318,19 @@ TEST_F(RasterTest, ReplicationMakesEachPixelABlockWithItsOwnRows) {
 
 TEST_F(RasterTest, BandsOfAMultipleOf32Rows) {
     applyConfigDefaults(0);
-    // Stride 2000 (W 16000): 5000 rows go out as 31 bands of 160 and one of 40.
+    // Stride 2000 (W 16000): 5000 rows go out as one raster of 31 blocks of
+    // 160 rows and one of 40, with nothing between them (no move, no
+    // second set-up).
     const std::string out = RunRaster(15968, 5000, DataMode::kRtlGl2, kResolution600,
                                       [](std::int32_t) { return std::string(); });
-    EXPECT_EQ(Count(out, "\x1b*r16000S"), 32u);
-    EXPECT_EQ(Count(out, "\x1b*r160T"), 31u);
-    EXPECT_EQ(Count(out, "\x1b*r40T"), 1u);
-    // Each move carries the remainder of the one before: after k bands the
-    // device stands at k x 160 rows rounded once (160 rows are 270.93 units).
-    const auto moves = BandMoves(out);
-    ASSERT_EQ(moves.size(), 31u);
-    for (std::size_t k = 1; k <= moves.size(); ++k) {
-        const std::vector<long> first(moves.begin(), moves.begin() + static_cast<long>(k));
-        EXPECT_EQ(Sum(first), std::lround(k * 160 * 1016.0 / 600)) << k;
-    }
-    EXPECT_EQ(Count(out, "\x1b%1A\x1b&a0N\x1b*v1N\x1b*t600R"), 32u);
-    for (const auto& band : RtlBands(out)) {
+    EXPECT_EQ(Count(out, "\x1b*r15968S\x1b*r5000T\x1b*r1A\x1b*b8M\x1b*b"), 1u);
+    EXPECT_EQ(Count(out, "\x1b*r"), 4u);  // S, T, A and the end
+    EXPECT_EQ(Count(out, "\x1b*b"), 33u);
+    EXPECT_EQ(Count(out, "PR"), 0u);
+    EXPECT_EQ(Count(out, "\x1b%1A\x1b&a0N\x1b*v1N\x1b*t600R"), 1u);
+    const auto bands = RtlBands(out);
+    ASSERT_EQ(bands.size(), 32u);
+    for (const auto& band : bands) {
         const auto decoded = DecodeGroup4(band.coded, band.width, band.rows);
         ASSERT_EQ(decoded.size(), static_cast<std::size_t>(2000 * band.rows));
     }
@@ -371,15 +374,14 @@ TEST_F(RasterTest, TheSingleBandLimitIsInclusive) {
     std::string out = RunRaster(19648, 1024, DataMode::kRtlGl2, kResolution400,
                                 [](std::int32_t) { return std::string(); });
     EXPECT_EQ(Count(out, "\x1b*r1024T"), 1u);
-    EXPECT_EQ(Count(out, "\x1b*rC\x1b%0BPR"), 0u);
+    EXPECT_EQ(Count(out, "\x1b*b"), 2u);  // the compression and one block
     TestHost::Get().ClearCalls();
     out = RunRaster(19648, 1025, DataMode::kRtlGl2, kResolution400,
                     [](std::int32_t) { return std::string(); });
-    EXPECT_EQ(Count(out, "\x1b*r32T"), 32u);
-    EXPECT_EQ(Count(out, "\x1b*r1T"), 1u);
-    // 32 moves of 32 rows at 400 dpi (81.28 units each): 1024 rows, 2600.96 units.
-    EXPECT_EQ(BandMoves(out).size(), 32u);
-    EXPECT_EQ(Sum(BandMoves(out)), 2601);
+    // One raster of 1025 rows: 32 blocks of 32 rows and one of 1.
+    EXPECT_EQ(Count(out, "\x1b*r1025T"), 1u);
+    EXPECT_EQ(Count(out, "\x1b*b"), 34u);
+    EXPECT_EQ(Count(out, "PR"), 0u);
 }
 
 TEST_F(RasterTest, ImageWithoutRowsSendsNoBand) {
@@ -494,7 +496,7 @@ TEST_F(ImageRequestTest, GridPlacementAndLinesAt600Dpi) {
     const std::string out = host().Output();
     const std::string head =
         "TR0;PU3000,2000PA3000,2000IW1000,2000,3000,2500\x1b%1A\x1b&a0N\x1b*v1N\x1b*t600R\x1b*"
-        "r1216S\x1b*r294T";
+        "r1181S\x1b*r294T";
     EXPECT_EQ(out.substr(0, head.size()), head);
     const auto bands = RtlBands(out);
     ASSERT_EQ(bands.size(), 1u);
@@ -639,7 +641,7 @@ TEST_F(ImageRequestTest, FailureReplyAbandonsTheImage) {
     EXPECT_EQ(HeadlessMessageBoxes()[0].ownerWindow, 0x77u);
     EXPECT_EQ(ImageHost::Get().releases, 3);
     const std::string out = host().Output();
-    EXPECT_EQ(out.find("\x1b*r1216S"), std::string::npos);
+    EXPECT_EQ(out.find("\x1b*b8M"), std::string::npos);  // no raster at all
     EXPECT_NE(out.find("\x1b*t600R\x1b*rC\x1b%0BTR0;PA3000,2000"), std::string::npos);
     EXPECT_EQ(JobState.ErrorLatch, 0);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "preview/band_painter.h"
+#include "preview/mmr_rows.h"
 #include "preview/row_decoder.h"
 
 namespace varnu::preview {
@@ -51,12 +52,12 @@ void TiffHead(std::uint8_t* head, long width, long rows, std::uint64_t coded) {
     }
 }
 
-// The band's data from the input into an unnamed file behind its TIFF head.
-int SpoolBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, long rows) {
+// The band's data from the input into an unnamed file behind room for its
+// TIFF head.
+int SpoolBand(Input& in, std::uint64_t start, std::uint64_t coded) {
     const int fd = memfd_create("band", 0);
     if (fd < 0) throw StreamError(start, "no room for a raster band");
-    std::uint8_t head[kHeadBytes];
-    TiffHead(head, width, rows, coded);
+    const std::uint8_t head[kHeadBytes] = {};
     bool ok = write(fd, head, kHeadBytes) == static_cast<ssize_t>(kHeadBytes);
     std::vector<char> chunk(1 << 16);
     for (std::uint64_t left = coded; ok && left > 0;) {
@@ -75,6 +76,25 @@ int SpoolBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, l
     return fd;
 }
 
+// The rows the spooled band holds before its end of block, at most `limit`.
+long CountRows(int fd, std::uint64_t start, std::uint64_t coded, long width, long limit) {
+    if (coded == 0) return 0;
+    const std::size_t length = kHeadBytes + coded;
+    void* map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map == MAP_FAILED) {
+        close(fd);
+        throw StreamError(start, "no room for a raster band");
+    }
+    const long rows =
+        CountMmrRows(static_cast<const std::uint8_t*>(map) + kHeadBytes, coded, width, limit);
+    munmap(map, length);
+    if (rows < 0) {
+        close(fd);
+        throw StreamError(start, "MMR band whose codes are not rows of its width");
+    }
+    return rows;
+}
+
 }  // namespace
 
 void DrawCarry(BandCarry* carry, Sheet* sheet) {
@@ -86,19 +106,34 @@ void DrawCarry(BandCarry* carry, Sheet* sheet) {
     painter.Draw(*carry);
 }
 
-void DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, long rows,
+long DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, const BandShape& shape,
               const BandPlace& place, Sheet* sheet, BandCarry* carry,
-              const std::function<void(int row, const std::uint8_t* bits)>& observe) {
+              const std::function<void(long rows, int row, const std::uint8_t* bits)>& observe) {
+    const long width = shape.width;
+    long rows = shape.rows;
     if (width <= 0 || rows <= 0 || width > (1 << 17) || rows > (1 << 24))
         throw StreamError(start, "raster band of " + std::to_string(width) + " x " +
                                      std::to_string(rows) + " pixels");
-    // Every coded row takes at least one bit.
-    if (static_cast<std::uint64_t>(rows) > 8 * coded + 64)
-        throw StreamError(start, "raster band with more rows than its data can code");
+    if (shape.shown <= 0 || shape.shown > width)
+        throw StreamError(start, "raster band narrower than its raster");
     if (coded > kMaxBandBytes)
         throw StreamError(
             start, "raster band of " + std::to_string(coded) + " bytes, more than a band can code");
-    const int fd = SpoolBand(in, start, coded, width, rows);
+    // Every coded row takes at least one bit.
+    if (!shape.upTo && static_cast<std::uint64_t>(rows) > 8 * coded + 64)
+        throw StreamError(start, "raster band with more rows than its data can code");
+    const int fd = SpoolBand(in, start, coded);
+    if (shape.upTo) rows = CountRows(fd, start, coded, width, rows);
+    if (rows == 0) {
+        close(fd);
+        return 0;
+    }
+    std::uint8_t head[kHeadBytes];
+    TiffHead(head, width, rows, coded);
+    if (pwrite(fd, head, kHeadBytes, 0) != static_cast<ssize_t>(kHeadBytes)) {
+        close(fd);
+        throw StreamError(start, "no room for a raster band");
+    }
     TIFFSetWarningHandler(nullptr);
     TIFFSetErrorHandler(nullptr);
     lseek(fd, 0, SEEK_SET);
@@ -109,12 +144,13 @@ void DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, l
     }
     long r = 0;
     try {
-        BandPainter painter(sheet, place, width, rows, carry);
+        BandPainter painter(sheet, place, shape.shown, rows, carry);
         const std::size_t bytes = static_cast<std::size_t>(width + 7) / 8;
+        const std::size_t shown = static_cast<std::size_t>(shape.shown + 7) / 8;
         RowDecoder decoder(tif, rows, bytes);
         for (const std::uint8_t* row; r < rows && (row = decoder.Next()) != nullptr; ++r) {
-            if (observe) observe(static_cast<int>(r), row);
-            painter.Row(r, row, bytes);
+            if (observe) observe(rows, static_cast<int>(r), row);
+            painter.Row(r, row, shown);
         }
         painter.Finish();
     } catch (...) {
@@ -123,6 +159,7 @@ void DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, l
     }
     TIFFClose(tif);  // closes fd
     if (r < rows) throw StreamError(start, "MMR band that does not decode to its header's size");
+    return rows;
 }
 
 }  // namespace varnu::preview

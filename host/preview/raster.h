@@ -43,10 +43,19 @@ void DrawCarry(BandCarry* carry, Sheet* sheet);
 // The most coded bytes one band may take.
 inline constexpr std::uint64_t kMaxBandBytes = std::uint64_t{256} << 20;
 
-// Reads `coded` bytes of MMR data for a band of `width` x `rows` from the
-// input and draws it; each decoded row also goes to `observe` when set.
-void DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, long width, long rows,
+// A band's rows as its commands describe them.
+struct BandShape {
+    long width = 0;     // pixels of a coded row
+    long shown = 0;     // of them printed, from the first (at most width)
+    long rows = 0;      // its rows, or with `upTo` the most it may hold
+    bool upTo = false;  // its end of block says how many rows it holds
+};
+
+// Reads `coded` bytes of MMR data for a band from the input and draws it;
+// each decoded row also goes to `observe` when set, with the band's rows.
+// Returns the rows drawn.
+long DrawBand(Input& in, std::uint64_t start, std::uint64_t coded, const BandShape& shape,
               const BandPlace& place, Sheet* sheet, BandCarry* carry,
-              const std::function<void(int row, const std::uint8_t* bits)>& observe);
+              const std::function<void(long rows, int row, const std::uint8_t* bits)>& observe);
 
 }  // namespace varnu::preview

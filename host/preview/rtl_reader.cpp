@@ -155,8 +155,9 @@ class RtlReader {
     bool down_ = false, relative_ = false, polygonMode_ = false, pageEnded_ = false;
     bool longEdge_ = true, sourceOpaque_ = false, patternOpaque_ = false;
     std::vector<Point> path_, polygon_;
-    // Raster: resolution, the next band's size, the active position (plotter units).
-    long dpi_ = 0, rasterWidth_ = 0, rasterRows_ = 0;
+    // Raster: resolution, the next raster's size, the rows it still takes
+    // (-1 outside a raster), the active position (plotter units).
+    long dpi_ = 0, rasterWidth_ = 0, rasterRows_ = 0, rasterLeft_ = -1;
     double capX_ = 0, capY_ = 0;
     int bands_ = 0;
     BandCarry carry_;
@@ -240,8 +241,10 @@ void RtlReader::RtlEscape(char family, std::uint64_t start) {
         dpi_ = v;
     } else if (family == '*' && group == 'r' && (end == 'S' || end == 'T')) {
         (end == 'S' ? rasterWidth_ : rasterRows_) = v;
-    } else if (family == '*' && group == 'r' && (end == 'A' || end == 'C')) {
-        // start and end of raster graphics
+    } else if (family == '*' && group == 'r' && end == 'A') {
+        rasterLeft_ = rasterRows_;  // a raster of that many rows starts
+    } else if (family == '*' && group == 'r' && end == 'C') {
+        rasterLeft_ = -1;
     } else if (is('*', 'b', 'M')) {
         if (v != 8) throw StreamError(start, "raster compression other than MMR");
     } else if (is('*', 'b', 'Y')) {  // rows skipped
@@ -270,28 +273,42 @@ void RtlReader::Pjl() {
     }
 }
 
+// One block of MMR rows, each row as wide as the block says (the raster's
+// width of it printed), as many as its end of block says (at most what the
+// raster has left), after the rows before it.
 void RtlReader::RasterBlock(std::uint64_t start, long count) {
     if (count < 4) throw StreamError(start, "raster block too short");
     const unsigned char* w = reinterpret_cast<const unsigned char*>(in_.Need(4, "a raster block"));
     const long width = static_cast<long>(std::uint32_t(w[0]) << 24 | w[1] << 16 | w[2] << 8 | w[3]);
     in_.Skip(4);
-    if (width != rasterWidth_)
-        throw StreamError(start, "raster block whose width does not match its header");
+    if (width < rasterWidth_ || rasterWidth_ <= 0)
+        throw StreamError(start, "raster block narrower than its raster");
     if (sheet_ == nullptr) throw StreamError(start, "raster before the page size (PS)");
     if (dpi_ <= 0) throw StreamError(start, "raster without a resolution");
+    if (rasterLeft_ < 0) rasterLeft_ = rasterRows_;  // a block starts a raster by itself
+    if (rasterLeft_ == 0) {                          // rows past the raster's height print nothing
+        for (std::uint64_t left = static_cast<std::uint64_t>(count - 4); left > 0;) {
+            char skip[4096];
+            const std::size_t got = in_.Read(skip, std::min<std::uint64_t>(left, sizeof skip));
+            if (got == 0) throw StreamError(in_.Offset(), "stream ends inside raster data");
+            left -= got;
+        }
+        return;
+    }
     // The raster starts at the active position; pixels are 1016 / dpi units.
     BandPlace place{capX_, capY_, 1016.0 / dpi_, longEdge_, sourceOpaque_};
     const int band = bands_++;
-    std::function<void(int, const std::uint8_t*)> observe;
+    std::function<void(long, int, const std::uint8_t*)> observe;
     if (options_.bandRow)
-        observe = [&](int row, const std::uint8_t* bits) {
-            options_.bandRow(band, static_cast<int>(width), static_cast<int>(rasterRows_), row,
-                             bits);
+        observe = [&](long rows, int row, const std::uint8_t* bits) {
+            options_.bandRow(band, static_cast<int>(width), static_cast<int>(rows), row, bits);
         };
-    DrawBand(in_, start, static_cast<std::uint64_t>(count - 4), width, rasterRows_, place,
-             sheet_.get(), &carry_, observe);
+    const long rows =
+        DrawBand(in_, start, static_cast<std::uint64_t>(count - 4),
+                 {width, rasterWidth_, rasterLeft_, true}, place, sheet_.get(), &carry_, observe);
+    rasterLeft_ -= rows;
     // The next rows follow the last ones.
-    (longEdge_ ? capX_ : capY_) += rasterRows_ * place.pixel;
+    (longEdge_ ? capX_ : capY_) += rows * place.pixel;
 }
 
 void RtlReader::MoveTo(double u, double v, bool down) {

@@ -270,12 +270,12 @@ void VcglReader::RasterData(std::uint64_t start, std::uint64_t coded) {
     }
     BandPlace place{double(image_[0]), double(image_[1]), pixel_, longEdge, !transparent_};
     const int band = bands_++;
-    std::function<void(int, const std::uint8_t*)> observe;
+    std::function<void(long, int, const std::uint8_t*)> observe;
     if (options_.bandRow)
-        observe = [&](int row, const std::uint8_t* bits) {
+        observe = [&](long, int row, const std::uint8_t* bits) {
             options_.bandRow(band, width, rows, row, bits);
         };
-    DrawBand(in_, start, coded, width, rows, place, sheet_.get(), &carry_, observe);
+    DrawBand(in_, start, coded, {width, width, rows, false}, place, sheet_.get(), &carry_, observe);
 }
 
 }  // namespace

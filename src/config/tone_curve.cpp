@@ -6,7 +6,7 @@
 #include "config/config_record.h"
 #include "varnu/default_tone_curve.h"
 
-// The curve, the image grid and the band moves are defined in double
+// The curve, the image grid and the cut to the sheet are defined in double
 // arithmetic. Evaluated in the x87 unit's wider registers, 255 x (1/255) is
 // just below 1, the curve ends at 254 instead of 255, and white paper gets
 // dither dots: 32-bit x86 builds must use SSE floating point.

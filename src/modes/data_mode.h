@@ -26,11 +26,19 @@ struct PolygonVertices {
     }
 };
 
-// Where an image goes, in host units, and what it covers.
+// A rectangle in device units.
+struct DeviceRect {
+    double x0, y0, x1, y1;
+};
+
+// Where an image goes and what it covers.
 struct ImagePlacement {
-    std::int32_t x0, y0, x1, y1;    // target area
-    std::int32_t anchorX, anchorY;  // (x1, y0), or (x0, y0) with the long edge along x
-    long long scale;                // ScaleFactor truncated to an integer
+    std::int32_t x0, y0, x1, y1;  // target area, host units
+    // Device units: the first pixel's corner ((x1, y0), or (x0, y0) with the
+    // long edge along x, moved onto the sheet when the image passes it), and
+    // the target area's part on the sheet.
+    long long anchorX, anchorY;
+    long long windowX0, windowY0, windowX1, windowY1;
     std::int32_t transparent;
     DevicePoint saved;  // DevicePosition when drawing began
 };
@@ -41,11 +49,11 @@ struct RasterFrame {
     std::int32_t transparent;
     std::int32_t anchorX;  // VCGL: device units, advanced band by band
     std::int32_t anchorY;
-    bool longEdge;            // long-edge bit of the configuration
-    std::int32_t rowPixels;   // pixels per line x n
-    std::int32_t width;       // W: row pixels raised to a multiple of 32, plus 32
-    std::int64_t rowsMoved;   // RTL/GL2: rows the band moves have advanced
-    std::int64_t unitsMoved;  // and the HP-GL/2 units sent for them
+    bool longEdge;           // long-edge bit of the configuration
+    std::int32_t rowPixels;  // pixels per line x n
+    std::int32_t width;      // W: row pixels raised to a multiple of 32, plus 32
+    std::int32_t totalRows;  // rows of the whole image, all bands together
+    std::int32_t bandsSent;  // bands framed so far
 };
 
 // One row per mode. Statuses are 0 or -1 (a failed append, which the
@@ -83,13 +91,15 @@ struct DataModeOps {
     bool (*grid)(double dpi, std::int64_t dx, std::int64_t dy, std::int32_t sourceWidth,
                  std::int32_t sourceHeight, double* width, double* height);
     bool skipsFirstLineAt600;
+    double unitsPerInch;    // device units
+    DeviceRect (*sheet)();  // the sheet the job described, device units
     std::uint16_t (*imageResolution)(std::uint16_t code);
     void (*imageOpen)();
     void (*placeImage)(const ImagePlacement& image);
     void (*restore)(const ImagePlacement& image);
 
     // Raster output: the resolution chosen, raster mode entered, one coded
-    // band framed, the move to the next band, raster mode left.
+    // band framed, what lies between two bands, raster mode left.
     void (*selectResolution)(std::int32_t dpi);
     void (*rasterBegin)(const RasterFrame& frame);
     void (*frame)(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* coded,

@@ -78,8 +78,6 @@ constexpr char kCompressionMmr[] = "\x1b*b8M";
 constexpr char kTransferData[] = "\x1b*b%dW";  // then the block
 constexpr char kEndRaster[] = "\x1b*rC";
 constexpr char kEnterHpgl2[] = "\x1b%0B";
-constexpr char kMoveAlongX[] = "PR%d,0";
-constexpr char kMoveAlongY[] = "PR0,%d";
 constexpr char kResolutionFormat[] = "\x1b*t%dR";
 
 bool PeEightBit() {
@@ -309,6 +307,15 @@ std::uint16_t ImageResolution(std::uint16_t code) {
     return code;
 }
 
+// User units are plotter units from the plot area's corner; the sheet
+// reaches past it by the margins.
+DeviceRect Sheet() {
+    const JobStateRecord& j = JobState;
+    return {-static_cast<double>(j.MarginUnits[2]), -static_cast<double>(j.MarginUnits[1]),
+            static_cast<double>(j.PageWidthUnits) + j.MarginUnits[3],
+            static_cast<double>(j.PageHeightUnits) + j.MarginUnits[0]};
+}
+
 void ImageOpen() {}
 
 void PlaceImage(const ImagePlacement& im) {
@@ -320,12 +327,10 @@ void PlaceImage(const ImagePlacement& im) {
     const bool open = PageState.PageHasContent || moved;
     const char* lead = open ? ";" : "";
     SendDirectText(kImageTransparency, lead, im.transparent ? 1 : 0);
-    // In 64 bits: a corner far out times the scale may pass 2^31.
-    const long long k = im.scale;
-    SendDirectText(kImageMove, im.anchorX * k, im.anchorY * k);
-    SendDirectText(kImageAnchor, im.anchorX * k, im.anchorY * k);
+    SendDirectText(kImageMove, im.anchorX, im.anchorY);
+    SendDirectText(kImageAnchor, im.anchorX, im.anchorY);
     // The window in HP-GL/2's order, x0, y0, x1, y1: it holds the anchor.
-    SendDirectText(kImageWindow, im.x0 * k, im.y0 * k, im.x1 * k, im.y1 * k);
+    SendDirectText(kImageWindow, im.windowX0, im.windowY0, im.windowX1, im.windowY1);
 }
 
 void SendReplay(const ReplayCommand& command) {
@@ -359,7 +364,7 @@ void SelectResolution(std::int32_t dpi) {
     std::snprintf(Module.ResolutionCommand, 8, kResolutionFormat, dpi);
 }
 
-// Raster mode for the image, at its first band and after every band move.
+// Raster mode for the image, before its first band.
 void RasterBegin(const RasterFrame& frame) {
     SendDirectText("%s", kEnterRtl);
     SendDirectText("%s", kOpaqueBackground);
@@ -367,30 +372,26 @@ void RasterBegin(const RasterFrame& frame) {
     SendDirectText("%s", Module.ResolutionCommand);
 }
 
-void Frame(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* coded,
-           std::uint32_t count) {
-    SendDirectText(kRasterWidth, frame.width);
-    SendDirectText(kRasterHeight, rows);
-    SendDirectText("%s", kStartRaster);
-    SendDirectText("%s", kCompressionMmr);
+// An image is one raster: its size and start go out before the first band,
+// and each band is one more block of rows (every block codes from a white
+// row of its own and states its width), so the device lays all rows on one
+// grid from the anchor and no band waits on a rounded move. An opaque image
+// is told the width of its window: the rows' padding past it would print
+// white over what lies beside the image.
+void Frame(const RasterFrame& frame, std::int32_t, const std::uint8_t* coded, std::uint32_t count) {
+    if (frame.bandsSent == 0) {
+        SendDirectText(kRasterWidth, frame.transparent != 0 ? frame.width : frame.rowPixels);
+        SendDirectText(kRasterHeight, frame.totalRows);
+        SendDirectText("%s", kStartRaster);
+        SendDirectText("%s", kCompressionMmr);
+    }
     SendDirectText(kTransferData, static_cast<std::int32_t>(count + 4));
     SendDirectBigEndian32(frame.width);
     SendDirectBytes(coded, count);
 }
 
-void BandMove(RasterFrame& frame, std::int32_t advance) {
-    SendDirectText("%s", kEndRaster);
-    SendDirectText("%s", kEnterHpgl2);
-    // The device stands at the rows moved so far in HP-GL/2 units, rounded
-    // once: no band's remainder is lost on the way.
-    frame.rowsMoved += advance;
-    const std::int64_t dpi = Module.CurrentDpi > 0 ? Module.CurrentDpi : 1;
-    const std::int64_t target = (frame.rowsMoved * 2 * 1016 + dpi) / (2 * dpi);
-    const auto units = static_cast<std::int32_t>(target - frame.unitsMoved);
-    frame.unitsMoved = target;
-    SendDirectText(frame.longEdge ? kMoveAlongX : kMoveAlongY, units);
-    RasterBegin(frame);
-}
+// The next band's rows follow the last one's within the same raster.
+void BandMove(RasterFrame&, std::int32_t) {}
 
 void RasterEnd() {
     SendDirectText("%s", kEndRaster);
@@ -416,6 +417,8 @@ extern const DataModeOps kRtlGl2Mode = {
     .polygon = Polygon,
     .grid = Grid,
     .skipsFirstLineAt600 = true,
+    .unitsPerInch = 1016.0,
+    .sheet = Sheet,
     .imageResolution = ImageResolution,
     .imageOpen = ImageOpen,
     .placeImage = PlaceImage,

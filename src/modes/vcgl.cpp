@@ -284,6 +284,12 @@ std::uint16_t ImageResolution(std::uint16_t code) {
     return code;
 }
 
+// The page rectangle job start marks.
+DeviceRect Sheet() {
+    return {0, 0, static_cast<double>(JobState.PageWidthUnits),
+            static_cast<double>(JobState.PageHeightUnits)};
+}
+
 void PlaceImage(const ImagePlacement& im) {
     SendDirect(im.transparent ? vcgl::kPaintTransparent : vcgl::kPaintOpaque);
 }
@@ -332,14 +338,18 @@ void SendBlankPreamble(const RasterFrame& frame, std::int32_t rows) {
     SendResolution();
 }
 
+// Device units (1/400 inch) a raster row or pixel takes.
+std::int32_t UnitsPerRow() {
+    return Module.CurrentDpi == 200 ? 2 : 1;
+}
+
 void Frame(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* coded,
            std::uint32_t count) {
     if (frame.transparent == 0) SendBlankPreamble(frame, rows);
     SendImageHeader(frame, frame.width, rows);
-    // The size in 400-dpi device units.
-    const std::int32_t scale = Module.CurrentDpi == 200 ? 2 : 1;
-    SendDirectBigEndian32(frame.width * scale);
-    SendDirectBigEndian32(rows * scale);
+    // The size in device units.
+    SendDirectBigEndian32(frame.width * UnitsPerRow());
+    SendDirectBigEndian32(rows * UnitsPerRow());
     SendDirect(vcgl::kImageHeaderTail);
     SendDirect(vcgl::kDataMode0207);
     SendDirect(vcgl::kDataOpener);
@@ -347,9 +357,12 @@ void Frame(const RasterFrame& frame, std::int32_t rows, const std::uint8_t* code
     SendDirectBytes(coded, count);
 }
 
+// The anchor moves by the band's rows in device units: at 200 dpi a row is
+// two of them, and a move by the row count would lay the next band over
+// half of this one.
 void BandMove(RasterFrame& frame, std::int32_t advance) {
     SendDirect(vcgl::kDataMode0200);
-    (frame.longEdge ? frame.anchorX : frame.anchorY) += advance;
+    (frame.longEdge ? frame.anchorX : frame.anchorY) += advance * UnitsPerRow();
     SendResolution();
 }
 
@@ -377,6 +390,8 @@ extern const DataModeOps kVcglMode = {
     .polygon = Polygon,
     .grid = Grid,
     .skipsFirstLineAt600 = false,
+    .unitsPerInch = 400.0,
+    .sheet = Sheet,
     .imageResolution = ImageResolution,
     .imageOpen = ClosePage,
     .placeImage = PlaceImage,

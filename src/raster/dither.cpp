@@ -1,5 +1,6 @@
 #include "raster/dither.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -24,11 +25,34 @@ std::uint8_t LevelOfGrey[256];
 constexpr int kLargestSum = 100 * 255;
 std::uint8_t LevelOfSum[kLargestSum + 1];
 
+// A colour pixel as one number, to compare pixels whole.
+inline std::uint32_t PackedColour(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16;
+}
+
 inline std::uint8_t LevelOf(const std::uint8_t* rgb) {
     return LevelOfSum[30 * rgb[0] + 59 * rgb[1] + 11 * rgb[2]];
 }
 
+// A page word stored past the caches: the page is written once, row after
+// row, and read only when the whole image is in, so reading each line of it
+// into the cache first (and evicting what the dither uses) buys nothing.
+inline void StorePageWord(std::uint32_t* at, std::uint32_t word) {
+#if defined(__SSE2__)
+    _mm_stream_si32(reinterpret_cast<int*>(at), static_cast<int>(word));
+#else
+    *at = word;
+#endif
+}
+
 }  // namespace
+
+void FinishPageWrites() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
 
 bool OneColourPortable(const std::uint8_t* p, std::int32_t pixels) {
     // Each byte equals the one three later: every pixel is the first.
@@ -72,7 +96,8 @@ void ColourLevels(const std::uint8_t* pixels, std::int32_t count, std::uint8_t* 
     std::int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
         const std::uint8_t* p = pixels + 3 * i;
-        if (SameColour(p, 16)) {
+        // A photograph's pixels rarely end as they start: no test of all 16.
+        if (PackedColour(p) == PackedColour(p + 45) && SameColour(p, 16)) {
             std::memset(level + i, LevelOf(p), 16);
             continue;
         }
@@ -172,7 +197,7 @@ void DitherWords(const std::uint8_t* level, std::int32_t words, std::int32_t y,
             halves[h] = static_cast<std::uint32_t>(kBitReversal[bits & 0xFF]) << 8 |
                         kBitReversal[bits >> 8];
         }
-        out[w] = halves[0] << 16 | halves[1];
+        StorePageWord(out + w, halves[0] << 16 | halves[1]);
     }
 #else
     DitherWordsPortable(level, words, y, out);
@@ -186,12 +211,85 @@ inline std::uint32_t SolidWord(const std::uint16_t* masks, std::uint8_t level) {
     return static_cast<std::uint32_t>(masks[level]) * 0x10001u;
 }
 
+// Which of 4 pixels are whole, by 12 bits of byte matches (a pixel's three
+// bytes from the low bit up): pixel j's bit is bit 3 - j.
+constexpr std::array<std::uint8_t, 4096> BuildWholePixels() {
+    std::array<std::uint8_t, 4096> table{};
+    for (int bits = 0; bits < 4096; ++bits)
+        for (int j = 0; j < 4; ++j)
+            if (((bits >> (3 * j)) & 7) == 7) table[bits] |= static_cast<std::uint8_t>(8 >> j);
+    return table;
+}
+constexpr auto kWholePixels = BuildWholePixels();
+
+// One colour's three bytes repeated over 48 bytes, for comparing 16 pixels
+// at once, and its level.
+struct ColourPattern {
+    std::uint32_t rgb = 0xFFFFFFFF;  // no colour yet
+    std::uint8_t level = 0;
+    alignas(16) std::uint8_t bytes[48];
+};
+
+// The patterns of the last two colours a line's words met (paper and ink,
+// mostly); a third takes the place of the one used longer ago.
+class ColourPatterns {
+  public:
+    const ColourPattern& Of(const std::uint8_t* p) {
+        const std::uint32_t v = PackedColour(p);
+        if (patterns_[last_].rgb == v) return patterns_[last_];
+        last_ ^= 1;
+        ColourPattern& c = patterns_[last_];
+        if (c.rgb == v) return c;
+        c.rgb = v;
+        c.level = LevelOf(p);
+        std::memcpy(c.bytes, p, 3);
+        for (std::size_t n = 3; n < 48; n *= 2)
+            std::memcpy(c.bytes + n, c.bytes, std::min<std::size_t>(n, 48 - n));
+        return c;
+    }
+
+  private:
+    ColourPattern patterns_[2];
+    int last_ = 0;
+};
+
+// The 32 pixels at p of the pattern's colour, pixel 0 in bit 31.
+std::uint32_t PixelsOfColour(const std::uint8_t* p, const ColourPattern& colour) {
+    std::uint64_t low = 0;  // a bit per byte that matches: bytes 0-63, then 64-95
+    std::uint32_t high = 0;
+#if defined(__SSE2__)
+    const auto matches = [&](int at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+        const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(colour.bytes + at % 48));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, c)));
+    };
+    low = matches(0) | std::uint64_t{matches(16)} << 16 | std::uint64_t{matches(32)} << 32 |
+          std::uint64_t{matches(48)} << 48;
+    high = matches(64) | matches(80) << 16;
+#else
+    for (int i = 0; i < 64; ++i)
+        if (p[i] == colour.bytes[i % 48]) low |= std::uint64_t{1} << i;
+    for (int i = 64; i < 96; ++i)
+        if (p[i] == colour.bytes[i % 48]) high |= 1u << (i - 64);
+#endif
+    if (low == ~std::uint64_t{0} && high == 0xFFFFFFFFu) return 0xFFFFFFFFu;  // all of them
+    std::uint32_t pixels = 0;
+    for (int at = 0; at < 96; at += 12) {
+        const std::uint64_t group = at + 12 <= 64 ? low >> at
+                                    : at >= 64    ? high >> (at - 64)
+                                                  : low >> at | std::uint64_t{high} << (64 - at);
+        pixels = pixels << 4 | kWholePixels[group & 0xFFF];
+    }
+    return pixels;
+}
+
 }  // namespace
 
 void DitherColourLine(const std::uint8_t* pixels, std::int32_t count, std::int32_t y,
                       std::uint32_t* out) {
-    // Words of one colour (paper, fills) skip the levels; the words between
-    // them go through levels and DitherWords a run at a time.
+    // Words of one colour (paper, fills) or two (strokes over paper, the
+    // edges of fills) go straight from the masks; the words between them go
+    // through levels and DitherWords a run at a time.
     const std::int32_t words = Image.RasterState.width / 32;
     const std::uint16_t* masks = Image.DitherMasks[y % 16];
     std::uint8_t* level = Image.RasterState.levels;
@@ -201,12 +299,26 @@ void DitherColourLine(const std::uint8_t* pixels, std::int32_t count, std::int32
                      level + 32 * pending);
         DitherWords(level + 32 * pending, to - pending, y, out + pending);
     };
+    ColourPatterns colours;
     const std::int32_t whole = count / 32;
     for (std::int32_t w = 0; w < whole; ++w) {
         const std::uint8_t* p = pixels + 96 * static_cast<std::size_t>(w);
-        if (!SameColour(p, 32)) continue;
+        // A photograph's word rarely meets its first colour again: such a
+        // word goes to the levels at once.
+        const std::uint32_t v = PackedColour(p);
+        if (v != PackedColour(p + 3) && v != PackedColour(p + 93)) continue;
+        const ColourPattern& first = colours.Of(p);
+        const std::uint32_t same = PixelsOfColour(p, first);
+        std::uint32_t word = SolidWord(masks, first.level);
+        if (same != 0xFFFFFFFFu) {
+            const std::uint8_t* q = p + 3 * __builtin_clz(~same);  // the first of another colour
+            const ColourPattern& second = colours.Of(q);
+            const std::uint32_t other = PixelsOfColour(p, second);
+            if ((same | other) != 0xFFFFFFFFu) continue;
+            word = (word & same) | (SolidWord(masks, second.level) & other);
+        }
         if (pending < w) flush(w, 32 * w);
-        out[w] = SolidWord(masks, LevelOf(p));
+        StorePageWord(out + w, word);
         pending = w + 1;
     }
     // The word the line ends in, padded white; then white words to W.
@@ -216,7 +328,7 @@ void DitherColourLine(const std::uint8_t* pixels, std::int32_t count, std::int32
         std::memset(level + count, white, static_cast<std::size_t>(32 * used - count));
         flush(used, count);
     }
-    for (std::int32_t w = used; w < words; ++w) out[w] = SolidWord(masks, white);
+    for (std::int32_t w = used; w < words; ++w) StorePageWord(out + w, SolidWord(masks, white));
 }
 
 void DitherColourLinePortable(const std::uint8_t* pixels, std::int32_t count, std::int32_t y,

@@ -34,6 +34,10 @@ void DitherColourLine(const std::uint8_t* pixels, std::int32_t count, std::int32
 void DitherColourLinePortable(const std::uint8_t* pixels, std::int32_t count, std::int32_t y,
                               std::uint32_t* out);
 
+// Orders the page words stored so far before what follows, so that another
+// core reads them all (the dither stores them past the caches).
+void FinishPageWrites();
+
 // True when the `pixels` colour pixels at p are all the same colour.
 bool OneColour(const std::uint8_t* p, std::int32_t pixels);
 bool OneColourPortable(const std::uint8_t* p, std::int32_t pixels);

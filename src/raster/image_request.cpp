@@ -2,7 +2,9 @@
 // transparency, the host's row routines, and the vector state afterwards.
 #include "raster/image_request.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -106,15 +108,80 @@ void FillRowRequest(std::int32_t line, std::int32_t pixelsPerLine, double strip,
     std::memcpy(r + rr::kOpaque, im.packet + img::kOpaque, img::kOpaqueSize);
 }
 
-// Pulls the lines from the host into the page buffer. False after a failure
-// reply: the image is then abandoned.
-bool FetchLines(std::int32_t firstLine, std::int32_t pixelsPerLine, std::int32_t lineCount,
-                double strip, bool longEdge) {
+// The lines and pixels of an image that lie on the sheet.
+struct SheetPart {
+    std::int32_t firstLine, lines;    // lines fetched and sent, counted from the first fetched
+    std::int32_t firstPixel, pixels;  // of each line's pixels, those sent
+};
+
+// Of `count` cells of `size` device units laid from `from` in direction
+// `step` (+1 or -1), the first whose near edge lies on [lo, hi] and how
+// many from there start on it (the last may reach past the far edge).
+void CellsOn(double from, int step, double size, std::int32_t count, double lo, double hi,
+             std::int32_t* first, std::int32_t* kept) {
+    const double start = step > 0 ? (lo - from) / size : (from - hi) / size;
+    const double end = step > 0 ? (hi - from) / size : (from - lo) / size;
+    const double f = std::max(0.0, std::ceil(start));
+    const double e = std::min(static_cast<double>(count), std::ceil(end));
+    *first = static_cast<std::int32_t>(std::min(f, static_cast<double>(count)));
+    *kept = e > f ? static_cast<std::int32_t>(e - f) : 0;
+}
+
+// The part of the image on the sheet; the anchor and window move onto it.
+// In the normal orientation a line's pixels run from x1 to lower x and the
+// lines up from y0; along the long edge the lines run from x0 to higher x
+// and their pixels up from y0. False when nothing of it lies on the sheet.
+bool CutToSheet(const DataModeOps& mode, double dpi, std::int32_t lines, std::int32_t pixels,
+                std::int32_t replication, bool longEdge, ImagePlacement* place, SheetPart* part) {
+    const DeviceRect sheet = mode.sheet();
+    // Without a job's sheet (an image outside a job) there is nothing to cut to.
+    if (!(sheet.x1 > sheet.x0 && sheet.y1 > sheet.y0)) {
+        *part = {0, lines, 0, pixels};
+        return true;
+    }
+    const double cell = replication * mode.unitsPerInch / dpi;
+    const double ax = static_cast<double>(place->anchorX), ay = static_cast<double>(place->anchorY);
+    std::int32_t* lineFirst = &part->firstLine;
+    std::int32_t* pixelFirst = &part->firstPixel;
+    CellsOn(longEdge ? ax : ay, 1, cell, lines, longEdge ? sheet.x0 : sheet.y0,
+            longEdge ? sheet.x1 : sheet.y1, lineFirst, &part->lines);
+    CellsOn(longEdge ? ay : ax, longEdge ? 1 : -1, cell, pixels, longEdge ? sheet.y0 : sheet.x0,
+            longEdge ? sheet.y1 : sheet.x1, pixelFirst, &part->pixels);
+    if (part->lines <= 0 || part->pixels <= 0) return false;
+    // Whole device units, rounded towards the sheet's inside.
+    const double lineShift = part->firstLine * cell, pixelShift = part->firstPixel * cell;
+    if (longEdge) {
+        if (part->firstLine > 0) place->anchorX = static_cast<long long>(std::ceil(ax + lineShift));
+        if (part->firstPixel > 0)
+            place->anchorY = static_cast<long long>(std::ceil(ay + pixelShift));
+    } else {
+        if (part->firstLine > 0) place->anchorY = static_cast<long long>(std::ceil(ay + lineShift));
+        if (part->firstPixel > 0)
+            place->anchorX = static_cast<long long>(std::floor(ax - pixelShift));
+    }
+    const auto inside = [](long long v, double lo, double hi) {
+        const double d = static_cast<double>(v);
+        return d < lo   ? static_cast<long long>(std::ceil(lo))
+               : d > hi ? static_cast<long long>(std::floor(hi))
+                        : v;
+    };
+    place->windowX0 = inside(place->windowX0, sheet.x0, sheet.x1);
+    place->windowX1 = inside(place->windowX1, sheet.x0, sheet.x1);
+    place->windowY0 = inside(place->windowY0, sheet.y0, sheet.y1);
+    place->windowY1 = inside(place->windowY1, sheet.y0, sheet.y1);
+    return true;
+}
+
+// Pulls the lines from the host into the page buffer, each cut to the
+// pixels on the sheet. False after a failure reply: the image is then
+// abandoned.
+bool FetchLines(std::int32_t firstLine, std::int32_t endLine, const SheetPart& part,
+                std::int32_t pixelsPerLine, double strip, bool longEdge) {
     auto* fetch = FunctionFromHostAddress<RowFetchFn>(
         LoadLe<HostAddress>(Image.PendingImage.packet, img::kFetch));
     auto* release = FunctionFromHostAddress<RowReleaseFn>(
         LoadLe<HostAddress>(Image.PendingImage.packet, img::kRelease));
-    for (std::int32_t line = firstLine; line < lineCount; ++line) {
+    for (std::int32_t line = firstLine; line < endLine; ++line) {
         FillRowRequest(line, pixelsPerLine, strip, longEdge);
         auto* reply = static_cast<std::uint8_t*>(fetch(Module.RowRequest));
         const std::int32_t count =
@@ -131,12 +198,13 @@ bool FetchLines(std::int32_t firstLine, std::int32_t pixelsPerLine, std::int32_t
         }
         const auto* pixels = FromHostAddress<const std::uint8_t>(
             LoadLe<HostAddress>(reply, layout::row_reply::kPixels));
-        if (Image.PendingImage.bilevel) {
-            AddImageLine(count, pixels, true, Image.PendingImage.red, Image.PendingImage.green,
-                         Image.PendingImage.blue);
-        } else {
-            AddImageLine(count / 3, pixels, false, 0, 0, 0);
-        }
+        const bool bilevel = Image.PendingImage.bilevel != 0;
+        const std::int32_t size = bilevel ? 1 : 3;
+        const std::int32_t have = std::min(count / size - part.firstPixel, part.pixels);
+        pixels += static_cast<std::ptrdiff_t>(part.firstPixel) * size;
+        const PendingImageRecord& im = Image.PendingImage;
+        AddImageLine(have > 0 ? have : 0, pixels, bilevel, bilevel ? im.red : 0,
+                     bilevel ? im.green : 0, bilevel ? im.blue : 0);
         if (release != nullptr) release(reply);
     }
     return true;
@@ -162,18 +230,30 @@ void DrawImage() {
     const std::int32_t lineCount = longEdge ? grid.width : grid.height;
     const double strip = longEdge ? static_cast<double>(std::int64_t{im.x1} - im.x0) / lineCount
                                   : static_cast<double>(std::int64_t{im.y1} - im.y0) / lineCount;
+    // Device units of the corners, in 64 bits: a corner far out times the
+    // scale may pass 2^31.
     const double s = c.PageGeometry.ScaleFactor;
+    const auto device = [s](std::int32_t v) { return static_cast<long long>(std::trunc(v * s)); };
     ImagePlacement place = {im.x0,
                             im.y0,
                             im.x1,
                             im.y1,
-                            longEdge ? im.x0 : im.x1,
-                            im.y0,
-                            TruncateToInt32(s),
+                            device(longEdge ? im.x0 : im.x1),
+                            device(im.y0),
+                            device(im.x0),
+                            device(im.y0),
+                            device(im.x1),
+                            device(im.y1),
                             im.transparent,
                             PageState.DevicePosition};
-    if (!PrepareRaster(pixelsPerLine, lineCount, dataMode, im.transparent,
-                       TruncateToInt32(place.anchorX * s), TruncateToInt32(place.anchorY * s),
+    const std::int32_t firstLine = mode.skipsFirstLineAt600 && code == kResolution600 ? 1 : 0;
+    SheetPart part = {0, 0, 0, pixelsPerLine};  // no line to fetch: nothing to cut
+    if (lineCount > firstLine && !CutToSheet(mode, dpi, lineCount - firstLine, pixelsPerLine,
+                                             c.PageGeometry.StepDivisor, longEdge, &place, &part))
+        return;  // nothing of it on the sheet: nothing is sent
+    if (!PrepareRaster(part.pixels, part.lines + firstLine, dataMode, im.transparent,
+                       TruncateToInt32(static_cast<double>(place.anchorX)),
+                       TruncateToInt32(static_cast<double>(place.anchorY)),
                        c.PageGeometry.StepDivisor, longEdge)) {
         return;
     }
@@ -189,8 +269,9 @@ void DrawImage() {
     if (PageState.CommandFill > 0) FlushOutput();
 
     BeginRaster();
-    const std::int32_t firstLine = mode.skipsFirstLineAt600 && code == kResolution600 ? 1 : 0;
-    if (FetchLines(firstLine, pixelsPerLine, lineCount, strip, longEdge)) EncodeAndSendBands();
+    const std::int32_t from = firstLine + part.firstLine;
+    if (FetchLines(from, from + part.lines, part, pixelsPerLine, strip, longEdge))
+        EncodeAndSendBands();
     EndRaster();
     mode.restore(place);
     // The image is on the page: job end must close it.

@@ -36,7 +36,7 @@ struct BandCoder {
 };
 
 // The framing's part (the mode, transparency, anchor, orientation, row
-// pixels, W, band moves) comes first, as the data mode reads it.
+// pixels, W, bands sent) comes first, as the data mode reads it.
 struct RasterStateRecord : RasterFrame {
     std::int32_t replication;    // n: each host pixel becomes n x n device pixels
     std::int32_t pixelsPerLine;  // grid

@@ -1,10 +1,12 @@
-// ITU-T T.4 code words used by the T.6 (MMR) coder, one entry per line with
-// its bit pattern, first code bit first. Each is turned at compile time into
-// a 32-bit value with its bits left-aligned (first bit in bit 31) and a count.
+// The T.4 code words (varnu/t4_codes.h) as the MMR coder writes them, each
+// turned at compile time into a 32-bit value with its bits left-aligned
+// (first bit in bit 31) and a count.
 #pragma once
 
 #include <array>
 #include <cstdint>
+
+#include "varnu/t4_codes.h"
 
 namespace varnu::mmr {
 
@@ -26,66 +28,25 @@ constexpr Code ParseCode(const char* pattern) {
 inline constexpr int kRunCodes = 104;
 using RunTable = std::array<Code, kRunCodes>;
 
-// clang-format off
-inline constexpr const char* kExtendedMakeUp[13] = {
-    "00000001000",  "00000001100",  "00000001101",  "000000010010", "000000010011",  // 1792..2048
-    "000000010100", "000000010101", "000000010110", "000000010111", "000000011100",  // 2112..2368
-    "000000011101", "000000011110", "000000011111",                                  // 2432..2560
-};
-
-inline constexpr const char* kWhitePatterns[91] = {
-    // terminating 0..63
-    "00110101", "000111",   "0111",     "1000",     "1011",     "1100",     "1110",     "1111",      //  0- 7
-    "10011",    "10100",    "00111",    "01000",    "001000",   "000011",   "110100",   "110101",    //  8-15
-    "101010",   "101011",   "0100111",  "0001100",  "0001000",  "0010111",  "0000011",  "0000100",   // 16-23
-    "0101000",  "0101011",  "0010011",  "0100100",  "0011000",  "00000010", "00000011", "00011010",  // 24-31
-    "00011011", "00010010", "00010011", "00010100", "00010101", "00010110", "00010111", "00101000",  // 32-39
-    "00101001", "00101010", "00101011", "00101100", "00101101", "00000100", "00000101", "00001010",  // 40-47
-    "00001011", "01010010", "01010011", "01010100", "01010101", "00100100", "00100101", "01011000",  // 48-55
-    "01011001", "01011010", "01011011", "01001010", "01001011", "00110010", "00110011", "00110100",  // 56-63
-    // make-up 64..1728
-    "11011",     "10010",     "010111",    "0110111",   "00110110",  "00110111",  "01100100",  // 64-448
-    "01100101",  "01101000",  "01100111",  "011001100", "011001101", "011010010", "011010011", // 512-896
-    "011010100", "011010101", "011010110", "011010111", "011011000", "011011001", "011011010", // 960-1344
-    "011011011", "010011000", "010011001", "010011010", "011000",    "010011011",              // 1408-1728
-};
-
-inline constexpr const char* kBlackPatterns[91] = {
-    // terminating 0..63
-    "0000110111",   "010",          "11",           "10",           "011",          "0011",         "0010",         "00011",         //  0- 7
-    "000101",       "000100",       "0000100",      "0000101",      "0000111",      "00000100",     "00000111",     "000011000",     //  8-15
-    "0000010111",   "0000011000",   "0000001000",   "00001100111",  "00001101000",  "00001101100",  "00000110111",  "00000101000",   // 16-23
-    "00000010111",  "00000011000",  "000011001010", "000011001011", "000011001100", "000011001101", "000001101000", "000001101001",  // 24-31
-    "000001101010", "000001101011", "000011010010", "000011010011", "000011010100", "000011010101", "000011010110", "000011010111",  // 32-39
-    "000001101100", "000001101101", "000011011010", "000011011011", "000001010100", "000001010101", "000001010110", "000001010111",  // 40-47
-    "000001100100", "000001100101", "000001010010", "000001010011", "000000100100", "000000110111", "000000111000", "000000100111",  // 48-55
-    "000000101000", "000001011000", "000001011001", "000000101011", "000000101100", "000001011010", "000001100110", "000001100111",  // 56-63
-    // make-up 64..1728
-    "0000001111",    "000011001000",  "000011001001",  "000001011011",  "000000110011",  "000000110100",  "000000110101",  // 64-448
-    "0000001101100", "0000001101101", "0000001001010", "0000001001011", "0000001001100", "0000001001101", "0000001110010", // 512-896
-    "0000001110011", "0000001110100", "0000001110101", "0000001110110", "0000001110111", "0000001010010", "0000001010011", // 960-1344
-    "0000001010100", "0000001010101", "0000001011010", "0000001011011", "0000001100100", "0000001100101",                  // 1408-1728
-};
-// clang-format on
-
 constexpr RunTable BuildRunTable(const char* const (&patterns)[91]) {
     RunTable table{};
     for (int i = 0; i < 91; ++i) table[i] = ParseCode(patterns[i]);
-    for (int i = 0; i < 13; ++i) table[91 + i] = ParseCode(kExtendedMakeUp[i]);
+    for (int i = 0; i < 13; ++i) table[91 + i] = ParseCode(t4::kExtendedMakeUp[i]);
     return table;
 }
 
-inline constexpr RunTable kWhiteRuns = BuildRunTable(kWhitePatterns);
-inline constexpr RunTable kBlackRuns = BuildRunTable(kBlackPatterns);
+inline constexpr RunTable kWhiteRuns = BuildRunTable(t4::kWhitePatterns);
+inline constexpr RunTable kBlackRuns = BuildRunTable(t4::kBlackPatterns);
 
-// Mode codes.
-inline constexpr Code kPass = ParseCode("0001");
-inline constexpr Code kHorizontal = ParseCode("001");
-// Vertical modes by a1 - b1 + 3: VL(3), VL(2), VL(1), V(0), VR(1), VR(2), VR(3).
+// Mode codes; the vertical modes by a1 - b1 + 3.
+inline constexpr Code kPass = ParseCode(t4::kPassPattern);
+inline constexpr Code kHorizontal = ParseCode(t4::kHorizontalPattern);
 inline constexpr std::array<Code, 7> kVertical = {
-    ParseCode("0000010"), ParseCode("000010"), ParseCode("010"),     ParseCode("1"),
-    ParseCode("011"),     ParseCode("000011"), ParseCode("0000011"),
+    ParseCode(t4::kVerticalPatterns[0]), ParseCode(t4::kVerticalPatterns[1]),
+    ParseCode(t4::kVerticalPatterns[2]), ParseCode(t4::kVerticalPatterns[3]),
+    ParseCode(t4::kVerticalPatterns[4]), ParseCode(t4::kVerticalPatterns[5]),
+    ParseCode(t4::kVerticalPatterns[6]),
 };
-inline constexpr Code kEndOfLine = ParseCode("000000000001");
+inline constexpr Code kEndOfLine = ParseCode(t4::kEndOfLinePattern);
 
 }  // namespace varnu::mmr

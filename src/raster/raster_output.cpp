@@ -129,6 +129,7 @@ std::int32_t CodeBand(BandCoder* c, std::int32_t start, std::int32_t rows, GrowO
 void Frame(std::int32_t rows, const BandCoder& c) {
     RasterStateRecord& r = Image.RasterState;
     ModeOps(r.mode).frame(r, rows, c.area, c.writer.byteCount);
+    ++r.bandsSent;
 }
 
 void MoveToNextBand(std::int32_t advance) {
@@ -213,6 +214,8 @@ std::int32_t BeginRaster() {
 std::int32_t EncodeAndSendBands() {
     const std::int32_t total = Image.RasterState.rowCounter;
     if (total == 0) return 0;  // nothing collected: no band at all
+    FinishPageWrites();        // a second core codes from the page
+    Image.RasterState.totalRows = total;
     const std::int64_t perRow = BytesPerCodedRow(Image.RasterState.stride);
     BandCoder& first = Image.RasterState.coder;
 
