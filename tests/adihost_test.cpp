@@ -275,6 +275,40 @@ TEST_F(AdihostTest, ImagesLabelAndDemo) {
     EXPECT_GT(static_cast<double>(both) / either, 0.85) << both << " of " << either;
 }
 
+// A file is known by its first bytes before its name: a PNG named .Png or
+// .jpg, and a JPEG named .png, plot as what they are, the same bytes as
+// under their own names; a stream of several sheets renders each.
+TEST_F(AdihostTest, FilesAreKnownByTheirBytesAndEverySheetIsRendered) {
+    ASSERT_EQ(Adihost("configure --defaults --resolution 200").status, 0);
+    WritePng(Path("photo.png"));
+    ASSERT_EQ(Adihost("plot " + Path("photo.png") + " -o " + Path("own.prn") + " --quiet").status,
+              0);
+    for (const char* name : {"photo.Png", "photo.jpg", "photo"}) {
+        SCOPED_TRACE(name);
+        fs::copy_file(Path("photo.png"), Path(name), fs::copy_options::overwrite_existing);
+        const ProcessResult r =
+            Adihost(std::string("plot ") + Path(name) + " -o " + Path("named.prn") + " --quiet");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(Read(Path("named.prn")) == Read(Path("own.prn")));
+    }
+    const ProcessResult papers = Adihost("configure --list-papers");
+    ASSERT_EQ(papers.status, 0) << papers.err;
+    const std::string listed = Read(Path("stdout.txt"));
+    EXPECT_EQ(listed.rfind(" 1  E-Arch(36Zoll)\n", 0), 0u) << listed;
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 41);
+    // Two jobs in one stream: two sheets, each its own PNG.
+    Write("two.prn", Read(Path("own.prn")) + Read(Path("own.prn")));
+    const ProcessResult render =
+        Adihost("render " + Path("two.prn") + " -o " + Path("two.png") + " --dpi 20");
+    ASSERT_EQ(render.status, 0) << render.err;
+    EXPECT_NE(render.err.find("sheet 2: " + Path("two-2.png")), std::string::npos) << render.err;
+    int w[2], h[2];
+    std::vector<std::uint8_t> rgb[2];
+    ASSERT_TRUE(ReadPng(Path("two-1.png"), &w[0], &h[0], &rgb[0]));
+    ASSERT_TRUE(ReadPng(Path("two-2.png"), &w[1], &h[1], &rgb[1]));
+    EXPECT_TRUE(rgb[0] == rgb[1]);
+}
+
 TEST_F(AdihostTest, TransparentPngAreasPrintWhite) {
     // Black pixels of the image's bands (the padding to a multiple of 32 is white).
     auto blackInBands = [this](const std::string& folder) {
