@@ -72,6 +72,11 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
                   Path("wide.jpg") + " " + kTests + "/drawing.ps")
                   .status,
               0);
+    ASSERT_EQ(Run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=tiffg4 -r200 -dDEVICEWIDTHPOINTS=792 "
+                  "-dDEVICEHEIGHTPOINTS=612 -dFIXEDMEDIA -sOutputFile=" +
+                  Path("wide.tif") + " " + kTests + "/drawing.ps")
+                  .status,
+              0);
     Write("cups-files.conf",
           "ServerBin " + MakeCupsServerBin(dir_) + "\nDataDir /usr/share/cups\n");
     StartApp();
@@ -79,7 +84,7 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
         SCOPED_TRACE("copies " + std::to_string(copies));
         Adihost("configure --defaults --paper 10 --resolution 200 --copies " +
                 std::to_string(copies));
-        for (const std::string image : {"wide.png", "wide.jpg"}) {
+        for (const std::string image : {"wide.png", "wide.jpg", "wide.tif"}) {
             SCOPED_TRACE(image);
             Adihost("plot " + Path(image) + " -o " + Path("adihost.prn"));
             // The resolution as a PPD choice, and as the scheduler passes

@@ -88,7 +88,7 @@ std::string EnglishPaper(std::string name) {
 // A PDF goes straight to pdftovarnu, drawn by the host library's own
 // renderer as adihost and the printer application draw it (at cost 0,
 // below pdftopdf and Ghostscript's 165), and so do the PDFs CUPS makes of
-// text and PostScript (texttopdf, gstopdf); PNG and JPEG go straight to
+// text and PostScript (texttopdf, gstopdf); PNG, JPEG and TIFF go straight to
 // imagetovarnu, placed as adihost places them (and printer-resolution
 // taken, which CUPS' image filters leave to the PPD's default); every other
 // format reaches rastertovarnu as CUPS raster. With these lines CUPS reads
@@ -101,7 +101,8 @@ std::string Filters() {
     } filters[] = {{"application/vnd.cups-raster", 0, "rastertovarnu"},
                    {"application/pdf", 0, "pdftovarnu"},
                    {"image/png", 0, "imagetovarnu"},
-                   {"image/jpeg", 0, "imagetovarnu"}};
+                   {"image/jpeg", 0, "imagetovarnu"},
+                   {"image/tiff", 0, "imagetovarnu"}};
     std::string lines;
     for (const auto& f : filters)
         lines += std::string("*cupsFilter2: \"") + f.from + " " + kStreamType + " " +

@@ -287,7 +287,7 @@ bool CheckDevices(pappl_system_t* system, void*) {
 }  // namespace
 
 void AddDocumentFilters(pappl_system_t* system) {
-    for (const char* format : {"application/pdf", "image/jpeg", "image/png"})
+    for (const char* format : {"application/pdf", "image/jpeg", "image/png", "image/tiff"})
         papplSystemAddMIMEFilter(system, format, kStreamFormat, PrintDocumentFile, nullptr);
     papplSystemAddTimerCallback(system, 0, 2, CheckDevices, nullptr);
 }
