@@ -109,6 +109,25 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
     ExpectNothingLeft();
 }
 
+// A PWG raster page (Ghostscript's) through the application and through the
+// PPD's rastertovarnu: the same bytes.
+TEST_F(PrinterAppTest, ARasterPageMakesTheSameStreamAsThePpdFilter) {
+    StartApp();
+    const std::string samples = Path("samples");
+    ASSERT_EQ(Run(kTests + "/make-pwg-samples " + samples + " 300").status, 0);
+    const std::string page = samples +
+                             "/pwg-raster-samples-300dpi/sgray-8/"
+                             "onepage-letter-sgray-8-300dpi.pwg";
+    ASSERT_EQ(Run(std::string("PPD=") + PPD_PATH + " " + RASTERTOVARNU_PATH +
+                  " 1 user title 1 '' " + page + " > " + Path("filter.prn"))
+                  .status,
+              0);
+    Ended(Print(page, "na_letter_8.5x11in", 300, 1), 9);
+    const std::string app = TakeOutput();
+    ASSERT_GT(app.size(), 10000u);
+    EXPECT_TRUE(app == Read(Path("filter.prn"))) << "the application's stream differs";
+}
+
 // A landscape page that fits the sheet as it is and a portrait one that
 // fits only turned: the application turns them as adihost does, and the
 // PPD's pdftovarnu, through cupsfilter and through a private cupsd's queue
