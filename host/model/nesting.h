@@ -1,0 +1,38 @@
+// Pages nested on a roll: side by side across its width, then along it,
+// to use less paper than one page after another.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "model/fit.h"
+
+namespace varnu::host {
+
+// Where a page lies on the nested sheet, in inches from the sheet's
+// corner: `x` across the roll, `y` along it; turned a quarter when
+// `turned`, so that its height runs across the roll.
+struct NestPlace {
+    double x = 0, y = 0;
+    bool turned = false;
+    Area size;  // as it lies: width across the roll, length along it
+};
+
+struct Nest {
+    std::vector<NestPlace> places;  // one a page, in the pages' order
+    double length = 0;              // of roll used, inches
+};
+
+// Shelf packing: each page takes the way round that is shorter along the
+// roll (when it may turn and fits across so), the pages go longest first
+// into the first shelf across the roll with room for them, turned there if
+// only then they fit it, and each new shelf starts `gap` after the last.
+// False with `error` when a page does not fit across the roll either way.
+bool NestPages(const std::vector<Area>& pages, double rollWidth, double gap, bool mayTurn,
+               Nest* nest, std::string* error);
+
+// The roll the pages take one after another, each the way round it comes
+// (turned only where only then it fits), with `gap` between them.
+double LengthOneAfterAnother(const std::vector<Area>& pages, double rollWidth, double gap);
+
+}  // namespace varnu::host
