@@ -1,6 +1,7 @@
 #include "model/nesting.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <numeric>
 
@@ -99,6 +100,41 @@ bool NestPages(const std::vector<Area>& pages, double rollWidth, double gap, boo
         if (other.length < nest->length - kSlack) *nest = std::move(other);
     }
     return true;
+}
+
+namespace {
+
+// The part of the sheet a nested page lies on, as a sheet of its own.
+Sheet Cell(const Sheet& sheet, const NestPlace& place) {
+    return {place.size.width, place.size.height, sheet.resolution};
+}
+
+}  // namespace
+
+bool NestedPages::Plan(int, const Sheet& sheet, int dpi, std::string* error) {
+    for (std::size_t i = 0; i < pages_.size(); ++i)
+        if (!source_.Plan(pages_[i], Cell(sheet, nest_.places[i]), dpi, error)) return false;
+    return true;
+}
+
+bool NestedPages::Draw(int, const Sheet& sheet, int dpi, Plot* plot, std::string* error) {
+    for (std::size_t i = 0; i < pages_.size(); ++i) {
+        const NestPlace& place = nest_.places[i];
+        Plot page;
+        if (!source_.Plan(pages_[i], Cell(sheet, place), dpi, error) ||
+            !source_.Draw(pages_[i], Cell(sheet, place), dpi, &page, error))
+            return false;
+        plot->Append(std::move(page),
+                     static_cast<std::int32_t>(std::lround(place.x * sheet.resolution)),
+                     static_cast<std::int32_t>(std::lround(place.y * sheet.resolution)));
+    }
+    return true;
+}
+
+std::optional<Area> NestedPages::PageSize(int) const {
+    double width = 0;
+    for (const NestPlace& p : nest_.places) width = std::max(width, p.x + p.size.width);
+    return Area{width, nest_.length};
 }
 
 double LengthOneAfterAnother(const std::vector<Area>& pages, double rollWidth, double gap) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "model/document.h"
 #include "model/fit.h"
 
 namespace varnu::host {
@@ -34,5 +35,24 @@ bool NestPages(const std::vector<Area>& pages, double rollWidth, double gap, boo
 // The roll the pages take one after another, each the way round it comes
 // (turned only where only then it fits), with `gap` between them.
 double LengthOneAfterAnother(const std::vector<Area>& pages, double rollWidth, double gap);
+
+// Pages of a document nested on one sheet of the roll: one page, on which
+// each page of the source lies where the nest put it, at its own size.
+class NestedPages : public Document {
+  public:
+    // `pages` (indexes of `source`, which outlives this) lie at `nest`'s places.
+    NestedPages(Document& source, std::vector<int> pages, Nest nest)
+        : source_(source), pages_(std::move(pages)), nest_(std::move(nest)) {}
+    int pages() const override { return 1; }
+    bool Plan(int, const Sheet& sheet, int dpi, std::string* error) override;
+    bool Draw(int, const Sheet& sheet, int dpi, Plot* plot, std::string* error) override;
+    std::optional<Area> PageSize(int) const override;
+    std::vector<std::string> notes() const override { return source_.notes(); }
+
+  private:
+    Document& source_;
+    std::vector<int> pages_;
+    Nest nest_;
+};
 
 }  // namespace varnu::host

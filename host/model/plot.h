@@ -97,6 +97,10 @@ class Plot {
     void Catalogue(int line = 0);
     void Raw(std::int16_t code, std::vector<RawField> fields, int line = 0);
 
+    // `other`'s steps after these, moved by (dx, dy) host steps; its images
+    // and pictures become this plot's.
+    void Append(Plot other, std::int32_t dx, std::int32_t dy);
+
     // Whether anything goes on the sheet (a draw, polygon, image or raw request).
     bool DrawsSomething() const;
     const std::string& source() const { return source_; }

@@ -221,6 +221,13 @@ int PdfDocument::pages() const {
     return poppler_->document ? poppler_document_get_n_pages(poppler_->document.get()) : 0;
 }
 
+Area PdfDocument::PageInches(int index) const {
+    const Page page(poppler_document_get_page(poppler_->document.get(), index), GObjectDeleter{});
+    double w = 0, h = 0;
+    if (page != nullptr) poppler_page_get_size(page.get(), &w, &h);
+    return {w / 72, h / 72};
+}
+
 bool PdfDocument::Pages(const std::string& pages, int* first, int* last, std::string* error) const {
     const int count = this->pages();
     *first = 0, *last = count - 1;
@@ -375,6 +382,11 @@ class PdfPages : public Document {
     bool Draw(int index, const Sheet& sheet, int dpi, Plot* plot, std::string* error) override {
         return pdf_.PagePlot(index, sheet, dpi, planned_[static_cast<std::size_t>(index)], plot,
                              error);
+    }
+    std::optional<Area> PageSize(int index) const override {
+        const Area size = pdf_.PageInches(index);
+        if (!(size.width > 0 && size.height > 0)) return std::nullopt;
+        return Area{size.width * options_.scale, size.height * options_.scale};
     }
 
   private:

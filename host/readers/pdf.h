@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/document.h"
+#include "model/fit.h"
 #include "model/plot.h"
 #include "session/job.h"
 
@@ -29,6 +30,8 @@ class PdfDocument {
     // Refuses a truncated or password-protected file and one without pages.
     bool Open(const std::string& path, std::string* error);
     int pages() const;
+    // The page's size in inches (as viewers show it); 0 x 0 for one it cannot read.
+    Area PageInches(int index) const;
     // "all" or a page number from 1: the first and last page's index.
     bool Pages(const std::string& pages, int* first, int* last, std::string* error) const;
     // Whether pages `first` to `last` (from 0) can be plotted, before any is:

@@ -9,6 +9,7 @@
 #include "jobs.h"
 #include "overrides.h"
 #include "readers/ipp_media.h"
+#include "roll.h"
 #include "varnu/config_record.h"
 #include "varnu/printer_tables.h"
 #include "web.h"
@@ -153,6 +154,23 @@ void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
     ippAddInteger(*attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "varnu-sheet-margin-default",
                   defaults.marginMm);
     data->vendor[n++] = kSheetMarginAttribute;
+    AddKeywords(*attributes, kRollRotationAttribute, {"auto", "never"}, 0);
+    AddKeywords(*attributes, kNestingAttribute, {"none", "across-roll"}, 0);
+    const struct {
+        const char* name;
+        int upper, byDefault;
+    } ranges[] = {{kNestingGapAttribute, 100, 5},
+                  {kRollLengthAttribute, 1000000, 0},
+                  {kRollLeftAttribute, 1000000, 0}};
+    for (const auto& r : ranges) {
+        ippAddRange(*attributes, IPP_TAG_PRINTER, (std::string(r.name) + "-supported").c_str(), 0,
+                    r.upper);
+        ippAddInteger(*attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER,
+                      (std::string(r.name) + "-default").c_str(), r.byDefault);
+    }
+    for (const char* name : {kRollRotationAttribute, kNestingAttribute, kNestingGapAttribute,
+                             kRollLengthAttribute, kRollLeftAttribute})
+        data->vendor[n++] = name;
     data->num_vendor = n;
     if (varnu::Model(kModel)->finisher != 0) AddFinishingCollections(*attributes, defaults);
     // What PAPPL leaves out: one rendering intent (the driver's tone curve),
@@ -188,19 +206,16 @@ void AddResolutions(pappl_pr_driver_data_t* data) {
 }  // namespace
 
 void PrinterCreated(pappl_printer_t* printer, void*) {
-    // The roll, whose length the printer does not report.
-    pappl_supply_t roll{};
-    roll.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
-    std::strncpy(roll.description, "Roll paper", sizeof roll.description - 1);
-    roll.is_consumed = true;
-    roll.level = -1;
-    roll.type = PAPPL_SUPPLY_TYPE_OTHER;
-    papplPrinterSetSupplies(printer, 1, &roll);
+    ShowRollSupply(printer);
     AddPrinterPages(printer);
 }
 
 std::string FactoryVendorDefault(const std::string& name) {
     const ConfigRecord defaults = DefaultConfigRecord(kModel);
+    if (name == kRollRotationAttribute) return "auto";
+    if (name == kNestingAttribute) return "none";
+    if (name == kNestingGapAttribute) return "5";
+    if (name == kRollLengthAttribute || name == kRollLeftAttribute) return "0";
     if (name == kProgramAttribute) return ProgramKeywords()[defaults.finishProgramIndex];
     if (name == kFinishMarginAttribute) return FinishMarginKeywords()[defaults.finishMarginIndex];
     if (name == kOutputBinAttribute) return OutputBinKeywords()[defaults.outputBinIndex];

@@ -42,7 +42,9 @@
 #include <string>
 #include <utility>
 
+#include "driver.h"
 #include "job_checks.h"
+#include "roll.h"
 #include "settings.h"
 #include "web.h"
 
@@ -221,8 +223,12 @@ bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_dat
         count = cupsAddOption(vendor[i].name, vendor[i].value, count, &values);
     }
     count = JoinOutputBinDefaults(printer, data, count, &values);
+    count = JoinRollDefaults(printer, count, &values);
     const bool set = setDefaults(printer, data, count, values);
+    const bool roll = cupsGetOption(kRollLengthAttribute, count, values) != nullptr ||
+                      cupsGetOption(kRollLeftAttribute, count, values) != nullptr;
     cupsFreeOptions(count, values);
+    if (set && roll) ShowRollSupply(printer);
     return set;
 }
 

@@ -138,8 +138,9 @@ class VendorValues {
         if (program != nullptr && cupsGetOption(kProgramAttribute, count_, options_) == nullptr)
             count_ = cupsAddOption(kProgramAttribute, program, count_, &options_);
         ipp_t* defaults = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
-        for (const char* name : {kProgramAttribute, kFinishMarginAttribute, kOutputBinAttribute,
-                                 kSheetMarginAttribute}) {
+        for (const char* name :
+             {kProgramAttribute, kFinishMarginAttribute, kOutputBinAttribute, kSheetMarginAttribute,
+              kRollRotationAttribute, kNestingAttribute, kNestingGapAttribute}) {
             const std::string byDefault = std::string(name) + "-default";
             ipp_attribute_t* a = ippFindAttribute(defaults, byDefault.c_str(), IPP_TAG_ZERO);
             char value[256];
@@ -152,6 +153,10 @@ class VendorValues {
     ~VendorValues() { cupsFreeOptions(count_, options_); }
     VendorValues(const VendorValues&) = delete;
     VendorValues& operator=(const VendorValues&) = delete;
+    std::string operator[](const char* name) const {
+        const char* value = cupsGetOption(name, count_, options_);
+        return value != nullptr ? value : "";
+    }
     pappl_pr_options_t With(const pappl_pr_options_t& o) const {
         pappl_pr_options_t joined = o;
         joined.num_vendor = count_;
@@ -209,6 +214,10 @@ int JoinOutputBinDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data
     return cupsAddOption(kOutputBinAttribute,
                          OutputBinKeywords()[static_cast<std::size_t>(data->bin_default)].c_str(),
                          count, vendor);
+}
+
+std::string JobVendorValue(pappl_job_t* job, const pappl_pr_options_t& options, const char* name) {
+    return VendorValues(job, options)[name];
 }
 
 bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,

@@ -268,7 +268,16 @@ std::map<std::string, std::string> Labels() {
         {kProgramAttribute, "Finishing program"},
         {kFinishMarginAttribute, "Finishing margin"},
         {kOutputBinAttribute, "Output bin (with a finishing program)"},
-        {kSheetMarginAttribute, "Sheet margin (mm)"}};
+        {kSheetMarginAttribute, "Sheet margin (mm)"},
+        {kRollRotationAttribute, "Turn pages on the roll"},
+        {std::string(kRollRotationAttribute) + ".auto", "Where it saves roll"},
+        {std::string(kRollRotationAttribute) + ".never", "Never"},
+        {kNestingAttribute, "Pages on the roll"},
+        {std::string(kNestingAttribute) + ".none", "One after another"},
+        {std::string(kNestingAttribute) + ".across-roll", "Side by side across the roll"},
+        {kNestingGapAttribute, "Gap between nested pages (mm)"},
+        {kRollLengthAttribute, "Length of the roll loaded (mm, 0 unknown)"},
+        {kRollLeftAttribute, "Roll left (mm)"}};
     const struct {
         const char* attribute;
         std::vector<std::string> keywords;
