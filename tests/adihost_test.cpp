@@ -309,6 +309,30 @@ TEST_F(AdihostTest, FilesAreKnownByTheirBytesAndEverySheetIsRendered) {
     EXPECT_TRUE(rgb[0] == rgb[1]);
 }
 
+// The test page's rulers: a long tick every 100 mm from the ruler's start,
+// where the preview of the printed sheet puts them (its scale is right).
+TEST_F(AdihostTest, TheTestPageRulersMeasureTrue) {
+    ASSERT_EQ(Adihost("configure --defaults --paper A2 --resolution 200").status, 0);
+    const ProcessResult page = Adihost("test-page -o " + Path("test.prn"));
+    ASSERT_EQ(page.status, 0) << page.err;
+    ASSERT_EQ(
+        Adihost("render " + Path("test.prn") + " -o " + Path("test.png") + " --dpi 100").status, 0);
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    ASSERT_TRUE(ReadPng(Path("test.png"), &w, &h, &rgb));
+    const auto dark = [&](int x, int y) {
+        return rgb[(static_cast<std::size_t>(y) * w + x) * 3] < 128;
+    };
+    const int ruler = h - 1 - 50;  // half an inch up from the sheet's lower edge
+    for (int k = 1; k <= 4; ++k) {
+        SCOPED_TRACE(k * 100);
+        const int x = static_cast<int>(std::lround(50 + k * 100 / 25.4 * 100));
+        const int above = ruler - 20;  // 5 mm up: only the long ticks reach
+        EXPECT_TRUE(dark(x, above) || dark(x - 1, above) || dark(x + 1, above));
+        EXPECT_FALSE(dark(x + 20, above));
+    }
+}
+
 TEST_F(AdihostTest, TransparentPngAreasPrintWhite) {
     // Black pixels of the image's bands (the padding to a multiple of 32 is white).
     auto blackInBands = [this](const std::string& folder) {

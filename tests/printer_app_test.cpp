@@ -371,8 +371,16 @@ TEST_F(PrinterAppTest, TheWebPagesSayWhatTheySaved) {
     ASSERT_EQ(Run("curl -sf " + web + "jobs > " + Path("jobs.html")).status, 0);
     EXPECT_NE(Read(Path("jobs.html")).find("Failed: not a complete PDF"), std::string::npos)
         << Read(Path("jobs.html"));
+    // The test page, made by the driver, printed as a job of its own.
+    TakeOutput();
+    EXPECT_NE(post("", "-d action=print-test-page").find("Test page printed."), std::string::npos);
+    WaitUntilIdle();
+    const std::vector<std::string> test = SplitJobs(TakeOutput());
+    ASSERT_EQ(test.size(), 1u);
+    EXPECT_NE(test[0].find("LT"), std::string::npos);  // its line types
     ASSERT_EQ(Run("curl -sf " + web + "supplies > " + Path("supplies.html")).status, 0);
-    EXPECT_NE(Read(Path("supplies.html")).find("Roll paper:</th><td>unknown"), std::string::npos);
+    EXPECT_NE(Read(Path("supplies.html")).find("Roll paper, 900 mm:</th><td>unknown"),
+              std::string::npos);
 }
 
 // The web interface in a real browser: its media, defaults, jobs and

@@ -12,6 +12,7 @@
 #include "model/print.h"
 #include "preview/preview.h"
 #include "readers/documents.h"
+#include "readers/test_page.h"
 #include "session/config_store.h"
 #include "session/configure.h"
 #include "session/driver.h"
@@ -155,6 +156,21 @@ int RunPlot(const PlotOptions& o) {
         std::fprintf(stderr, "adihost: %s\n", note.c_str());
     if (!plotted) return Refuse(error.rfind(o.input, 0) == 0 ? error : o.input + ": " + error);
     return 0;
+}
+
+// The printer's test page with the stored configuration.
+int RunTestPage(const std::string& output) {
+    if (!EnsureConfiguration()) return kRefused;
+    const std::unique_ptr<Document> page = OpenTestPage();
+    PrintRequest request;
+    request.pages = {0};
+    PlotSession session;
+    PrintReport report;
+    std::string error;
+    if (session.Open({output, {}, {}}, &error) &&
+        PrintDocument(*page, request, &session, &report, &error) && session.Finish(&error))
+        return 0;
+    return Refuse(error);
 }
 
 int RunConfigure(const ConfigureOptions& o, bool show, bool listPapers) {
@@ -432,6 +448,12 @@ int Run(int argc, char** argv) {
                      "also write each raster band, decoded, as DIR/band-NNN.pbm")
         ->check(CLI::ExistingDirectory);
 
+    std::string testPageOutput;
+    CLI::App* testPageCommand = app.add_subcommand(
+        "test-page", "plot the printer's test page with the stored configuration");
+    testPageCommand->add_option("-o,--output", testPageOutput, "the printer stream to write")
+        ->required();
+
     std::string demoDirectory = "./demo-out";
     bool demoQuiet = false;
     CLI::App* demoCommand =
@@ -457,6 +479,7 @@ int Run(int argc, char** argv) {
     if (*configureCommand) return RunConfigure(configure, show, listPapers);
     if (*renderCommand) return RunRender(render);
     if (*demoCommand) return RunDemo(demoDirectory, demoQuiet);
+    if (*testPageCommand) return RunTestPage(testPageOutput);
     return 2;
 }
 

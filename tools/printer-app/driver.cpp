@@ -1,15 +1,25 @@
 #include "driver.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "jobs.h"
+#include "model/print.h"
 #include "overrides.h"
+#include "pappl_hooks.h"
 #include "readers/ipp_media.h"
+#include "readers/test_page.h"
 #include "roll.h"
+#include "session/configure.h"
+#include "session/job.h"
+#include "settings.h"
 #include "varnu/config_record.h"
 #include "varnu/printer_tables.h"
 #include "web.h"
@@ -223,6 +233,35 @@ std::string FactoryVendorDefault(const std::string& name) {
     return {};
 }
 
+// The web interface's "Print Test Page": the driver draws the test page
+// with the printer's defaults into a file of the spool, which PAPPL then
+// prints as the printer's own stream (and removes).
+const char* TestPage(pappl_printer_t* printer, char* buffer, std::size_t size) {
+    static std::atomic<int> count{0};
+    const std::string path = ScratchDirectory() + "/test-page-" + std::to_string(getpid()) + "-" +
+                             std::to_string(++count) + ".prn";
+    host::ConfigureOptions settings;
+    std::string error;
+    std::vector<std::string> messages;
+    const SlotHold hold;  // no job in the driver meanwhile
+    const std::unique_ptr<host::Document> page = host::OpenTestPage();
+    host::PlotSession session;
+    host::PrintRequest request;
+    request.pages = {0};
+    host::PrintReport report;
+    if (!PrinterSettings(printer, &settings, &error) ||
+        (host::ResetDriver(), !host::Configure(settings, &messages)) ||
+        !session.Open({path, {}, {}}, &error) ||
+        !host::PrintDocument(*page, request, &session, &report, &error) ||
+        !session.Finish(&error)) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Test page: %s",
+                        error.empty() ? "the printer settings were refused" : error.c_str());
+        return nullptr;
+    }
+    std::snprintf(buffer, size, "%s", path.c_str());
+    return buffer;
+}
+
 bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
                     pappl_pr_driver_data_t* data, ipp_t** attributes, void*) {
     if (std::strcmp(driverName, kDriverName) != 0) return false;
@@ -250,6 +289,7 @@ bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const 
     AddOutputBins(data);
     AddVendorAttributes(data, attributes);
     data->identify_cb = Identify;
+    data->testpage_cb = TestPage;
     data->identify_supported = data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
     data->has_supplies = true;
     return true;

@@ -108,6 +108,13 @@ bool TakeSlot(pappl_job_t* job) {
     return true;
 }
 
+void WaitForSlot() {
+    JobSlot& slot = Slot();
+    std::unique_lock<std::mutex> lock(slot.mutex);
+    const std::uint64_t ticket = slot.tickets++;
+    slot.turn.wait(lock, [&] { return slot.serving == ticket; });
+}
+
 void ReleaseSlot() {
     JobSlot& slot = Slot();
     const std::lock_guard<std::mutex> lock(slot.mutex);
@@ -133,6 +140,14 @@ std::vector<std::string>& AllowedDevices() {
 }
 
 }  // namespace
+
+SlotHold::SlotHold() {
+    WaitForSlot();
+}
+
+SlotHold::~SlotHold() {
+    ReleaseSlot();
+}
 
 void SetAllowedDevices(std::vector<std::string> prefixes) {
     const std::lock_guard<std::mutex> lock(DevicesMutex());

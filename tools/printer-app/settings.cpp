@@ -220,10 +220,10 @@ std::string JobVendorValue(pappl_job_t* job, const pappl_pr_options_t& options, 
     return VendorValues(job, options)[name];
 }
 
-bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,
-                 host::ConfigureOptions* s, std::string* error) {
-    const VendorValues vendor(job, options);
-    const pappl_pr_options_t o = vendor.With(options);
+namespace {
+
+// The settings of options whose vendor values are joined in.
+bool Settings(const pappl_pr_options_t& o, int dpi, host::ConfigureOptions* s, std::string* error) {
     *s = host::ConfigureOptions{};
     s->defaults = true;
     if (!SheetSettings(o, dpi, s, error)) return false;
@@ -238,6 +238,38 @@ bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,
         s->margin = static_cast<int>(mm);
     }
     return FinishingSettings(o, s, error);
+}
+
+}  // namespace
+
+bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,
+                 host::ConfigureOptions* s, std::string* error) {
+    const VendorValues vendor(job, options);
+    return Settings(vendor.With(options), dpi, s, error);
+}
+
+bool PrinterSettings(pappl_printer_t* printer, host::ConfigureOptions* s, std::string* error) {
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    pappl_pr_options_t o{};
+    o.media = data.media_default;
+    o.copies = 1;
+    ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
+    int count = 0;
+    cups_option_t* vendor = nullptr;
+    for (int i = 0; i < data.num_vendor; ++i) {
+        const std::string name = std::string(data.vendor[i]) + "-default";
+        char value[256];
+        if (ippAttributeString(ippFindAttribute(attributes, name.c_str(), IPP_TAG_ZERO), value,
+                               sizeof value) > 0)
+            count = cupsAddOption(data.vendor[i], value, count, &vendor);
+    }
+    ippDelete(attributes);
+    o.num_vendor = count;
+    o.vendor = vendor;
+    const bool ok = Settings(o, data.x_default, s, error);
+    cupsFreeOptions(count, vendor);
+    return ok;
 }
 
 }  // namespace varnu::printer_app

@@ -48,4 +48,9 @@ std::string JobVendorValue(pappl_job_t* job, const pappl_pr_options_t& options, 
 bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,
                  host::ConfigureOptions* settings, std::string* error);
 
+// The driver's settings for what the printer's defaults say (its media,
+// resolution and vendor defaults): a page printed without a job's options.
+bool PrinterSettings(pappl_printer_t* printer, host::ConfigureOptions* settings,
+                     std::string* error);
+
 }  // namespace varnu::printer_app
