@@ -2,8 +2,10 @@
 // Varnu 4820/4810 driver, edits its stored configuration, previews streams
 // and runs the built-in demo job. Command-line handling on the host library.
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -13,6 +15,7 @@
 #include "model/send.h"
 #include "preview/preview.h"
 #include "readers/dxf.h"
+#include "readers/hpgl.h"
 #include "readers/images.h"
 #include "readers/pdf.h"
 #include "readers/script.h"
@@ -41,10 +44,10 @@ struct PlotOptions {
     bool fit = true, transparent = false, quiet = false;
     int colour = 7;
     std::string pages = "1", rotate;  // PDF
-    bool fitGiven = false;
+    bool fitGiven = false, pagesGiven = false;
 };
 
-enum class InputKind { Script, Image, Dxf, Pdf };
+enum class InputKind { Script, Image, Dxf, Pdf, Hpgl };
 
 InputKind KindOf(const std::string& input) {
     for (const char* suffix : {".pdf", ".PDF"})
@@ -54,6 +57,10 @@ InputKind KindOf(const std::string& input) {
         if (EndsWith(input, suffix)) return InputKind::Image;
     for (const char* suffix : {".dxf", ".DXF"})
         if (EndsWith(input, suffix)) return InputKind::Dxf;
+    std::string lower = input;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* suffix : {".plt", ".hpgl", ".hpg"})
+        if (EndsWith(lower, suffix)) return InputKind::Hpgl;
     return InputKind::Script;
 }
 
@@ -116,6 +123,49 @@ int PlotPdfFile(const PlotOptions& o) {
             &error);
     if (!ok && session.streams()) error += PagesSentNote(first, sent);
     if (ok && session.Finish(&error)) return 0;
+    return Refuse(o.input + ": " + error);
+}
+
+// An HP-GL/2 plot file: placed as it says unless --fit; each page its own
+// job, every page checked before the first is sent.
+int PlotHpglFile(const PlotOptions& o) {
+    HpglOptions hpgl;
+    hpgl.fit = o.fitGiven;
+    hpgl.rotateAuto = o.rotate == "auto";
+    hpgl.progress = !o.quiet;
+    std::string error;
+    if (!ReadPdfScale(o.scale, &hpgl.scale, &error)) return Refuse(error);
+    HpglDocument document;
+    Sheet sheet;
+    if (!document.Open(o.input, &error)) return Refuse(o.input + ": " + error);
+    int first = 0, last = document.pages() - 1;
+    if (o.pagesGiven && o.pages != "all") {
+        const int n = std::atoi(o.pages.c_str());
+        if (n < 1 || n > document.pages())
+            return Refuse("--page " + o.pages + ": the file has " +
+                          std::to_string(document.pages()) + " page(s)");
+        first = last = n - 1;
+    }
+    bool ok =
+        ReadSheet(&sheet, &error) && document.Check(first, last, sheet, StoredDpi(), hpgl, &error);
+    PlotSession session;
+    ok = ok && session.Open({o.output, o.input, {}}, &error);
+    int sent = 0;
+    for (int i = first; ok && i <= last; ++i, sent += ok ? 1 : 0)
+        ok = session.Job(
+            o.label,
+            [&](const Sheet& jobSheet, std::string* e) {
+                Plot page;
+                return document.PagePlot(i, jobSheet, StoredDpi(), hpgl, &page, e) &&
+                       Send(page, hpgl.progress, e);
+            },
+            &error);
+    if (!ok && session.streams()) error += PagesSentNote(first, sent);
+    if (ok && session.Finish(&error)) {
+        if (!document.Skipped().empty())
+            std::fprintf(stderr, "adihost: not drawn: %s\n", document.Skipped().c_str());
+        return 0;
+    }
     return Refuse(o.input + ": " + error);
 }
 
@@ -211,6 +261,7 @@ int RunPlot(const PlotOptions& o) {
         return Refuse(o.input + ": nothing to draw (no draw, polygon or image line)");
     if (!EnsureConfiguration()) return kRefused;
     if (kind == InputKind::Pdf) return PlotPdfFile(o);
+    if (kind == InputKind::Hpgl) return PlotHpglFile(o);
     std::string skipped;
     const bool plotted = PlotOneJob(
         {o.output, o.input, {}}, o.label,
@@ -457,6 +508,7 @@ int Run(int argc, char** argv) {
     if (!CheckRecord(configPath, plot, render.output)) return kRefused;
     InstallSignalCleanup();
     plot.fitGiven = plotCommand->get_option("--fit")->count() > 0;
+    plot.pagesGiven = plotCommand->get_option("--page")->count() > 0;
     std::string error;
     if (!InstallHost(&error)) return Refuse(error);
     if (*plotCommand) return RunPlot(plot);

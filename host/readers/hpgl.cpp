@@ -1,0 +1,198 @@
+#include "readers/hpgl.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "readers/hpgl/interpreter.h"
+#include "readers/hpgl/limits.h"
+#include "readers/hpgl/page_plot.h"
+
+namespace varnu::host {
+
+namespace {
+
+using hpgl::Interpreter;
+using hpgl::kUnitsPerInch;
+using hpgl::PageStart;
+using hpgl::Refusal;
+
+std::string Why(const Refusal& r) {
+    return r.offset == std::string::npos ? r.what
+                                         : "byte " + std::to_string(r.offset) + ": " + r.what;
+}
+
+std::string DoesNotFit(double w, double h, double scale, const Sheet& sheet) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the page (%.0f x %.0f mm at scale %g) does not fit the sheet "
+                  "(%.0f x %.0f mm); use --fit, --scale or --rotate auto",
+                  w * 25.4 * scale, h * 25.4 * scale, scale, sheet.extentX * 25.4,
+                  sheet.extentY * 25.4);
+    return text;
+}
+
+}  // namespace
+
+bool LooksLikeHpgl(const std::string& bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size() && (std::isspace(static_cast<unsigned char>(bytes[i])) ||
+                                bytes[i] == ';' || bytes[i] == '\0'))
+        ++i;
+    if (i >= bytes.size()) return false;
+    if (bytes[i] == 0x1b || bytes.compare(i, 4, "@PJL") == 0) return true;
+    if (i + 1 >= bytes.size()) return false;
+    const std::string m{static_cast<char>(std::toupper(static_cast<unsigned char>(bytes[i]))),
+                        static_cast<char>(std::toupper(static_cast<unsigned char>(bytes[i + 1])))};
+    static const char* const kFirst[] = {"IN", "DF", "BP", "PS", "SP", "PU", "PA", "PD", "PR",
+                                         "IP", "SC", "RO", "IW", "LT", "PW", "NP", "PC", "CO",
+                                         "PG", "VS", "DT", "SI", "LB", "WU", "CR", "PE", "TR"};
+    for (const char* f : kFirst)
+        if (m == f) return true;
+    return false;
+}
+
+struct HpglDocument::Data {
+    std::string path, bytes;
+    int pages = 0;
+    // Where each page starts, for the page size a file without PS takes.
+    mutable std::map<std::pair<double, double>, std::vector<PageStart>> starts;
+    mutable std::map<std::string, int> skipped;
+
+    const std::vector<PageStart>& Starts(double x, double y) const;
+};
+
+const std::vector<PageStart>& HpglDocument::Data::Starts(double x, double y) const {
+    auto found = starts.find({x, y});
+    if (found != starts.end()) return found->second;
+    if (starts.size() > 4) starts.clear();
+    std::vector<PageStart> list;
+    hpgl::NullSink none;
+    Interpreter in(bytes, Interpreter::FileStart(bytes, x, y), x, y, &none);
+    for (PageStart at = in.Here();; at = in.Here()) {
+        hpgl::PageInfo info;
+        if (!in.NextPage(&info)) break;
+        if (list.size() >= static_cast<std::size_t>(hpgl::kMaxPages))
+            throw Refusal{at.offset, "more than 1000 pages"};
+        list.push_back(std::move(at));
+    }
+    for (const auto& [what, count] : in.skipped()) skipped[what] = std::max(skipped[what], count);
+    return starts.emplace(std::pair{x, y}, std::move(list)).first->second;
+}
+
+HpglDocument::HpglDocument() : d_(std::make_unique<Data>()) {}
+HpglDocument::~HpglDocument() = default;
+
+bool HpglDocument::Open(const std::string& path, std::string* error) {
+    d_ = std::make_unique<Data>();
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) {
+        *error = "cannot be read";
+        return false;
+    }
+    const std::streamoff size = file.tellg();
+    if (size < 0 || static_cast<std::uint64_t>(size) > hpgl::kMaxFileBytes) {
+        *error = "a plot file of more than 1 GiB";
+        return false;
+    }
+    file.seekg(0);
+    d_->bytes.assign(static_cast<std::size_t>(size), '\0');
+    if (!file.read(d_->bytes.data(), size)) {
+        *error = "cannot be read";
+        return false;
+    }
+    d_->path = path;
+    if (!LooksLikeHpgl(d_->bytes.substr(0, 4096))) {
+        *error = "not an HP-GL/2, HP-GL or HP-RTL plot file";
+        return false;
+    }
+    try {  // a roll's width by a length: the page of a file without PS
+        d_->pages = static_cast<int>(d_->Starts(48 * kUnitsPerInch, 36 * kUnitsPerInch).size());
+    } catch (const Refusal& r) {
+        *error = Why(r);
+        return false;
+    }
+    if (d_->pages == 0) {
+        *error = "nothing to draw";
+        return false;
+    }
+    return true;
+}
+
+int HpglDocument::pages() const {
+    return d_->pages;
+}
+
+bool HpglDocument::Check(int first, int last, const Sheet& sheet, int dpi,
+                         const HpglOptions& options, std::string* error) const {
+    for (int i = first; i <= last; ++i) {
+        Plot plot;
+        if (!PagePlot(i, sheet, dpi, options, &plot, error)) return false;
+    }
+    return true;
+}
+
+bool HpglDocument::PagePlot(int index, const Sheet& sheet, int, const HpglOptions& o, Plot* plot,
+                            std::string* error) const {
+    const std::string name = "page " + std::to_string(index + 1);
+    // A file without PS draws on the sheet, as on the paper a plotter has loaded.
+    const double dx = sheet.extentX * kUnitsPerInch, dy = sheet.extentY * kUnitsPerInch;
+    try {
+        const std::vector<PageStart>& starts = d_->Starts(dx, dy);
+        if (index < 0 || static_cast<std::size_t>(index) >= starts.size()) {
+            *error = name + ": the file has " + std::to_string(starts.size()) + " page(s)";
+            return false;
+        }
+        hpgl::PageInfo info;
+        hpgl::ExtentSink extent;
+        Interpreter(d_->bytes, starts[static_cast<std::size_t>(index)], dx, dy, &extent)
+            .NextPage(&info);
+        Area size{sheet.extentX / o.scale, sheet.extentY / o.scale};
+        Point2 low{0, 0};
+        if (info.sized) {
+            size = {info.pageX / kUnitsPerInch, info.pageY / kUnitsPerInch};
+        } else if (o.fit) {  // what it draws
+            if (!extent.Any()) {
+                *error = name + ": nothing to draw";
+                return false;
+            }
+            low = extent.low;
+            size = {std::max(extent.high.x - low.x, 1.0) / kUnitsPerInch,
+                    std::max(extent.high.y - low.y, 1.0) / kUnitsPerInch};
+        }
+        const auto fit = FitPage(size, sheet, {o.fit, o.scale, o.rotateAuto});
+        if (!fit) {
+            *error = name + ": " + DoesNotFit(size.width, size.height, o.scale, sheet);
+            return false;
+        }
+        Plot page(d_->path);
+        hpgl::PlotSink sink(hpgl::PlacingOf(*fit, size, low, sheet), sheet, name, o.progress,
+                            &page);
+        Interpreter in(d_->bytes, starts[static_cast<std::size_t>(index)], dx, dy, &sink);
+        in.NextPage(&info);
+        for (const auto& [what, count] : sink.skipped) d_->skipped[what] += count;
+        if (!page.DrawsSomething()) {
+            *error = name + ": nothing of it lands on the sheet" +
+                     (o.fit ? std::string() : "; use --fit");
+            return false;
+        }
+        *plot = std::move(page);
+        return true;
+    } catch (const Refusal& r) {
+        *error = name + ": " + Why(r);
+        return false;
+    }
+}
+
+std::string HpglDocument::Skipped() const {
+    std::ostringstream report;
+    for (const auto& [what, count] : d_->skipped)
+        report << (report.tellp() > 0 ? ", " : "") << count << ' ' << what;
+    return report.str();
+}
+
+}  // namespace varnu::host
