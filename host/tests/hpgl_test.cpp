@@ -326,5 +326,51 @@ TEST_F(Hpgl, FittedScaledAndTurnedByTheOneFitPolicy) {
               std::string::npos);
 }
 
+TEST_F(Hpgl, HostileFilesEndWithAClearError) {
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        out.reserve(s.size() * static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    const std::string start = kPjl + kPage + "SP1;";
+    const struct {
+        const char* name;
+        std::string file;
+        const char* says;
+    } cases[] = {
+        {"a page of 10^9 units", kPjl + "IN;PS1000000000,1000000000;SP1;PD1,1;",
+         "larger than any paper"},
+        {"a PE number that never ends", start + "PE" + std::string(1000, '?'),
+         "more than 8 digits"},
+        {"a PE run of more points than a page holds", start + "PE7" + repeat("_", 2 * 20000002),
+         "more than 20000000 points"},
+        {"a circle repeated past a page's points", start + "PU5000,5000;" + repeat("CI1;", 280000),
+         "more than 20000000 points"},
+        {"a polygon buffer never closed", start + "PM0;PD100,0,100,100;", "never closed"},
+        {"a polygon buffer past a million points", start + "PM0;" + repeat("CI1,0.5;", 1500),
+         "more than 1000000 points"},
+        {"a label of a million characters", start + "LB" + std::string(1000000, 'A'),
+         "longer than 16384 characters"},
+        {"raster data past the file's end", start + "\x1b%1A\x1b*r100S\x1b*b500000Wabc",
+         "ends after 3"},
+        {"a raster row wider than any", start + "\x1b%1A\x1b*r1000000S", "at most 262144"},
+        {"MMR rows the data cannot hold",
+         start + "\x1b%1A\x1b*r64S\x1b*r1000000T\x1b*b8M\x1b*b10W" + std::string(10, '\0'),
+         "rows in 10 bytes"},
+        {"empty rows repeated past an image's rows",
+         start + "\x1b%1A\x1b*r64S\x1b*b3M\x1b*r1A\x1b*b1W\x01" + repeat("\x1b*b0W", 1048577),
+         "more than 1048576 rows"},
+        {"pages past a thousand", start + repeat("PD1,1;PG;", 1001), "more than 1000 pages"},
+        {"bytes that are no command", start + std::string(70000, '\x01'), "not a plot file"},
+        {"no plot file at all", "\x89PNG\r\n\x1a\n", "not an HP-GL/2, HP-GL or HP-RTL"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string why = Refusal(c.file);
+        EXPECT_NE(why.find(c.says), std::string::npos) << why;
+    }
+}
+
 }  // namespace
 }  // namespace varnu::host::testing
