@@ -118,11 +118,16 @@ TEST_F(Hpgl, ScalingPointsTurnsAndWindowsPlaceUserUnits) {
     // IR: percent of the page.
     s = Segments(Read(Job("IR10,10,20,20;SC0,1,0,1;PU0,0;PD1,1;")));
     ExpectSegment(s[0], {4876.8, 3657.6}, {9753.6, 7315.2});
-    // RO 90: the origin at the lower right, x up the sheet.
+    // RO 90: the origin at the lower right, x up the sheet; P1 and P2 keep
+    // their values until IP puts them at the turned page's corners.
     s = Segments(Read(Job("RO90;IP;PU0,0;PD1000,0;PU0,0;PD0,500;")));
     ASSERT_EQ(s.size(), 2u);
     ExpectSegment(s[0], {48768, 0}, {48768, 1000});
     ExpectSegment(s[1], {48768, 0}, {48268, 0});
+    s = Segments(Read(Job("RO90;SC0,1,0,1;PU0,0;PD1,1;RO;RO90;IP;PU0,0;PD1,1;")));
+    ASSERT_EQ(s.size(), 2u);
+    ExpectSegment(s[0], {48768, 0}, {21336, 36576});  // towards P2 off the page, cut
+    ExpectSegment(s[1], {48768, 0}, {0, 36576});
     // IW cuts what is drawn; it stays on the sheet when scaling changes.
     s = Segments(Read(Job("IW1000,1000,5000,5000;SC0,1,0,1;SC;PU0,3000;PD9000,3000;")));
     ASSERT_EQ(s.size(), 1u);
@@ -186,11 +191,11 @@ TEST_F(Hpgl, PolygonBufferFillsSubpolygonsAndEdgesWhatWasDrawn) {
                  "PU2000,2000;PD3000,2000,3000,3000,2000,3000;PM2;FP1;"));
     EXPECT_EQ(StepsOf(plot, Step::Kind::Polygon).size(), 2u);
     EXPECT_NE(FillPenAt(plot, 2500 / 40.0, 2500 / 40.0), -1);
-    // EP strokes the edges drawn with the pen down, and each closing edge.
+    // EP strokes the edges drawn with the pen down; an open outline stays open.
     const auto s =
-        Segments(Read(Job("SP1;PU1000,1000;PM0;PD2000,1000;PU2000,2000;PD1000,2000;"
-                          "PM2;EP;")));
-    EXPECT_EQ(s.size(), 3u);
+        Segments(Read(Job("SP1;PU1000,1000;PM0;PD2000,1000;PU2000,2000;PD1000,2000;PM2;EP;")));
+    ASSERT_EQ(s.size(), 2u);
+    ExpectSegment(s[1], {2000, 2000}, {1000, 2000});
 }
 
 TEST_F(Hpgl, FillTypesHatchShadeAndFillSolid) {

@@ -84,7 +84,6 @@ void Interpreter::Initialize(bool everything) {
     s_.pens.selected = 1;
     s_.frame.turn = 0;
     s_.frame.DefaultPoints();
-    s_.pointsDefault = true;
     s_.pen = {0, 0};
     s_.down = false;
 }
@@ -116,7 +115,6 @@ bool Interpreter::PageSize() {
     s_.longEdge = length >= width;
     s_.frame.turn = 0;
     s_.frame.DefaultPoints();
-    s_.pointsDefault = true;
     s_.frame.window = false;
     s_.pen = {0, 0};
     return true;
@@ -130,7 +128,6 @@ void Interpreter::InputPoints(bool relative) {
     Frame& f = s_.frame;
     if (n == 0) {
         f.DefaultPoints();
-        s_.pointsDefault = true;
         return;
     }
     if (n != 2 && n != 4) return;
@@ -141,7 +138,6 @@ void Interpreter::InputPoints(bool relative) {
     f.p2 = n == 4 ? Point2{v[2], v[3]} : Point2{v[0] + size.x, v[1] + size.y};
     if (f.p2.x == f.p1.x) f.p2.x += 1;  // P1 and P2 never meet
     if (f.p2.y == f.p1.y) f.p2.y += 1;
-    s_.pointsDefault = false;
 }
 
 void Interpreter::Scale() {
@@ -188,11 +184,10 @@ void Interpreter::Rotate() {
     Flush();
     const int turn = ((angle % 360 + 360) % 360) / 90 * 90;
     if (turn == s_.frame.turn) return;
-    // The pen keeps its place on the page.
+    // The pen keeps its place on the page; P1 and P2 keep their values (IP
+    // or IR puts them at the turned page's corners).
     const Point2 page = s_.frame.Page(s_.pen);
     s_.frame.turn = turn;
-    s_.frame.DefaultPoints();
-    s_.pointsDefault = true;
     s_.pen = s_.frame.Turned(page);
 }
 

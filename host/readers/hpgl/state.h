@@ -114,7 +114,6 @@ struct State {
     double chordAngle = 5;                   // degrees
     double tickPlus = 0.5, tickMinus = 0.5;  // TL, percent of P2 - P1
     bool transparent = true;                 // TR
-    bool pointsDefault = true;               // P1 and P2 where IN leaves them
 };
 
 }  // namespace varnu::host::hpgl

@@ -84,6 +84,7 @@ void Interpreter::PenTo(Point2 to, bool down) {
     if (++pagePoints_ > kMaxPagePoints)
         Fail("the page draws more than 20000000 points: refused rather than followed");
     s_.pen = to;
+    s_.labels.lineStart = to;  // where a label's carriage return goes
     if (polygonMode_) {
         if (++polygonPoints_ > kMaxPolygonPoints)
             in_.Fail("a polygon buffer of more than 1000000 points (PM0 here)", polygonStart_);
@@ -267,21 +268,20 @@ void Interpreter::EdgePolygon() {
     EndCommand(in_);
     if (polygonMode_) return;
     Flush();
+    // The edges drawn with the pen down, as they were drawn: an open
+    // subpolygon stays open.
     std::vector<Ring> runs;
     for (std::size_t i = 0; i < polygon_.size(); ++i) {
         const Ring& r = polygon_[i];
-        if (r.size() < 2) continue;
-        Ring run{r.front()};
-        for (std::size_t k = 1; k <= r.size(); ++k) {
-            const bool closing = k == r.size();
-            const bool down = closing || edgesDown_[i][k - 1];
-            const Point2 q = r[closing ? 0 : k];
-            if (down) {
-                run.push_back(q);
+        Ring run;
+        for (std::size_t k = 1; k < r.size(); ++k) {
+            if (!edgesDown_[i][k - 1]) {
+                if (run.size() >= 2) runs.push_back(std::move(run));
+                run.clear();
                 continue;
             }
-            if (run.size() >= 2) runs.push_back(std::move(run));
-            run = {q};
+            if (run.empty()) run.push_back(r[k - 1]);
+            run.push_back(r[k]);
         }
         if (run.size() >= 2) runs.push_back(std::move(run));
     }
