@@ -2,6 +2,7 @@
 // digits, the lowest first, the last marked by its range.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "readers/hpgl/interpreter.h"
 #include "readers/hpgl/limits.h"
@@ -21,21 +22,22 @@ bool More(int d, bool sevenBit) {
 // One number whose first digit is `first`, its sign in its lowest bit.
 double Decode(Stream& in, int first, bool sevenBit, int fraction) {
     const std::size_t start = in.offset() - 1;
-    const double base = sevenBit ? 32 : 64;
-    double value = 0, weight = 1;
+    const int shift = sevenBit ? 5 : 6;
+    std::uint64_t value = 0;
     int digits = 0;
     for (int d = first;; d = in.Get()) {
         if (d == '\r' || d == '\n') continue;  // lines wrapped by a writer
-        if (!Final(d, sevenBit) && !More(d, sevenBit))
+        const bool last = Final(d, sevenBit);
+        if (!last && !More(d, sevenBit))
             in.Fail("a PE number cut short by a byte out of its digits' range", start);
         if (++digits > kMaxPeDigits) in.Fail("a PE number of more than 8 digits", start);
-        const bool last = Final(d, sevenBit);
-        value += (d - (last ? (sevenBit ? 95 : 191) : 63)) * weight;
+        value |= static_cast<std::uint64_t>(d - (last ? (sevenBit ? 95 : 191) : 63))
+                 << (shift * (digits - 1));
         if (last) break;
-        weight *= base;
     }
-    const double magnitude = std::floor(value / 2) / std::ldexp(1.0, fraction);
-    return std::min(std::fmod(value, 2) == 1 ? -magnitude : magnitude, kMaxMagnitude);
+    const double magnitude = std::min(static_cast<double>(value >> 1), kMaxMagnitude) /
+                             static_cast<double>(1u << fraction);
+    return (value & 1) != 0 ? -magnitude : magnitude;
 }
 
 }  // namespace

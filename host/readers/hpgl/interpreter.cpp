@@ -86,6 +86,8 @@ void Interpreter::EndPage() {
     raster_->FlushPending(sink_);
     pageEnded_ = true;
     pagePoints_ = labelChars_ = 0;
+    raster_->held = 0;
+    raster_->pixels = 0;
 }
 
 void Interpreter::Step() {

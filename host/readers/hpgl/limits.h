@@ -32,6 +32,9 @@ inline constexpr std::size_t kMaxStrayBytes = 65536;
 inline constexpr std::int64_t kMaxRasterWidth = std::int64_t{1} << 18;
 inline constexpr std::int64_t kMaxRasterRows = std::int64_t{1} << 20;
 inline constexpr std::size_t kMaxPageRasterBytes = std::size_t{256} << 20;
+// Pixels a page's raster rows make, however cheaply each row is sent (a
+// 36-inch roll of 15 m at 600 dpi is 7.7 thousand million).
+inline constexpr std::int64_t kMaxPageRasterPixels = std::int64_t{1} << 34;
 inline constexpr int kMaxPlanes = 8;
 // Chord angles of arcs and circles, degrees (HP-GL/2's own range).
 inline constexpr double kMinChordAngle = 0.5;

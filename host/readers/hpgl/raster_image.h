@@ -33,6 +33,8 @@ class RasterImage {
 
     // A row of RowBytes() bytes; one equal to the row before is not held again.
     void AddRow(const std::uint8_t* bytes);
+    // The last row again.
+    void RepeatRow() { rowAt_.push_back(rowAt_.back()); }
     // Rows of zeros (skipped rows).
     void AddZeroRows(std::int64_t count);
     // The rows of `next`, of the same width and kind, after these.

@@ -39,8 +39,9 @@ void PackBits(std::string_view d, std::vector<std::uint8_t>* row) {
 
 // Each command byte: (bytes - 1) in its top three bits, the offset from
 // the last byte replaced in its low five (31: more offset bytes follow).
-void DeltaRow(std::string_view d, std::vector<std::uint8_t>* row) {
+bool DeltaRow(std::string_view d, std::vector<std::uint8_t>* row) {
     std::size_t at = 0;
+    bool changed = false;
     for (std::size_t i = 0; i < d.size();) {
         const auto command = static_cast<std::uint8_t>(d[i++]);
         std::size_t count = (command >> 5) + 1u, offset = command & 31u;
@@ -49,18 +50,23 @@ void DeltaRow(std::string_view d, std::vector<std::uint8_t>* row) {
                 more = static_cast<std::uint8_t>(d[i++]);
         at += offset;
         for (; count > 0 && i < d.size(); --count, ++at, ++i)
-            if (at < row->size()) (*row)[at] = static_cast<std::uint8_t>(d[i]);
+            if (at < row->size()) {
+                changed = changed || (*row)[at] != static_cast<std::uint8_t>(d[i]);
+                (*row)[at] = static_cast<std::uint8_t>(d[i]);
+            }
     }
+    return changed;
 }
 
 }  // namespace
 
-void DecodeRow(int mode, std::string_view data, std::vector<std::uint8_t>* seed) {
+bool DecodeRow(int mode, std::string_view data, std::vector<std::uint8_t>* seed) {
     if (mode == 3) return DeltaRow(data, seed);
     std::fill(seed->begin(), seed->end(), 0);
-    if (mode == 1) return RunLengths(data, seed);
-    if (mode == 2) return PackBits(data, seed);
-    std::memcpy(seed->data(), data.data(), std::min(data.size(), seed->size()));
+    if (mode == 1) RunLengths(data, seed);
+    if (mode == 2) PackBits(data, seed);
+    if (mode == 0) std::memcpy(seed->data(), data.data(), std::min(data.size(), seed->size()));
+    return true;
 }
 
 bool DecodeAdaptive(std::string_view data, std::vector<std::uint8_t>* seed, std::int64_t maxRows,

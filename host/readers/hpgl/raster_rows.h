@@ -13,7 +13,8 @@ namespace varnu::host::hpgl {
 // Decodes `data` of mode 0 (none), 1 (run lengths), 2 (TIFF PackBits) or 3
 // (delta row) into `seed`, which holds the plane's last row and keeps
 // its size; what a row leaves out is zero (or, for mode 3, as before).
-void DecodeRow(int mode, std::string_view data, std::vector<std::uint8_t>* seed);
+// False when a delta row changed nothing.
+bool DecodeRow(int mode, std::string_view data, std::vector<std::uint8_t>* seed);
 
 // Mode 5 (adaptive): a block of rows, each handed to `row` as it is
 // decoded into `seed`; false with `error` set when the block is broken

@@ -104,6 +104,7 @@ void RasterBuilder::Begin(const State& s) {
     row_.assign(image_->RowBytes(), 0);
     plane = 0;
     limit = r.rows;
+    fromSeeds = changed = false;
 }
 
 std::int64_t RasterBuilder::End(Sink* sink) {
@@ -288,13 +289,20 @@ void CombinePlanes(const RtlSettings& r, const std::vector<std::vector<std::uint
 
 }  // namespace
 
+// A row of the image: `bytes`, or the last row again when null.
 void Interpreter::AddRasterRow(const std::uint8_t* bytes) {
     RasterImage& image = raster_->image();
     if (raster_->limit > 0 && image.rows() >= raster_->limit) return;  // past *r#T
     if (image.rows() >= kMaxRasterRows)
         Fail("a raster image of more than " + std::to_string(kMaxRasterRows) + " rows");
+    if ((raster_->pixels += image.width()) > kMaxPageRasterPixels)
+        Fail("raster rows of more than " + std::to_string(kMaxPageRasterPixels) +
+             " pixels on a page: refused rather than followed");
     const std::size_t before = image.HeldBytes();
-    image.AddRow(bytes);
+    if (bytes == nullptr)
+        image.RepeatRow();
+    else
+        image.AddRow(bytes);
     raster_->held += image.HeldBytes() - before;
     if (raster_->held > kMaxPageRasterBytes)
         Fail("more than 256 MB of raster rows on a page: refused rather than followed");
@@ -322,6 +330,7 @@ void Interpreter::RasterRows(std::int64_t bytes, bool lastPlane) {
                 data, image.width(), rows, [&](const std::uint8_t* row) { AddRasterRow(row); },
                 &why))
             Fail(why);
+        raster_->fromSeeds = false;
         return;
     }
     if (mode == 5) {
@@ -333,18 +342,25 @@ void Interpreter::RasterRows(std::int64_t bytes, bool lastPlane) {
                 },
                 &why))
             Fail(why);
+        raster_->fromSeeds = true;
         return;
     }
     if (mode < 0 || mode > 3) Fail("raster compression mode " + std::to_string(mode));
     const auto plane = static_cast<std::size_t>(std::min<int>(raster_->plane, r.planes - 1));
-    DecodeRow(mode, data, &seeds[plane]);
+    raster_->changed = DecodeRow(mode, data, &seeds[plane]) || raster_->changed;
     if (!lastPlane) {
         ++raster_->plane;
         return;
     }
     raster_->plane = 0;
-    CombinePlanes(r, seeds, image.width(), image.kind(), &raster_->row());
-    AddRasterRow(raster_->row().data());
+    if (raster_->changed || !raster_->fromSeeds || image.rows() == 0) {
+        CombinePlanes(r, seeds, image.width(), image.kind(), &raster_->row());
+        AddRasterRow(raster_->row().data());
+    } else {  // a delta row that changed nothing: the row before again
+        AddRasterRow(nullptr);
+    }
+    raster_->fromSeeds = true;
+    raster_->changed = false;
 }
 
 void Interpreter::SkipRows(std::int64_t rows) {
@@ -353,8 +369,12 @@ void Interpreter::SkipRows(std::int64_t rows) {
     RasterImage& image = raster_->image();
     if (rows > kMaxRasterRows - image.rows())
         Fail("a raster image of more than " + std::to_string(kMaxRasterRows) + " rows");
+    if ((raster_->pixels += rows * image.width()) > kMaxPageRasterPixels)
+        Fail("raster rows of more than " + std::to_string(kMaxPageRasterPixels) +
+             " pixels on a page: refused rather than followed");
     image.AddZeroRows(rows);
     for (auto& seed : raster_->seeds()) std::fill(seed.begin(), seed.end(), 0);
+    raster_->fromSeeds = true;
 }
 
 void Interpreter::EndRaster() {

@@ -32,8 +32,12 @@ class RasterBuilder {
     std::vector<std::uint8_t>& row() { return row_; }
     int plane = 0;           // the plane the next transfer fills
     std::int64_t limit = 0;  // rows the image may take (*r#T), 0: any
-    // Rows received this page, across images, and bytes held.
+    // Bytes held, and pixels made, this page, across images.
     std::size_t held = 0;
+    std::int64_t pixels = 0;
+    // The last row was made from the planes' seed rows as they stand, and
+    // the transfers of the row under way changed them.
+    bool fromSeeds = false, changed = false;
 
     // Ends the image: it goes on to the sink, or is held to take the rows
     // of a next band that starts where it ends. Returns its rows.

@@ -72,9 +72,10 @@ Stroke Interpreter::StrokeStyle() const {
 void Interpreter::Flush() {
     if (path_.points.size() >= 2) {
         Stroke st = StrokeStyle();
-        st.points = std::move(path_.points);
+        st.points.swap(path_.points);
         raster_->FlushPending(sink_);
         sink_->Draw(st);
+        path_.points.swap(st.points);  // its memory kept for the next stroke
     }
     path_.points.clear();
 }
