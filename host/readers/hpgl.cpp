@@ -60,17 +60,23 @@ struct HpglDocument::Data {
     std::string path, bytes;
     int pages = 0;
     // Where each page starts, for the page size a file without PS takes.
-    mutable std::map<std::pair<double, double>, std::vector<PageStart>> starts;
+    struct Page {
+        PageStart start;
+        hpgl::PageInfo info;
+    };
+    mutable std::map<std::pair<double, double>, std::vector<Page>> starts;
     mutable std::map<std::string, int> skipped;
 
-    const std::vector<PageStart>& Starts(double x, double y) const;
+    const std::vector<Page>& Starts(double x, double y) const;
+    // The box of what the page at `start` draws (page units, and inches).
+    bool Drawn(const PageStart& start, double x, double y, Point2* low, Area* size) const;
 };
 
-const std::vector<PageStart>& HpglDocument::Data::Starts(double x, double y) const {
+const std::vector<HpglDocument::Data::Page>& HpglDocument::Data::Starts(double x, double y) const {
     auto found = starts.find({x, y});
     if (found != starts.end()) return found->second;
     if (starts.size() > 4) starts.clear();
-    std::vector<PageStart> list;
+    std::vector<Page> list;
     hpgl::NullSink none;
     Interpreter in(bytes, Interpreter::FileStart(bytes, x, y), x, y, &none);
     for (PageStart at = in.Here();; at = in.Here()) {
@@ -78,7 +84,7 @@ const std::vector<PageStart>& HpglDocument::Data::Starts(double x, double y) con
         if (!in.NextPage(&info)) break;
         if (list.size() >= static_cast<std::size_t>(hpgl::kMaxPages))
             throw Refusal{at.offset, "more than 1000 pages"};
-        list.push_back(std::move(at));
+        list.push_back({std::move(at), info});
     }
     for (const auto& [what, count] : in.skipped()) skipped[what] = std::max(skipped[what], count);
     return starts.emplace(std::pair{x, y}, std::move(list)).first->second;
@@ -142,50 +148,55 @@ bool HpglDocument::PagePlot(int index, const Sheet& sheet, int, const HpglOption
     // A file without PS draws on the sheet, as on the paper a plotter has loaded.
     const double dx = sheet.extentX * kUnitsPerInch, dy = sheet.extentY * kUnitsPerInch;
     try {
-        const std::vector<PageStart>& starts = d_->Starts(dx, dy);
-        if (index < 0 || static_cast<std::size_t>(index) >= starts.size()) {
-            *error = name + ": the file has " + std::to_string(starts.size()) + " page(s)";
+        const std::vector<Data::Page>& pages = d_->Starts(dx, dy);
+        if (index < 0 || static_cast<std::size_t>(index) >= pages.size()) {
+            *error = name + ": the file has " + std::to_string(pages.size()) + " page(s)";
             return false;
         }
-        hpgl::PageInfo info;
-        hpgl::ExtentSink extent;
-        Interpreter(d_->bytes, starts[static_cast<std::size_t>(index)], dx, dy, &extent)
-            .NextPage(&info);
+        const Data::Page& page = pages[static_cast<std::size_t>(index)];
+        // The page: its PS, what it draws when fitted, else the sheet.
         Area size{sheet.extentX / o.scale, sheet.extentY / o.scale};
         Point2 low{0, 0};
-        if (info.sized) {
-            size = {info.pageX / kUnitsPerInch, info.pageY / kUnitsPerInch};
-        } else if (o.fit) {  // what it draws
-            if (!extent.Any()) {
-                *error = name + ": nothing to draw";
-                return false;
-            }
-            low = extent.low;
-            size = {std::max(extent.high.x - low.x, 1.0) / kUnitsPerInch,
-                    std::max(extent.high.y - low.y, 1.0) / kUnitsPerInch};
+        if (page.info.sized) {
+            size = {page.info.pageX / kUnitsPerInch, page.info.pageY / kUnitsPerInch};
+        } else if (o.fit && !d_->Drawn(page.start, dx, dy, &low, &size)) {
+            *error = name + ": nothing to draw";
+            return false;
         }
         const auto fit = FitPage(size, sheet, {o.fit, o.scale, o.rotateAuto});
         if (!fit) {
             *error = name + ": " + DoesNotFit(size.width, size.height, o.scale, sheet);
             return false;
         }
-        Plot page(d_->path);
+        Plot drawn(d_->path);
         hpgl::PlotSink sink(hpgl::PlacingOf(*fit, size, low, sheet), sheet, name, o.progress,
-                            &page);
-        Interpreter in(d_->bytes, starts[static_cast<std::size_t>(index)], dx, dy, &sink);
-        in.NextPage(&info);
+                            &drawn);
+        hpgl::PageInfo info;
+        Interpreter(d_->bytes, page.start, dx, dy, &sink).NextPage(&info);
         for (const auto& [what, count] : sink.skipped) d_->skipped[what] += count;
-        if (!page.DrawsSomething()) {
+        if (!drawn.DrawsSomething()) {
             *error = name + ": nothing of it lands on the sheet" +
                      (o.fit ? std::string() : "; use --fit");
             return false;
         }
-        *plot = std::move(page);
+        *plot = std::move(drawn);
         return true;
     } catch (const Refusal& r) {
         *error = name + ": " + Why(r);
         return false;
     }
+}
+
+bool HpglDocument::Data::Drawn(const PageStart& start, double x, double y, Point2* low,
+                               Area* size) const {
+    hpgl::ExtentSink extent;
+    hpgl::PageInfo info;
+    Interpreter(bytes, start, x, y, &extent).NextPage(&info);
+    if (!extent.Any()) return false;
+    *low = extent.low;
+    *size = {std::max(extent.high.x - low->x, 1.0) / kUnitsPerInch,
+             std::max(extent.high.y - low->y, 1.0) / kUnitsPerInch};
+    return true;
 }
 
 std::string HpglDocument::Skipped() const {

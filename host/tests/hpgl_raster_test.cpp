@@ -207,5 +207,16 @@ TEST_F(HpglRaster, ColourPlanesAndDirectPixels) {
     EXPECT_EQ(Pixel(*p, 5, 0), (std::vector<std::uint8_t>{0x80, 0x80, 0x80}));
 }
 
+TEST_F(HpglRaster, SettingsChangedInsideAnImageDoNotChangeIt) {
+    // Colours, width and planes asked for after the image began: its rows
+    // keep the image's own (one plane of one bit), the next image takes them.
+    std::string rows = "\x1b*b0M";
+    for (const auto& row : Rows()) rows += Transfer(Bytes(row), 'V') + Transfer(Bytes(row));
+    const Picture* p = Load(RasterJob("48768,36576", "\x1b*r3U\x1b*r9999S" + rows));
+    ASSERT_NE(p, nullptr);
+    EXPECT_TRUE(p->bilevel);
+    EXPECT_EQ(p->height, kWidth);
+}
+
 }  // namespace
 }  // namespace varnu::host::testing

@@ -82,7 +82,8 @@ Point2 RtlCapToPen(const State& s) {
 }
 
 void RasterBuilder::Begin(const State& s) {
-    const RtlSettings& r = s.rtl;
+    settings_ = s.rtl;
+    const RtlSettings& r = settings_;
     std::int64_t width = r.width;
     if (width <= 0)  // the page's width at the resolution
         width = static_cast<std::int64_t>((s.longEdge ? s.frame.pageY : s.frame.pageX) * r.dpi /
@@ -313,10 +314,10 @@ void Interpreter::RasterRows(std::int64_t bytes, bool lastPlane) {
     const std::string_view data =
         in_.Take(static_cast<std::size_t>(std::max<std::int64_t>(bytes, 0)), "raster data");
     if (!raster_->Active()) raster_->Begin(s_);
-    const RtlSettings& r = s_.rtl;
+    const RtlSettings& r = raster_->settings();
     RasterImage& image = raster_->image();
     auto& seeds = raster_->seeds();
-    const int mode = r.compression;
+    const int mode = s_.rtl.compression;  // may change from row to row
     std::string why;
     if (mode == 8) {
         const std::int64_t rows = raster_->limit;
@@ -334,6 +335,7 @@ void Interpreter::RasterRows(std::int64_t bytes, bool lastPlane) {
         return;
     }
     if (mode == 5) {
+        if (r.planes != 1) Fail("adaptive raster compression of an image in planes");
         if (!DecodeAdaptive(
                 data, &seeds[0], kMaxRasterRows,
                 [&](const std::vector<std::uint8_t>& row) {

@@ -27,6 +27,9 @@ class RasterBuilder {
     // A new image at the CAP with the settings' width and colours.
     void Begin(const State& s);
     RasterImage& image() { return *image_; }
+    // The settings the image began with: its width, planes and colours stay
+    // those while its rows come, whatever the file says in between.
+    const RtlSettings& settings() const { return settings_; }
     const RasterPlace& place() const { return place_; }
     std::vector<std::vector<std::uint8_t>>& seeds() { return seeds_; }
     std::vector<std::uint8_t>& row() { return row_; }
@@ -47,6 +50,7 @@ class RasterBuilder {
 
   private:
     std::shared_ptr<RasterImage> image_;
+    RtlSettings settings_;
     RasterPlace place_;
     std::vector<std::vector<std::uint8_t>> seeds_;  // a plane's last row
     std::vector<std::uint8_t> row_;                 // the image's row being made
