@@ -701,7 +701,9 @@ TEST_F(AdihostTest, OurStreamsReadBackAsTheyWereDrawn) {
     ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(render(Path("demo.PLT"), Path("demo.png")), 0);
     ASSERT_EQ(render(Path("back.prn"), Path("back.png")), 0);
-    EXPECT_GT(InkAgreement(Path("demo.png"), Path("back.png")), 0.995);
+    const double demo = InkAgreement(Path("demo.png"), Path("back.png"));
+    std::printf("[ read back ] %-24s %.4f\n", "demo (RTL/GL2)", demo);
+    EXPECT_GT(demo, 0.995);
     // The same file through the VCGL+MMR mode at 400 dpi prints what the
     // demo's own job in that mode prints (its images dithered at 600 dpi
     // first, here).
@@ -717,7 +719,9 @@ TEST_F(AdihostTest, OurStreamsReadBackAsTheyWereDrawn) {
     EXPECT_EQ(static_cast<unsigned char>(Read(Path("vcgl.prn"))[0]), 0x9B);
     ASSERT_EQ(render(Path("vcgl.prn"), Path("vcgl.png")), 0);
     ASSERT_EQ(render(Path("demo/demo-vcgl.prn"), Path("demo-vcgl.png")), 0);
-    EXPECT_GT(InkAgreement(Path("demo-vcgl.png"), Path("vcgl.png")), 0.95);
+    const double vcglDemo = InkAgreement(Path("demo-vcgl.png"), Path("vcgl.png"));
+    std::printf("[ read back ] %-24s %.4f\n", "demo (VCGL+MMR)", vcglDemo);
+    EXPECT_GT(vcglDemo, 0.95);
     // Every reference job of the RTL/GL2 mode, with its own record: margins,
     // 300 dpi, the other edge along the feed, images cut into bands. Their
     // host chose a smaller sheet than the record's paper: the page is
@@ -739,7 +743,9 @@ TEST_F(AdihostTest, OurStreamsReadBackAsTheyWereDrawn) {
         ASSERT_EQ(run.status, 0) << run.err;
         ASSERT_EQ(render(Path(name + ".plt"), Path(name + ".png")), 0);
         ASSERT_EQ(render(Path(name + "-back.prn"), Path(name + "-back.png")), 0);
-        EXPECT_GT(InkAgreement(Path(name + ".png"), Path(name + "-back.png")), 0.99);
+        const double agreement = InkAgreement(Path(name + ".png"), Path(name + "-back.png"));
+        std::printf("[ read back ] %-24s %.4f\n", name.c_str(), agreement);
+        EXPECT_GT(agreement, 0.99);
     }
 }
 

@@ -145,6 +145,10 @@ bool HpglDocument::Check(int first, int last, const Sheet& sheet, int dpi,
 bool HpglDocument::PagePlot(int index, const Sheet& sheet, int, const HpglOptions& o, Plot* plot,
                             std::string* error) const {
     const std::string name = "page " + std::to_string(index + 1);
+    if (!(o.scale >= 1e-6 && o.scale <= 1e6) || !(sheet.extentX > 0 && sheet.extentY > 0)) {
+        *error = name + ": no scale or sheet to draw it at";
+        return false;
+    }
     // A file without PS draws on the sheet, as on the paper a plotter has loaded.
     const double dx = sheet.extentX * kUnitsPerInch, dy = sheet.extentY * kUnitsPerInch;
     try {

@@ -227,8 +227,8 @@ void PlotSink::Fill(const Filled& area) {
         }
         while (steps.size() > 1 && steps.back() == steps.front()) steps.pop_back();
         if (steps.size() < 3) continue;
-        if (steps.size() > kMaxPolygonVertices)
-            Refuse(label_ + " fills an area of more than 32767 corners");
+        if (steps.size() >= kMaxPolygonVertices)  // it is closed by its first corner again
+            Refuse(label_ + " fills an area of more than 32766 corners");
         areas.push_back(SignedArea(r));
         rings.push_back(std::move(steps));
     }
@@ -290,6 +290,10 @@ void PlotSink::Raster(std::shared_ptr<const RasterImage> image, const RasterPlac
     const std::int32_t w = way.columnsAreRows ? image->rows() : image->width();
     const std::int32_t h = way.columnsAreRows ? image->width() : image->rows();
     const double sx = (x1 - x0) / w, sy = (y1 - y0) / h;
+    if (!(sx > 0 && sy > 0) || !std::isfinite(x0 + x1 + y0 + y1)) {
+        ++skipped["raster images smaller than a step"];
+        return;
+    }
     // What of it lies on the sheet (and on the page, when that cuts it).
     Rect visible{std::max(x0, 0.0), std::max(y0, 0.0), std::min(x1, width_), std::min(y1, height_)};
     if (p.clipped) {
