@@ -218,5 +218,17 @@ TEST_F(HpglRaster, SettingsChangedInsideAnImageDoNotChangeIt) {
     EXPECT_EQ(p->height, kWidth);
 }
 
+TEST_F(HpglRaster, ScaledToTheSizeAskedFor) {
+    // 20 pixels drawn 2 inches across (1440 decipoints), 6 rows 3 inches
+    // along: *r3A starts it scaled at the active position.
+    const std::string job = kPjl + "IN;PS48768,36576;PU1016,2032;\x1b%1A\x1b*t300R\x1b*r20s6T" +
+                            "\x1b*t1440h2160V\x1b*r3A\x1b*b0M" + Coded(0, "") + "\x1b*rC\x1b%0BPG;";
+    ASSERT_NE(Load(job), nullptr);
+    EXPECT_EQ(At().x0, 1016);
+    EXPECT_EQ(At().x1, 1016 + 3048);
+    EXPECT_EQ(At().y0, 2032);
+    EXPECT_EQ(At().y1, 2032 + 2032);
+}
+
 }  // namespace
 }  // namespace varnu::host::testing

@@ -97,6 +97,14 @@ void RasterBuilder::Begin(const State& s) {
     place_.rowStep = RowStep(s);
     place_.pixelStep = PixelStep(s);
     place_.pixelX = place_.pixelY = kUnitsPerInch / r.dpi;
+    // Scaled: to the size asked for, one side alone keeping the proportions.
+    constexpr double kUnitsPerDecipoint = kUnitsPerInch / 720;
+    const double across = r.scaledWidth * kUnitsPerDecipoint / static_cast<double>(width);
+    const double along = r.rows > 0 ? r.scaledHeight * kUnitsPerDecipoint / r.rows : 0;
+    if (r.scaled && (across > 0 || along > 0)) {
+        place_.pixelX = across > 0 ? across : along;
+        place_.pixelY = along > 0 ? along : across;
+    }
     place_.transparent = r.transparent;
     place_.clipped = s.frame.hardClip;
     place_.clip = {0, 0, s.frame.pageX, s.frame.pageY};
@@ -117,7 +125,7 @@ std::int64_t RasterBuilder::End(Sink* sink) {
     // A band that starts where the held one ends (within a pixel) joins it.
     if (pending_ && pending_->SameKind(*image) && pendingPlace_.rowStep.x == place_.rowStep.x &&
         pendingPlace_.rowStep.y == place_.rowStep.y && pendingPlace_.pixelY == place_.pixelY &&
-        pendingPlace_.transparent == place_.transparent) {
+        pendingPlace_.pixelX == place_.pixelX && pendingPlace_.transparent == place_.transparent) {
         const RasterPlace& p = pendingPlace_;
         const double along = p.pixelY * pending_->rows();
         const Point2 end{p.corner.x + p.rowStep.x * along, p.corner.y + p.rowStep.y * along};
@@ -186,9 +194,10 @@ void Interpreter::RtlCommand(int family, int group, int op, double v) {
                  std::to_string(whole) + (op == 'S' ? " pixels" : " rows") + "; at most " +
                  std::to_string(most));
         (op == 'S' ? r.width : r.rows) = std::max<std::int64_t>(whole, 0);
-    } else if (is('*', 'r', 'A')) {
+    } else if (is('*', 'r', 'A')) {  // 0, 2: at the left edge; 2, 3: scaled
         EndRaster();
-        if (whole == 0) r.cap.x = 0;
+        if (whole == 0 || whole == 2) r.cap.x = 0;
+        r.scaled = whole == 2 || whole == 3;
         raster_->Begin(s_);
     } else if (is('*', 'r', 'C') || is('*', 'r', 'B')) {
         EndRaster();
@@ -215,6 +224,8 @@ void Interpreter::RtlSetting(int family, int group, int op, double v) {
     auto is = [&](char f, char g, char o) { return family == f && group == g && op == o; };
     if (is('*', 'v', 'N')) {
         r.transparent = whole == 0;
+    } else if (is('*', 't', 'H') || is('*', 't', 'V')) {
+        (op == 'H' ? r.scaledWidth : r.scaledHeight) = std::clamp(v, 0.0, 1e7);
     } else if (is('*', 'v', 'W')) {
         ConfigureImageData(whole);
     } else if (is('*', 'v', 'A') || is('*', 'v', 'B') || is('*', 'v', 'C')) {

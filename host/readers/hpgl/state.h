@@ -92,6 +92,10 @@ struct RtlSettings {
     // from the raster's origin (the page's corner where its rows begin).
     Point2 cap{0, 0};
     double unitsPerInch = 300;  // &u#D, of *p#X and *p#Y
+    // *t#H and *t#V: the size the image is drawn at when *r2A or *r3A
+    // starts it scaled, decipoints; 0: its size at the resolution.
+    double scaledWidth = 0, scaledHeight = 0;
+    bool scaled = false;
     void DefaultPalette();
 };
 
