@@ -99,8 +99,10 @@ TEST_F(Hpgl, PenMotionLandsOnThePlotterUnitsOfItsPage) {
     ExpectSegment(s[3], {2000, 5100}, {1900, 2100});
     // HP-GL as older programs write it: no PJL, no page size (the origin at
     // the sheet's corner), lower case, blanks and no semicolons.
-    const auto old = Segments(Read("in;sp1 pu 1000 2000 pd 3000 2000\r\npa4000,4000 pu"));
+    const auto old = Segments(Read(
+        "in;bp1,\"name\",2,1;co\"a;comment\";sp1 pu 1000 2000 pd 3000 2000\r\npa4000,4000 pu"));
     ASSERT_EQ(old.size(), 2u);
+    EXPECT_EQ(document_.Skipped(), "");  // BP's name and the comment read as strings
     ExpectSegment(old[1], {3000, 2000}, {4000, 4000});
 }
 

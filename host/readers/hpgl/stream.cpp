@@ -58,10 +58,13 @@ bool NextNumber(Stream& in, double* value) {
 }
 
 void EndCommand(Stream& in) {
-    for (double ignored; NextNumber(in, &ignored);) {
-    }
-    while (Blank(in.Peek())) in.Skip(1);
-    if (in.Peek() == '"') {  // a quoted string (CO, comments)
+    // Numbers and quoted strings (BP's name, CO's comment), in any order.
+    for (bool more = true; more;) {
+        for (double ignored; NextNumber(in, &ignored);) {
+        }
+        while (Blank(in.Peek())) in.Skip(1);
+        more = in.Peek() == '"';
+        if (!more) break;
         in.Skip(1);
         std::size_t n = 0;
         for (int c = in.Get(); c != '"'; c = in.Get(), ++n)
