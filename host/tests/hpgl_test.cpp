@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "hpgl_samples.h"
 #include "model/clip.h"
 #include "support.h"
 #include "varnu/pen_palette.h"
@@ -377,6 +379,46 @@ TEST_F(Hpgl, HostileFilesEndWithAClearError) {
         const std::string why = Refusal(c.file);
         EXPECT_NE(why.find(c.says), std::string::npos) << why;
     }
+}
+
+// Each sample cut short, with bytes changed, dropped or repeated: read, or
+// refused saying why; every line of what it draws can be served.
+TEST_F(Hpgl, DamagedFilesAreReadOrRefusedWithAReason) {
+    std::mt19937 random(35);
+    int read = 0, refused = 0;
+    for (const PlotSample& sample : PlotSamples())
+        for (int k = 0; k < 16; ++k) {
+            std::string bytes = sample.bytes;
+            auto at = [&] { return random() % bytes.size(); };
+            switch (k % 4) {
+                case 0:
+                    bytes.resize(at());
+                    break;
+                case 1:
+                    for (int n = 0; n < 8; ++n) bytes[at()] = static_cast<char>(random());
+                    break;
+                case 2:
+                    bytes.erase(at(), 1 + random() % 64);
+                    break;
+                default:
+                    bytes.insert(at(), bytes.substr(at(), 1 + random() % 64));
+            }
+            Plot plot;
+            if (!Load(bytes, &plot)) {
+                EXPECT_FALSE(error_.empty()) << sample.name << " damaged " << k;
+                ++refused;
+                continue;
+            }
+            ++read;
+            for (const Picture& p : plot.pictures())
+                for (std::int32_t line = 0; line < p.height; ++line) {
+                    Band band;
+                    std::string why;
+                    ASSERT_TRUE(p.hold(false, line, &band, &why)) << why;
+                }
+        }
+    EXPECT_GT(read, 0);
+    EXPECT_GT(refused, 0);
 }
 
 }  // namespace
