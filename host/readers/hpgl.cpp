@@ -65,7 +65,10 @@ struct HpglDocument::Data {
         hpgl::PageInfo info;
     };
     mutable std::map<std::pair<double, double>, std::vector<Page>> starts;
+    // What was read but not drawn: by the reading, and by each page's plot
+    // (the last made of it).
     mutable std::map<std::string, int> skipped;
+    mutable std::map<int, std::map<std::string, int>> pageSkipped;
 
     const std::vector<Page>& Starts(double x, double y) const;
     // The box of what the page at `start` draws (page units, and inches).
@@ -177,7 +180,7 @@ bool HpglDocument::PagePlot(int index, const Sheet& sheet, int, const HpglOption
                             &drawn);
         hpgl::PageInfo info;
         Interpreter(d_->bytes, page.start, dx, dy, &sink).NextPage(&info);
-        for (const auto& [what, count] : sink.skipped) d_->skipped[what] += count;
+        d_->pageSkipped[index] = sink.skipped;
         if (!drawn.DrawsSomething()) {
             *error = name + ": nothing of it lands on the sheet" +
                      (o.fit ? std::string() : "; use --fit");
@@ -204,8 +207,11 @@ bool HpglDocument::Data::Drawn(const PageStart& start, double x, double y, Point
 }
 
 std::string HpglDocument::Skipped() const {
+    std::map<std::string, int> all = d_->skipped;
+    for (const auto& [page, skipped] : d_->pageSkipped)
+        for (const auto& [what, count] : skipped) all[what] += count;
     std::ostringstream report;
-    for (const auto& [what, count] : d_->skipped)
+    for (const auto& [what, count] : all)
         report << (report.tellp() > 0 ? ", " : "") << count << ' ' << what;
     return report.str();
 }

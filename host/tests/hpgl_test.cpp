@@ -260,6 +260,8 @@ TEST_F(Hpgl, PensAreTheDriversPensOfTheirColourOrGrey) {
     Plot plot;
     EXPECT_FALSE(Load(Job("SP0;PU0,0;PD1000,1000;"), &plot));
     EXPECT_NE(error_.find("nothing"), std::string::npos) << error_;
+    EXPECT_FALSE(document_.PagePlot(0, kSheet, 600, Quiet(), &plot, &error_));  // again
+    EXPECT_EQ(document_.Skipped(), "1 white lines");
     // Widths: millimetres, or percent of the P1-P2 diagonal (60 inches here).
     plot = Read(Job("SP1;PW0.7;PU0,0;PD10,10;WU1;PW1;PD20,20;"));
     const auto widths = StepsOf(plot, Step::Kind::Width);
