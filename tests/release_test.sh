@@ -86,7 +86,7 @@ if [ -f "$completion" ]; then
             offered "$completion" "$tools/release/adihost.bash" "$@"
     }
     # Every option --help lists, for each command.
-    for command in "" plot configure render demo; do
+    for command in "" plot configure render demo test-page; do
         listed=$("$tools/adihost" $command --help |
             grep -oE '^ +(-[a-z],)?--[a-z-]+' | tr ',' '\n' | tr -d ' ' | grep -vx -- -h | sort -u)
         words=(adihost)
@@ -95,7 +95,7 @@ if [ -f "$completion" ]; then
             diff <(echo "$listed") <(offered "${words[@]}" - | sort -u | grep -Fxf <(echo "$listed"))
     done
     check "the commands are completed" \
-        diff <(offered adihost '' | sort) <(printf '%s\n' configure demo plot render)
+        diff <(offered adihost '' | sort) <(printf '%s\n' configure demo plot render test-page)
     check "--resolution takes the four resolutions" \
         diff <(offered adihost configure --resolution '' | sort) <(printf '%s\n' 200 300 400 600)
     check "--paper a offers the A formats, whatever the case" \

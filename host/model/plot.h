@@ -37,6 +37,9 @@ struct Picture {
     std::function<bool(std::int32_t x, std::int32_t w, std::uint32_t* pixels, std::string* error)>
         renderColumns;
     bool opaque = false;  // render and renderColumns set every pixel, white or not
+    // `hold` serves one byte a pixel, 1 set: a one-bit scan, drawn in the
+    // placement's colour (else colour, three bytes a pixel).
+    bool bilevel = false;
     // render and renderColumns may run on a second thread, one call at a
     // time and in the order the bands are read, while the driver reads the
     // band before.

@@ -221,10 +221,16 @@ class BandFiles {
 };
 
 // Where each job of an RTL/GL2 stream begins (its PJL opening), read a
-// piece at a time; one job for any other stream.
+// piece at a time; one job for any other stream, which is not read here:
+// it may never end (a device, a pipe) and is refused as it comes.
 std::vector<std::uint64_t> JobStarts(std::ifstream& in) {
     static const std::string kOpening = "\x1b%-12345X@PJL";
     std::vector<std::uint64_t> starts;
+    std::string head(kOpening.size(), '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    in.clear();
+    in.seekg(0);
+    if (head != kOpening) return {0};
     std::string carry;
     std::vector<char> piece(1 << 20);
     std::uint64_t at = 0;
@@ -293,7 +299,10 @@ int RunRender(const RenderCommand& o) {
     std::vector<std::uint64_t> starts = JobStarts(in);
     in.clear();
     in.seekg(0, std::ios::end);
-    const auto size = static_cast<std::uint64_t>(in.tellg());
+    const std::streamoff end = in.tellg();
+    // A device or pipe has no end to seek to: read it until it stops.
+    const std::uint64_t size =
+        starts.size() > 1 || end > 0 ? static_cast<std::uint64_t>(end) : UINT64_MAX;
     if (o.output == "-" && starts.size() > 1) {
         std::fprintf(stderr, "adihost: %s holds %zu sheets; the first is drawn\n", o.input.c_str(),
                      starts.size());
@@ -323,10 +332,11 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace {
 
 CLI::App* AddPlotCommand(CLI::App& app, PlotOptions* plot) {
-    CLI::App* command = app.add_subcommand(
-        "plot",
-        "plot a job script (.adi), an image (.png, .tif, .jpg), a DXF or a PDF (any "
-        "file is known by its contents first, then by its name)");
+    CLI::App* command =
+        app.add_subcommand("plot",
+                           "plot a job script (.adi), an image (.png, .tif, .jpg), a DXF, a PDF or "
+                           "an HP-GL/2 file (.plt; any "
+                           "file is known by its contents first, then by its name)");
     command
         ->add_option("INPUT", plot->input,
                      "job script, DXF or PDF drawing, or image (images of at most 268435456 "
