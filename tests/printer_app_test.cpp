@@ -109,6 +109,39 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
     ExpectNothingLeft();
 }
 
+// An HP-GL/2 plot file through adihost, the PPD's hpgltovarnu and the
+// application: the same bytes, the page at its own size on the sheet.
+TEST_F(PrinterAppTest, AnHpglFileMakesTheSameStreamAsAdihostAndThePpd) {
+    Write("plan.plt",
+          "IN;SP1;PU0,0;PD8000,0,8000,6000,0,6000,0,0;PU4000,3000;CI2000;"
+          "SP2;PA1000,1000;LBPlan 1\x03;PU;SP0;");
+    const std::string cupsFiles = MakeCupsFilesConf(dir_);
+    StartApp();
+    Adihost("configure --defaults --paper 10 --resolution 200");
+    Adihost("plot " + Path("plan.plt") + " -o " + Path("adihost.prn"));
+    // CUPS tells the type by the file's contents (varnu.types).
+    ASSERT_EQ(Run("cupsfilter -c " + cupsFiles + " -p " + PPD_PATH +
+                  " -m printer/varnu -e -o PageSize=Letter -o Resolution=200dpi " +
+                  Path("plan.plt") + " > " + Path("ppd.prn"))
+                  .status,
+              0);
+    const ProcessResult r = Ipp(Path("plan.plt"), kTests + "/print.test",
+                                "-d media=na_letter_8.5x11in -d resolution=200dpi -d copies=1 "
+                                "-d filetype=application/vnd.hp-HPGL",
+                                "print.txt");
+    const std::string said = Read(Path("print.txt"));
+    ASSERT_EQ(r.status, 0) << said << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(said, m, std::regex("job-id \\(integer\\) = (\\d+)")));
+    Ended(std::stoi(m[1]), 9);
+    const std::string app = TakeOutput(), ppd = Read(Path("ppd.prn"));
+    ASSERT_GT(app.size(), 1000u) << Read(Path("app/log"));
+    EXPECT_TRUE(app == ppd) << "the application's stream differs from the PPD's";
+    EXPECT_TRUE(app == Read(Path("adihost.prn")))
+        << "the application's stream differs from adihost's";
+    ExpectNothingLeft();
+}
+
 // A PWG raster page (Ghostscript's) through the application and through the
 // PPD's rastertovarnu: the same bytes.
 TEST_F(PrinterAppTest, ARasterPageMakesTheSameStreamAsThePpdFilter) {

@@ -90,7 +90,8 @@ std::string EnglishPaper(std::string name) {
 // below pdftopdf and Ghostscript's 165), and so do the PDFs CUPS makes of
 // text and PostScript (texttopdf, gstopdf); PNG, JPEG and TIFF go straight to
 // imagetovarnu, placed as adihost places them (and printer-resolution
-// taken, which CUPS' image filters leave to the PPD's default); every other
+// taken, which CUPS' image filters leave to the PPD's default); HP-GL/2 plot
+// files go to hpgltovarnu, drawn as adihost draws them; every other
 // format reaches rastertovarnu as CUPS raster. With these lines CUPS reads
 // no *cupsFilter.
 std::string Filters() {
@@ -102,7 +103,8 @@ std::string Filters() {
                    {"application/pdf", 0, "pdftovarnu"},
                    {"image/png", 0, "imagetovarnu"},
                    {"image/jpeg", 0, "imagetovarnu"},
-                   {"image/tiff", 0, "imagetovarnu"}};
+                   {"image/tiff", 0, "imagetovarnu"},
+                   {"application/vnd.hp-HPGL", 0, "hpgltovarnu"}};
     std::string lines;
     for (const auto& f : filters)
         lines += std::string("*cupsFilter2: \"") + f.from + " " + kStreamType + " " +
