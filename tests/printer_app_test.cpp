@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <regex>
@@ -109,36 +110,52 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
     ExpectNothingLeft();
 }
 
-// An HP-GL/2 plot file through adihost, the PPD's hpgltovarnu and the
-// application: the same bytes, the page at its own size on the sheet.
-TEST_F(PrinterAppTest, AnHpglFileMakesTheSameStreamAsAdihostAndThePpd) {
+// An HP-GL/2 plot file and a DXF drawing through adihost, the PPD's
+// hpgltovarnu and dxftovarnu (CUPS telling each type by its contents) and
+// the application: the same bytes.
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+TEST_F(PrinterAppTest, PlotFilesAndDrawingsMakeTheSameStreamAsAdihostAndThePpd) {
     Write("plan.plt",
           "IN;SP1;PU0,0;PD8000,0,8000,6000,0,6000,0,0;PU4000,3000;CI2000;"
           "SP2;PA1000,1000;LBPlan 1\x03;PU;SP0;");
+    Write("plan.dxf",
+          "  0\nSECTION\n  2\nENTITIES\n  0\nLINE\n  8\n0\n 10\n0\n 20\n0\n 11\n200\n 21\n"
+          "100\n  0\nCIRCLE\n  8\n0\n 10\n100\n 20\n50\n 40\n40\n  0\nTEXT\n  8\n0\n 10\n"
+          "10\n 20\n80\n 40\n8\n  1\nPlan 1\n  0\nENDSEC\n  0\nEOF\n");
     const std::string cupsFiles = MakeCupsFilesConf(dir_);
     StartApp();
     Adihost("configure --defaults --paper 10 --resolution 200");
-    Adihost("plot " + Path("plan.plt") + " -o " + Path("adihost.prn"));
-    // CUPS tells the type by the file's contents (varnu.types).
-    ASSERT_EQ(Run("cupsfilter -c " + cupsFiles + " -p " + PPD_PATH +
-                  " -m printer/varnu -e -o PageSize=Letter -o Resolution=200dpi " +
-                  Path("plan.plt") + " > " + Path("ppd.prn"))
-                  .status,
-              0);
-    const ProcessResult r = Ipp(Path("plan.plt"), kTests + "/print.test",
-                                "-d media=na_letter_8.5x11in -d resolution=200dpi -d copies=1 "
-                                "-d filetype=application/vnd.hp-HPGL",
-                                "print.txt");
-    const std::string said = Read(Path("print.txt"));
-    ASSERT_EQ(r.status, 0) << said << r.err;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(said, m, std::regex("job-id \\(integer\\) = (\\d+)")));
-    Ended(std::stoi(m[1]), 9);
-    const std::string app = TakeOutput(), ppd = Read(Path("ppd.prn"));
-    ASSERT_GT(app.size(), 1000u) << Read(Path("app/log"));
-    EXPECT_TRUE(app == ppd) << "the application's stream differs from the PPD's";
-    EXPECT_TRUE(app == Read(Path("adihost.prn")))
-        << "the application's stream differs from adihost's";
+    for (const auto& [file, type] :
+         {std::pair<std::string, std::string>{"plan.plt", "application/vnd.hp-HPGL"},
+          {"plan.dxf", "image/vnd.dxf"}}) {
+        SCOPED_TRACE(file);
+        Adihost("plot " + Path(file) + " -o " + Path("adihost.prn"));
+        const ProcessResult filter =
+            Run("cupsfilter -c " + cupsFiles + " -p " + PPD_PATH +
+                " -m printer/varnu -e -o PageSize=Letter -o Resolution=200dpi " + Path(file) +
+                " > " + Path("ppd.prn"));
+        ASSERT_EQ(filter.status, 0) << filter.err;
+        EXPECT_NE(filter.err.find("CONTENT_TYPE=" + Lower(type)), std::string::npos) << filter.err;
+        const ProcessResult r = Ipp(Path(file), kTests + "/print.test",
+                                    "-d media=na_letter_8.5x11in -d resolution=200dpi -d copies=1 "
+                                    "-d filetype=" +
+                                        type,
+                                    "print.txt");
+        const std::string said = Read(Path("print.txt"));
+        ASSERT_EQ(r.status, 0) << said << r.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(said, m, std::regex("job-id \\(integer\\) = (\\d+)")));
+        Ended(std::stoi(m[1]), 9);
+        const std::string app = TakeOutput(), ppd = Read(Path("ppd.prn"));
+        ASSERT_GT(app.size(), 1000u) << Read(Path("app/log"));
+        EXPECT_TRUE(app == ppd) << "the application's stream differs from the PPD's";
+        EXPECT_TRUE(app == Read(Path("adihost.prn")))
+            << "the application's stream differs from adihost's";
+    }
     ExpectNothingLeft();
 }
 

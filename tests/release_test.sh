@@ -25,7 +25,7 @@ rm -rf "$scratch"
 mkdir -p "$scratch"
 trap 'rm -rf "$scratch"' EXIT
 
-for program in adihost rastertovarnu pdftovarnu imagetovarnu hpgltovarnu varnu-printer-app; do
+for program in adihost rastertovarnu pdftovarnu imagetovarnu hpgltovarnu dxftovarnu varnu-printer-app; do
     said=$("$tools/$program" --version)
     check "$program --version says $version ($said)" test "${said##* }" = "$version"
 done
@@ -41,8 +41,9 @@ expected() {  # PREFIX UNIT_DIR
         "$1/share/bash-completion/completions/adihost" "$1/share/ppd/varnu/varnu4820.ppd" \
         "$1/share/man/man8/rastertovarnu.8" "$1/share/man/man8/pdftovarnu.8" \
         "$1/share/man/man8/imagetovarnu.8" "$1/share/man/man8/hpgltovarnu.8" \
-        "$filters/rastertovarnu" "$filters/pdftovarnu" "$filters/imagetovarnu" \
-        "$filters/hpgltovarnu" "$mime/varnu.types" "$2/varnu-printer-app.service" | sort
+        "$1/share/man/man8/dxftovarnu.8" "$filters/rastertovarnu" "$filters/pdftovarnu" \
+        "$filters/imagetovarnu" "$filters/hpgltovarnu" "$filters/dxftovarnu" "$mime/varnu.types" \
+        "$2/varnu-printer-app.service" | sort
 }
 system_units=$(pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null || echo /usr/lib/systemd/system)
 check "an install to /usr puts each file where Debian looks for it" \

@@ -91,7 +91,8 @@ std::string EnglishPaper(std::string name) {
 // text and PostScript (texttopdf, gstopdf); PNG, JPEG and TIFF go straight to
 // imagetovarnu, placed as adihost places them (and printer-resolution
 // taken, which CUPS' image filters leave to the PPD's default); HP-GL/2 plot
-// files go to hpgltovarnu, drawn as adihost draws them; every other
+// files go to hpgltovarnu and DXF drawings to dxftovarnu, drawn as adihost
+// draws them; every other
 // format reaches rastertovarnu as CUPS raster. With these lines CUPS reads
 // no *cupsFilter.
 std::string Filters() {
@@ -104,7 +105,8 @@ std::string Filters() {
                    {"image/png", 0, "imagetovarnu"},
                    {"image/jpeg", 0, "imagetovarnu"},
                    {"image/tiff", 0, "imagetovarnu"},
-                   {"application/vnd.hp-HPGL", 0, "hpgltovarnu"}};
+                   {"application/vnd.hp-HPGL", 0, "hpgltovarnu"},
+                   {"image/vnd.dxf", 0, "dxftovarnu"}};
     std::string lines;
     for (const auto& f : filters)
         lines += std::string("*cupsFilter2: \"") + f.from + " " + kStreamType + " " +

@@ -342,8 +342,8 @@ bool CheckDevices(pappl_system_t* system, void*) {
 }  // namespace
 
 void AddDocumentFilters(pappl_system_t* system) {
-    for (const char* format :
-         {"application/pdf", "image/jpeg", "image/png", "image/tiff", "application/vnd.hp-HPGL"})
+    for (const char* format : {"application/pdf", "image/jpeg", "image/png", "image/tiff",
+                               "application/vnd.hp-HPGL", "image/vnd.dxf"})
         papplSystemAddMIMEFilter(system, format, kStreamFormat, PrintDocumentFile, nullptr);
     papplSystemAddTimerCallback(system, 0, 2, CheckDevices, nullptr);
 }
