@@ -11,6 +11,7 @@
 #include "readers/hpgl/interpreter.h"
 #include "readers/hpgl/limits.h"
 #include "readers/hpgl/page_plot.h"
+#include "readers/sized_pages.h"
 
 namespace varnu::host {
 
@@ -241,49 +242,15 @@ std::string HpglDocument::Skipped() const {
 
 namespace {
 
-class HpglPages : public Document {
+// What was not drawn is the document's note.
+class HpglPages : public SizedPages<HpglDocument, HpglOptions> {
   public:
-    explicit HpglPages(const DocumentOptions& options) : options_(options) {}
-    bool Open(const std::string& path, std::string* error) {
-        if (!hpgl_.Open(path, error)) return false;
-        planned_.resize(static_cast<std::size_t>(hpgl_.pages()));
-        return true;
-    }
-    int pages() const override { return hpgl_.pages(); }
-    bool Plan(int index, const Sheet& sheet, int dpi, std::string* error) override {
-        HpglOptions hpgl;
-        hpgl.rotateAuto = options_.mayTurn;
-        hpgl.progress = options_.progress;
-        hpgl.scale = options_.scale;
-        hpgl.fit = options_.scaling == Scaling::Fit;
-        bool fits = hpgl_.Check(index, index, sheet, dpi, hpgl, error);
-        if (!fits && options_.scaling == Scaling::Auto) {
-            hpgl.fit = true;
-            error->clear();
-            fits = hpgl_.Check(index, index, sheet, dpi, hpgl, error);
-        }
-        planned_[static_cast<std::size_t>(index)] = hpgl;
-        return fits;
-    }
-    bool Draw(int index, const Sheet& sheet, int dpi, Plot* plot, std::string* error) override {
-        return hpgl_.PagePlot(index, sheet, dpi, planned_[static_cast<std::size_t>(index)], plot,
-                              error);
-    }
-    std::optional<Area> PageSize(int index) const override {
-        const std::optional<Area> size = hpgl_.PageInches(index);
-        if (!size) return std::nullopt;
-        return Area{size->width * options_.scale, size->height * options_.scale};
-    }
+    using SizedPages::SizedPages;
     std::vector<std::string> notes() const override {
-        const std::string skipped = hpgl_.Skipped();
+        const std::string skipped = reader().Skipped();
         if (skipped.empty()) return {};
         return {"not drawn: " + skipped};
     }
-
-  private:
-    DocumentOptions options_;
-    HpglDocument hpgl_;
-    std::vector<HpglOptions> planned_;
 };
 
 }  // namespace
