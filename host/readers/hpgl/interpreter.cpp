@@ -13,10 +13,6 @@ namespace {
 constexpr int kEscape = 0x1b;
 constexpr std::string_view kUel = "\x1b%-12345X";
 
-constexpr int Code(const char* m) {
-    return (m[0] << 8) | m[1];
-}
-
 // Language names of PJL's ENTER LANGUAGE that are HP-GL/2.
 bool IsGl(std::string line) {
     for (char& c : line) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
