@@ -9,6 +9,12 @@
 
 #include "readers/hpgl.h"
 
+// fontconfig (through cairo, for labels in a drawing's fonts) keeps its
+// font list for the life of the process by design; not a leak of ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n";
+}
+
 namespace {
 
 // Every row (or column) of a picture from the plot.
