@@ -300,9 +300,16 @@ void BandPainter::FinishLevels() {
         const int tx = columns_[c0].x / Sheet::kTile;
         std::size_t c1 = c0;
         bool side = true;  // all with levels, one beside the other
-        for (; c1 < n && columns_[c1].x / Sheet::kTile == tx; ++c1)
+        bool any = false;  // levels were kept for one of them at least
+        for (; c1 < n && columns_[c1].x / Sheet::kTile == tx; ++c1) {
             side = side && columns_[c1].levels &&
                    columns_[c1].x == columns_[c0].x + static_cast<int>(c1 - c0);
+            any = any || columns_[c1].levels;
+        }
+        if (!any) {
+            c0 = c1;
+            continue;
+        }
         const int x0 = columns_[c0].x % Sheet::kTile;
         for (std::size_t i0 = 0; i0 < cells;) {  // preview pixels in the same tile row
             const int ty = pixels_[i0].at / Sheet::kTile;
