@@ -241,7 +241,7 @@ void LoadModule() {
 
 // The job's stored record from its setting bytes, then driver request 21.
 ConfigRecord Configure(std::uint8_t mode, std::uint8_t paper, std::uint8_t options,
-                       hostkit::JobOpening* opening) {
+                       hostkit::JobOpening* opening, bool* configured) {
     ConfigRecord r = DefaultConfigRecord(0);
     r.modeFlags = static_cast<std::uint16_t>(((mode & 1) ? kModeVcgl : 0) |
                                              ((mode & 8) ? 0 : kResolutions[(mode >> 1) & 3]) |
@@ -258,7 +258,8 @@ ConfigRecord Configure(std::uint8_t mode, std::uint8_t paper, std::uint8_t optio
     // keeps the page it had.
     Packet configure(21);
     DriverRequest(configure.data());
-    if (configure.result() == 0) {
+    *configured = configure.result() == 0;
+    if (*configured) {
         opening->extentX = configure.Get<double>(layout::configure::kExtentX);
         opening->extentY = configure.Get<double>(layout::configure::kExtentY);
         opening->resolution = configure.Get<double>(layout::configure::kResolutionX);
@@ -282,8 +283,11 @@ bool StartJob(int around, const hostkit::JobOpening& opening) {
     return start.result() == 0;
 }
 
-// A completed job's stream must read in its own data mode.
-void CheckStream(int job, const ConfigRecord& r, bool vcgl) {
+// A completed job's stream must read in its own data mode. Where the host
+// kept the page it had (21 refused), its extents count the steps of that
+// page's size, which may be several times the driver's step now: a sheet
+// larger than any roll is then what the host asked for.
+void CheckStream(int job, const ConfigRecord& r, bool vcgl, bool configured) {
     // For a look at the streams: SESSION_FUZZER_STREAMS=DIR keeps each
     // as DIR/job-N.prn.
     if (const char* dir = std::getenv("SESSION_FUZZER_STREAMS")) {
@@ -297,6 +301,9 @@ void CheckStream(int job, const ConfigRecord& r, bool vcgl) {
     render.dpi = 10;
     const varnu::preview::Rendering result = varnu::preview::Render(Output, render);
     const char* expected = vcgl ? "VCGL+MMR" : "RTL/GL2";
+    if (!configured && !result.ok &&
+        result.error.find("larger than any roll takes") != std::string::npos)
+        return;
     if (!result.ok || result.mode != expected) {
         std::fprintf(stderr, "job %d (mode flags %04X, paper %d, %zu bytes): %s%s%s\n", job,
                      r.modeFlags, r.paperIndex, Output.size(), result.error.c_str(),
@@ -316,7 +323,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t mode = in.Byte(), paper = in.Byte(), options = in.Byte(),
                            fail = in.Byte(), steps = in.Byte();
         const int around = mode >> 5;
-        const ConfigRecord r = Configure(mode, paper, options, &opening);
+        bool configured = false;
+        const ConfigRecord r = Configure(mode, paper, options, &opening, &configured);
         if (around == 4)
             Plot(Packet(49)
                      .Set(layout::reset::kHostKind, std::int16_t(1))
@@ -331,7 +339,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Plot(Packet(2));
         Arena().ReleaseTo(mark);
         const bool failed = around == 5 || (around == 6 && WritesLeft == 0);
-        if (started && !failed && !Output.empty()) CheckStream(job, r, (mode & 1) != 0);
+        if (started && !failed && !Output.empty()) CheckStream(job, r, (mode & 1) != 0, configured);
     }
     Plot(Packet(2));
     RestoreModuleLoadStateForTesting();
