@@ -33,6 +33,7 @@ int Reader::LineTypeId(const std::string& name) {
 
 void Reader::setVariableString(const std::string& key, const std::string& value, int) {
     if (key == "$DWGCODEPAGE") codePage_ = value;
+    if (key == "$DIMBLK") dimHeader_.arrowBlock = value;
 }
 
 void Reader::addLayer(const DL_LayerData& data) {
@@ -193,6 +194,8 @@ void Reader::setVariableDouble(const std::string& key, double value, int) {
 void Reader::setVariableInt(const std::string& key, int value, int) {
     if (key == "$DIMDEC") dimHeader_.decimals = value;
     if (key == "$DIMADEC") dimHeader_.angleDecimals = value;
+    if (key == "$DIMZIN") dimHeader_.zeros = value;
+    if (key == "$DIMAZIN") dimHeader_.angleZeros = value;
 }
 
 void Reader::addHatch(const DL_HatchData& data) {
@@ -282,6 +285,7 @@ void Reader::endSection() {
         if (type == "LTYPE") DefineLineType();
         if (type == "MLINE") MultiLine();
         if (type == "DIMSTYLE") DefineDimStyle();
+        if (type == "BLOCK_RECORD") blockRecords_[Upper(ValueOf(5))] = ValueOf(2);
         // A layer may be kept from plotting (290 = 0) while it is shown.
         if (type == "LAYER" && !ValueOf(290).empty() && IntOf(290) == 0)
             layerNoPlot.insert(Upper(ValueOf(2)));
