@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "readers/dxf/entities.h"
 #include "readers/dxf/text_outlines.h"
@@ -828,6 +829,25 @@ TEST(Dxf, EntitiesOnceDropped) {
     DxfOptions named = AtScale(1);
     named.layers = {"NOPLOT"};
     EXPECT_TRUE(InkIn(ReadDxfEntities(text, named).plot, 10, 9, 90, 11));
+}
+
+// A closed wide LWPOLYLINE is joined at every vertex, its first (where the
+// last segment meets the first) too: each outer corner of a square 8 mm
+// wide is filled, as far as its bevel reaches.
+TEST(Dxf, ClosedWidePolylineJoinedAtEveryVertex) {
+    const Plot square =
+        ReadDxfEntities(Entities("0\nLWPOLYLINE\n8\n0\n90\n4\n70\n1\n43\n8\n10\n20\n20\n20"
+                                 "\n10\n120\n20\n20\n10\n120\n20\n100\n10\n20\n20\n100\n"),
+                        AtScale(1))
+            .plot;
+    for (const auto& [x, y, out] : {std::tuple{20.0, 20.0, -1.0},
+                                    {120.0, 20.0, 1.0},
+                                    {120.0, 100.0, 1.0},
+                                    {20.0, 100.0, -1.0}}) {
+        const double up = y < 50 ? -1 : 1;
+        EXPECT_EQ(FillPenAt(square, x + out * 1.5, y + up * 1.5), 7) << x << "," << y;
+        EXPECT_EQ(FillPenAt(square, x + out * 3.5, y + up * 3.5), -1) << x << "," << y;
+    }
 }
 
 // Hatch patterns are bounded by the work they take, gaps or not; what
