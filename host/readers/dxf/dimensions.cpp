@@ -271,8 +271,8 @@ void Reader::AngularDimension(const DimSizes& s, bool vertex) {
 // A dimension style's sizes: DIMSCALE (40), DIMASZ (41), DIMEXO (42),
 // DIMEXE (44), DIMTXT (140), DIMLFAC (144), DIMDEC (271), DIMADEC (179);
 // its zeros, DIMZIN (78) and DIMAZIN (79), and arrows, DIMBLK by name (5)
-// or block record (342), are its own: a style leaves out those it has
-// as CAD programs start them.
+// or block record (342), are its own: CAD programs leave out of a style
+// the values they start with, and the header's are the current style's.
 void Reader::DefineDimStyle() {
     DimStyle style = dimHeader_;
     style.zeros = style.angleZeros = 0;
