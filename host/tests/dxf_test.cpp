@@ -5,7 +5,9 @@
 #include <cairo.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "readers/dxf/entities.h"
 #include "readers/dxf/text_outlines.h"
@@ -177,7 +179,9 @@ TEST(Dxf, CutAtTheSheetEdge) {
 }
 
 // TEXT alignment (72, 73) places the text at its second point: centred,
-// right, middle, top; aligned and fit run it from the first point to the second.
+// right, middle, top; aligned and fit run it from the first point to the
+// second. Its width is the extent of its ink from its origin, as ezdxf
+// aligns it.
 TEST(Dxf, TextAlignment) {
     const auto text = [&](int h, int v, double x1, double x2, int angle = 0) {
         const std::string entity =
@@ -186,44 +190,44 @@ TEST(Dxf, TextAlignment) {
             std::to_string(v) + "\n11\n" + std::to_string(x2) + "\n21\n100\n";
         return BoxOf(ReadDxfEntities(entity, AtScale(1)).plot);
     };
-    // Left on its baseline at the first point; H's side bearings are equal,
-    // which gives the advance the alignments use.
+    // Left on its baseline at the first point; the others align it by its
+    // width from there to where its ink ends (its last side bearing left out).
     const InkBox left = text(0, 0, 200, 0);
     ASSERT_GT(left.right, left.left);
     EXPECT_NEAR(left.bottom, 100 * px, 0.5);
-    const double bearing = left.left - 200 * px;
-    EXPECT_GT(bearing, 0);
-    const double advance = left.Width() + 2 * bearing;
+    EXPECT_GT(left.left, 200 * px) << "its first side bearing";
+    const double width = left.right - 200 * px;
 
     const InkBox centre = text(1, 0, 0, 200);
-    EXPECT_NEAR(centre.left, left.left - advance / 2, 1);
+    EXPECT_NEAR(centre.left, left.left - width / 2, 0.5);
+    EXPECT_NEAR(centre.right, 200 * px + width / 2, 0.5);
     EXPECT_NEAR(centre.bottom, left.bottom, 0.5);
     const InkBox rightTop = text(2, 3, 0, 200);
-    EXPECT_NEAR(rightTop.right, left.right - advance, 1);
-    EXPECT_NEAR(rightTop.top, 100 * px, 1.5);  // the cap height is the text height
+    EXPECT_NEAR(rightTop.right, 200 * px, 0.5);
+    EXPECT_NEAR(rightTop.top, 100 * px, 0.5);  // the cap height is the text height
     const InkBox middle = text(4, 0, 0, 200);
-    EXPECT_NEAR((middle.left + middle.right) / 2.0, 200 * px, 1);
-    EXPECT_NEAR((middle.bottom + middle.top) / 2.0, 100 * px, 1.5);
+    EXPECT_NEAR(middle.left, centre.left, 0.5);
+    EXPECT_NEAR((middle.bottom + middle.top) / 2.0, 100 * px, 0.5);
     const InkBox leftMiddle = text(0, 2, 0, 200);
     EXPECT_NEAR(leftMiddle.left, left.left, 0.5);
-    EXPECT_NEAR((leftMiddle.bottom + leftMiddle.top) / 2.0, 100 * px, 1.5);
+    EXPECT_NEAR((leftMiddle.bottom + leftMiddle.top) / 2.0, 100 * px, 0.5);
 
     // From 50 to 250 mm: fit keeps the height, aligned scales it with the width.
-    const double stretch = 200 * px / advance;
+    const double stretch = 200 * px / width;
     const InkBox fit = text(5, 0, 50, 250);
-    EXPECT_NEAR((fit.left + fit.right) / 2.0, 150 * px, 1);
-    EXPECT_NEAR(fit.Width(), left.Width() * stretch, 1);
+    EXPECT_NEAR(fit.right, 250 * px, 0.5);
+    EXPECT_NEAR(fit.Width(), left.Width() * stretch, 0.5);
     EXPECT_NEAR(fit.Height(), left.Height(), 0.5);
     const InkBox aligned = text(3, 0, 50, 250);
-    EXPECT_NEAR((aligned.left + aligned.right) / 2.0, 150 * px, 1);
-    EXPECT_NEAR(aligned.Width(), left.Width() * stretch, 1);
-    EXPECT_NEAR(aligned.Height(), left.Height() * stretch, 1);
+    EXPECT_NEAR(aligned.right, 250 * px, 0.5);
+    EXPECT_NEAR(aligned.Width(), left.Width() * stretch, 0.5);
+    EXPECT_NEAR(aligned.Height(), left.Height() * stretch, 0.5);
 
     // Centred and turned 90 degrees: reads upwards, its baseline at x = 200.
     const InkBox turned = text(1, 0, 0, 200, 90);
     EXPECT_NEAR(turned.right, 200 * px, 0.5);
-    EXPECT_NEAR((turned.bottom + turned.top) / 2.0, 100 * px, 1);
-    EXPECT_NEAR(turned.Height(), left.Width(), 1);
+    EXPECT_NEAR(turned.top, 100 * px + width / 2, 0.5);
+    EXPECT_NEAR(turned.Height(), left.Width(), 0.5);
 }
 
 // Text escapes draw the characters they stand for: the same requests as the
@@ -308,18 +312,19 @@ TEST(Dxf, MTextLayout) {
     };
     const double block = (10 + 50.0 / 3) * px;  // two lines
     const InkBox topLeft = mtext(1, "HHHH\\PHHHH");
-    EXPECT_NEAR(topLeft.top, 100 * px, 1.5);
-    EXPECT_NEAR(topLeft.Height(), block, 2);  // H stands a little above the text height
+    EXPECT_NEAR(topLeft.top, 100 * px, 0.5);
+    EXPECT_NEAR(topLeft.Height(), block, 0.5);  // H as high as the text
     EXPECT_GT(topLeft.left, 200 * px);
     EXPECT_LT(topLeft.left, 202 * px);
+    // Lines aligned by their width to where their ink ends.
+    const double width = topLeft.right - 200 * px;
     const InkBox middleCentre = mtext(5, "HHHH\\PHHHH");
-    EXPECT_NEAR((middleCentre.left + middleCentre.right) / 2.0, 200 * px, 1);
-    EXPECT_NEAR((middleCentre.bottom + middleCentre.top) / 2.0, 100 * px, 1.5);
+    EXPECT_NEAR(middleCentre.right, 200 * px + width / 2, 0.5);
+    EXPECT_NEAR((middleCentre.bottom + middleCentre.top) / 2.0, 100 * px, 0.5);
     EXPECT_NEAR(middleCentre.Width(), topLeft.Width(), 0.5);
     const InkBox bottomRight = mtext(9, "HHHH\\PHHHH");
     EXPECT_NEAR(bottomRight.bottom, 100 * px, 0.5);
-    EXPECT_LT(bottomRight.right, 200 * px);
-    EXPECT_GT(bottomRight.right, 198 * px);
+    EXPECT_NEAR(bottomRight.right, 200 * px, 0.5);
 
     // Four words that fit one a line in 30 mm: four lines, none wider.
     const InkBox wrapped = mtext(1, "HH HH HH HH", 30);
@@ -419,11 +424,20 @@ TEST(Dxf, DimensionsAndAttributes) {
     EXPECT_FALSE(InkIn(r.plot, 145, 75, 190, 95)) << "the invisible ATTRIB";
     EXPECT_FALSE(InkIn(r.plot, 95, 95, 140, 115)) << "the ATTDEF, a template";
     EXPECT_TRUE(InkIn(r.plot, 102, 71, 120, 79)) << "the constant ATTDEF";
-    // The centred ATTRIB at its second point: as far left of 250 mm as right.
-    double left = 1e9, right = -1;
-    for (double x = 200; x < 300; x += 0.25)
-        if (InkIn(r.plot, x, 52, x, 58)) left = std::min(left, x), right = std::max(right, x);
-    EXPECT_NEAR((left + right) / 2.0, 250, 0.5);
+    // The centred ATTRIB at its second point: from 250 mm as far left to its
+    // origin (its ink a side bearing further, as the plain one's from 150 mm)
+    // as right to its ink's end.
+    double plain = 1e9, left = 1e9, right = -1;
+    for (double x = 140; x < 300; x += 0.125) {
+        if (!InkIn(r.plot, x, 52, x, 58)) continue;
+        if (x < 200)
+            plain = std::min(plain, x);
+        else
+            left = std::min(left, x), right = std::max(right, x);
+    }
+    const double bearing = plain - 150;
+    EXPECT_GT(bearing, 0);
+    EXPECT_NEAR(250 - (left - bearing), right - 250, 0.5);
 }
 
 // LEADER: its polyline, with a filled arrowhead at the first vertex when
@@ -830,6 +844,88 @@ TEST(Dxf, EntitiesOnceDropped) {
     EXPECT_TRUE(InkIn(ReadDxfEntities(text, named).plot, 10, 9, 90, 11));
 }
 
+// A closed wide LWPOLYLINE is joined at every vertex, its first (where the
+// last segment meets the first) too: each outer corner of a square 8 mm
+// wide is filled, as far as its bevel reaches.
+TEST(Dxf, ClosedWidePolylineJoinedAtEveryVertex) {
+    const Plot square =
+        ReadDxfEntities(Entities("0\nLWPOLYLINE\n8\n0\n90\n4\n70\n1\n43\n8\n10\n20\n20\n20"
+                                 "\n10\n120\n20\n20\n10\n120\n20\n100\n10\n20\n20\n100\n"),
+                        AtScale(1))
+            .plot;
+    for (const auto& [x, y, out] : {std::tuple{20.0, 20.0, -1.0},
+                                    {120.0, 20.0, 1.0},
+                                    {120.0, 100.0, 1.0},
+                                    {20.0, 100.0, -1.0}}) {
+        const double up = y < 50 ? -1 : 1;
+        EXPECT_EQ(FillPenAt(square, x + out * 1.5, y + up * 1.5), 7) << x << "," << y;
+        EXPECT_EQ(FillPenAt(square, x + out * 3.5, y + up * 3.5), -1) << x << "," << y;
+    }
+}
+
+// Text of a TrueType font is as high as its capitals and as wide as the
+// font's own advances and kerning say, as ezdxf draws it: the extents of
+// TEXT in DejaVu Sans, 10 mm high, measured from ezdxf 0.18.1's outlines
+// (text2path), drawn within 0.1 mm.
+TEST(Dxf, TextSizedByTheFontsCapitals) {
+    if (std::system("fc-list | grep -q DejaVuSans.ttf") != 0)
+        GTEST_SKIP() << "DejaVu Sans is not installed";
+    const struct {
+        const char* text;
+        double left, bottom, right, top;  // from the insertion point
+    } cases[] = {
+        {"H", 1.3459, 0, 8.9670, 10},
+        {"Hello World 0123", 1.3459, -0.1950, 116.5985, 10.4222},
+        {"1234567890", 1.5066, -0.1950, 86.3564, 10.1800},
+        {"iiiiiiii", 1.2923, 0, 29.2003, 10.4222},
+        {"AVAVAV", 0.1072, 0, 51.8123, 10},
+    };
+    // Named, and the fallback where the system's sans-serif is DejaVu Sans.
+    std::vector<std::string> fonts{"DejaVuSans.ttf"};
+    if (std::system("fc-match sans-serif | grep -q DejaVuSans.ttf") == 0) fonts.push_back("txt");
+    for (const auto& c : cases)
+        for (const std::string& font : fonts) {
+            const InkBox box = BoxOf(
+                ReadDxfEntities("0\nSECTION\n2\nTABLES\n0\nTABLE\n2\nSTYLE\n0\nSTYLE\n2\nS\n70"
+                                "\n0\n3\n" +
+                                    font +
+                                    "\n0\nENDTAB\n0\nENDSEC\n0\nSECTION\n2\nENTITIES\n0\nTEXT\n8"
+                                    "\n0\n7\nS\n10\n100\n20\n100\n40\n10\n1\n" +
+                                    c.text + "\n0\nENDSEC\n0\nEOF\n",
+                                AtScale(1))
+                    .plot);
+            const std::string what = std::string(c.text) + " in " + font;
+            EXPECT_NEAR(box.left, (100 + c.left) * px, 0.1 * px) << what;
+            EXPECT_NEAR(box.right, (100 + c.right) * px, 0.1 * px) << what;
+            EXPECT_NEAR(box.bottom, (100 + c.bottom) * px, 0.1 * px) << what;
+            EXPECT_NEAR(box.top, (100 + c.top) * px, 0.1 * px) << what;
+        }
+}
+
+// The same in a drawing of librecad-data: the title block's fields (layer
+// TEXTINFO), centred at their points in its own font, which neither has and
+// both draw in DejaVu Sans, span what ezdxf 0.18.1 draws (its Matplotlib
+// backend at 20 pixels a drawing unit; drawing units).
+TEST(Dxf, TitleBlockTextAsEzdxfDrawsIt) {
+    const std::string drawing = "/usr/share/librecad/library/plan/architect/Complete-Lib-V.dxf";
+    if (std::system(("test -f " + drawing).c_str()) != 0)
+        GTEST_SKIP() << "librecad-data is not installed";
+    if (std::system("fc-match sans-serif | grep -q DejaVuSans.ttf") != 0)
+        GTEST_SKIP() << "sans-serif is not DejaVu Sans";
+    DxfOptions options = AtScale(5);
+    options.layers = {"TEXTINFO"};
+    Plot plot;
+    DxfReport report;
+    std::string error;
+    ASSERT_TRUE(ReadDxf(drawing, kSheet, options, &plot, &report, &error)) << error;
+    const InkBox box = BoxOf(plot);
+    const double unit = px / 5;  // pixels a drawing unit
+    EXPECT_NEAR(box.left, 191.6 * unit, 0.25 * unit) << "SCALE's left";
+    EXPECT_NEAR(box.right, 3481.6 * unit, 0.25 * unit) << "DWG No's right";
+    EXPECT_NEAR(box.bottom, 28.95 * unit, 0.25 * unit) << "the round letters of TODAY'S DATE";
+    EXPECT_NEAR(box.top, 233.45 * unit, 0.25 * unit) << "the round letters of SCALE";
+}
+
 // Hatch patterns are bounded by the work they take, gaps or not; what
 // left nothing to draw is named.
 TEST(Dxf, HatchOfGapsAndNothingToDraw) {
@@ -870,7 +966,7 @@ TEST(Dxf, TextStackingWidthTrackingAlignment) {
     const DxfResult bar = ReadDxfEntities(
         Entities("0\nMTEXT\n8\n0\n10\n10\n20\n100\n40\n10\n71\n7\n1\n\\S1/2;\n"), AtScale(1));
     EXPECT_TRUE(InkIn(bar.plot, 10.5, 104.5, 11, 105)) << "the bar at half the height";
-    const InkBox low = mtext("{\\H0.5x;h}H"), top = mtext("{\\H0.5x;\\A2;h}H");
+    const InkBox low = mtext("{\\H0.5x;H}H"), top = mtext("{\\H0.5x;\\A2;H}H");
     EXPECT_NEAR(low.top, top.top, 0.5) << "the tall H sets the top either way";
     const auto lowInk = [&](const std::string& text) {
         const Plot p =
@@ -931,13 +1027,22 @@ TEST(Dxf, DimensionsWithoutTheirBlock) {
 }
 
 // Text outlined glyph by glyph from a cache is the outline cairo draws of
-// the whole string, point for point.
+// the whole string, unhinted, point for point, its H as high as the text
+// (strings the font kerns no pair of).
 TEST(Dxf, GlyphCacheOutlinesAsCairoDoes) {
-    for (const std::string text : {"T00017-AB", "Wg Ä%°~ fi", "1. Неуказанные", "WWWWiiii"}) {
+    for (const std::string text : {"T00017-8B", "Wg Ä%°~ fi", "1. Неуказанные", "WWWWnnnn"}) {
         cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
         cairo_t* cr = cairo_create(surface);
         cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
         cairo_set_font_size(cr, 100);
+        cairo_font_options_t* options = cairo_font_options_create();
+        cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+        cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+        cairo_set_font_options(cr, options);
+        cairo_font_options_destroy(options);
+        cairo_text_extents_t h;
+        cairo_text_extents(cr, "H", &h);
+        const double k = 25 / -h.y_bearing;
         cairo_move_to(cr, 0, 0);
         cairo_text_path(cr, text.c_str());
         cairo_set_tolerance(cr, 0.5);
@@ -948,7 +1053,7 @@ TEST(Dxf, GlyphCacheOutlinesAsCairoDoes) {
             if (h.header.type == CAIRO_PATH_MOVE_TO) expected.emplace_back();
             if (h.header.type != CAIRO_PATH_CLOSE_PATH && !expected.empty())
                 expected.back().push_back(
-                    {path->data[i + 1].point.x * 0.35, -path->data[i + 1].point.y * 0.35});
+                    {path->data[i + 1].point.x * k, -path->data[i + 1].point.y * k});
         }
         cairo_path_destroy(path);
         cairo_destroy(cr);

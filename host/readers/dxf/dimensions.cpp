@@ -46,10 +46,34 @@ std::pair<double, double> Sector(std::vector<double> rays, double at) {
 
 }  // namespace
 
-void Reader::DimArrow(Point2 tip, Point2 toward, double size) {
+// The sizes a dimension is drawn with, in drawing units, its numbers' decimals
+// and the zeros they drop, and its arrows.
+struct Reader::DimSizes {
+    double arrow, height, offset, beyond, factor;
+    int decimals, angleDecimals;
+    int zeros, angleZeros;  // DIMZIN, DIMAZIN
+    bool ticks;             // architectural ticks for arrows
+    bool placed;            // its text has its own point (11)
+};
+
+void Reader::DimArrow(Point2 tip, Point2 toward, const DimSizes& s) {
     const Point2 u = Unit(toward);
+    const double size = s.arrow;
     if (!(size > 0) || (u.x == 0 && u.y == 0)) return;
     Entity arrow = Begin(Entity::Kind::Fill);
+    if (s.ticks) {
+        // A stroke from (-1/2, -1/2) to (1/2, 1/2) arrow sizes, x along the
+        // line: the same at both ends; 0.15 of the size wide.
+        const Point2 half{(u.x - u.y) * size / 2, (u.y + u.x) * size / 2};
+        const double k = 0.075 * std::sqrt(2.0);
+        const Point2 side{-half.y * k, half.x * k};
+        arrow.rings = {{{tip.x - half.x - side.x, tip.y - half.y - side.y},
+                        {tip.x + half.x - side.x, tip.y + half.y - side.y},
+                        {tip.x + half.x + side.x, tip.y + half.y + side.y},
+                        {tip.x - half.x + side.x, tip.y - half.y + side.y}}};
+        Add(std::move(arrow));
+        return;
+    }
     // The closed filled arrow: a third as wide as it is long.
     const double ux = u.x * size, uy = u.y * size;
     arrow.rings = {{tip,
@@ -78,31 +102,56 @@ void Reader::DimText(const std::string& value, Point2 at, double angle, double h
     AddText(runs, height, angle, at, 4);
 }
 
-// The sizes a dimension is drawn with, in drawing units.
-struct Reader::DimSizes {
-    double arrow, height, offset, beyond, factor;
-    int decimals, angleDecimals;
-    bool placed;  // its text has its own point (11)
-};
-
 namespace {
 
-std::string Number(double v, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", std::clamp(decimals, 0, 8), v);
+// `v` with `decimals` places, without its zeros after the point (and the
+// point with them) when `trailing`, and without a zero before it when `leading`.
+std::string Number(double v, int decimals, bool leading, bool trailing) {
+    char printed[64];
+    std::snprintf(printed, sizeof printed, "%.*f", std::clamp(decimals, 0, 8), v);
+    std::string text = printed;
+    if (trailing && text.find('.') != std::string::npos) {
+        text.erase(text.find_last_not_of('0') + 1);
+        if (text.back() == '.') text.pop_back();
+    }
+    const std::size_t zero = text[0] == '-' ? 1 : 0;
+    if (leading && text.compare(zero, 2, "0.") == 0) text.erase(zero, 1);
     return text;
 }
 
 }  // namespace
 
+bool Reader::ArchitecturalTicks(const DimStyle& style) const {
+    std::string name = style.arrowBlock;
+    if (!style.arrowRecord.empty()) {
+        const auto found = blockRecords_.find(Upper(style.arrowRecord));
+        name = found != blockRecords_.end() ? found->second : "";
+    }
+    name = Upper(name);
+    return name == "_ARCHTICK" || name == "ARCHTICK";
+}
+
 std::string Reader::DrawDimension() {
     const DimStyle& style = DimStyleOf(ValueOf(3));
     const double scale = style.scale > 0 ? style.scale : 1;
-    const DimSizes sizes{
-        style.arrow * scale,           style.text * scale,  style.extensionOffset * scale,
-        style.extensionBeyond * scale, style.factor,        style.decimals,
-        style.angleDecimals,           !ValueOf(11).empty()};
     const auto point = [this](int code) { return Point2{RealOf(code), RealOf(code + 10)}; };
+    // The text's point counts when the file says it placed the text there
+    // (128), or gives one other than the origin: programs that leave the
+    // text where the dimension puts it write the origin or nothing.
+    const Point2 text = point(11);
+    const bool placed =
+        (IntOf(70) & 128) != 0 || (!ValueOf(11).empty() && (text.x != 0 || text.y != 0));
+    const DimSizes sizes{style.arrow * scale,
+                         style.text * scale,
+                         style.extensionOffset * scale,
+                         style.extensionBeyond * scale,
+                         style.factor,
+                         style.decimals,
+                         style.angleDecimals,
+                         style.zeros,
+                         style.angleZeros,
+                         ArchitecturalTicks(style),
+                         placed};
     const int type = IntOf(70) & 7;
     // What measures nothing is not drawn, nor ordinates.
     const Point2 p13 = point(13), p14 = point(14), p10 = point(10), p15 = point(15);
@@ -134,11 +183,12 @@ void Reader::LinearDimension(const DimSizes& s, bool aligned) {
         if (v.x != 0 || v.y != 0) line(Along(p, v, s.offset), Along(f, v, s.beyond));
     }
     line(f1, f2);
-    DimArrow(f1, {f2.x - f1.x, f2.y - f1.y}, s.arrow);
-    DimArrow(f2, {f1.x - f2.x, f1.y - f2.y}, s.arrow);
+    DimArrow(f1, {f2.x - f1.x, f2.y - f1.y}, s);
+    DimArrow(f2, {f1.x - f2.x, f1.y - f2.y}, s);
     const Point2 n{-u.y, u.x};
     const Point2 middle{(f1.x + f2.x) / 2, (f1.y + f2.y) / 2};
-    DimText(Number(std::fabs(Dot({p2.x - p1.x, p2.y - p1.y}, u)) * s.factor, s.decimals),
+    DimText(Number(std::fabs(Dot({p2.x - p1.x, p2.y - p1.y}, u)) * s.factor, s.decimals,
+                   (s.zeros & 4) != 0, (s.zeros & 8) != 0),
             s.placed ? point(11) : Along(middle, n, s.height), Upright(std::atan2(u.y, u.x)),
             s.height);
 }
@@ -150,11 +200,15 @@ void Reader::RadialDimension(const DimSizes& s, bool diameter) {
     const Point2 p = point(15), q = point(10);
     const double length = std::hypot(p.x - q.x, p.y - q.y);
     line(q, p);
-    DimArrow(p, {q.x - p.x, q.y - p.y}, s.arrow);
-    if (diameter) DimArrow(q, {p.x - q.x, p.y - q.y}, s.arrow);
-    const Point2 middle{(p.x + q.x) / 2, (p.y + q.y) / 2};
-    DimText((diameter ? "%%c" : "R") + Number(length * s.factor, s.decimals),
-            s.placed ? point(11) : middle, Upright(std::atan2(p.y - q.y, p.x - q.x)), s.height);
+    DimArrow(p, {q.x - p.x, q.y - p.y}, s);
+    if (diameter) DimArrow(q, {p.x - q.x, p.y - q.y}, s);
+    // Unplaced, the text reads along the line above its middle.
+    const double angle = Upright(std::atan2(p.y - q.y, p.x - q.x));
+    const Point2 above =
+        Along({(p.x + q.x) / 2, (p.y + q.y) / 2}, {-std::sin(angle), std::cos(angle)}, s.height);
+    DimText((diameter ? "%%c" : "R") +
+                Number(length * s.factor, s.decimals, (s.zeros & 4) != 0, (s.zeros & 8) != 0),
+            s.placed ? point(11) : above, angle, s.height);
 }
 
 // Between two lines (13-14, 15-10; the arc through 16), or at a vertex (15;
@@ -203,22 +257,31 @@ void Reader::AngularDimension(const DimSizes& s, bool vertex) {
         if (reach + s.offset < radius)
             line(Along(v, u, reach + s.offset), Along(v, u, radius + s.beyond));
     }
-    DimArrow(Along(v, {std::cos(a0), std::sin(a0)}, radius), {-std::sin(a0), std::cos(a0)},
-             s.arrow);
-    DimArrow(Along(v, {std::cos(a1), std::sin(a1)}, radius), {std::sin(a1), -std::cos(a1)},
-             s.arrow);
+    DimArrow(Along(v, {std::cos(a0), std::sin(a0)}, radius), {-std::sin(a0), std::cos(a0)}, s);
+    DimArrow(Along(v, {std::cos(a1), std::sin(a1)}, radius), {std::sin(a1), -std::cos(a1)}, s);
     const double middle = (a0 + a1) / 2;
     DimText(
-        Number((a1 - a0) * 180 / M_PI, s.angleDecimals) + "%%d",
+        Number((a1 - a0) * 180 / M_PI, s.angleDecimals, (s.angleZeros & 1) != 0,
+               (s.angleZeros & 2) != 0) +
+            "%%d",
         s.placed ? point(11) : Along(v, {std::cos(middle), std::sin(middle)}, radius + s.height),
         Upright(middle + M_PI / 2), s.height);
 }
 
 // A dimension style's sizes: DIMSCALE (40), DIMASZ (41), DIMEXO (42),
-// DIMEXE (44), DIMTXT (140), DIMLFAC (144), DIMDEC (271), DIMADEC (179).
+// DIMEXE (44), DIMTXT (140), DIMLFAC (144), DIMDEC (271), DIMADEC (179);
+// its zeros, DIMZIN (78) and DIMAZIN (79), and arrows, DIMBLK by name (5)
+// or block record (342), are its own: CAD programs leave out of a style
+// the values they start with, and the header's are the current style's.
 void Reader::DefineDimStyle() {
     DimStyle style = dimHeader_;
+    style.zeros = style.angleZeros = 0;
+    style.arrowBlock.clear();
+    style.arrowRecord.clear();
     for (const auto& [code, value] : Pairs()) {
+        const std::size_t first = value.find_first_not_of(' ');
+        if (code == 5) style.arrowBlock = first == std::string::npos ? "" : value.substr(first);
+        if (code == 342) style.arrowRecord = first == std::string::npos ? "" : value.substr(first);
         const double v = std::strtod(value.c_str(), nullptr);
         if (!std::isfinite(v)) continue;
         if (code == 40) style.scale = v;
@@ -229,6 +292,8 @@ void Reader::DefineDimStyle() {
         if (code == 144) style.factor = v;
         if (code == 271) style.decimals = static_cast<int>(v);
         if (code == 179) style.angleDecimals = static_cast<int>(v);
+        if (code == 78) style.zeros = static_cast<int>(v);
+        if (code == 79) style.angleZeros = static_cast<int>(v);
     }
     dimStyles_[Upper(ValueOf(2))] = style;
 }

@@ -33,6 +33,7 @@ int Reader::LineTypeId(const std::string& name) {
 
 void Reader::setVariableString(const std::string& key, const std::string& value, int) {
     if (key == "$DWGCODEPAGE") codePage_ = value;
+    if (key == "$DIMBLK") dimHeader_.arrowBlock = value;
 }
 
 void Reader::addLayer(const DL_LayerData& data) {
@@ -193,6 +194,8 @@ void Reader::setVariableDouble(const std::string& key, double value, int) {
 void Reader::setVariableInt(const std::string& key, int value, int) {
     if (key == "$DIMDEC") dimHeader_.decimals = value;
     if (key == "$DIMADEC") dimHeader_.angleDecimals = value;
+    if (key == "$DIMZIN") dimHeader_.zeros = value;
+    if (key == "$DIMAZIN") dimHeader_.angleZeros = value;
 }
 
 void Reader::addHatch(const DL_HatchData& data) {
@@ -282,6 +285,7 @@ void Reader::endSection() {
         if (type == "LTYPE") DefineLineType();
         if (type == "MLINE") MultiLine();
         if (type == "DIMSTYLE") DefineDimStyle();
+        if (type == "BLOCK_RECORD") blockRecords_[Upper(ValueOf(5))] = ValueOf(2);
         // A layer may be kept from plotting (290 = 0) while it is shown.
         if (type == "LAYER" && !ValueOf(290).empty() && IntOf(290) == 0)
             layerNoPlot.insert(Upper(ValueOf(2)));
@@ -513,15 +517,29 @@ void Reader::FinishPolyline() {
 }
 
 // Each segment a filled area from its start width to its end width, an
-// arc's flattened chords sharing its widths out along it; bevelled joints.
+// arc's flattened chords sharing its widths out along it; bevelled joints,
+// a closed polyline's last segment joined to its first too.
 void Reader::WidePolyline(Entity e, const std::vector<BulgeVertex>& vertices) {
-    const std::size_t n = vertices.size(), segments = e.closed ? n : n - 1;
+    const bool closed = e.closed;
+    const std::size_t n = vertices.size(), segments = closed ? n : n - 1;
     e.curve = nullptr;
     e.closed = false;
     Entity area = e;
     area.kind = Entity::Kind::Fill;
     Point2 lastNormal{0, 0};  // of the previous segment's end, for the joint
     double lastWidth = 0;
+    // The bevel at `p` between the end of a segment and the start of the next.
+    const auto joint = [&](Point2 p, Point2 endNormal, double endWidth, Point2 startNormal,
+                           double startWidth) {
+        const double a = endWidth / 2, b = startWidth / 2;
+        area.rings = {{{p.x + endNormal.x * a, p.y + endNormal.y * a},
+                       {p.x + startNormal.x * b, p.y + startNormal.y * b},
+                       {p.x - endNormal.x * a, p.y - endNormal.y * a},
+                       {p.x - startNormal.x * b, p.y - startNormal.y * b}}};
+        Add(Planar(area, polylineOcs_));
+    };
+    Point2 firstNormal{0, 0};  // of the first segment's start, for a closed one's last joint
+    double firstWidth = 0;
     for (std::size_t i = 0; i < segments && n >= 2; ++i) {
         const auto [x0, y0, bulge] = vertices[i];
         const double x1 = std::get<0>(vertices[(i + 1) % n]),
@@ -562,21 +580,17 @@ void Reader::WidePolyline(Entity e, const std::vector<BulgeVertex>& vertices) {
             left.push_back({points[k].x + normal.x * half, points[k].y + normal.y * half});
             right.push_back({points[k].x - normal.x * half, points[k].y - normal.y * half});
         }
-        if (lastWidth > 0) {
-            const Point2 p{x0, y0};
-            const double a = lastWidth / 2, b = w0 / 2;
-            area.rings = {{{p.x + lastNormal.x * a, p.y + lastNormal.y * a},
-                           {p.x + first.x * b, p.y + first.y * b},
-                           {p.x - lastNormal.x * a, p.y - lastNormal.y * a},
-                           {p.x - first.x * b, p.y - first.y * b}}};
-            Add(Planar(area, polylineOcs_));
-        }
+        if (lastWidth > 0) joint({x0, y0}, lastNormal, lastWidth, first, w0);
+        if (i == 0) firstNormal = first, firstWidth = w0;
         left.insert(left.end(), right.rbegin(), right.rend());
         area.rings = {std::move(left)};
         Add(Planar(area, polylineOcs_));
         lastNormal = normal;
         lastWidth = w1;
     }
+    if (closed && n >= 2 && lastWidth > 0 && firstWidth > 0)
+        joint({std::get<0>(vertices[0]), std::get<1>(vertices[0])}, lastNormal, lastWidth,
+              firstNormal, firstWidth);
 }
 
 void Reader::FinishSpline() {

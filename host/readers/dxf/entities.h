@@ -64,11 +64,16 @@ struct LineType {
     std::vector<double> dashes;
 };
 
-// A dimension style's sizes, in drawing units before its scale, and decimals.
+// A dimension style's sizes, in drawing units before its scale, decimals,
+// zeros dropped and arrows.
 struct DimStyle {
     double scale = 1, arrow = 0.18, text = 0.18, extensionOffset = 0.0625, extensionBeyond = 0.18;
     double factor = 1;  // of the measured lengths
     int decimals = 4, angleDecimals = 0;
+    int zeros = 0, angleZeros = 0;  // DIMZIN, DIMAZIN
+    // DIMBLK: the arrow block's name, or the handle of its block record;
+    // neither for the closed filled arrow.
+    std::string arrowBlock, arrowRecord;
 };
 
 // Collects the entities of every block and of model space.
@@ -219,7 +224,9 @@ class Reader : public DL_CreationAdapter {
     void LinearDimension(const DimSizes& s, bool aligned);
     void RadialDimension(const DimSizes& s, bool diameter);
     void AngularDimension(const DimSizes& s, bool vertex);
-    void DimArrow(Point2 tip, Point2 toward, double size);
+    // The closed filled arrow, or an architectural tick, at a dimension line's end.
+    void DimArrow(Point2 tip, Point2 toward, const DimSizes& s);
+    bool ArchitecturalTicks(const DimStyle& style) const;
     void DimText(const std::string& value, Point2 at, double angle, double height);
     // An MLINE's element lines, from its own vertices and miters.
     void MultiLine();
@@ -241,6 +248,7 @@ class Reader : public DL_CreationAdapter {
     double arrowSize_ = 0.18, dimScale_ = 1;
     DimStyle dimHeader_;  // of the header's $DIM variables
     std::map<std::string, DimStyle> dimStyles_;
+    std::map<std::string, std::string> blockRecords_;  // block names by handle (upper case)
     Transform polylineOcs_, hatchOcs_;
     std::vector<BulgeVertex> vertices_;
     std::vector<Point2> control_;

@@ -46,7 +46,8 @@ void Reader::Text(const DL_TextData& t) {
         // Aligned and fit: the text runs from the first point to the
         // second, aligned scaling its height with its width, fit only its width.
         const double length = std::hypot(second.x - first.x, second.y - first.y);
-        const double advance = TextOutlines(Joined(runs), height, false, FontOf(t.style)).advance;
+        const TextShape shape = TextOutlines(Joined(runs), height, false, FontOf(t.style));
+        const double advance = shape.reach > 0 ? shape.reach : shape.advance;
         if (length > 0 && advance > 0) {
             angle = std::atan2(second.y - first.y, second.x - first.x);
             if (h == 3) height *= length / (advance * widthFactor);
@@ -83,6 +84,7 @@ TextShape RunShape(const Run& run, bool outlines, int coarseness = 0) {
         const bool slash = run.stack == '#';
         shape.advance = (slash ? up.advance + down.advance : std::max(up.advance, down.advance)) +
                         run.height * 0.1;
+        shape.reach = shape.advance;  // the bar's end
         shape.descent = std::max(TextOutlines("x", run.height, false, run.font).descent,
                                  run.height * 0.3 + down.descent);
         const auto put = [&](TextShape& part, double y, double dx) {
@@ -115,6 +117,7 @@ TextShape RunShape(const Run& run, bool outlines, int coarseness = 0) {
                 for (Point2& p : r) p.x += shape.advance;
                 shape.rings.push_back(std::move(r));
             }
+            if (letter.reach > 0) shape.reach = shape.advance + letter.reach;
             shape.advance += letter.advance * run.tracking;
             shape.descent = std::max(shape.descent, letter.descent);
             i += n;
@@ -124,6 +127,7 @@ TextShape RunShape(const Run& run, bool outlines, int coarseness = 0) {
     }
     if (run.width != 1) {
         shape.advance *= run.width;
+        shape.reach *= run.width;
         for (Ring& r : shape.rings)
             for (Point2& p : r) p.x *= run.width;
     }
@@ -168,14 +172,17 @@ void Reader::AddText(const std::vector<Run>& given, double height, double angle,
                      int v, double widthFactor, int mirror) {
     const std::vector<Run> runs = Pieces(given);
     std::vector<TextShape> shapes;
-    double width = 0, descent = 0;
+    double advance = 0, descent = 0;
     double tallest = 0;
+    double width = 0;  // to where the ink ends: what it is aligned by
     for (const Run& r : runs) {
         tallest = std::max(tallest, r.height);
         shapes.push_back(RunShape(r, false));
-        width += shapes.back().advance * widthFactor;
+        if (shapes.back().reach > 0) width = advance + shapes.back().reach * widthFactor;
+        advance += shapes.back().advance * widthFactor;
         descent = std::max(descent, shapes.back().descent);
     }
+    if (!(width > 0)) width = advance;
     const double dx = h == 1 || h == 4 ? -width / 2 : h == 2 ? -width : 0;
     const double dy = h == 4 || v == 2 ? -height / 2 : v == 1 ? descent : v == 3 ? -height : 0;
     const double sx = (mirror & 2) != 0 ? -1 : 1, sy = (mirror & 4) != 0 ? -1 : 1;

@@ -14,12 +14,12 @@ namespace varnu::host::dxf {
 // (or 9, a header variable) to the next: the n-th is the one dxflib hands
 // over before its n-th endSection(). Of most only the line they start on is
 // kept (memory stays near the file's size); of the types named here the type,
-// and of the first four the group pairs, which dxflib does not pass on.
-inline constexpr std::string_view kTypes[] = {"DIMENSION",  "ATTRIB",  "ATTDEF",      "HATCH",
-                                              "LTYPE",      "LAYER",   "MLINE",       "DIMSTYLE",
-                                              "LWPOLYLINE", "WIPEOUT", "MULTILEADER", "MLEADER"};
+// and of the first kPairsKept the group pairs, which dxflib does not pass on.
+inline constexpr std::string_view kTypes[] = {
+    "DIMENSION", "ATTRIB",       "ATTDEF",     "HATCH",   "LTYPE",       "LAYER",  "MLINE",
+    "DIMSTYLE",  "BLOCK_RECORD", "LWPOLYLINE", "WIPEOUT", "MULTILEADER", "MLEADER"};
 // LWPOLYLINE's pairs are kept only when it has a width.
-inline constexpr std::size_t kPairsKept = 9;
+inline constexpr std::size_t kPairsKept = 10;
 struct Records {
     struct Object {
         int line;

@@ -3,6 +3,8 @@
 #include <cairo-ft.h>
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 
 #include <algorithm>
 #include <cmath>
@@ -55,7 +57,8 @@ cairo_font_face_t* FontFace(const std::string& file) {
 // One font at an em of 100 units, and the flattened outline of each of its
 // glyphs met so far: text is outlined glyph by glyph from these, as cairo
 // outlines it itself, each glyph placed at its origin rounded to cairo's
-// 1/256 (its path arithmetic), so that no glyph is flattened twice.
+// 1/256 (its path arithmetic), so that no glyph is flattened twice. Its
+// outlines and metrics are the font's own, not hinted to the em's units.
 struct Font {
     Font() = default;
     Font(const Font&) = delete;
@@ -66,10 +69,41 @@ struct Font {
     }
     cairo_surface_t* surface = nullptr;
     cairo_t* cr = nullptr;
+    double capHeight = 0;  // of its capitals, in em units: what a text height measures
+    bool kerning = false;  // whether it kerns pairs of glyphs
     std::map<std::pair<int, unsigned long>, std::vector<Ring>> glyphs;  // by coarseness
 };
 
 constexpr double kEm = 100.0;
+
+// The cap height of a font without an H, or none that stands on its baseline.
+constexpr double kCapHeight = kEm / 1.4;
+
+// The height of the font's H, as CAD programs take it for the text height.
+double CapHeightOf(cairo_t* cr) {
+    cairo_text_extents_t h;
+    cairo_text_extents(cr, "H", &h);
+    const double height = -h.y_bearing;
+    return height > kEm * 0.2 && height < kEm * 1.5 && std::isfinite(height) ? height : kCapHeight;
+}
+
+// The glyphs moved apart or together by the font's kerning of each pair.
+void Kern(const Font& font, cairo_glyph_t* glyphs, int count) {
+    if (!font.kerning || count < 2) return;
+    cairo_scaled_font_t* scaled = cairo_get_scaled_font(font.cr);
+    FT_Face face = cairo_ft_scaled_font_lock_face(scaled);
+    if (face == nullptr) return;
+    const double unit = kEm / face->units_per_EM;
+    double shift = 0;
+    for (int g = 1; g < count; ++g) {
+        FT_Vector kern{0, 0};
+        if (FT_Get_Kerning(face, static_cast<FT_UInt>(glyphs[g - 1].index),
+                           static_cast<FT_UInt>(glyphs[g].index), FT_KERNING_UNSCALED, &kern) == 0)
+            shift += static_cast<double>(kern.x) * unit;
+        glyphs[g].x += shift;
+    }
+    cairo_ft_scaled_font_unlock_face(scaled);
+}
 
 Font& FontOf(const std::string& file) {
     static std::map<std::string, Font> fonts;
@@ -84,6 +118,19 @@ Font& FontOf(const std::string& file) {
                                CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(font.cr, kEm);
     cairo_set_tolerance(font.cr, 0.5);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    cairo_set_font_options(font.cr, options);
+    cairo_font_options_destroy(options);
+    font.capHeight = CapHeightOf(font.cr);
+    cairo_scaled_font_t* scaled = cairo_get_scaled_font(font.cr);
+    if (cairo_scaled_font_get_type(scaled) == CAIRO_FONT_TYPE_FT) {
+        if (FT_Face face = cairo_ft_scaled_font_lock_face(scaled)) {
+            font.kerning = FT_HAS_KERNING(face) && face->units_per_EM > 0;
+            cairo_ft_scaled_font_unlock_face(scaled);
+        }
+    }
     return font;
 }
 
@@ -116,23 +163,25 @@ TextShape TextOutlines(const std::string& text, double height, bool outlines,
     TextShape shape;
     if (text.empty() || !(height > 0)) return shape;
     Font& f = FontOf(font);
-    // Cap height near the text height: size the em at 1.4 times it.
-    const double k = height * 1.4 / kEm;
+    // The cap height stands for the text height.
+    const double k = height / f.capHeight;
+    cairo_scaled_font_t* scaled = cairo_get_scaled_font(f.cr);
+    cairo_glyph_t* glyphs = nullptr;
+    int count = 0;
+    if (cairo_scaled_font_text_to_glyphs(scaled, 0, 0, text.c_str(), static_cast<int>(text.size()),
+                                         &glyphs, &count, nullptr, nullptr,
+                                         nullptr) != CAIRO_STATUS_SUCCESS)
+        return shape;
+    Kern(f, glyphs, count);
     cairo_text_extents_t extents;
-    cairo_text_extents(f.cr, text.c_str(), &extents);
+    cairo_scaled_font_glyph_extents(scaled, glyphs, count, &extents);
     cairo_font_extents_t metrics;
     cairo_font_extents(f.cr, &metrics);
     shape.advance = extents.x_advance * k;
     shape.descent = metrics.descent * k;
-    if (!outlines) return shape;
-    cairo_glyph_t* glyphs = nullptr;
-    int count = 0;
-    if (cairo_scaled_font_text_to_glyphs(cairo_get_scaled_font(f.cr), 0, 0, text.c_str(),
-                                         static_cast<int>(text.size()), &glyphs, &count, nullptr,
-                                         nullptr, nullptr) != CAIRO_STATUS_SUCCESS)
-        return shape;
+    if (extents.width > 0) shape.reach = (extents.x_bearing + extents.width) * k;
     std::vector<Ring>& rings = shape.rings;
-    for (int g = 0; g < count; ++g) {
+    for (int g = 0; g < count && outlines; ++g) {
         const double ox = std::nearbyint(glyphs[g].x * 256) / 256;
         const double oy = std::nearbyint(glyphs[g].y * 256) / 256;
         for (const Ring& r :
