@@ -18,8 +18,8 @@
 #include "discard_host.h"
 #include "g4_decoder.h"
 #include "job/driver_entry.h"
-#include "preview/mmr_rows.h"
 #include "raster/mmr.h"
+#include "sinks/mmr_rows.h"
 #include "varnu/adi_abi.h"
 #include "varnu/byte_order.h"
 
@@ -225,8 +225,8 @@ const BitPage& DriverPage(Page page) {
             const std::int32_t count = NumberBefore(stream, &at, 'W');
             bits.width = static_cast<std::int32_t>(LoadBe32(stream.data() + at));
             rows = static_cast<std::int32_t>(
-                preview::CountMmrRows(reinterpret_cast<const std::uint8_t*>(stream.data()) + at + 4,
-                                      static_cast<std::size_t>(count - 4), bits.width, left));
+                host::CountMmrRows(reinterpret_cast<const std::uint8_t*>(stream.data()) + at + 4,
+                                   static_cast<std::size_t>(count - 4), bits.width, left));
             left -= rows;
             const auto band =
                 testing::DecodeGroup4(stream.substr(at + 4, count - 4), bits.width, rows);

@@ -121,3 +121,42 @@ session['modes-alternating-papers'] = b''.join(
     session_job(i % 2, 3 - i % 4, VECTORS[:8], paper=1 + 7 * i, options=i * 37 % 256) for i in range(5))
 for name, data in session.items():
     open('fuzz/corpus/session/' + name, 'wb').write(data)
+
+# Plot files: HP-GL/2 in PJL with every group of commands, HP-GL without
+# PJL, and HP-RTL raster in each compression mode.
+PJL = b'\x1b%-12345X@PJL\r\n@PJL ENTER LANGUAGE=HPGL2\r\n'
+PAGE = PJL + b'IN;PS48768,36576;SP1;'
+ROW = bytes([0xF0, 0x0F, 0xAA])
+
+
+def rtl(mode, data):
+    return (PAGE + b'PU1000,1000;\x1b%1A\x1b*t300R\x1b*r24s4T\x1b*r1A\x1b*b' + b'%dM' % mode +
+            data + b'\x1b*rC\x1b%0BPG;')
+
+
+def transfer(data, op=b'W'):
+    return b'\x1b*b%d' % len(data) + op + data
+
+
+os.makedirs('fuzz/corpus/hpgl', exist_ok=True)
+hpgl = {
+    'vectors': PAGE + b'PU1000,1000;PD5000,1000,5000,5000;PR;PD-4000,0;PA;CI500;AA3000,3000,90;'
+               b'AT4000,4000,5000,3000;EA6000,6000;RA7000,7000;EW500,0,90;WG500,90,90;PG;',
+    'polygon': PAGE + b'PU1000,1000;PM0;PD2000,1000,2000,2000;PM1;PU1200,1200;PD1500,1200,1500,1500;'
+               b'PM2;FT3,100,45;FP;FT10,30;FP1;EP;PG;',
+    'pens-lines': PAGE + b'NP8;PC2,255,0,0;SP2;PW0.5;LT-3,2;PD100,100;UL1,50,50;LT1,3,1;PD200,0;'
+                  b'WU1;PW0.2;LT0;PD300,300;LT99;PG;',
+    'labels': PAGE + b'DT#,1;SI0.5,0.7;DI0,1;LO5;LBlabel#SD2,1,4,14;SS;SL0.3;ES1;CP2,1;LBnext#PG;',
+    'frame': PAGE + b'RO90;IP;SC0,100,0,100,1;IW10,10,90,90;PU0,0;PD100,100;IR10,10,90,90;PG;',
+    'encoded': PAGE + b'PE7<_Ok@`_@`Ok_;PE:\xc1=<\xc7\xcf>\xc1G\xc2\xbf;PG;',
+    'hpgl1': b'IN;IP250,596,10250,7796;SC0,1000,0,720;SP1;PA0,0;PD1000,0,1000,720;PU;'
+             b'PA500,360;CI100;SI0.3,0.45;LBPEN\x03SP0;',
+    'rtl-0': rtl(0, transfer(ROW) * 4),
+    'rtl-1': rtl(1, transfer(b'\x02\xf0') * 4),
+    'rtl-2': rtl(2, transfer(b'\x02' + ROW) * 4),
+    'rtl-3': rtl(3, transfer(b'\x00\xf0') + transfer(b'') * 3),
+    'rtl-5': rtl(5, transfer(b'\x00\x00\x03' + ROW + b'\x05\x00\x02\x04\x00\x01')),
+    'rtl-colour': rtl(0, b'\x1b*r3U' + (transfer(ROW, b'V') * 2 + transfer(ROW)) * 4),
+}
+for name, data in hpgl.items():
+    open('fuzz/corpus/hpgl/' + name, 'wb').write(data)

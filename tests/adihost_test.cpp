@@ -23,6 +23,7 @@
 
 #include "host_table.h"
 #include "plot_session.h"
+#include "reference_jobs.h"
 #include "test_host.h"
 #include "varnu/config_record.h"
 #include "varnu/pladi.h"
@@ -54,10 +55,12 @@ class AdihostTest : public DriverTest {
         return Adihost("plot \"" + input + "\" -o " + Path("drawing.prn") + " --quiet");
     }
 
-    ProcessResult Adihost(const std::string& arguments) {
+    // With the record in `config` (varnu.cfg when none is named).
+    ProcessResult Adihost(const std::string& arguments, const std::string& config = "") {
         const std::string err = Path("stderr.txt");
-        const std::string command = std::string(ADIHOST_PATH) + " --config " + Path("varnu.cfg") +
-                                    " " + arguments + " > " + Path("stdout.txt") + " 2> " + err;
+        const std::string command = std::string(ADIHOST_PATH) + " --config " +
+                                    (config.empty() ? Path("varnu.cfg") : config) + " " +
+                                    arguments + " > " + Path("stdout.txt") + " 2> " + err;
         const int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Read(err)};
     }
@@ -273,6 +276,64 @@ TEST_F(AdihostTest, ImagesLabelAndDemo) {
         }
     ASSERT_GT(either, 200);
     EXPECT_GT(static_cast<double>(both) / either, 0.85) << both << " of " << either;
+}
+
+// A file is known by its first bytes before its name: a PNG named .Png or
+// .jpg, and a JPEG named .png, plot as what they are, the same bytes as
+// under their own names; a stream of several sheets renders each.
+TEST_F(AdihostTest, FilesAreKnownByTheirBytesAndEverySheetIsRendered) {
+    ASSERT_EQ(Adihost("configure --defaults --resolution 200").status, 0);
+    WritePng(Path("photo.png"));
+    ASSERT_EQ(Adihost("plot " + Path("photo.png") + " -o " + Path("own.prn") + " --quiet").status,
+              0);
+    for (const char* name : {"photo.Png", "photo.jpg", "photo"}) {
+        SCOPED_TRACE(name);
+        fs::copy_file(Path("photo.png"), Path(name), fs::copy_options::overwrite_existing);
+        const ProcessResult r =
+            Adihost(std::string("plot ") + Path(name) + " -o " + Path("named.prn") + " --quiet");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(Read(Path("named.prn")) == Read(Path("own.prn")));
+    }
+    const ProcessResult papers = Adihost("configure --list-papers");
+    ASSERT_EQ(papers.status, 0) << papers.err;
+    const std::string listed = Read(Path("stdout.txt"));
+    EXPECT_EQ(listed.rfind(" 1  E-Arch(36Zoll)\n", 0), 0u) << listed;
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 41);
+    // Two jobs in one stream: two sheets, each its own PNG.
+    Write("two.prn", Read(Path("own.prn")) + Read(Path("own.prn")));
+    const ProcessResult render =
+        Adihost("render " + Path("two.prn") + " -o " + Path("two.png") + " --dpi 20");
+    ASSERT_EQ(render.status, 0) << render.err;
+    EXPECT_NE(render.err.find("sheet 2: " + Path("two-2.png")), std::string::npos) << render.err;
+    int w[2], h[2];
+    std::vector<std::uint8_t> rgb[2];
+    ASSERT_TRUE(ReadPng(Path("two-1.png"), &w[0], &h[0], &rgb[0]));
+    ASSERT_TRUE(ReadPng(Path("two-2.png"), &w[1], &h[1], &rgb[1]));
+    EXPECT_TRUE(rgb[0] == rgb[1]);
+}
+
+// The test page's rulers: a long tick every 100 mm from the ruler's start,
+// where the preview of the printed sheet puts them (its scale is right).
+TEST_F(AdihostTest, TheTestPageRulersMeasureTrue) {
+    ASSERT_EQ(Adihost("configure --defaults --paper A2 --resolution 200").status, 0);
+    const ProcessResult page = Adihost("test-page -o " + Path("test.prn"));
+    ASSERT_EQ(page.status, 0) << page.err;
+    ASSERT_EQ(
+        Adihost("render " + Path("test.prn") + " -o " + Path("test.png") + " --dpi 100").status, 0);
+    int w = 0, h = 0;
+    std::vector<std::uint8_t> rgb;
+    ASSERT_TRUE(ReadPng(Path("test.png"), &w, &h, &rgb));
+    const auto dark = [&](int x, int y) {
+        return rgb[(static_cast<std::size_t>(y) * w + x) * 3] < 128;
+    };
+    const int ruler = h - 1 - 50;  // half an inch up from the sheet's lower edge
+    for (int k = 1; k <= 4; ++k) {
+        SCOPED_TRACE(k * 100);
+        const int x = static_cast<int>(std::lround(50 + k * 100 / 25.4 * 100));
+        const int above = ruler - 20;  // 5 mm up: only the long ticks reach
+        EXPECT_TRUE(dark(x, above) || dark(x - 1, above) || dark(x + 1, above));
+        EXPECT_FALSE(dark(x + 20, above));
+    }
 }
 
 TEST_F(AdihostTest, TransparentPngAreasPrintWhite) {
@@ -648,6 +709,124 @@ TEST_F(AdihostTest, AnImageNamedAgainIsReadOnce) {
     const std::string err = Read(Path("err.txt"));
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << err;
     EXPECT_NE(err.find("many.adi:201: unknown request \"bogus\""), std::string::npos) << err;
+}
+
+// ---------------------------------------------------------------------------
+// HP-GL/2 plot files.
+
+// How far two renderings agree: the share of each one's ink (grey below
+// 160) with ink of the other within a pixel, the lesser of the two. The
+// first may be smaller: it is then compared with the middle of the second
+// (a page centred on a larger sheet), and the second's ink outside it counts
+// as disagreeing.
+double InkAgreement(const std::string& a, const std::string& b) {
+    int w[2], h[2];
+    std::vector<std::uint8_t> rgb[2];
+    if (!ReadPng(a, &w[0], &h[0], &rgb[0]) || !ReadPng(b, &w[1], &h[1], &rgb[1])) return 0;
+    const int ox = (w[1] - w[0]) / 2, oy = (h[1] - h[0]) / 2;
+    if (ox < 0 || oy < 0) return 0;
+    auto ink = [&](int k, int x, int y) {
+        if (x < 0 || y < 0 || x >= w[k] || y >= h[k]) return false;
+        return rgb[k][(static_cast<std::size_t>(y) * w[k] + x) * 3] < 160;
+    };
+    auto near = [&](int k, int x, int y) {
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (ink(k, x + dx, y + dy)) return true;
+        return false;
+    };
+    std::size_t inked[2] = {0, 0}, met[2] = {0, 0};
+    for (int y = 0; y < h[1]; ++y)
+        for (int x = 0; x < w[1]; ++x) {
+            if (ink(1, x, y)) ++inked[1], met[1] += near(0, x - ox, y - oy) ? 1 : 0;
+            if (ink(0, x - ox, y - oy)) ++inked[0], met[0] += near(1, x, y) ? 1 : 0;
+        }
+    if (inked[0] == 0 || inked[1] == 0) return 0;
+    return std::min(static_cast<double>(met[0]) / inked[0], static_cast<double>(met[1]) / inked[1]);
+}
+
+// A stream the driver wrote, read as a plot file and plotted again with the
+// same record, prints what it printed; in the other data mode too.
+TEST_F(AdihostTest, OurStreamsReadBackAsTheyWereDrawn) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    ASSERT_EQ(Adihost("demo --quiet -o " + Path("demo")).status, 0);
+    fs::copy_file(Path("demo/demo-rtl.prn"), Path("demo.PLT"));
+    auto render = [&](const std::string& stream, const std::string& png) {
+        return Adihost("render " + stream + " -o " + png + " --dpi 40").status;
+    };
+    ProcessResult run =
+        Adihost("plot " + Path("demo.PLT") + " -o " + Path("back.prn") + " --quiet");
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(render(Path("demo.PLT"), Path("demo.png")), 0);
+    ASSERT_EQ(render(Path("back.prn"), Path("back.png")), 0);
+    const double demo = InkAgreement(Path("demo.png"), Path("back.png"));
+    std::printf("[ read back ] %-24s %.4f\n", "demo (RTL/GL2)", demo);
+    EXPECT_GT(demo, 0.995);
+    // The same file through the VCGL+MMR mode at 400 dpi prints what the
+    // demo's own job in that mode prints (its images dithered at 600 dpi
+    // first, here).
+    ConfigRecord vcgl = DefaultConfigRecord(0);
+    vcgl.modeFlags =
+        static_cast<std::uint16_t>((vcgl.modeFlags & ~0x0F40) | kModeVcgl | kResolution400);
+    std::uint8_t bytes[kConfigRecordSize];
+    EncodeConfigRecord(vcgl, bytes);
+    Write("vcgl.cfg", std::string(reinterpret_cast<const char*>(bytes), sizeof bytes));
+    run = Adihost("plot " + Path("demo.PLT") + " -o " + Path("vcgl.prn") + " --quiet",
+                  Path("vcgl.cfg"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(static_cast<unsigned char>(Read(Path("vcgl.prn"))[0]), 0x9B);
+    ASSERT_EQ(render(Path("vcgl.prn"), Path("vcgl.png")), 0);
+    ASSERT_EQ(render(Path("demo/demo-vcgl.prn"), Path("demo-vcgl.png")), 0);
+    const double vcglDemo = InkAgreement(Path("demo-vcgl.png"), Path("vcgl.png"));
+    std::printf("[ read back ] %-24s %.4f\n", "demo (VCGL+MMR)", vcglDemo);
+    EXPECT_GT(vcglDemo, 0.95);
+    // Every reference job of the RTL/GL2 mode, with its own record: margins,
+    // 300 dpi, the other edge along the feed, images cut into bands. Their
+    // host chose a smaller sheet than the record's paper: the page is
+    // centred on it.
+    ASSERT_EQ(std::system(
+                  (std::string(REFERENCE_STREAMS_PATH) + " " + Path("") + " > /dev/null").c_str()),
+              0);
+    for (const reference::Job& job : reference::Jobs()) {
+        ConfigRecord record;
+        DecodeConfigRecord(job.record, &record);
+        if (record.modeFlags & kModeVcgl) continue;
+        SCOPED_TRACE(job.name);
+        const std::string name = job.name;
+        Write(name + ".cfg", std::string(reinterpret_cast<const char*>(job.record), 40));
+        fs::copy_file(Path(name + ".bin"), Path(name + ".plt"));
+        run =
+            Adihost("plot " + Path(name + ".plt") + " -o " + Path(name + "-back.prn") + " --quiet",
+                    Path(name + ".cfg"));
+        ASSERT_EQ(run.status, 0) << run.err;
+        ASSERT_EQ(render(Path(name + ".plt"), Path(name + ".png")), 0);
+        ASSERT_EQ(render(Path(name + "-back.prn"), Path(name + "-back.png")), 0);
+        const double agreement = InkAgreement(Path(name + ".png"), Path(name + "-back.png"));
+        std::printf("[ read back ] %-24s %.4f\n", name.c_str(), agreement);
+        EXPECT_GT(agreement, 0.99);
+    }
+}
+
+// A hostile plot file is refused with the byte where reading stopped, and
+// nothing is written.
+TEST_F(AdihostTest, HostilePlotFilesAreRefusedAndWriteNothing) {
+    ASSERT_EQ(Adihost("configure --defaults").status, 0);
+    const std::string pjl = "\x1b%-12345X@PJL\r\n@PJL ENTER LANGUAGE=HPGL2\r\nIN;SP1;";
+    const std::pair<std::string, std::string> files[] = {
+        {pjl + "PS1000000000,1000000000;PD1,1;", "byte 49: a page of 1000000000 x 1000000000"},
+        {pjl + "PM0;PD100,0,100,100;", "never closed"},
+        {pjl + "LB" + std::string(1000000, 'x'), "longer than 16384 characters"},
+        {pjl + "\x1b%1A\x1b*r100S\x1b*b900000W12345", "the file ends after 5"},
+        {"PG;PG;", "nothing to draw"},
+    };
+    for (const auto& [file, why] : files) {
+        Write("hostile.hpgl", file);
+        const ProcessResult run = Plot(Path("hostile.hpgl"));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Path("drawing.prn")));
+    }
+    EXPECT_FALSE(AnyNameContains(dir_, ".part"));
 }
 
 }  // namespace

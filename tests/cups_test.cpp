@@ -291,6 +291,43 @@ TEST_F(CupsTest, BrokenRasterIsAnErrorWithNoOutput) {
 
 // Each page reaches the printer as soon as it is done: page 1's stream is
 // on standard output while the filter still waits for page 2.
+// Hostile plot files and drawings end in the CUPS filters as in adihost:
+// one error line, nothing sent, at once.
+TEST_F(CupsTest, HostilePlotFilesAndDrawingsSendNothing) {
+    Write("huge.plt", "IN;PS1000000000,1000000000;SP1;PD100,100;");
+    Write("label.plt", "IN;SP1;LB" + std::string(1 << 20, 'A'));
+    Write(
+        "polygon.plt", "IN;SP1;PM0;" + [] {
+            std::string s;
+            for (int i = 0; i < 200000; ++i) s += "PD" + std::to_string(i % 1000) + ",5;";
+            return s;
+        }());
+    Write("broken.dxf", "  0\nSECTION\n  2\nENTITIES\n  0\nLINE\n 10\nnot a number\n");
+    const struct {
+        const char* filter;
+        const char* type;
+        const char* file;
+        const char* message;
+    } cases[] = {
+        {HPGLTOVARNU_PATH, "application/vnd.hp-HPGL", "huge.plt", "larger than any paper"},
+        {HPGLTOVARNU_PATH, "application/vnd.hp-HPGL", "label.plt",
+         "ERROR: byte 9: a label longer than 16384 characters"},
+        {HPGLTOVARNU_PATH, "application/vnd.hp-HPGL", "polygon.plt",
+         "ERROR: byte 7: the polygon buffer opened here is never closed"},
+        {DXFTOVARNU_PATH, "image/vnd.dxf", "broken.dxf", "nothing to draw"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const ProcessResult r =
+            Run("TMPDIR=" + dir_.string() + " CONTENT_TYPE=" + c.type + " PPD=" + PPD_PATH + " " +
+                c.filter + " 1 user title 1 '' " + Path(c.file) + " > " + Path("out.prn"));
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(Read(Path("out.prn")).empty());
+        EXPECT_EQ(r.err.find("PAGE:"), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(CupsTest, EachPageIsSentWhenItIsDone) {
     int in[2], out[2];
     ASSERT_EQ(pipe(in), 0);

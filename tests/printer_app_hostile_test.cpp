@@ -37,59 +37,7 @@ long MemoryKb(pid_t pid, const char* field) {
     return -1;
 }
 
-class HostileClientTest : public PrinterAppTest {
-  public:
-    // The vendor default `name` set to `value` as a keyword (or integer).
-    ipp_status_t SetDefault(const char* name, const std::string& value, bool integer = false) {
-        ipp_t* request = NewRequest(IPP_OP_SET_PRINTER_ATTRIBUTES);
-        if (integer)
-            ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_INTEGER, name,
-                          std::atoi(value.c_str()));
-        else
-            ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, name, nullptr, value.c_str());
-        return Send(request);
-    }
-
-    // Print-Job of `file` as `format`, with `attributes` added; the status
-    // and the job's id.
-    ipp_status_t PrintJob(const std::string& file, const char* format, int* id,
-                          const std::function<void(ipp_t*)>& attributes = {}) {
-        ipp_t* request = NewRequest(IPP_OP_PRINT_JOB);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
-                     format);
-        if (attributes) attributes(request);
-        ipp_t* response = nullptr;
-        const ipp_status_t status = Send(request, file, &response);
-        *id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
-        ippDelete(response);
-        return status;
-    }
-
-    // The job's state (3 pending .. 9 completed) and message.
-    int JobState(int id, std::string* message = nullptr) {
-        ipp_t* request = NewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
-        ipp_t* response = nullptr;
-        Send(request, "", &response);
-        const int state = ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0);
-        if (message != nullptr) {
-            const char* text = ippGetString(
-                ippFindAttribute(response, "job-state-message", IPP_TAG_ZERO), 0, nullptr);
-            *message = text != nullptr ? text : "";
-        }
-        ippDelete(response);
-        return state;
-    }
-
-    int WaitForEnd(int id, std::string* message = nullptr, int seconds = 120) {
-        for (int i = 0; i < seconds * 10; ++i) {
-            const int state = JobState(id, message);
-            if (state >= IPP_JSTATE_CANCELED) return state;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return 0;
-    }
-};
+using HostileClientTest = PrinterAppTest;
 
 TEST_F(HostileClientTest, SettingsThatWouldRewriteTheStateAreRefusedOrMadeSafe) {
     StartApp();

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <regex>
@@ -72,6 +73,11 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
                   Path("wide.jpg") + " " + kTests + "/drawing.ps")
                   .status,
               0);
+    ASSERT_EQ(Run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=tiffg4 -r200 -dDEVICEWIDTHPOINTS=792 "
+                  "-dDEVICEHEIGHTPOINTS=612 -dFIXEDMEDIA -sOutputFile=" +
+                  Path("wide.tif") + " " + kTests + "/drawing.ps")
+                  .status,
+              0);
     Write("cups-files.conf",
           "ServerBin " + MakeCupsServerBin(dir_) + "\nDataDir /usr/share/cups\n");
     StartApp();
@@ -79,7 +85,7 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
         SCOPED_TRACE("copies " + std::to_string(copies));
         Adihost("configure --defaults --paper 10 --resolution 200 --copies " +
                 std::to_string(copies));
-        for (const std::string image : {"wide.png", "wide.jpg"}) {
+        for (const std::string image : {"wide.png", "wide.jpg", "wide.tif"}) {
             SCOPED_TRACE(image);
             Adihost("plot " + Path(image) + " -o " + Path("adihost.prn"));
             // The resolution as a PPD choice, and as the scheduler passes
@@ -102,6 +108,74 @@ TEST_F(PrinterAppTest, AnImageMakesTheSameStreamAsAdihostAndThePpd) {
         }
     }
     ExpectNothingLeft();
+}
+
+// An HP-GL/2 plot file and a DXF drawing through adihost, the PPD's
+// hpgltovarnu and dxftovarnu (CUPS telling each type by its contents) and
+// the application: the same bytes.
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+TEST_F(PrinterAppTest, PlotFilesAndDrawingsMakeTheSameStreamAsAdihostAndThePpd) {
+    Write("plan.plt",
+          "IN;SP1;PU0,0;PD8000,0,8000,6000,0,6000,0,0;PU4000,3000;CI2000;"
+          "SP2;PA1000,1000;LBPlan 1\x03;PU;SP0;");
+    Write("plan.dxf",
+          "  0\nSECTION\n  2\nENTITIES\n  0\nLINE\n  8\n0\n 10\n0\n 20\n0\n 11\n200\n 21\n"
+          "100\n  0\nCIRCLE\n  8\n0\n 10\n100\n 20\n50\n 40\n40\n  0\nTEXT\n  8\n0\n 10\n"
+          "10\n 20\n80\n 40\n8\n  1\nPlan 1\n  0\nENDSEC\n  0\nEOF\n");
+    const std::string cupsFiles = MakeCupsFilesConf(dir_);
+    StartApp();
+    Adihost("configure --defaults --paper 10 --resolution 200");
+    for (const auto& [file, type] :
+         {std::pair<std::string, std::string>{"plan.plt", "application/vnd.hp-HPGL"},
+          {"plan.dxf", "image/vnd.dxf"}}) {
+        SCOPED_TRACE(file);
+        Adihost("plot " + Path(file) + " -o " + Path("adihost.prn"));
+        const ProcessResult filter =
+            Run("cupsfilter -c " + cupsFiles + " -p " + PPD_PATH +
+                " -m printer/varnu -e -o PageSize=Letter -o Resolution=200dpi " + Path(file) +
+                " > " + Path("ppd.prn"));
+        ASSERT_EQ(filter.status, 0) << filter.err;
+        EXPECT_NE(filter.err.find("CONTENT_TYPE=" + Lower(type)), std::string::npos) << filter.err;
+        const ProcessResult r = Ipp(Path(file), kTests + "/print.test",
+                                    "-d media=na_letter_8.5x11in -d resolution=200dpi -d copies=1 "
+                                    "-d filetype=" +
+                                        type,
+                                    "print.txt");
+        const std::string said = Read(Path("print.txt"));
+        ASSERT_EQ(r.status, 0) << said << r.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(said, m, std::regex("job-id \\(integer\\) = (\\d+)")));
+        Ended(std::stoi(m[1]), 9);
+        const std::string app = TakeOutput(), ppd = Read(Path("ppd.prn"));
+        ASSERT_GT(app.size(), 1000u) << Read(Path("app/log"));
+        EXPECT_TRUE(app == ppd) << "the application's stream differs from the PPD's";
+        EXPECT_TRUE(app == Read(Path("adihost.prn")))
+            << "the application's stream differs from adihost's";
+    }
+    ExpectNothingLeft();
+}
+
+// A PWG raster page (Ghostscript's) through the application and through the
+// PPD's rastertovarnu: the same bytes.
+TEST_F(PrinterAppTest, ARasterPageMakesTheSameStreamAsThePpdFilter) {
+    StartApp();
+    const std::string samples = Path("samples");
+    ASSERT_EQ(Run(kTests + "/make-pwg-samples " + samples + " 300").status, 0);
+    const std::string page = samples +
+                             "/pwg-raster-samples-300dpi/sgray-8/"
+                             "onepage-letter-sgray-8-300dpi.pwg";
+    ASSERT_EQ(Run(std::string("PPD=") + PPD_PATH + " " + RASTERTOVARNU_PATH +
+                  " 1 user title 1 '' " + page + " > " + Path("filter.prn"))
+                  .status,
+              0);
+    Ended(Print(page, "na_letter_8.5x11in", 300, 1), 9);
+    const std::string app = TakeOutput();
+    ASSERT_GT(app.size(), 10000u);
+    EXPECT_TRUE(app == Read(Path("filter.prn"))) << "the application's stream differs";
 }
 
 // A landscape page that fits the sheet as it is and a portrait one that
@@ -347,8 +421,16 @@ TEST_F(PrinterAppTest, TheWebPagesSayWhatTheySaved) {
     ASSERT_EQ(Run("curl -sf " + web + "jobs > " + Path("jobs.html")).status, 0);
     EXPECT_NE(Read(Path("jobs.html")).find("Failed: not a complete PDF"), std::string::npos)
         << Read(Path("jobs.html"));
+    // The test page, made by the driver, printed as a job of its own.
+    TakeOutput();
+    EXPECT_NE(post("", "-d action=print-test-page").find("Test page printed."), std::string::npos);
+    WaitUntilIdle();
+    const std::vector<std::string> test = SplitJobs(TakeOutput());
+    ASSERT_EQ(test.size(), 1u);
+    EXPECT_NE(test[0].find("LT"), std::string::npos);  // its line types
     ASSERT_EQ(Run("curl -sf " + web + "supplies > " + Path("supplies.html")).status, 0);
-    EXPECT_NE(Read(Path("supplies.html")).find("Roll paper:</th><td>unknown"), std::string::npos);
+    EXPECT_NE(Read(Path("supplies.html")).find("Roll paper, 900 mm:</th><td>unknown"),
+              std::string::npos);
 }
 
 // The web interface in a real browser: its media, defaults, jobs and

@@ -33,6 +33,16 @@ std::string MakeCupsServerBin(const fs::path& dir, const std::vector<std::string
     return bin.string();
 }
 
+std::string MakeCupsFilesConf(const fs::path& dir) {
+    fs::create_directories(dir / "serverroot");
+    fs::copy_file(TYPES_PATH, dir / "serverroot/varnu.types", fs::copy_options::skip_existing);
+    const fs::path conf = dir / "cups-files.conf";
+    std::ofstream(conf) << "ServerBin " << MakeCupsServerBin(dir)
+                        << "\nDataDir /usr/share/cups\nServerRoot " << (dir / "serverroot").string()
+                        << "\n";
+    return conf.string();
+}
+
 bool PrivateCupsd::Start(const std::string& serverBin, std::string* error) {
     const passwd* lp = getpwnam("lp");
     const group* lpGroup = getgrnam("lp");
@@ -45,6 +55,7 @@ bool PrivateCupsd::Start(const std::string& serverBin, std::string* error) {
         if (std::string(d) != "conf") chown((dir_ / d).c_str(), lp->pw_uid, lpGroup->gr_gid);
     }
     const std::string root = dir_.string();
+    fs::copy_file(TYPES_PATH, dir_ / "conf/varnu.types", fs::copy_options::skip_existing);
     std::ofstream(dir_ / "conf/cupsd.conf")
         << "Listen " << root << "/cups.sock\nBrowsing No\nLogLevel warn\n"
         << "<Location />\n  Order allow,deny\n  Allow @LOCAL\n</Location>\n"

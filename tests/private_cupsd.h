@@ -11,11 +11,17 @@
 namespace varnu::testing {
 
 // DIR/serverbin: the system's CUPS programs and filters, and our filters
-// (rastertovarnu, pdftovarnu, imagetovarnu) beside them, so nothing is
+// (rastertovarnu, pdftovarnu, imagetovarnu, hpgltovarnu, dxftovarnu) beside
+// them, so nothing is
 // installed into the system.
 std::string MakeCupsServerBin(const std::filesystem::path& dir,
                               const std::vector<std::string>& filters = {
-                                  RASTERTOVARNU_PATH, PDFTOVARNU_PATH, IMAGETOVARNU_PATH});
+                                  RASTERTOVARNU_PATH, PDFTOVARNU_PATH, IMAGETOVARNU_PATH,
+                                  HPGLTOVARNU_PATH, DXFTOVARNU_PATH});
+
+// DIR/cups-files.conf for cupsfilter: our filters (MakeCupsServerBin) and
+// the MIME types CUPS lacks (varnu.types, read from the ServerRoot).
+std::string MakeCupsFilesConf(const std::filesystem::path& dir);
 
 // A cupsd under `dir` listening on dir/cups.sock, stopped whatever happens.
 class PrivateCupsd {

@@ -8,9 +8,9 @@
 # - systemd reads the unit without a complaint, and rates its sandbox OK;
 # - adihost's bash completion offers every option `--help` lists, the
 #   values of the options that take a list, and the paper names.
-#   tests/release_test.sh BUILD VERSION CUPS_FILTER_DIR SCRATCH
+#   tests/release_test.sh BUILD VERSION CUPS_FILTER_DIR CUPS_MIME_DIR SCRATCH
 set -euo pipefail
-build=$(realpath "$1") version=$2 filters=$3 scratch=$(realpath -m "$4")
+build=$(realpath "$1") version=$2 filters=$3 mime=$4 scratch=$(realpath -m "$5")
 tools=$build/tools
 failed=0
 check() {  # DESCRIPTION: the command's status says whether it holds
@@ -25,7 +25,7 @@ rm -rf "$scratch"
 mkdir -p "$scratch"
 trap 'rm -rf "$scratch"' EXIT
 
-for program in adihost rastertovarnu pdftovarnu imagetovarnu varnu-printer-app; do
+for program in adihost rastertovarnu pdftovarnu imagetovarnu hpgltovarnu dxftovarnu varnu-printer-app; do
     said=$("$tools/$program" --version)
     check "$program --version says $version ($said)" test "${said##* }" = "$version"
 done
@@ -40,8 +40,10 @@ expected() {  # PREFIX UNIT_DIR
         "$1/share/man/man1/adihost.1" "$1/share/man/man1/varnu-printer-app.1" \
         "$1/share/bash-completion/completions/adihost" "$1/share/ppd/varnu/varnu4820.ppd" \
         "$1/share/man/man8/rastertovarnu.8" "$1/share/man/man8/pdftovarnu.8" \
-        "$1/share/man/man8/imagetovarnu.8" "$filters/rastertovarnu" "$filters/pdftovarnu" \
-        "$filters/imagetovarnu" "$2/varnu-printer-app.service" | sort
+        "$1/share/man/man8/imagetovarnu.8" "$1/share/man/man8/hpgltovarnu.8" \
+        "$1/share/man/man8/dxftovarnu.8" "$filters/rastertovarnu" "$filters/pdftovarnu" \
+        "$filters/imagetovarnu" "$filters/hpgltovarnu" "$filters/dxftovarnu" "$mime/varnu.types" \
+        "$2/varnu-printer-app.service" | sort
 }
 system_units=$(pkg-config --variable=systemdsystemunitdir systemd 2>/dev/null || echo /usr/lib/systemd/system)
 check "an install to /usr puts each file where Debian looks for it" \
@@ -86,7 +88,7 @@ if [ -f "$completion" ]; then
             offered "$completion" "$tools/release/adihost.bash" "$@"
     }
     # Every option --help lists, for each command.
-    for command in "" plot configure render demo; do
+    for command in "" plot configure render demo test-page; do
         listed=$("$tools/adihost" $command --help |
             grep -oE '^ +(-[a-z],)?--[a-z-]+' | tr ',' '\n' | tr -d ' ' | grep -vx -- -h | sort -u)
         words=(adihost)
@@ -95,7 +97,7 @@ if [ -f "$completion" ]; then
             diff <(echo "$listed") <(offered "${words[@]}" - | sort -u | grep -Fxf <(echo "$listed"))
     done
     check "the commands are completed" \
-        diff <(offered adihost '' | sort) <(printf '%s\n' configure demo plot render)
+        diff <(offered adihost '' | sort) <(printf '%s\n' configure demo plot render test-page)
     check "--resolution takes the four resolutions" \
         diff <(offered adihost configure --resolution '' | sort) <(printf '%s\n' 200 300 400 600)
     check "--paper a offers the A formats, whatever the case" \

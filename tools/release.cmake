@@ -11,7 +11,8 @@ foreach(program adihost varnu-printer-app)
 endforeach()
 # Their relocations read-only before they run (non-PIE by design: every
 # address handed to the driver lies below 4 GiB).
-foreach(program adihost rastertovarnu pdftovarnu imagetovarnu varnu-printer-app)
+foreach(program adihost rastertovarnu pdftovarnu imagetovarnu hpgltovarnu dxftovarnu
+                varnu-printer-app)
     if(TARGET ${program})
         target_link_options(${program} PRIVATE -Wl,-z,relro,-z,now)
     endif()
@@ -26,6 +27,14 @@ if(CUPS_CONFIG)
 endif()
 set(VARNU_CUPS_FILTER_DIR "${cups_serverbin}/filter" CACHE PATH
     "where CUPS runs filters from (cups-config --serverbin)")
+# ... and reads its MIME types from its data folder only.
+set(cups_datadir /usr/share/cups)
+if(CUPS_CONFIG)
+    execute_process(COMMAND ${CUPS_CONFIG} --datadir OUTPUT_VARIABLE cups_datadir
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+set(VARNU_CUPS_MIME_DIR "${cups_datadir}/mime" CACHE PATH
+    "where CUPS reads MIME types from (cups-config --datadir)")
 
 set(release_dir ${CMAKE_CURRENT_BINARY_DIR}/release)
 
@@ -49,7 +58,8 @@ add_custom_command(OUTPUT ${release_dir}/adihost.bash
     DEPENDS adihost_completion adihost/adihost.bash.in)
 
 add_custom_target(varnu_release ALL DEPENDS ${release_dir}/adihost.bash)
-add_dependencies(varnu_release adihost rastertovarnu pdftovarnu imagetovarnu varnu_ppd_file)
+add_dependencies(varnu_release adihost rastertovarnu pdftovarnu imagetovarnu hpgltovarnu
+                 dxftovarnu varnu_ppd_file)
 
 install(TARGETS adihost DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT adihost)
 install(FILES ${release_dir}/adihost.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT adihost)
@@ -58,11 +68,13 @@ install(FILES ${release_dir}/adihost.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/b
 
 # The PPD under share/ppd, which cups-driverd searches (lsb/usr, lsb/local):
 # lpinfo -m lists it, lpadmin -m lsb/usr/varnu/varnu4820.ppd takes it.
-install(TARGETS rastertovarnu pdftovarnu imagetovarnu DESTINATION ${VARNU_CUPS_FILTER_DIR}
+install(TARGETS rastertovarnu pdftovarnu imagetovarnu hpgltovarnu dxftovarnu DESTINATION ${VARNU_CUPS_FILTER_DIR}
         COMPONENT cups)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/varnu4820.ppd DESTINATION ${CMAKE_INSTALL_DATADIR}/ppd/varnu
         COMPONENT cups)
-install(FILES ${release_dir}/rastertovarnu.8 cups/pdftovarnu.8 cups/imagetovarnu.8
+install(FILES cups/varnu.types DESTINATION ${VARNU_CUPS_MIME_DIR} COMPONENT cups)
+install(FILES ${release_dir}/rastertovarnu.8 cups/pdftovarnu.8 cups/imagetovarnu.8 cups/hpgltovarnu.8
+        cups/dxftovarnu.8
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT cups)
 
 if(TARGET varnu-printer-app)

@@ -1,7 +1,10 @@
 #include "model/clip.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
+
+#include "model/plot.h"
 
 namespace varnu::host {
 
@@ -61,6 +64,37 @@ Ring ClipArea(Ring r, double w, double h) {
         r = std::move(out);
     }
     return r;
+}
+
+namespace {
+
+// Clamped to the host's range; never a NaN into the integer cast.
+Vertex ToSteps(Point2 q) {
+    const double limit = 65535;
+    const double sx = std::round(q.x), sy = std::round(q.y);
+    const double x = std::isnan(sx) ? 0.0 : std::clamp(sx, 0.0, limit);
+    const double y = std::isnan(sy) ? 0.0 : std::clamp(sy, 0.0, limit);
+    return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y)};
+}
+
+}  // namespace
+
+void AddArea(Plot* plot, std::int16_t pen, const std::vector<Ring>& rings, int line) {
+    std::vector<Vertex> outline;
+    auto flush = [&]() {
+        outline.shrink_to_fit();  // held in the plot: a drawing's text is millions of them
+        if (outline.size() >= 3) plot->Polygon(pen, std::move(outline), line);
+        outline.clear();
+    };
+    for (const Ring& r : rings) {
+        if (r.empty()) continue;
+        if (!outline.empty() && outline.size() + r.size() + 2 > kOutlineCut) flush();
+        const Vertex anchor = outline.empty() ? ToSteps(r.front()) : outline.front();
+        for (const Point2& q : r) outline.push_back(ToSteps(q));
+        outline.push_back(ToSteps(r.front()));
+        if (outline.front() != anchor || outline.size() > r.size() + 1) outline.push_back(anchor);
+    }
+    flush();
 }
 
 }  // namespace varnu::host

@@ -1,9 +1,12 @@
 // What of a drawing lies on the sheet: polylines and areas cut at its edges.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 namespace varnu::host {
+
+class Plot;
 
 struct Point2 {
     double x, y;
@@ -16,5 +19,16 @@ std::vector<Ring> ClipPolyline(const Ring& r, double w, double h);
 
 // The part of the area `r` on the sheet [0, w] x [0, h], cut edge by edge.
 Ring ClipArea(Ring r, double w, double h);
+
+// The most vertices one polygon request takes, and where an area of many
+// rings is cut into several polygons.
+inline constexpr std::size_t kMaxPolygonVertices = 32767;
+inline constexpr std::size_t kOutlineCut = 16000;
+
+// An area and its holes (rings in host steps) as polygons of pen `pen`:
+// every ring joined to the first by a bridge walked there and back, so
+// even-odd filling keeps the holes; more than kOutlineCut points start a
+// new polygon. Points are clamped to the host's range.
+void AddArea(Plot* plot, std::int16_t pen, const std::vector<Ring>& rings, int line = 0);
 
 }  // namespace varnu::host

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/fit.h"
 #include "model/image_placement.h"
 #include "model/plot.h"
 #include "session/job.h"
@@ -51,6 +52,9 @@ class Document {
     // The planned page as a plot; what it draws may come from the
     // document, which outlives the plot.
     virtual bool Draw(int index, const Sheet& sheet, int dpi, Plot* plot, std::string* error) = 0;
+    // The page's own size in inches, where it has one (a PDF page, a plot
+    // file's page); none where it is made for the sheet (an image, a DXF).
+    virtual std::optional<Area> PageSize(int) const { return std::nullopt; }
     // What the user is told of a drawn page: what was left out or cut.
     virtual std::vector<std::string> notes() const { return {}; }
 };

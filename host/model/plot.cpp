@@ -1,5 +1,7 @@
 #include "model/plot.h"
 
+#include <algorithm>
+
 namespace varnu::host {
 
 Step& Plot::Add(Step::Kind kind, int line) {
@@ -79,6 +81,27 @@ void Plot::Raw(std::int16_t code, std::vector<RawField> fields, int line) {
     Step& s = Add(Step::Kind::Raw, line);
     s.a = code;
     s.fields = std::move(fields);
+}
+
+void Plot::Append(Plot other, std::int32_t dx, std::int32_t dy) {
+    using Kind = Step::Kind;
+    const std::size_t images = images_.size(), pictures = pictures_.size();
+    for (Image& image : other.images_) images_.push_back(std::move(image));
+    for (Picture& picture : other.pictures_) pictures_.push_back(std::move(picture));
+    const auto moved = [](std::int32_t v, std::int32_t d) {
+        return static_cast<std::uint16_t>(std::clamp<std::int32_t>(v + d, 0, 65535));
+    };
+    for (Step& s : other.steps_) {
+        if (s.kind == Kind::Move || s.kind == Kind::Draw)
+            s.a = moved(s.a, dx), s.b = moved(s.b, dy);
+        for (Vertex& v : s.vertices) v = {moved(v.first, dx), moved(v.second, dy)};
+        if (s.kind == Kind::Image || s.kind == Kind::Picture) {
+            s.index += s.kind == Kind::Image ? images : pictures;
+            s.placement.x0 += dx, s.placement.x1 += dx;
+            s.placement.y0 += dy, s.placement.y1 += dy;
+        }
+        steps_.push_back(std::move(s));
+    }
 }
 
 bool Plot::DrawsSomething() const {

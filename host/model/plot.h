@@ -37,6 +37,9 @@ struct Picture {
     std::function<bool(std::int32_t x, std::int32_t w, std::uint32_t* pixels, std::string* error)>
         renderColumns;
     bool opaque = false;  // render and renderColumns set every pixel, white or not
+    // `hold` serves one byte a pixel, 1 set: a one-bit scan, drawn in the
+    // placement's colour (else colour, three bytes a pixel).
+    bool bilevel = false;
     // render and renderColumns may run on a second thread, one call at a
     // time and in the order the bands are read, while the driver reads the
     // band before.
@@ -96,6 +99,10 @@ class Plot {
     void Summary(int line = 0);
     void Catalogue(int line = 0);
     void Raw(std::int16_t code, std::vector<RawField> fields, int line = 0);
+
+    // `other`'s steps after these, moved by (dx, dy) host steps; its images
+    // and pictures become this plot's.
+    void Append(Plot other, std::int32_t dx, std::int32_t dy);
 
     // Whether anything goes on the sheet (a draw, polygon, image or raw request).
     bool DrawsSomething() const;

@@ -115,8 +115,8 @@ bool PrintDocument(Document& document, const PrintRequest& r, PlotSession* sessi
             return false;
         }
         ++report->sent;
-        for (std::string& note : document.notes()) report->notes.push_back(std::move(note));
     }
+    for (std::string& note : document.notes()) report->notes.push_back(std::move(note));
     return true;
 }
 

@@ -102,6 +102,7 @@ RowPicture BandedPicture(const Picture& source, PictureBands* bands) {
         3 * (2 * static_cast<std::size_t>(std::max(source.width, source.height)) + 64);
     picture.progressLabel = source.progressLabel;
     if (source.hold) {
+        picture.bilevel = source.bilevel;
         picture.hold = source.hold;
         return picture;
     }

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "preview/band_painter.h"
-#include "preview/mmr_rows.h"
 #include "preview/row_decoder.h"
+#include "sinks/mmr_rows.h"
 
 namespace varnu::preview {
 
@@ -86,7 +86,7 @@ long CountRows(int fd, std::uint64_t start, std::uint64_t coded, long width, lon
         throw StreamError(start, "no room for a raster band");
     }
     const long rows =
-        CountMmrRows(static_cast<const std::uint8_t*>(map) + kHeadBytes, coded, width, limit);
+        host::CountMmrRows(static_cast<const std::uint8_t*>(map) + kHeadBytes, coded, width, limit);
     munmap(map, length);
     if (rows < 0) {
         close(fd);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "readers/dxf.h"
+#include "readers/hpgl.h"
 #include "readers/images.h"
 #include "readers/pdf.h"
 #include "readers/script.h"
@@ -85,6 +86,7 @@ const std::vector<DocumentFormat>& DocumentFormats() {
         {"image/jpeg", ".jpg .jpeg", LooksLikeJpeg, OpenJpeg},
         {"image/tiff", ".tif .tiff", LooksLikeTiff, OpenTiff},
         {"image/vnd.dxf", ".dxf", LooksLikeDxf, OpenDxf},
+        {"application/vnd.hp-HPGL", ".plt .hpgl .hpg .hgl", LooksLikeHpgl, OpenHpgl},
         {"application/vnd.varnu-job-script", ".adi", LooksLikeScript, OpenScript},
     };
     return formats;

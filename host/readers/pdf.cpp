@@ -13,6 +13,7 @@
 
 #include "model/fit.h"
 #include "readers/pdf_work.h"
+#include "readers/sized_pages.h"
 
 namespace varnu::host {
 
@@ -221,6 +222,13 @@ int PdfDocument::pages() const {
     return poppler_->document ? poppler_document_get_n_pages(poppler_->document.get()) : 0;
 }
 
+Area PdfDocument::PageInches(int index) const {
+    const Page page(poppler_document_get_page(poppler_->document.get(), index), GObjectDeleter{});
+    double w = 0, h = 0;
+    if (page != nullptr) poppler_page_get_size(page.get(), &w, &h);
+    return {w / 72, h / 72};
+}
+
 bool PdfDocument::Pages(const std::string& pages, int* first, int* last, std::string* error) const {
     const int count = this->pages();
     *first = 0, *last = count - 1;
@@ -323,79 +331,11 @@ bool PdfDocument::PagePlot(int index, const Sheet& sheet, int dpi, const PdfOpti
     return true;
 }
 
-bool PlanPages(const PdfDocument& document, const std::vector<int>& pages, const Sheet& sheet,
-               int dpi, PdfScaling scaling, std::vector<PdfOptions>* options, std::string* error) {
-    options->clear();
-    for (const int index : pages) {
-        PdfOptions pdf;
-        pdf.rotateAuto = true;
-        pdf.progress = false;
-        pdf.fit = scaling == PdfScaling::Fit;
-        bool drawn = document.Check(index, index, sheet, dpi, pdf, error);
-        if (!drawn && scaling == PdfScaling::Auto) {
-            pdf.fit = true;
-            error->clear();
-            drawn = document.Check(index, index, sheet, dpi, pdf, error);
-        }
-        if (!drawn) {
-            *error += "; nothing was sent";
-            return false;
-        }
-        options->push_back(pdf);
-    }
-    return true;
-}
-
-namespace {
-
-class PdfPages : public Document {
-  public:
-    explicit PdfPages(const DocumentOptions& options) : options_(options) {}
-    bool Open(const std::string& path, std::string* error) {
-        if (!pdf_.Open(path, error)) return false;
-        planned_.resize(static_cast<std::size_t>(pdf_.pages()));
-        return true;
-    }
-    int pages() const override { return pdf_.pages(); }
-    bool Plan(int index, const Sheet& sheet, int dpi, std::string* error) override {
-        PdfOptions pdf;
-        pdf.rotateAuto = options_.mayTurn;
-        pdf.progress = options_.progress;
-        pdf.scale = options_.scale;
-        pdf.fit = options_.scaling == Scaling::Fit;
-        bool fits = pdf_.Check(index, index, sheet, dpi, pdf, error);
-        if (!fits && options_.scaling == Scaling::Auto) {
-            pdf.fit = true;
-            error->clear();
-            fits = pdf_.Check(index, index, sheet, dpi, pdf, error);
-        }
-        planned_[static_cast<std::size_t>(index)] = pdf;
-        return fits;
-    }
-    bool Draw(int index, const Sheet& sheet, int dpi, Plot* plot, std::string* error) override {
-        return pdf_.PagePlot(index, sheet, dpi, planned_[static_cast<std::size_t>(index)], plot,
-                             error);
-    }
-
-  private:
-    DocumentOptions options_;
-    PdfDocument pdf_;
-    std::vector<PdfOptions> planned_;
-};
-
-}  // namespace
-
 std::unique_ptr<Document> OpenPdf(const std::string& path, const DocumentOptions& options,
                                   std::string* error) {
-    auto document = std::make_unique<PdfPages>(options);
+    auto document = std::make_unique<SizedPages<PdfDocument, PdfOptions>>(options);
     if (!document->Open(path, error)) return nullptr;
     return document;
-}
-
-std::string PagesSentNote(int first, int sent) {
-    if (sent <= 0) return "";
-    return "; " + std::string(sent == 1 ? "page " : "pages ") + std::to_string(first + 1) +
-           (sent == 1 ? "" : " to " + std::to_string(first + sent)) + " went out already";
 }
 
 }  // namespace varnu::host

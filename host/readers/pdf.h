@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/document.h"
+#include "model/fit.h"
 #include "model/plot.h"
 #include "session/job.h"
 
@@ -29,6 +30,8 @@ class PdfDocument {
     // Refuses a truncated or password-protected file and one without pages.
     bool Open(const std::string& path, std::string* error);
     int pages() const;
+    // The page's size in inches (as viewers show it); 0 x 0 for one it cannot read.
+    Area PageInches(int index) const;
     // "all" or a page number from 1: the first and last page's index.
     bool Pages(const std::string& pages, int* first, int* last, std::string* error) const;
     // Whether pages `first` to `last` (from 0) can be plotted, before any is:
@@ -50,25 +53,9 @@ class PdfDocument {
     std::unique_ptr<Poppler> poppler_;
 };
 
-// How pages are sized on the sheet, as IPP's print-scaling asks: auto
-// (and auto-fit) keeps a page's size where it fits and fits the others,
-// fit (and fill) fits every page, none keeps every page's size.
-enum class PdfScaling { Auto, Fit, None };
-
-// The options each page of `pages` (indexes from 0) is drawn with, each
-// turned when only then it fits and checked before any is drawn; false
-// with `error` saying which page cannot be, and that nothing was sent.
-bool PlanPages(const PdfDocument& document, const std::vector<int>& pages, const Sheet& sheet,
-               int dpi, PdfScaling scaling, std::vector<PdfOptions>* options, std::string* error);
-
 // A PDF as a document of pages: each sized as `options` ask (Scaling::Auto
 // fits only a page that does not fit), turned where only then it fits.
 std::unique_ptr<Document> OpenPdf(const std::string& path, const DocumentOptions& options,
                                   std::string* error);
-
-// What a failure after pages went out adds to its message: the `sent`
-// pages from index `first` on ("; pages 1 to 2 went out already"), or
-// nothing when none went out.
-std::string PagesSentNote(int first, int sent);
 
 }  // namespace varnu::host

@@ -246,6 +246,35 @@ bool Configure(const ConfigureOptions& o, Messages* messages) {
     return true;
 }
 
+std::vector<std::string> PaperList() {
+    LockConfig();
+    varnu::ResetHeadlessDialogs();
+    HoldConfigStores();
+    struct Cleanup {
+        ~Cleanup() {
+            varnu::ClearUserActions();
+            DropHeldConfig();
+        }
+    } cleanup;
+    Packet version(11);
+    version.Set<std::int16_t>(layout::version::kVersion, 14);
+    SendDriver(version);
+    std::vector<std::string> names;
+    Inspect(kSetup, [&names](const varnu::HeadlessDialog& d) {
+        const auto it = d.controls.find(IDC_PAPER);
+        if (it == d.controls.end()) return;
+        for (const std::string& item : it->second.items) {
+            std::string name = Utf8FromWindows1252(item);
+            while (!name.empty() && name.back() == ' ') name.pop_back();
+            names.push_back(name);
+        }
+    });
+    Act(UserActionKind::Click, kSetup, IDC_CANCEL);
+    Packet configure(21);
+    SendDriver(configure);
+    return names;
+}
+
 std::string DriverSummary() {
     EchoMessages(false);
     TakeMessages();

@@ -24,6 +24,10 @@ struct ConfigureOptions {
 // refused, and then nothing is stored. `messages` says what and why.
 bool Configure(const ConfigureOptions& options, std::vector<std::string>* messages);
 
+// The names of the setup dialog's paper list, row by row from 1, as it
+// shows them (what --paper takes by number or name); nothing is stored.
+std::vector<std::string> PaperList();
+
 // The configuration summary and the line types, as the driver prints them.
 std::string DriverSummary();
 

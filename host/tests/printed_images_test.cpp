@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "preview/mmr_rows.h"
 #include "preview/preview.h"
+#include "sinks/mmr_rows.h"
 #include "support.h"
 #include "varnu/config_record.h"
 
@@ -159,8 +159,7 @@ std::vector<long> BlockRows(const std::string& s) {
         const std::size_t data = static_cast<std::size_t>(end + 1 - s.c_str());
         const auto* w = reinterpret_cast<const std::uint8_t*>(s.data() + data);
         const long width = static_cast<long>(w[0]) << 24 | w[1] << 16 | w[2] << 8 | w[3];
-        rows.push_back(
-            preview::CountMmrRows(w + 4, static_cast<std::size_t>(n - 4), width, 1 << 24));
+        rows.push_back(host::CountMmrRows(w + 4, static_cast<std::size_t>(n - 4), width, 1 << 24));
         at = data + static_cast<std::size_t>(n) - 1;
     }
     return rows;

@@ -12,6 +12,7 @@
 #include "model/print.h"
 #include "preview/preview.h"
 #include "readers/documents.h"
+#include "readers/test_page.h"
 #include "session/config_store.h"
 #include "session/configure.h"
 #include "session/driver.h"
@@ -157,7 +158,28 @@ int RunPlot(const PlotOptions& o) {
     return 0;
 }
 
-int RunConfigure(const ConfigureOptions& o, bool show) {
+// The printer's test page with the stored configuration.
+int RunTestPage(const std::string& output) {
+    if (!EnsureConfiguration()) return kRefused;
+    const std::unique_ptr<Document> page = OpenTestPage();
+    PrintRequest request;
+    request.pages = {0};
+    PlotSession session;
+    PrintReport report;
+    std::string error;
+    if (session.Open({output, {}, {}}, &error) &&
+        PrintDocument(*page, request, &session, &report, &error) && session.Finish(&error))
+        return 0;
+    return Refuse(error);
+}
+
+int RunConfigure(const ConfigureOptions& o, bool show, bool listPapers) {
+    if (listPapers) {
+        const std::vector<std::string> names = PaperList();
+        for (std::size_t i = 0; i < names.size(); ++i)
+            std::printf("%2zu  %s\n", i + 1, names[i].c_str());
+        return names.empty() ? kRefused : 0;
+    }
     std::vector<std::string> messages;
     const bool stored = Configure(o, &messages);
     PrintMessages(messages);
@@ -198,46 +220,105 @@ class BandFiles {
     bool failed_ = false;
 };
 
-int RunRender(const RenderCommand& o) {
-    std::ifstream in(o.input, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "adihost: %s: cannot be read\n", o.input.c_str());
-        return kRefused;
+// Where each job of an RTL/GL2 stream begins (its PJL opening), read a
+// piece at a time; one job for any other stream, which is not read here:
+// it may never end (a device, a pipe) and is refused as it comes.
+std::vector<std::uint64_t> JobStarts(std::ifstream& in) {
+    static const std::string kOpening = "\x1b%-12345X@PJL";
+    std::vector<std::uint64_t> starts;
+    std::string head(kOpening.size(), '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    in.clear();
+    in.seekg(0);
+    if (head != kOpening) return {0};
+    std::string carry;
+    std::vector<char> piece(1 << 20);
+    std::uint64_t at = 0;
+    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+        const std::string text =
+            carry + std::string(piece.data(), static_cast<std::size_t>(in.gcount()));
+        // The carry is shorter than the opening: each match here is new.
+        for (std::size_t found = text.find(kOpening); found != std::string::npos;
+             found = text.find(kOpening, found + 1))
+            starts.push_back(at - carry.size() + found);
+        at += static_cast<std::uint64_t>(in.gcount());
+        carry = text.substr(text.size() - std::min(text.size(), kOpening.size() - 1));
     }
+    if (starts.empty() || starts.front() != 0) starts.insert(starts.begin(), 0);
+    in.clear();
+    return starts;
+}
+
+// "plan.png" for the sheet `n` (from 1) of several: "plan-2.png".
+std::string SheetName(const std::string& output, std::size_t n, std::size_t count) {
+    if (count == 1) return output;
+    const std::size_t dot = output.rfind('.');
+    const std::size_t slash = output.rfind('/');
+    const bool suffix = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (suffix ? output.substr(0, dot) : output) + "-" + std::to_string(n) +
+           (suffix ? output.substr(dot) : "");
+}
+
+// One job of the stream, bytes `begin` to `end`, drawn and written.
+int RenderJob(std::ifstream& in, std::uint64_t begin, std::uint64_t end, const RenderCommand& o,
+              const std::string& output, BandFiles* bands) {
     varnu::preview::Options options;
     options.dpi = o.dpi;
     options.verbose = o.verbose;
-    BandFiles bands(o.bands);
     if (!o.bands.empty())
-        options.bandRow = [&bands](int band, int width, int rows, int row,
-                                   const std::uint8_t* bits) {
-            bands.Row(band, width, rows, row, bits);
+        options.bandRow = [bands](int band, int width, int rows, int row,
+                                  const std::uint8_t* bits) {
+            bands->Row(band, width, rows, row, bits);
         };
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(begin));
+    std::uint64_t left = end - begin;
     bool unreadable = false;
     const varnu::preview::Rendering result = varnu::preview::Render(
         [&](char* to, std::size_t n) {
-            in.read(to, static_cast<std::streamsize>(n));
+            in.read(to, static_cast<std::streamsize>(std::min<std::uint64_t>(n, left)));
             unreadable = unreadable || in.bad();
+            left -= static_cast<std::uint64_t>(in.gcount());
             return static_cast<std::size_t>(in.gcount());
         },
         options);
-    if (unreadable) {
-        std::fprintf(stderr, "adihost: %s: cannot be read\n", o.input.c_str());
-        return kRefused;
-    }
+    if (unreadable) return Refuse(o.input + ": cannot be read");
     if (!result.ok)
         std::fprintf(stderr, "adihost: %s: %s\n", o.input.c_str(), result.error.c_str());
     if (!result.ok && (!o.partial || result.sheet == nullptr)) return kRefused;
     std::string error;
-    if (!varnu::preview::WritePng(result, o.output, o.input, &error)) {
-        std::fprintf(stderr, "adihost: %s\n", error.c_str());
-        return kRefused;
-    }
-    if (!bands.Close()) {
-        std::fprintf(stderr, "adihost: cannot write the bands into %s\n", o.bands.c_str());
-        return kRefused;
-    }
+    if (!varnu::preview::WritePng(result, output, o.input, &error)) return Refuse(error);
     return result.ok ? 0 : kRefused;
+}
+
+// Each sheet of the stream as a PNG of its own (NAME-1.png, NAME-2.png ...
+// where there are several; only the first to standard output).
+int RunRender(const RenderCommand& o) {
+    std::ifstream in(o.input, std::ios::binary);
+    if (!in) return Refuse(o.input + ": cannot be read");
+    std::vector<std::uint64_t> starts = JobStarts(in);
+    in.clear();
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in.tellg();
+    // A device or pipe has no end to seek to: read it until it stops.
+    const std::uint64_t size =
+        starts.size() > 1 || end > 0 ? static_cast<std::uint64_t>(end) : UINT64_MAX;
+    if (o.output == "-" && starts.size() > 1) {
+        std::fprintf(stderr, "adihost: %s holds %zu sheets; the first is drawn\n", o.input.c_str(),
+                     starts.size());
+        starts.resize(1);
+    }
+    BandFiles bands(o.bands);
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::string output = SheetName(o.output, i + 1, starts.size());
+        const int status = RenderJob(in, starts[i], i + 1 < starts.size() ? starts[i + 1] : size, o,
+                                     output, &bands);
+        if (status != 0) return status;
+        if (starts.size() > 1)
+            std::fprintf(stderr, "adihost: sheet %zu: %s\n", i + 1, output.c_str());
+    }
+    if (!bands.Close()) return Refuse("cannot write the bands into " + o.bands);
+    return 0;
 }
 
 }  // namespace
@@ -251,10 +332,11 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace {
 
 CLI::App* AddPlotCommand(CLI::App& app, PlotOptions* plot) {
-    CLI::App* command = app.add_subcommand(
-        "plot",
-        "plot a job script (.adi), an image (.png, .tif, .jpg), a DXF or a PDF (any "
-        "file is known by its contents first, then by its name)");
+    CLI::App* command =
+        app.add_subcommand("plot",
+                           "plot a job script (.adi), an image (.png, .tif, .jpg), a DXF, a PDF or "
+                           "an HP-GL/2 file (.plt; any "
+                           "file is known by its contents first, then by its name)");
     command
         ->add_option("INPUT", plot->input,
                      "job script, DXF or PDF drawing, or image (images of at most 268435456 "
@@ -291,7 +373,7 @@ CLI::App* AddPlotCommand(CLI::App& app, PlotOptions* plot) {
 }
 
 CLI::App* AddConfigureCommand(CLI::App& app, ConfigureOptions* configure, std::vector<int>* curve,
-                              bool* show) {
+                              bool* show, bool* listPapers) {
     CLI::App* command =
         app.add_subcommand("configure", "edit the stored configuration through the setup dialog");
     command->add_option("--paper", configure->paper, "paper format: row number 1..41 or its name");
@@ -314,6 +396,8 @@ CLI::App* AddConfigureCommand(CLI::App& app, ConfigureOptions* configure, std::v
         ->check(CLI::Range(0, 255));
     command->add_flag("--defaults", configure->defaults, "start from the driver's defaults");
     command->add_flag("--show", *show, "print the configuration summary and the line types");
+    command->add_flag("--list-papers", *listPapers,
+                      "list the paper formats by number and name (what --paper takes)");
     command->add_option("--curve-png", configure->curvePng,
                         "save the image-correction preview as PNG");
     return command;
@@ -348,8 +432,8 @@ int Run(int argc, char** argv) {
     CLI::App* plotCommand = AddPlotCommand(app, &plot);
     ConfigureOptions configure;
     std::vector<int> curve;
-    bool show = false;
-    CLI::App* configureCommand = AddConfigureCommand(app, &configure, &curve, &show);
+    bool show = false, listPapers = false;
+    CLI::App* configureCommand = AddConfigureCommand(app, &configure, &curve, &show, &listPapers);
 
     RenderCommand render;
     CLI::App* renderCommand =
@@ -374,6 +458,12 @@ int Run(int argc, char** argv) {
                      "also write each raster band, decoded, as DIR/band-NNN.pbm")
         ->check(CLI::ExistingDirectory);
 
+    std::string testPageOutput;
+    CLI::App* testPageCommand = app.add_subcommand(
+        "test-page", "plot the printer's test page with the stored configuration");
+    testPageCommand->add_option("-o,--output", testPageOutput, "the printer stream to write")
+        ->required();
+
     std::string demoDirectory = "./demo-out";
     bool demoQuiet = false;
     CLI::App* demoCommand =
@@ -396,9 +486,10 @@ int Run(int argc, char** argv) {
     std::string error;
     if (!InstallHost(&error)) return Refuse(error);
     if (*plotCommand) return RunPlot(plot);
-    if (*configureCommand) return RunConfigure(configure, show);
+    if (*configureCommand) return RunConfigure(configure, show, listPapers);
     if (*renderCommand) return RunRender(render);
     if (*demoCommand) return RunDemo(demoDirectory, demoQuiet);
+    if (*testPageCommand) return RunTestPage(testPageOutput);
     return 2;
 }
 

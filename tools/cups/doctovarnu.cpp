@@ -1,5 +1,6 @@
-// The CUPS filters of the Varnu 4820/4810 for documents: pdftovarnu (PDF)
-// and imagetovarnu (PNG, JPEG) are this one program under their names.
+// The CUPS filters of the Varnu 4820/4810 for documents: pdftovarnu (PDF),
+// imagetovarnu (PNG, JPEG, TIFF), hpgltovarnu (HP-GL/2 plot files) and
+// dxftovarnu (DXF drawings) are this one program under their names.
 // The document comes straight from CUPS (no pdftopdf, imagetoraster or
 // Ghostscript) to the host library's one document path, as in adihost and
 // the printer application, so that the same document and settings make the

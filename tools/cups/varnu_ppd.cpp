@@ -88,9 +88,11 @@ std::string EnglishPaper(std::string name) {
 // A PDF goes straight to pdftovarnu, drawn by the host library's own
 // renderer as adihost and the printer application draw it (at cost 0,
 // below pdftopdf and Ghostscript's 165), and so do the PDFs CUPS makes of
-// text and PostScript (texttopdf, gstopdf); PNG and JPEG go straight to
+// text and PostScript (texttopdf, gstopdf); PNG, JPEG and TIFF go straight to
 // imagetovarnu, placed as adihost places them (and printer-resolution
-// taken, which CUPS' image filters leave to the PPD's default); every other
+// taken, which CUPS' image filters leave to the PPD's default); HP-GL/2 plot
+// files go to hpgltovarnu and DXF drawings to dxftovarnu, drawn as adihost
+// draws them; every other
 // format reaches rastertovarnu as CUPS raster. With these lines CUPS reads
 // no *cupsFilter.
 std::string Filters() {
@@ -101,7 +103,10 @@ std::string Filters() {
     } filters[] = {{"application/vnd.cups-raster", 0, "rastertovarnu"},
                    {"application/pdf", 0, "pdftovarnu"},
                    {"image/png", 0, "imagetovarnu"},
-                   {"image/jpeg", 0, "imagetovarnu"}};
+                   {"image/jpeg", 0, "imagetovarnu"},
+                   {"image/tiff", 0, "imagetovarnu"},
+                   {"application/vnd.hp-HPGL", 0, "hpgltovarnu"},
+                   {"image/vnd.dxf", 0, "dxftovarnu"}};
     std::string lines;
     for (const auto& f : filters)
         lines += std::string("*cupsFilter2: \"") + f.from + " " + kStreamType + " " +

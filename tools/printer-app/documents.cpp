@@ -5,10 +5,16 @@
 #include "readers/documents.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "driver.h"
 #include "jobs.h"
+#include "model/nesting.h"
+#include "roll.h"
+#include "settings.h"
 
 namespace varnu::printer_app {
 
@@ -28,6 +34,34 @@ std::vector<int> Pages(const pappl_pr_options_t& options, int count) {
     for (int page = static_cast<int>(options.first_page); page <= last; ++page)
         pages.push_back(page - 1);
     return pages;
+}
+
+// With varnu-nesting across-roll, on the roll: the pages nested across it,
+// one sheet; else none.
+bool Nested(pappl_job_t* job, const pappl_pr_options_t& options, host::Document& document,
+            const std::vector<int>& pages, std::unique_ptr<host::Document>* nested,
+            std::string* error) {
+    if (JobVendorValue(job, options, kNestingAttribute) != "across-roll" || !OnTheRoll(job))
+        return true;
+    std::vector<host::Area> sizes;
+    for (const int index : pages) {
+        const std::optional<host::Area> size = document.PageSize(index);
+        if (!size) {
+            *error = "pages are nested by their own size, which this document's have not";
+            return false;
+        }
+        sizes.push_back(*size);
+    }
+    constexpr double kMm = 1 / 25.4;
+    const int margin = std::atoi(JobVendorValue(job, options, kSheetMarginAttribute).c_str());
+    const double gap = std::atoi(JobVendorValue(job, options, kNestingGapAttribute).c_str()) * kMm;
+    const bool mayTurn = JobVendorValue(job, options, kRollRotationAttribute) != "never";
+    host::Nest nest;
+    if (!host::NestPages(sizes, LoadedRollWidth(papplJobGetPrinter(job)) - 2 * margin * kMm, gap,
+                         mayTurn, &nest, error))
+        return false;
+    *nested = std::make_unique<host::NestedPages>(document, pages, std::move(nest));
+    return true;
 }
 
 }  // namespace
@@ -50,9 +84,12 @@ bool PrintDocumentFile(pappl_job_t* job, pappl_device_t* device, void*) {
     options = papplJobCreatePrintOptions(job, static_cast<unsigned>(document->pages()), false);
     papplJobSetImpressions(job, static_cast<int>(options->num_pages));
     DeviceJob out(job, device);
-    const bool sent =
-        out.Print(*document, *options, Pages(*options, document->pages()), 1, 0, &error) &&
-        out.Finish(&error);
+    const std::vector<int> pages = Pages(*options, document->pages());
+    std::unique_ptr<host::Document> nested;
+    const bool sent = Nested(job, *options, *document, pages, &nested, &error) &&
+                      (nested ? out.Print(*nested, *options, {0}, 1, 0, &error)
+                              : out.Print(*document, *options, pages, 1, 0, &error)) &&
+                      out.Finish(&error);
     papplJobDeletePrintOptions(options);
     if (!sent && !out.canceled()) JobFailed(job, error);
     return sent || out.canceled();

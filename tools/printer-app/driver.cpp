@@ -1,14 +1,25 @@
 #include "driver.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "jobs.h"
+#include "model/print.h"
 #include "overrides.h"
+#include "pappl_hooks.h"
 #include "readers/ipp_media.h"
+#include "readers/test_page.h"
+#include "roll.h"
+#include "session/configure.h"
+#include "session/job.h"
+#include "settings.h"
 #include "varnu/config_record.h"
 #include "varnu/printer_tables.h"
 #include "web.h"
@@ -153,6 +164,23 @@ void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
     ippAddInteger(*attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "varnu-sheet-margin-default",
                   defaults.marginMm);
     data->vendor[n++] = kSheetMarginAttribute;
+    AddKeywords(*attributes, kRollRotationAttribute, {"auto", "never"}, 0);
+    AddKeywords(*attributes, kNestingAttribute, {"none", "across-roll"}, 0);
+    const struct {
+        const char* name;
+        int upper, byDefault;
+    } ranges[] = {{kNestingGapAttribute, 100, 5},
+                  {kRollLengthAttribute, 1000000, 0},
+                  {kRollLeftAttribute, 1000000, 0}};
+    for (const auto& r : ranges) {
+        ippAddRange(*attributes, IPP_TAG_PRINTER, (std::string(r.name) + "-supported").c_str(), 0,
+                    r.upper);
+        ippAddInteger(*attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER,
+                      (std::string(r.name) + "-default").c_str(), r.byDefault);
+    }
+    for (const char* name : {kRollRotationAttribute, kNestingAttribute, kNestingGapAttribute,
+                             kRollLengthAttribute, kRollLeftAttribute})
+        data->vendor[n++] = name;
     data->num_vendor = n;
     if (varnu::Model(kModel)->finisher != 0) AddFinishingCollections(*attributes, defaults);
     // What PAPPL leaves out: one rendering intent (the driver's tone curve),
@@ -188,24 +216,50 @@ void AddResolutions(pappl_pr_driver_data_t* data) {
 }  // namespace
 
 void PrinterCreated(pappl_printer_t* printer, void*) {
-    // The roll, whose length the printer does not report.
-    pappl_supply_t roll{};
-    roll.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
-    std::strncpy(roll.description, "Roll paper", sizeof roll.description - 1);
-    roll.is_consumed = true;
-    roll.level = -1;
-    roll.type = PAPPL_SUPPLY_TYPE_OTHER;
-    papplPrinterSetSupplies(printer, 1, &roll);
+    ShowRollSupply(printer);
     AddPrinterPages(printer);
 }
 
 std::string FactoryVendorDefault(const std::string& name) {
     const ConfigRecord defaults = DefaultConfigRecord(kModel);
+    if (name == kRollRotationAttribute) return "auto";
+    if (name == kNestingAttribute) return "none";
+    if (name == kNestingGapAttribute) return "5";
+    if (name == kRollLengthAttribute || name == kRollLeftAttribute) return "0";
     if (name == kProgramAttribute) return ProgramKeywords()[defaults.finishProgramIndex];
     if (name == kFinishMarginAttribute) return FinishMarginKeywords()[defaults.finishMarginIndex];
     if (name == kOutputBinAttribute) return OutputBinKeywords()[defaults.outputBinIndex];
     if (name == kSheetMarginAttribute) return std::to_string(defaults.marginMm);
     return {};
+}
+
+// The web interface's "Print Test Page": the driver draws the test page
+// with the printer's defaults into a file of the spool, which PAPPL then
+// prints as the printer's own stream (and removes).
+const char* TestPage(pappl_printer_t* printer, char* buffer, std::size_t size) {
+    static std::atomic<int> count{0};
+    const std::string path = ScratchDirectory() + "/test-page-" + std::to_string(getpid()) + "-" +
+                             std::to_string(++count) + ".prn";
+    host::ConfigureOptions settings;
+    std::string error;
+    std::vector<std::string> messages;
+    const SlotHold hold;  // no job in the driver meanwhile
+    const std::unique_ptr<host::Document> page = host::OpenTestPage();
+    host::PlotSession session;
+    host::PrintRequest request;
+    request.pages = {0};
+    host::PrintReport report;
+    if (!PrinterSettings(printer, &settings, &error) ||
+        (host::ResetDriver(), !host::Configure(settings, &messages)) ||
+        !session.Open({path, {}, {}}, &error) ||
+        !host::PrintDocument(*page, request, &session, &report, &error) ||
+        !session.Finish(&error)) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Test page: %s",
+                        error.empty() ? "the printer settings were refused" : error.c_str());
+        return nullptr;
+    }
+    std::snprintf(buffer, size, "%s", path.c_str());
+    return buffer;
 }
 
 bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
@@ -235,6 +289,7 @@ bool DriverCallback(pappl_system_t*, const char* driverName, const char*, const 
     AddOutputBins(data);
     AddVendorAttributes(data, attributes);
     data->identify_cb = Identify;
+    data->testpage_cb = TestPage;
     data->identify_supported = data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
     data->has_supplies = true;
     return true;
@@ -287,7 +342,8 @@ bool CheckDevices(pappl_system_t* system, void*) {
 }  // namespace
 
 void AddDocumentFilters(pappl_system_t* system) {
-    for (const char* format : {"application/pdf", "image/jpeg", "image/png"})
+    for (const char* format : {"application/pdf", "image/jpeg", "image/png", "image/tiff",
+                               "application/vnd.hp-HPGL", "image/vnd.dxf"})
         papplSystemAddMIMEFilter(system, format, kStreamFormat, PrintDocumentFile, nullptr);
     papplSystemAddTimerCallback(system, 0, 2, CheckDevices, nullptr);
 }

@@ -20,6 +20,14 @@ inline constexpr const char* kProgramAttribute = "varnu-finishing-program";
 inline constexpr const char* kFinishMarginAttribute = "varnu-finishing-margin";
 inline constexpr const char* kOutputBinAttribute = "varnu-output-bin";
 inline constexpr const char* kSheetMarginAttribute = "varnu-sheet-margin";
+// The roll: pages turned to save it (auto, never), nested across it (none,
+// across-roll) with a gap (mm); the loaded roll's length and what is left
+// of it (mm, 0 unknown), which the administrator and the printed jobs set.
+inline constexpr const char* kRollRotationAttribute = "varnu-roll-rotation";
+inline constexpr const char* kNestingAttribute = "varnu-nesting";
+inline constexpr const char* kNestingGapAttribute = "varnu-nesting-gap";
+inline constexpr const char* kRollLengthAttribute = "varnu-roll-length";
+inline constexpr const char* kRollLeftAttribute = "varnu-roll-left";
 
 // The value a vendor attribute has by default, from the driver's own
 // default record.

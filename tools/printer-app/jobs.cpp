@@ -1,9 +1,13 @@
 #include "jobs.h"
 
+#include <cstdlib>
+#include <map>
 #include <vector>
 
+#include "driver.h"
 #include "model/print.h"
 #include "overrides.h"
+#include "roll.h"
 #include "session/configure.h"
 #include "session/job.h"
 #include "settings.h"
@@ -69,6 +73,19 @@ bool DeviceJob::Sheet(const pappl_pr_options_t& options, int dpi, host::Sheet* s
     return Configure(options, dpi, 1, error) && host::ReadSheet(sheet, error);
 }
 
+// The job's own options for page `index` of `document`: its override's,
+// on the roll a sheet cut to the page's length.
+bool DeviceJob::PageSettings(host::Document& document, const pappl_pr_options_t& options,
+                             unsigned page, int index, pappl_pr_options_t* own,
+                             std::string* error) {
+    *own = PageOptions(job_, options, page);
+    const std::optional<host::Area> size = document.PageSize(index);
+    if (!OnTheRoll(job_) || !size) return true;
+    const bool mayTurn = JobVendorValue(job_, *own, kRollRotationAttribute) != "never";
+    const int margin = std::atoi(JobVendorValue(job_, *own, kSheetMarginAttribute).c_str());
+    return RollSheet(papplJobGetPrinter(job_), *size, mayTurn, margin, &own->media, error);
+}
+
 bool DeviceJob::Print(host::Document& document, const pappl_pr_options_t& options,
                       const std::vector<int>& pages, unsigned firstPage, int dpi,
                       std::string* error) {
@@ -77,22 +94,39 @@ bool DeviceJob::Print(host::Document& document, const pappl_pr_options_t& option
                  std::to_string(kMaxJobCopies);
         return false;
     }
+    // What the job takes of the roll, before it is sent.
+    std::map<int, double> lengths;  // mm, by index
+    double needed = 0;
+    for (const int index : pages) {
+        pappl_pr_options_t own;
+        if (!PageSettings(document, options, firstPage + unsigned(index), index, &own, error))
+            return false;
+        lengths[index] = own.media.size_length / 100.0;
+        needed += lengths[index] * options.copies;
+    }
+    if (!WaitForRoll(job_, needed)) return false;
     host::PrintRequest request;
     request.pages = pages;
     request.firstPage = static_cast<int>(firstPage);
     request.copies = options.copies;
     request.configure = [&](int index, int copies, int* pageDpi, std::string* e) {
         const unsigned page = firstPage + static_cast<unsigned>(index);
-        const pappl_pr_options_t own = PageOptions(job_, options, page);
+        pappl_pr_options_t own;
+        if (!PageSettings(document, options, page, index, &own, e)) return false;
         *pageDpi = dpi != 0 ? dpi : JobResolution(job_, own, page);
         sent_ = 0;
         leftOut_ = false;
         return Configure(own, *pageDpi, copies, e);
     };
     request.stopped = [this] { return canceled(); };
-    request.sent = [this](int, int) { papplJobSetImpressionsCompleted(job_, 1); };
+    double used = 0;
+    request.sent = [&](int index, int copies) {
+        papplJobSetImpressionsCompleted(job_, 1);
+        used += lengths[index] * copies;
+    };
     host::PrintReport report;
     const bool printed = host::PrintDocument(document, request, &session_, &report, error);
+    UseRoll(papplJobGetPrinter(job_), used);
     if (canceled()) *error = "cancelled";
     return printed && !canceled();
 }

@@ -35,6 +35,8 @@ class DeviceJob {
     pappl_job_t* job() const { return job_; }
 
   private:
+    bool PageSettings(host::Document& document, const pappl_pr_options_t& options, unsigned page,
+                      int index, pappl_pr_options_t* own, std::string* error);
     // The driver reset and configured from the options, `copies` copies.
     bool Configure(const pappl_pr_options_t& options, int dpi, int copies, std::string* error);
     bool Write(const void* bytes, std::size_t count);

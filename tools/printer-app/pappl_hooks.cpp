@@ -42,7 +42,9 @@
 #include <string>
 #include <utility>
 
+#include "driver.h"
 #include "job_checks.h"
+#include "roll.h"
 #include "settings.h"
 #include "web.h"
 
@@ -106,6 +108,13 @@ bool TakeSlot(pappl_job_t* job) {
     return true;
 }
 
+void WaitForSlot() {
+    JobSlot& slot = Slot();
+    std::unique_lock<std::mutex> lock(slot.mutex);
+    const std::uint64_t ticket = slot.tickets++;
+    slot.turn.wait(lock, [&] { return slot.serving == ticket; });
+}
+
 void ReleaseSlot() {
     JobSlot& slot = Slot();
     const std::lock_guard<std::mutex> lock(slot.mutex);
@@ -131,6 +140,14 @@ std::vector<std::string>& AllowedDevices() {
 }
 
 }  // namespace
+
+SlotHold::SlotHold() {
+    WaitForSlot();
+}
+
+SlotHold::~SlotHold() {
+    ReleaseSlot();
+}
 
 void SetAllowedDevices(std::vector<std::string> prefixes) {
     const std::lock_guard<std::mutex> lock(DevicesMutex());
@@ -221,8 +238,12 @@ bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_dat
         count = cupsAddOption(vendor[i].name, vendor[i].value, count, &values);
     }
     count = JoinOutputBinDefaults(printer, data, count, &values);
+    count = JoinRollDefaults(printer, count, &values);
     const bool set = setDefaults(printer, data, count, values);
+    const bool roll = cupsGetOption(kRollLengthAttribute, count, values) != nullptr ||
+                      cupsGetOption(kRollLeftAttribute, count, values) != nullptr;
     cupsFreeOptions(count, values);
+    if (set && roll) ShowRollSupply(printer);
     return set;
 }
 

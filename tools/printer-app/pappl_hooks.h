@@ -12,6 +12,16 @@ namespace varnu::printer_app {
 void SetAllowedDevices(std::vector<std::string> files);
 // Whether a printer may be created on `uri`.
 bool DeviceAllowed(const char* uri);
+// The job slot held for driver work outside a job (the test page): no job
+// runs meanwhile.
+class SlotHold {
+  public:
+    SlotHold();
+    ~SlotHold();
+    SlotHold(const SlotHold&) = delete;
+    SlotHold& operator=(const SlotHold&) = delete;
+};
+
 // Whether PAPPL's own calls reach the application's definitions (the
 // executable exports them); without, none of the checks would run.
 bool HooksBound();

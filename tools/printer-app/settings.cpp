@@ -138,8 +138,9 @@ class VendorValues {
         if (program != nullptr && cupsGetOption(kProgramAttribute, count_, options_) == nullptr)
             count_ = cupsAddOption(kProgramAttribute, program, count_, &options_);
         ipp_t* defaults = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
-        for (const char* name : {kProgramAttribute, kFinishMarginAttribute, kOutputBinAttribute,
-                                 kSheetMarginAttribute}) {
+        for (const char* name :
+             {kProgramAttribute, kFinishMarginAttribute, kOutputBinAttribute, kSheetMarginAttribute,
+              kRollRotationAttribute, kNestingAttribute, kNestingGapAttribute}) {
             const std::string byDefault = std::string(name) + "-default";
             ipp_attribute_t* a = ippFindAttribute(defaults, byDefault.c_str(), IPP_TAG_ZERO);
             char value[256];
@@ -152,6 +153,10 @@ class VendorValues {
     ~VendorValues() { cupsFreeOptions(count_, options_); }
     VendorValues(const VendorValues&) = delete;
     VendorValues& operator=(const VendorValues&) = delete;
+    std::string operator[](const char* name) const {
+        const char* value = cupsGetOption(name, count_, options_);
+        return value != nullptr ? value : "";
+    }
     pappl_pr_options_t With(const pappl_pr_options_t& o) const {
         pappl_pr_options_t joined = o;
         joined.num_vendor = count_;
@@ -211,10 +216,14 @@ int JoinOutputBinDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data
                          count, vendor);
 }
 
-bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,
-                 host::ConfigureOptions* s, std::string* error) {
-    const VendorValues vendor(job, options);
-    const pappl_pr_options_t o = vendor.With(options);
+std::string JobVendorValue(pappl_job_t* job, const pappl_pr_options_t& options, const char* name) {
+    return VendorValues(job, options)[name];
+}
+
+namespace {
+
+// The settings of options whose vendor values are joined in.
+bool Settings(const pappl_pr_options_t& o, int dpi, host::ConfigureOptions* s, std::string* error) {
     *s = host::ConfigureOptions{};
     s->defaults = true;
     if (!SheetSettings(o, dpi, s, error)) return false;
@@ -229,6 +238,38 @@ bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,
         s->margin = static_cast<int>(mm);
     }
     return FinishingSettings(o, s, error);
+}
+
+}  // namespace
+
+bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,
+                 host::ConfigureOptions* s, std::string* error) {
+    const VendorValues vendor(job, options);
+    return Settings(vendor.With(options), dpi, s, error);
+}
+
+bool PrinterSettings(pappl_printer_t* printer, host::ConfigureOptions* s, std::string* error) {
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    pappl_pr_options_t o{};
+    o.media = data.media_default;
+    o.copies = 1;
+    ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
+    int count = 0;
+    cups_option_t* vendor = nullptr;
+    for (int i = 0; i < data.num_vendor; ++i) {
+        const std::string name = std::string(data.vendor[i]) + "-default";
+        char value[256];
+        if (ippAttributeString(ippFindAttribute(attributes, name.c_str(), IPP_TAG_ZERO), value,
+                               sizeof value) > 0)
+            count = cupsAddOption(data.vendor[i], value, count, &vendor);
+    }
+    ippDelete(attributes);
+    o.num_vendor = count;
+    o.vendor = vendor;
+    const bool ok = Settings(o, data.x_default, s, error);
+    cupsFreeOptions(count, vendor);
+    return ok;
 }
 
 }  // namespace varnu::printer_app

@@ -39,10 +39,18 @@ inline constexpr int kMaxJobCopies = 999;
 // the highest, normal the printer's printer-resolution-default.
 int JobResolution(pappl_job_t* job, const pappl_pr_options_t& options, unsigned page);
 
+// A vendor setting of a job: its own, else the printer's default ("").
+std::string JobVendorValue(pappl_job_t* job, const pappl_pr_options_t& options, const char* name);
+
 // The driver's settings for a job's options (the vendor values joined with
 // the printer's defaults), copies left to the caller; false with `error`
 // saying what the printer does not offer.
 bool JobSettings(pappl_job_t* job, const pappl_pr_options_t& options, int dpi,
                  host::ConfigureOptions* settings, std::string* error);
+
+// The driver's settings for what the printer's defaults say (its media,
+// resolution and vendor defaults): a page printed without a job's options.
+bool PrinterSettings(pappl_printer_t* printer, host::ConfigureOptions* settings,
+                     std::string* error);
 
 }  // namespace varnu::printer_app

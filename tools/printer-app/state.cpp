@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "driver.h"
+#include "roll.h"
 #include "settings.h"
 
 namespace varnu::printer_app {
@@ -103,6 +104,8 @@ void LoadState(pappl_system_t* system, const std::string& path) {
     file = path;
     papplSystemLoadState(system, file.c_str());
     KeepStateSafe(system);
+    papplSystemIteratePrinters(
+        system, [](pappl_printer_t* printer, void*) { ShowRollSupply(printer); }, nullptr);
     papplSystemSetSaveCallback(system, Save, const_cast<char*>(file.c_str()));
 }
 

@@ -16,6 +16,7 @@
 
 #include "driver.h"
 #include "readers/ipp_media.h"
+#include "roll.h"
 
 namespace varnu::printer_app {
 
@@ -94,8 +95,9 @@ std::string SaveMedia(pappl_client_t* client, pappl_printer_t* printer) {
         RowOf(MediaTypes(), ready.type) < 0)
         return refused;
     data.media_ready[0] = ready;
-    return papplPrinterSetReadyMedia(printer, data.num_source, data.media_ready) ? "Changes saved."
-                                                                                 : refused;
+    if (!papplPrinterSetReadyMedia(printer, data.num_source, data.media_ready)) return refused;
+    ShowRollSupply(printer);  // the roll's width
+    return "Changes saved.";
 }
 
 void PutMediaForm(pappl_client_t* client, const pappl_media_col_t& ready) {
@@ -249,8 +251,8 @@ bool SuppliesPage(pappl_client_t* client, void*) {
     for (int i = 0; i < count; ++i) {
         if (supplies[i].level < 0)
             papplClientHTMLPrintf(client,
-                                  "<tr><th>%s:</th><td>unknown: the printer does not report how "
-                                  "much is left</td></tr>\n",
+                                  "<tr><th>%s:</th><td>unknown: give the length of the roll "
+                                  "loaded on the Printing Defaults page</td></tr>\n",
                                   supplies[i].description);
         else
             papplClientHTMLPrintf(client, "<tr><th>%s:</th><td>%d%%</td></tr>\n",
@@ -268,7 +270,16 @@ std::map<std::string, std::string> Labels() {
         {kProgramAttribute, "Finishing program"},
         {kFinishMarginAttribute, "Finishing margin"},
         {kOutputBinAttribute, "Output bin (with a finishing program)"},
-        {kSheetMarginAttribute, "Sheet margin (mm)"}};
+        {kSheetMarginAttribute, "Sheet margin (mm)"},
+        {kRollRotationAttribute, "Turn pages on the roll"},
+        {std::string(kRollRotationAttribute) + ".auto", "Where it saves roll"},
+        {std::string(kRollRotationAttribute) + ".never", "Never"},
+        {kNestingAttribute, "Pages on the roll"},
+        {std::string(kNestingAttribute) + ".none", "One after another"},
+        {std::string(kNestingAttribute) + ".across-roll", "Side by side across the roll"},
+        {kNestingGapAttribute, "Gap between nested pages (mm)"},
+        {kRollLengthAttribute, "Length of the roll loaded (mm, 0 unknown)"},
+        {kRollLeftAttribute, "Roll left (mm)"}};
     const struct {
         const char* attribute;
         std::vector<std::string> keywords;

@@ -7,11 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace varnu::preview {
+namespace varnu::host {
 
 // How many rows of `width` pixels `coded` holds before its end of block (or
 // before its data ends), at most `limit`; -1 when its codes are not rows of
 // that width.
 long CountMmrRows(const std::uint8_t* coded, std::size_t bytes, long width, long limit);
 
-}  // namespace varnu::preview
+}  // namespace varnu::host

@@ -1,11 +1,11 @@
-#include "preview/mmr_rows.h"
+#include "sinks/mmr_rows.h"
 
 #include <array>
 #include <vector>
 
 #include "varnu/t4_codes.h"
 
-namespace varnu::preview {
+namespace varnu::host {
 
 namespace {
 
@@ -146,4 +146,4 @@ long CountMmrRows(const std::uint8_t* coded, std::size_t bytes, long width, long
     return rows;
 }
 
-}  // namespace varnu::preview
+}  // namespace varnu::host

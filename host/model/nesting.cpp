@@ -1,0 +1,147 @@
+#include "model/nesting.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+namespace varnu::host {
+
+namespace {
+
+// A page's size the way round it lies: across the roll, along it.
+Area Lying(const Area& page, bool turned) {
+    return turned ? Area{page.height, page.width} : page;
+}
+
+struct Shelf {
+    double y = 0, length = 0, used = 0;  // inches: where it starts, how long, how full
+};
+
+// How much of a shelf's width a page takes after what is there.
+double Taken(const Shelf& shelf, double width, double gap) {
+    return shelf.used == 0 ? width : shelf.used + gap + width;
+}
+
+// How a page lies before shelves are tried: the way round shorter along the
+// roll, as it comes, or narrower across it.
+enum class Way { Shorter, AsItComes, Narrower };
+
+bool TurnedFirst(const Area& page, double rollWidth, bool mayTurn, Way way) {
+    constexpr double kSlack = 1e-6;
+    const bool fits = page.width <= rollWidth + kSlack;
+    const bool fitsTurned = mayTurn && page.height <= rollWidth + kSlack;
+    if (!fits) return true;
+    if (!fitsTurned) return false;
+    switch (way) {
+        case Way::Shorter:
+            return page.width < page.height;
+        case Way::Narrower:
+            return page.height < page.width;
+        default:
+            return false;
+    }
+}
+
+// The pages on shelves, each first tried the way `way` says.
+Nest Shelve(const std::vector<Area>& pages, double rollWidth, double gap, bool mayTurn, Way way) {
+    constexpr double kSlack = 1e-6;
+    Nest nest;
+    nest.places.assign(pages.size(), NestPlace{});
+    std::vector<bool> first(pages.size());
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        first[i] = TurnedFirst(pages[i], rollWidth, mayTurn, way);
+    std::vector<std::size_t> order(pages.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return Lying(pages[a], first[a]).height > Lying(pages[b], first[b]).height;
+    });
+    std::vector<Shelf> shelves;
+    for (const std::size_t i : order) {
+        bool placed = false;
+        for (Shelf& shelf : shelves)
+            for (const bool turned : {bool(first[i]), !first[i]}) {
+                const Area size = Lying(pages[i], turned);
+                if (placed || (turned && !mayTurn) || size.height > shelf.length + kSlack ||
+                    Taken(shelf, size.width, gap) > rollWidth + kSlack)
+                    continue;
+                nest.places[i] = {shelf.used + gap, shelf.y, turned, size};
+                shelf.used = Taken(shelf, size.width, gap);
+                placed = true;
+            }
+        if (placed) continue;
+        const Area size = Lying(pages[i], first[i]);
+        const double y = shelves.empty() ? 0 : shelves.back().y + shelves.back().length + gap;
+        shelves.push_back({y, size.height, size.width});
+        nest.places[i] = {0, y, bool(first[i]), size};
+    }
+    if (!shelves.empty()) nest.length = shelves.back().y + shelves.back().length;
+    return nest;
+}
+
+}  // namespace
+
+bool NestPages(const std::vector<Area>& pages, double rollWidth, double gap, bool mayTurn,
+               Nest* nest, std::string* error) {
+    constexpr double kSlack = 1e-6;
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        if (pages[i].width > rollWidth + kSlack &&
+            (!mayTurn || pages[i].height > rollWidth + kSlack)) {
+            char text[160];
+            std::snprintf(text, sizeof text, "page %zu (%.0f x %.0f mm) is wider than the roll",
+                          i + 1, pages[i].width * 25.4, pages[i].height * 25.4);
+            *error = text;
+            return false;
+        }
+    // The shortest of three ways of setting out: turns where they save roll.
+    *nest = Shelve(pages, rollWidth, gap, mayTurn, Way::AsItComes);
+    for (const Way way : {Way::Shorter, Way::Narrower}) {
+        Nest other = Shelve(pages, rollWidth, gap, mayTurn, way);
+        if (other.length < nest->length - kSlack) *nest = std::move(other);
+    }
+    return true;
+}
+
+namespace {
+
+// The part of the sheet a nested page lies on, as a sheet of its own.
+Sheet Cell(const Sheet& sheet, const NestPlace& place) {
+    return {place.size.width, place.size.height, sheet.resolution};
+}
+
+}  // namespace
+
+bool NestedPages::Plan(int, const Sheet& sheet, int dpi, std::string* error) {
+    for (std::size_t i = 0; i < pages_.size(); ++i)
+        if (!source_.Plan(pages_[i], Cell(sheet, nest_.places[i]), dpi, error)) return false;
+    return true;
+}
+
+bool NestedPages::Draw(int, const Sheet& sheet, int dpi, Plot* plot, std::string* error) {
+    for (std::size_t i = 0; i < pages_.size(); ++i) {
+        const NestPlace& place = nest_.places[i];
+        Plot page;
+        if (!source_.Plan(pages_[i], Cell(sheet, place), dpi, error) ||
+            !source_.Draw(pages_[i], Cell(sheet, place), dpi, &page, error))
+            return false;
+        plot->Append(std::move(page),
+                     static_cast<std::int32_t>(std::lround(place.x * sheet.resolution)),
+                     static_cast<std::int32_t>(std::lround(place.y * sheet.resolution)));
+    }
+    return true;
+}
+
+std::optional<Area> NestedPages::PageSize(int) const {
+    double width = 0;
+    for (const NestPlace& p : nest_.places) width = std::max(width, p.x + p.size.width);
+    return Area{width, nest_.length};
+}
+
+double LengthOneAfterAnother(const std::vector<Area>& pages, double rollWidth, double gap) {
+    double length = 0;
+    for (const Area& page : pages)
+        length += (page.width <= rollWidth ? page.height : page.width) + gap;
+    return pages.empty() ? 0 : length - gap;
+}
+
+}  // namespace varnu::host

@@ -1,0 +1,124 @@
+// The roll through the printer application: a job on the roll without a
+// size has sheets cut to its pages, turned where that saves roll; nested,
+// its pages lie side by side on one sheet; the roll's length is a supply
+// that each job uses up, kept across a restart, and a job longer than what
+// is left waits for a new roll.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "printer_app_fixture.h"
+
+namespace varnu::testing {
+namespace {
+
+using RollTest = PrinterAppTest;
+
+// A job on the roll, without a size: only its media source.
+void OnTheRoll(ipp_t* request, const char* nesting) {
+    ipp_t* col = ippNew();
+    ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr, "main-roll");
+    ippAddCollection(request, IPP_TAG_JOB, "media-col", col);
+    ippDelete(col);
+    ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-nesting", nullptr, nesting);
+    ippAddResolution(request, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, 200, 200);
+}
+
+// The sheet a job's stream asks for: PS length,width in plotter units.
+std::pair<int, int> SheetOf(const std::string& job) {
+    std::smatch m;
+    if (!std::regex_search(job, m, std::regex("PS(\\d+),(\\d+)"))) return {0, 0};
+    return {std::stoi(m[1]), std::stoi(m[2])};
+}
+
+std::string Supply(RollTest& t) {
+    ipp_t* request = t.NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ipp_t* response = nullptr;
+    t.Send(request, "", &response);
+    const char* text = ippGetString(
+        ippFindAttribute(response, "printer-supply-description", IPP_TAG_ZERO), 0, nullptr);
+    const std::string said = text != nullptr ? text : "";
+    ippDelete(response);
+    return said;
+}
+
+TEST_F(RollTest, PagesNestAcrossTheRollWhichIsASupply) {
+    StartApp();
+    EXPECT_EQ(Supply(*this), "Roll paper, 914 mm");
+    ASSERT_EQ(SetDefault("varnu-roll-length-default", "10000", true), IPP_STATUS_OK);
+    EXPECT_EQ(Supply(*this), "Roll paper, 914 mm: 10.0 m left");
+    // Three A3 portrait pages side by side: one driver job, 420 mm long.
+    WriteDrawingPdf(Path("three.pdf"), 297, 420, 3);
+    int id = 0;
+    ASSERT_EQ(PrintJob(Path("three.pdf"), "application/pdf", &id,
+                       [](ipp_t* r) { OnTheRoll(r, "across-roll"); }),
+              IPP_STATUS_OK);
+    ASSERT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
+    const std::vector<std::string> nested = SplitJobs(TakeOutput());
+    ASSERT_EQ(nested.size(), 1u);
+    EXPECT_EQ(SheetOf(nested[0]), std::make_pair(16800, 36576));  // 420 x 914.4 mm, 40 a mm
+    const Picture sheet = RenderJob(nested[0], "nested");
+    fs::create_directories(kOutput);
+    fs::copy_file(Path("nested.png"), kOutput + "/nested-three-a3.png",
+                  fs::copy_options::overwrite_existing);
+    // Each page's own drawing, in its third of the sheet.
+    for (int page = 1; page <= 3; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        // Where the nest put it: 297 mm and a 5 mm gap a page, a few
+        // pixels of paper around it.
+        const double perMm = sheet.width / 914.4;
+        const int x = std::max(0, static_cast<int>((page - 1) * 302 * perMm) - 4);
+        Picture third;
+        third.width = std::min(sheet.width - x, static_cast<int>(297 * perMm) + 8);
+        third.height = sheet.height;
+        for (int y = 0; y < sheet.height; ++y) {
+            const auto row = sheet.grey.begin() + y * sheet.width + x;
+            third.grey.insert(third.grey.end(), row, row + third.width);
+        }
+        const Match m = BestMatch(third, PopplerPage(Path("three.pdf"), page, 0));
+        EXPECT_LT(m.meanDifference, 8.0);
+    }
+    EXPECT_EQ(Supply(*this), "Roll paper, 914 mm: 9.6 m left");
+    // Not nested, each page its own sheet, turned to take 297 mm of roll.
+    ASSERT_EQ(
+        PrintJob(Path("three.pdf"), "application/pdf", &id, [](ipp_t* r) { OnTheRoll(r, "none"); }),
+        IPP_STATUS_OK);
+    ASSERT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
+    const std::vector<std::string> apart = SplitJobs(TakeOutput());
+    ASSERT_EQ(apart.size(), 3u);
+    for (const std::string& job : apart)
+        EXPECT_EQ(SheetOf(job), std::make_pair(11880, 36576));  // 297 mm
+    EXPECT_EQ(Supply(*this), "Roll paper, 914 mm: 8.7 m left");
+    // Kept across a restart.
+    StopApp();
+    StartApp();
+    EXPECT_EQ(Supply(*this), "Roll paper, 914 mm: 8.7 m left");
+}
+
+TEST_F(RollTest, AJobLongerThanTheRollLeftWaitsForANewRoll) {
+    StartApp();
+    ASSERT_EQ(SetDefault("varnu-roll-length-default", "300", true), IPP_STATUS_OK);
+    WriteDrawingPdf(Path("three.pdf"), 297, 420, 3);
+    int id = 0;
+    ASSERT_EQ(PrintJob(Path("three.pdf"), "application/pdf", &id,
+                       [](ipp_t* r) { OnTheRoll(r, "across-roll"); }),
+              IPP_STATUS_OK);
+    bool needed = false;
+    for (int i = 0; i < 100 && !needed; ++i) {
+        Ipp("", kTests + "/reasons.test", "", "reasons.txt");
+        needed = Read(Path("reasons.txt")).find("media-needed") != std::string::npos;
+        if (!needed) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(needed) << Read(Path("reasons.txt"));
+    EXPECT_LT(JobState(id), IPP_JSTATE_CANCELED);
+    EXPECT_EQ(Read(Path("app/out.prn")), "");
+    // A new roll loaded: the job prints on it.
+    ASSERT_EQ(SetDefault("varnu-roll-length-default", "50000", true), IPP_STATUS_OK);
+    EXPECT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(SplitJobs(TakeOutput()).size(), 1u);
+    EXPECT_EQ(Supply(*this), "Roll paper, 914 mm: 49.6 m left");
+}
+
+}  // namespace
+}  // namespace varnu::testing
