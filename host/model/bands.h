@@ -12,10 +12,13 @@
 
 namespace varnu::host {
 
-// Bytes of one band. Two are held while the next is drawn ahead: 64 MB
+// Bytes of one band. Two are held while the next is drawn ahead: 32 MB
 // in all, whatever the picture's size. Each band replays all that crosses
-// it, a page-long path whole, so fewer, larger bands draw faster.
-inline constexpr std::size_t kBandBytes = std::size_t{32} << 20;
+// it, a page-long path whole, so fewer, larger bands replay less; smaller
+// ones are read from the cache and take less memory. On the heavy E-size
+// page 16 MB take the time 32 MB do, and memory past the driver's page
+// buffer within twice Ghostscript's.
+inline constexpr std::size_t kBandBytes = std::size_t{16} << 20;
 
 class PictureBands {
   public:

@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <map>
-#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <set>
 #include <vector>
+
+#include "readers/pdf_content.h"
 
 namespace varnu::host {
 
@@ -35,6 +35,15 @@ std::string ImageRefusal(double w, double h, double bytes) {
 struct Linear {
     double a = 1, b = 0, c = 0, d = 1;
 };
+
+// cm's operands: a b c d e f.
+Linear MatrixOf(const std::vector<ContentOperand>& operands) {
+    Linear m;
+    double* v[] = {&m.a, &m.b, &m.c, &m.d};
+    for (std::size_t i = 0; i < 4 && i < operands.size(); ++i)
+        if (operands[i].kind == ContentOperand::Kind::Number) *v[i] = operands[i].number;
+    return m;
+}
 
 Linear MatrixOf(QPDFObjectHandle array) {
     Linear m;
@@ -64,7 +73,7 @@ class Strokes {
     explicit Strokes(double width) : stack_{{Linear{}, width}} {}
 
     // Follows q, Q, cm, w and gs; notes the width of S, s, B, B*, b, b*.
-    void Take(const std::string& op, std::vector<QPDFObjectHandle>& operands,
+    void Take(const std::string& op, const std::vector<ContentOperand>& operands,
               QPDFObjectHandle resources, PageWork* work) {
         State& now = stack_.back();
         if (op == "q") {
@@ -72,12 +81,14 @@ class Strokes {
         } else if (op == "Q") {
             if (stack_.size() > 1) stack_.pop_back();
         } else if (op == "cm" && operands.size() == 6) {
-            now.ctm = Then(MatrixOf(QPDFObjectHandle::newArray(operands)), now.ctm);
-        } else if (op == "w" && operands.size() == 1 && operands[0].isNumber()) {
-            now.width = std::fabs(operands[0].getNumericValue());
-        } else if (op == "gs" && operands.size() == 1 && operands[0].isName()) {
+            now.ctm = Then(MatrixOf(operands), now.ctm);
+        } else if (op == "w" && operands.size() == 1 &&
+                   operands[0].kind == ContentOperand::Kind::Number) {
+            now.width = std::fabs(operands[0].number);
+        } else if (op == "gs" && operands.size() == 1 &&
+                   operands[0].kind == ContentOperand::Kind::Name) {
             QPDFObjectHandle lw = resources.getKeyIfDict("/ExtGState")
-                                      .getKeyIfDict(operands[0].getName())
+                                      .getKeyIfDict(operands[0].name)
                                       .getKeyIfDict("/LW");
             if (lw.isNumber()) now.width = std::fabs(lw.getNumericValue());
         } else if (op == "S" || op == "s" || op == "B" || op == "B*" || op == "b" || op == "b*") {
@@ -123,18 +134,18 @@ class Counter {
 
   private:
     struct Reading;  // one content stream being read
-    bool Operator(Reading& r, const std::string& op, std::vector<QPDFObjectHandle>& operands,
+    bool Operator(Reading& r, const std::string& op, const std::vector<ContentOperand>& operands,
                   std::size_t inlineBytes);
-    // Whether the decoded content of `owner` stays within what a page may
-    // hold, counted without keeping it.
-    bool ContentSize(QPDFObjectHandle owner, std::string* error);
+    // The decoded content of `owner`, if it stays within what a page may
+    // hold (counted to its end, never kept past it).
+    bool Decode(QPDFObjectHandle owner, std::string* data, std::string* error);
     bool Draw(QPDFObjectHandle resources, const std::string& name, int depth,
               const Strokes& strokes, PageWork* work, std::string* error);
     // `at`: the state the form is drawn in, or none where its strokes are
     // not measured (a Type 3 glyph's are in glyph space).
     bool Form(QPDFObjectHandle form, QPDFObjectHandle resources, int depth, const Strokes* at,
               PageWork* work, std::string* error);
-    bool Image(QPDFObjectHandle dict, double bytes, PageWork* work, std::string* error) const;
+    bool Image(double w, double h, double bytes, PageWork* work, std::string* error) const;
 
     const WorkLimits& limits_;
     std::map<QPDFObjGen, PageWork> forms_;
@@ -149,56 +160,10 @@ struct Counter::Reading {
     PageWork* work;
     std::string* error;
     Strokes strokes;
-    std::vector<QPDFObjectHandle> inlineDict;  // the operands of ID
+    std::vector<ContentOperand> inlineDict;  // the operands of ID
 };
 
-// A content stream's objects, an operator with its operands at a time, as
-// qpdf reads them: never the whole stream's objects at once.
-class Operators : public QPDFObjectHandle::ParserCallbacks {
-  public:
-    using Take = std::function<bool(const std::string& op, std::vector<QPDFObjectHandle>& operands,
-                                    std::size_t inlineBytes)>;
-    explicit Operators(Take take) : take_(std::move(take)) {}
-    void handleObject(QPDFObjectHandle object) override {
-        if (stopped_) return;
-        if (!object.isOperator()) {
-            if (object.isInlineImage()) inlineBytes_ = object.getInlineImageValue().size();
-            operands_.push_back(object);
-            if (operands_.size() > kMostOperands) Stop();
-            return;
-        }
-        if (!take_(object.getOperatorValue(), operands_, inlineBytes_)) Stop();
-        operands_.clear();
-        inlineBytes_ = 0;
-    }
-    void handleEOF() override {}
-    bool stopped() const { return stopped_; }
-    bool tooManyOperands() const { return operands_.size() > kMostOperands; }
-
-    static constexpr std::size_t kMostOperands = 1 << 16;
-
-  private:
-    void Stop() {
-        stopped_ = true;
-        terminateParsing();
-    }
-    Take take_;
-    std::vector<QPDFObjectHandle> operands_;
-    std::size_t inlineBytes_ = 0;
-    bool stopped_ = false;
-};
-
-// Counts the bytes of decoded content that pass, and lets them go.
-class ByteCount : public Pipeline {
-  public:
-    ByteCount() : Pipeline("count", nullptr) {}
-    void write(unsigned char const*, size_t count) override { bytes += count; }
-    void finish() override {}
-    double bytes = 0;
-};
-
-bool Counter::Image(QPDFObjectHandle dict, double bytes, PageWork* work, std::string* error) const {
-    const double w = Number(dict, "/Width", "/W"), h = Number(dict, "/Height", "/H");
+bool Counter::Image(double w, double h, double bytes, PageWork* work, std::string* error) const {
     const double pixels = w * h;
     if (pixels > limits_.pixelsPerByte * std::max(bytes, 1.0)) {
         *error = ImageRefusal(w, h, bytes);
@@ -215,7 +180,9 @@ bool Counter::Draw(QPDFObjectHandle resources, const std::string& name, int dept
     QPDFObjectHandle dict = object.getDict();
     const std::string subtype =
         dict.getKey("/Subtype").isName() ? dict.getKey("/Subtype").getName() : std::string();
-    if (subtype == "/Image") return Image(dict, Number(dict, "/Length"), work, error);
+    if (subtype == "/Image")
+        return Image(Number(dict, "/Width", "/W"), Number(dict, "/Height", "/H"),
+                     Number(dict, "/Length"), work, error);
     if (subtype != "/Form") return true;
     return Form(object, resources, depth, &strokes, work, error);
 }
@@ -251,15 +218,11 @@ bool Counter::Form(QPDFObjectHandle object, QPDFObjectHandle resources, int dept
     return true;
 }
 
-bool Counter::ContentSize(QPDFObjectHandle owner, std::string* error) {
-    ByteCount count;
-    // Stream by stream: qpdf's own joining of a page's streams holds them.
-    const std::vector<QPDFObjectHandle> streams =
-        owner.isStream() ? std::vector<QPDFObjectHandle>{owner} : owner.getPageContents();
-    for (QPDFObjectHandle stream : streams)
-        if (stream.isStream()) stream.pipeStreamData(&count, 0, qpdf_dl_generalized);
-    contentBytes_ += count.bytes;
-    if (contentBytes_ <= limits_.contentBytes) return true;
+bool Counter::Decode(QPDFObjectHandle owner, std::string* data, std::string* error) {
+    double bytes = 0;
+    const bool kept = DecodeContent(owner, limits_.contentBytes - contentBytes_, data, &bytes);
+    contentBytes_ += bytes;
+    if (kept && contentBytes_ <= limits_.contentBytes) return true;
     char text[160];
     std::snprintf(text, sizeof text, "its content holds %.0f MB decoded (at most %.0f MB)",
                   contentBytes_ / 1e6, limits_.contentBytes / 1e6);
@@ -269,28 +232,38 @@ bool Counter::ContentSize(QPDFObjectHandle owner, std::string* error) {
 
 bool Counter::Content(QPDFObjectHandle owner, QPDFObjectHandle resources, int depth, double width,
                       PageWork* work, std::string* error) {
-    if (!ContentSize(owner, error)) return false;
+    std::string data;
+    if (!Decode(owner, &data, error)) return false;
     Reading r{resources, depth, work, error, Strokes(width), {}};
     bool failed = false;
-    Operators parsed([&](const std::string& op, std::vector<QPDFObjectHandle>& operands,
-                         std::size_t inlineBytes) {
-        failed = !Operator(r, op, operands, inlineBytes);
-        return !failed;
-    });
-    if (owner.isStream())
-        owner.parseAsContents(&parsed);
-    else
-        QPDFPageObjectHelper(owner).parseContents(&parsed);
-    if (parsed.tooManyOperands()) {
-        *error =
-            "an operator has more than " + std::to_string(Operators::kMostOperands) + " operands";
-        return false;
-    }
-    return !failed;
+    const bool read = ReadOperators(
+        data,
+        [&](const std::string& op, const std::vector<ContentOperand>& operands,
+            std::size_t inlineBytes) {
+            failed = !Operator(r, op, operands, inlineBytes);
+            return !failed;
+        },
+        error);
+    return read && !failed;
 }
 
-bool Counter::Operator(Reading& r, const std::string& op, std::vector<QPDFObjectHandle>& operands,
-                       std::size_t inlineBytes) {
+// The value of `key`, or else of `shortKey`, in an inline image's
+// dictionary (pairs of a name and its value; the last of a name counts).
+double InlineNumber(const std::vector<ContentOperand>& dict, const char* key,
+                    const char* shortKey) {
+    for (const char* k : {key, shortKey}) {
+        const ContentOperand* value = nullptr;
+        for (std::size_t i = 0; i + 1 < dict.size(); i += 2)
+            if (dict[i].kind == ContentOperand::Kind::Name && dict[i].name == k)
+                value = &dict[i + 1];
+        if (value != nullptr)
+            return value->kind == ContentOperand::Kind::Number ? value->number : 0;
+    }
+    return 0;
+}
+
+bool Counter::Operator(Reading& r, const std::string& op,
+                       const std::vector<ContentOperand>& operands, std::size_t inlineBytes) {
     r.work->operators += 1;
     if (++operators_ > limits_.operators) {
         char text[120];
@@ -299,21 +272,21 @@ bool Counter::Operator(Reading& r, const std::string& op, std::vector<QPDFObject
         return false;
     }
     r.strokes.Take(op, operands, r.resources, r.work);
-    const bool named = !operands.empty() && operands.back().isName();
+    const bool named = !operands.empty() && operands.back().kind == ContentOperand::Kind::Name;
     if (op == "ID") r.inlineDict = operands;
     if (op == "Do" && named)
-        return Draw(r.resources, operands.back().getName(), r.depth, r.strokes, r.work, r.error);
+        return Draw(r.resources, operands.back().name, r.depth, r.strokes, r.work, r.error);
     if ((op == "scn" || op == "SCN") && named) {
         // A tiling pattern draws its content like a form.
         QPDFObjectHandle pattern =
-            r.resources.getKeyIfDict("/Pattern").getKeyIfDict(operands.back().getName());
+            r.resources.getKeyIfDict("/Pattern").getKeyIfDict(operands.back().name);
         return !pattern.isStream() ||
                Form(pattern, r.resources, r.depth, &r.strokes, r.work, r.error);
     }
-    if (op == "Tf" && operands.size() == 2 && operands[0].isName()) {
+    if (op == "Tf" && operands.size() == 2 && operands[0].kind == ContentOperand::Kind::Name) {
         // A Type 3 font's glyphs are content streams too.
         QPDFObjectHandle procs = r.resources.getKeyIfDict("/Font")
-                                     .getKeyIfDict(operands[0].getName())
+                                     .getKeyIfDict(operands[0].name)
                                      .getKeyIfDict("/CharProcs");
         if (procs.isDictionary())
             for (const std::string& glyph : procs.getKeys())
@@ -324,11 +297,9 @@ bool Counter::Operator(Reading& r, const std::string& op, std::vector<QPDFObject
     }
     if (op == "EI") {
         // The inline image's dictionary: the operands of ID, before it.
-        QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
-        for (std::size_t i = 0; i + 1 < r.inlineDict.size(); i += 2)
-            if (r.inlineDict[i].isName())
-                dict.replaceKey(r.inlineDict[i].getName(), r.inlineDict[i + 1]);
-        return Image(dict, static_cast<double>(inlineBytes), r.work, r.error);
+        return Image(InlineNumber(r.inlineDict, "/Width", "/W"),
+                     InlineNumber(r.inlineDict, "/Height", "/H"), static_cast<double>(inlineBytes),
+                     r.work, r.error);
     }
     return true;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "session/driver.h"
+#include "session/rgb24_lines.h"
 #include "varnu/adi_abi.h"
 #include "varnu/byte_order.h"
 #include "varnu/packet_layouts.h"
@@ -142,20 +143,6 @@ void PutLine(PixelFormat format, const std::uint8_t* origin, std::ptrdiff_t step
         case PixelFormat::Ink:
             return PutLine<PixelFormat::Ink>(origin, step, pixels, k, out);
     }
-}
-
-// A line of words read backwards from `origin` (a rendered band's row or
-// mirrored column as the driver takes it): R, G, B of each, a word
-// written a pixel, each overwriting the spare byte of the one before.
-void PutRgb24Reversed(const std::uint8_t* origin, std::int64_t pixels, std::uint8_t* out) {
-    const std::uint8_t* word = origin;
-    for (std::int64_t p = 0; p + 1 < pixels; ++p, word -= 4, out += 3) {
-        std::uint32_t v;
-        std::memcpy(&v, word, 4);
-        const std::uint32_t rgb = __builtin_bswap32(v << 8);  // R, G, B, 0 in memory
-        std::memcpy(out, &rgb, 4);
-    }
-    if (pixels > 0) PutPixel<PixelFormat::Rgb24>(word, out);
 }
 
 // The picture pixel along a line of `pixels` for each of them: the nearest,

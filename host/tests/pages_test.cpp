@@ -1,5 +1,7 @@
 // The readers of whole pages: a PDF through poppler and a CUPS raster
 // stream, each page a picture fitted to the sheet and drawn in bands.
+// qpdf 11 without its old PointerHolder.
+#define POINTERHOLDER_TRANSITION 4
 #include <cairo-pdf.h>
 #include <cairo.h>
 #include <fcntl.h>
@@ -8,10 +10,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
 #include <vector>
 
 #include "readers/cups_raster.h"
 #include "readers/pdf.h"
+#include "readers/pdf_content.h"
 #include "readers/pdf_work.h"
 #include "support.h"
 
@@ -398,6 +404,93 @@ TEST_F(Pages, PdfContentIsCountedAsItIsRead) {
     PageWork counted;
     ASSERT_TRUE(work.Count(0, {}, &counted, &error)) << error;
     EXPECT_EQ(counted.operators, 5000);
+}
+
+// An operand as a line of text: its number, its name, or "?".
+std::string Shown(const ContentOperand& o) {
+    if (o.kind == ContentOperand::Kind::Number) return std::to_string(o.number);
+    return o.kind == ContentOperand::Kind::Name ? o.name : "?";
+}
+
+// qpdf's own reading of a content stream, an operator a line.
+class QpdfReading : public QPDFObjectHandle::ParserCallbacks {
+  public:
+    void handleObject(QPDFObjectHandle object) override {
+        if (!object.isOperator()) {
+            ContentOperand o;
+            if (object.isNumber()) {
+                o.kind = ContentOperand::Kind::Number;
+                o.number = object.getNumericValue();
+            } else if (object.isName()) {
+                o.kind = ContentOperand::Kind::Name;
+                o.name = object.getName();
+            } else if (object.isInlineImage()) {
+                inlineBytes = object.getInlineImageValue().size();
+            }
+            line_ += Shown(o) + " ";
+            return;
+        }
+        lines.push_back(line_ + object.getOperatorValue());
+        line_.clear();
+    }
+    void handleEOF() override {}
+    std::vector<std::string> lines;
+    std::size_t inlineBytes = 0;
+
+  private:
+    std::string line_;
+};
+
+// The counting reads each operator with the operands qpdf's parser gives
+// it, without making objects of them: a page of two streams (an operator
+// whose operands begin in the first), arrays and dictionaries as one
+// operand, strings, comments, escaped names and an inline image holding
+// what looks like operators.
+TEST_F(Pages, PdfContentReadAsQpdfReadsIt) {
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents [4 0 R 5 0 R] >>",
+        Stream("", "q 1 0 0 1 50.5 -2 % a comment ] Q\n"),
+        Stream("",
+               "cm 0.25 w /GS#20a gs [(a) -120 (b)] TJ << /K [1 2 << /L 3 >>] >> BDC "
+               "(x \\) ) Tj <414243> Tj true false null 3 Tr BI /W 7 /H 9 /BPC 1 /CS /G "
+               "ID \x01\x02 Q ] >> 1 2 re EI Q /X4 Do 1 0 0 RG")};
+    Write("content.pdf", PdfOf(objects));
+    QPDF qpdf;
+    qpdf.processFile(Path("content.pdf").c_str());
+    QPDFPageObjectHelper page = QPDFPageDocumentHelper(qpdf).getAllPages().at(0);
+    QpdfReading expected;
+    page.parseContents(&expected);
+    std::string data;
+    double bytes = 0;
+    ASSERT_TRUE(DecodeContent(page.getObjectHandle(), 1e6, &data, &bytes));
+    EXPECT_EQ(bytes, static_cast<double>(data.size()));
+    std::vector<std::string> lines;
+    std::size_t inlineBytes = 0;
+    std::string error;
+    ASSERT_TRUE(ReadOperators(
+        data,
+        [&](const std::string& op, const std::vector<ContentOperand>& operands, std::size_t n) {
+            std::string line;
+            for (const ContentOperand& o : operands) line += Shown(o) + " ";
+            lines.push_back(line + op);
+            if (op == "EI") inlineBytes = n;
+            return true;
+        },
+        &error))
+        << error;
+    EXPECT_EQ(lines, expected.lines);
+    EXPECT_GE(lines.size(), 14u);
+    EXPECT_EQ(inlineBytes, expected.inlineBytes);
+    EXPECT_GE(inlineBytes, 15u);  // "\x01\x02 Q ] >> 1 2 re"
+    // Content past what is kept is counted to its end, not kept.
+    EXPECT_FALSE(DecodeContent(page.getObjectHandle(), 20, &data, &bytes));
+    EXPECT_LE(data.size(), 20u);
+    EXPECT_GT(bytes, 100);
+    // An inline image without its end cannot be read.
+    EXPECT_FALSE(ReadOperators(
+        "BI /W 1 /H 1 ID \x01\x02", [](auto&&...) { return true; }, &error));
+    EXPECT_NE(error.find("an inline image has no end"), std::string::npos) << error;
 }
 
 TEST_F(Pages, PdfPagesCheckedTogetherBeforeAny) {

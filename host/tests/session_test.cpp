@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "session/configure.h"
 #include "session/driver.h"
 #include "session/plot_session.h"
+#include "session/rgb24_lines.h"
 #include "sinks/output_file.h"
 #include "sinks/signals.h"
 #include "sinks/temporary.h"
@@ -307,6 +309,31 @@ TEST_F(Session, PicturesInMemoryAndInBandsMakeTheSameStream) {
         banded.DrawPicture(picture, at);
         EXPECT_TRUE(StreamOf(banded, Record(vcgl, 400), &error).empty());
         EXPECT_EQ(error, "page 3: rendering failed");
+    }
+}
+
+// A rendered line as the driver takes it, each way the processor may
+// run: R, G, B of each word from the last, and not a byte past the line.
+TEST_F(Session, Rgb24LinesReadBackwardsTheSameEveryWay) {
+    std::vector<std::uint32_t> words(1000);
+    for (std::size_t i = 0; i < words.size(); ++i)
+        words[i] = static_cast<std::uint32_t>(i * 2654435761u) & 0xFFFFFF;
+    for (const Rgb24Way way : {Rgb24Way::Words, Rgb24Way::Ssse3, Rgb24Way::Avx2}) {
+        for (const std::int64_t pixels : {0, 1, 2, 3, 5, 6, 9, 10, 11, 17, 33, 100, 999}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(way)) + ": " + std::to_string(pixels));
+            std::vector<std::uint8_t> out(3 * static_cast<std::size_t>(pixels) + 32, 0xAB);
+            const std::uint8_t* last = reinterpret_cast<const std::uint8_t*>(
+                words.data() + std::max<std::int64_t>(pixels, 1) - 1);
+            if (!PutRgb24Reversed(way, last, pixels, out.data())) break;  // not on this processor
+            for (std::int64_t p = 0; p < pixels; ++p) {
+                const std::uint32_t w = words[static_cast<std::size_t>(pixels - 1 - p)];
+                ASSERT_EQ(out[3 * p], w >> 16 & 0xFF) << p;
+                ASSERT_EQ(out[3 * p + 1], w >> 8 & 0xFF) << p;
+                ASSERT_EQ(out[3 * p + 2], w & 0xFF) << p;
+            }
+            for (std::size_t i = 3 * static_cast<std::size_t>(pixels); i < out.size(); ++i)
+                ASSERT_EQ(out[i], 0xAB) << i;
+        }
     }
 }
 
