@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace varnu::host {
 
@@ -61,6 +62,16 @@ std::optional<PageFit> FitPage(Area size, const Sheet& sheet, const PageRule& ru
                      false,
                      7};
     return fit;
+}
+
+std::string PageDoesNotFit(Area size, double scale, const Sheet& sheet) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the page (%.0f x %.0f mm at scale %g) does not fit the sheet "
+                  "(%.0f x %.0f mm); use --fit, --scale or --rotate auto",
+                  size.width * 25.4 * scale, size.height * 25.4 * scale, scale,
+                  sheet.extentX * 25.4, sheet.extentY * 25.4);
+    return text;
 }
 
 }  // namespace varnu::host

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "session/job.h"
 #include "session/row_server.h"
@@ -46,5 +47,8 @@ struct PageFit {
 };
 // Nothing when at its fixed scale the page does not fit.
 std::optional<PageFit> FitPage(Area size, const Sheet& sheet, const PageRule& rule);
+// What a page of `size` inches at `scale` that FitPage refused is told,
+// with the options that would place it.
+std::string PageDoesNotFit(Area size, double scale, const Sheet& sheet);
 
 }  // namespace varnu::host

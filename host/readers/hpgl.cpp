@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "model/fit.h"
 #include "readers/hpgl/interpreter.h"
 #include "readers/hpgl/limits.h"
 #include "readers/hpgl/page_plot.h"
@@ -29,16 +30,6 @@ constexpr double kReadX = 48 * kUnitsPerInch, kReadY = 36 * kUnitsPerInch;
 std::string Why(const Refusal& r) {
     return r.offset == std::string::npos ? r.what
                                          : "byte " + std::to_string(r.offset) + ": " + r.what;
-}
-
-std::string DoesNotFit(double w, double h, double scale, const Sheet& sheet) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "the page (%.0f x %.0f mm at scale %g) does not fit the sheet "
-                  "(%.0f x %.0f mm); use --fit, --scale or --rotate auto",
-                  w * 25.4 * scale, h * 25.4 * scale, scale, sheet.extentX * 25.4,
-                  sheet.extentY * 25.4);
-    return text;
 }
 
 }  // namespace
@@ -184,7 +175,7 @@ bool HpglDocument::PagePlot(int index, const Sheet& sheet, int, const HpglOption
         }
         const auto fit = FitPage(size, sheet, {o.fit, o.scale, o.rotateAuto});
         if (!fit) {
-            *error = name + ": " + DoesNotFit(size.width, size.height, o.scale, sheet);
+            *error = name + ": " + PageDoesNotFit(size, o.scale, sheet);
             return false;
         }
         Plot drawn(d_->path);

@@ -161,16 +161,6 @@ bool Replay(PageRecording& recording, std::int32_t x, std::int32_t y, bool colum
     return true;
 }
 
-std::string DoesNotFit(double w, double h, double scale, const Sheet& sheet) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "the page (%.0f x %.0f mm at scale %g) does not fit the sheet "
-                  "(%.0f x %.0f mm); use --fit, --scale or --rotate auto",
-                  w * 25.4 * scale, h * 25.4 * scale, scale, sheet.extentX * 25.4,
-                  sheet.extentY * 25.4);
-    return text;
-}
-
 }  // namespace
 
 struct PdfDocument::Poppler {
@@ -259,7 +249,7 @@ bool PdfDocument::Layout(int index, const Sheet& sheet, int dpi, const PdfOption
     const Area size{pageW / 72, pageH / 72};
     const auto fit = FitPage(size, sheet, {o.fit, o.scale, o.rotateAuto});
     if (!fit) {
-        *error = name + ": " + DoesNotFit(size.width, size.height, o.scale, sheet);
+        *error = name + ": " + PageDoesNotFit(size, o.scale, sheet);
         return false;
     }
     layout->fit = *fit;
