@@ -66,8 +66,6 @@ Ring ClipArea(Ring r, double w, double h) {
     return r;
 }
 
-namespace {
-
 // Clamped to the host's range; never a NaN into the integer cast.
 Vertex ToSteps(Point2 q) {
     const double limit = 65535;
@@ -76,8 +74,6 @@ Vertex ToSteps(Point2 q) {
     const double y = std::isnan(sy) ? 0.0 : std::clamp(sy, 0.0, limit);
     return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y)};
 }
-
-}  // namespace
 
 void AddArea(Plot* plot, std::int16_t pen, const std::vector<Ring>& rings, int line) {
     std::vector<Vertex> outline;

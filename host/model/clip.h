@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace varnu::host {
@@ -24,6 +25,10 @@ Ring ClipArea(Ring r, double w, double h);
 // rings is cut into several polygons.
 inline constexpr std::size_t kMaxPolygonVertices = 32767;
 inline constexpr std::size_t kOutlineCut = 16000;
+
+// A point in host steps, clamped to the host's range; never a NaN into the
+// integer cast.
+std::pair<std::uint16_t, std::uint16_t> ToSteps(Point2 q);  // a plot's Vertex
 
 // An area and its holes (rings in host steps) as polygons of pen `pen`:
 // every ring joined to the first by a bridge walked there and back, so

@@ -166,15 +166,6 @@ bool LayOut(const Reader& reader, const Sheet& sheet, const DxfOptions& options,
     return true;
 }
 
-// Clamped to the host's range; never a NaN into the integer cast.
-Vertex ToSteps(Point2 q) {
-    const double limit = 65535;
-    const double sx = std::round(q.x), sy = std::round(q.y);
-    const double x = std::isnan(sx) ? 0.0 : std::clamp(sx, 0.0, limit);
-    const double y = std::isnan(sy) ? 0.0 : std::clamp(sy, 0.0, limit);
-    return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y)};
-}
-
 // An area and its holes as one outline: every ring joined to the first by a
 // bridge walked there and back, so even-odd filling keeps the holes.
 bool EmitArea(const Primitive& p, const std::vector<Ring>& rings, const std::string& path,

@@ -176,23 +176,30 @@ bool StoredWhatWasAsked(const ConfigureOptions& o, const varnu::ConfigRecord& c,
     return took;
 }
 
+// The driver's dialogs for one run, headless, the stored records held and
+// the host's version told; whatever way the run returns, no action of ours
+// stays queued and no record stays held.
+struct DialogSession {
+    DialogSession() {
+        LockConfig();
+        varnu::ResetHeadlessDialogs();
+        HoldConfigStores();
+        Packet version(11);
+        version.Set<std::int16_t>(layout::version::kVersion, 14);
+        SendDriver(version);
+    }
+    ~DialogSession() {
+        varnu::ClearUserActions();
+        DropHeldConfig();
+    }
+    DialogSession(const DialogSession&) = delete;
+    DialogSession& operator=(const DialogSession&) = delete;
+};
+
 }  // namespace
 
 bool Configure(const ConfigureOptions& o, Messages* messages) {
-    LockConfig();
-    varnu::ResetHeadlessDialogs();
-    HoldConfigStores();
-    // Whatever way this returns, no action of ours stays queued and no
-    // record stays held.
-    struct Cleanup {
-        ~Cleanup() {
-            varnu::ClearUserActions();
-            DropHeldConfig();
-        }
-    } cleanup;
-    Packet version(11);
-    version.Set<std::int16_t>(layout::version::kVersion, 14);
-    SendDriver(version);
+    const DialogSession session;
     Packet model(20);
     SendDriver(model);
 
@@ -247,18 +254,7 @@ bool Configure(const ConfigureOptions& o, Messages* messages) {
 }
 
 std::vector<std::string> PaperList() {
-    LockConfig();
-    varnu::ResetHeadlessDialogs();
-    HoldConfigStores();
-    struct Cleanup {
-        ~Cleanup() {
-            varnu::ClearUserActions();
-            DropHeldConfig();
-        }
-    } cleanup;
-    Packet version(11);
-    version.Set<std::int16_t>(layout::version::kVersion, 14);
-    SendDriver(version);
+    const DialogSession session;
     std::vector<std::string> names;
     Inspect(kSetup, [&names](const varnu::HeadlessDialog& d) {
         const auto it = d.controls.find(IDC_PAPER);

@@ -25,12 +25,6 @@ constexpr double kDriverPatternPercent[9] = {0, 1, 1, 2, 2, 2, 2, 2, 2};
     throw Refusal{std::string::npos, what};
 }
 
-Vertex ToSteps(Point2 q) {
-    const double x = std::isnan(q.x) ? 0.0 : std::clamp(std::round(q.x), 0.0, 65535.0);
-    const double y = std::isnan(q.y) ? 0.0 : std::clamp(std::round(q.y), 0.0, 65535.0);
-    return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y)};
-}
-
 // `r` cut to `clip`: ClipArea and ClipPolyline cut to [0, w] x [0, h].
 Ring Shift(const Ring& r, double dx, double dy) {
     Ring out;
