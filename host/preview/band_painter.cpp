@@ -19,8 +19,10 @@ using Cell = BandPainter::Cell;
 std::vector<Cell> Cells(double o, int d, double p, long n, int limit) {
     std::vector<Cell> cells;
     const double a = o, b = o + d * p * n;
-    const int from = std::max(0, static_cast<int>(std::floor(std::min(a, b))));
-    const int to = std::min(limit, static_cast<int>(std::ceil(std::max(a, b))));
+    if (!std::isfinite(a) || !std::isfinite(b)) return cells;
+    // Clamped before the integer cast: a raster placed far off the sheet.
+    const int from = static_cast<int>(std::clamp(std::floor(std::min(a, b)), 0.0, double(limit)));
+    const int to = static_cast<int>(std::clamp(std::ceil(std::max(a, b)), 0.0, double(limit)));
     for (int c = from; c < to; ++c) {
         double u0 = (c - o) / (d * p), u1 = (c + 1 - o) / (d * p);
         if (u0 > u1) std::swap(u0, u1);
