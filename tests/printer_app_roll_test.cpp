@@ -120,5 +120,70 @@ TEST_F(RollTest, AJobLongerThanTheRollLeftWaitsForANewRoll) {
     EXPECT_EQ(Supply(*this), "Roll paper, 914 mm: 49.6 m left");
 }
 
+// Jobs that arrive while the first waits join its nest and end as printed
+// with it; "Print Now" sends the nest; a job that prints otherwise, or the
+// first one's cancel, leaves the others to print on their own.
+TEST_F(RollTest, JobsArrivingWithinTheWaitNestIntoOneDriverJob) {
+    StartApp();
+    // "Print Now" on the jobs page, as a browser sends it, once the page
+    // says a nest waits: whether the page then says it prints.
+    const auto printNow = [&] {
+        const std::string jobs = "http://localhost:" + std::to_string(port_) + "/varnu4820/jobs";
+        const std::string cookies = Path("cookies"), page = Path("jobs.html");
+        std::smatch session;
+        for (int i = 0; i < 100 && session.empty(); ++i) {
+            Run("curl -sf -c " + cookies + " " + jobs + " > " + page);
+            const std::string html = Read(page);
+            if (html.find("waits for further jobs to nest") == std::string::npos ||
+                !std::regex_search(html, session,
+                                   std::regex("name=\"session\" value=\"([0-9a-f]+)\"")))
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (session.empty()) return false;
+        Run("curl -sf -b " + cookies + " -d session=" + session[1].str() + " -d action=print-now " +
+            jobs + " > " + page);
+        return Read(page).find("The nest prints now.") != std::string::npos;
+    };
+    ASSERT_EQ(SetDefault("varnu-nesting-wait-default", "120", true), IPP_STATUS_OK);
+    WriteDrawingPdf(Path("a3.pdf"), 297, 420, 1);
+    const auto nested = [](ipp_t* r) { OnTheRoll(r, "across-roll"); };
+    int ids[3] = {};
+    for (int& id : ids)
+        ASSERT_EQ(PrintJob(Path("a3.pdf"), "application/pdf", &id, nested), IPP_STATUS_OK);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(JobState(ids[0]), IPP_JSTATE_PROCESSING);
+    EXPECT_TRUE(printNow()) << Read(Path("jobs.html"));
+    std::string message;
+    for (const int id : ids) EXPECT_EQ(WaitForEnd(id, &message), IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(message, "Printed on the roll with job " + std::to_string(ids[0]) + ".");
+    std::vector<std::string> out = SplitJobs(TakeOutput());
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(SheetOf(out[0]), std::make_pair(16800, 36576));  // three A3 side by side
+    // At 300 dpi the second job breaks the nest: the first goes out at once.
+    const auto at300 = [](ipp_t* r) {
+        OnTheRoll(r, "across-roll");
+        ippDeleteAttribute(r, ippFindAttribute(r, "printer-resolution", IPP_TAG_ZERO));
+        ippAddResolution(r, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, 300, 300);
+    };
+    ASSERT_EQ(PrintJob(Path("a3.pdf"), "application/pdf", &ids[0], nested), IPP_STATUS_OK);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_EQ(PrintJob(Path("a3.pdf"), "application/pdf", &ids[1], at300), IPP_STATUS_OK);
+    EXPECT_EQ(WaitForEnd(ids[0], nullptr, 30), IPP_JSTATE_COMPLETED);
+    // The one at 300 dpi waits in turn; cancelled, the job that joined it
+    // prints on its own.
+    ASSERT_EQ(PrintJob(Path("a3.pdf"), "application/pdf", &ids[2], at300), IPP_STATUS_OK);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ipp_t* cancel = NewRequest(IPP_OP_CANCEL_JOB);
+    ippAddInteger(cancel, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", ids[1]);
+    EXPECT_EQ(Send(cancel), IPP_STATUS_OK);
+    EXPECT_EQ(WaitForEnd(ids[1]), IPP_JSTATE_CANCELED);
+    EXPECT_TRUE(printNow()) << Read(Path("jobs.html"));
+    EXPECT_EQ(WaitForEnd(ids[2]), IPP_JSTATE_COMPLETED);
+    out = SplitJobs(TakeOutput());
+    ASSERT_EQ(out.size(), 2u);
+    for (const std::string& job : out)
+        EXPECT_EQ(SheetOf(job), std::make_pair(11880, 36576)) << "one A3 turned: 297 mm";
+}
+
 }  // namespace
 }  // namespace varnu::testing

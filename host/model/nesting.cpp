@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <numeric>
 
+#include "model/clip.h"
+
 namespace varnu::host {
 
 namespace {
@@ -113,28 +115,79 @@ Sheet Cell(const Sheet& sheet, const NestPlace& place) {
 
 bool NestedPages::Plan(int, const Sheet& sheet, int dpi, std::string* error) {
     for (std::size_t i = 0; i < pages_.size(); ++i)
-        if (!source_.Plan(pages_[i], Cell(sheet, nest_.places[i]), dpi, error)) return false;
+        if (!pages_[i].document->Plan(pages_[i].index, Cell(sheet, nest_.places[i]), dpi, error))
+            return false;
     return true;
 }
+
+namespace {
+
+// Lines on the edges' extensions, from a little off each corner into the
+// gap, where they meet no other page; none that would leave the nest.
+void CutMarks(const Nest& nest, double gap, double resolution, Plot* plot) {
+    constexpr double kMm = 1 / 25.4;
+    const double off = std::min(1 * kMm, gap / 4), reach = std::min(gap, 10 * kMm);
+    const double width = NestArea(nest).width;
+    const auto line = [&](double x0, double y0, double x1, double y1) {
+        if (std::min(x0, x1) < 0 || std::max(x0, x1) > width || std::min(y0, y1) < 0 ||
+            std::max(y0, y1) > nest.length)
+            return;
+        const auto a = ToSteps({x0 * resolution, y0 * resolution});
+        const auto b = ToSteps({x1 * resolution, y1 * resolution});
+        plot->Move(a.first, a.second);
+        plot->Draw(b.first, b.second);
+        plot->PenUp();
+    };
+    plot->Pen(7);
+    plot->Width(0.1 * kMm);
+    for (const NestPlace& p : nest.places) {
+        const double x[2] = {p.x, p.x + p.size.width}, y[2] = {p.y, p.y + p.size.height};
+        for (int i = 0; i < 2; ++i)
+            for (int j = 0; j < 2; ++j) {
+                const double out = i == 0 ? -1 : 1, down = j == 0 ? -1 : 1;
+                line(x[i] + out * off, y[j], x[i] + out * reach, y[j]);
+                line(x[i], y[j] + down * off, x[i], y[j] + down * reach);
+            }
+    }
+}
+
+}  // namespace
 
 bool NestedPages::Draw(int, const Sheet& sheet, int dpi, Plot* plot, std::string* error) {
     for (std::size_t i = 0; i < pages_.size(); ++i) {
         const NestPlace& place = nest_.places[i];
+        Document& document = *pages_[i].document;
         Plot page;
-        if (!source_.Plan(pages_[i], Cell(sheet, place), dpi, error) ||
-            !source_.Draw(pages_[i], Cell(sheet, place), dpi, &page, error))
+        if (!document.Plan(pages_[i].index, Cell(sheet, place), dpi, error) ||
+            !document.Draw(pages_[i].index, Cell(sheet, place), dpi, &page, error))
             return false;
         plot->Append(std::move(page),
                      static_cast<std::int32_t>(std::lround(place.x * sheet.resolution)),
                      static_cast<std::int32_t>(std::lround(place.y * sheet.resolution)));
     }
+    if (cutMarks_ && gap_ > 0) CutMarks(nest_, gap_, sheet.resolution, plot);
     return true;
 }
 
 std::optional<Area> NestedPages::PageSize(int) const {
+    return NestArea(nest_);
+}
+
+std::vector<std::string> NestedPages::notes() const {
+    std::vector<std::string> notes;
+    std::vector<const Document*> seen;
+    for (const NestedPage& page : pages_) {
+        if (std::find(seen.begin(), seen.end(), page.document) != seen.end()) continue;
+        seen.push_back(page.document);
+        for (std::string& note : page.document->notes()) notes.push_back(std::move(note));
+    }
+    return notes;
+}
+
+Area NestArea(const Nest& nest) {
     double width = 0;
-    for (const NestPlace& p : nest_.places) width = std::max(width, p.x + p.size.width);
-    return Area{width, nest_.length};
+    for (const NestPlace& p : nest.places) width = std::max(width, p.x + p.size.width);
+    return {width, nest.length};
 }
 
 double LengthOneAfterAnother(const std::vector<Area>& pages, double rollWidth, double gap) {

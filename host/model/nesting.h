@@ -32,27 +32,38 @@ struct Nest {
 bool NestPages(const std::vector<Area>& pages, double rollWidth, double gap, bool mayTurn,
                Nest* nest, std::string* error);
 
+// The part of the roll the nest takes: across it, along it.
+Area NestArea(const Nest& nest);
+
 // The roll the pages take one after another, each the way round it comes
 // (turned only where only then it fits), with `gap` between them.
 double LengthOneAfterAnother(const std::vector<Area>& pages, double rollWidth, double gap);
 
-// Pages of a document nested on one sheet of the roll: one page, on which
-// each page of the source lies where the nest put it, at its own size.
+// One page of a document that outlives the nest.
+struct NestedPage {
+    Document* document;
+    int index;
+};
+
+// Pages nested on one sheet of the roll: one page, on which each page lies
+// where the nest put it, at its own size; with `cutMarks`, short lines in
+// the gaps extend each page's edges from its corners to cut along.
 class NestedPages : public Document {
   public:
-    // `pages` (indexes of `source`, which outlives this) lie at `nest`'s places.
-    NestedPages(Document& source, std::vector<int> pages, Nest nest)
-        : source_(source), pages_(std::move(pages)), nest_(std::move(nest)) {}
+    NestedPages(std::vector<NestedPage> pages, Nest nest, double gap, bool cutMarks)
+        : pages_(std::move(pages)), nest_(std::move(nest)), gap_(gap), cutMarks_(cutMarks) {}
     int pages() const override { return 1; }
     bool Plan(int, const Sheet& sheet, int dpi, std::string* error) override;
     bool Draw(int, const Sheet& sheet, int dpi, Plot* plot, std::string* error) override;
     std::optional<Area> PageSize(int) const override;
-    std::vector<std::string> notes() const override { return source_.notes(); }
+    // Each document's notes once.
+    std::vector<std::string> notes() const override;
 
   private:
-    Document& source_;
-    std::vector<int> pages_;
+    std::vector<NestedPage> pages_;
     Nest nest_;
+    double gap_;
+    bool cutMarks_;
 };
 
 }  // namespace varnu::host

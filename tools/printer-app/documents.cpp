@@ -5,16 +5,12 @@
 #include "readers/documents.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <vector>
 
-#include "driver.h"
 #include "jobs.h"
-#include "model/nesting.h"
-#include "roll.h"
-#include "settings.h"
+#include "nests.h"
 
 namespace varnu::printer_app {
 
@@ -36,61 +32,40 @@ std::vector<int> Pages(const pappl_pr_options_t& options, int count) {
     return pages;
 }
 
-// With varnu-nesting across-roll, on the roll: the pages nested across it,
-// one sheet; else none.
-bool Nested(pappl_job_t* job, const pappl_pr_options_t& options, host::Document& document,
-            const std::vector<int>& pages, std::unique_ptr<host::Document>* nested,
-            std::string* error) {
-    if (JobVendorValue(job, options, kNestingAttribute) != "across-roll" || !OnTheRoll(job))
-        return true;
-    std::vector<host::Area> sizes;
-    for (const int index : pages) {
-        const std::optional<host::Area> size = document.PageSize(index);
-        if (!size) {
-            *error = "pages are nested by their own size, which this document's have not";
-            return false;
-        }
-        sizes.push_back(*size);
-    }
-    constexpr double kMm = 1 / 25.4;
-    const int margin = std::atoi(JobVendorValue(job, options, kSheetMarginAttribute).c_str());
-    const double gap = std::atoi(JobVendorValue(job, options, kNestingGapAttribute).c_str()) * kMm;
-    const bool mayTurn = JobVendorValue(job, options, kRollRotationAttribute) != "never";
-    host::Nest nest;
-    if (!host::NestPages(sizes, LoadedRollWidth(papplJobGetPrinter(job)) - 2 * margin * kMm, gap,
-                         mayTurn, &nest, error))
-        return false;
-    *nested = std::make_unique<host::NestedPages>(document, pages, std::move(nest));
-    return true;
-}
-
 }  // namespace
 
-bool PrintDocumentFile(pappl_job_t* job, pappl_device_t* device, void*) {
-    const char* file = papplJobGetFilename(job);
-    if (file == nullptr) return papplJobIsCanceled(job);  // cancelled before it began
+JobDocument::~JobDocument() {
+    if (options != nullptr) papplJobDeletePrintOptions(options);
+}
+
+bool OpenJobDocument(pappl_job_t* job, JobDocument* opened, std::string* error) {
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, false);
     host::DocumentOptions asked;
     asked.scaling = Scaling(options->print_scaling);
     papplJobDeletePrintOptions(options);
+    opened->document =
+        host::OpenDocument(papplJobGetFilename(job), papplJobGetFormat(job), asked, error);
+    if (opened->document == nullptr) return false;
+    const int count = opened->document->pages();
+    opened->options = papplJobCreatePrintOptions(job, static_cast<unsigned>(count), false);
+    opened->pages = Pages(*opened->options, count);
+    return true;
+}
+
+bool PrintDocumentFile(pappl_job_t* job, pappl_device_t* device, void*) {
+    if (papplJobGetFilename(job) == nullptr)
+        return papplJobIsCanceled(job);  // cancelled before it began
+    if (PrintedInNest(job)) return true;
     std::string error;
-    const std::unique_ptr<host::Document> document =
-        host::OpenDocument(file, papplJobGetFormat(job), asked, &error);
-    if (document == nullptr) {
+    JobDocument opened;
+    if (!OpenJobDocument(job, &opened, &error)) {
         JobFailed(job, error);
         papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
         return false;
     }
-    options = papplJobCreatePrintOptions(job, static_cast<unsigned>(document->pages()), false);
-    papplJobSetImpressions(job, static_cast<int>(options->num_pages));
+    papplJobSetImpressions(job, static_cast<int>(opened.options->num_pages));
     DeviceJob out(job, device);
-    const std::vector<int> pages = Pages(*options, document->pages());
-    std::unique_ptr<host::Document> nested;
-    const bool sent = Nested(job, *options, *document, pages, &nested, &error) &&
-                      (nested ? out.Print(*nested, *options, {0}, 1, 0, &error)
-                              : out.Print(*document, *options, pages, 1, 0, &error)) &&
-                      out.Finish(&error);
-    papplJobDeletePrintOptions(options);
+    const bool sent = PrintPages(out, *opened.options, *opened.document, opened.pages, &error);
     if (!sent && !out.canceled()) JobFailed(job, error);
     return sent || out.canceled();
 }

@@ -166,10 +166,12 @@ void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
     data->vendor[n++] = kSheetMarginAttribute;
     AddKeywords(*attributes, kRollRotationAttribute, {"auto", "never"}, 0);
     AddKeywords(*attributes, kNestingAttribute, {"none", "across-roll"}, 0);
+    AddKeywords(*attributes, kCutMarksAttribute, {"none", "corners"}, 0);
     const struct {
         const char* name;
         int upper, byDefault;
     } ranges[] = {{kNestingGapAttribute, 100, 5},
+                  {kNestingWaitAttribute, 3600, 0},
                   {kRollLengthAttribute, 1000000, 0},
                   {kRollLeftAttribute, 1000000, 0}};
     for (const auto& r : ranges) {
@@ -178,8 +180,9 @@ void AddVendorAttributes(pappl_pr_driver_data_t* data, ipp_t** attributes) {
         ippAddInteger(*attributes, IPP_TAG_PRINTER, IPP_TAG_INTEGER,
                       (std::string(r.name) + "-default").c_str(), r.byDefault);
     }
-    for (const char* name : {kRollRotationAttribute, kNestingAttribute, kNestingGapAttribute,
-                             kRollLengthAttribute, kRollLeftAttribute})
+    for (const char* name :
+         {kRollRotationAttribute, kNestingAttribute, kNestingGapAttribute, kCutMarksAttribute,
+          kNestingWaitAttribute, kRollLengthAttribute, kRollLeftAttribute})
         data->vendor[n++] = name;
     data->num_vendor = n;
     if (varnu::Model(kModel)->finisher != 0) AddFinishingCollections(*attributes, defaults);
@@ -225,6 +228,8 @@ std::string FactoryVendorDefault(const std::string& name) {
     if (name == kRollRotationAttribute) return "auto";
     if (name == kNestingAttribute) return "none";
     if (name == kNestingGapAttribute) return "5";
+    if (name == kCutMarksAttribute) return "none";
+    if (name == kNestingWaitAttribute) return "0";
     if (name == kRollLengthAttribute || name == kRollLeftAttribute) return "0";
     if (name == kProgramAttribute) return ProgramKeywords()[defaults.finishProgramIndex];
     if (name == kFinishMarginAttribute) return FinishMarginKeywords()[defaults.finishMarginIndex];
@@ -342,8 +347,7 @@ bool CheckDevices(pappl_system_t* system, void*) {
 }  // namespace
 
 void AddDocumentFilters(pappl_system_t* system) {
-    for (const char* format : {"application/pdf", "image/jpeg", "image/png", "image/tiff",
-                               "application/vnd.hp-HPGL", "image/vnd.dxf"})
+    for (const char* format : kDocumentFormats)
         papplSystemAddMIMEFilter(system, format, kStreamFormat, PrintDocumentFile, nullptr);
     papplSystemAddTimerCallback(system, 0, 2, CheckDevices, nullptr);
 }

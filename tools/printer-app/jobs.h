@@ -7,6 +7,7 @@
 #include <pappl/pappl.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,19 @@ void JobFailed(pappl_job_t* job, const std::string& error);
 
 // PWG and Apple raster pages, as PAPPL reads them, spooled and sent.
 void SetRasterCallbacks(pappl_pr_driver_data_t* data);
+
+// A job's document, opened as its print-scaling asks, the job's options
+// for as many pages, and the indexes (from 0) of the pages it asks for.
+struct JobDocument {
+    JobDocument() = default;
+    JobDocument(const JobDocument&) = delete;
+    JobDocument& operator=(const JobDocument&) = delete;
+    ~JobDocument();
+    std::unique_ptr<host::Document> document;
+    pappl_pr_options_t* options = nullptr;
+    std::vector<int> pages;
+};
+bool OpenJobDocument(pappl_job_t* job, JobDocument* opened, std::string* error);
 
 // The filter of the documents the host library reads (PDF, JPEG, PNG,
 // HP-GL/2): documents.cpp.

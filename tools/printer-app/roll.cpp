@@ -36,14 +36,13 @@ void SetDefault(pappl_printer_t* printer, const char* name, int value) {
     cupsFreeOptions(count, options);
 }
 
-// The longest sheet the roll rows of the paper table allow, mm.
+}  // namespace
+
 int LongestRollMm() {
     int longest = 0;
     for (const RollWidth& r : RollWidths()) longest = std::max(longest, r.maxLengthMm);
     return longest;
 }
-
-}  // namespace
 
 bool OnTheRoll(pappl_job_t* job) {
     if (papplJobGetAttribute(job, "media") != nullptr) return false;

@@ -21,6 +21,9 @@ bool OnTheRoll(pappl_job_t* job);
 bool RollSheet(pappl_printer_t* printer, const host::Area& page, bool mayTurn, int marginMm,
                pappl_media_col_t* media, std::string* error);
 
+// The longest sheet the paper table's rolls allow, mm.
+int LongestRollMm();
+
 // The loaded roll's width, inches.
 double LoadedRollWidth(pappl_printer_t* printer);
 

@@ -138,9 +138,9 @@ class VendorValues {
         if (program != nullptr && cupsGetOption(kProgramAttribute, count_, options_) == nullptr)
             count_ = cupsAddOption(kProgramAttribute, program, count_, &options_);
         ipp_t* defaults = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
-        for (const char* name :
-             {kProgramAttribute, kFinishMarginAttribute, kOutputBinAttribute, kSheetMarginAttribute,
-              kRollRotationAttribute, kNestingAttribute, kNestingGapAttribute}) {
+        for (const char* name : {kProgramAttribute, kFinishMarginAttribute, kOutputBinAttribute,
+                                 kSheetMarginAttribute, kRollRotationAttribute, kNestingAttribute,
+                                 kNestingGapAttribute, kCutMarksAttribute, kNestingWaitAttribute}) {
             const std::string byDefault = std::string(name) + "-default";
             ipp_attribute_t* a = ippFindAttribute(defaults, byDefault.c_str(), IPP_TAG_ZERO);
             char value[256];

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "nests.h"
 #include "readers/ipp_media.h"
 #include "roll.h"
 
@@ -202,12 +203,19 @@ void PutJob(pappl_job_t* job, void* data) {
     papplClientHTMLPuts(client, "</td></tr>\n");
 }
 
-std::string CancelJob(pappl_client_t* client, pappl_printer_t* printer) {
+// A job cancelled, or the nest that waits printed now.
+std::string JobAction(pappl_client_t* client, pappl_printer_t* printer) {
     int count = 0;
     cups_option_t* form = ValidForm(client, &count);
     if (form == nullptr) return "Invalid form data.";
     const int id = std::atoi(Number(cupsGetOption("job-id", count, form)).c_str());
+    const bool printNow = Number(cupsGetOption("action", count, form)) == "print-now";
     cupsFreeOptions(count, form);
+    if (printNow) {
+        if (WaitingNest(printer) == 0) return "No nest waits.";
+        ReleaseNest(printer);
+        return "The nest prints now.";
+    }
     pappl_job_t* job = papplPrinterFindJob(printer, id);
     if (job == nullptr || papplJobGetState(job) >= IPP_JSTATE_CANCELED) return "No such job.";
     papplJobCancel(job);
@@ -222,10 +230,18 @@ bool JobsPage(pappl_client_t* client, void*) {
     }
     if (!papplClientHTMLAuthorize(client)) return true;
     const std::string banner =
-        papplClientGetMethod(client) == HTTP_STATE_POST ? CancelJob(client, printer) : "";
+        papplClientGetMethod(client) == HTTP_STATE_POST ? JobAction(client, printer) : "";
     papplClientHTMLPrinterHeader(client, printer, "Jobs", 0, nullptr, nullptr);
     if (!banner.empty())
         papplClientHTMLPrintf(client, "<div class=\"banner\">%s</div>\n", banner.c_str());
+    if (const int nest = WaitingNest(printer)) {
+        papplClientHTMLPrintf(client, "<p>Job %d waits for further jobs to nest on the roll. ",
+                              nest);
+        papplClientHTMLStartForm(client, papplClientGetURI(client), false);
+        papplClientHTMLPuts(client,
+                            "<input type=\"hidden\" name=\"action\" value=\"print-now\">"
+                            "<input type=\"submit\" value=\"Print Now\"></form></p>\n");
+    }
     papplClientHTMLPuts(client,
                         "<table class=\"list\">\n<thead><tr><th>Job</th><th>Name</th>"
                         "<th>Owner</th><th>Pages</th><th>Status</th><th></th></tr>"
@@ -278,6 +294,10 @@ std::map<std::string, std::string> Labels() {
         {std::string(kNestingAttribute) + ".none", "One after another"},
         {std::string(kNestingAttribute) + ".across-roll", "Side by side across the roll"},
         {kNestingGapAttribute, "Gap between nested pages (mm)"},
+        {kCutMarksAttribute, "Cut marks between nested pages"},
+        {std::string(kCutMarksAttribute) + ".none", "None"},
+        {std::string(kCutMarksAttribute) + ".corners", "At each page's corners"},
+        {kNestingWaitAttribute, "Wait for further jobs to nest (s)"},
         {kRollLengthAttribute, "Length of the roll loaded (mm, 0 unknown)"},
         {kRollLeftAttribute, "Roll left (mm)"}};
     const struct {
