@@ -183,6 +183,11 @@ TEST_F(RollTest, JobsArrivingWithinTheWaitNestIntoOneDriverJob) {
     ASSERT_EQ(out.size(), 2u);
     for (const std::string& job : out)
         EXPECT_EQ(SheetOf(job), std::make_pair(11880, 36576)) << "one A3 turned: 297 mm";
+    // Stopped while a nest waits, the application prints it and ends.
+    ASSERT_EQ(PrintJob(Path("a3.pdf"), "application/pdf", &ids[0], nested), IPP_STATUS_OK);
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // the watch is set every 2 s
+    StopApp();
+    EXPECT_EQ(SplitJobs(TakeOutput()).size(), 1u);
 }
 
 }  // namespace

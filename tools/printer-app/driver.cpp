@@ -340,6 +340,7 @@ void MarkOffline(pappl_printer_t* printer, void*) {
 }
 
 bool CheckDevices(pappl_system_t* system, void*) {
+    WatchForStop();
     papplSystemIteratePrinters(system, MarkOffline, nullptr);
     return true;
 }

@@ -14,6 +14,7 @@
 
 #include "driver.h"
 #include "model/nesting.h"
+#include "pappl_hooks.h"
 #include "readers/documents.h"
 #include "roll.h"
 #include "settings.h"
@@ -199,7 +200,7 @@ void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& lay
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
     bool released = false;
     while (!released && !out.canceled() && std::chrono::steady_clock::now() < until &&
-           !PrintNowAsked(PrinterId(job))) {
+           !PrintNowAsked(PrinterId(job)) && !Stopping(papplPrinterGetSystem(printer))) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         for (const int id : PendingJobs(printer)) {
             if (!seen.insert(id).second) continue;

@@ -32,7 +32,9 @@
 
 #include <avahi-client/client.h>
 #include <dlfcn.h>
+#include <signal.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -140,6 +142,39 @@ std::vector<std::string>& AllowedDevices() {
 }
 
 }  // namespace
+
+namespace {
+
+std::atomic<bool> stopSignalled{false};
+struct sigaction papplsStop[2];  // PAPPL's own handling of SIGTERM, SIGINT
+constexpr int kStopSignals[2] = {SIGTERM, SIGINT};
+
+void OnStop(int signal) {
+    stopSignalled = true;
+    const struct sigaction& pappls = papplsStop[signal == SIGTERM ? 0 : 1];
+    if (pappls.sa_handler != SIG_DFL && pappls.sa_handler != SIG_IGN) pappls.sa_handler(signal);
+}
+
+}  // namespace
+
+bool Stopping(pappl_system_t* system) {
+    return stopSignalled || papplSystemIsShutdown(system);
+}
+
+void WatchForStop() {
+    // PAPPL sets its handlers (plain ones) as it starts to run; ours go in
+    // front of them once.
+    for (int i = 0; i < 2; ++i) {
+        struct sigaction now {};
+        if (sigaction(kStopSignals[i], nullptr, &now) != 0 || now.sa_handler == OnStop ||
+            (now.sa_flags & SA_SIGINFO) != 0)
+            continue;
+        papplsStop[i] = now;
+        struct sigaction ours = now;
+        ours.sa_handler = OnStop;
+        sigaction(kStopSignals[i], &ours, nullptr);
+    }
+}
 
 SlotHold::SlotHold() {
     WaitForSlot();

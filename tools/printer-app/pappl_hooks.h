@@ -2,6 +2,8 @@
 // why): the devices a printer may write to.
 #pragma once
 
+#include <pappl/pappl.h>
+
 #include <string>
 #include <vector>
 
@@ -21,6 +23,12 @@ class SlotHold {
     SlotHold(const SlotHold&) = delete;
     SlotHold& operator=(const SlotHold&) = delete;
 };
+
+// Whether the system is stopping: asked to shut down, or sent SIGTERM
+// (PAPPL then waits a minute for its jobs to end). WatchForStop, called
+// from the main loop once PAPPL runs, notices the signal beside PAPPL.
+bool Stopping(pappl_system_t* system);
+void WatchForStop();
 
 // Whether PAPPL's own calls reach the application's definitions (the
 // executable exports them); without, none of the checks would run.
