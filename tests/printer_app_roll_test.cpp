@@ -48,16 +48,22 @@ TEST_F(RollTest, PagesNestAcrossTheRollWhichIsASupply) {
     EXPECT_EQ(Supply(*this), "Roll paper, 914 mm");
     ASSERT_EQ(SetDefault("varnu-roll-length-default", "10000", true), IPP_STATUS_OK);
     EXPECT_EQ(Supply(*this), "Roll paper, 914 mm: 10.0 m left");
-    // Three A3 portrait pages side by side: one driver job, 420 mm long.
+    // Three A3 portrait pages side by side, with cut marks: one driver job,
+    // 420 mm long.
     WriteDrawingPdf(Path("three.pdf"), 297, 420, 3);
     int id = 0;
     ASSERT_EQ(PrintJob(Path("three.pdf"), "application/pdf", &id,
-                       [](ipp_t* r) { OnTheRoll(r, "across-roll"); }),
+                       [](ipp_t* r) {
+                           OnTheRoll(r, "across-roll");
+                           ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-cut-marks", nullptr,
+                                        "corners");
+                       }),
               IPP_STATUS_OK);
     ASSERT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
     const std::vector<std::string> nested = SplitJobs(TakeOutput());
     ASSERT_EQ(nested.size(), 1u);
-    EXPECT_EQ(SheetOf(nested[0]), std::make_pair(16800, 36576));  // 420 x 914.4 mm, 40 a mm
+    // 420 mm and a 5 mm border each end for the marks, by 914.4 mm; 40 a mm.
+    EXPECT_EQ(SheetOf(nested[0]), std::make_pair(17200, 36576));
     const Picture sheet = RenderJob(nested[0], "nested");
     fs::create_directories(kOutput);
     fs::copy_file(Path("nested.png"), kOutput + "/nested-three-a3.png",
@@ -65,14 +71,16 @@ TEST_F(RollTest, PagesNestAcrossTheRollWhichIsASupply) {
     // Each page's own drawing, in its third of the sheet.
     for (int page = 1; page <= 3; ++page) {
         SCOPED_TRACE("page " + std::to_string(page));
-        // Where the nest put it: 297 mm and a 5 mm gap a page, a few
-        // pixels of paper around it.
+        // Where the nest put it: after the 5 mm border, 297 mm and a 5 mm
+        // gap a page, with a pixel of paper around it (the cut marks begin
+        // a millimetre off).
         const double perMm = sheet.width / 914.4;
-        const int x = std::max(0, static_cast<int>((page - 1) * 302 * perMm) - 4);
+        const int x = static_cast<int>((5 + (page - 1) * 302) * perMm) - 1;
+        const int top = static_cast<int>(5 * perMm) - 1;
         Picture third;
-        third.width = std::min(sheet.width - x, static_cast<int>(297 * perMm) + 8);
-        third.height = sheet.height;
-        for (int y = 0; y < sheet.height; ++y) {
+        third.width = std::min(sheet.width - x, static_cast<int>(297 * perMm) + 2);
+        third.height = std::min(sheet.height - top, static_cast<int>(420 * perMm) + 2);
+        for (int y = top; y < top + third.height; ++y) {
             const auto row = sheet.grey.begin() + y * sheet.width + x;
             third.grey.insert(third.grey.end(), row, row + third.width);
         }

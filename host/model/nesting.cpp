@@ -83,12 +83,14 @@ Nest Shelve(const std::vector<Area>& pages, double rollWidth, double gap, bool m
 
 }  // namespace
 
-bool NestPages(const std::vector<Area>& pages, double rollWidth, double gap, bool mayTurn,
-               Nest* nest, std::string* error) {
+bool NestPages(const std::vector<Area>& pages, const NestRules& rules, Nest* nest,
+               std::string* error) {
     constexpr double kSlack = 1e-6;
+    const double border = rules.cutMarks ? rules.gap : 0;
+    const double rollWidth = rules.rollWidth - 2 * border;
     for (std::size_t i = 0; i < pages.size(); ++i)
         if (pages[i].width > rollWidth + kSlack &&
-            (!mayTurn || pages[i].height > rollWidth + kSlack)) {
+            (!rules.mayTurn || pages[i].height > rollWidth + kSlack)) {
             char text[160];
             std::snprintf(text, sizeof text, "page %zu (%.0f x %.0f mm) is wider than the roll",
                           i + 1, pages[i].width * 25.4, pages[i].height * 25.4);
@@ -96,11 +98,17 @@ bool NestPages(const std::vector<Area>& pages, double rollWidth, double gap, boo
             return false;
         }
     // The shortest of three ways of setting out: turns where they save roll.
-    *nest = Shelve(pages, rollWidth, gap, mayTurn, Way::AsItComes);
+    *nest = Shelve(pages, rollWidth, rules.gap, rules.mayTurn, Way::AsItComes);
     for (const Way way : {Way::Shorter, Way::Narrower}) {
-        Nest other = Shelve(pages, rollWidth, gap, mayTurn, way);
+        Nest other = Shelve(pages, rollWidth, rules.gap, rules.mayTurn, way);
         if (other.length < nest->length - kSlack) *nest = std::move(other);
     }
+    for (NestPlace& place : nest->places) {
+        place.x += border;
+        place.y += border;
+    }
+    nest->border = border;
+    if (!pages.empty()) nest->length += 2 * border;
     return true;
 }
 
@@ -129,8 +137,9 @@ void CutMarks(const Nest& nest, double gap, double resolution, Plot* plot) {
     const double off = std::min(1 * kMm, gap / 4), reach = std::min(gap, 10 * kMm);
     const double width = NestArea(nest).width;
     const auto line = [&](double x0, double y0, double x1, double y1) {
-        if (std::min(x0, x1) < 0 || std::max(x0, x1) > width || std::min(y0, y1) < 0 ||
-            std::max(y0, y1) > nest.length)
+        constexpr double kSlack = 1e-6;
+        if (std::min(x0, x1) < -kSlack || std::max(x0, x1) > width + kSlack ||
+            std::min(y0, y1) < -kSlack || std::max(y0, y1) > nest.length + kSlack)
             return;
         const auto a = ToSteps({x0 * resolution, y0 * resolution});
         const auto b = ToSteps({x1 * resolution, y1 * resolution});
@@ -165,7 +174,7 @@ bool NestedPages::Draw(int, const Sheet& sheet, int dpi, Plot* plot, std::string
                      static_cast<std::int32_t>(std::lround(place.x * sheet.resolution)),
                      static_cast<std::int32_t>(std::lround(place.y * sheet.resolution)));
     }
-    if (cutMarks_ && gap_ > 0) CutMarks(nest_, gap_, sheet.resolution, plot);
+    if (rules_.cutMarks && rules_.gap > 0) CutMarks(nest_, rules_.gap, sheet.resolution, plot);
     return true;
 }
 
@@ -187,7 +196,7 @@ std::vector<std::string> NestedPages::notes() const {
 Area NestArea(const Nest& nest) {
     double width = 0;
     for (const NestPlace& p : nest.places) width = std::max(width, p.x + p.size.width);
-    return {width, nest.length};
+    return {width + nest.border, nest.length};
 }
 
 double LengthOneAfterAnother(const std::vector<Area>& pages, double rollWidth, double gap) {

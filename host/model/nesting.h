@@ -22,15 +22,24 @@ struct NestPlace {
 struct Nest {
     std::vector<NestPlace> places;  // one a page, in the pages' order
     double length = 0;              // of roll used, inches
+    double border = 0;              // room left around the pages, inches
+};
+
+// How pages are nested: across a roll `rollWidth` inches wide, `gap`
+// inches apart, turned where that saves roll when `mayTurn`; with
+// `cutMarks`, a gap's width of roll around the pages for the marks.
+struct NestRules {
+    double rollWidth = 0, gap = 0;
+    bool mayTurn = true, cutMarks = false;
 };
 
 // Shelf packing: each page takes the way round that is shorter along the
 // roll (when it may turn and fits across so), the pages go longest first
 // into the first shelf across the roll with room for them, turned there if
-// only then they fit it, and each new shelf starts `gap` after the last.
+// only then they fit it, and each new shelf starts a gap after the last.
 // False with `error` when a page does not fit across the roll either way.
-bool NestPages(const std::vector<Area>& pages, double rollWidth, double gap, bool mayTurn,
-               Nest* nest, std::string* error);
+bool NestPages(const std::vector<Area>& pages, const NestRules& rules, Nest* nest,
+               std::string* error);
 
 // The part of the roll the nest takes: across it, along it.
 Area NestArea(const Nest& nest);
@@ -46,12 +55,13 @@ struct NestedPage {
 };
 
 // Pages nested on one sheet of the roll: one page, on which each page lies
-// where the nest put it, at its own size; with `cutMarks`, short lines in
-// the gaps extend each page's edges from its corners to cut along.
+// where the nest (made by `rules`) put it, at its own size; with cut
+// marks, short lines in the gaps extend each page's edges from its corners
+// to cut along.
 class NestedPages : public Document {
   public:
-    NestedPages(std::vector<NestedPage> pages, Nest nest, double gap, bool cutMarks)
-        : pages_(std::move(pages)), nest_(std::move(nest)), gap_(gap), cutMarks_(cutMarks) {}
+    NestedPages(std::vector<NestedPage> pages, Nest nest, const NestRules& rules)
+        : pages_(std::move(pages)), nest_(std::move(nest)), rules_(rules) {}
     int pages() const override { return 1; }
     bool Plan(int, const Sheet& sheet, int dpi, std::string* error) override;
     bool Draw(int, const Sheet& sheet, int dpi, Plot* plot, std::string* error) override;
@@ -62,8 +72,7 @@ class NestedPages : public Document {
   private:
     std::vector<NestedPage> pages_;
     Nest nest_;
-    double gap_;
-    bool cutMarks_;
+    NestRules rules_;
 };
 
 }  // namespace varnu::host

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace varnu::host::testing {
@@ -39,7 +40,7 @@ TEST(Nesting, ThreeA3PortraitPagesGoSideBySide) {
     const std::vector<Area> pages(3, Mm(297, 420));
     Nest nest;
     std::string error;
-    ASSERT_TRUE(NestPages(pages, kRoll, kGap, true, &nest, &error)) << error;
+    ASSERT_TRUE(NestPages(pages, {kRoll, kGap, true}, &nest, &error)) << error;
     EXPECT_NEAR(nest.length, 420 * kMm, 1e-9);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_FALSE(nest.places[i].turned);
@@ -65,7 +66,7 @@ TEST(Nesting, AMixOfPagesTakesLessRollThanOneAfterAnother) {
                         pages.end());
         Nest nest;
         std::string error;
-        ASSERT_TRUE(NestPages(pages, kRoll, kGap, mayTurn, &nest, &error)) << error;
+        ASSERT_TRUE(NestPages(pages, {kRoll, kGap, mayTurn}, &nest, &error)) << error;
         ExpectApart(nest, kRoll, kGap);
         const double alone = LengthOneAfterAnother(pages, kRoll, kGap);
         std::printf("%zu pages, %s: %.0f mm nested against %.0f mm one after another (%.0f %%)\n",
@@ -79,13 +80,94 @@ TEST(Nesting, AMixOfPagesTakesLessRollThanOneAfterAnother) {
 TEST(Nesting, APageWiderThanTheRollEitherWayIsRefused) {
     Nest nest;
     std::string error;
-    EXPECT_FALSE(NestPages({Mm(210, 297), Mm(1000, 1200)}, kRoll, kGap, true, &nest, &error));
+    EXPECT_FALSE(NestPages({Mm(210, 297), Mm(1000, 1200)}, {kRoll, kGap, true}, &nest, &error));
     EXPECT_NE(error.find("page 2 (1000 x 1200 mm) is wider than the roll"), std::string::npos)
         << error;
     // An A0 landscape page fits a 36-inch roll only turned.
-    ASSERT_TRUE(NestPages({Mm(1189, 841)}, kRoll, kGap, true, &nest, &error)) << error;
+    ASSERT_TRUE(NestPages({Mm(1189, 841)}, {kRoll, kGap, true}, &nest, &error)) << error;
     EXPECT_TRUE(nest.places[0].turned);
-    EXPECT_FALSE(NestPages({Mm(1189, 841)}, kRoll, kGap, false, &nest, &error));
+    EXPECT_FALSE(NestPages({Mm(1189, 841)}, {kRoll, kGap, false}, &nest, &error));
+}
+
+// Pages of a size of their own, each a filled box over all of it, with a
+// note of the document's.
+class Boxes : public Document {
+  public:
+    Boxes(std::vector<Area> sizes, std::string note) : sizes_(std::move(sizes)), note_(note) {}
+    int pages() const override { return static_cast<int>(sizes_.size()); }
+    bool Plan(int, const Sheet&, int, std::string*) override { return true; }
+    bool Draw(int, const Sheet& sheet, int, Plot* plot, std::string*) override {
+        const auto w = static_cast<std::uint16_t>(std::lround(sheet.extentX * sheet.resolution));
+        const auto h = static_cast<std::uint16_t>(std::lround(sheet.extentY * sheet.resolution));
+        plot->Polygon(7, {{0, 0}, {w, 0}, {w, h}, {0, h}});
+        return true;
+    }
+    std::optional<Area> PageSize(int index) const override { return sizes_.at(index); }
+    std::vector<std::string> notes() const override { return {note_}; }
+
+  private:
+    std::vector<Area> sizes_;
+    std::string note_;
+};
+
+// Pages of two documents on one sheet, each where the nest put it; with
+// cut marks, a gap's room around the pages, and the marks in the gaps, on
+// the pages' edges, within the nest, touching no page.
+TEST(Nesting, PagesOfTwoDocumentsWithCutMarks) {
+    Boxes a({Mm(297, 420), Mm(297, 420)}, "a"), b({Mm(210, 297)}, "b");
+    const std::vector<Area> sizes = {Mm(297, 420), Mm(297, 420), Mm(210, 297)};
+    Nest nest, bareNest;
+    std::string error;
+    ASSERT_TRUE(NestPages(sizes, {kRoll, kGap, false, true}, &nest, &error));
+    ASSERT_TRUE(NestPages(sizes, {kRoll, kGap, false}, &bareNest, &error));
+    ExpectApart(nest, kRoll, kGap);
+    EXPECT_NEAR(nest.length, bareNest.length + 2 * kGap, 1e-9);
+    EXPECT_NEAR(nest.places[2].x, bareNest.places[2].x + kGap, 1e-9);
+    EXPECT_NEAR(NestArea(nest).width, (297 + 5 + 297 + 5 + 210 + 2 * 5) * kMm, 1e-9);
+    const Nest placed = nest;
+    NestedPages sheet({{&a, 0}, {&a, 1}, {&b, 0}}, nest, {kRoll, kGap, false, true});
+    EXPECT_EQ(sheet.notes(), (std::vector<std::string>{"a", "b"}));
+    const Area area = *sheet.PageSize(0);
+    Plot plot;
+    constexpr double kSteps = 400;  // an inch
+    constexpr double kStep = 1 / kSteps;
+    ASSERT_TRUE(sheet.Draw(0, {area.width, area.height, kSteps}, 200, &plot, &error)) << error;
+    int boxes = 0, marks = 0;
+    std::vector<Vertex> line;
+    for (const Step& step : plot.steps()) {
+        if (step.kind == Step::Kind::Polygon) {
+            const NestPlace& p = placed.places[boxes++];
+            EXPECT_EQ(step.vertices[0],
+                      Vertex(std::lround(p.x * kSteps), std::lround(p.y * kSteps)));
+        }
+        if (step.kind == Step::Kind::Move) line = {{step.a, step.b}};
+        if (step.kind != Step::Kind::Draw) continue;
+        ++marks;
+        const double x0 = line[0].first / kSteps, y0 = line[0].second / kSteps;
+        const double x1 = step.a / kSteps, y1 = step.b / kSteps;
+        EXPECT_TRUE(x0 == x1 || y0 == y1) << "along an edge";
+        EXPECT_LE(std::hypot(x1 - x0, y1 - y0), kGap + kStep);
+        EXPECT_LE(std::max(x0, x1), area.width + kStep);
+        EXPECT_LE(std::max(y0, y1), area.height + kStep);
+        bool onEdge = false;
+        for (const NestPlace& p : placed.places) {
+            const double mx = (x0 + x1) / 2, my = (y0 + y1) / 2;
+            EXPECT_FALSE(mx > p.x - 1e-9 && mx < p.x + p.size.width + 1e-9 && my > p.y - 1e-9 &&
+                         my < p.y + p.size.height + 1e-9)
+                << "a mark on a page at " << mx / kMm << ", " << my / kMm << " mm";
+            onEdge = onEdge || std::fabs(x0 - p.x) < kStep ||
+                     std::fabs(x0 - p.x - p.size.width) < kStep || std::fabs(y0 - p.y) < kStep ||
+                     std::fabs(y0 - p.y - p.size.height) < kStep;
+        }
+        EXPECT_TRUE(onEdge);
+    }
+    EXPECT_EQ(boxes, 3);
+    EXPECT_EQ(marks, 3 * 8);  // two at each corner
+    // Without cut marks, the pages alone.
+    Plot bare;
+    ASSERT_TRUE(NestedPages({{&a, 0}, {&a, 1}, {&b, 0}}, bareNest, {kRoll, kGap, false})
+                    .Draw(0, {area.width, area.height, kSteps}, 200, &bare, &error));
+    EXPECT_EQ(bare.steps().size(), 3u);
 }
 
 }  // namespace

@@ -53,20 +53,20 @@ struct Share {
     std::vector<host::Area> sizes;
 };
 
-// How a job's pages lie on the roll.
+// How a job's pages lie on the roll: the rules, across the roll inside
+// the sheet's margins.
 struct Layout {
-    double roll = 0, gap = 0;  // inches across the roll inside its margins; between pages
+    host::NestRules rules;
     int marginMm = 0;
-    bool mayTurn = true, cutMarks = false;
 };
 
 Layout LayoutOf(pappl_job_t* job, const pappl_pr_options_t& o) {
     Layout l;
     l.marginMm = std::atoi(JobVendorValue(job, o, kSheetMarginAttribute).c_str());
-    l.roll = LoadedRollWidth(papplJobGetPrinter(job)) - 2 * l.marginMm * kMm;
-    l.gap = std::atoi(JobVendorValue(job, o, kNestingGapAttribute).c_str()) * kMm;
-    l.mayTurn = JobVendorValue(job, o, kRollRotationAttribute) != "never";
-    l.cutMarks = JobVendorValue(job, o, kCutMarksAttribute) == "corners";
+    l.rules.rollWidth = LoadedRollWidth(papplJobGetPrinter(job)) - 2 * l.marginMm * kMm;
+    l.rules.gap = std::atoi(JobVendorValue(job, o, kNestingGapAttribute).c_str()) * kMm;
+    l.rules.mayTurn = JobVendorValue(job, o, kRollRotationAttribute) != "never";
+    l.rules.cutMarks = JobVendorValue(job, o, kCutMarksAttribute) == "corners";
     return l;
 }
 
@@ -86,7 +86,7 @@ bool NestShares(const Layout& l, const std::vector<Share>& shares, host::Nest* n
                 std::string* error) {
     std::vector<host::Area> sizes;
     for (const Share& s : shares) sizes.insert(sizes.end(), s.sizes.begin(), s.sizes.end());
-    return host::NestPages(sizes, l.roll, l.gap, l.mayTurn, nest, error);
+    return host::NestPages(sizes, l.rules, nest, error);
 }
 
 // What jobs whose pages share a driver job have alike: resolution, media,
@@ -254,8 +254,8 @@ bool FirstSheet(DeviceJob& out, const pappl_pr_options_t& options, const Layout&
                 const host::Nest& nest, host::Sheet* sheet, std::string* error) {
     pappl_job_t* job = out.job();
     pappl_pr_options_t own = options;
-    return RollSheet(papplJobGetPrinter(job), host::NestArea(nest), layout.mayTurn, layout.marginMm,
-                     &own.media, error) &&
+    return RollSheet(papplJobGetPrinter(job), host::NestArea(nest), layout.rules.mayTurn,
+                     layout.marginMm, &own.media, error) &&
            out.Sheet(own, JobResolution(job, own, 1), sheet, error);
 }
 
@@ -282,7 +282,7 @@ bool PrintPages(DeviceJob& out, const pappl_pr_options_t& options, host::Documen
     std::vector<host::NestedPage> placed;
     for (const Share& s : shares)
         for (const int index : s.pages) placed.push_back({s.document, index});
-    host::NestedPages nested(std::move(placed), std::move(nest), layout.gap, layout.cutMarks);
+    host::NestedPages nested(std::move(placed), std::move(nest), layout.rules);
     if (!out.Print(nested, options, {0}, 1, 0, error) || !out.Finish(error)) return false;
     Settle(job, shares);
     return true;
