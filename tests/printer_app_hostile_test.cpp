@@ -15,6 +15,7 @@
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <regex>
 #include <set>
 
 #include "printer_app_fixture.h"
@@ -358,6 +359,89 @@ TEST_F(HostileClientTest, ParallelJobsWithCancelsEndWholeAndNoneStaysPending) {
     }
     WaitUntilIdle();
     ExpectWholeJobs(Read(Path("app/out.prn")));
+    ExpectNothingLeft();
+}
+
+// Nested jobs on the roll that arrive while a nest waits, with cancels, a
+// broken document and raster jobs among them: every job ends, those that
+// went out in a nest with a job that printed, and the device gets whole
+// jobs only.
+TEST_F(HostileClientTest, ParallelNestedJobsWithCancelsEndWholeAndNoneStaysPending) {
+    StartApp();
+    ASSERT_EQ(SetDefault("varnu-nesting-wait-default", "1", true), IPP_STATUS_OK);
+    const std::string samples = Path("samples");
+    ASSERT_EQ(Run(kTests + "/make-pwg-samples " + samples + " 300").status, 0);
+    const std::string pwg = samples +
+                            "/pwg-raster-samples-300dpi/sgray-8/"
+                            "document-letter-sgray-8-300dpi.pwg";
+    WriteDrawingPdf(Path("small.pdf"), 150, 200, 2);
+    WriteDrawingPdf(Path("a3.pdf"), 297, 420, 1);
+    Write("broken.pdf", "%PDF-1.4\nnot a PDF at all");
+    const struct {
+        std::string file;
+        const char* format;
+    } documents[] = {{Path("small.pdf"), "application/pdf"},  {Path("a3.pdf"), "application/pdf"},
+                     {Path("small.pdf"), "application/pdf"},  {Path("a3.pdf"), "application/pdf"},
+                     {Path("broken.pdf"), "application/pdf"}, {pwg, "image/pwg-raster"}};
+    std::mt19937 random(11);
+    std::vector<int> ids;
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::thread> clients;
+        std::mutex mutex;
+        for (int c = 0; c < 12; ++c) {
+            const auto& d = documents[random() % 6];
+            const bool cancel = random() % 4 == 0, at300 = random() % 8 == 0;
+            const int pause = static_cast<int>(random() % 1500);
+            clients.emplace_back([&, d, cancel, at300, pause] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pause / 3));
+                int id = 0;
+                PrintJob(d.file, d.format, &id, [&](ipp_t* r) {
+                    ipp_t* col = ippNew();
+                    ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr,
+                                 "main-roll");
+                    ippAddCollection(r, IPP_TAG_JOB, "media-col", col);
+                    ippDelete(col);
+                    ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-nesting", nullptr,
+                                 "across-roll");
+                    const int dpi = at300 ? 300 : 200;
+                    ippAddResolution(r, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, dpi,
+                                     dpi);
+                });
+                if (id == 0) return;
+                {
+                    const std::lock_guard<std::mutex> lock(mutex);
+                    ids.push_back(id);
+                }
+                if (!cancel) return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+                ipp_t* request = NewRequest(IPP_OP_CANCEL_JOB);
+                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+                Send(request);
+            });
+        }
+        for (std::thread& t : clients) t.join();
+    }
+    int nested = 0, printed = 0;
+    for (const int id : ids) {
+        std::string message;
+        const int state = WaitForEnd(id, &message, 300);
+        EXPECT_GE(state, IPP_JSTATE_CANCELED) << id;
+        std::smatch with;
+        if (state != IPP_JSTATE_COMPLETED) continue;
+        ++printed;
+        if (!std::regex_search(message, with, std::regex("Printed on the roll with job (\\d+)")))
+            continue;
+        ++nested;
+        EXPECT_EQ(JobState(std::stoi(with[1])), IPP_JSTATE_COMPLETED) << message;
+    }
+    std::printf("%zu jobs: %d printed, %d of them in another's nest\n", ids.size(), printed,
+                nested);
+    EXPECT_GT(nested, 0);
+    ASSERT_EQ(waitpid(app_, nullptr, WNOHANG), 0) << Tail(Read(Path("app/log")));
+    WaitUntilIdle();
+    const std::string out = Read(Path("app/out.prn"));
+    ExpectWholeJobs(out);
+    EXPECT_GE(static_cast<int>(SplitJobs(out).size()), printed - nested);
     ExpectNothingLeft();
 }
 

@@ -135,37 +135,51 @@ bool IsDocumentFormat(const char* format) {
     return false;
 }
 
-// The job `id` joins the nest where it prints like the nest's first job,
-// each of its pages can be planned at its own size, and the nest stays
-// within the longest sheet the roll allows; false leaves it to print on
-// its own.
-bool Join(pappl_printer_t* printer, int id, const std::string& likeness, const Layout& layout,
-          const host::Sheet& sheet, int dpi, std::vector<Share>* shares) {
+// Whether job `id` still waits, and not as part of an earlier nest.
+bool StillPending(pappl_printer_t* printer, int id) {
     pappl_job_t* job = papplPrinterFindJob(printer, id);
-    if (job == nullptr || papplJobGetState(job) != IPP_JSTATE_PENDING ||
-        !IsDocumentFormat(papplJobGetFormat(job)) || InANest(job))
+    return job != nullptr && papplJobGetState(job) == IPP_JSTATE_PENDING && !InANest(job);
+}
+
+// The job `id` (StillPending) joins the nest where it prints like the nest's first job,
+// the nest stays within the longest sheet the roll allows, and each of its
+// pages can be planned at its own size; else it is left to print on its
+// own, and `why` says why.
+bool Join(pappl_printer_t* printer, int id, const std::string& likeness, const Layout& layout,
+          const host::Sheet& sheet, int dpi, std::vector<Share>* shares, std::string* why) {
+    pappl_job_t* job = papplPrinterFindJob(printer, id);
+    if (!IsDocumentFormat(papplJobGetFormat(job))) {
+        *why = "not a document of pages";
         return false;
+    }
     Share share;
     share.job = id;
     share.joined = std::make_unique<JobDocument>();
-    std::string error;
-    if (!OpenJobDocument(job, share.joined.get(), &error) ||
-        Likeness(job, *share.joined->options) != likeness)
+    if (!OpenJobDocument(job, share.joined.get(), why)) return false;
+    if (Likeness(job, *share.joined->options) != likeness) {
+        *why = "it prints otherwise (resolution, media, finishing, copies or nesting)";
         return false;
+    }
     share.document = share.joined->document.get();
     share.pages = share.joined->pages;
-    if (!Sizes(&share, &error)) return false;
-    for (std::size_t i = 0; i < share.pages.size(); ++i) {
-        const host::Sheet own{share.sizes[i].width, share.sizes[i].height, sheet.resolution};
-        if (!share.document->Plan(share.pages[i], own, dpi, &error)) return false;
-    }
+    if (!Sizes(&share, why)) return false;
     shares->push_back(std::move(share));
     host::Nest nest;
-    if (NestShares(layout, *shares, &nest, &error) &&
-        nest.length + 2 * layout.marginMm * kMm <= LongestRollMm() * kMm)
-        return true;
-    shares->pop_back();
-    return false;
+    if (!NestShares(layout, *shares, &nest, why) ||
+        nest.length + 2 * layout.marginMm * kMm > LongestRollMm() * kMm) {
+        if (why->empty()) *why = "the nest would be longer than the roll allows";
+        shares->pop_back();
+        return false;
+    }
+    const Share& joined = shares->back();
+    for (std::size_t i = 0; i < joined.pages.size(); ++i) {
+        const host::Sheet own{joined.sizes[i].width, joined.sizes[i].height, sheet.resolution};
+        if (!joined.document->Plan(joined.pages[i], own, dpi, why)) {
+            shares->pop_back();
+            return false;
+        }
+    }
+    return true;
 }
 
 bool PrintNowAsked(int printer) {
@@ -184,9 +198,10 @@ void SetWaiting(pappl_job_t* job, bool waiting) {
         book.waiting.erase(PrinterId(job));
 }
 
-// Jobs that print alike and arrive while the nest waits, until `wait`
-// seconds after the last that joined, join it; a job that prints
-// otherwise, "Print now" or a cancel release it.
+// Jobs that print alike, queued or arriving while the nest waits, until
+// `wait` seconds after the last that joined, join it. One that prints
+// otherwise keeps its turn: where it arrived meanwhile the nest goes out
+// so as not to hold it up. "Print now", a stop or a cancel release it too.
 void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& layout,
             const host::Sheet& sheet, int wait, std::vector<Share>* shares) {
     constexpr std::size_t kMostJobs = 64;
@@ -194,6 +209,7 @@ void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& lay
     pappl_printer_t* printer = papplJobGetPrinter(job);
     const std::string likeness = Likeness(job, options);
     const int dpi = JobResolution(job, options, 1);
+    const std::vector<int> queued = PendingJobs(printer);
     std::set<int> seen{papplJobGetID(job)};
     SetWaiting(job, true);
     papplJobSetMessage(job, "Waiting %d s for further jobs to nest on the roll.", wait);
@@ -201,16 +217,23 @@ void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& lay
     bool released = false;
     while (!released && !out.canceled() && std::chrono::steady_clock::now() < until &&
            !PrintNowAsked(PrinterId(job)) && !Stopping(papplPrinterGetSystem(printer))) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         for (const int id : PendingJobs(printer)) {
-            if (!seen.insert(id).second) continue;
-            released = shares->size() >= kMostJobs ||
-                       !Join(printer, id, likeness, layout, sheet, dpi, shares);
+            // Jobs of an earlier nest wait for their turn to end.
+            if (!seen.insert(id).second || !StillPending(printer, id)) continue;
+            std::string why = "the nest holds " + std::to_string(kMostJobs) + " jobs";
+            if (shares->size() < kMostJobs &&
+                Join(printer, id, likeness, layout, sheet, dpi, shares, &why)) {
+                until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
+                papplJobSetMessage(job, "%zu jobs nested; waiting %d s for further jobs.",
+                                   shares->size(), wait);
+                continue;
+            }
+            released = std::find(queued.begin(), queued.end(), id) == queued.end();
+            papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Job %d does not join the nest: %s.%s", id,
+                        why.c_str(), released ? " The nest goes out." : "");
             if (released) break;
-            until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
-            papplJobSetMessage(job, "%zu jobs nested; waiting %d s for further jobs.",
-                               shares->size(), wait);
         }
+        if (!released) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     SetWaiting(job, false);
     papplJobSetMessage(job, "%s", "");
