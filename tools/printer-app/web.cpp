@@ -1,6 +1,7 @@
 // The printer's web pages of its own, registered before PAPPL's at the same
 // paths (PAPPL keeps the first): the media page, which refuses a size the
-// printer has no paper for; the jobs page, which shows why a job failed;
+// printer has no paper for; the jobs page, which shows why a job failed
+// and sends a nest that waits ("Print Now");
 // the supplies page, which says what is known of the roll. And the labels
 // of the vendor settings and values, which PAPPL's own pages look up.
 #include "web.h"
