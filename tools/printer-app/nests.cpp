@@ -103,8 +103,12 @@ std::string Likeness(pappl_job_t* job, const pappl_pr_options_t& o) {
     std::string likeness = text;
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(papplJobGetPrinter(job), &data);
-    for (int i = 0; i < data.num_vendor; ++i)
-        likeness += std::string(" ") + JobVendorValue(job, o, data.vendor[i]);
+    for (int i = 0; i < data.num_vendor; ++i) {
+        const std::string name = data.vendor[i];
+        if (name != kNestingWaitAttribute && name != kRollLengthAttribute &&
+            name != kRollLeftAttribute)  // the printer's, not the job's
+            likeness += " " + JobVendorValue(job, o, data.vendor[i]);
+    }
     return likeness;
 }
 
@@ -294,7 +298,8 @@ bool PrintPages(DeviceJob& out, const pappl_pr_options_t& options, host::Documen
     shares[0].pages = pages;
     host::Nest nest;
     if (!Sizes(&shares[0], error) || !NestShares(layout, shares, &nest, error)) return false;
-    const int wait = std::atoi(JobVendorValue(job, options, kNestingWaitAttribute).c_str());
+    // The printer's setting: a job of its own would hold the others up.
+    const int wait = VendorDefault(papplJobGetPrinter(job), kNestingWaitAttribute);
     if (wait > 0) {
         host::Sheet sheet;
         if (!FirstSheet(out, options, layout, nest, &sheet, error)) return false;

@@ -46,6 +46,7 @@
 
 #include "driver.h"
 #include "job_checks.h"
+#include "nests.h"
 #include "roll.h"
 #include "settings.h"
 #include "web.h"
@@ -241,6 +242,7 @@ void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
     // A raster job is printed as it is read, in this thread: it takes the
     // slot before PAPPL looks whether the printer is busy.
     const bool streamed = Streamed(job);
+    if (streamed) ReleaseNest(papplJobGetPrinter(job));  // it would wait out the nest's wait
     if (streamed && !TakeSlot(job)) return;
     copy(client, job);
     if (streamed) ReleaseSlot();

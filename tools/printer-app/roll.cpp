@@ -10,22 +10,13 @@
 
 #include "driver.h"
 #include "readers/ipp_media.h"
+#include "settings.h"
 
 namespace varnu::printer_app {
 
 namespace {
 
 constexpr double kMm = 1 / 25.4;
-
-// A vendor default of the printer, as an integer.
-int Default(pappl_printer_t* printer, const char* name) {
-    ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
-    const std::string byDefault = std::string(name) + "-default";
-    const int value =
-        ippGetInteger(ippFindAttribute(attributes, byDefault.c_str(), IPP_TAG_INTEGER), 0);
-    ippDelete(attributes);
-    return value;
-}
 
 void SetDefault(pappl_printer_t* printer, const char* name, int value) {
     pappl_pr_driver_data_t data;
@@ -83,8 +74,8 @@ bool RollSheet(pappl_printer_t* printer, const host::Area& page, bool mayTurn, i
 }
 
 void ShowRollSupply(pappl_printer_t* printer) {
-    const int length = Default(printer, kRollLengthAttribute);
-    const int left = std::clamp(Default(printer, kRollLeftAttribute), 0, std::max(length, 0));
+    const int length = VendorDefault(printer, kRollLengthAttribute);
+    const int left = std::clamp(VendorDefault(printer, kRollLeftAttribute), 0, std::max(length, 0));
     pappl_supply_t roll{};
     roll.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
     roll.is_consumed = true;
@@ -105,8 +96,8 @@ void ShowRollSupply(pappl_printer_t* printer) {
 bool WaitForRoll(pappl_job_t* job, double neededMm) {
     pappl_printer_t* printer = papplJobGetPrinter(job);
     bool said = false;
-    while (Default(printer, kRollLengthAttribute) > 0 &&
-           Default(printer, kRollLeftAttribute) < neededMm) {
+    while (VendorDefault(printer, kRollLengthAttribute) > 0 &&
+           VendorDefault(printer, kRollLeftAttribute) < neededMm) {
         if (papplJobIsCanceled(job)) break;
         if (!said) {
             papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Waiting for a roll with %.0f mm left.",
@@ -122,8 +113,8 @@ bool WaitForRoll(pappl_job_t* job, double neededMm) {
 }
 
 void UseRoll(pappl_printer_t* printer, double usedMm) {
-    if (Default(printer, kRollLengthAttribute) <= 0 || usedMm <= 0) return;
-    const int left = Default(printer, kRollLeftAttribute);
+    if (VendorDefault(printer, kRollLengthAttribute) <= 0 || usedMm <= 0) return;
+    const int left = VendorDefault(printer, kRollLeftAttribute);
     SetDefault(printer, kRollLeftAttribute,
                std::max(0, left - static_cast<int>(std::lround(usedMm))));
     ShowRollSupply(printer);
@@ -131,10 +122,11 @@ void UseRoll(pappl_printer_t* printer, double usedMm) {
 
 int JoinRollDefaults(pappl_printer_t* printer, int count, cups_option_t** vendor) {
     const char* length = cupsGetOption(kRollLengthAttribute, count, *vendor);
-    if (length == nullptr || std::atoi(length) == Default(printer, kRollLengthAttribute))
+    if (length == nullptr || std::atoi(length) == VendorDefault(printer, kRollLengthAttribute))
         return count;
     const char* left = cupsGetOption(kRollLeftAttribute, count, *vendor);
-    if (left != nullptr && std::atoi(left) != Default(printer, kRollLeftAttribute)) return count;
+    if (left != nullptr && std::atoi(left) != VendorDefault(printer, kRollLeftAttribute))
+        return count;
     return cupsAddOption(kRollLeftAttribute, length, count, vendor);
 }
 

@@ -216,6 +216,15 @@ int JoinOutputBinDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data
                          count, vendor);
 }
 
+int VendorDefault(pappl_printer_t* printer, const char* name) {
+    ipp_t* attributes = papplPrinterGetDriverAttributes(printer);
+    const std::string byDefault = std::string(name) + "-default";
+    const int value =
+        ippGetInteger(ippFindAttribute(attributes, byDefault.c_str(), IPP_TAG_INTEGER), 0);
+    ippDelete(attributes);
+    return value;
+}
+
 std::string JobVendorValue(pappl_job_t* job, const pappl_pr_options_t& options, const char* name) {
     return VendorValues(job, options)[name];
 }

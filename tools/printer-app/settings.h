@@ -39,6 +39,9 @@ inline constexpr int kMaxJobCopies = 999;
 // the highest, normal the printer's printer-resolution-default.
 int JobResolution(pappl_job_t* job, const pappl_pr_options_t& options, unsigned page);
 
+// An integer vendor default of the printer (0 where it has none).
+int VendorDefault(pappl_printer_t* printer, const char* name);
+
 // A vendor setting of a job: its own, else the printer's default ("").
 std::string JobVendorValue(pappl_job_t* job, const pappl_pr_options_t& options, const char* name);
 
