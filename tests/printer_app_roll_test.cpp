@@ -65,17 +65,8 @@ TEST_F(RollTest, PagesNestAcrossTheRollWhichIsASupply) {
     // Each page's own drawing, in its third of the sheet.
     for (int page = 1; page <= 3; ++page) {
         SCOPED_TRACE("page " + std::to_string(page));
-        // Where the nest put it: 297 mm and a 5 mm gap a page, a few
-        // pixels of paper around it.
-        const double perMm = sheet.width / 914.4;
-        const int x = std::max(0, static_cast<int>((page - 1) * 302 * perMm) - 4);
-        Picture third;
-        third.width = std::min(sheet.width - x, static_cast<int>(297 * perMm) + 8);
-        third.height = sheet.height;
-        for (int y = 0; y < sheet.height; ++y) {
-            const auto row = sheet.grey.begin() + y * sheet.width + x;
-            third.grey.insert(third.grey.end(), row, row + third.width);
-        }
+        // Where the nest put it: 297 mm and a 5 mm gap a page.
+        const Picture third = NestedColumns(sheet, 914.4, page, 297, 5);
         const Match m = BestMatch(third, PopplerPage(Path("three.pdf"), page, 0));
         EXPECT_LT(m.meanDifference, 8.0);
     }
@@ -94,6 +85,42 @@ TEST_F(RollTest, PagesNestAcrossTheRollWhichIsASupply) {
     StopApp();
     StartApp();
     EXPECT_EQ(Supply(*this), "Roll paper, 914 mm: 8.7 m left");
+}
+
+// The same PDF and settings nested through the printer application and
+// through adihost: the same driver job, byte for byte.
+TEST_F(RollTest, NestedPagesMakeTheSameStreamAsAdihost) {
+    StartApp();
+    WriteDrawingPdf(Path("three.pdf"), 297, 420, 3);
+    Adihost("configure --defaults --paper 23 --resolution 200");
+    const std::string plot = "plot " + Path("three.pdf") + " --quiet --nest across-roll -o ";
+    const struct {
+        const char* name;
+        int gap;
+        const char* cutMarks;
+        const char* arguments;
+    } cases[] = {{"side by side", 5, "none", ""},
+                 {"two across, cut marks", 20, "corners", " --gap 20 --cut-marks"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int id = 0;
+        ASSERT_EQ(PrintJob(Path("three.pdf"), "application/pdf", &id,
+                           [&](ipp_t* r) {
+                               OnTheRoll(r, "across-roll");
+                               ippAddInteger(r, IPP_TAG_JOB, IPP_TAG_INTEGER, "varnu-nesting-gap",
+                                             c.gap);
+                               ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-cut-marks",
+                                            nullptr, c.cutMarks);
+                           }),
+                  IPP_STATUS_OK);
+        ASSERT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
+        const std::string app = TakeOutput();
+        ASSERT_EQ(SplitJobs(app).size(), 1u);
+        Adihost(plot + Path("adihost.prn") + c.arguments);
+        EXPECT_TRUE(Read(Path("adihost.prn")) == app)
+            << "adihost " << Read(Path("adihost.prn")).size() << " bytes, the application "
+            << app.size();
+    }
 }
 
 TEST_F(RollTest, AJobLongerThanTheRollLeftWaitsForANewRoll) {
