@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -161,6 +162,24 @@ std::string SheetTest::Read(const std::string& path) {
 
 void SheetTest::Write(const std::string& name, const std::string& bytes) {
     std::ofstream(Path(name), std::ios::binary) << bytes;
+}
+
+Picture Columns(const Picture& picture, int x, int width) {
+    Picture out;
+    x = std::clamp(x, 0, picture.width);
+    out.width = std::min(width, picture.width - x);
+    out.height = picture.height;
+    for (int y = 0; y < picture.height; ++y) {
+        const auto row = picture.grey.begin() + y * picture.width + x;
+        out.grey.insert(out.grey.end(), row, row + out.width);
+    }
+    return out;
+}
+
+Picture NestedColumns(const Picture& sheet, double sheetMm, int page, double pageMm, double gapMm) {
+    const double perMm = sheet.width / sheetMm;
+    const int x = static_cast<int>((page - 1) * (pageMm + gapMm) * perMm) - 4;
+    return Columns(sheet, std::max(0, x), static_cast<int>(pageMm * perMm) + 8);
 }
 
 }  // namespace varnu::testing

@@ -51,6 +51,14 @@ Match BestMatch(const Picture& sheet, const Picture& reference);
 
 bool ReadPngGrey(const std::string& path, Picture* picture);
 
+// The columns `x` to `x + width` of `picture` (as many as it has).
+Picture Columns(const Picture& picture, int x, int width);
+
+// Where the nest of `page` (from 1) of pages `pageMm` wide, `gapMm` apart,
+// lies across a sheet of `sheetMm`: its columns, with a few pixels of paper
+// on either side.
+Picture NestedColumns(const Picture& sheet, double sheetMm, int page, double pageMm, double gapMm);
+
 class SheetTest : public ::testing::Test {
   public:
     void SetUp() override;

@@ -5,6 +5,8 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "pdf_sheets.h"
 
 namespace varnu::testing {
@@ -153,6 +155,124 @@ TEST_F(PdfTest, RefusedDocumentsLeaveNoOutput) {
     EXPECT_EQ(streamed.status, 1);
     EXPECT_NE(streamed.err.find("page 2: the page"), std::string::npos) << streamed.err;
     EXPECT_EQ(Read(Path("stdout.txt")), "");
+}
+
+// The sheet a job's stream asks for: PS length,width in plotter units
+// (40 a millimetre).
+std::pair<int, int> SheetOf(const std::string& job) {
+    std::smatch m;
+    if (!std::regex_search(job, m, std::regex("PS(\\d+),(\\d+)"))) return {0, 0};
+    return {std::stoi(m[1]), std::stoi(m[2])};
+}
+
+// --nest across-roll: the pages side by side on one sheet of the stored
+// roll, as long as the nest, the stored record left as it was.
+TEST_F(PdfTest, PagesNestAcrossTheStoredRollAsOneJob) {
+    ASSERT_EQ(Adihost("configure --defaults --paper 23 --resolution 200").status, 0);
+    const std::string record = Read(Path("varnu.cfg"));
+    WriteDrawingPdf(Path("three.pdf"), 297, 420, 3);
+    const std::string plot = "plot " + Path("three.pdf") + " --quiet --nest across-roll -o ";
+    ASSERT_EQ(Adihost(plot + Path("nest.prn")).status, 0);
+    EXPECT_EQ(Read(Path("varnu.cfg")), record);
+    const std::vector<std::string> jobs = SplitJobs(Read(Path("nest.prn")));
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(SheetOf(jobs[0]), std::make_pair(16800, 36576));  // 420 x 914.4 mm
+    const Picture sheet = RenderJob(jobs[0], "nest");
+    for (int page = 1; page <= 3; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        const Picture third = NestedColumns(sheet, 914.4, page, 297, 5);
+        const Match m = BestMatch(third, PopplerPage(Path("three.pdf"), page, 0));
+        EXPECT_LT(m.meanDifference, 8.0);
+        // The page beside it does not match as well.
+        const Match other = BestMatch(third, PopplerPage(Path("three.pdf"), page % 3 + 1, 0));
+        EXPECT_GT(other.meanDifference, 2 * m.meanDifference + 1);
+    }
+    // 20 mm apart, two fit across: the third turned below them (297 + 20 +
+    // 297 mm); never turned, it lies as it comes (420 + 20 + 420 mm).
+    ASSERT_EQ(Adihost(plot + Path("wide.prn") + " --gap 20").status, 0);
+    EXPECT_EQ(SheetOf(Read(Path("wide.prn"))), std::make_pair(24560, 36576));
+    ASSERT_EQ(Adihost(plot + Path("upright.prn") + " --gap 20 --rotate none").status, 0);
+    EXPECT_EQ(SheetOf(Read(Path("upright.prn"))), std::make_pair(34400, 36576));
+    // A margin lengthens the sheet by itself at both ends, and narrows
+    // the roll the pages share: two fit across 914.4 - 20 mm at 5 mm.
+    ASSERT_EQ(Adihost("configure --margin 10").status, 0);
+    const std::string margined = Read(Path("varnu.cfg"));
+    ASSERT_EQ(Adihost(plot + Path("margin.prn")).status, 0);
+    // (The driver's PS carries the margins within a few of its units.)
+    const std::pair<int, int> margin = SheetOf(Read(Path("margin.prn")));
+    EXPECT_NEAR(margin.first, (297 + 5 + 297 + 20) * 40, 4);
+    EXPECT_NEAR(margin.second, 36576, 4);
+    EXPECT_EQ(Read(Path("varnu.cfg")), margined);
+    // Cut marks are vectors at the pages' corners, in the gaps.
+    ASSERT_EQ(Adihost("configure --margin 0").status, 0);
+    ASSERT_EQ(Adihost(plot + Path("marks.prn") + " --cut-marks").status, 0);
+    const std::string marks = Read(Path("marks.prn"));
+    EXPECT_EQ(SheetOf(marks), std::make_pair(16800, 36576));
+    EXPECT_GT(marks.size(), Read(Path("nest.prn")).size());
+    // --page picks the pages nested: one page alone, turned to take 297 mm.
+    ASSERT_EQ(Adihost(plot + Path("one.prn") + " --page 2").status, 0);
+    EXPECT_EQ(SheetOf(Read(Path("one.prn"))), std::make_pair(11880, 36576));
+}
+
+// Without --nest (or with none) each page is its own job on the stored
+// sheet, as before.
+TEST_F(PdfTest, WithoutNestingEachPageIsItsOwnJob) {
+    ASSERT_EQ(Adihost("configure --defaults --paper 23 --length 500 --resolution 200").status, 0);
+    WriteDrawingPdf(Path("three.pdf"), 297, 420, 3);
+    const std::string plot = "plot " + Path("three.pdf") + " --quiet -o ";
+    ASSERT_EQ(Adihost(plot + Path("apart.prn")).status, 0);
+    const std::vector<std::string> jobs = SplitJobs(Read(Path("apart.prn")));
+    ASSERT_EQ(jobs.size(), 3u);
+    for (const std::string& job : jobs) EXPECT_EQ(SheetOf(job), std::make_pair(20000, 36576));
+    ASSERT_EQ(Adihost(plot + Path("none.prn") + " --nest none").status, 0);
+    EXPECT_EQ(Read(Path("none.prn")), Read(Path("apart.prn")));
+}
+
+// What --nest cannot do is refused before anything is written, the
+// stored record left as it was.
+TEST_F(PdfTest, NestingRefusalsWriteNothing) {
+    ASSERT_EQ(Adihost("configure --defaults --resolution 200").status, 0);  // E-Arch, no roll
+    WriteDrawingPdf(Path("a3.pdf"), 297, 420, 1);
+    WriteDrawingPdf(Path("long.pdf"), 800, 1900, 9);  // 9 x 1900 mm and gaps: past 15 m
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 40, 30);
+    ASSERT_EQ(cairo_surface_write_to_png(image, Path("image.png").c_str()), CAIRO_STATUS_SUCCESS);
+    cairo_surface_destroy(image);
+    const std::string fixed = Read(Path("varnu.cfg"));
+    ASSERT_EQ(Adihost("configure --paper 23").status, 0);
+    const std::string roll = Read(Path("varnu.cfg"));
+    const struct {
+        const char* file;
+        const char* arguments;
+        const std::string& record;
+        const char* message;
+    } cases[] = {
+        {"a3.pdf", "--nest across-roll", fixed,
+         "the stored paper \"E-Arch(36Zoll)\" is no roll: choose one with adihost configure "
+         "--paper N (the rolls are rows 23..41"},
+        {"image.png", "--nest across-roll", roll, "nests pages by their own size"},
+        {"long.pdf", "--nest across-roll", roll,
+         "the nest is 17140 mm long with the margins; a sheet of the roll is at most 15000 mm"},
+        {"a3.pdf", "--nest across-roll --gap -1", roll, "--gap -1: give 0 to 100 mm"},
+        {"a3.pdf", "--nest across-roll --gap 100.5", roll, "--gap 100.5: give 0 to 100"},
+        {"a3.pdf", "--nest across-roll --gap 5mm", roll, "--gap 5mm: give 0 to 100"},
+        {"a3.pdf", "--nest across-roll --gap nan", roll, "--gap nan: give 0 to 100"},
+        {"a3.pdf", "--gap 5", roll, "--gap and --cut-marks go with --nest across-roll"},
+        {"a3.pdf", "--cut-marks", roll, "--gap and --cut-marks go with --nest across-roll"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.arguments);
+        Write("varnu.cfg", c.record);
+        const ProcessResult r = Adihost("plot " + Path(c.file) + " -o " + Path("out.prn") + " " +
+                                        c.arguments + " --quiet");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(Path("out.prn")));
+        EXPECT_FALSE(fs::exists(Path("out.prn.part")));
+        EXPECT_EQ(Read(Path("varnu.cfg")), c.record);
+    }
+    // Not a choice: a usage error.
+    EXPECT_EQ(Adihost("plot " + Path("a3.pdf") + " -o " + Path("out.prn") + " --nest along").status,
+              2);
 }
 
 }  // namespace

@@ -104,6 +104,42 @@ TEST_F(RollTest, PagesNestAcrossTheRollWhichIsASupply) {
     EXPECT_EQ(Supply(*this), "Roll paper, 914 mm: 8.7 m left");
 }
 
+// The same PDF and settings nested through the printer application and
+// through adihost: the same driver job, byte for byte.
+TEST_F(RollTest, NestedPagesMakeTheSameStreamAsAdihost) {
+    StartApp();
+    WriteDrawingPdf(Path("three.pdf"), 297, 420, 3);
+    Adihost("configure --defaults --paper 23 --resolution 200");
+    const std::string plot = "plot " + Path("three.pdf") + " --quiet --nest across-roll -o ";
+    const struct {
+        const char* name;
+        int gap;
+        const char* cutMarks;
+        const char* arguments;
+    } cases[] = {{"side by side", 5, "none", ""},
+                 {"two across, cut marks", 20, "corners", " --gap 20 --cut-marks"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int id = 0;
+        ASSERT_EQ(PrintJob(Path("three.pdf"), "application/pdf", &id,
+                           [&](ipp_t* r) {
+                               OnTheRoll(r, "across-roll");
+                               ippAddInteger(r, IPP_TAG_JOB, IPP_TAG_INTEGER, "varnu-nesting-gap",
+                                             c.gap);
+                               ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-cut-marks",
+                                            nullptr, c.cutMarks);
+                           }),
+                  IPP_STATUS_OK);
+        ASSERT_EQ(WaitForEnd(id), IPP_JSTATE_COMPLETED);
+        const std::string app = TakeOutput();
+        ASSERT_EQ(SplitJobs(app).size(), 1u);
+        Adihost(plot + Path("adihost.prn") + c.arguments);
+        EXPECT_TRUE(Read(Path("adihost.prn")) == app)
+            << "adihost " << Read(Path("adihost.prn")).size() << " bytes, the application "
+            << app.size();
+    }
+}
+
 TEST_F(RollTest, AJobLongerThanTheRollLeftWaitsForANewRoll) {
     StartApp();
     ASSERT_EQ(SetDefault("varnu-roll-length-default", "300", true), IPP_STATUS_OK);

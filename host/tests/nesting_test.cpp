@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "model/roll_sheet.h"
+
 namespace varnu::host::testing {
 namespace {
 
@@ -168,6 +170,33 @@ TEST(Nesting, PagesOfTwoDocumentsWithCutMarks) {
     ASSERT_TRUE(NestedPages({{&a, 0}, {&a, 1}, {&b, 0}}, bareNest, {kRoll, kGap, false})
                     .Draw(0, {area.width, area.height, kSteps}, 200, &bare, &error));
     EXPECT_EQ(bare.steps().size(), 3u);
+}
+
+// The sheet cut from the roll for a page or a nest: the roll's width, the
+// page's length the way round it lies and the margins at both ends.
+TEST(RollSheet, APageTakesItsLengthAndTheMarginsOfTheRoll) {
+    RollCut cut;
+    std::string error;
+    ASSERT_TRUE(CutFromRoll(Mm(297, 420), kRoll, 0, true, 15000, &cut, &error)) << error;
+    EXPECT_TRUE(cut.turned);  // 297 mm of roll rather than 420
+    EXPECT_EQ(cut.width, 91440);
+    EXPECT_EQ(CutLengthMm(cut), 297);
+    ASSERT_TRUE(CutFromRoll(Mm(297, 420), kRoll, 5, false, 15000, &cut, &error)) << error;
+    EXPECT_FALSE(cut.turned);
+    EXPECT_NEAR(cut.length, 43000, 1);
+    EXPECT_EQ(CutLengthMm(cut), 430);
+    // Three A3 pages nested side by side lie as the nest has them.
+    Nest nest;
+    ASSERT_TRUE(NestPages(std::vector<Area>(3, Mm(297, 420)), {kRoll, kGap, true}, &nest, &error));
+    ASSERT_TRUE(CutFromRoll(NestArea(nest), kRoll, 0, false, 15000, &cut, &error)) << error;
+    EXPECT_EQ(CutLengthMm(cut), 420);
+    // Never longer than the roll's longest sheet.
+    ASSERT_TRUE(CutFromRoll(Mm(900, 20000), kRoll, 0, true, 15000, &cut, &error)) << error;
+    EXPECT_EQ(cut.length, 1500000);
+    // The margins narrow the roll: 910 mm fits 914.4 mm, not with 5 mm a side.
+    EXPECT_TRUE(CutFromRoll(Mm(910, 2000), kRoll, 0, false, 15000, &cut, &error));
+    EXPECT_FALSE(CutFromRoll(Mm(910, 2000), kRoll, 5, false, 15000, &cut, &error));
+    EXPECT_EQ(error, "the page (910 x 2000 mm) is wider than the roll (914 mm)");
 }
 
 }  // namespace

@@ -9,17 +9,22 @@
 #include <string>
 
 #include "adihost/demo.h"
+#include "model/nesting.h"
 #include "model/print.h"
+#include "model/roll_sheet.h"
 #include "preview/preview.h"
 #include "readers/documents.h"
+#include "readers/ipp_media.h"
 #include "readers/test_page.h"
 #include "session/config_store.h"
 #include "session/configure.h"
 #include "session/driver.h"
 #include "session/plot_session.h"
+#include "session/text.h"
 #include "sinks/output_file.h"
 #include "sinks/png_file.h"
 #include "sinks/signals.h"
+#include "varnu/printer_tables.h"
 #include "varnu_version.h"
 
 namespace {
@@ -35,6 +40,8 @@ struct PlotOptions {
     int colour = 7;
     std::string pages = "all", rotate = "auto";
     bool fitGiven = false;
+    std::string nest = "none", gap = "5";  // --gap in mm, read by ReadGap
+    bool cutMarks = false, gapGiven = false;
 };
 
 int Refuse(const std::string& error) {
@@ -132,9 +139,109 @@ bool EnsureConfiguration() {
     return stored;
 }
 
-// Every page of the document, or the one --page names, each a job.
+constexpr double kMm = 1 / 25.4;
+
+// --gap: millimetres between nested pages, 0 to 100; with --cut-marks it
+// goes only with --nest across-roll.
+bool ReadGap(const PlotOptions& o, double* gap, std::string* error) {
+    if (o.nest != "across-roll" && (o.gapGiven || o.cutMarks)) {
+        *error = "--gap and --cut-marks go with --nest across-roll";
+        return false;
+    }
+    double mm = 0;
+    int used = 0;
+    if (std::sscanf(o.gap.c_str(), "%lf%n", &mm, &used) != 1 ||
+        used != static_cast<int>(o.gap.size()) || !(mm >= 0 && mm <= 100)) {
+        *error = "--gap " + o.gap + ": give 0 to 100 mm between nested pages";
+        return false;
+    }
+    *gap = mm * kMm;
+    return true;
+}
+
+// The roll of the stored paper row; none where the row is a fixed format.
+const varnu::RollWidth* StoredRoll(std::string* error) {
+    const int row = StoredConfig().paperIndex;
+    for (const varnu::RollWidth& roll : varnu::RollWidths())
+        if (roll.row == row) return &roll;
+    const varnu::PaperFormatRecord* paper = varnu::PaperFormat(0, row);
+    std::string name = paper != nullptr ? Utf8FromWindows1252(paper->name) : "";
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    std::string rolls;  // "23..41": the table keeps its rolls together
+    for (const varnu::RollWidth& roll : varnu::RollWidths())
+        rolls = (rolls.empty() ? std::to_string(roll.row) : rolls.substr(0, rolls.find('.'))) +
+                ".." + std::to_string(roll.row);
+    *error = "--nest across-roll nests pages on a roll, and the stored paper \"" + name +
+             "\" is no roll: choose one with adihost configure --paper N (the rolls are rows " +
+             rolls + "; adihost configure --list-papers names them)";
+    return nullptr;
+}
+
+// The pages nested across the stored roll, as one page on a sheet of the
+// roll's width by the nest's length and the margins, set in a copy of the
+// stored record for this run (the record's file stays as it is).
+bool NestOnRoll(const PlotOptions& o, double gap, Document& document, PrintRequest* request,
+                std::unique_ptr<Document>* nested, std::string* error) {
+    const varnu::RollWidth* roll = StoredRoll(error);
+    if (roll == nullptr) return false;
+    std::vector<Area> sizes;
+    std::vector<NestedPage> pages;
+    for (const int index : request->pages) {
+        const std::optional<Area> size = document.PageSize(index);
+        if (!size) {
+            *error =
+                "--nest across-roll nests pages by their own size, which this document's "
+                "have not (images, DXF drawings and HP-GL/2 files without PS are placed "
+                "on the sheet): plot it without --nest";
+            return false;
+        }
+        sizes.push_back(*size);
+        pages.push_back({&document, index});
+    }
+    const int margin = StoredConfig().marginMm;
+    const double width = roll->width / 2540.0;
+    const NestRules rules{width - 2 * margin * kMm, gap, o.rotate == "auto", o.cutMarks};
+    Nest nest;
+    RollCut cut;
+    if (!NestPages(sizes, rules, &nest, error)) return false;
+    if (nest.length + 2 * margin * kMm > roll->maxLengthMm * kMm) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "the nest is %.0f mm long with the margins; a sheet of the roll is at most "
+                      "%d mm: plot fewer pages (--page)",
+                      (nest.length + 2 * margin * kMm) / kMm, roll->maxLengthMm);
+        *error = text;
+        return false;
+    }
+    // The nest already lies as it should: its sheet is not turned.
+    if (!CutFromRoll(NestArea(nest), width, margin, false, roll->maxLengthMm, &cut, error))
+        return false;
+    RecordBytes record;
+    if (LoadConfigRecord(40, record.data()) != 0) {
+        *error = "the stored configuration cannot be read";
+        return false;
+    }
+    UseConfigMemory(record);
+    ConfigureOptions sheet;
+    sheet.paper = std::to_string(roll->row);
+    sheet.length = CutLengthMm(cut);
+    std::vector<std::string> messages;
+    if (!Configure(sheet, &messages)) {
+        *error = "the roll sheet was refused";
+        for (const std::string& m : messages) *error += "; " + m;
+        return false;
+    }
+    *nested = std::make_unique<NestedPages>(std::move(pages), std::move(nest), rules);
+    request->pages = {0};
+    return true;
+}
+
+// Every page of the document, or the one --page names, each a job; or
+// nested across the roll, all as one job.
 int RunPlot(const PlotOptions& o) {
     std::string error;
+    double gap = 0;
+    if (!ReadGap(o, &gap, &error)) return Refuse(error);
     const DocumentFormat* format = FormatOf(o.input, "", &error);
     DocumentOptions options;
     if (format == nullptr || !ReadDocumentOptions(o, *format, &options, &error))
@@ -147,11 +254,15 @@ int RunPlot(const PlotOptions& o) {
     request.progress = !o.quiet;
     if (!PageList(o.pages, document->pages(), &request.pages, &error)) return Refuse(error);
     if (!EnsureConfiguration()) return kRefused;
+    std::unique_ptr<Document> nested;
+    if (o.nest == "across-roll" && !NestOnRoll(o, gap, *document, &request, &nested, &error))
+        return Refuse(o.input + ": " + error);
     PlotSession session;
     PrintReport report;
-    const bool plotted = session.Open({o.output, o.input, {}}, &error) &&
-                         PrintDocument(*document, request, &session, &report, &error) &&
-                         session.Finish(&error);
+    const bool plotted =
+        session.Open({o.output, o.input, {}}, &error) &&
+        PrintDocument(nested ? *nested : *document, request, &session, &report, &error) &&
+        session.Finish(&error);
     for (const std::string& note : report.notes)
         std::fprintf(stderr, "adihost: %s\n", note.c_str());
     if (!plotted) return Refuse(error.rfind(o.input, 0) == 0 ? error : o.input + ": " + error);
@@ -362,6 +473,14 @@ CLI::App* AddPlotCommand(CLI::App& app, PlotOptions* plot) {
         ->add_option("--rotate", plot->rotate,
                      "auto (the default) turns a page that fits only turned; none never does")
         ->check(CLI::IsMember({"auto", "none"}));
+    command
+        ->add_option("--nest", plot->nest,
+                     "none (the default): each page a job; across-roll: the pages side by side "
+                     "across the stored roll, one job")
+        ->check(CLI::IsMember({"none", "across-roll"}));
+    command->add_option("--gap", plot->gap, "with --nest: mm between nested pages, 0..100 (5)");
+    command->add_flag("--cut-marks", plot->cutMarks,
+                      "with --nest: marks at the nested pages' corners to cut along");
     command->add_option("--scale", plot->scale,
                         "DXF at a fixed scale 1:N (drawing units in mm) instead of fitted; "
                         "PDF: the page's size times a factor or 1:N");
@@ -483,6 +602,7 @@ int Run(int argc, char** argv) {
     if (!CheckRecord(configPath, plot, render.output)) return kRefused;
     InstallSignalCleanup();
     plot.fitGiven = plotCommand->get_option("--fit")->count() > 0;
+    plot.gapGiven = plotCommand->get_option("--gap")->count() > 0;
     std::string error;
     if (!InstallHost(&error)) return Refuse(error);
     if (*plotCommand) return RunPlot(plot);

@@ -81,7 +81,7 @@ bool DeviceJob::PageSettings(host::Document& document, const pappl_pr_options_t&
     *own = PageOptions(job_, options, page);
     const std::optional<host::Area> size = document.PageSize(index);
     if (!OnTheRoll(job_) || !size) return true;
-    const bool mayTurn = JobVendorValue(job_, *own, kRollRotationAttribute) != "never";
+    const bool mayTurn = mayTurn_ && JobVendorValue(job_, *own, kRollRotationAttribute) != "never";
     const int margin = std::atoi(JobVendorValue(job_, *own, kSheetMarginAttribute).c_str());
     return RollSheet(papplJobGetPrinter(job_), *size, mayTurn, margin, &own->media, error);
 }

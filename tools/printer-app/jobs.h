@@ -33,6 +33,9 @@ class DeviceJob {
     bool Sheet(const pappl_pr_options_t& options, int dpi, host::Sheet* sheet, std::string* error);
     bool Finish(std::string* error);
     bool canceled() const { return papplJobIsCanceled(job_) != 0; }
+    // Sheets cut from the roll as the pages lie, never turned: a nest is
+    // laid out as it goes on the roll.
+    void KeepPagesAsTheyLie() { mayTurn_ = false; }
     pappl_job_t* job() const { return job_; }
 
   private:
@@ -49,6 +52,7 @@ class DeviceJob {
     // whether it is being left out (cancelled before any did).
     std::uint64_t sent_ = 0;
     bool leftOut_ = false;
+    bool mayTurn_ = true;
 };
 
 // Where pages are spooled (as unnamed files): the application's spool.

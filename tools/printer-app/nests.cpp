@@ -281,8 +281,8 @@ bool FirstSheet(DeviceJob& out, const pappl_pr_options_t& options, const Layout&
                 const host::Nest& nest, host::Sheet* sheet, std::string* error) {
     pappl_job_t* job = out.job();
     pappl_pr_options_t own = options;
-    return RollSheet(papplJobGetPrinter(job), host::NestArea(nest), layout.rules.mayTurn,
-                     layout.marginMm, &own.media, error) &&
+    return RollSheet(papplJobGetPrinter(job), host::NestArea(nest), false, layout.marginMm,
+                     &own.media, error) &&
            out.Sheet(own, JobResolution(job, own, 1), sheet, error);
 }
 
@@ -311,6 +311,7 @@ bool PrintPages(DeviceJob& out, const pappl_pr_options_t& options, host::Documen
     for (const Share& s : shares)
         for (const int index : s.pages) placed.push_back({s.document, index});
     host::NestedPages nested(std::move(placed), std::move(nest), layout.rules);
+    out.KeepPagesAsTheyLie();
     if (!out.Print(nested, options, {0}, 1, 0, error) || !out.Finish(error)) return false;
     Settle(job, shares);
     return true;

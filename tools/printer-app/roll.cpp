@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "driver.h"
+#include "model/roll_sheet.h"
 #include "readers/ipp_media.h"
 #include "settings.h"
 
@@ -51,25 +52,14 @@ double LoadedRollWidth(pappl_printer_t* printer) {
 
 bool RollSheet(pappl_printer_t* printer, const host::Area& page, bool mayTurn, int marginMm,
                pappl_media_col_t* media, std::string* error) {
-    constexpr double kSlack = 0.05;  // inches, as the fit policy allows
-    const double roll = LoadedRollWidth(printer) - 2 * marginMm * kMm;
-    const bool fits = page.width <= roll + kSlack, fitsTurned = page.height <= roll + kSlack;
-    if (!fits && !(mayTurn && fitsTurned)) {
-        char text[160];
-        std::snprintf(text, sizeof text,
-                      "the page (%.0f x %.0f mm) is wider than the roll (%.0f mm)",
-                      page.width / kMm, page.height / kMm, LoadedRollWidth(printer) / kMm);
-        *error = text;
+    host::RollCut cut;
+    if (!host::CutFromRoll(page, LoadedRollWidth(printer), marginMm, mayTurn, LongestRollMm(), &cut,
+                           error))
         return false;
-    }
-    const bool turned = !fits || (mayTurn && fitsTurned && page.width < page.height);
-    const double length = (turned ? page.width : page.height) + 2 * marginMm * kMm;
-    const int hundredths =
-        std::min(static_cast<int>(std::ceil(length * 2540)), LongestRollMm() * 100);
-    media->size_length = hundredths;
-    media->size_width = static_cast<int>(std::lround(LoadedRollWidth(printer) * 2540));
+    media->size_length = cut.length;
+    media->size_width = cut.width;
     std::snprintf(media->size_name, sizeof media->size_name, "custom_roll_%dx%dmm",
-                  media->size_width / 100, hundredths / 100);
+                  media->size_width / 100, cut.length / 100);
     return true;
 }
 
