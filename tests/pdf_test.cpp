@@ -203,11 +203,12 @@ TEST_F(PdfTest, PagesNestAcrossTheStoredRollAsOneJob) {
     EXPECT_NEAR(margin.first, (297 + 5 + 297 + 20) * 40, 4);
     EXPECT_NEAR(margin.second, 36576, 4);
     EXPECT_EQ(Read(Path("varnu.cfg")), margined);
-    // Cut marks are vectors at the pages' corners, in the gaps.
+    // Cut marks are vectors at the pages' corners, in the gaps and in a
+    // gap's room around the nest.
     ASSERT_EQ(Adihost("configure --margin 0").status, 0);
     ASSERT_EQ(Adihost(plot + Path("marks.prn") + " --cut-marks").status, 0);
     const std::string marks = Read(Path("marks.prn"));
-    EXPECT_EQ(SheetOf(marks), std::make_pair(16800, 36576));
+    EXPECT_EQ(SheetOf(marks), std::make_pair(17200, 36576));
     EXPECT_GT(marks.size(), Read(Path("nest.prn")).size());
     // --page picks the pages nested: one page alone, turned to take 297 mm.
     ASSERT_EQ(Adihost(plot + Path("one.prn") + " --page 2").status, 0);
