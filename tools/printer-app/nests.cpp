@@ -215,8 +215,12 @@ void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& lay
     const int dpi = JobResolution(job, options, 1);
     const std::vector<int> queued = PendingJobs(printer);
     std::set<int> seen{papplJobGetID(job)};
+    // The jobs page says that the nest waits. (Not the job's message: PAPPL
+    // 1.3.1 copies that for Get-Job-Attributes without the job's lock,
+    // while a new message frees the old one.)
     SetWaiting(job, true);
-    papplJobSetMessage(job, "Waiting %d s for further jobs to nest on the roll.", wait);
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Waiting %d s for further jobs to nest on the roll.",
+                wait);
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
     bool released = false;
     while (!released && !out.canceled() && std::chrono::steady_clock::now() < until &&
@@ -228,8 +232,7 @@ void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& lay
             if (shares->size() < kMostJobs &&
                 Join(printer, id, likeness, layout, sheet, dpi, shares, &why)) {
                 until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
-                papplJobSetMessage(job, "%zu jobs nested; waiting %d s for further jobs.",
-                                   shares->size(), wait);
+                papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Job %d joins the nest.", id);
                 continue;
             }
             released = std::find(queued.begin(), queued.end(), id) == queued.end();
@@ -240,7 +243,6 @@ void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& lay
         if (!released) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     SetWaiting(job, false);
-    papplJobSetMessage(job, "%s", "");
 }
 
 // Jobs cancelled while the nest waited are left out.
