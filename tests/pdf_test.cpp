@@ -12,7 +12,20 @@
 namespace varnu::testing {
 namespace {
 
-class PdfTest : public SheetTest {};
+class PdfTest : public SheetTest {
+  protected:
+    // adihost refuses to plot `file` with `arguments`, saying `message`, and
+    // writes nothing.
+    void ExpectRefused(const std::string& file, const std::string& arguments,
+                       const std::string& message) {
+        const ProcessResult r =
+            Adihost("plot " + Path(file) + " -o " + Path("out.prn") + " " + arguments + " --quiet");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(Path("out.prn")));
+        EXPECT_FALSE(fs::exists(Path("out.prn.part")));
+    }
+};
 
 // Two pages that differ where a swapped or mirrored page would show.
 void WriteTwoPages(const std::string& path, double widthMm, double heightMm) {
@@ -141,12 +154,7 @@ TEST_F(PdfTest, RefusedDocumentsLeaveNoOutput) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.arguments);
-        const ProcessResult r = Adihost("plot " + Path(c.file) + " -o " + Path("out.prn") + " " +
-                                        c.arguments + " --quiet");
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_FALSE(fs::exists(Path("out.prn")));
-        EXPECT_FALSE(fs::exists(Path("out.prn.part")));
+        ExpectRefused(c.file, c.arguments, c.message);
     }
     // To standard output, where a page sent cannot be taken back: page 2
     // is refused before page 1 goes out.
@@ -263,12 +271,7 @@ TEST_F(PdfTest, NestingRefusalsWriteNothing) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.arguments);
         Write("varnu.cfg", c.record);
-        const ProcessResult r = Adihost("plot " + Path(c.file) + " -o " + Path("out.prn") + " " +
-                                        c.arguments + " --quiet");
-        EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_FALSE(fs::exists(Path("out.prn")));
-        EXPECT_FALSE(fs::exists(Path("out.prn.part")));
+        ExpectRefused(c.file, c.arguments, c.message);
         EXPECT_EQ(Read(Path("varnu.cfg")), c.record);
     }
     // Not a choice: a usage error.

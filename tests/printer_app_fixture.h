@@ -214,6 +214,14 @@ class PrinterAppTest : public SheetTest {
         return r.err;
     }
 
+    // A grey 300 dpi PWG raster page of ipptool's samples, made with
+    // Ghostscript; "" where they cannot be made.
+    std::string PwgSample() {
+        if (Run(kTests + "/make-pwg-samples " + Path("samples") + " 300").status != 0) return "";
+        return Path("samples") +
+               "/pwg-raster-samples-300dpi/sgray-8/document-letter-sgray-8-300dpi.pwg";
+    }
+
     // The vendor default `name` set to `value` as a keyword (or integer).
     ipp_status_t SetDefault(const char* name, const std::string& value, bool integer = false) {
         ipp_t* request = NewRequest(IPP_OP_SET_PRINTER_ATTRIBUTES);

@@ -38,7 +38,28 @@ long MemoryKb(pid_t pid, const char* field) {
     return -1;
 }
 
-using HostileClientTest = PrinterAppTest;
+class HostileClientTest : public PrinterAppTest {
+  protected:
+    // One of many clients at once: prints `file`, lists the jobs, adds the
+    // job's id to `ids`, and cancels it after `cancelAfterMs` (none: -1).
+    void PrintThenCancel(const std::string& file, const char* format,
+                         const std::function<void(ipp_t*)>& attributes, int cancelAfterMs,
+                         std::mutex* mutex, std::vector<int>* ids) {
+        int id = 0;
+        PrintJob(file, format, &id, attributes);
+        Send(NewRequest(IPP_OP_GET_JOBS));
+        if (id == 0) return;
+        {
+            const std::lock_guard<std::mutex> lock(*mutex);
+            ids->push_back(id);
+        }
+        if (cancelAfterMs < 0) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(cancelAfterMs));
+        ipp_t* request = NewRequest(IPP_OP_CANCEL_JOB);
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+        Send(request);
+    }
+};
 
 TEST_F(HostileClientTest, SettingsThatWouldRewriteTheStateAreRefusedOrMadeSafe) {
     StartApp();
@@ -307,11 +328,8 @@ TEST_F(HostileClientTest, ParallelJobsWithCancelsEndWholeAndNoneStaysPending) {
     const char* given = std::getenv("VARNU_STRESS_ROUNDS");
     const int rounds = given != nullptr ? std::atoi(given) : 3;
     StartApp();
-    const std::string samples = Path("samples");
-    ASSERT_EQ(Run(kTests + "/make-pwg-samples " + samples + " 300").status, 0);
-    const std::string pwg = samples +
-                            "/pwg-raster-samples-300dpi/sgray-8/"
-                            "document-letter-sgray-8-300dpi.pwg";
+    const std::string pwg = PwgSample();
+    ASSERT_NE(pwg, "");
     WriteDrawingPdf(Path("small.pdf"), 150, 200, 2);
     WriteDrawingPdf(Path("slow.pdf"), 594, 841, 1);  // A1: the driver takes a second
     WriteWidePng(Path("wide.png"));
@@ -333,24 +351,13 @@ TEST_F(HostileClientTest, ParallelJobsWithCancelsEndWholeAndNoneStaysPending) {
             const bool cancel = random() % 3 == 0;
             const int pause = static_cast<int>(random() % 800);
             clients.emplace_back([&, d, cancel, pause] {
-                int id = 0;
-                PrintJob(d.file, d.format, &id, [&](ipp_t* r) {
+                const auto a1 = [](ipp_t* r) {
                     ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "media", nullptr,
                                  "iso_a1_594x841mm");
                     ippAddResolution(r, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, 300,
                                      300);
-                });
-                Send(NewRequest(IPP_OP_GET_JOBS));
-                if (id == 0) return;
-                {
-                    const std::lock_guard<std::mutex> lock(mutex);
-                    ids.push_back(id);
-                }
-                if (!cancel) return;
-                std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-                ipp_t* request = NewRequest(IPP_OP_CANCEL_JOB);
-                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
-                Send(request);
+                };
+                PrintThenCancel(d.file, d.format, a1, cancel ? pause : -1, &mutex, &ids);
             });
         }
         for (std::thread& t : clients) t.join();
@@ -369,11 +376,8 @@ TEST_F(HostileClientTest, ParallelJobsWithCancelsEndWholeAndNoneStaysPending) {
 TEST_F(HostileClientTest, ParallelNestedJobsWithCancelsEndWholeAndNoneStaysPending) {
     StartApp();
     ASSERT_EQ(SetDefault("varnu-nesting-wait-default", "1", true), IPP_STATUS_OK);
-    const std::string samples = Path("samples");
-    ASSERT_EQ(Run(kTests + "/make-pwg-samples " + samples + " 300").status, 0);
-    const std::string pwg = samples +
-                            "/pwg-raster-samples-300dpi/sgray-8/"
-                            "document-letter-sgray-8-300dpi.pwg";
+    const std::string pwg = PwgSample();
+    ASSERT_NE(pwg, "");
     WriteDrawingPdf(Path("small.pdf"), 150, 200, 2);
     WriteDrawingPdf(Path("a3.pdf"), 297, 420, 1);
     Write("broken.pdf", "%PDF-1.4\nnot a PDF at all");
@@ -394,8 +398,7 @@ TEST_F(HostileClientTest, ParallelNestedJobsWithCancelsEndWholeAndNoneStaysPendi
             const int pause = static_cast<int>(random() % 1500);
             clients.emplace_back([&, d, cancel, at300, pause] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(pause / 3));
-                int id = 0;
-                PrintJob(d.file, d.format, &id, [&](ipp_t* r) {
+                const auto onTheRoll = [at300](ipp_t* r) {
                     ipp_t* col = ippNew();
                     ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr,
                                  "main-roll");
@@ -406,17 +409,8 @@ TEST_F(HostileClientTest, ParallelNestedJobsWithCancelsEndWholeAndNoneStaysPendi
                     const int dpi = at300 ? 300 : 200;
                     ippAddResolution(r, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, dpi,
                                      dpi);
-                });
-                if (id == 0) return;
-                {
-                    const std::lock_guard<std::mutex> lock(mutex);
-                    ids.push_back(id);
-                }
-                if (!cancel) return;
-                std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-                ipp_t* request = NewRequest(IPP_OP_CANCEL_JOB);
-                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
-                Send(request);
+                };
+                PrintThenCancel(d.file, d.format, onTheRoll, cancel ? pause : -1, &mutex, &ids);
             });
         }
         for (std::thread& t : clients) t.join();

@@ -228,13 +228,11 @@ TEST_F(RollTest, JobsArrivingWithinTheWaitNestIntoOneDriverJob) {
     for (const std::string& job : out)
         EXPECT_EQ(SheetOf(job), std::make_pair(11880, 36576)) << "one A3 turned: 297 mm";
     // A raster job, which prints as it is read, sends a waiting nest.
-    ASSERT_EQ(Run(kTests + "/make-pwg-samples " + Path("samples") + " 300").status, 0);
+    const std::string pwg = PwgSample();
+    ASSERT_NE(pwg, "");
     ASSERT_EQ(PrintJob(Path("a3.pdf"), "application/pdf", &ids[0], nested), IPP_STATUS_OK);
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    ASSERT_EQ(PrintJob(Path("samples") +
-                           "/pwg-raster-samples-300dpi/sgray-8/document-letter-sgray-8-300dpi.pwg",
-                       "image/pwg-raster", &ids[1]),
-              IPP_STATUS_OK);
+    ASSERT_EQ(PrintJob(pwg, "image/pwg-raster", &ids[1]), IPP_STATUS_OK);
     EXPECT_EQ(WaitForEnd(ids[0], nullptr, 30), IPP_JSTATE_COMPLETED);
     EXPECT_EQ(WaitForEnd(ids[1], nullptr, 30), IPP_JSTATE_COMPLETED);
     TakeOutput();
