@@ -173,6 +173,49 @@ std::pair<int, int> SheetOf(const std::string& job) {
     return {std::stoi(m[1]), std::stoi(m[2])};
 }
 
+// Twenty pages from A4 to A0, both ways round, each solid black: nested,
+// they take much less roll than one after another, and on the rendered
+// sheet no page covers another (the black is the sum of the pages) or
+// leaves the roll.
+TEST_F(PdfTest, TwentyMixedPagesNestApartOnTheRenderedSheet) {
+    const double mm = 72 / 25.4;
+    const double formats[][2] = {{210, 297}, {297, 420}, {420, 594}, {594, 841}, {841, 1189}};
+    cairo_surface_t* surface = cairo_pdf_surface_create(Path("mix.pdf").c_str(), 100, 100);
+    cairo_t* cr = cairo_create(surface);
+    double area = 0, alone = 0;  // mm², mm
+    for (int i = 0; i < 20; ++i) {
+        const double* f = formats[(i * 7) % 5];
+        const double w = i % 3 == 0 ? f[1] : f[0], h = i % 3 == 0 ? f[0] : f[1];
+        cairo_pdf_surface_set_size(surface, w * mm, h * mm);
+        cairo_paint(cr);
+        cairo_show_page(cr);
+        area += w * h;
+        alone += (w <= 914.4 ? h : w) + 5;
+    }
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    ASSERT_EQ(Adihost("configure --defaults --paper 23 --resolution 200 --margin 0").status, 0);
+    ASSERT_EQ(
+        Adihost("plot " + Path("mix.pdf") + " --quiet --nest across-roll -o " + Path("mix.prn"))
+            .status,
+        0);
+    const std::vector<std::string> jobs = SplitJobs(Read(Path("mix.prn")));
+    ASSERT_EQ(jobs.size(), 1u);
+    const double length = SheetOf(jobs[0]).first / 40.0;
+    std::printf("20 pages: %.0f mm of roll nested, %.0f mm one after another (%.0f %%)\n", length,
+                alone - 5, 100 * length / (alone - 5));
+    EXPECT_LT(length, 0.8 * (alone - 5));
+    const Picture sheet = RenderJob(jobs[0], "mix");
+    const double perMm = kPreviewDpi / 25.4;
+    // The roll's width one way (the driver's X runs along a long sheet).
+    EXPECT_NEAR(std::min(sheet.width, sheet.height), 914.4 * perMm, 2);
+    EXPECT_NEAR(std::max(sheet.width, sheet.height), length * perMm, 2);
+    long black = 0;
+    for (const std::uint8_t grey : sheet.grey) black += grey < 128;
+    // Each page's edge may gain or lose half a pixel.
+    EXPECT_NEAR(black / (perMm * perMm), area, 0.02 * area);
+}
+
 // --nest across-roll: the pages side by side on one sheet of the stored
 // roll, as long as the nest, the stored record left as it was.
 TEST_F(PdfTest, PagesNestAcrossTheStoredRollAsOneJob) {

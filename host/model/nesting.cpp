@@ -114,16 +114,41 @@ bool NestPages(const std::vector<Area>& pages, const NestRules& rules, Nest* nes
 
 namespace {
 
+constexpr double kFitSlack = 0.05;  // inches, as the fit policy allows
+
+bool Fits(const Area& area, double x, double y) {
+    return area.width <= x + kFitSlack && area.height <= y + kFitSlack;
+}
+
+// Where the sheet's X runs along the roll (the driver's X is a long
+// sheet's length) the nest lies on it transposed: each page in a cell
+// turned a quarter, which the page fills turned.
+bool Transposed(const Nest& nest, const Sheet& sheet) {
+    return !Fits(NestArea(nest), sheet.extentX, sheet.extentY);
+}
+
 // The part of the sheet a nested page lies on, as a sheet of its own.
-Sheet Cell(const Sheet& sheet, const NestPlace& place) {
-    return {place.size.width, place.size.height, sheet.resolution};
+Sheet Cell(const Sheet& sheet, const NestPlace& place, bool transposed) {
+    const Area& s = place.size;
+    return transposed ? Sheet{s.height, s.width, sheet.resolution}
+                      : Sheet{s.width, s.height, sheet.resolution};
 }
 
 }  // namespace
 
 bool NestedPages::Plan(int, const Sheet& sheet, int dpi, std::string* error) {
+    const Area area = NestArea(nest_);
+    if (!Fits(area, sheet.extentX, sheet.extentY) && !Fits(area, sheet.extentY, sheet.extentX)) {
+        char text[160];
+        std::snprintf(text, sizeof text, "the nest (%.0f x %.0f mm) does not fit the sheet",
+                      area.width * 25.4, area.height * 25.4);
+        *error = text;
+        return false;
+    }
+    const bool transposed = Transposed(nest_, sheet);
     for (std::size_t i = 0; i < pages_.size(); ++i)
-        if (!pages_[i].document->Plan(pages_[i].index, Cell(sheet, nest_.places[i]), dpi, error))
+        if (!pages_[i].document->Plan(pages_[i].index, Cell(sheet, nest_.places[i], transposed),
+                                      dpi, error))
             return false;
     return true;
 }
@@ -132,7 +157,7 @@ namespace {
 
 // Lines on the edges' extensions, from a little off each corner into the
 // gap, where they meet no other page; none that would leave the nest.
-void CutMarks(const Nest& nest, double gap, double resolution, Plot* plot) {
+void CutMarks(const Nest& nest, double gap, double resolution, bool transposed, Plot* plot) {
     constexpr double kMm = 1 / 25.4;
     const double off = std::min(1 * kMm, gap / 4), reach = std::min(gap, 10 * kMm);
     const double width = NestArea(nest).width;
@@ -141,6 +166,7 @@ void CutMarks(const Nest& nest, double gap, double resolution, Plot* plot) {
         if (std::min(x0, x1) < -kSlack || std::max(x0, x1) > width + kSlack ||
             std::min(y0, y1) < -kSlack || std::max(y0, y1) > nest.length + kSlack)
             return;
+        if (transposed) std::swap(x0, y0), std::swap(x1, y1);
         const auto a = ToSteps({x0 * resolution, y0 * resolution});
         const auto b = ToSteps({x1 * resolution, y1 * resolution});
         plot->Move(a.first, a.second);
@@ -163,18 +189,21 @@ void CutMarks(const Nest& nest, double gap, double resolution, Plot* plot) {
 }  // namespace
 
 bool NestedPages::Draw(int, const Sheet& sheet, int dpi, Plot* plot, std::string* error) {
+    const bool transposed = Transposed(nest_, sheet);
     for (std::size_t i = 0; i < pages_.size(); ++i) {
         const NestPlace& place = nest_.places[i];
+        const Sheet cell = Cell(sheet, place, transposed);
         Document& document = *pages_[i].document;
         Plot page;
-        if (!document.Plan(pages_[i].index, Cell(sheet, place), dpi, error) ||
-            !document.Draw(pages_[i].index, Cell(sheet, place), dpi, &page, error))
+        if (!document.Plan(pages_[i].index, cell, dpi, error) ||
+            !document.Draw(pages_[i].index, cell, dpi, &page, error))
             return false;
-        plot->Append(std::move(page),
-                     static_cast<std::int32_t>(std::lround(place.x * sheet.resolution)),
-                     static_cast<std::int32_t>(std::lround(place.y * sheet.resolution)));
+        const double x = transposed ? place.y : place.x, y = transposed ? place.x : place.y;
+        plot->Append(std::move(page), static_cast<std::int32_t>(std::lround(x * sheet.resolution)),
+                     static_cast<std::int32_t>(std::lround(y * sheet.resolution)));
     }
-    if (rules_.cutMarks && rules_.gap > 0) CutMarks(nest_, rules_.gap, sheet.resolution, plot);
+    if (rules_.cutMarks && rules_.gap > 0)
+        CutMarks(nest_, rules_.gap, sheet.resolution, transposed, plot);
     return true;
 }
 

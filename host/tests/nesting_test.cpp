@@ -165,6 +165,22 @@ TEST(Nesting, PagesOfTwoDocumentsWithCutMarks) {
     }
     EXPECT_EQ(boxes, 3);
     EXPECT_EQ(marks, 3 * 8);  // two at each corner
+    // On a sheet whose X runs along the roll the nest lies transposed:
+    // each page at (along, across), in a cell turned a quarter.
+    Plot along;
+    ASSERT_TRUE(sheet.Draw(0, {area.height, area.width, kSteps}, 200, &along, &error)) << error;
+    boxes = 0;
+    for (const Step& step : along.steps()) {
+        if (step.kind != Step::Kind::Polygon) continue;
+        const NestPlace& p = placed.places[boxes++];
+        EXPECT_EQ(step.vertices[0], Vertex(std::lround(p.y * kSteps), std::lround(p.x * kSteps)));
+        EXPECT_EQ(step.vertices[2], Vertex(std::lround((p.y + p.size.height) * kSteps),
+                                           std::lround((p.x + p.size.width) * kSteps)));
+    }
+    EXPECT_EQ(boxes, 3);
+    // A sheet the nest fits neither way is refused.
+    EXPECT_FALSE(sheet.Plan(0, {area.width / 2, area.height, kSteps}, 200, &error));
+    EXPECT_NE(error.find("does not fit the sheet"), std::string::npos) << error;
     // Without cut marks, the pages alone.
     Plot bare;
     ASSERT_TRUE(NestedPages({{&a, 0}, {&a, 1}, {&b, 0}}, bareNest, {kRoll, kGap, false})

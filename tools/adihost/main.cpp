@@ -119,7 +119,9 @@ bool ReadDrawingOptions(const PlotOptions& o, DocumentOptions* d, std::string* e
 bool ReadDocumentOptions(const PlotOptions& o, const DocumentFormat& format, DocumentOptions* d,
                          std::string* error) {
     d->scaling = o.fitGiven ? Scaling::Fit : Scaling::None;
-    d->mayTurn = o.rotate == "auto";
+    // Nested, --rotate is the nest's: a page fills its cell whichever way
+    // the sheet's axes run.
+    d->mayTurn = o.rotate == "auto" || o.nest == "across-roll";
     d->progress = !o.quiet;
     d->transparent = o.transparent;
     d->colour = o.colour;
