@@ -79,6 +79,36 @@ TEST(Nesting, AMixOfPagesTakesLessRollThanOneAfterAnother) {
     }
 }
 
+// Mixes of pages on a 36-inch roll, each nested measurably shorter than
+// one after another (the figures printed are the README's).
+TEST(Nesting, EachMixOfPagesTakesLessRoll) {
+    const Area a4 = Mm(210, 297), a3 = Mm(297, 420), a2 = Mm(420, 594), a1 = Mm(594, 841);
+    const auto turned = [](Area a) { return Area{a.height, a.width}; };
+    const struct {
+        const char* name;
+        std::vector<Area> pages;
+        double most;  // of the length one after another
+    } mixes[] = {
+        {"20 A4 portrait", std::vector<Area>(20, a4), 0.30},
+        {"20 A3 portrait", std::vector<Area>(20, a3), 0.40},
+        {"10 A4 and 10 A3, both ways",
+         {a4, a3, turned(a4), turned(a3), a4, a3, turned(a4), turned(a3), a4, a3,
+          a4, a3, turned(a4), turned(a3), a4, a3, turned(a4), turned(a3), a4, a3},
+         0.40},
+        {"A1 landscape and A2 portrait", {turned(a1), a2, turned(a1), a2, a2, turned(a1)}, 0.90},
+    };
+    for (const auto& mix : mixes) {
+        Nest nest;
+        std::string error;
+        ASSERT_TRUE(NestPages(mix.pages, {kRoll, kGap, true}, &nest, &error)) << error;
+        ExpectApart(nest, kRoll, kGap);
+        const double alone = LengthOneAfterAnother(mix.pages, kRoll, kGap);
+        std::printf("%s: %.0f mm nested against %.0f mm one after another (%.0f %%)\n", mix.name,
+                    nest.length / kMm, alone / kMm, 100 * nest.length / alone);
+        EXPECT_LT(nest.length, mix.most * alone) << mix.name;
+    }
+}
+
 TEST(Nesting, APageWiderThanTheRollEitherWayIsRefused) {
     Nest nest;
     std::string error;
