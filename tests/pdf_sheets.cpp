@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -174,6 +175,15 @@ Picture Columns(const Picture& picture, int x, int width) {
         out.grey.insert(out.grey.end(), row, row + out.width);
     }
     return out;
+}
+
+std::pair<int, int> SheetOf(const std::string& job) {
+    for (std::size_t at = job.find("PS"); at != std::string::npos; at = job.find("PS", at + 1)) {
+        int length = 0, width = 0, used = 0;
+        if (std::sscanf(job.c_str() + at, "PS%d,%d%n", &length, &width, &used) == 2 && used > 3)
+            return {length, width};
+    }
+    return {0, 0};
 }
 
 Picture NestedColumns(const Picture& sheet, double sheetMm, int page, double pageMm, double gapMm) {

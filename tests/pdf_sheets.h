@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace varnu::testing {
@@ -57,6 +58,10 @@ Picture Columns(const Picture& picture, int x, int width);
 // Where the nest of `page` (from 1) of pages `pageMm` wide, `gapMm` apart,
 // lies across a sheet of `sheetMm`: its columns, with a few pixels of paper
 // on either side.
+// The sheet a job's stream asks for: PS length,width in plotter units
+// (40 a millimetre); 0, 0 without one.
+std::pair<int, int> SheetOf(const std::string& job);
+
 Picture NestedColumns(const Picture& sheet, double sheetMm, int page, double pageMm, double gapMm);
 
 class SheetTest : public ::testing::Test {

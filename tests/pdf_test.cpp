@@ -5,8 +5,6 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "pdf_sheets.h"
 
 namespace varnu::testing {
@@ -163,14 +161,6 @@ TEST_F(PdfTest, RefusedDocumentsLeaveNoOutput) {
     EXPECT_EQ(streamed.status, 1);
     EXPECT_NE(streamed.err.find("page 2: the page"), std::string::npos) << streamed.err;
     EXPECT_EQ(Read(Path("stdout.txt")), "");
-}
-
-// The sheet a job's stream asks for: PS length,width in plotter units
-// (40 a millimetre).
-std::pair<int, int> SheetOf(const std::string& job) {
-    std::smatch m;
-    if (!std::regex_search(job, m, std::regex("PS(\\d+),(\\d+)"))) return {0, 0};
-    return {std::stoi(m[1]), std::stoi(m[2])};
 }
 
 // Twenty pages from A4 to A0, both ways round, each solid black: nested,

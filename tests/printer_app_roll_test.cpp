@@ -25,13 +25,6 @@ void OnTheRoll(ipp_t* request, const char* nesting) {
     ippAddResolution(request, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, 200, 200);
 }
 
-// The sheet a job's stream asks for: PS length,width in plotter units.
-std::pair<int, int> SheetOf(const std::string& job) {
-    std::smatch m;
-    if (!std::regex_search(job, m, std::regex("PS(\\d+),(\\d+)"))) return {0, 0};
-    return {std::stoi(m[1]), std::stoi(m[2])};
-}
-
 std::string Supply(RollTest& t) {
     ipp_t* request = t.NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ipp_t* response = nullptr;
