@@ -205,7 +205,8 @@ void SetWaiting(pappl_job_t* job, bool waiting) {
 // Jobs that print alike, queued or arriving while the nest waits, until
 // `wait` seconds after the last that joined, join it. One that prints
 // otherwise keeps its turn: where it arrived meanwhile the nest goes out
-// so as not to hold it up. "Print now", a stop or a cancel release it too.
+// so as not to hold it up, as does a job of another printer, which waits
+// for the one job slot. "Print now", a stop or a cancel release it too.
 void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& layout,
             const host::Sheet& sheet, int wait, std::vector<Share>* shares) {
     constexpr std::size_t kMostJobs = 64;
@@ -224,7 +225,8 @@ void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& lay
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
     bool released = false;
     while (!released && !out.canceled() && std::chrono::steady_clock::now() < until &&
-           !PrintNowAsked(PrinterId(job)) && !Stopping(papplPrinterGetSystem(printer))) {
+           !PrintNowAsked(PrinterId(job)) && !Stopping(papplPrinterGetSystem(printer)) &&
+           !SlotWanted()) {
         for (const int id : PendingJobs(printer)) {
             // Jobs of an earlier nest wait for their turn to end.
             if (!seen.insert(id).second || !StillPending(printer, id)) continue;
@@ -260,13 +262,17 @@ void LeaveOutCancelled(pappl_printer_t* printer, std::vector<Share>* shares) {
 void Settle(pappl_job_t* first, const std::vector<Share>& shares) {
     NestBook& book = Book();
     const std::lock_guard<std::mutex> lock(book.mutex);
-    // Those cancelled before their turn came are forgotten.
+    // This printer's jobs that ended before their turn came (cancelled)
+    // are forgotten; a held one keeps its claim for when it is released,
+    // and other printers' jobs are theirs to settle.
     pappl_printer_t* printer = papplJobGetPrinter(first);
     for (auto it = book.printedWith.begin(); it != book.printedWith.end();) {
-        pappl_job_t* job = it->first.first == PrinterId(first)
-                               ? papplPrinterFindJob(printer, it->first.second)
-                               : nullptr;
-        if (job == nullptr || papplJobGetState(job) != IPP_JSTATE_PENDING)
+        if (it->first.first != PrinterId(first)) {
+            ++it;
+            continue;
+        }
+        pappl_job_t* job = papplPrinterFindJob(printer, it->first.second);
+        if (job == nullptr || papplJobGetState(job) >= IPP_JSTATE_CANCELED)
             it = book.printedWith.erase(it);
         else
             ++it;

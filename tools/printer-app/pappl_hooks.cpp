@@ -118,6 +118,16 @@ void WaitForSlot() {
     slot.turn.wait(lock, [&] { return slot.serving == ticket; });
 }
 
+}  // namespace
+
+bool SlotWanted() {
+    JobSlot& slot = Slot();
+    const std::lock_guard<std::mutex> lock(slot.mutex);
+    return slot.tickets > slot.serving + 1;
+}
+
+namespace {
+
 void ReleaseSlot() {
     JobSlot& slot = Slot();
     const std::lock_guard<std::mutex> lock(slot.mutex);

@@ -24,6 +24,10 @@ class SlotHold {
     SlotHold& operator=(const SlotHold&) = delete;
 };
 
+// Whether a job (of another printer: one job of a printer runs at a time)
+// waits for the job slot while one holds it.
+bool SlotWanted();
+
 // Whether the system is stopping: asked to shut down, or sent SIGTERM
 // (PAPPL then waits a minute for its jobs to end). WatchForStop, called
 // from the main loop once PAPPL runs, notices the signal beside PAPPL.
