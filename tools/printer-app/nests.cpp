@@ -145,6 +145,15 @@ bool StillPending(pappl_printer_t* printer, int id) {
     return job != nullptr && papplJobGetState(job) == IPP_JSTATE_PENDING && !InANest(job);
 }
 
+// Whether each of the share's pages can be planned at its own size.
+bool Plans(const Share& share, const host::Sheet& sheet, int dpi, std::string* why) {
+    for (std::size_t i = 0; i < share.pages.size(); ++i) {
+        const host::Sheet own{share.sizes[i].width, share.sizes[i].height, sheet.resolution};
+        if (!share.document->Plan(share.pages[i], own, dpi, why)) return false;
+    }
+    return true;
+}
+
 // The job `id` (StillPending) joins the nest where it prints like the nest's first job,
 // the nest stays within the longest sheet the roll allows, and each of its
 // pages can be planned at its own size; else it is left to print on its
@@ -175,13 +184,9 @@ bool Join(pappl_printer_t* printer, int id, const std::string& likeness, const L
         shares->pop_back();
         return false;
     }
-    const Share& joined = shares->back();
-    for (std::size_t i = 0; i < joined.pages.size(); ++i) {
-        const host::Sheet own{joined.sizes[i].width, joined.sizes[i].height, sheet.resolution};
-        if (!joined.document->Plan(joined.pages[i], own, dpi, why)) {
-            shares->pop_back();
-            return false;
-        }
+    if (!Plans(shares->back(), sheet, dpi, why)) {
+        shares->pop_back();
+        return false;
     }
     return true;
 }
@@ -310,7 +315,10 @@ bool PrintPages(DeviceJob& out, const pappl_pr_options_t& options, host::Documen
     const int wait = VendorDefault(papplJobGetPrinter(job), kNestingWaitAttribute);
     if (wait > 0) {
         host::Sheet sheet;
-        if (!FirstSheet(out, options, layout, nest, &sheet, error)) return false;
+        // A job that cannot print is not held for others first.
+        if (!FirstSheet(out, options, layout, nest, &sheet, error) ||
+            !Plans(shares[0], sheet, JobResolution(job, options, 1), error))
+            return false;
         Gather(out, options, layout, sheet, wait, &shares);
         LeaveOutCancelled(papplJobGetPrinter(job), &shares);
         if (!NestShares(layout, shares, &nest, error)) return false;
