@@ -324,6 +324,30 @@ TEST_F(HostileClientTest, DocumentsThatDeclareFarMoreThanTheyHoldAreRefusedQuick
     ExpectNothingLeft();
 }
 
+// A nested job whose page cannot print fails at once, not after the
+// nest's wait for further jobs.
+TEST_F(HostileClientTest, ANestedDocumentThatCannotPrintIsNotHeldForANest) {
+    StartApp();
+    ASSERT_EQ(SetDefault("varnu-nesting-wait-default", "120", true), IPP_STATUS_OK);
+    WriteContentPdf(Path("spaces.pdf"), std::string(150u << 20, ' '));
+    int id = 0;
+    ASSERT_EQ(PrintJob(Path("spaces.pdf"), "application/pdf", &id,
+                       [](ipp_t* r) {
+                           ipp_t* col = ippNew();
+                           ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr,
+                                        "main-roll");
+                           ippAddCollection(r, IPP_TAG_JOB, "media-col", col);
+                           ippDelete(col);
+                           ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-nesting", nullptr,
+                                        "across-roll");
+                       }),
+              IPP_STATUS_OK);
+    std::string message;
+    EXPECT_EQ(WaitForEnd(id, &message, 30), IPP_JSTATE_ABORTED);
+    EXPECT_NE(message.find("decoded"), std::string::npos) << message;
+    EXPECT_EQ(TakeOutput(), "");
+}
+
 TEST_F(HostileClientTest, ParallelJobsWithCancelsEndWholeAndNoneStaysPending) {
     const char* given = std::getenv("VARNU_STRESS_ROUNDS");
     const int rounds = given != nullptr ? std::atoi(given) : 3;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <regex>
 
 #include "printer_app_fixture.h"
@@ -234,6 +235,72 @@ TEST_F(RollTest, JobsArrivingWithinTheWaitNestIntoOneDriverJob) {
     std::this_thread::sleep_for(std::chrono::seconds(3));  // the watch is set every 2 s
     StopApp();
     EXPECT_EQ(SplitJobs(TakeOutput()).size(), 1u);
+}
+
+// A second printer on the same device: a nest waiting there does not hold
+// up the first printer's jobs (one job runs at a time), and a job printed
+// in that nest is not printed again after the first printer's nest.
+TEST_F(RollTest, ANestOnOnePrinterNeitherHoldsUpNorUndoesAnother) {
+    StartApp();
+    std::ofstream(Path("app/out.prn")).close();  // PAPPL creates printers on writable files only
+    const std::string system = "ipp://localhost:" + std::to_string(port_) + "/ipp/system";
+    ipp_t* create = ippNewRequest(IPP_OP_CREATE_PRINTER);
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_URI, "system-uri", nullptr, system.c_str());
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "t");
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "printer-service-type", nullptr,
+                 "print");
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "smi55357-driver", nullptr,
+                 "varnu_4820");
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_URI, "smi55357-device-uri", nullptr,
+                 ("file://" + Path("app/out.prn")).c_str());
+    ippAddString(create, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-name", nullptr, "second");
+    ASSERT_EQ(Send(create, "", nullptr, "/ipp/system"), IPP_STATUS_OK);
+    // Requests to the second printer.
+    const std::string resource = "/ipp/print/second";
+    const auto second = [&](ipp_op_t op) {
+        ipp_t* request = NewRequest(op);
+        ippDeleteAttribute(request, ippFindAttribute(request, "printer-uri", IPP_TAG_URI));
+        const std::string uri = "ipp://localhost:" + std::to_string(port_) + resource;
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+        return request;
+    };
+    ipp_t* wait = second(IPP_OP_SET_PRINTER_ATTRIBUTES);
+    ippAddInteger(wait, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "varnu-nesting-wait-default", 120);
+    ASSERT_EQ(Send(wait, "", nullptr, resource), IPP_STATUS_OK);
+    WriteDrawingPdf(Path("a3.pdf"), 297, 420, 1);
+    int nest[2] = {};
+    for (int& id : nest) {
+        ipp_t* print = second(IPP_OP_PRINT_JOB);
+        OnTheRoll(print, "across-roll");
+        ipp_t* response = nullptr;
+        ASSERT_EQ(Send(print, Path("a3.pdf"), &response, resource), IPP_STATUS_OK);
+        id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+        ippDelete(response);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    int first = 0;
+    ASSERT_EQ(PrintJob(Path("a3.pdf"), "application/pdf", &first,
+                       [](ipp_t* r) { OnTheRoll(r, "across-roll"); }),
+              IPP_STATUS_OK);
+    EXPECT_EQ(WaitForEnd(first, nullptr, 30), IPP_JSTATE_COMPLETED) << "held up by the nest";
+    std::string message;
+    for (int i = 0; i < 300 && message.rfind("Printed on the roll", 0) != 0; ++i) {
+        ipp_t* request = second(IPP_OP_GET_JOB_ATTRIBUTES);
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", nest[1]);
+        ipp_t* response = nullptr;
+        Send(request, "", &response, resource);
+        const char* text =
+            ippGetString(ippFindAttribute(response, "job-state-message", IPP_TAG_ZERO), 0, nullptr);
+        message = text != nullptr ? text : "";
+        const int state = ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0);
+        ippDelete(response);
+        if (state >= IPP_JSTATE_CANCELED) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(message, "Printed on the roll with job " + std::to_string(nest[0]) + ".");
+    const std::string stream = TakeOutput();
+    ExpectWholeJobs(stream);
+    EXPECT_EQ(SplitJobs(stream).size(), 2u) << "the nest of two, and the first printer's job";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "jobs.h"
 #include "nests.h"
+#include "pappl_hooks.h"
 
 namespace varnu::printer_app {
 
@@ -43,8 +44,13 @@ bool OpenJobDocument(pappl_job_t* job, JobDocument* opened, std::string* error) 
     host::DocumentOptions asked;
     asked.scaling = Scaling(options->print_scaling);
     papplJobDeletePrintOptions(options);
-    opened->document =
-        host::OpenDocument(papplJobGetFilename(job), papplJobGetFormat(job), asked, error);
+    // Another job's (a nest's) may be cancelled meanwhile.
+    const std::string file = JobFile(job);
+    if (file.empty()) {
+        *error = "the job has no document (cancelled)";
+        return false;
+    }
+    opened->document = host::OpenDocument(file, papplJobGetFormat(job), asked, error);
     if (opened->document == nullptr) return false;
     const int count = opened->document->pages();
     opened->options = papplJobCreatePrintOptions(job, static_cast<unsigned>(count), false);

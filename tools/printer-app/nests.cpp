@@ -145,6 +145,15 @@ bool StillPending(pappl_printer_t* printer, int id) {
     return job != nullptr && papplJobGetState(job) == IPP_JSTATE_PENDING && !InANest(job);
 }
 
+// Whether each of the share's pages can be planned at its own size.
+bool Plans(const Share& share, const host::Sheet& sheet, int dpi, std::string* why) {
+    for (std::size_t i = 0; i < share.pages.size(); ++i) {
+        const host::Sheet own{share.sizes[i].width, share.sizes[i].height, sheet.resolution};
+        if (!share.document->Plan(share.pages[i], own, dpi, why)) return false;
+    }
+    return true;
+}
+
 // The job `id` (StillPending) joins the nest where it prints like the nest's first job,
 // the nest stays within the longest sheet the roll allows, and each of its
 // pages can be planned at its own size; else it is left to print on its
@@ -175,13 +184,9 @@ bool Join(pappl_printer_t* printer, int id, const std::string& likeness, const L
         shares->pop_back();
         return false;
     }
-    const Share& joined = shares->back();
-    for (std::size_t i = 0; i < joined.pages.size(); ++i) {
-        const host::Sheet own{joined.sizes[i].width, joined.sizes[i].height, sheet.resolution};
-        if (!joined.document->Plan(joined.pages[i], own, dpi, why)) {
-            shares->pop_back();
-            return false;
-        }
+    if (!Plans(shares->back(), sheet, dpi, why)) {
+        shares->pop_back();
+        return false;
     }
     return true;
 }
@@ -205,7 +210,8 @@ void SetWaiting(pappl_job_t* job, bool waiting) {
 // Jobs that print alike, queued or arriving while the nest waits, until
 // `wait` seconds after the last that joined, join it. One that prints
 // otherwise keeps its turn: where it arrived meanwhile the nest goes out
-// so as not to hold it up. "Print now", a stop or a cancel release it too.
+// so as not to hold it up, as does a job of another printer, which waits
+// for the one job slot. "Print now", a stop or a cancel release it too.
 void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& layout,
             const host::Sheet& sheet, int wait, std::vector<Share>* shares) {
     constexpr std::size_t kMostJobs = 64;
@@ -224,7 +230,8 @@ void Gather(DeviceJob& out, const pappl_pr_options_t& options, const Layout& lay
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
     bool released = false;
     while (!released && !out.canceled() && std::chrono::steady_clock::now() < until &&
-           !PrintNowAsked(PrinterId(job)) && !Stopping(papplPrinterGetSystem(printer))) {
+           !PrintNowAsked(PrinterId(job)) && !Stopping(papplPrinterGetSystem(printer)) &&
+           !SlotWanted()) {
         for (const int id : PendingJobs(printer)) {
             // Jobs of an earlier nest wait for their turn to end.
             if (!seen.insert(id).second || !StillPending(printer, id)) continue;
@@ -260,13 +267,17 @@ void LeaveOutCancelled(pappl_printer_t* printer, std::vector<Share>* shares) {
 void Settle(pappl_job_t* first, const std::vector<Share>& shares) {
     NestBook& book = Book();
     const std::lock_guard<std::mutex> lock(book.mutex);
-    // Those cancelled before their turn came are forgotten.
+    // This printer's jobs that ended before their turn came (cancelled)
+    // are forgotten; a held one keeps its claim for when it is released,
+    // and other printers' jobs are theirs to settle.
     pappl_printer_t* printer = papplJobGetPrinter(first);
     for (auto it = book.printedWith.begin(); it != book.printedWith.end();) {
-        pappl_job_t* job = it->first.first == PrinterId(first)
-                               ? papplPrinterFindJob(printer, it->first.second)
-                               : nullptr;
-        if (job == nullptr || papplJobGetState(job) != IPP_JSTATE_PENDING)
+        if (it->first.first != PrinterId(first)) {
+            ++it;
+            continue;
+        }
+        pappl_job_t* job = papplPrinterFindJob(printer, it->first.second);
+        if (job == nullptr || papplJobGetState(job) >= IPP_JSTATE_CANCELED)
             it = book.printedWith.erase(it);
         else
             ++it;
@@ -304,7 +315,10 @@ bool PrintPages(DeviceJob& out, const pappl_pr_options_t& options, host::Documen
     const int wait = VendorDefault(papplJobGetPrinter(job), kNestingWaitAttribute);
     if (wait > 0) {
         host::Sheet sheet;
-        if (!FirstSheet(out, options, layout, nest, &sheet, error)) return false;
+        // A job that cannot print is not held for others first.
+        if (!FirstSheet(out, options, layout, nest, &sheet, error) ||
+            !Plans(shares[0], sheet, JobResolution(job, options, 1), error))
+            return false;
         Gather(out, options, layout, sheet, wait, &shares);
         LeaveOutCancelled(papplJobGetPrinter(job), &shares);
         if (!NestShares(layout, shares, &nest, error)) return false;

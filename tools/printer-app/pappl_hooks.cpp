@@ -20,6 +20,8 @@
 //   before PAPPL keeps them (its state file is line by line).
 // - papplPrinterSetDriverDefaults, where every default is set (IPP and the
 //   web pages): a vendor value the printer does not offer is refused.
+// - papplJobCancel and papplPrinterCancelAllJobs, which free a waiting
+//   job's file name: not while a nest copies it (JobFile).
 // - papplDeviceList: without an Avahi daemon PAPPL's DNS-SD search aborts
 //   the process; the search is left out and says why.
 // - papplPrinterCreate: a printer writes only to a device the
@@ -118,6 +120,16 @@ void WaitForSlot() {
     slot.turn.wait(lock, [&] { return slot.serving == ticket; });
 }
 
+}  // namespace
+
+bool SlotWanted() {
+    JobSlot& slot = Slot();
+    const std::lock_guard<std::mutex> lock(slot.mutex);
+    return slot.tickets > slot.serving + 1;
+}
+
+namespace {
+
 void ReleaseSlot() {
     JobSlot& slot = Slot();
     const std::lock_guard<std::mutex> lock(slot.mutex);
@@ -130,6 +142,12 @@ bool Streamed(pappl_job_t* job) {
     const char* format = papplJobGetFormat(job);
     return papplJobGetFilename(job) == nullptr && format != nullptr &&
            (std::strcmp(format, "image/pwg-raster") == 0 || std::strcmp(format, "image/urf") == 0);
+}
+
+// Held while a waiting job's file name is copied or freed (a cancel).
+std::mutex& JobFilesMutex() {
+    static std::mutex mutex;
+    return mutex;
 }
 
 std::mutex& DevicesMutex() {
@@ -175,6 +193,12 @@ void WatchForStop() {
         ours.sa_handler = OnStop;
         sigaction(kStopSignals[i], &ours, nullptr);
     }
+}
+
+std::string JobFile(pappl_job_t* job) {
+    const std::lock_guard<std::mutex> lock(JobFilesMutex());
+    const char* file = papplJobGetFilename(job);
+    return file != nullptr ? file : "";
 }
 
 SlotHold::SlotHold() {
@@ -282,6 +306,18 @@ bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_dat
     cupsFreeOptions(count, values);
     if (set && roll) ShowRollSupply(printer);
     return set;
+}
+
+void papplJobCancel(pappl_job_t* job) {
+    static const auto cancel = Pappl<void (*)(pappl_job_t*)>("papplJobCancel");
+    const std::lock_guard<std::mutex> lock(JobFilesMutex());
+    cancel(job);
+}
+
+void papplPrinterCancelAllJobs(pappl_printer_t* printer) {
+    static const auto cancel = Pappl<void (*)(pappl_printer_t*)>("papplPrinterCancelAllJobs");
+    const std::lock_guard<std::mutex> lock(JobFilesMutex());
+    cancel(printer);
 }
 
 bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,

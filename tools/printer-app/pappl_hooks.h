@@ -24,6 +24,14 @@ class SlotHold {
     SlotHold& operator=(const SlotHold&) = delete;
 };
 
+// Whether a job (of another printer: one job of a printer runs at a time)
+// waits for the job slot while one holds it.
+bool SlotWanted();
+
+// The file of `job`'s document, copied where a cancel (which frees PAPPL's
+// copy) cannot interfere; "" for none (cancelled, or not yet spooled).
+std::string JobFile(pappl_job_t* job);
+
 // Whether the system is stopping: asked to shut down, or sent SIGTERM
 // (PAPPL then waits a minute for its jobs to end). WatchForStop, called
 // from the main loop once PAPPL runs, notices the signal beside PAPPL.
