@@ -287,8 +287,6 @@ void Settle(pappl_job_t* first, const std::vector<Share>& shares) {
             papplJobGetID(first), static_cast<int>(shares[i].pages.size())};
 }
 
-}  // namespace
-
 // The sheet the job's own pages take nested, as the driver reports it.
 bool FirstSheet(DeviceJob& out, const pappl_pr_options_t& options, const Layout& layout,
                 const host::Nest& nest, host::Sheet* sheet, std::string* error) {
@@ -298,6 +296,8 @@ bool FirstSheet(DeviceJob& out, const pappl_pr_options_t& options, const Layout&
                      &own.media, error) &&
            out.Sheet(own, JobResolution(job, own, 1), sheet, error);
 }
+
+}  // namespace
 
 bool PrintPages(DeviceJob& out, const pappl_pr_options_t& options, host::Document& document,
                 const std::vector<int>& pages, std::string* error) {
