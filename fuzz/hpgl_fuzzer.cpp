@@ -17,14 +17,18 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 
-// Every row (or column) of a picture from the plot.
+// Every row (or column) of a picture from the plot, a band at a time as
+// the row server asks for them (each band holds the line asked for).
 void ServeAll(const varnu::host::Picture& picture, bool columns) {
     const std::int32_t lines = columns ? picture.width : picture.height;
-    for (std::int32_t i = 0; i < lines; ++i) {
+    for (std::int32_t i = 0; i < lines;) {
         varnu::host::Band band;
         std::string error;
         if (!picture.hold(columns, i, &band, &error)) __builtin_trap();
         if (band.pixels == nullptr) __builtin_trap();
+        const std::int32_t next = columns ? band.x + band.width : band.y + band.height;
+        if ((columns ? band.x : band.y) > i || next <= i) __builtin_trap();
+        i = next;
     }
 }
 
