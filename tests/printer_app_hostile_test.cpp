@@ -386,7 +386,8 @@ TEST_F(HostileClientTest, ParallelJobsWithCancelsEndWholeAndNoneStaysPending) {
         }
         for (std::thread& t : clients) t.join();
         for (int id : ids) EXPECT_GE(WaitForEnd(id, nullptr, 300), IPP_JSTATE_CANCELED) << id;
-        ASSERT_EQ(waitpid(app_, nullptr, WNOHANG), 0) << Tail(Read(Path("app/log")));
+        ASSERT_EQ(waitpid(app_, nullptr, WNOHANG), 0)
+            << Tail(Read(Path("app.out"))) << Tail(Read(Path("app/log")));
     }
     WaitUntilIdle();
     ExpectWholeJobs(Read(Path("app/out.prn")));
@@ -455,7 +456,8 @@ TEST_F(HostileClientTest, ParallelNestedJobsWithCancelsEndWholeAndNoneStaysPendi
     std::printf("%zu jobs: %d printed, %d of them in another's nest\n", ids.size(), printed,
                 nested);
     EXPECT_GT(nested, 0);
-    ASSERT_EQ(waitpid(app_, nullptr, WNOHANG), 0) << Tail(Read(Path("app/log")));
+    ASSERT_EQ(waitpid(app_, nullptr, WNOHANG), 0)
+        << Tail(Read(Path("app.out"))) << Tail(Read(Path("app/log")));
     WaitUntilIdle();
     const std::string out = Read(Path("app/out.prn"));
     ExpectWholeJobs(out);
