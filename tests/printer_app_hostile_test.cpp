@@ -38,6 +38,15 @@ long MemoryKb(pid_t pid, const char* field) {
     return -1;
 }
 
+// A job nested across the roll, without a size: only its media source.
+void NestedOnTheRoll(ipp_t* request) {
+    ipp_t* col = ippNew();
+    ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr, "main-roll");
+    ippAddCollection(request, IPP_TAG_JOB, "media-col", col);
+    ippDelete(col);
+    ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-nesting", nullptr, "across-roll");
+}
+
 class HostileClientTest : public PrinterAppTest {
   protected:
     // One of many clients at once: prints `file`, lists the jobs, adds the
@@ -331,17 +340,7 @@ TEST_F(HostileClientTest, ANestedDocumentThatCannotPrintIsNotHeldForANest) {
     ASSERT_EQ(SetDefault("varnu-nesting-wait-default", "120", true), IPP_STATUS_OK);
     WriteContentPdf(Path("spaces.pdf"), std::string(150u << 20, ' '));
     int id = 0;
-    ASSERT_EQ(PrintJob(Path("spaces.pdf"), "application/pdf", &id,
-                       [](ipp_t* r) {
-                           ipp_t* col = ippNew();
-                           ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr,
-                                        "main-roll");
-                           ippAddCollection(r, IPP_TAG_JOB, "media-col", col);
-                           ippDelete(col);
-                           ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-nesting", nullptr,
-                                        "across-roll");
-                       }),
-              IPP_STATUS_OK);
+    ASSERT_EQ(PrintJob(Path("spaces.pdf"), "application/pdf", &id, NestedOnTheRoll), IPP_STATUS_OK);
     std::string message;
     EXPECT_EQ(WaitForEnd(id, &message, 30), IPP_JSTATE_ABORTED);
     EXPECT_NE(message.find("decoded"), std::string::npos) << message;
@@ -424,13 +423,7 @@ TEST_F(HostileClientTest, ParallelNestedJobsWithCancelsEndWholeAndNoneStaysPendi
             clients.emplace_back([&, d, cancel, at300, pause] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(pause / 3));
                 const auto onTheRoll = [at300](ipp_t* r) {
-                    ipp_t* col = ippNew();
-                    ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-source", nullptr,
-                                 "main-roll");
-                    ippAddCollection(r, IPP_TAG_JOB, "media-col", col);
-                    ippDelete(col);
-                    ippAddString(r, IPP_TAG_JOB, IPP_TAG_KEYWORD, "varnu-nesting", nullptr,
-                                 "across-roll");
+                    NestedOnTheRoll(r);
                     const int dpi = at300 ? 300 : 200;
                     ippAddResolution(r, IPP_TAG_JOB, "printer-resolution", IPP_RES_PER_INCH, dpi,
                                      dpi);
